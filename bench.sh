@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds a Release build and runs every benchmark; each prints
+# "name: value unit" lines.
+set -euo pipefail
+root="$(cd "$(dirname "$0")" && pwd)"
+"$root/scripts/install-deps.sh"
+BUILD_TYPE=Release "$root/scripts/build.sh" "$root/build-release" -DTASTIVO_BUILD_TESTS=OFF
+shopt -s nullglob
+status=0
+for b in "$root"/build-release/bin/bench_*; do
+  echo "== $(basename "$b")"
+  "$root/scripts/with-test-services.sh" env QT_QPA_PLATFORM=offscreen "$b" || status=1
+done
+exit $status

@@ -1,0 +1,20 @@
+#pragma once
+// The MIDI input ports of this machine, in device-number order.
+//
+// Device numbers follow RtMidi's input port order of one API: JACK when a
+// JACK server (or PipeWire's JACK layer) runs and offers input ports, else
+// the ALSA sequencer. The list is read anew at every call, so a cable plugged
+// in later shows up the next time it is asked for.
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class MidiApi { Jack, Alsa, None };
+
+// The API whose ports are listed and opened.
+MidiApi ChooseMidiInputApi();
+std::vector<std::string> MidiInputPortNames();
+
+}  // namespace platform

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds into build/ (kept between runs; ccache speeds rebuilds).
+# Usage: scripts/build.sh [build-dir] [extra cmake args...]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build}"
+shift || true
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/tastivo-ccache}"
+werror=OFF
+if [[ "${CI:-}" == "true" || "${TASTIVO_WERROR:-}" == "1" ]]; then werror=ON; fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+  -DTASTIVO_WERROR=$werror "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,35 @@
+#pragma once
+// Helpers shared by every test executable.
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+
+namespace testing_support {
+
+// Points XDG_CONFIG_HOME at a fresh temporary folder for its lifetime, so the
+// settings store starts empty and never touches the user's own settings.
+class TempConfig {
+ public:
+  TempConfig();
+  ~TempConfig();
+  QString path() const { return dir_.path(); }
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray previous_;
+  bool hadPrevious_;
+};
+
+// Processes events until condition() holds or the deadline passes. Returns
+// the last value of condition().
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+// A folder for generated media files shared by the tests of one run
+// ($TASTIVO_TEST_DATA, created on demand).
+QString TestDataDir();
+
+}  // namespace testing_support
