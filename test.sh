@@ -6,5 +6,4 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
-exec "$root/scripts/with-test-services.sh" \
-  ctest --test-dir "$root/build" --output-on-failure --timeout 60 "$@"
+exec "$root/scripts/with-test-services.sh" "$root/scripts/run-tests.sh" "$@"

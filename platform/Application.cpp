@@ -6,7 +6,15 @@
 
 namespace platform {
 
+namespace {
+QString g_helpFile;
+}
+
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+QString Application::HelpFile() { return g_helpFile; }
+
+void Application::SetHelpFile(const QString& path) { g_helpFile = path; }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {

@@ -18,6 +18,10 @@ class Application : public QApplication {
 
   // Shows the standard error box for the exception in flight.
   static void HandleException(std::exception_ptr error);
+
+  // The application's help file (set at start-up next to the executable).
+  static QString HelpFile();
+  static void SetHelpFile(const QString& path);
 };
 
 // Runs body and shows any escaping exception in the standard error box.

@@ -1,4 +1,4 @@
-#include "MidiPorts.h"
+#include "platform/midi/MidiPorts.h"
 
 #include <RtMidi.h>
 
