@@ -12,9 +12,13 @@ QString g_helpFile;
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 
-QString Application::HelpFile() { return g_helpFile; }
+QString Application::HelpFile() {
+  return g_helpFile;
+}
 
-void Application::SetHelpFile(const QString& path) { g_helpFile = path; }
+void Application::SetHelpFile(const QString& path) {
+  g_helpFile = path;
+}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {

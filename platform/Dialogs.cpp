@@ -16,19 +16,27 @@ QtDialogs& DefaultDialogs() {
 
 QMessageBox::Icon ToQtIcon(BoxIcon icon) {
   switch (icon) {
-    case BoxIcon::Information: return QMessageBox::Information;
-    case BoxIcon::Warning: return QMessageBox::Warning;
-    case BoxIcon::Question: return QMessageBox::Question;
-    case BoxIcon::Error: return QMessageBox::Critical;
+    case BoxIcon::Information:
+      return QMessageBox::Information;
+    case BoxIcon::Warning:
+      return QMessageBox::Warning;
+    case BoxIcon::Question:
+      return QMessageBox::Question;
+    case BoxIcon::Error:
+      return QMessageBox::Critical;
   }
   return QMessageBox::NoIcon;
 }
 
 }  // namespace
 
-DialogProvider& Dialogs() { return g_provider ? *g_provider : DefaultDialogs(); }
+DialogProvider& Dialogs() {
+  return g_provider ? *g_provider : DefaultDialogs();
+}
 
-void SetDialogProvider(DialogProvider* provider) { g_provider = provider; }
+void SetDialogProvider(DialogProvider* provider) {
+  g_provider = provider;
+}
 
 void ShowInformation(const QString& text, QWidget* owner) {
   Dialogs().MessageBox(owner, text, kInformationCaption, BoxIcon::Information, BoxButtons::Ok);
@@ -47,8 +55,8 @@ void ShowException(const QString& text, QWidget* owner) {
   Dialogs().MessageBox(owner, text, kApplicationTitle, BoxIcon::Error, BoxButtons::Ok);
 }
 
-int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& caption,
-                          BoxIcon icon, BoxButtons buttons) {
+int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,
+                          BoxButtons buttons) {
   QMessageBox box(ToQtIcon(icon), caption, text, QMessageBox::NoButton, owner);
   if (buttons == BoxButtons::Ok) {
     box.setStandardButtons(QMessageBox::Ok);
@@ -58,10 +66,14 @@ int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& ca
     box.setEscapeButton(QMessageBox::Cancel);
   }
   switch (box.exec()) {
-    case QMessageBox::Yes: return IDYES;
-    case QMessageBox::No: return IDNO;
-    case QMessageBox::Cancel: return IDCANCEL;
-    default: return buttons == BoxButtons::Ok ? IDOK : IDCANCEL;
+    case QMessageBox::Yes:
+      return IDYES;
+    case QMessageBox::No:
+      return IDNO;
+    case QMessageBox::Cancel:
+      return IDCANCEL;
+    default:
+      return buttons == BoxButtons::Ok ? IDOK : IDCANCEL;
   }
 }
 

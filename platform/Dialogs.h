@@ -32,8 +32,8 @@ class DialogProvider {
  public:
   virtual ~DialogProvider() = default;
   // Returns IDOK, IDYES, IDNO or IDCANCEL.
-  virtual int MessageBox(QWidget* owner, const QString& text, const QString& caption,
-                         BoxIcon icon, BoxButtons buttons) = 0;
+  virtual int MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,
+                         BoxButtons buttons) = 0;
   // Return the chosen path, or empty text when cancelled.
   virtual QString OpenFileName(QWidget* owner, const FileDialogRequest& request) = 0;
   virtual QString SaveFileName(QWidget* owner, const FileDialogRequest& request) = 0;

@@ -2,9 +2,13 @@
 
 namespace platform {
 
-ScriptedDialogs::ScriptedDialogs() { SetDialogProvider(this); }
+ScriptedDialogs::ScriptedDialogs() {
+  SetDialogProvider(this);
+}
 
-ScriptedDialogs::~ScriptedDialogs() { SetDialogProvider(nullptr); }
+ScriptedDialogs::~ScriptedDialogs() {
+  SetDialogProvider(nullptr);
+}
 
 void ScriptedDialogs::AnswerBoxes(std::initializer_list<int> answers) {
   boxAnswers_.insert(boxAnswers_.end(), answers);
@@ -27,8 +31,8 @@ void ScriptedDialogs::Clear() {
   files_.clear();
 }
 
-int ScriptedDialogs::MessageBox(QWidget*, const QString& text, const QString& caption,
-                                BoxIcon icon, BoxButtons buttons) {
+int ScriptedDialogs::MessageBox(QWidget*, const QString& text, const QString& caption, BoxIcon icon,
+                                BoxButtons buttons) {
   boxes_.push_back({text, caption, icon, buttons});
   if (boxAnswers_.empty()) return buttons == BoxButtons::Ok ? IDOK : IDCANCEL;
   const int answer = boxAnswers_.front();

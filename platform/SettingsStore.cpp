@@ -71,7 +71,9 @@ void SettingsStore::CloseKey() {
     throw SettingsError("Failed to write the settings file " + FilePath().toStdString());
 }
 
-QString SettingsStore::Group(const QString& name) const { return key_ + "/" + name; }
+QString SettingsStore::Group(const QString& name) const {
+  return key_ + "/" + name;
+}
 
 QString SettingsStore::RawValue(const QString& name, bool* found) const {
   *found = false;
@@ -98,7 +100,9 @@ int SettingsStore::ReadInteger(const QString& name) const {
   return static_cast<int>(value);
 }
 
-bool SettingsStore::ReadBool(const QString& name) const { return ReadInteger(name) != 0; }
+bool SettingsStore::ReadBool(const QString& name) const {
+  return ReadInteger(name) != 0;
+}
 
 QString SettingsStore::ReadString(const QString& name) const {
   bool found = false;
@@ -111,7 +115,8 @@ QString SettingsStore::ReadString(const QString& name) const {
 }
 
 void SettingsStore::RequireWritable() const {
-  if (!open_ || !writable_) throw SettingsError("Failed to set data: the key is not open for writing");
+  if (!open_ || !writable_)
+    throw SettingsError("Failed to set data: the key is not open for writing");
   if (!settings_->isWritable())
     throw SettingsError("Failed to write the settings file " + FilePath().toStdString());
 }
@@ -122,7 +127,9 @@ void SettingsStore::WriteInteger(const QString& name, int value) {
                       kIntPrefix + QString("%1").arg(static_cast<uint>(value), 8, 16, QChar('0')));
 }
 
-void SettingsStore::WriteBool(const QString& name, bool value) { WriteInteger(name, value ? 1 : 0); }
+void SettingsStore::WriteBool(const QString& name, bool value) {
+  WriteInteger(name, value ? 1 : 0);
+}
 
 void SettingsStore::WriteString(const QString& name, const QString& value) {
   RequireWritable();

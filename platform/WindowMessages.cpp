@@ -76,7 +76,9 @@ WindowMessageEvent::~WindowMessageEvent() {
                   Result);
 }
 
-QEvent::Type WindowMessageEvent::EventType() { return RegisteredType(); }
+QEvent::Type WindowMessageEvent::EventType() {
+  return RegisteredType();
+}
 
 WindowMessageEvent* AsWindowMessage(QEvent* event) {
   if (event == nullptr || event->type() != RegisteredType()) return nullptr;
@@ -106,10 +108,11 @@ struct MessageChannel::State {
 
 MessageChannel::MessageChannel() : state_(std::make_shared<State>()) {}
 
-MessageChannel::~MessageChannel() { Close(); }
+MessageChannel::~MessageChannel() {
+  Close();
+}
 
-bool MessageChannel::Send(QObject* target, int msg, WPARAM wParam, LPARAM lParam,
-                          LRESULT* result) {
+bool MessageChannel::Send(QObject* target, int msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   if (target == nullptr) return false;
   if (target->thread() == QThread::currentThread()) {
     if (IsClosed()) return false;

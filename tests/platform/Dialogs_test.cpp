@@ -1,5 +1,5 @@
-#include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "platform/Application.h"
 #include "platform/ScriptedDialogs.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,27 @@
+// Start-up: wires the program together, in a fixed order.
+
+#include "app/FormList.h"
+#include "app/morvela1.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+
+#include <QDir>
+
+int main(int argc, char** argv) {
+  platform::Application app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  int result = 0;
+  const bool ok = platform::RunGuarded([&] {
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    FormList.clear();
+    QCoreApplication::setApplicationName(platform::kApplicationTitle);
+    QGuiApplication::setApplicationDisplayName(platform::kApplicationTitle);
+    platform::Application::SetHelpFile(
+        QDir(QCoreApplication::applicationDirPath()).filePath("tastivo.qhc"));
+    Form11 = new TForm11(&app);
+    Form11->show();
+    result = app.exec();
+  });
+  platform::RunGuarded([] { delete Form11; });
+  return ok ? result : 1;
+}

@@ -1,0 +1,139 @@
+#pragma once
+// The keyboard window: one complete instrument with its own set, player,
+// video window, settings key and synchronization group. The first one is the
+// program's main window; closing it ends the program, closing another only
+// hides it, and a hidden window goes on playing its part in its group.
+
+#include "app/MiniMode.h"
+#include "app/Standins.h"
+#include "app/UpDown.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+class QToolButton;
+class TVideo1;
+
+class TForm11 : public QWidget {
+  Q_OBJECT
+ public:
+  // Start-up constructor: instance 0; the window appends itself to FormList.
+  explicit TForm11(QObject* Owner);
+  // New: instance n; the caller appends the window to FormList.
+  TForm11(TForm11* Owner, int n);
+  ~TForm11() override;
+
+  // Members.
+  int Instance = 0;
+  TTuning* Tuning = nullptr;
+  TVideo1* Video = nullptr;
+  std::unique_ptr<TPlayer> Player;
+  QLabel* HintWindow = nullptr;
+  MyReceiver Receiver;
+  int CurrentKey = -1;
+  bool KeyHeld = false;
+  bool ClipLoaded = false;
+  bool VolumeEnabled = true;
+  bool SeekEnabled = true;
+  int PositionScale = 10000;
+  app::MiniModeState Mini;  // MiniMode, FullTop/Left/Height, MiniTop/Left
+  int DragX = 0;
+  int DragY = 0;
+  QString VideoCaption;
+  bool KeyPreview = false;
+  // Skin option: the active look paints the window transparently.
+  bool PaintTransparently = false;
+
+  // Controls.
+  QFrame* CoolPanel3;
+  QLabel* Image1;
+  QLabel* CoolLabel1;
+  QLabel* CoolLabel2;
+  QLabel* CoolLabel3;
+  TLCD99* LcdCur;
+  TLCD99* LcdTot;
+  QToolButton* CoolCaptionBtn4;
+  QToolButton* minimize;
+  QToolButton* CoolCaptionBtn2;
+  QToolButton* CoolCaptionBtn1;
+  QPushButton* LKey1;
+  QPushButton* Label1;
+  QPushButton* CoolBtn1;
+  QLineEdit* Group;
+  TUpDown* UpDown1;
+  QPushButton* CoolBtn2;
+  QPushButton* Stop;
+  QPushButton* CoolBtn3;
+  QCheckBox* Loop;
+  QCheckBox* Sustain;
+  QCheckBox* MidiIn1;
+  TLCD99* LcdMin;
+  TLCD99* LcdMax;
+  TLCD99* LcdCurp;
+  TmkRangeSlider* Slider1;
+  QFrame* Cool1;
+  TKeys* Keys1;
+  QSlider* CoolScrollbar1;
+  QSlider* Rate1;
+  QTimer* Timer1;
+  QTimer* KTHint;
+  QTimer* Timer2;
+
+  // Handlers.
+  void FormCreate();
+  void FormShow();
+  void FormCloseQuery(QObject* Sender, bool& CanClose);
+  void FormDestroy();
+  void Image1Click();
+  void CoolCaptionBtn1Click();
+  void CoolCaptionBtn2Click();
+  void minimizeClick();
+  void CoolPanel3MouseDown(QObject* Sender, Qt::MouseButton Button, int X, int Y);
+  void CoolPanel3MouseMove(QObject* Sender, Qt::MouseButtons Shift, int X, int Y);
+  void CoolLabel1Click() {}
+  void FormActivate();
+  void FormDeactivate();
+  void StayTopClick();
+  void UpDown1ChangingEx(QObject* Sender, bool& AllowChange, int NewValue,
+                         TUpDownDirection Direction);
+
+  // The group number: the integer value of the Group text.
+  int GroupNumber() const;
+  bool IsMainWindow() const { return Instance == 0; }
+  // Writes the eight settings values (at every close request).
+  void WriteSettings();
+  QWidget* Owner() const { return owner_; }
+  bool FirstShown() const { return firstShown_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  TForm11(QWidget* owner, int instance, bool appendSelf);
+  void BuildControls();
+  void ReadSettings();
+  void RepaintFrame();
+  void SetCaptionBarLabels();
+  // The main window's close offers every other window's save question too,
+  // so a Cancel there keeps the program running instead of losing the set.
+  bool OfferOtherWindowsSave();
+  void CloseForProgramEnd();
+
+  QWidget* owner_ = nullptr;
+  bool firstShown_ = false;
+  // Set when the main window's close already asked this window's question.
+  bool saveOffered_ = false;
+  bool image1Pressed_ = false;
+  bool image1Dragged_ = false;
+};
