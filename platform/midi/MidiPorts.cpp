@@ -39,9 +39,12 @@ MidiApi ChooseMidiInputApi() {
 
 std::vector<std::string> MidiInputPortNames() {
   switch (ChooseMidiInputApi()) {
-    case MidiApi::Jack: return PortsOf(RtMidi::UNIX_JACK);
-    case MidiApi::Alsa: return PortsOf(RtMidi::LINUX_ALSA);
-    case MidiApi::None: break;
+    case MidiApi::Jack:
+      return PortsOf(RtMidi::UNIX_JACK);
+    case MidiApi::Alsa:
+      return PortsOf(RtMidi::LINUX_ALSA);
+    case MidiApi::None:
+      break;
   }
   return {};
 }

@@ -1,0 +1,37 @@
+#include "midi/MyReceiver.h"
+
+#include "midi/CShortMsg.h"
+
+#include <cstdio>
+
+namespace midi {
+
+namespace {
+
+constexpr unsigned char kNoteOff = 0x80;
+constexpr unsigned char kNoteOn = 0x90;
+constexpr int kKeysReachable = 36;
+
+}  // namespace
+
+void MyReceiver::ReceiveShortMsg(std::uint32_t message, std::uint32_t timeStamp) {
+  const CShortMsg msg(message, timeStamp);
+  const unsigned char command = msg.GetCommand();
+  const unsigned char velocity = msg.GetData2();
+  const int key = msg.GetData1() % kKeysReachable;
+  int code;
+  if (command == kNoteOn)
+    code = velocity > 0 ? platform::PN_KEYDOWN : platform::PN_KEYUP;
+  else if (command == kNoteOff)
+    code = platform::PN_KEYUP;
+  else
+    return;
+  channel_.Send(window_.load(), platform::WM_PLAYERNOTIFY, key, code);
+}
+
+void MyReceiver::OnInvalidShortMsg(std::uint32_t, std::uint32_t) {
+  std::fputs("Invalid short message received!\n", stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace midi

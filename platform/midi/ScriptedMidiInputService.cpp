@@ -1,0 +1,139 @@
+#include "platform/midi/ScriptedMidiInputService.h"
+
+namespace platform {
+
+namespace {
+
+MidiStatus NoSuchPort() {
+  return MidiStatus::Failure(MidiError::kInvalidHandle, "No such MIDI input port.");
+}
+
+}  // namespace
+
+ScriptedMidiInputService::ScriptedMidiInputService(std::vector<std::string> names)
+    : names_(std::move(names)) {}
+
+std::vector<std::string> ScriptedMidiInputService::DeviceNames() {
+  std::lock_guard lock(mutex_);
+  return names_;
+}
+
+MidiStatus ScriptedMidiInputService::Open(MidiInHandle* port, int deviceId, MidiInCallback callback,
+                                          void* instance) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back("Open " + std::to_string(deviceId));
+  if (port) *port = 0;
+  if (openFailure_) {
+    auto status = *openFailure_;
+    openFailure_.reset();
+    return status;
+  }
+  if (deviceId < 0 || static_cast<std::size_t>(deviceId) >= names_.size())
+    return MidiStatus::Failure(MidiError::kBadDevice, "There is no MIDI input device number " +
+                                                          std::to_string(deviceId) + ".");
+  const MidiInHandle handle = next_++;
+  ports_[handle] = Port{callback, instance};
+  *port = handle;
+  return MidiStatus::Success();
+}
+
+MidiStatus ScriptedMidiInputService::Start(MidiInHandle port) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back("Start");
+  auto it = ports_.find(port);
+  if (it == ports_.end()) return NoSuchPort();
+  if (startFailure_) {
+    auto status = *startFailure_;
+    startFailure_.reset();
+    return status;
+  }
+  it->second.started = true;
+  return MidiStatus::Success();
+}
+
+void ScriptedMidiInputService::WaitIdle(std::unique_lock<std::mutex>& lock) {
+  const auto self = std::this_thread::get_id();
+  idle_.wait(lock, [&] {
+    for (auto& [id, count] : delivering_)
+      if (id != self && count > 0) return false;
+    return true;
+  });
+}
+
+MidiStatus ScriptedMidiInputService::Reset(MidiInHandle port) {
+  std::unique_lock lock(mutex_);
+  calls_.push_back("Reset");
+  auto it = ports_.find(port);
+  if (it == ports_.end()) return NoSuchPort();
+  it->second.started = false;
+  WaitIdle(lock);
+  return MidiStatus::Success();
+}
+
+MidiStatus ScriptedMidiInputService::Close(MidiInHandle port) {
+  std::unique_lock lock(mutex_);
+  calls_.push_back("Close");
+  auto it = ports_.find(port);
+  if (it == ports_.end()) return NoSuchPort();
+  if (closeFailure_) {
+    auto status = *closeFailure_;
+    closeFailure_.reset();
+    return status;
+  }
+  ports_.erase(it);
+  WaitIdle(lock);
+  return MidiStatus::Success();
+}
+
+MidiStatus ScriptedMidiInputService::UnprepareHeader(MidiInHandle port, MidiInHeader* header) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back("Unprepare");
+  if (ports_.find(port) == ports_.end()) return NoSuchPort();
+  if (header) header->prepared = false;
+  return MidiStatus::Success();
+}
+
+void ScriptedMidiInputService::FailNextOpen(MidiStatus status) {
+  std::lock_guard lock(mutex_);
+  openFailure_ = std::move(status);
+}
+
+void ScriptedMidiInputService::FailNextStart(MidiStatus status) {
+  std::lock_guard lock(mutex_);
+  startFailure_ = std::move(status);
+}
+
+void ScriptedMidiInputService::FailNextClose(MidiStatus status) {
+  std::lock_guard lock(mutex_);
+  closeFailure_ = std::move(status);
+}
+
+int ScriptedMidiInputService::Deliver(unsigned notice, std::uintptr_t param1,
+                                      std::uintptr_t param2) {
+  std::vector<std::pair<MidiInHandle, Port>> targets;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [handle, port] : ports_)
+      if (port.started) targets.emplace_back(handle, port);
+    ++delivering_[std::this_thread::get_id()];
+  }
+  for (auto& [handle, port] : targets) port.callback(handle, notice, port.instance, param1, param2);
+  {
+    std::lock_guard lock(mutex_);
+    --delivering_[std::this_thread::get_id()];
+  }
+  idle_.notify_all();
+  return static_cast<int>(targets.size());
+}
+
+std::vector<std::string> ScriptedMidiInputService::Calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+int ScriptedMidiInputService::OpenPorts() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(ports_.size());
+}
+
+}  // namespace platform

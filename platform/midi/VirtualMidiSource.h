@@ -1,0 +1,39 @@
+#pragma once
+// A MIDI source of our own on the JACK server: a virtual output port that
+// other programs (and our own input ports) see as a MIDI input device. Tests
+// and benchmarks play notes through it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class VirtualMidiSource {
+ public:
+  // Opens a JACK output port named portName; throws std::runtime_error with
+  // RtMidi's text when JACK cannot be reached.
+  explicit VirtualMidiSource(const std::string& portName);
+  ~VirtualMidiSource();
+  VirtualMidiSource(const VirtualMidiSource&) = delete;
+  VirtualMidiSource& operator=(const VirtualMidiSource&) = delete;
+
+  // This port's device number in MidiInputPortNames() now, or -1.
+  int DeviceNumber() const;
+
+  // Sends the bytes as one message; false (with the reason in LastError())
+  // when RtMidi could not queue it.
+  bool Send(const std::vector<unsigned char>& bytes);
+  bool Send(unsigned char status, unsigned char data1, unsigned char data2) {
+    return Send(std::vector<unsigned char>{status, data1, data2});
+  }
+  std::string LastError() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform
