@@ -1,0 +1,210 @@
+#include "controls/Lcd99.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <stdexcept>
+
+namespace controls {
+
+TLCD99::TLCD99(QWidget* parent) : QWidget(parent) {
+  // Painting covers every pixel, so the background is never erased first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  resize(92, 34);
+  stepTimer_.setSingleShot(true);
+  connect(&stepTimer_, &QTimer::timeout, this, [this] { NextAnimationStep(); });
+}
+
+LcdGeometry TLCD99::Geometry() const {
+  return LcdGeometry(width(), height(), digitNum_, digitSpacing_, gapX_, gapY_, segmentSize_);
+}
+
+void TLCD99::SetValue(const QString& text) {
+  if (text == value_) return;
+  value_ = lcd::NormalizeValue(text);
+  // A running animation repaints what is left when it ends.
+  if (animating_) return;
+  if (!pictureValid_) {
+    update();
+    return;
+  }
+  const QRect changed = ChangedBounds(lastDrawn_, value_);
+  if (!changed.isEmpty()) update(changed);
+}
+
+QRect TLCD99::ChangedBounds(const QString& fromValue, const QString& toValue) const {
+  const LcdGeometry g = Geometry();
+  const lcd::Cells from = lcd::SplitCells(fromValue, digitNum_);
+  const lcd::Cells to = lcd::SplitCells(toValue, digitNum_);
+  QRect bounds;
+  for (int j = 1; j <= digitNum_; ++j) {
+    const int i = j - 1;
+    const QChar fc = i < from.chars.size() ? from.chars[i] : QLatin1Char(' ');
+    const QChar tc = i < to.chars.size() ? to.chars[i] : QLatin1Char(' ');
+    const QChar fm = i < from.marks.size() ? from.marks[i] : QLatin1Char(' ');
+    const QChar tm = i < to.marks.size() ? to.marks[i] : QLatin1Char(' ');
+    if (fc != tc || fm != tm) bounds |= g.CellBounds(j);
+  }
+  // The pens draw one pixel beyond the polygon's vertices at most.
+  return bounds.isEmpty() ? bounds : bounds.adjusted(-1, -1, 1, 1) & rect();
+}
+
+#define TLCD99_SETTER(Name, member)   \
+  void TLCD99::Set##Name(int value) { \
+    if (value == member) return;      \
+    member = value;                   \
+    PropertyChanged();                \
+  }
+TLCD99_SETTER(DigitSpacing, digitSpacing_)
+TLCD99_SETTER(GapX, gapX_)
+TLCD99_SETTER(GapY, gapY_)
+TLCD99_SETTER(SegmentSize, segmentSize_)
+#undef TLCD99_SETTER
+
+void TLCD99::SetDigitNum(int value) {
+  if (value < 1) throw std::invalid_argument("DigitNum must be at least 1");
+  if (value == digitNum_) return;
+  digitNum_ = value;
+  PropertyChanged();
+}
+
+void TLCD99::SetOnColor(TColor value) {
+  if (value == onColor_) return;
+  onColor_ = value;
+  PropertyChanged();
+}
+
+void TLCD99::SetOffColor(TColor value) {
+  if (value == offColor_) return;
+  offColor_ = value;
+  PropertyChanged();
+}
+
+void TLCD99::SetColor(TColor value) {
+  if (value == color_) return;
+  color_ = value;
+  PropertyChanged();
+}
+
+void TLCD99::PropertyChanged() {
+  pictureValid_ = false;
+  update();
+}
+
+void TLCD99::resizeEvent(QResizeEvent*) {
+  pictureValid_ = false;
+}
+
+int TLCD99::ChooseOrder() {
+  const int order = lcd::OrderFor(animation_);
+  if (order != 0) return order;
+  return std::uniform_int_distribution<int>(1, 5)(random_);
+}
+
+void TLCD99::DrawPoints(const Change& change, bool onlyChanged) {
+  const LcdGeometry g = Geometry();
+  QPainter painter(&picture_);
+  for (int j = 1; j <= digitNum_; ++j) {
+    const int i = j - 1;
+    const QChar mark = i < change.to.marks.size() ? change.to.marks[i] : QLatin1Char(' ');
+    const QChar old = i < change.from.marks.size() ? change.from.marks[i] : QLatin1Char(' ');
+    if (onlyChanged && mark == old) continue;
+    const QRect point = g.Point(j);
+    if (point.isEmpty()) continue;
+    painter.fillRect(point, ToQColor(mark == QLatin1Char('.') ? onColor_ : offColor_));
+  }
+}
+
+void TLCD99::DrawStep(const Change& change, int step, bool onlyChanged) {
+  const LcdGeometry g = Geometry();
+  const int segment = lcd::SegmentOrder(change.order)[step];
+  const QColor on = ToQColor(onColor_);
+  const QColor off = ToQColor(offColor_);
+  QPainter painter(&picture_);
+  QRect touched;
+  for (int j = 1; j <= digitNum_; ++j) {
+    const int i = j - 1;
+    const QChar c = i < change.to.chars.size() ? change.to.chars[i] : QLatin1Char(' ');
+    const QChar old = i < change.from.chars.size() ? change.from.chars[i] : QLatin1Char(' ');
+    if (onlyChanged && c == old) continue;
+    const QColor color = (lcd::LitSegments(c) & (1u << segment)) ? on : off;
+    QPen pen(color);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
+    painter.setBrush(color);
+    if (segment == 8) {
+      for (const QRect& r : g.Colon(j)) {
+        if (r.width() <= 0 || r.height() <= 0) continue;
+        if (r.width() < 3 || r.height() < 3) {
+          painter.fillRect(r, color);
+        } else {
+          painter.drawEllipse(r.adjusted(0, 0, -1, -1));
+        }
+      }
+    } else {
+      painter.drawPolygon(g.Segment(j, segment));
+    }
+  }
+}
+
+void TLCD99::RenderAll() {
+  picture_ = QImage(size(), QImage::Format_RGB32);
+  picture_.fill(ToQColor(color_));
+  Change all;
+  all.to = lcd::SplitCells(value_, digitNum_);
+  all.order = 3;
+  DrawPoints(all, false);
+  for (int step = 0; step < 8; ++step) DrawStep(all, step, false);
+  lastDrawn_ = value_;
+  pictureValid_ = true;
+  animating_ = false;
+  stepTimer_.stop();
+}
+
+void TLCD99::BringPictureUpToDate() {
+  if (!pictureValid_ || picture_.size() != size()) {
+    RenderAll();
+    return;
+  }
+  if (animating_ || value_ == lastDrawn_) return;
+  Change change;
+  change.from = lcd::SplitCells(lastDrawn_, digitNum_);
+  change.to = lcd::SplitCells(value_, digitNum_);
+  change.order = ChooseOrder();
+  DrawPoints(change, true);
+  if (animation_ == anNone || animationDelay_ <= 0) {
+    for (int step = 0; step < 8; ++step) DrawStep(change, step, true);
+    lastDrawn_ = value_;
+    return;
+  }
+  // An animated change runs its eight steps from a timer, budget / 7 apart,
+  // so that the window thread stays free while the segments appear.
+  // Until the last step the picture still counts as showing the old value.
+  change_ = change;
+  change_.step = 0;
+  pendingTarget_ = value_;
+  animating_ = true;
+  DrawStep(change_, change_.step++, true);
+  stepTimer_.start(animationDelay_ / 7);
+}
+
+void TLCD99::NextAnimationStep() {
+  if (!animating_) return;
+  DrawStep(change_, change_.step++, true);
+  update(ChangedBounds(lastDrawn_, pendingTarget_));
+  if (change_.step < 8) {
+    stepTimer_.start(animationDelay_ / 7);
+    return;
+  }
+  animating_ = false;
+  lastDrawn_ = pendingTarget_;
+  if (value_ != lastDrawn_) update(ChangedBounds(lastDrawn_, value_));
+}
+
+void TLCD99::paintEvent(QPaintEvent* event) {
+  BringPictureUpToDate();
+  QPainter painter(this);
+  painter.drawImage(event->rect().topLeft(), picture_, event->rect());
+}
+
+}  // namespace controls

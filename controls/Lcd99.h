@@ -1,0 +1,95 @@
+#pragma once
+// TLCD99: a row of seven-segment cells showing a short text. A value change
+// redraws only the segments of the cells (and points) that changed, on a
+// picture that holds the last drawn value, and repaints only their rectangles.
+
+#include "controls/Colors.h"
+#include "controls/LcdGeometry.h"
+
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include <random>
+
+namespace controls {
+
+class TLCD99 : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TLCD99(QWidget* parent);
+
+  const QString& Value() const { return value_; }
+  // Upper-cases the text; a character outside 0-9, A-Z, "-", ":", "." and
+  // space blanks the whole display; a trailing "." is dropped.
+  void SetValue(const QString& text);
+
+  int DigitNum() const { return digitNum_; }
+  // Throws std::invalid_argument below 1.
+  void SetDigitNum(int value);
+  int DigitSpacing() const { return digitSpacing_; }
+  void SetDigitSpacing(int value);
+  int GapX() const { return gapX_; }
+  void SetGapX(int value);
+  int GapY() const { return gapY_; }
+  void SetGapY(int value);
+  int SegmentSize() const { return segmentSize_; }
+  void SetSegmentSize(int value);
+  TColor OnColor() const { return onColor_; }
+  void SetOnColor(TColor value);
+  TColor OffColor() const { return offColor_; }
+  void SetOffColor(TColor value);
+  TColor Color() const { return color_; }
+  void SetColor(TColor value);
+  TLCDAnimation Animation() const { return animation_; }
+  void SetAnimation(TLCDAnimation value) { animation_ = value; }
+  int AnimationDelay() const { return animationDelay_; }
+  void SetAnimationDelay(int value) { animationDelay_ = value; }
+
+  // The value the picture shows now (it lags Value during an animated change).
+  const QString& LastDrawnValue() const { return lastDrawn_; }
+  LcdGeometry Geometry() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  struct Change {
+    lcd::Cells from, to;
+    int order = 3;
+    int step = 0;  // next step, 0..8
+  };
+
+  void PropertyChanged();
+  void RenderAll();
+  void BringPictureUpToDate();
+  void DrawStep(const Change& change, int step, bool onlyChanged);
+  void DrawPoints(const Change& change, bool onlyChanged);
+  void NextAnimationStep();
+  QRect ChangedBounds(const QString& fromValue, const QString& toValue) const;
+  int ChooseOrder();
+
+  QString value_;
+  QString lastDrawn_;
+  int digitNum_ = 4;
+  int digitSpacing_ = 5;
+  int gapX_ = 2;
+  int gapY_ = 2;
+  int segmentSize_ = 2;
+  TColor onColor_ = 0x00FF00;
+  TColor offColor_ = 0;
+  TColor color_ = 0;
+  TLCDAnimation animation_ = anNone;
+  int animationDelay_ = 0;
+
+  QImage picture_;
+  bool pictureValid_ = false;
+  bool animating_ = false;
+  Change change_;
+  QString pendingTarget_;  // the value an animated change is drawing
+  QTimer stepTimer_;
+  std::minstd_rand random_{std::random_device{}()};
+};
+
+}  // namespace controls
