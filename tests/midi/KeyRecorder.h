@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <functional>
+#include <ostream>
 #include <vector>
 
 namespace midi_test {
@@ -43,9 +44,9 @@ class KeyRecorder : public QObject {
   }
 };
 
-}  // namespace midi_test
-
 // Readable failure output for vectors of key events.
-inline std::ostream& operator<<(std::ostream& out, const midi_test::KeyEvent& e) {
+inline std::ostream& operator<<(std::ostream& out, const KeyEvent& e) {
   return out << (e.code == platform::PN_KEYDOWN ? "Down(" : "Up(") << e.key << ")";
 }
+
+}  // namespace midi_test

@@ -1,0 +1,52 @@
+#pragma once
+// A note source on the JACK server and a device that listens to it through
+// the window's receiver, for the tests that play real MIDI.
+
+#include "midi/CMIDIInDevice.h"
+#include "midi/KeyRecorder.h"
+#include "midi/MyReceiver.h"
+#include "platform/midi/VirtualMidiSource.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace midi_test {
+
+// A port name no other test process uses.
+inline std::string UniquePortName(const std::string& what) {
+  static std::atomic<int> next{0};
+  return "tastivo-" + what + "-" + std::to_string(getpid()) + "-" + std::to_string(next++);
+}
+
+class JackInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source = std::make_unique<platform::VirtualMidiSource>(UniquePortName("source"));
+    ASSERT_TRUE(testing_support::WaitFor([&] { return source->DeviceNumber() >= 0; }))
+        << "the source never showed up among the MIDI input devices";
+    receiver.SetWindow(&window);
+    device.Open(source->DeviceNumber());
+    device.Start();
+  }
+
+  void Play(std::vector<unsigned char> bytes) {
+    ASSERT_TRUE(source->Send(bytes)) << source->LastError();
+  }
+
+  bool WaitForKeys(std::size_t count) {
+    return testing_support::WaitFor([&] { return window.keys.size() >= count; });
+  }
+
+  std::unique_ptr<platform::VirtualMidiSource> source;
+  KeyRecorder window;
+  midi::MyReceiver receiver;
+  midi::CMIDIInDevice device{receiver};
+};
+
+}  // namespace midi_test

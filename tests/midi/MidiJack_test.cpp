@@ -1,0 +1,130 @@
+// Notes played through the JACK server into the input device and on to the
+// window, and the device list as the set editor reads it.
+
+#include "midi/JackSource.h"
+#include "platform/midi/MidiPorts.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+using midi::CMIDIInDevice;
+using midi_test::Down;
+using midi_test::KeyEvent;
+using midi_test::Up;
+
+using JackNotes = midi_test::JackInput;
+
+TEST_F(JackNotes, NoteNumbersModulo36PressKeysAndVelocityZeroReleases) {
+  for (unsigned char note : {37, 0, 36, 72, 108}) Play({0x90, note, 100});
+  Play({0x90, 37, 0});
+  Play({0x80, 0, 64});
+  ASSERT_TRUE(WaitForKeys(7));
+  EXPECT_EQ(window.keys,
+            (std::vector<KeyEvent>{Down(1), Down(0), Down(0), Down(0), Down(0), Up(1), Up(0)}));
+}
+
+TEST_F(JackNotes, AllSixteenChannelsAreTakenAlike) {
+  std::vector<KeyEvent> expected;
+  for (unsigned char channel = 0; channel < 16; ++channel) {
+    Play({static_cast<unsigned char>(0x90 | channel), 60, 90});
+    Play({static_cast<unsigned char>(0x80 | channel), 60, 0});
+    expected.push_back(Down(24));
+    expected.push_back(Up(24));
+  }
+  ASSERT_TRUE(WaitForKeys(expected.size()));
+  EXPECT_EQ(window.keys, expected);
+}
+
+TEST_F(JackNotes, ControllersProgramChangesAndSystemMessagesDeliverNothing) {
+  Play({0xB0, 7, 100});
+  Play({0xC4, 12});
+  Play({0xE0, 0, 64});
+  Play({0xF2, 1, 2});
+  Play({0xF8});
+  Play({0xF0, 0x7E, 0x01, 0xF7});
+  Play({0x90, 1, 1});  // the marker that all of the above has been through
+  ASSERT_TRUE(WaitForKeys(1));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window.keys, std::vector{Down(1)});
+}
+
+TEST_F(JackNotes, InvalidShortMessageWritesItsLineAndPlaysNothing) {
+  ::testing::internal::CaptureStdout();
+  Play({0x90, 60});        // a data byte short
+  Play({0x90, 61, 1, 2});  // a data byte too many
+  Play({0x90, 2, 1});
+  const bool arrived = WaitForKeys(1);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(arrived);
+  EXPECT_EQ(out, "Invalid short message received!\nInvalid short message received!\n");
+  EXPECT_EQ(window.keys, std::vector{Down(2)});
+}
+
+TEST_F(JackNotes, StoppedDeviceDeliversNothingUntilStartedAgain) {
+  // A second listener shows when a note has been through JACK.
+  midi_test::KeyRecorder witnessWindow;
+  midi::MyReceiver witnessReceiver;
+  witnessReceiver.SetWindow(&witnessWindow);
+  midi::CMIDIInDevice witness(witnessReceiver);
+  witness.Open(source->DeviceNumber());
+  witness.Start();
+
+  device.Stop();
+  EXPECT_EQ(device.GetState(), CMIDIInDevice::opened);
+  Play({0x90, 5, 1});
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !witnessWindow.keys.empty(); }));
+  device.Stop();  // not started: nothing happens
+  device.Start();
+  Play({0x90, 6, 1});
+  ASSERT_TRUE(WaitForKeys(1));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window.keys, std::vector{Down(6)});
+}
+
+TEST_F(JackNotes, OpenOnAStartedDeviceStopsAndReopens) {
+  device.Open(source->DeviceNumber());
+  EXPECT_EQ(device.GetState(), CMIDIInDevice::opened);
+  device.Start();
+  Play({0x90, 7, 1});
+  ASSERT_TRUE(WaitForKeys(1));
+  EXPECT_EQ(window.keys, std::vector{Down(7)});
+}
+
+TEST_F(JackNotes, DeviceNumberBeyondTheDevicesThrowsAndStaysClosed) {
+  midi::CMIDIInDevice other(receiver);
+  other.Start();  // closed: nothing happens
+  EXPECT_EQ(other.GetState(), CMIDIInDevice::closed);
+  const int count = static_cast<int>(platform::MidiInputPortNames().size());
+  EXPECT_THROW(other.Open(count + 5), midi::CMIDIInException);
+  EXPECT_EQ(other.GetState(), CMIDIInDevice::closed);
+  EXPECT_THROW(other.Open(-1), midi::CMIDIInException);
+  EXPECT_EQ(other.GetState(), CMIDIInDevice::closed);
+}
+
+TEST_F(JackNotes, DestroyingAStartedDeviceEndsInputCleanly) {
+  auto second = std::make_unique<midi::CMIDIInDevice>(receiver);
+  second->Open(source->DeviceNumber());
+  second->Start();
+  for (int i = 0; i < 50; ++i) Play({0x90, 3, 1});
+  second.reset();
+  device.Stop();
+  device.Start();
+  Play({0x90, 4, 1});
+  ASSERT_TRUE(testing_support::WaitFor(
+      [&] { return !window.keys.empty() && window.keys.back() == Down(4); }));
+}
+
+TEST(MidiDeviceList, ASourcePluggedInLaterShowsUpAndGoesAway) {
+  const std::string name = midi_test::UniquePortName("late");
+  auto listed = [&] {
+    const auto names = platform::MidiInputPortNames();
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return n.ends_with(":" + name); });
+  };
+  EXPECT_FALSE(listed());
+  auto late = std::make_unique<platform::VirtualMidiSource>(name);
+  EXPECT_TRUE(testing_support::WaitFor(listed));
+  late.reset();
+  EXPECT_TRUE(testing_support::WaitFor([&] { return !listed(); }));
+}
