@@ -1,0 +1,443 @@
+#include "sets/Prop.h"
+
+#include "editor/Edit.h"
+#include "platform/Dialogs.h"
+#include "platform/SettingsStore.h"
+#include "platform/midi/MidiPorts.h"
+#include "sets/KeySetModel.h"
+#include "sets/LocalPath.h"
+#include "sets/ScrollingText.h"
+#include "sets/SetFile.h"
+#include "sets/SetGrid.h"
+#include "sets/SetListPrint.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QHideEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using platform::IDCANCEL;
+using platform::IDOK;
+using platform::IDYES;
+
+namespace {
+
+constexpr int kSetPage = 0;
+constexpr int kOptionsPage = 1;
+constexpr int kPrintPage = 2;
+constexpr const char* kSaveQuestion = "List modified. Save?";
+
+bool KnownListLess(const QString& a, const QString& b) {
+  const int folded = a.compare(b, Qt::CaseInsensitive);
+  return folded != 0 ? folded < 0 : a < b;
+}
+
+platform::FileDialogRequest SetFileRequest(const QString& fileName) {
+  platform::FileDialogRequest request;
+  if (!fileName.isEmpty()) request.directory = QFileInfo(fileName).absolutePath();
+  request.defaultSuffix = QStringLiteral("wql");
+  request.fileName = QStringLiteral("Default.wql");
+  request.filter = QStringLiteral("Morvela (*.wql)");
+  return request;
+}
+
+QLabel* Heading(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  QFont font = label->font();
+  font.setBold(true);
+  label->setFont(font);
+  return label;
+}
+
+}  // namespace
+
+TTuning::TTuning(QWidget* owner, int instance) : QWidget(owner, Qt::Window), Instance(instance) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  resize(598, 834);
+  model_ = new KeySetModel(Set, this);
+
+  CoolPageControl1 = new QTabWidget(this);
+  CoolPageControl1->addTab(BuildSetPage(), QStringLiteral("Set Editor"));
+  CoolPageControl1->addTab(BuildOptionsPage(), QStringLiteral("Options"));
+  PrintPage = new SetListPrintPage(
+      Set, [this] { return ColumnWidths(); }, CoolPageControl1);
+  CoolPageControl1->addTab(PrintPage, QStringLiteral("Print"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->addWidget(CoolPageControl1);
+  connect(CoolPageControl1, &QTabWidget::currentChanged, this, &TTuning::CoolPageControl1Change);
+  connect(PrintPage, &SetListPrintPage::CloseRequested, this,
+          [this] { CoolPageControl1->setCurrentIndex(kSetPage); });
+
+  InitRows(0, Set.RowCount());
+  Modified = false;
+  FormCreate();
+}
+
+TTuning::~TTuning() {
+  destroying_ = true;
+  FormDestroy();
+  // The key editor must never point at a set editor that is gone.
+  if (Edit1 && Edit1->Tuning() == this) Edit1->SetTuning(nullptr);
+  // The model observes Set, which is destroyed after the children.
+  delete model_;
+  model_ = nullptr;
+}
+
+QWidget* TTuning::BuildSetPage() {
+  auto* page = new QWidget(this);
+  auto* box = new QVBoxLayout(page);
+  auto* buttons = new QHBoxLayout;
+  New = new QPushButton(QStringLiteral("New"), page);
+  New->setToolTip(QStringLiteral("New List, Nouvelle liste"));
+  Open = new QPushButton(QStringLiteral("Open"), page);
+  Open->setToolTip(QStringLiteral("Open a list, Ouvrir une liste"));
+  SaveAs = new QPushButton(QStringLiteral("Save as"), page);
+  SaveAs->setToolTip(QStringLiteral("Save as, Sauver la liste dans"));
+  Save = new QPushButton(QStringLiteral("Save"), page);
+  Save->setToolTip(QStringLiteral("Save, Sauver la liste"));
+  Combo = new QComboBox(page);
+  Combo->setToolTip(QStringLiteral("Known list, Listes connues"));
+  Combo->setMaxVisibleItems(10);
+  Combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  Combo->setMinimumContentsLength(20);
+  for (QPushButton* b : {New, Open, SaveAs, Save}) buttons->addWidget(b);
+  buttons->addWidget(Combo, 1);
+  box->addLayout(buttons);
+
+  Grid = new SetGrid(page);
+  Grid->setModel(model_);
+  Grid->setToolTip(QStringLiteral("Double click"));
+  Grid->setColumnWidth(kKeyColumn, 40);
+  Grid->setColumnWidth(kLabelColumn, 200);
+  Grid->setColumnWidth(kFileColumn, 200);
+  Grid->setContextMenuPolicy(Qt::CustomContextMenu);
+  box->addWidget(Grid, 1);
+
+  PopupMenu1 = new QMenu(this);
+  Clear1 = PopupMenu1->addAction(QStringLiteral("Clear"));
+  AEdit = PopupMenu1->addAction(QStringLiteral("Edit"));
+  connect(Clear1, &QAction::triggered, this, &TTuning::Clear1Click);
+  connect(AEdit, &QAction::triggered, this, &TTuning::AEditExecute);
+  connect(Grid, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { PopupMenu1->popup(Grid->viewport()->mapToGlobal(at)); });
+  connect(Grid, &QAbstractItemView::doubleClicked, this, [this] { AEditExecute(); });
+
+  connect(New, &QPushButton::clicked, this, [this] { NewClick(); });
+  connect(Open, &QPushButton::clicked, this, [this] { OpenClick(); });
+  connect(SaveAs, &QPushButton::clicked, this, [this] { SaveAsClick(); });
+  connect(Save, &QPushButton::clicked, this, [this] { SaveClick(); });
+  // Only the user's choice loads a list; selecting one from code doesn't.
+  connect(Combo, &QComboBox::activated, this, [this] { ComboChange(); });
+  return page;
+}
+
+QWidget* TTuning::BuildOptionsPage() {
+  auto* page = new QWidget(this);
+  auto* grid = new QGridLayout(page);
+  int row = 0;
+  grid->addWidget(Heading(QStringLiteral("Main"), page), row++, 0, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Midi In  Device"), page), row, 0);
+  Device1 = new QComboBox(page);
+  grid->addWidget(Device1, row++, 1);
+  StayTop = new QCheckBox(QStringLiteral("  Stay on top    "), page);
+  StayTop->setChecked(true);
+  grid->addWidget(StayTop, row++, 0, 1, 2);
+
+  grid->addWidget(Heading(QStringLiteral("Video"), page), row++, 0, 1, 2);
+  auto option = [&](const QString& caption, bool checked, const QString& explanation,
+                    ScrollingText*& text) {
+    auto* box = new QCheckBox(caption, page);
+    box->setChecked(checked);
+    text = new ScrollingText(explanation, page);
+    grid->addWidget(box, row, 0);
+    grid->addWidget(text, row++, 1);
+    return box;
+  };
+  KeepRatio = option(QStringLiteral("Keep Ratio"), false,
+                     QStringLiteral("Keep the ratio of the video. The resize is constraigned in "
+                                    "respect of the right proportion"),
+                     RatioText);
+  OriginalSize = option(
+      QStringLiteral("Original size"), true,
+      QStringLiteral("Open the video with the original size. The video can be resized afterwards"),
+      OrigText);
+  FullScreen = option(QStringLiteral("Full Screen"), false,
+                      QStringLiteral("Open the video in full screen mode."), FullText);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(row, 1);
+  return page;
+}
+
+void TTuning::InitRows(int from, int to) {
+  Set.InitRows(from, to);
+}
+
+void TTuning::FormCreate() {
+  Device1->clear();
+  for (const std::string& name : platform::MidiInputPortNames())
+    Device1->addItem(QString::fromStdString(name));
+  if (Device1->count() > 0) Device1->setCurrentIndex(0);
+
+  setWindowTitle(Instance == 0 ? QStringLiteral("Properties ")
+                               : QStringLiteral("Properties %1").arg(Instance));
+
+  RestoreGridLayout();
+  platform::SettingsStore store;
+  store.OpenKeyReadOnly(platform::InstanceKey(Instance));
+  try {
+    FileName = store.ReadString("last");
+    move(x(), store.ReadInteger("ttop"));
+    move(store.ReadInteger("tleft"), y());
+    resize(store.ReadInteger("twidth"), height());
+    resize(width(), store.ReadInteger("theight"));
+    for (const QString& entry : store.ReadString("combo").split("\r\n", Qt::SkipEmptyParts))
+      AddKnownList(entry);
+    const int last = store.ReadInteger("combolast");
+    Combo->setCurrentIndex(last >= 0 && last < Combo->count() ? last : -1);
+    ComboChange();
+    StayTop->setChecked(store.ReadBool("staytop"));
+  } catch (const platform::SettingsError&) {
+    // A missing or odd value keeps the window's own defaults from here on.
+  }
+  CoolPageControl1->setCurrentIndex(kSetPage);
+}
+
+void TTuning::FormDestroy() {
+  SaveGridLayout();
+  try {
+    platform::SettingsStore store;
+    store.OpenKey(platform::InstanceKey(Instance), true);
+    store.WriteString("last", FileName);
+    QString combo;
+    for (const QString& entry : KnownLists()) combo += entry + "\r\n";
+    store.WriteString("combo", combo);
+    store.WriteInteger("combolast", Combo->currentIndex());
+    store.WriteInteger("ttop", y());
+    store.WriteInteger("tleft", x());
+    store.WriteInteger("twidth", width());
+    store.WriteInteger("theight", height());
+    store.WriteBool("staytop", StayTop->isChecked());
+    store.CloseKey();
+  } catch (const platform::SettingsError&) {
+    // The program is going away; there is nobody left to tell.
+  }
+}
+
+void TTuning::RestoreGridLayout() {
+  platform::SettingsStore store;
+  if (!store.OpenKeyReadOnly(platform::kRootKey)) return;
+  try {
+    const QByteArray state = QByteArray::fromBase64(store.ReadString(kGridLayoutValue).toLatin1());
+    if (!state.isEmpty()) Grid->horizontalHeader()->restoreState(state);
+  } catch (const platform::SettingsError&) {
+  }
+}
+
+void TTuning::SaveGridLayout() {
+  try {
+    platform::SettingsStore store;
+    store.OpenKey(platform::kRootKey, true);
+    store.WriteString(kGridLayoutValue,
+                      QString::fromLatin1(Grid->horizontalHeader()->saveState().toBase64()));
+    store.CloseKey();
+  } catch (const platform::SettingsError&) {
+  }
+}
+
+std::vector<double> TTuning::ColumnWidths() const {
+  std::vector<double> widths;
+  for (int c = 0; c < kKeyColumnCount; ++c) widths.push_back(Grid->columnWidth(c));
+  return widths;
+}
+
+int TTuning::AskSave() {
+  int answer = IDOK;
+  if (Modified) {
+    answer = platform::AskQuestion(kSaveQuestion, this);
+    // A save the user asked for and didn't get must not be treated as done:
+    // keep the mark and let the caller stop.
+    if (answer == IDYES && !SaveClick()) return IDCANCEL;
+  }
+  Modified = false;
+  return answer;
+}
+
+void TTuning::ResetAllRows() {
+  Set.InitRows(0, Set.RowCount());
+}
+
+bool TTuning::NewClick() {
+  AskSave();
+  if (Modified) return false;  // the requested save failed
+  ResetAllRows();
+  SelectKnownList(QString());
+  return true;
+}
+
+void TTuning::OpenClick() {
+  const QString chosen = platform::Dialogs().OpenFileName(this, SetFileRequest(FileName));
+  if (chosen.isEmpty()) return;
+  AskSave();
+  if (Modified) return;
+  FileName = chosen;
+  LoadSet(chosen);
+}
+
+bool TTuning::SaveClick() {
+  if (FileName.isEmpty()) return SaveAsClick();
+  QString error;
+  if (!SaveSet(FileName, &error)) {
+    platform::ShowWarning(FileName + " : File not Saved\n" + error, this);
+    return false;
+  }
+  Modified = false;
+  AddKnownList(FileName);
+  return true;
+}
+
+bool TTuning::SaveAsClick() {
+  const QString chosen = platform::Dialogs().SaveFileName(this, SetFileRequest(FileName));
+  if (chosen.isEmpty()) return false;
+  if (QFileInfo::exists(chosen) &&
+      platform::AskQuestion(chosen + " already exists. Replace it?", this) != IDYES)
+    return false;
+  FileName = chosen;
+  return SaveClick();
+}
+
+void TTuning::ComboChange() {
+  AskSave();
+  if (Modified) return;
+  const QString name = Combo->currentIndex() >= 0 ? Combo->currentText() : QString();
+  if (!name.isEmpty()) LoadSet(name);
+}
+
+bool TTuning::LoadSet(const QString& name) {
+  const bool isFolder = QFileInfo(name).isDir();
+  SetFileContent content;
+  if (!isFolder) content = ReadSetFile(name);
+  if (isFolder || !content.opened) {
+    platform::ShowWarning(name + " : File not Found", this);
+    return false;
+  }
+  const QString caption = windowTitle();
+  setWindowTitle(name);
+  if (!NewClick()) {
+    setWindowTitle(caption);
+    return false;
+  }
+  ApplySetFile(Set, content.parsed);
+  FileName = name;
+  AddKnownList(name);
+  if (content.parsed.rowsCapped)
+    platform::ShowWarning(
+        name + QStringLiteral(" : only the first %1 rows were read").arg(setfile::kMaxRows), this);
+  return true;
+}
+
+bool TTuning::SaveSet(const QString& name, QString* error) {
+  return WriteSetFile(name, Set, error);
+}
+
+void TTuning::ReloadSet() {
+  if (!FileName.isEmpty()) LoadSet(FileName);
+}
+
+void TTuning::Clear1Click() {
+  const int row = SelectedRow();
+  if (row < 0) return;
+  Set.ResetRow(row);
+  Modified = true;
+}
+
+void TTuning::AEditExecute() {
+  const int row = SelectedRow();
+  if (row < 0 || !Edit1) return;
+  Edit1->hide();
+  Edit1->SetTuning(this);
+  const KeyRow& cells = Set.Row(row);
+  Edit1->Label->setText(cells.Label);
+  Edit1->SFil->setText(cells.File);
+  Edit1->Min->setText(cells.Min);
+  Edit1->Max->setText(cells.Max);
+  Edit1->Rate->setText(cells.Rate);
+  Edit1->Stv->SetPath(LocalFolderOf(cells.File));
+  Edit1->show();
+}
+
+void TTuning::FormHide() {
+  AskSave();
+  if (Edit1 && Edit1->isVisible()) {
+    Edit1->hide();
+    Edit1->SetTuning(nullptr);
+    Edit1->show();
+  }
+}
+
+void TTuning::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  // Minimizing is not hiding; neither is the teardown.
+  if (!event->spontaneous() && !destroying_) FormHide();
+}
+
+void TTuning::CoolPageControl1Change(int page) {
+  if (shownPage_ == kOptionsPage && page != kOptionsPage) CoolTabSheet2Hide();
+  if (page == kOptionsPage && shownPage_ != kOptionsPage) CoolTabSheet2Show();
+  shownPage_ = page;
+  if (page == kPrintPage)
+    PrintPage->ShowPreview();
+  else
+    PrintPage->HidePreview();
+}
+
+void TTuning::CoolTabSheet2Show() {
+  for (ScrollingText* text : {RatioText, OrigText, FullText}) text->Start();
+}
+
+void TTuning::CoolTabSheet2Hide() {
+  for (ScrollingText* text : {RatioText, OrigText, FullText}) text->Stop();
+}
+
+int TTuning::SelectedRow() const {
+  return Grid->SelectedRow();
+}
+
+void TTuning::SelectRow(int row) {
+  Grid->SelectRow(row);
+}
+
+QStringList TTuning::KnownLists() const {
+  QStringList entries;
+  for (int i = 0; i < Combo->count(); ++i) entries << Combo->itemText(i);
+  return entries;
+}
+
+int TTuning::KnownListIndex() const {
+  return Combo->currentIndex();
+}
+
+void TTuning::AddKnownList(const QString& name) {
+  if (name.isEmpty()) return;
+  if (Combo->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
+    int at = 0;
+    while (at < Combo->count() && KnownListLess(Combo->itemText(at), name)) ++at;
+    Combo->insertItem(at, name);
+  }
+  SelectKnownList(name);
+}
+
+void TTuning::SelectKnownList(const QString& name) {
+  Combo->setCurrentIndex(
+      name.isEmpty() ? -1 : Combo->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}

@@ -1,0 +1,122 @@
+#pragma once
+// TTuning, the set editor window of one keyboard window: the set list with
+// New, Open, Save, Save as and the known lists, the "Options" page (MIDI
+// input device, "Stay on top", video options) and a print preview.
+//
+// The keyboard window reads and writes rows through Set, shows FileName,
+// calls AskSave() before it closes and ReloadSet() before it shows a set
+// editor, binds StayTop's click and takes Device1's selected position as its
+// MIDI input device number.
+
+#include "sets/KeySet.h"
+
+#include <QStringList>
+#include <QWidget>
+
+class KeySetModel;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+class ScrollingText;
+class SetGrid;
+class SetListPrintPage;
+
+class TTuning : public QWidget {
+  Q_OBJECT
+ public:
+  // A hidden window for the keyboard window owner with its instance number;
+  // restores its settings and may load the set that was selected last time.
+  TTuning(QWidget* owner, int instance);
+  // Writes the settings (FormDestroy); asks nothing.
+  ~TTuning() override;
+
+  // The key set, its file and its unsaved-changes mark. Whoever changes
+  // rows sets Modified.
+  KeySet Set;
+  QString FileName;
+  bool Modified = false;
+  const int Instance;
+
+  // Controls other windows use.
+  QTabWidget* CoolPageControl1 = nullptr;
+  SetGrid* Grid = nullptr;
+  QPushButton* New = nullptr;
+  QPushButton* Open = nullptr;
+  QPushButton* SaveAs = nullptr;
+  QPushButton* Save = nullptr;
+  QComboBox* Combo = nullptr;
+  QComboBox* Device1 = nullptr;  // selected position = MIDI input device number
+  QCheckBox* StayTop = nullptr;
+  // Video window options; the keyboard window binds them to its video window.
+  QCheckBox* KeepRatio = nullptr;
+  QCheckBox* OriginalSize = nullptr;
+  QCheckBox* FullScreen = nullptr;
+  ScrollingText* RatioText = nullptr;
+  ScrollingText* OrigText = nullptr;
+  ScrollingText* FullText = nullptr;
+  SetListPrintPage* PrintPage = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Clear1 = nullptr;
+  QAction* AEdit = nullptr;
+
+  // Index and defaults for from <= i < to.
+  void InitRows(int from, int to);
+  // Reads a set file into the rows. Returns false when nothing was read
+  // (missing file, warned; or a save the user asked for failed).
+  bool LoadSet(const QString& name);
+  // Writes all rows to name atomically. Returns false with the reason.
+  bool SaveSet(const QString& name, QString* error = nullptr);
+  // LoadSet(FileName) when there is a FileName.
+  void ReloadSet();
+  // "List modified. Save?" when Modified: IDYES (saved), IDNO, IDCANCEL, or
+  // IDOK when nothing was asked. Clears Modified, except when the user
+  // answered Yes and the set could not be saved: then Modified stays and the
+  // answer is IDCANCEL, so no caller throws the rows away.
+  int AskSave();
+
+  // Commands. The bool results tell whether the command went through.
+  bool NewClick();
+  void OpenClick();
+  bool SaveClick();
+  bool SaveAsClick();
+  void ComboChange();
+  void Clear1Click();
+  void AEditExecute();
+
+  int SelectedRow() const;
+  void SelectRow(int row);
+  // The known lists, in their (alphabetical) order.
+  QStringList KnownLists() const;
+  int KnownListIndex() const;
+
+  // Window events.
+  void FormCreate();
+  void FormDestroy();
+  void FormHide();
+  void CoolPageControl1Change(int page);
+  void CoolTabSheet2Show();
+  void CoolTabSheet2Hide();
+
+  // The value under "Software\Tastivo" that keeps the list's column layout.
+  static constexpr const char* kGridLayoutValue = "gridcolumns";
+
+ protected:
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  QWidget* BuildSetPage();
+  QWidget* BuildOptionsPage();
+  void AddKnownList(const QString& name);
+  void SelectKnownList(const QString& name);
+  void ResetAllRows();
+  std::vector<double> ColumnWidths() const;
+  void RestoreGridLayout();
+  void SaveGridLayout();
+
+  KeySetModel* model_ = nullptr;
+  int shownPage_ = 0;
+  bool destroying_ = false;
+};
