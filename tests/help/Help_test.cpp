@@ -1,0 +1,111 @@
+#include "help/Help.h"
+
+#include "HelpTestSupport.h"
+#include "help/HelpViewer.h"
+#include "help/Hh.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+using help_test::DestroyClosedWindows;
+using help_test::LoadedHelp;
+
+struct CentringCase {
+  QRect area;
+  QSize size;
+  QPoint expected;
+};
+
+class Centring : public ::testing::TestWithParam<CentringCase> {};
+
+TEST_P(Centring, PlacesTheWindowInTheMiddleOfTheArea) {
+  EXPECT_EQ(CentredTopLeft(GetParam().area, GetParam().size), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AboutWindow, Centring,
+    ::testing::Values(CentringCase{{0, 0, 1920, 1080}, {360, 253}, {780, 413}},
+                      CentringCase{{0, 0, 800, 600}, {360, 253}, {220, 173}},
+                      CentringCase{{1920, 0, 1280, 1024}, {360, 253}, {2380, 385}},
+                      // A screen smaller than the window: the window overhangs evenly.
+                      CentringCase{{0, 0, 300, 200}, {360, 253}, {-30, -26}}));
+
+TEST(AboutWindow, HasItsCaptionSizeTitleAndButtons) {
+  THelp1 about;
+  EXPECT_EQ(about.windowTitle(), "Help");
+  EXPECT_EQ(about.size(), QSize(360, 253));
+  EXPECT_EQ(about.minimumSize(), about.maximumSize());
+  EXPECT_EQ(about.Title->text(), "Tastivo");
+
+  QStringList captions;
+  for (QPushButton* button : about.findChildren<QPushButton*>()) captions << button->text();
+  EXPECT_EQ(captions, (QStringList{"Ok", "Help"}));
+  EXPECT_TRUE(about.OkButton->isDefault());
+}
+
+TEST(AboutWindow, IsCentredOnTheScreen) {
+  QWidget owner;
+  THelp1 about(&owner);
+  about.show();
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(about.pos(), CentredTopLeft(screen, QSize(360, 253)));
+}
+
+TEST(AboutWindow, RunsModallyForItsOwnerAndOkClosesIt) {
+  QWidget owner;
+  owner.show();
+  THelp1 about(&owner);
+  QWidget* modal = nullptr;
+  QTimer::singleShot(0, &about, [&] {
+    modal = QApplication::activeModalWidget();
+    about.OkButton->click();
+  });
+  EXPECT_EQ(about.exec(), QDialog::Accepted);
+  EXPECT_EQ(modal, &about);
+  EXPECT_EQ(about.parentWidget(), &owner);
+}
+
+TEST_F(LoadedHelp, AboutWindowHelpOpensTheManualWhichClosesWithIt) {
+  QWidget owner;
+  owner.show();
+  QPointer<HelpViewer> viewer;
+  QUrl shown;
+  {
+    THelp1 about(&owner);
+    QTimer::singleShot(0, &about, [&] {
+      about.HelpButton->click();
+      const QList<HelpViewer*> viewers = HelpViewers();
+      if (viewers.size() == 1) {
+        viewer = viewers.first();
+        shown = viewer->CurrentTopic();
+      }
+      about.OkButton->click();
+    });
+    about.exec();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(shown, viewer->DefaultTopic());
+    // Owned by the modal about window, so it is usable while that is open.
+    EXPECT_EQ(viewer->parentWidget(), &about);
+  }
+  EXPECT_TRUE(HelpViewers().isEmpty());
+  DestroyClosedWindows();
+  EXPECT_TRUE(viewer.isNull());
+  EXPECT_TRUE(owner.isVisible());
+}
+
+TEST_F(LoadedHelp, ClosingTheAboutWindowClosesEveryViewer) {
+  QWidget elsewhere;
+  QPointer<HelpViewer> other = HtmlHelp(&elsewhere, QString(), HH_DISPLAY_TOPIC, 0);
+  ASSERT_TRUE(other);
+  { THelp1 about; }
+  EXPECT_TRUE(HelpViewers().isEmpty());
+  DestroyClosedWindows();
+  EXPECT_TRUE(other.isNull());
+}
