@@ -11,6 +11,7 @@
 #include "sets/SetGrid.h"
 #include "sets/SetListPrint.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -177,6 +178,23 @@ QWidget* TTuning::BuildOptionsPage() {
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(row, 1);
   return page;
+}
+
+void TTuning::BindVideoOptions(QAction* ratio, QAction* orig, QAction* full) {
+  for (const auto& connection : videoBindings_) disconnect(connection);
+  videoBindings_.clear();
+  const std::pair<QCheckBox*, QAction*> pairs[] = {
+      {KeepRatio, ratio}, {OriginalSize, orig}, {FullScreen, full}};
+  for (const auto& [box, action] : pairs) {
+    if (!action) continue;
+    box->setChecked(action->isChecked());
+    videoBindings_.push_back(connect(box, &QCheckBox::clicked, action, [box, action] {
+      action->trigger();
+      box->setChecked(action->isChecked());
+    }));
+    videoBindings_.push_back(connect(action, &QAction::changed, box,
+                                     [box, action] { box->setChecked(action->isChecked()); }));
+  }
 }
 
 void TTuning::InitRows(int from, int to) {

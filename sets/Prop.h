@@ -13,6 +13,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <vector>
+
 class KeySetModel;
 class QAction;
 class QCheckBox;
@@ -61,6 +63,12 @@ class TTuning : public QWidget {
   QMenu* PopupMenu1 = nullptr;
   QAction* Clear1 = nullptr;
   QAction* AEdit = nullptr;
+
+  // Ties the three video check boxes to the video window's checkable actions
+  // ("Keep Ratio", "Original size", "Full Screen"): a click on a box triggers
+  // its action, and each box follows its action's check mark. A later call
+  // replaces the binding; nullptr leaves a box unbound.
+  void BindVideoOptions(QAction* ratio, QAction* orig, QAction* full);
 
   // Index and defaults for from <= i < to.
   void InitRows(int from, int to);
@@ -117,6 +125,7 @@ class TTuning : public QWidget {
   void SaveGridLayout();
 
   KeySetModel* model_ = nullptr;
+  std::vector<QMetaObject::Connection> videoBindings_;
   int shownPage_ = 0;
   bool destroying_ = false;
 };

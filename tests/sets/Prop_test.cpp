@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QMenu>
 #include <QPrintPreviewWidget>
 #include <QPushButton>
 #include <QTabWidget>
@@ -480,4 +481,46 @@ TEST_F(SetEditor, KeepsTheColumnLayoutForAllWindows) {
   platform::SettingsStore store;
   ASSERT_TRUE(store.OpenKeyReadOnly("Software\\Tastivo"));
   EXPECT_TRUE(store.ValueExists(TTuning::kGridLayoutValue));
+}
+
+TEST_F(SetEditor, VideoBoxesFollowAndDriveTheVideoWindowActions) {
+  TTuning& t = Make();
+  EXPECT_FALSE(t.KeepRatio->isChecked());
+  EXPECT_TRUE(t.OriginalSize->isChecked());
+  EXPECT_FALSE(t.FullScreen->isChecked());
+  QAction ratio("Keep Ratio"), orig("Original size"), full("Full Screen");
+  for (QAction* a : {&ratio, &orig, &full}) a->setCheckable(true);
+  ratio.setChecked(true);
+  int fullRuns = 0;
+  QObject::connect(&full, &QAction::triggered, [&] { ++fullRuns; });
+  t.BindVideoOptions(&ratio, &orig, &full);
+  EXPECT_TRUE(t.KeepRatio->isChecked());
+  EXPECT_FALSE(t.OriginalSize->isChecked());
+
+  t.show();
+  t.CoolPageControl1->setCurrentIndex(1);
+  QTest::mouseClick(t.FullScreen, Qt::LeftButton);
+  EXPECT_EQ(fullRuns, 1);
+  EXPECT_TRUE(full.isChecked());
+  EXPECT_TRUE(t.FullScreen->isChecked());
+  orig.setChecked(true);  // e.g. from the video window's own menu
+  EXPECT_TRUE(t.OriginalSize->isChecked());
+  t.hide();
+}
+
+TEST_F(SetEditor, DoubleClickOnARowEditsIt) {
+  TTuning& t = Make();
+  t.Set.SetCell(3, kLabelColumn, "hat");
+  t.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
+  const QRect cell = t.Grid->visualRect(t.Grid->model()->index(3, kLabelColumn));
+  QTest::mouseClick(t.Grid->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(t.Grid->viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_EQ(t.SelectedRow(), 3);
+  EXPECT_TRUE(Edit1->isVisible());
+  EXPECT_EQ(Edit1->Label->text(), "hat");
+  EXPECT_EQ(t.PopupMenu1->actions().size(), 2);
+  EXPECT_EQ(t.Clear1->text(), "Clear");
+  EXPECT_EQ(t.AEdit->text(), "Edit");
+  t.hide();
 }
