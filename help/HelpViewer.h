@@ -45,6 +45,7 @@ class HelpViewer : public QWidget {
   QWidget* Owner() const { return owner_; }
   QHelpEngine* Engine() const { return engine_; }
   HelpBrowser* Browser() const { return browser_; }
+  QToolButton* HomeButton() const { return homeButton_; }
 
   QUrl DefaultTopic() const;
   QUrl CurrentTopic() const;

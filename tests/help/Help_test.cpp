@@ -12,7 +12,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
+#include <QToolButton>
+#include <QWindow>
 
 using help_test::DestroyClosedWindows;
 using help_test::LoadedHelp;
@@ -98,6 +101,43 @@ TEST_F(LoadedHelp, AboutWindowHelpOpensTheManualWhichClosesWithIt) {
   DestroyClosedWindows();
   EXPECT_TRUE(viewer.isNull());
   EXPECT_TRUE(owner.isVisible());
+}
+
+namespace {
+
+// Clicks the viewer's Home button the way the window system does, so that
+// modal blocking applies; returns whether the viewer went home.
+bool HomeClickReaches(HelpViewer* viewer) {
+  viewer->ShowKeyword("Sustain");
+  if (viewer->CurrentTopic() == viewer->DefaultTopic()) return false;
+  QToolButton* home = viewer->HomeButton();
+  const QPoint at = home->mapTo(viewer, home->rect().center());
+  QTest::mouseClick(viewer->windowHandle(), Qt::LeftButton, {}, at);
+  return viewer->CurrentTopic() == viewer->DefaultTopic();
+}
+
+}  // namespace
+
+TEST_F(LoadedHelp, TheManualOpenedFromTheModalAboutWindowTakesInput) {
+  THelp1 about;
+  bool fromAbout = false;
+  bool fromDesktop = true;
+  QTimer::singleShot(0, &about, [&] {
+    about.HelpButton->click();
+    HelpViewer* viewer = HelpViewers().value(0);
+    // A viewer outside the modal window, for comparison: the window system
+    // keeps input away from it.
+    HelpViewer* outside = HtmlHelp(nullptr, QString(), HH_DISPLAY_TOPIC, 0);
+    if (viewer && outside && QTest::qWaitForWindowExposed(viewer) &&
+        QTest::qWaitForWindowExposed(outside)) {
+      fromAbout = HomeClickReaches(viewer);
+      fromDesktop = HomeClickReaches(outside);
+    }
+    about.OkButton->click();
+  });
+  about.exec();
+  EXPECT_TRUE(fromAbout);
+  EXPECT_FALSE(fromDesktop);
 }
 
 TEST_F(LoadedHelp, ClosingTheAboutWindowClosesEveryViewer) {

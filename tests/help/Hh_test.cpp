@@ -1,10 +1,10 @@
 #include "help/Hh.h"
 
 #include "HelpTestSupport.h"
-#include "support/TestSupport.h"
 #include "help/Help.h"
 #include "help/HelpViewer.h"
 #include "platform/ScriptedDialogs.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
