@@ -169,11 +169,6 @@ TEST_F(LoadedHelp, AMissingHelpFileIsReportedAndOpensNothing) {
   EXPECT_FALSE(QFile::exists(missing));  // read-only: nothing was created
 }
 
-TEST_F(LoadedHelp, OtherCommandsDoNothing) {
-  EXPECT_EQ(HtmlHelp(nullptr, CollectionPath(), 0x0001, 0), nullptr);
-  EXPECT_TRUE(HelpViewers().isEmpty());
-}
-
 TEST(HelpEngineMissing, HelpDoesNothingAndNothingElseBreaks) {
   QTemporaryDir empty;
   EngineFolder folder(empty.path());
