@@ -342,10 +342,8 @@ void TTuning::ComboChange() {
 }
 
 bool TTuning::LoadSet(const QString& name) {
-  const bool isFolder = QFileInfo(name).isDir();
-  SetFileContent content;
-  if (!isFolder) content = ReadSetFile(name);
-  if (isFolder || !content.opened) {
+  const SetFileContent content = ReadSetFile(name);
+  if (!content.opened) {
     platform::ShowWarning(name + " : File not Found", this);
     return false;
   }

@@ -1,6 +1,7 @@
 #include "sets/SetFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -55,6 +56,13 @@ bool WriteSetFile(const QString& path, const KeySet& set, QString* error) {
 
 SetFileContent ReadSetFile(const QString& path) {
   SetFileContent content;
+  // Only regular files: a FIFO would block the window and a device such as
+  // /dev/zero would never end.
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile()) {
+    content.error = QStringLiteral("Not a regular file");
+    return content;
+  }
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     content.error = file.errorString();
@@ -77,11 +85,26 @@ SetFileContent ReadSetFile(const QString& path) {
   return content;
 }
 
-QString DecodeCell(const std::string& bytes) {
+namespace {
+
+bool DecodeUtf8(const char* data, qsizetype size, QString* text) {
   QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-  if (!decoder.hasError()) return text;
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  *text = decoder(QByteArrayView(data, size));
+  return !decoder.hasError();
+}
+
+}  // namespace
+
+QString DecodeCell(const std::string& bytes) {
+  const auto size = static_cast<qsizetype>(bytes.size());
+  QString text;
+  if (DecodeUtf8(bytes.data(), size, &text)) return text;
+  // A line cut at the length limit may end inside a UTF-8 sequence.
+  if (bytes.size() == setfile::kFieldLineLimit) {
+    for (qsizetype drop = 1; drop <= 3 && drop < size; ++drop)
+      if (DecodeUtf8(bytes.data(), size - drop, &text)) return text;
+  }
+  return QString::fromLatin1(bytes.data(), size);
 }
 
 void ApplySetFile(KeySet& set, const setfile::ParsedSet& parsed) {

@@ -520,6 +520,10 @@ TEST_F(SetEditor, DoubleClickOnARowEditsIt) {
   EXPECT_TRUE(Edit1->isVisible());
   EXPECT_EQ(Edit1->Label->text(), "hat");
   EXPECT_EQ(t.PopupMenu1->actions().size(), 2);
+  // Only a cut-off cell offers its full text as a tool tip.
+  t.Set.SetCell(3, kFileColumn, QString(300, 'w'));
+  EXPECT_EQ(t.Grid->CutOffText(t.Grid->model()->index(3, kFileColumn)), QString(300, 'w'));
+  EXPECT_EQ(t.Grid->CutOffText(t.Grid->model()->index(3, kLabelColumn)), "");
   EXPECT_EQ(t.Clear1->text(), "Clear");
   EXPECT_EQ(t.AEdit->text(), "Edit");
   t.hide();

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <climits>
@@ -213,6 +214,9 @@ TEST(KeySetFile, KeepsTextAndFallsBackToLatin1) {
   EXPECT_EQ(back.RowCount(), 77);
 
   EXPECT_EQ(DecodeCell("caf\xe9"), QString::fromLatin1("caf\xe9"));
+  // A capped line that ends inside a UTF-8 sequence keeps its text.
+  const std::string capped = std::string(9996, 'a') + "\xc3\xa9\xc3";
+  EXPECT_EQ(DecodeCell(capped), QString(9996, 'a') + QString::fromUtf8("\xc3\xa9"));
 }
 
 TEST(KeySetFileOnDisk, RoundTripsThroughAFile) {
@@ -231,9 +235,13 @@ TEST(KeySetFileOnDisk, RoundTripsThroughAFile) {
 
   WriteBytes(dir.filePath("empty.wql"), {});
   EXPECT_TRUE(ReadSetFile(dir.filePath("empty.wql")).opened);
-  const SetFileContent missing = ReadSetFile(dir.filePath("missing.wql"));
-  EXPECT_FALSE(missing.opened);
-  EXPECT_FALSE(missing.error.isEmpty());
+  for (const QString& bad : {dir.filePath("missing.wql"), dir.path(), QString("/dev/zero")}) {
+    const SetFileContent content = ReadSetFile(bad);
+    EXPECT_FALSE(content.opened) << bad.toStdString();
+    EXPECT_FALSE(content.error.isEmpty());
+  }
+  ASSERT_EQ(mkfifo(dir.filePath("fifo.wql").toLocal8Bit().constData(), 0600), 0);
+  EXPECT_FALSE(ReadSetFile(dir.filePath("fifo.wql")).opened);
 }
 
 TEST(KeySetFileOnDisk, AFailedWriteReportsWhyAndKeepsTheOldFile) {
