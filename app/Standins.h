@@ -7,35 +7,8 @@
 #include "platform/Dialogs.h"
 
 #include <QCheckBox>
-#include <QFrame>
 #include <QString>
 #include <QWidget>
-
-// Piano keyboard.
-class TKeys : public QFrame {
- public:
-  explicit TKeys(QWidget* parent) : QFrame(parent) {
-    setFrameShape(QFrame::Box);
-    setStyleSheet("background: #F3F3F3;");
-  }
-};
-
-// Seven-segment display.
-class TLCD99 : public QFrame {
- public:
-  explicit TLCD99(QWidget* parent) : QFrame(parent) { setStyleSheet("background: #DDE1CF;"); }
-  QString Value = "0";
-  int DigitNum = 5;
-};
-
-// Range slider.
-class TmkRangeSlider : public QFrame {
- public:
-  explicit TmkRangeSlider(QWidget* parent) : QFrame(parent) {
-    setStyleSheet("background: #D1D5C8;");
-  }
-  int Min = 0, Max = 10000, MinPosition = 0, MaxPosition = 10000, Position = 20;
-};
 
 // Player.
 class TPlayer {

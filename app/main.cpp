@@ -2,6 +2,7 @@
 
 #include "app/FormList.h"
 #include "app/morvela1.h"
+#include "help/Hh.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
 
@@ -9,6 +10,8 @@
 
 int main(int argc, char** argv) {
   platform::Application app(argc, argv);
+  // Loads the help engine before the first window and frees it at the end.
+  HhModule helpModule;
   app.setQuitOnLastWindowClosed(false);
   int result = 0;
   const bool ok = platform::RunGuarded([&] {

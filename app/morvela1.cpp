@@ -2,6 +2,8 @@
 
 #include "app/FormList.h"
 #include "app/WindowValues.h"
+#include "controls/Colors.h"
+#include "help/Help.h"
 #include "platform/Dialogs.h"
 #include "platform/WindowMessages.h"
 #include "video/Video.h"
@@ -64,12 +66,22 @@ QPushButton* Button(QWidget* parent, const QString& caption, const QString& hint
   return b;
 }
 
-TLCD99* Lcd(QWidget* parent, const QString& hint, int digits, QRect rect) {
+// A seven-segment display as the keyboard window shows it.
+TLCD99* Lcd(QWidget* parent, const QString& hint, int digits, int spacing, controls::TColor off,
+            int delay, QRect rect) {
   auto* lcd = new TLCD99(parent);
-  lcd->DigitNum = digits;
-  lcd->Value = "0";
-  lcd->setToolTip(hint);
   lcd->setGeometry(rect);
+  lcd->SetDigitNum(digits);
+  lcd->SetDigitSpacing(spacing);
+  lcd->SetGapX(1);
+  lcd->SetGapY(1);
+  lcd->SetSegmentSize(1);
+  lcd->SetColor(13624029);
+  lcd->SetOnColor(6447714);
+  lcd->SetOffColor(off);
+  lcd->SetAnimationDelay(delay);
+  lcd->SetValue("0");
+  lcd->setToolTip(hint);
   return lcd;
 }
 
@@ -145,8 +157,8 @@ void TForm11::BuildControls() {
   CoolLabel3->setGeometry(142, 7, 160, 14);
   CoolLabel3->setStyleSheet("color: #E8E8E8;");
 
-  LcdCur = Lcd(CoolPanel3, "Current time  1/100 Sec.", 7, QRect(310, 7, 60, 13));
-  LcdTot = Lcd(CoolPanel3, "Total time  1/100 Sec.", 7, QRect(378, 7, 60, 13));
+  LcdCur = Lcd(CoolPanel3, "Current time  1/100 Sec.", 7, 2, 12963535, 0, QRect(310, 7, 60, 13));
+  LcdTot = Lcd(CoolPanel3, "Total time  1/100 Sec.", 7, 2, 12963535, 100, QRect(378, 7, 60, 13));
 
   CoolCaptionBtn4 = CaptionButton(CoolPanel3, QString::fromUtf8("\u2750"), "New", 501);
   minimize = CaptionButton(CoolPanel3, QString::fromUtf8("\u2581"), QString(), 525);
@@ -183,18 +195,37 @@ void TForm11::BuildControls() {
   MidiIn1->setGeometry(450, 42, 66, 18);
   for (auto* box : {Loop, Sustain, MidiIn1}) box->setFocusPolicy(Qt::NoFocus);
 
-  LcdMin = Lcd(this, "Start position (Min)", 5, QRect(16, 69, 37, 9));
-  LcdMax = Lcd(this, "Stop Position (Max)", 5, QRect(57, 69, 36, 9));
-  LcdCurp = Lcd(this, "Current position", 5, QRect(494, 68, 78, 10));
+  LcdMin = Lcd(this, "Start position (Min)", 5, 2, 12112845, 100, QRect(16, 69, 37, 9));
+  LcdMax = Lcd(this, "Stop Position (Max)", 5, 2, 12112845, 100, QRect(57, 69, 36, 9));
+  LcdCurp = Lcd(this, "Current position", 5, 7, 12112845, 100, QRect(494, 68, 78, 10));
 
   Slider1 = new TmkRangeSlider(this);
   Slider1->setGeometry(16, 82, 556, 22);
+  Slider1->setMinimumSize(50, 10);
+  Slider1->SetColorBack(13161937);
+  Slider1->SetColorTag(16695386);
+  Slider1->SetColorPos(3322351);
+  Slider1->SetMin(0);
+  Slider1->SetMax(10000);
+  Slider1->SetMaxPosition(10000);
+  Slider1->SetMinPosition(0);
+  Slider1->SetPosition(20);
+  Slider1->SetFrequency(100);
+  Slider1->SetThumbStyle(controls::rsTriangle);
+  Slider1->setFocusPolicy(Qt::TabFocus);
 
   Cool1 = new QFrame(this);
   Cool1->setGeometry(16, 110, 567, 80);
   Cool1->setFrameShape(QFrame::StyledPanel);
   Keys1 = new TKeys(Cool1);
   Keys1->setGeometry(1, 2, 565, 76);
+  Keys1->SetOrientation(controls::kbHorizontal);
+  Keys1->SetNoteWidth(18);
+  Keys1->SetBaseOctave(0);
+  Keys1->SetBlackBrush(QBrush(controls::ToQColor(10526880)));
+  Keys1->SetWhiteBrush(QBrush(controls::ToQColor(15987699)));
+  Keys1->SetVelocityMode(false);
+  Keys1->SetAlphaNum(true);
   Keys1->setCursor(Qt::PointingHandCursor);
 
   CoolScrollbar1 = new QSlider(Qt::Vertical, this);
@@ -427,7 +458,10 @@ void TForm11::CoolCaptionBtn1Click() {
   close();
 }
 
-void TForm11::CoolCaptionBtn2Click() {}
+void TForm11::CoolCaptionBtn2Click() {
+  THelp1 about(this);
+  about.exec();
+}
 
 void TForm11::minimizeClick() {
   const app::WindowPlace next = app::ToggleMiniMode(Mini, {x(), y(), height()});

@@ -7,6 +7,9 @@
 #include "app/MiniMode.h"
 #include "app/Standins.h"
 #include "app/UpDown.h"
+#include "controls/Lcd99.h"
+#include "controls/MkRangeSlider.h"
+#include "controls/cmpKeyboard.h"
 
 #include <QWidget>
 
@@ -21,6 +24,10 @@ class QSlider;
 class QTimer;
 class QToolButton;
 class TVideo1;
+
+using controls::TKeys;
+using controls::TLCD99;
+using controls::TmkRangeSlider;
 
 class TForm11 : public QWidget {
   Q_OBJECT

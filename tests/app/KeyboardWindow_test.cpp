@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 using platform::IDCANCEL;
@@ -268,6 +269,25 @@ TEST_F(KeyboardWindowTest, GroupArrowsStayWithinTheWindowCount) {
   TForm11* first = Window(0);
   first->UpDown1->Step(updDown);  // -1 refused
   EXPECT_EQ(first->Group->text(), "0");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(KeyboardWindowTest, HelpButtonShowsTheAboutWindowModallyOwnedByTheWindow) {
+  QString title;
+  QWidget* owner = nullptr;
+  QTimer::singleShot(0, [&] {
+    if (QWidget* shown = QApplication::activeModalWidget()) {
+      title = shown->windowTitle();
+      owner = shown->parentWidget();
+      shown->close();
+    }
+  });
+  Window(0)->CoolCaptionBtn2->click();  // returns when the modal window closes
+  EXPECT_EQ(title, "Help");
+  EXPECT_EQ(owner, Window(0));
 }
 
 }  // namespace
