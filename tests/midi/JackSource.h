@@ -33,6 +33,18 @@ class JackInput : public ::testing::Test {
     receiver.SetWindow(&window);
     device.Open(source->DeviceNumber());
     device.Start();
+    // JACK may route a fresh connection only from a later cycle: knock until
+    // a note gets through, then send a marker so that every knock has landed
+    // before the test begins.
+    ASSERT_TRUE(testing_support::WaitFor([&] {
+      source->Send(0x80, 35, 0);
+      return testing_support::WaitFor([&] { return !window.keys.empty(); },
+                                      std::chrono::milliseconds(200));
+    })) << "no note ever came through JACK";
+    source->Send(0x80, 34, 0);
+    ASSERT_TRUE(testing_support::WaitFor(
+        [&] { return !window.keys.empty() && window.keys.back() == Up(34); }));
+    window.keys.clear();
   }
 
   void Play(std::vector<unsigned char> bytes) {

@@ -4,7 +4,9 @@
 // a note-on arrives as key up.
 //
 // TASTIVO_MIDI_STRESS_SECONDS and TASTIVO_MIDI_STRESS_RATE (messages per
-// second) shrink the load for slow builds such as ThreadSanitizer's.
+// second) shrink the load for slow builds such as ThreadSanitizer's. Such
+// builds miss JACK cycles, and JACK drops the MIDI of a missed cycle; with
+// TASTIVO_MIDI_STRESS_JACK_MAY_DROP=1 lost notes are counted, not failed.
 
 #include "midi/JackSource.h"
 
@@ -63,6 +65,15 @@ using JackFlood = midi_test::JackInput;
 TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   const int seconds = EnvOr("TASTIVO_MIDI_STRESS_SECONDS", 10);
   const int rate = EnvOr("TASTIVO_MIDI_STRESS_RATE", 10000);
+  const bool jackMayDrop = EnvOr("TASTIVO_MIDI_STRESS_JACK_MAY_DROP", 0) != 0;
+  int lossyStretches = 0;
+  auto check = [&](std::size_t from, int cycle) {
+    auto result = NothingLost(window.keys, from);
+    if (jackMayDrop && !result)
+      ++lossyStretches;
+    else
+      EXPECT_TRUE(result) << "cycle " << cycle;
+  };
   const int perMillisecond = std::max(2, rate / 1000) & ~1;  // whole pairs
 
   std::atomic<bool> sending{true};
@@ -88,7 +99,7 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   while (Clock::now() < end) {
     // Let notes flow for a while, then check what came.
     Pump([&] { return window.keys.size() >= phase + 200; }, 2s);
-    EXPECT_TRUE(NothingLost(window.keys, phase)) << "cycle " << cycles;
+    check(phase, cycles);
 
     const auto began = Clock::now();
     switch (cycles % 3) {
@@ -117,12 +128,16 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   sender.join();
 
   // The last note-off arrives once the backlog is through.
-  EXPECT_TRUE(Pump(
+  const bool drained = Pump(
       [&] { return window.keys.size() > phase && window.keys.back().code == platform::PN_KEYUP; },
-      30s));
-  EXPECT_TRUE(NothingLost(window.keys, phase));
+      30s);
+  if (!jackMayDrop) {
+    EXPECT_TRUE(drained);
+  }
+  check(phase, cycles);
   EXPECT_EQ(sendFailures.load(), 0) << source->LastError();
   EXPECT_GT(cycles, 3);
   std::cout << "stress: " << sent.load() << " messages sent, " << window.keys.size()
-            << " key events handled, " << cycles << " device cycles\n";
+            << " key events handled, " << cycles << " device cycles, " << lossyStretches
+            << " stretches with notes dropped by JACK\n";
 }
