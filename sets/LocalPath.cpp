@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 QString Absolute(const QString& path, const QString& programFolder) {
@@ -72,4 +74,9 @@ QString LocalFolderOf(const QString& stored, const QString& programFolder) {
   // "\music" or "C:\" name a root, not an empty folder.
   if (folder.isEmpty() || (folder.size() == 2 && HasDrive(folder))) folder += '/';
   return LocalFilePath(folder, programFolder);
+}
+
+QString FileNamePart(const QString& stored) {
+  const qsizetype cut = std::max(stored.lastIndexOf('\\'), stored.lastIndexOf('/'));
+  return stored.mid(cut + 1);
 }

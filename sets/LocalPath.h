@@ -24,3 +24,7 @@ QString LocalFilePath(const QString& stored, const QString& programFolder = Prog
 // The folder part of a stored path: the text before its last "\" or "/",
 // mapped like LocalFilePath; programFolder when the path has no folder.
 QString LocalFolderOf(const QString& stored, const QString& programFolder = ProgramFolder());
+
+// The file-name part of a stored path, without folders: the text after its
+// last "\" or "/" ("C:\Sets\live.wql" and "/home/x/live.wql" give "live.wql").
+QString FileNamePart(const QString& stored);

@@ -54,3 +54,10 @@ TEST(LocalFolderOf, TakesTheFolderPartOrTheProgramFolder) {
   EXPECT_EQ(LocalFolderOf("", program.path()), QDir::cleanPath(program.path()));
   EXPECT_EQ(LocalFolderOf("C:\\a.mp3", program.path()), "/");
 }
+
+TEST(FileNamePart, CutsAfterEitherSeparator) {
+  EXPECT_EQ(FileNamePart("C:\\Sets\\live.wql"), "live.wql");
+  EXPECT_EQ(FileNamePart("/home/x/live.wql"), "live.wql");
+  EXPECT_EQ(FileNamePart("live.wql"), "live.wql");
+  EXPECT_EQ(FileNamePart(""), "");
+}
