@@ -6,7 +6,6 @@
 
 #include "platform/Dialogs.h"
 
-#include <QCheckBox>
 #include <QString>
 #include <QWidget>
 
@@ -22,27 +21,6 @@ class TPlayer {
   int MessageOffset;
   bool AutoPlay = false;
   bool UseAudioDevice = false;
-};
-
-// Set editor: holds the key set and asks before unsaved changes are lost.
-class TTuning : public QWidget {
- public:
-  TTuning(QWidget* owner, int instance) : QWidget(nullptr), Instance(instance) {
-    Q_UNUSED(owner);
-    StayTop = new QCheckBox("Stay on top", this);
-    StayTop->setChecked(true);
-    setWindowTitle("Properties " + QString::number(instance));
-  }
-  int AskSave() {
-    if (!Modified) return platform::IDNO;
-    const int answer = platform::AskQuestion("List modified. Save?", this);
-    if (answer == platform::IDYES) Modified = false;
-    return answer;
-  }
-  int Instance;
-  QString FileName;
-  bool Modified = false;
-  QCheckBox* StayTop;
 };
 
 // The window's MIDI receiver.

@@ -2,6 +2,7 @@
 
 #include "app/FormList.h"
 #include "app/morvela1.h"
+#include "editor/Edit.h"
 #include "help/Hh.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
@@ -22,9 +23,14 @@ int main(int argc, char** argv) {
     platform::Application::SetHelpFile(
         QDir(QCoreApplication::applicationDirPath()).filePath("tastivo.qhc"));
     Form11 = new TForm11(&app);
+    Edit1 = new TEdit1();
     Form11->show();
     result = app.exec();
   });
-  platform::RunGuarded([] { delete Form11; });
+  platform::RunGuarded([] {
+    delete Form11;
+    delete Edit1;
+    Edit1 = nullptr;
+  });
   return ok ? result : 1;
 }

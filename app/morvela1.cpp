@@ -254,6 +254,9 @@ void TForm11::BuildControls() {
   connect(CoolCaptionBtn1, &QToolButton::clicked, this, [this] { CoolCaptionBtn1Click(); });
   connect(CoolCaptionBtn2, &QToolButton::clicked, this, [this] { CoolCaptionBtn2Click(); });
   connect(minimize, &QToolButton::clicked, this, [this] { minimizeClick(); });
+  connect(CoolBtn1, &QPushButton::clicked, this, [this] { CoolBtn1Click(); });
+  connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
+  Timer2->start();
   for (QWidget* w :
        std::initializer_list<QWidget*>{CoolPanel3, CoolLabel1, CoolLabel2, Image1, CoolLabel3})
     w->installEventFilter(this);
@@ -562,4 +565,23 @@ void TForm11::UpDown1ChangingEx(QObject* Sender, bool& AllowChange, int NewValue
   }
   Group->setText(QString::number(NewValue));
   AllowChange = true;
+}
+
+void TForm11::CoolBtn1Click() {
+  if (Tuning->isVisible()) {
+    Tuning->hide();  // offers to save a modified set
+  } else {
+    // At most one set editor is visible; every set with a file is read again,
+    // so windows that share a set file all show it as last saved.
+    for (TForm11* w : FormList)
+      if (w && w->Tuning->isVisible()) w->Tuning->hide();
+    for (TForm11* w : FormList)
+      if (w) w->Tuning->ReloadSet();
+    Tuning->show();
+  }
+  CoolLabel3->setText(QFileInfo(Tuning->FileName).fileName());
+}
+
+void TForm11::Timer2Timer() {
+  if (Tuning->isVisible()) CoolLabel3->setText(QFileInfo(Tuning->FileName).fileName());
 }

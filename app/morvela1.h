@@ -10,6 +10,7 @@
 #include "controls/Lcd99.h"
 #include "controls/MkRangeSlider.h"
 #include "controls/cmpKeyboard.h"
+#include "sets/Prop.h"
 
 #include <QWidget>
 
@@ -111,6 +112,8 @@ class TForm11 : public QWidget {
   void StayTopClick();
   void UpDown1ChangingEx(QObject* Sender, bool& AllowChange, int NewValue,
                          TUpDownDirection Direction);
+  void CoolBtn1Click();
+  void Timer2Timer();
 
   // The group number: the integer value of the Group text.
   int GroupNumber() const;

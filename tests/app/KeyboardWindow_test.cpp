@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -179,11 +181,17 @@ TEST_F(KeyboardWindowTest, MainCloseAsksEveryWindowInOrderAndCancelKeepsTheProgr
     EXPECT_EQ(store.ReadInteger("group"), 2);
   }
 
-  // Asked again: the main window's question first, then windows 1 and 2.
+  // Asked again: the main window's question first, then windows 1 and 2;
+  // window 1's Yes saves its set.
+  for (int i = 0; i < 3; ++i) Window(i)->Tuning->Modified = true;
   dialogs.Clear();
+  QTemporaryDir folder;
+  const QString saved = folder.filePath("one.wql");
   dialogs.AnswerBoxes({IDNO, IDYES, IDNO});
+  dialogs.AnswerFiles({saved});
   EXPECT_TRUE(Window(0)->close());
   EXPECT_EQ(dialogs.boxes().size(), 3u);
+  EXPECT_TRUE(QFile::exists(saved));
   EXPECT_FALSE(Window(1)->Tuning->Modified);
   // The program's end does not ask a second time.
   dialogs.Clear();
