@@ -22,9 +22,3 @@ class TPlayer {
   bool AutoPlay = false;
   bool UseAudioDevice = false;
 };
-
-// The window's MIDI receiver.
-class MyReceiver {
- public:
-  QObject* Window = nullptr;
-};

@@ -6,11 +6,13 @@
 #include "help/Help.h"
 #include "platform/Dialogs.h"
 #include "platform/WindowMessages.h"
+#include "sets/LocalPath.h"
 #include "video/Video.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
@@ -255,6 +257,7 @@ void TForm11::BuildControls() {
   connect(CoolCaptionBtn2, &QToolButton::clicked, this, [this] { CoolCaptionBtn2Click(); });
   connect(minimize, &QToolButton::clicked, this, [this] { minimizeClick(); });
   connect(CoolBtn1, &QPushButton::clicked, this, [this] { CoolBtn1Click(); });
+  connect(MidiIn1, &QCheckBox::clicked, this, [this] { MidiIn1Click(); });
   connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
   Timer2->start();
   for (QWidget* w :
@@ -291,7 +294,7 @@ void TForm11::FormCreate() {
   KeyPreview = true;
   ClipLoaded = false;
   PositionScale = 10000;
-  CoolLabel3->setText(QFileInfo(Tuning->FileName).fileName());
+  CoolLabel3->setText(FileNamePart(Tuning->FileName));
 }
 
 void TForm11::ReadSettings() {
@@ -347,6 +350,7 @@ void TForm11::showEvent(QShowEvent* event) {
 
 void TForm11::FormShow() {
   if (!firstShown_) {
+    if (MidiIn1->isChecked()) MidiIn1Click();
     Player->HandleVideo(Video->Handle());
     KeyPreview = true;
     firstShown_ = true;
@@ -439,6 +443,12 @@ void TForm11::FormDestroy() {
   Tuning = nullptr;
   delete Video;
   Video = nullptr;
+  // No MIDI note may reach the window once it is gone.
+  if (MidiDevice) {
+    MidiDevice->Stop();
+    MidiDevice->Close();
+    MidiDevice.reset();
+  }
   if (IsMainWindow()) {
     FormList.clear();
     if (Form11 == this) Form11 = nullptr;
@@ -579,9 +589,56 @@ void TForm11::CoolBtn1Click() {
       if (w) w->Tuning->ReloadSet();
     Tuning->show();
   }
-  CoolLabel3->setText(QFileInfo(Tuning->FileName).fileName());
+  CoolLabel3->setText(FileNamePart(Tuning->FileName));
 }
 
 void TForm11::Timer2Timer() {
-  if (Tuning->isVisible()) CoolLabel3->setText(QFileInfo(Tuning->FileName).fileName());
+  if (Tuning->isVisible()) CoolLabel3->setText(FileNamePart(Tuning->FileName));
+}
+
+void TForm11::MidiIn1Click() {
+  if (MidiIn1->isChecked()) {
+    // One window at a time holds MIDI input.
+    for (TForm11* w : FormList) {
+      if (w && w->MidiIn1->isChecked()) {
+        w->MidiIn1->setChecked(false);
+        w->MidiIn1Click();
+      }
+    }
+    MidiIn1->setChecked(true);
+    Receiver.SetWindow(this);
+    MidiDevice = std::make_unique<midi::CMIDIInDevice>(Receiver);
+    try {
+      MidiDevice->Open(Tuning->Device1->currentIndex());
+      MidiDevice->Start();
+    } catch (const std::exception&) {
+      platform::ShowInformation("Midi In Failed: Busy or not found", this);
+      MidiIn1->setChecked(false);
+    }
+  } else if (MidiDevice) {
+    MidiDevice->Stop();
+    MidiDevice->Close();
+    MidiDevice.reset();
+  }
+}
+
+bool TForm11::event(QEvent* event) {
+  if (auto* message = platform::AsWindowMessage(event)) {
+    if (message->Msg == platform::WM_PLAYERNOTIFY) PlayerNotify(*message);
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+void TForm11::PlayerNotify(platform::WindowMessageEvent& message) {
+  switch (message.LParam) {
+    case platform::PN_KEYDOWN:
+      Keys1->NoteOn(static_cast<int>(message.WParam), 0, true);
+      break;
+    case platform::PN_KEYUP:
+      Keys1->NoteOff(static_cast<int>(message.WParam), 0, true);
+      break;
+    default:
+      break;  // other codes are not for this window
+  }
 }

@@ -10,6 +10,9 @@
 #include "controls/Lcd99.h"
 #include "controls/MkRangeSlider.h"
 #include "controls/cmpKeyboard.h"
+#include "midi/CMIDIInDevice.h"
+#include "midi/MyReceiver.h"
+#include "platform/WindowMessages.h"
 #include "sets/Prop.h"
 
 #include <QWidget>
@@ -45,7 +48,9 @@ class TForm11 : public QWidget {
   TVideo1* Video = nullptr;
   std::unique_ptr<TPlayer> Player;
   QLabel* HintWindow = nullptr;
-  MyReceiver Receiver;
+  midi::MyReceiver Receiver;
+  // Present while "Midi In" is on (and after a failed open, closed).
+  std::unique_ptr<midi::CMIDIInDevice> MidiDevice;
   int CurrentKey = -1;
   bool KeyHeld = false;
   bool ClipLoaded = false;
@@ -114,6 +119,10 @@ class TForm11 : public QWidget {
                          TUpDownDirection Direction);
   void CoolBtn1Click();
   void Timer2Timer();
+  void MidiIn1Click();
+
+  // Handles WM_PLAYERNOTIFY by its code in LParam.
+  void PlayerNotify(platform::WindowMessageEvent& message);
 
   // The group number: the integer value of the Group text.
   int GroupNumber() const;
@@ -124,6 +133,7 @@ class TForm11 : public QWidget {
   bool FirstShown() const { return firstShown_; }
 
  protected:
+  bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;

@@ -4,7 +4,9 @@
 # (Xvfb). Both are stopped afterwards.
 set -uo pipefail
 export JACK_NO_AUDIO_RESERVATION=1
-export JACK_DEFAULT_SERVER="${JACK_DEFAULT_SERVER:-tastivo-test}"
+# A server of its own per run, so parallel runs never share or stop each
+# other's server.
+export JACK_DEFAULT_SERVER="${JACK_DEFAULT_SERVER:-tastivo-test-$$}"
 jack_pid=""
 cleanup() {
   if [[ -n "$jack_pid" ]]; then kill "$jack_pid" 2>/dev/null; wait "$jack_pid" 2>/dev/null; fi

@@ -1,0 +1,113 @@
+#include "app/FormList.h"
+#include "app/morvela1.h"
+#include "platform/ScriptedDialogs.h"
+#include "platform/SettingsStore.h"
+#include "platform/WindowMessages.h"
+#include "platform/midi/VirtualMidiSource.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+
+#include <memory>
+#include <vector>
+
+using platform::PN_KEYDOWN;
+using platform::PN_KEYUP;
+using platform::WM_PLAYERNOTIFY;
+
+namespace {
+
+class KeyboardWindowMidiTest : public ::testing::Test {
+ protected:
+  void Start() {
+    Form11 = new TForm11(qApp);
+    Keys(0)->OnNoteOn = [this](QObject*, int note, int) { notes.push_back(note); };
+    Keys(0)->OnNoteOff = [this](QObject*, int note, int) { notes.push_back(-1 - note); };
+    Form11->show();
+  }
+  void TearDown() override { delete Form11; }
+  static TForm11* Window(int i) { return FormList.at(i); }
+  static controls::TKeys* Keys(int i) { return Window(i)->Keys1; }
+
+  testing_support::TempConfig config;
+  platform::ScriptedDialogs dialogs;
+  std::vector<int> notes;  // note-on n as n, note-off n as -1 - n
+};
+
+TEST_F(KeyboardWindowMidiTest, KeyMessagesPressAndReleaseTheKeyboard) {
+  Start();
+  platform::SendMessage(Form11, WM_PLAYERNOTIFY, 5, PN_KEYDOWN);
+  EXPECT_TRUE(Keys(0)->IsPressed(5));
+  platform::SendMessage(Form11, WM_PLAYERNOTIFY, 5, PN_KEYDOWN);  // notifies again
+  platform::SendMessage(Form11, WM_PLAYERNOTIFY, 5, PN_KEYUP);
+  EXPECT_FALSE(Keys(0)->IsPressed(5));
+  EXPECT_EQ(notes, (std::vector<int>{5, 5, -6}));
+}
+
+TEST_F(KeyboardWindowMidiTest, NoDeviceShowsTheMessageAndUnticks) {
+  Start();
+  Form11->Tuning->Device1->clear();
+  Form11->MidiIn1->click();
+  EXPECT_EQ(dialogs.BoxTexts(), QStringList{"Midi In Failed: Busy or not found"});
+  EXPECT_EQ(dialogs.boxes()[0].caption, "Tastivo:  Information");
+  EXPECT_FALSE(Form11->MidiIn1->isChecked());
+  ASSERT_TRUE(Form11->MidiDevice);  // kept, closed, until the box changes again
+  EXPECT_EQ(Form11->MidiDevice->GetState(), midi::CMIDIInDevice::closed);
+}
+
+TEST_F(KeyboardWindowMidiTest, RestoredTickSwitchesInputOnAtTheFirstShow) {
+  {
+    platform::SettingsStore store;
+    store.OpenKey("Software\\Tastivo", true);
+    for (const char* name : {"ftop", "fleft", "mtop", "mleft", "loop", "sustain"})
+      store.WriteInteger(name, 0);
+    store.WriteBool("midi", true);
+    store.CloseKey();
+  }
+  Form11 = new TForm11(qApp);
+  EXPECT_TRUE(Form11->MidiIn1->isChecked());
+  Form11->Tuning->Device1->clear();
+  Form11->show();
+  EXPECT_EQ(dialogs.BoxTexts(), QStringList{"Midi In Failed: Busy or not found"});
+  EXPECT_FALSE(Form11->MidiIn1->isChecked());
+}
+
+TEST_F(KeyboardWindowMidiTest, NotesFromADevicePlayTheKeysOfTheWindowHoldingInput) {
+  platform::VirtualMidiSource source("tastivo-app-test");
+  Start();
+  Form11->Image1Click();
+  for (int i : {0, 1}) {
+    // The device list is read when the set editor is made; this port already
+    // existed then.
+    ASSERT_GE(source.DeviceNumber(), 0);
+    Window(i)->Tuning->Device1->setCurrentIndex(source.DeviceNumber());
+  }
+  Window(0)->MidiIn1->click();
+  ASSERT_TRUE(Window(0)->MidiIn1->isChecked());
+  ASSERT_EQ(Window(0)->MidiDevice->GetState(), midi::CMIDIInDevice::started);
+
+  ASSERT_TRUE(source.Send(0x90, 37, 100));  // note 37 is key 1
+  ASSERT_TRUE(testing_support::WaitFor([&] { return Keys(0)->IsPressed(1); }));
+  ASSERT_TRUE(source.Send(0x80, 37, 0));
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !Keys(0)->IsPressed(1); }));
+  EXPECT_EQ(notes, (std::vector<int>{1, -2}));
+
+  // Window 1 takes input over; window 0 lets its device go.
+  Window(1)->MidiIn1->click();
+  EXPECT_FALSE(Window(0)->MidiIn1->isChecked());
+  EXPECT_FALSE(Window(0)->MidiDevice);
+  ASSERT_TRUE(Window(1)->MidiIn1->isChecked());
+  ASSERT_TRUE(source.Send(0x91, 72, 90));  // channel 2, note 72 is key 0
+  ASSERT_TRUE(testing_support::WaitFor([&] { return Keys(1)->IsPressed(0); }));
+  EXPECT_FALSE(Keys(0)->IsPressed(0));
+  EXPECT_TRUE(dialogs.boxes().empty());
+
+  Window(1)->MidiIn1->click();  // unticked: device stopped and gone
+  EXPECT_FALSE(Window(1)->MidiDevice);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#include "app/FormList.h"
+#include "app/morvela1.h"
+#include "platform/ScriptedDialogs.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+namespace {
+
+class KeyboardWindowSetsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Form11 = new TForm11(qApp);
+    Form11->show();
+    Form11->Image1Click();
+    Form11->Image1Click();
+  }
+  void TearDown() override { delete Form11; }
+  static TForm11* Window(int i) { return FormList.at(i); }
+  static int VisibleSetEditors() {
+    int n = 0;
+    for (TForm11* w : FormList) n += w->Tuning->isVisible() ? 1 : 0;
+    return n;
+  }
+
+  testing_support::TempConfig config;
+  platform::ScriptedDialogs dialogs;
+  QTemporaryDir folder;
+};
+
+TEST_F(KeyboardWindowSetsTest, ConfigurationShowsOneSetEditorAtATime) {
+  Window(1)->CoolBtn1->click();
+  EXPECT_TRUE(Window(1)->Tuning->isVisible());
+  Window(2)->CoolBtn1->click();
+  EXPECT_TRUE(Window(2)->Tuning->isVisible());
+  EXPECT_FALSE(Window(1)->Tuning->isVisible());
+  EXPECT_EQ(VisibleSetEditors(), 1);
+  Window(2)->CoolBtn1->click();  // a second click hides it
+  EXPECT_EQ(VisibleSetEditors(), 0);
+}
+
+TEST_F(KeyboardWindowSetsTest, ShowingASetEditorReloadsEveryWindowsSetFromItsFile) {
+  const QString path = folder.filePath("shared.wql");
+  TTuning* first = Window(0)->Tuning;
+  first->Set.SetCell(0, kLabelColumn, "Kick");
+  ASSERT_TRUE(first->SaveSet(path));
+  for (int i : {0, 2}) Window(i)->Tuning->FileName = path;
+  Window(2)->Tuning->Set.SetCell(0, kLabelColumn, "stale");
+  Window(0)->Tuning->Set.SetCell(0, kLabelColumn, "also stale");
+
+  Window(1)->CoolBtn1->click();
+  EXPECT_EQ(Window(0)->Tuning->Set.Row(0).Label, "Kick");
+  EXPECT_EQ(Window(2)->Tuning->Set.Row(0).Label, "Kick");
+  EXPECT_TRUE(dialogs.boxes().empty());
+}
+
+TEST_F(KeyboardWindowSetsTest, SetNameShowsTheFileNamePart) {
+  TForm11* w = Window(1);
+  w->Tuning->FileName = "C:\\Sets\\live.wql";  // made on another system
+  w->CoolBtn1->click();
+  EXPECT_EQ(w->CoolLabel3->text(), "live.wql");
+  w->Tuning->FileName = folder.filePath("next.wql");
+  w->Timer2Timer();
+  EXPECT_EQ(w->CoolLabel3->text(), "next.wql");
+  w->CoolBtn1->click();
+  w->Tuning->FileName = folder.filePath("hidden.wql");
+  w->Timer2Timer();  // only while the set editor is visible
+  EXPECT_EQ(w->CoolLabel3->text(), "next.wql");
+}
+
+}  // namespace
