@@ -201,11 +201,22 @@ void TTuning::InitRows(int from, int to) {
   Set.InitRows(from, to);
 }
 
-void TTuning::FormCreate() {
+void TTuning::RefreshDevices() {
+  // MIDI cables come and go, and device numbers follow the current port
+  // order: keep the chosen device by its name.
+  const QString chosen = Device1->currentText();
   Device1->clear();
   for (const std::string& name : platform::MidiInputPortNames())
     Device1->addItem(QString::fromStdString(name));
-  if (Device1->count() > 0) Device1->setCurrentIndex(0);
+  const int again = chosen.isEmpty() ? -1 : Device1->findText(chosen);
+  if (again >= 0)
+    Device1->setCurrentIndex(again);
+  else if (Device1->count() > 0)
+    Device1->setCurrentIndex(0);
+}
+
+void TTuning::FormCreate() {
+  RefreshDevices();
 
   setWindowTitle(Instance == 0 ? QStringLiteral("Properties ")
                                : QStringLiteral("Properties %1").arg(Instance));
@@ -283,8 +294,11 @@ int TTuning::AskSave() {
   int answer = IDOK;
   if (Modified) {
     answer = platform::AskQuestion(kSaveQuestion, this);
-    // A save the user asked for and didn't get must not be treated as done:
-    // keep the mark and let the caller stop.
+    // Cancel keeps the changes marked, so the next close or load asks again
+    // instead of dropping them silently; callers stop on it.
+    if (answer == IDCANCEL) return IDCANCEL;
+    // A save the user asked for and didn't get must not be treated as done
+    // either.
     if (answer == IDYES && !SaveClick()) return IDCANCEL;
   }
   Modified = false;
@@ -297,7 +311,7 @@ void TTuning::ResetAllRows() {
 
 bool TTuning::NewClick() {
   AskSave();
-  if (Modified) return false;  // the requested save failed
+  if (Modified) return false;  // cancelled, or the requested save failed
   ResetAllRows();
   SelectKnownList(QString());
   return true;
@@ -418,6 +432,7 @@ void TTuning::CoolPageControl1Change(int page) {
 }
 
 void TTuning::CoolTabSheet2Show() {
+  RefreshDevices();
   for (ScrollingText* text : {RatioText, OrigText, FullText}) text->Start();
 }
 

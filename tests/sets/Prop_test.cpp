@@ -193,7 +193,7 @@ TEST_F(SetEditor, WarnsOnceWhenTheLastKnownListIsGone) {
   EXPECT_EQ(t.windowTitle(), "Properties ");
 }
 
-TEST_F(SetEditor, NewAsksWhenModifiedAndResetsWhateverTheAnswer) {
+TEST_F(SetEditor, NewAsksWhenModifiedAndResetsUnlessCancelled) {
   const QString a = WriteSet("a.wql", "kept");
   for (int answer : {IDYES, IDNO, IDCANCEL}) {
     TTuning& t = Make();
@@ -203,14 +203,27 @@ TEST_F(SetEditor, NewAsksWhenModifiedAndResetsWhateverTheAnswer) {
     t.Set.SetCell(0, kLabelColumn, "changed");
     t.Modified = true;
     dialogs.AnswerBoxes({answer});
-    EXPECT_TRUE(t.NewClick());
+    EXPECT_EQ(t.NewClick(), answer != IDCANCEL);
     EXPECT_EQ(dialogs.BoxTexts(), QStringList({kQuestion}));
     EXPECT_EQ(dialogs.boxes()[0].caption, "Tastivo:  Question");
-    EXPECT_FALSE(t.Modified);
-    EXPECT_EQ(t.Set.Row(0).Label, "");
+    // Cancel keeps the rows and their mark, so nothing is lost later.
+    EXPECT_EQ(t.Modified, answer == IDCANCEL);
+    EXPECT_EQ(t.Set.Row(0).Label, answer == IDCANCEL ? "changed" : "");
     EXPECT_EQ(Label0(a), answer == IDYES ? "changed" : "kept");
     WriteSet("a.wql", "kept");
   }
+}
+
+TEST_F(SetEditor, CancelledCloseQuestionAsksAgainNextTime) {
+  TTuning& t = Make();
+  t.Set.SetCell(0, kLabelColumn, "unsaved");
+  t.Modified = true;
+  dialogs.AnswerBoxes({IDCANCEL, IDNO});
+  EXPECT_EQ(t.AskSave(), IDCANCEL);
+  EXPECT_TRUE(t.Modified);
+  EXPECT_EQ(t.AskSave(), IDNO);
+  EXPECT_FALSE(t.Modified);
+  EXPECT_EQ(dialogs.BoxTexts(), QStringList({kQuestion, kQuestion}));
 }
 
 TEST_F(SetEditor, NewThenSaveOverwritesTheLoadedFile) {
