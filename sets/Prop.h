@@ -94,6 +94,10 @@ class TTuning : public QWidget {
   void Clear1Click();
   void AEditExecute();
 
+  // Reads the MIDI input devices into Device1 again (at creation and each
+  // time the "Options" page is shown), keeping the chosen one by name.
+  void RefreshDevices();
+
   int SelectedRow() const;
   void SelectRow(int row);
   // The known lists, in their (alphabetical) order.

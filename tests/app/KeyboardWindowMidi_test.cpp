@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QTabWidget>
 
 #include <memory>
 #include <vector>
@@ -108,6 +109,21 @@ TEST_F(KeyboardWindowMidiTest, NotesFromADevicePlayTheKeysOfTheWindowHoldingInpu
 
   Window(1)->MidiIn1->click();  // unticked: device stopped and gone
   EXPECT_FALSE(Window(1)->MidiDevice);
+}
+
+TEST_F(KeyboardWindowMidiTest, ADevicePluggedInLaterShowsUpOnTheOptionsPage) {
+  Start();
+  TTuning* t = Form11->Tuning;
+  EXPECT_EQ(t->Device1->findText("tastivo-late", Qt::MatchContains), -1);
+  platform::VirtualMidiSource source("tastivo-late");
+  t->CoolPageControl1->setCurrentIndex(1);  // "Options"
+  const int index = t->Device1->findText("tastivo-late", Qt::MatchContains);
+  ASSERT_GE(index, 0);
+  EXPECT_EQ(index, source.DeviceNumber());
+  t->Device1->setCurrentIndex(index);
+  t->CoolPageControl1->setCurrentIndex(0);
+  t->CoolPageControl1->setCurrentIndex(1);
+  EXPECT_EQ(t->Device1->currentIndex(), index);  // the choice is kept
 }
 
 }  // namespace
