@@ -1,0 +1,172 @@
+// Audio outputs: the default sink and the machine's devices.
+
+#include "platform/media/GstInternal.h"
+#include "platform/media/MediaGraph.h"
+#include "platform/media/MediaInternal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace platform::media {
+
+void EnsureGstInitialized() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Never let a probe start a sound server of its own.
+    setenv("JACK_NO_START_SERVER", "1", 0);
+    gst_init(nullptr, nullptr);
+  });
+}
+
+namespace {
+
+// True when the element can open its device.
+bool Opens(GstElement* sink) {
+  const bool ok = gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS;
+  gst_element_set_state(sink, GST_STATE_NULL);
+  return ok;
+}
+
+struct SinkChoice {
+  std::string factory;
+  bool real = false;
+};
+
+const SinkChoice& Choice() {
+  static SinkChoice choice = [] {
+    EnsureGstInitialized();
+    SinkChoice c;
+    if (const char* forced = std::getenv("TASTIVO_AUDIO_SINK"); forced && *forced) {
+      c.factory = forced;
+      c.real = c.factory != "fakesink";
+      return c;
+    }
+    for (const char* name : {"jackaudiosink", "pulsesink", "alsasink"}) {
+      GstElement* probe = gst_element_factory_make(name, nullptr);
+      if (probe == nullptr) continue;
+      gst_object_ref_sink(probe);
+      const bool ok = Opens(probe);
+      gst_object_unref(probe);
+      if (ok) {
+        c.factory = name;
+        c.real = true;
+        return c;
+      }
+    }
+    c.factory = "fakesink";
+    return c;
+  }();
+  return choice;
+}
+
+GstElement* MakeSink(const std::string& factory) {
+  GstElement* sink = gst_element_factory_make(factory.c_str(), nullptr);
+  if (sink == nullptr) sink = gst_element_factory_make("fakesink", nullptr);
+  if (sink == nullptr) return nullptr;
+  if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync"))
+    g_object_set(sink, "sync", TRUE, nullptr);
+  if (factory == "jackaudiosink") g_object_set(sink, "client-name", "tastivo", nullptr);
+  return sink;
+}
+
+struct Device {
+  GstDevice* device;
+  AudioDeviceMoniker moniker;
+};
+
+std::mutex& DevicesMutex() {
+  static std::mutex m;
+  return m;
+}
+std::vector<Device>& Devices() {
+  static std::vector<Device> d;
+  return d;
+}
+
+// A stable identifier from the device's name and properties, so the same
+// device keeps its identifier from run to run.
+std::string IdentifierFor(GstDevice* device) {
+  std::string key;
+  if (gchar* name = gst_device_get_display_name(device)) {
+    key += name;
+    g_free(name);
+  }
+  if (GstStructure* props = gst_device_get_properties(device)) {
+    if (gchar* text = gst_structure_to_string(props)) {
+      key += text;
+      g_free(text);
+    }
+    gst_structure_free(props);
+  }
+  std::uint64_t h1 = 1469598103934665603ull, h2 = 1099511628211ull;
+  for (unsigned char c : key) {
+    h1 = (h1 ^ c) * 1099511628211ull;
+    h2 = (h2 + c) * 6364136223846793005ull + 1442695040888963407ull;
+  }
+  Guid g;
+  g.Data1 = static_cast<std::uint32_t>(h1 >> 32);
+  g.Data2 = static_cast<std::uint16_t>(h1 >> 16);
+  g.Data3 = static_cast<std::uint16_t>(h1);
+  for (int i = 0; i < 8; ++i) g.Data4[i] = static_cast<std::uint8_t>(h2 >> (8 * i));
+  return g.ToString();
+}
+
+}  // namespace
+
+std::string DefaultAudioSinkName() {
+  return Choice().factory;
+}
+bool HasRealAudioOutput() {
+  return Choice().real;
+}
+GstElement* CreateDefaultAudioSink() {
+  return MakeSink(Choice().factory);
+}
+
+std::vector<AudioDeviceMoniker> EnumerateAudioRenderers() {
+  EnsureGstInitialized();
+  std::lock_guard lock(DevicesMutex());
+  auto& devices = Devices();
+  for (auto& d : devices) gst_object_unref(d.device);
+  devices.clear();
+
+  std::vector<AudioDeviceMoniker> result;
+  if (HasRealAudioOutput()) {
+    AudioDeviceMoniker def;
+    def.ClassId = kClassDefaultAudioRenderer.ToString();
+    def.FriendlyName = "Default Audio Device";
+    result.push_back(def);
+  }
+  GstDeviceMonitor* monitor = gst_device_monitor_new();
+  gst_device_monitor_add_filter(monitor, "Audio/Sink", nullptr);
+  if (gst_device_monitor_start(monitor)) {
+    GList* list = gst_device_monitor_get_devices(monitor);
+    for (GList* l = list; l != nullptr; l = l->next) {
+      auto* device = GST_DEVICE(l->data);
+      AudioDeviceMoniker m;
+      m.ClassId = IdentifierFor(device);
+      if (gchar* name = gst_device_get_display_name(device)) {
+        if (*name) m.FriendlyName = std::string(name);
+        g_free(name);
+      }
+      devices.push_back({GST_DEVICE(gst_object_ref(device)), m});
+      result.push_back(m);
+    }
+    g_list_free_full(list, gst_object_unref);
+    gst_device_monitor_stop(monitor);
+  }
+  gst_object_unref(monitor);
+  return result;
+}
+
+GstElement* CreateAudioDeviceSink(const std::string& classId) {
+  if (classId == kClassDefaultAudioRenderer.ToString()) return CreateDefaultAudioSink();
+  std::lock_guard lock(DevicesMutex());
+  for (auto& d : Devices())
+    if (d.moniker.ClassId == classId) return gst_device_create_element(d.device, nullptr);
+  return nullptr;
+}
+
+}  // namespace platform::media

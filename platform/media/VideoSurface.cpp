@@ -1,0 +1,135 @@
+#include "platform/media/VideoSurface.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+namespace platform::media {
+
+void FrameSlot::Deliver(QImage frame) {
+  std::lock_guard lock(mutex_);
+  frame_ = std::move(frame);
+  if (target_ == nullptr || repaintPending_.exchange(true)) return;
+  // A queued call to a widget that is deleted meanwhile is discarded by Qt;
+  // target_ is cleared under this lock before the widget goes.
+  QWidget* target = target_;
+  QMetaObject::invokeMethod(
+      target,
+      [this, target] {
+        repaintPending_ = false;
+        target->update();
+      },
+      Qt::QueuedConnection);
+}
+
+QImage FrameSlot::Latest() const {
+  std::lock_guard lock(mutex_);
+  return frame_;
+}
+
+void FrameSlot::Clear() {
+  std::lock_guard lock(mutex_);
+  frame_ = QImage();
+}
+
+void FrameSlot::SetTarget(QWidget* target) {
+  std::lock_guard lock(mutex_);
+  target_ = target;
+  repaintPending_ = false;
+}
+
+VideoSurface::VideoSurface(QWidget* owner, std::shared_ptr<FrameSlot> frames)
+    : QWidget(owner), frames_(std::move(frames)) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::NoFocus);
+  setMouseTracking(true);
+  frames_->SetTarget(this);
+}
+
+VideoSurface::~VideoSurface() {
+  frames_->SetTarget(nullptr);
+}
+
+void VideoSurface::SetSourceRect(const QRect& source) {
+  if (source_ == source) return;
+  source_ = source;
+  update();
+}
+
+void VideoSurface::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QImage frame = frames_->Latest();
+  if (frame.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  const QRect source = source_.isEmpty() ? frame.rect() : source_;
+  painter.drawImage(rect(), frame, source);
+}
+
+bool VideoSurface::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ContextMenu:
+      if (Forward(event)) return true;
+      break;
+    default:
+      break;
+  }
+  return QWidget::event(event);
+}
+
+bool VideoSurface::Forward(QEvent* event) {
+  QObject* drain = drain_.data();
+  if (drain == nullptr) return false;
+  auto* drainWidget = qobject_cast<QWidget*>(drain);
+  auto mapped = [&](QPointF local) {
+    const QPointF global = mapToGlobal(local);
+    return drainWidget ? drainWidget->mapFromGlobal(global) : global;
+  };
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+      auto* m = static_cast<QMouseEvent*>(event);
+      QMouseEvent copy(m->type(), mapped(m->position()), m->globalPosition(), m->button(),
+                       m->buttons(), m->modifiers());
+      QCoreApplication::sendEvent(drain, &copy);
+      return true;
+    }
+    case QEvent::Wheel: {
+      auto* w = static_cast<QWheelEvent*>(event);
+      QWheelEvent copy(mapped(w->position()), w->globalPosition(), w->pixelDelta(), w->angleDelta(),
+                       w->buttons(), w->modifiers(), w->phase(), w->inverted());
+      QCoreApplication::sendEvent(drain, &copy);
+      return true;
+    }
+    case QEvent::ContextMenu: {
+      auto* c = static_cast<QContextMenuEvent*>(event);
+      QContextMenuEvent copy(c->reason(), mapped(c->pos()).toPoint(), c->globalPos(),
+                             c->modifiers());
+      QCoreApplication::sendEvent(drain, &copy);
+      return true;
+    }
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      std::unique_ptr<QEvent> copy(event->clone());
+      QCoreApplication::sendEvent(drain, copy.get());
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace platform::media

@@ -1,0 +1,139 @@
+#pragma once
+// TPlayer: plays one media file at a time through a media graph it keeps
+// for its whole life, and reports to its notify window with WM_PLAYERNOTIFY
+// notices sent synchronously. Failures raise EPlayerError with fixed texts.
+//
+// Everything runs on the window thread that created the player.
+
+#include "platform/media/MediaGraph.h"
+#include "player/Tplayererrors.h"
+#include "player/Tplayerfilters.h"
+#include "player/Tplayerrenderers.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QObject;
+class QWidget;
+
+enum TPlayer_State : std::uint8_t { fsStopped = 0, fsPaused = 1, fsPlaying = 2, fsOpened = 3 };
+
+class TPlayer;
+using TOnOpened = std::function<void(TPlayer* Sender)>;
+using TOnCleanUp = std::function<void(TPlayer* Sender)>;
+
+// Time formats of the graph.
+inline constexpr Guid TIME_FORMAT_NONE{0x00000000, 0x0000, 0x0000, {0, 0, 0, 0, 0, 0, 0, 0}};
+inline constexpr Guid TIME_FORMAT_FRAME{
+    0x7B785570, 0x8C82, 0x11CF, {0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}};
+inline constexpr Guid TIME_FORMAT_BYTE{
+    0x7B785571, 0x8C82, 0x11CF, {0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}};
+inline constexpr Guid TIME_FORMAT_SAMPLE{
+    0x7B785572, 0x8C82, 0x11CF, {0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}};
+inline constexpr Guid TIME_FORMAT_FIELD{
+    0x7B785573, 0x8C82, 0x11CF, {0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}};
+inline constexpr Guid TIME_FORMAT_MEDIA_TIME{
+    0x7B785574, 0x8C82, 0x11CF, {0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}};
+
+// Attenuation in hundredths of a decibel for an even slider travel 0..10000.
+int VolumeCurve(int x);
+// An input of VolumeCurve whose output lies within 5 of target, by halving.
+int InverseVolumeCurve(int target, float width, float low);
+
+class TPlayer {
+ public:
+  // How long WaitForState waits for the graph before it gives up.
+  static constexpr std::chrono::milliseconds kStateTimeout{5000};
+  // The text raised when the graph does not reach a state in time.
+  static constexpr const char* kStateTimeoutText =
+      "The media player did not respond in time; the clip was stopped.";
+
+  TPlayer(QObject* ownerWindow, int messageOffset);
+  // With a graph of the caller's (a scripted one in tests).
+  TPlayer(QObject* ownerWindow, int messageOffset,
+          std::shared_ptr<platform::media::MediaGraph> graph);
+  TPlayer(const TPlayer&) = delete;
+  TPlayer& operator=(const TPlayer&) = delete;
+  virtual ~TPlayer();
+
+  QObject* NotifyWindow;
+  QWidget* VideoOwner = nullptr;
+  bool VideoPresent = false;
+  QString FileName;
+  std::int64_t Duration = 0;
+  TPlayer_State State = fsStopped;
+  int DeviceIndex = 0;
+  int RequestedDevice = -1;
+  bool AutoPlay = false;
+  bool AutoRewind = false;
+  bool UseAudioDevice = false;
+  bool UseGraphVolume = true;
+  bool VideoOnly = false;
+  int MessageOffset;
+  TOnOpened OnOpened;
+  TOnCleanUp OnCleanUp;
+
+  void Handle(QObject* window);
+  void HandleVideo(QWidget* window);
+  bool IsVideo() const { return VideoPresent; }
+  void FullScreen(int mode);
+  virtual void ResizeVideo(int left, int top, int width, int height);
+  virtual void ResizeDestinationVideo(int left, int top, int width, int height);
+  void GetWindowPosition(int& left, int& top, int& width, int& height);
+  void GetVideoSize(int& width, int& height);
+
+  void CleanUpGraph();
+  void LoadFile(bool keepPosition);
+  void LoadFileDuration(bool unused);
+  void Open(const QString& fileName);
+  void Close();
+  void Play();
+  void Pause();
+  void Stop();
+  void StopFMC();
+  void Rewind();
+  void WaitForState(TPlayer_State state);
+  int GetMediaEvent();
+  std::int64_t GetPosition();
+  void SetPosition(std::int64_t position);
+
+  std::int64_t GetRelativePosition(int scale, int margin);
+  void SetRelativePosition(int scale, int position, int margin);
+  void SetRelativePositions(int scale, int start, int stop, int margin);
+  void SetRelativeStop(int scale, int stop, int margin);
+  double GetRate();
+  void SetRate(double rate);
+  bool IsTimeFormatSupported(const Guid& format);
+  bool IsUsingTimeFormat(const Guid& format);
+  Guid GetTimeFormat();
+  void SetTimeFormat(const Guid& format);
+  bool CompareCurTimeFormat(const Guid* format);
+  int GetVolume();
+  void SetVolume(int volume);
+  void SetDeviceVolume(int volume);
+  void SetWaveOutVolume(int volume);
+  int GetRelativeVolume(int scale, int page, int margin);
+  int SetRelativeVolume(int scale, int page, int origin, int margin, int position);
+  void ChangeDevice();
+
+ private:
+  void Construct(std::shared_ptr<platform::media::MediaGraph> graph);
+  void Notify(int code);
+  bool UsesWaveVolume() const;
+  std::int64_t ToAbsolute(int scale, int value, int margin) const;
+  void RenderCurrentFile();
+  int Guard(int result);
+
+  std::shared_ptr<IGraphBuilder> FGraphBuilder;
+  std::shared_ptr<IMediaControl> FMediaControl;
+  std::shared_ptr<IMediaSeeking> FMediaSeeking;
+  std::shared_ptr<IBasicAudio> FBasicAudio;
+  std::shared_ptr<IMediaEventEx> FMediaEventEx;
+  std::shared_ptr<IVideoWindow> FVideoWindow;
+  std::shared_ptr<IBasicVideo> FBasicVideo;
+  std::shared_ptr<IBaseFilter> FAudioRenderer;
+};

@@ -1,0 +1,74 @@
+#pragma once
+// Audio output devices and the helpers that find, check and replace the
+// renderer filters of a graph.
+
+#include "platform/media/MediaGraph.h"
+
+#include <QStringList>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using platform::media::IBaseFilter;
+using platform::media::IBasicAudio;
+using platform::media::IBasicVideo;
+using platform::media::IGraphBuilder;
+using platform::media::IMediaControl;
+using platform::media::IMediaEventEx;
+using platform::media::IMediaSeeking;
+using platform::media::IVideoWindow;
+
+// The audio outputs, built once at start-up: friendly names (or the
+// identifier when a device has none) and identifiers, entry i of each
+// describing the same device. Read on the window thread only.
+extern QStringList TPlayerDeviceList;
+extern QStringList TPlayerDeviceGUIDList;
+
+// Lists the machine's audio outputs into the two lists, once per process.
+// The player's constructor calls it too, so it can never be missed.
+void InitializePlayerDevices();
+// Fills the lists from an enumeration: a device whose properties cannot be
+// read ends the list, one without identifier is left out, one without a
+// friendly name is listed under its identifier.
+void BuildPlayerDeviceLists(const std::vector<platform::media::AudioDeviceMoniker>& devices);
+
+void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph);
+void AssignMediaControl(const std::shared_ptr<IGraphBuilder>& graph,
+                        std::shared_ptr<IMediaControl>& control);
+void AssignMediaSeeking(const std::shared_ptr<IGraphBuilder>& graph,
+                        std::shared_ptr<IMediaSeeking>& seeking);
+void AssignBasicAudio(const std::shared_ptr<IGraphBuilder>& graph,
+                      std::shared_ptr<IBasicAudio>& audio);
+void AssignVideoWindow(const std::shared_ptr<IGraphBuilder>& graph,
+                       std::shared_ptr<IVideoWindow>& window);
+void AssignBasicVideo(const std::shared_ptr<IGraphBuilder>& graph,
+                      std::shared_ptr<IBasicVideo>& video);
+
+// Creates the renderer of device index and adds it to the graph.
+void AddAudioRenderer(const std::shared_ptr<IGraphBuilder>& graph,
+                      std::shared_ptr<IBaseFilter>& filter, int index);
+// The graph's audio (video) renderer; renderers of the other type are
+// replaced by null renderers on the way. filter is written only when found.
+void GetAudioRenderer(const std::shared_ptr<IGraphBuilder>& graph,
+                      std::shared_ptr<IBaseFilter>& filter);
+void GetVideoRenderer(const std::shared_ptr<IGraphBuilder>& graph,
+                      std::shared_ptr<IBaseFilter>& filter);
+// Name of the first filter the graph lists; a single NUL character when the
+// graph is empty or cannot answer.
+std::string GetFirstAudioRendererName(const std::shared_ptr<IGraphBuilder>& graph);
+bool IsFilterConnected(const std::shared_ptr<IBaseFilter>& filter);
+// True when filter renders audio (audio) or video (!audio); a renderer of
+// the other type is replaced by a null renderer fed from the same output.
+bool CheckFilter(const std::shared_ptr<IGraphBuilder>& graph,
+                 const std::shared_ptr<IBaseFilter>& filter, bool audio);
+
+// Makes null renderers. Filters belong to the graph that made them, so the
+// graph is named.
+class CoNullRenderer {
+ public:
+  static std::shared_ptr<IBaseFilter> Create(const std::shared_ptr<IGraphBuilder>& graph);
+  // Only this machine can be served; any other name raises.
+  static std::shared_ptr<IBaseFilter> CreateRemote(const std::shared_ptr<IGraphBuilder>& graph,
+                                                   const std::string& machineName);
+};

@@ -1,0 +1,52 @@
+#pragma once
+// A player on the scripted graph, with files on disk for Open to find.
+
+#include "NoticeRecorder.h"
+#include "platform/media/ScriptedMediaGraph.h"
+#include "player/Tplayerbase.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+class PlayerOnFake : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    graph = std::make_shared<platform::media::ScriptedMediaGraph>();
+    player = std::make_unique<TPlayer>(&window, 0, graph);
+    audio = MakeFile("tone.wav");
+    graph->AddClip(audio.toStdString());
+    platform::media::ScriptedClip withPicture;
+    withPicture.HasVideo = true;
+    video = MakeFile("colour.avi");
+    graph->AddClip(video.toStdString(), withPicture);
+  }
+
+  QString MakeFile(const QString& name) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("x");
+    return path;
+  }
+
+  std::string OpenError(const QString& path) {
+    try {
+      player->Open(path);
+    } catch (const EPlayerError& e) {
+      return e.what();
+    }
+    return "opened";
+  }
+
+  QTemporaryDir dir;
+  NoticeRecorder window;
+  QWidget owner;
+  std::shared_ptr<platform::media::ScriptedMediaGraph> graph;
+  std::unique_ptr<TPlayer> player;
+  QString audio, video;
+};
