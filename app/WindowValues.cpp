@@ -6,21 +6,23 @@ ReadResult ReadKeyboardWindowValues(int instance, KeyboardWindowValues& v) {
   ReadResult result;
   platform::SettingsStore store;
   store.OpenKey(platform::InstanceKey(instance), false);
+  // Each read counts only once it succeeded; the first failure throws out.
+  const auto integer = [&](const char* name, int& into) {
+    into = store.ReadInteger(name);
+    ++result.count;
+  };
+  const auto boolean = [&](const char* name, bool& into) {
+    into = store.ReadBool(name);
+    ++result.count;
+  };
   try {
-    v.top = store.ReadInteger("ftop");
-    result.count = 1;
-    v.left = store.ReadInteger("fleft");
-    result.count = 2;
-    v.MiniTop = store.ReadInteger("mtop");
-    result.count = 3;
-    v.MiniLeft = store.ReadInteger("mleft");
-    result.count = 4;
-    v.loop = store.ReadBool("loop");
-    result.count = 5;
-    v.sustain = store.ReadBool("sustain");
-    result.count = 6;
-    v.midi = store.ReadBool("midi");
-    result.count = 7;
+    integer("ftop", v.top);
+    integer("fleft", v.left);
+    integer("mtop", v.MiniTop);
+    integer("mleft", v.MiniLeft);
+    boolean("loop", v.loop);
+    boolean("sustain", v.sustain);
+    boolean("midi", v.midi);
   } catch (const platform::SettingsError&) {
     return result;
   }
@@ -37,22 +39,18 @@ int WriteKeyboardWindowValues(int instance, const KeyboardWindowValues& v) {
   try {
     platform::SettingsStore store;
     store.OpenKey(platform::InstanceKey(instance), true);
-    store.WriteInteger("ftop", v.top);
-    ++written;
-    store.WriteInteger("fleft", v.left);
-    ++written;
-    store.WriteInteger("mtop", v.MiniTop);
-    ++written;
-    store.WriteInteger("mleft", v.MiniLeft);
-    ++written;
-    store.WriteBool("loop", v.loop);
-    ++written;
-    store.WriteBool("sustain", v.sustain);
-    ++written;
-    store.WriteBool("midi", v.midi);
-    ++written;
-    store.WriteInteger("group", v.group);
-    ++written;
+    const auto integer = [&](const char* name, int value) {
+      store.WriteInteger(name, value);
+      ++written;
+    };
+    integer("ftop", v.top);
+    integer("fleft", v.left);
+    integer("mtop", v.MiniTop);
+    integer("mleft", v.MiniLeft);
+    integer("loop", v.loop ? 1 : 0);
+    integer("sustain", v.sustain ? 1 : 0);
+    integer("midi", v.midi ? 1 : 0);
+    integer("group", v.group);
     store.CloseKey();
   } catch (const platform::SettingsError&) {
     // A store that refuses writes must not keep a window from closing.
