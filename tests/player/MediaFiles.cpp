@@ -1,0 +1,92 @@
+#include "MediaFiles.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <stdexcept>
+
+namespace media_files {
+
+namespace {
+
+QString Make(const QString& name, const QString& pipeline) {
+  const QString path = QDir(testing_support::TestDataDir()).filePath(name);
+  if (QFileInfo(path).size() > 0) return path;
+  const QString partial = path + ".part";
+  QProcess process;
+  QStringList args{"-q"};
+  args += QProcess::splitCommand(QString(pipeline).arg(partial));
+  process.start("gst-launch-1.0", args);
+  if (!process.waitForFinished(30000) || process.exitCode() != 0 || !QFileInfo(partial).size())
+    throw std::runtime_error("could not make test clip " + name.toStdString() + ": " +
+                             process.readAllStandardError().toStdString());
+  QFile::remove(path);
+  QFile::rename(partial, path);
+  return path;
+}
+
+const char* kTone =
+    "audiotestsrc num-buffers=20 samplesperbuffer=4410 freq=440 ! "
+    "audio/x-raw,rate=44100,channels=2 ! ";
+
+}  // namespace
+
+QString ToneWav() {
+  return Make("tone.wav", QString(kTone) + "wavenc ! filesink location=%1");
+}
+
+QString ToneOgg() {
+  return Make("tone.ogg",
+              QString(kTone) + "audioconvert ! vorbisenc ! oggmux ! filesink location=%1");
+}
+
+QString ToneMp3() {
+  return Make("tone.mp3", QString(kTone) + "lamemp3enc ! xingmux ! filesink location=%1");
+}
+
+QString RedAvi() {
+  return Make("red.avi",
+              "videotestsrc pattern=solid-color foreground-color=0xffff0000 num-buffers=25 ! "
+              "video/x-raw,width=160,height=120,framerate=25/1 ! jpegenc ! avimux name=m ! "
+              "filesink location=%1 audiotestsrc num-buffers=10 samplesperbuffer=4410 ! "
+              "audio/x-raw,rate=44100,channels=1,format=S16LE ! m.");
+}
+
+QString RedSilentAvi() {
+  return Make("red-silent.avi",
+              "videotestsrc pattern=solid-color foreground-color=0xffff0000 num-buffers=25 ! "
+              "video/x-raw,width=160,height=120,framerate=25/1 ! jpegenc ! avimux ! "
+              "filesink location=%1");
+}
+
+QString ShortMidi() {
+  const QString path = QDir(testing_support::TestDataDir()).filePath("note.mid");
+  if (QFileInfo(path).size() > 0) return path;
+  // One track, 96 ticks a quarter at 120 bpm: a middle C held for 192 ticks.
+  const unsigned char track[] = {0x00, 0x90, 0x3C, 0x64, 0x81, 0x40, 0x80,
+                                 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00};
+  QByteArray bytes("MThd\0\0\0\x06\0\0\0\x01\0\x60", 14);
+  bytes += QByteArray("MTrk\0\0\0", 7) + char(sizeof track);
+  bytes += QByteArray(reinterpret_cast<const char*>(track), sizeof track);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write note.mid");
+  file.write(bytes);
+  return path;
+}
+
+QString Corrupt() {
+  const QString path = QDir(testing_support::TestDataDir()).filePath("corrupt.mp3");
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write corrupt.mp3");
+  // A damaged header followed by text: no decoder can make sense of it.
+  QByteArray junk("RIFF\xff\xff\xff\x7fWAVEfmt ", 16);
+  for (int i = 0; i < 2000; ++i) junk += "this is not a clip\n";
+  file.write(junk);
+  return path;
+}
+
+}  // namespace media_files

@@ -1,0 +1,17 @@
+#pragma once
+// Clips generated for the integration tests with gst-launch-1.0, made once
+// per run into the shared test data folder.
+
+#include <QString>
+
+namespace media_files {
+
+QString ToneWav();       // 2 s, 44.1 kHz stereo sine
+QString ToneOgg();       // 2 s, Vorbis
+QString ToneMp3();       // 2 s, MP3 with a seek table
+QString RedAvi();        // 1 s of solid red 160 x 120 with 1 s of sound
+QString RedSilentAvi();  // the same picture without sound
+QString ShortMidi();     // one note of 1 s
+QString Corrupt();       // noise under an .mp3 name
+
+}  // namespace media_files
