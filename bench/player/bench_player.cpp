@@ -1,0 +1,178 @@
+// Key-to-sound, re-trigger and stop accuracy of the player, against a fresh
+// playbin per clip as the baseline. Prints "name: value unit" lines.
+//
+// Key-to-sound is the time from the key (Open) through SetRelativePositions
+// and Play until the pipeline plays and its audio sink holds the first
+// buffer of the range. Run without arguments it measures the default sink
+// (JACK when a server runs) and a fakesink in sync mode, each in a child
+// process of its own since the sink is chosen once per process.
+
+#include "platform/WindowMessages.h"
+#include "platform/media/GstMediaGraph.h"
+#include "platform/media/PlaybinBaseline.h"
+#include "player/Tplayerbase.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kRuns = 60;
+
+class Window : public QObject {
+ public:
+  int events = 0;
+
+ protected:
+  bool event(QEvent* e) override {
+    if (auto* m = platform::AsWindowMessage(e)) {
+      events += m->LParam == platform::PN_MEDIAEVENT;
+      return true;
+    }
+    return QObject::event(e);
+  }
+};
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+void Print(const std::string& name, const std::vector<double>& values) {
+  std::printf("%s_p50: %.2f ms\n%s_p99: %.2f ms\n", name.c_str(), Percentile(values, 0.5),
+              name.c_str(), Percentile(values, 0.99));
+}
+
+bool Make(const QString& path, const QString& encoder) {
+  QProcess p;
+  QStringList args{"-q"};
+  args += QProcess::splitCommand(
+      "audiotestsrc num-buffers=20 samplesperbuffer=4410 ! audio/x-raw,rate=44100,channels=2 ! " +
+      encoder + " ! filesink location=" + path);
+  p.start("gst-launch-1.0", args);
+  return p.waitForFinished(30000) && p.exitCode() == 0;
+}
+
+int RunMeasurements(const std::string& sink) {
+  QTemporaryDir dir;
+  const QString wavA = dir.filePath("a.wav"), wavB = dir.filePath("b.wav");
+  const QString mp3A = dir.filePath("a.mp3"), mp3B = dir.filePath("b.mp3");
+  if (!Make(wavA, "wavenc") || !Make(wavB, "wavenc") || !Make(mp3A, "lamemp3enc ! xingmux") ||
+      !Make(mp3B, "lamemp3enc ! xingmux")) {
+    std::fprintf(stderr, "cannot make the clips\n");
+    return 1;
+  }
+  Window window;
+  auto graph = std::make_shared<platform::media::GstMediaGraph>();
+  TPlayer player(&window, 0, graph);
+  std::atomic<Clock::rep> bufferAt{0};
+  std::atomic<bool> buffered{false};
+  graph->SetAudioBufferObserver([&] {
+    bufferAt = Clock::now().time_since_epoch().count();
+    buffered = true;
+  });
+  auto keyToSound = [&](const QString& file) {
+    buffered = false;
+    const auto t0 = Clock::now();
+    player.Open(file);
+    player.SetRelativePositions(10000, 2500, 7500, 0);
+    player.Play();
+    const auto played = Clock::now();
+    while (!buffered && Clock::now() - t0 < std::chrono::seconds(5)) QThread::usleep(100);
+    const auto at = Clock::time_point(Clock::duration(bufferAt.load()));
+    const double ms = std::chrono::duration<double, std::milli>(std::max(at, played) - t0).count();
+    player.Stop();
+    return ms;
+  };
+
+  for (auto [format, a, b] : {std::tuple{"wav", wavA, wavB}, std::tuple{"mp3", mp3A, mp3B}}) {
+    std::vector<double> ours, retrigger, baseline;
+    for (int i = 0; i < 5; ++i) keyToSound(i % 2 ? a : b);  // warm up
+    for (int i = 0; i < kRuns; ++i) {
+      ours.push_back(keyToSound(i % 2 ? a : b));
+      QCoreApplication::processEvents();
+    }
+    for (int i = 0; i < kRuns; ++i) {
+      retrigger.push_back(keyToSound(a));
+      QCoreApplication::processEvents();
+    }
+    for (int i = 0; i < kRuns; ++i)
+      baseline.push_back(
+          platform::media::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
+    const std::string suffix = std::string(format) + "_" + sink;
+    Print("key_to_sound_" + suffix, ours);
+    Print("key_to_sound_baseline_playbin_" + suffix, baseline);
+    std::printf("key_to_sound_ratio_%s: %.2f x\n", suffix.c_str(),
+                Percentile(ours, 0.5) / Percentile(baseline, 0.5));
+    Print("retrigger_" + suffix, retrigger);
+  }
+
+  // Where the clip really was when the complete event came, against the
+  // stop mark (1.0 s), and how late the event was by the clock.
+  std::vector<double> positionError, lateness;
+  for (int i = 0; i < 10; ++i) {
+    player.Open(wavA);
+    player.SetRelativePositions(10000, 0, 5000, 0);
+    window.events = 0;
+    const auto t0 = Clock::now();
+    player.Play();
+    while (window.events == 0 && Clock::now() - t0 < std::chrono::seconds(5))
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    const auto at = Clock::now();
+    if (player.GetMediaEvent() != 1) continue;
+    positionError.push_back(std::abs(player.GetPosition() - 10000000) / 10000.0);
+    lateness.push_back(std::chrono::duration<double, std::milli>(at - t0).count() - 1000.0);
+    player.Stop();
+  }
+  Print("stop_position_error_wav_" + sink, positionError);
+  Print("stop_event_lateness_wav_" + sink, lateness);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  if (argc >= 3 && std::string(argv[1]) == "--sink") return RunMeasurements(argv[2]);
+  if (argc >= 2 && std::string(argv[1]) == "--which-sink") {
+    const std::string sink = platform::media::GstMediaGraph::DefaultAudioSinkName();
+    std::printf("%s\n", sink == "jackaudiosink" ? "jack" : sink.c_str());
+    return 0;
+  }
+
+  int status = 0;
+  for (const char* forced : {"", "fakesink"}) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (*forced)
+      env.insert("TASTIVO_AUDIO_SINK", forced);
+    else
+      env.remove("TASTIVO_AUDIO_SINK");
+    child.setProcessEnvironment(env);
+    // The child finds out which sink it got and names the figures after it.
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.start(argv[0], {"--which-sink"});
+    probe.waitForFinished();
+    const QString label = QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+    if (label.isEmpty()) continue;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(argv[0], {"--sink", label});
+    child.waitForFinished(-1);
+    status |= child.exitCode();
+  }
+  return status;
+}
