@@ -6,12 +6,15 @@
 #include "help/Hh.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "player/Tplayerrenderers.h"
 
 #include <QDir>
 
 int main(int argc, char** argv) {
   platform::Application app(argc, argv);
-  // Loads the help engine before the first window and frees it at the end.
+  // The playback engine lists the audio outputs, and the help engine is
+  // loaded, before the first window.
+  InitializePlayerDevices();
   HhModule helpModule;
   app.setQuitOnLastWindowClosed(false);
   int result = 0;

@@ -5,7 +5,6 @@
 // hides it, and a hidden window goes on playing its part in its group.
 
 #include "app/MiniMode.h"
-#include "app/Standins.h"
 #include "app/UpDown.h"
 #include "controls/Lcd99.h"
 #include "controls/MkRangeSlider.h"
@@ -13,6 +12,7 @@
 #include "midi/CMIDIInDevice.h"
 #include "midi/MyReceiver.h"
 #include "platform/WindowMessages.h"
+#include "player/Tplayerbase.h"
 #include "sets/Prop.h"
 
 #include <QWidget>

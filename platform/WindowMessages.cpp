@@ -21,11 +21,6 @@ class CrossThreadCall {
     done_.notify_all();
   }
 
-  // Makes the message's fields, written by the sender, visible to the window
-  // thread through this call's lock (Qt's event queue synchronises too, but
-  // with futexes that thread checkers can't see).
-  void Publish() { std::lock_guard lock(mutex_); }
-
   // The sender gives up at once, even while the handler runs: the window
   // thread may be inside that very handler, shutting the sender down.
   void Abandon() { Finish(Outcome::Dropped, 0); }
@@ -137,7 +132,6 @@ bool MessageChannel::Send(QObject* target, int msg, WPARAM wParam, LPARAM lParam
     state_->inFlight.push_back(call);
     auto* event = new WindowMessageEvent(msg, wParam, lParam);
     event->call_ = call;
-    call->Publish();
     QCoreApplication::postEvent(target, event);
   }
 
