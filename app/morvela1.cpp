@@ -25,6 +25,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <utility>
+
 std::vector<TForm11*> FormList;
 TForm11* Form11 = nullptr;
 
@@ -449,6 +451,7 @@ void TForm11::FormDestroy() {
     MidiDevice->Close();
     MidiDevice.reset();
   }
+  midiHeld_.clear();
   if (IsMainWindow()) {
     FormList.clear();
     if (Form11 == this) Form11 = nullptr;
@@ -616,10 +619,16 @@ void TForm11::MidiIn1Click() {
       MidiIn1->setChecked(false);
     }
   } else if (MidiDevice) {
-    MidiDevice->Stop();
-    MidiDevice->Close();
-    MidiDevice.reset();
+    StopMidiDevice();
   }
+}
+
+void TForm11::StopMidiDevice() {
+  MidiDevice->Stop();
+  MidiDevice->Close();
+  MidiDevice.reset();
+  const std::set<int> held = std::exchange(midiHeld_, {});
+  for (int key : held) Keys1->NoteOff(key, 0, true);
 }
 
 bool TForm11::event(QEvent* event) {
@@ -633,9 +642,11 @@ bool TForm11::event(QEvent* event) {
 void TForm11::PlayerNotify(platform::WindowMessageEvent& message) {
   switch (message.LParam) {
     case platform::PN_KEYDOWN:
+      midiHeld_.insert(static_cast<int>(message.WParam));
       Keys1->NoteOn(static_cast<int>(message.WParam), 0, true);
       break;
     case platform::PN_KEYUP:
+      midiHeld_.erase(static_cast<int>(message.WParam));
       Keys1->NoteOff(static_cast<int>(message.WParam), 0, true);
       break;
     default:

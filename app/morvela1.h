@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <set>
 
 class QCheckBox;
 class QFrame;
@@ -150,7 +151,12 @@ class TForm11 : public QWidget {
   bool OfferOtherWindowsSave();
   void CloseForProgramEnd();
 
+  void StopMidiDevice();
+
   QWidget* owner_ = nullptr;
+  // Keys held down by MIDI notes; released when input stops, so no key stays
+  // stuck when a cable is pulled or input moves to another window.
+  std::set<int> midiHeld_;
   bool firstShown_ = false;
   // Set when the main window's close already asked this window's question.
   bool saveOffered_ = false;
