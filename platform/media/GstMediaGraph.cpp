@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cmath>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 
 namespace platform::media {
@@ -158,6 +159,9 @@ class GstFilter : public IBaseFilter {
   const void* const graph;
   GstElement* volume = nullptr;  // audio renderers: the level stage
   bool cached = false;           // the graph's default output, kept open between clips
+  // Out of the pipeline but still holding its device, flushing until the
+  // next clip links it. Read on the streaming thread that links it.
+  std::atomic<bool> parked{false};
 };
 
 // Builds a bin from a chain of elements with a ghost "sink" pad on the first.
@@ -231,6 +235,12 @@ struct GstMediaGraph::Impl : WaveOutListener {
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
     gst_object_unref(bus);
+    // The sound server's clock answers only once per server cycle, which
+    // would stall every start and position reading by up to a period; the
+    // output follows the system clock instead.
+    GstClock* clock = gst_system_clock_obtain();
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock);
+    gst_object_unref(clock);
     waveLevel = CurrentWaveLevel();
   }
 
@@ -241,6 +251,7 @@ struct GstMediaGraph::Impl : WaveOutListener {
     gst_object_unref(bus);
     delete surface.data();
     filters.clear();
+    keptSource.reset();
     defaultAudio.reset();
     gst_object_unref(pipeline);
   }
@@ -314,6 +325,7 @@ struct GstMediaGraph::Impl : WaveOutListener {
     }
     gst_bin_add(GST_BIN(d->pipeline), renderer->element);
     GstPad* input = renderer->InputPad();
+    Unpark(*renderer, input);
     gst_pad_link(pad, input);
     gst_object_unref(input);
     gst_element_sync_state_with_parent(renderer->element);
@@ -419,7 +431,100 @@ struct GstMediaGraph::Impl : WaveOutListener {
     }
   }
 
+  // Takes the default output out of the pipeline without giving up its
+  // device: reconnecting to the sound server for every clip costs several
+  // milliseconds and trims the attack. It is flushed first, so a decoder
+  // waiting on it is released, and held at PAUSED until a clip links it.
+  void Park(const std::shared_ptr<GstFilter>& f) {
+    GstPad* input = f->InputPad();
+    gst_pad_send_event(input, gst_event_new_flush_start());
+    if (GstPad* peer = gst_pad_get_peer(input)) {
+      gst_pad_unlink(peer, input);
+      gst_object_unref(peer);
+    }
+    gst_object_unref(input);
+    GstState state = GST_STATE_NULL;
+    gst_element_get_state(f->element, &state, nullptr, 0);
+    gst_object_ref(f->element);
+    gst_bin_remove(GST_BIN(pipeline), f->element);
+    gst_element_set_state(f->element,
+                          state >= GST_STATE_PAUSED ? GST_STATE_PAUSED : GST_STATE_READY);
+    gst_object_unref(f->element);
+    f->parked = true;
+  }
+
+  // A parked output takes data again; it prerolls on the next clip's first
+  // buffer like a fresh one.
+  static void Unpark(GstFilter& f, GstPad* input) {
+    if (f.parked.exchange(false)) gst_pad_send_event(input, gst_event_new_flush_stop(TRUE));
+  }
+
+  // True when the clip plays through the default output alone, the only
+  // chain that is kept whole for the same file coming again.
+  bool OnlyDefaultAudioLinked() const {
+    if (!defaultAudio || !defaultAudio->InBin() || !defaultAudio->IsLinked()) return false;
+    for (auto& f : filters)
+      if (f->role != Role::Source && f != defaultAudio && f->InBin()) return false;
+    return true;
+  }
+
+  // A removal of the default output that was held back, in case the source
+  // follows it and the chain can be kept; anything else finishes it.
+  void SettlePending() {
+    if (!audioRemovalPending) return;
+    audioRemovalPending = false;
+    Detach(defaultAudio);
+  }
+
+  void DropKept() {
+    if (!keptSource) return;
+    auto source = std::move(keptSource);
+    keptSource.reset();
+    Detach(defaultAudio);
+    Detach(source);
+  }
+
+  static bool SameFile(const std::string& fileName, const std::string& keptName,
+                       std::filesystem::file_time_type keptTime, std::uintmax_t keptSize) {
+    std::error_code error;
+    const auto time = std::filesystem::last_write_time(fileName, error);
+    if (error) return false;
+    const auto size = std::filesystem::file_size(fileName, error);
+    return !error && fileName == keptName && time == keptTime && size == keptSize;
+  }
+
+  // The same clip again: the kept decoder is flushed back to its start
+  // instead of being built anew.
+  bool ReuseKept() {
+    for (auto& f : filters)
+      if (f->role == Role::AudioRenderer) return false;  // another output was chosen
+    if (!defaultAudio->InBin() || !defaultAudio->IsLinked()) return false;
+    auto source = keptSource;
+    keptSource.reset();
+    {
+      std::lock_guard lock(mutex);
+      missing.clear();
+      busError = false;
+    }
+    filters.push_back(defaultAudio);
+    filters.push_back(source);
+    loaded = true;
+    duration = keptDuration;
+    {
+      std::lock_guard lock(mutex);
+      audioVolume = defaultAudio->volume;
+    }
+    ApplyVolume();
+    if (Succeeded(Seek(0))) return true;
+    filters.pop_back();
+    filters.pop_back();
+    keptSource = source;
+    DropKept();
+    return false;
+  }
+
   void Detach(const std::shared_ptr<GstFilter>& f) {
+    if (f->cached && f->InBin()) Park(f);
     if (f->role == Role::Source) {
       ++generation;
       events.clear();
@@ -499,6 +604,14 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // Window thread only.
   std::vector<std::shared_ptr<GstFilter>> filters;
   std::shared_ptr<GstFilter> defaultAudio;
+  // The last audio-only clip's decoder, still linked to the default output
+  // and cued, while the graph holds no clip.
+  std::shared_ptr<GstFilter> keptSource;
+  std::string keptName;
+  std::filesystem::file_time_type keptTime;
+  std::uintmax_t keptSize = 0;
+  REFERENCE_TIME keptDuration = 0;
+  bool audioRemovalPending = false;
   FilterState target = FilterState::State_Stopped;
   bool loaded = false;
   double rate = 1.0;
@@ -547,6 +660,7 @@ std::string GstMediaGraph::DefaultAudioSinkName() {
 }
 
 HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
+  d_->SettlePending();
   if (d_->Source()) {
     d_->lastError = "the graph already holds a clip";
     return E_UNEXPECTED;
@@ -583,6 +697,11 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   d_->target = FilterState::State_Stopped;
   d_->probe->sawBuffer = false;
   d_->frames->Clear();
+  if (d_->keptSource) {
+    if (Impl::SameFile(fileName, d_->keptName, d_->keptTime, d_->keptSize) && d_->ReuseKept())
+      return S_OK;
+    d_->DropKept();
+  }
 
   // The default output is opened once and kept, so a new clip does not
   // reconnect to the sound server.
@@ -632,8 +751,8 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   if (Failed(hr)) {
     if (hr == VFW_E_UNSUPPORTED_STREAM) d_->ErrorResult();
     const std::string detail = d_->lastError;
-    d_->Detach(source);
     for (auto& f : linked) d_->Detach(f);
+    d_->Detach(source);
     d_->filters = before;
     d_->lastError = detail;
     return hr;
@@ -685,6 +804,32 @@ HRESULT GstMediaGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) 
       d_->lastPosition = position / 100;
   }
   d_->filters.erase(it);
+  if (f == d_->defaultAudio && d_->loaded && !d_->audioRemovalPending &&
+      d_->OnlyDefaultAudioLinked()) {
+    // Held back: when the source follows, the whole chain is kept for the
+    // same file coming again.
+    d_->audioRemovalPending = true;
+    std::lock_guard lock(d_->mutex);
+    if (d_->audioVolume == f->volume) d_->audioVolume = nullptr;
+    return S_OK;
+  }
+  if (f->role == Role::Source && d_->audioRemovalPending) {
+    d_->audioRemovalPending = false;
+    ++d_->generation;
+    d_->events.clear();
+    if (d_->target == FilterState::State_Running)
+      gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
+    d_->loaded = false;
+    d_->keptSource = f;
+    d_->keptName = f->name;
+    d_->keptDuration = d_->duration;
+    std::error_code error;
+    d_->keptTime = std::filesystem::last_write_time(f->name, error);
+    d_->keptSize = error ? 0 : std::filesystem::file_size(f->name, error);
+    if (error) d_->DropKept();
+    return S_OK;
+  }
+  d_->SettlePending();
   d_->Detach(f);
   return S_OK;
 }
@@ -703,13 +848,17 @@ HRESULT GstMediaGraph::Connect(const std::shared_ptr<IPin>& output,
   auto in = std::dynamic_pointer_cast<GstPinRef>(input);
   if (!out || !in || !GST_PAD_IS_SRC(out->Pad()) || !GST_PAD_IS_SINK(in->Pad()))
     return E_INVALIDARG;
+  d_->SettlePending();
   std::shared_ptr<GstFilter> target;
   GstObject* parent = gst_pad_get_parent(in->Pad());
   for (auto& f : d_->filters)
     if (GST_OBJECT(f->element) == parent) target = f;
   if (parent) gst_object_unref(parent);
   if (!target) return E_INVALIDARG;
-  if (!target->InBin()) gst_bin_add(GST_BIN(d_->pipeline), target->element);
+  if (!target->InBin()) {
+    gst_bin_add(GST_BIN(d_->pipeline), target->element);
+    Impl::Unpark(*target, in->Pad());
+  }
   if (gst_pad_link(out->Pad(), in->Pad()) != GST_PAD_LINK_OK) {
     d_->lastError = "the two pins do not fit together";
     return MakeResult(0x80040217);
@@ -742,6 +891,7 @@ std::string GstMediaGraph::LastErrorDetail() const {
 }
 
 HRESULT GstMediaGraph::Run() {
+  d_->SettlePending();
   d_->target = FilterState::State_Running;
   if (!d_->loaded) return S_OK;
   // A refused change is reported on the bus, and GetState answers with it.
@@ -750,6 +900,7 @@ HRESULT GstMediaGraph::Run() {
 }
 
 HRESULT GstMediaGraph::Pause() {
+  d_->SettlePending();
   d_->target = FilterState::State_Paused;
   if (d_->loaded) gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
   return S_OK;
@@ -806,6 +957,7 @@ HRESULT GstMediaGraph::SetPositions(const REFERENCE_TIME* current, unsigned curr
   const bool setCurrent = currentFlags & AM_SEEKING_AbsolutePositioning;
   const bool setStop = stopFlags & AM_SEEKING_AbsolutePositioning;
   if ((setCurrent && current == nullptr) || (setStop && stop == nullptr)) return E_POINTER;
+  d_->SettlePending();
   REFERENCE_TIME start;
   if (setCurrent)
     start = *current;
@@ -824,6 +976,7 @@ HRESULT GstMediaGraph::SetRate(double rate) {
   if (!(rate > 0.0) || !std::isfinite(rate)) return E_INVALIDARG;
   d_->rate = rate;
   if (!d_->loaded) return S_OK;
+  d_->SettlePending();
   REFERENCE_TIME position;
   GetCurrentPosition(position);
   return d_->Seek(position);
