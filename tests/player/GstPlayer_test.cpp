@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -225,6 +226,68 @@ TEST_F(PlayerOnGStreamer, CorruptFileRaisesAndThePlayerStaysUsable) {
   window.onNotice = nullptr;
   player->Open(media_files::ToneWav());
   player->SetRelativePositions(10000, 9000, 10000, 0);
+  EXPECT_TRUE(PlayToCompletion());
+}
+
+// Opening the clip that is already loaded reuses its decoder; each of these
+// must still behave exactly like a fresh open.
+TEST_F(PlayerOnGStreamer, SameFileAgainEndsAtItsNewStopMark) {
+  const QString clip = media_files::ToneWav();
+  player->Open(clip);
+  player->SetRelativePositions(10000, 2500, 5000, 0);  // 0.5 s to 1.0 s
+  ASSERT_TRUE(PlayToCompletion());
+
+  window.Clear();
+  player->Open(clip);
+  EXPECT_EQ(window.codes,
+            (Codes{PN_OPENING, PN_STOPPING, PN_STOPPED, PN_NOVIDEO, PN_LOADED, PN_OPENED}));
+  EXPECT_NEAR(player->Duration, 2 * kSecond, kSecond / 100);
+  EXPECT_NEAR(player->GetPosition(), 0, kSecond / 100);
+  player->SetRelativePositions(10000, 0, 2000, 0);  // 0 s to 0.4 s
+  ASSERT_TRUE(PlayToCompletion());
+  EXPECT_NEAR(player->GetPosition(), 4 * kSecond / 10, kSecond / 50);
+  EXPECT_EQ(player->SetRelativeVolume(100, 1, 0, 0, 50), 50);
+  EXPECT_EQ(player->GetVolume(), -566);
+}
+
+TEST_F(PlayerOnGStreamer, AnotherFileAfterTheSameFileTwicePlaysItself) {
+  const QString wav = media_files::ToneWav(), picture = media_files::RedAvi();
+  for (const QString& clip : {wav, wav, picture, wav}) {
+    player->Open(clip);
+    EXPECT_NEAR(player->Duration, (clip == wav ? 2 : 1) * kSecond, kSecond / 20)
+        << clip.toStdString();
+    player->SetRelativePositions(10000, 8000, 10000, 0);
+    EXPECT_TRUE(PlayToCompletion()) << clip.toStdString();
+  }
+}
+
+TEST_F(PlayerOnGStreamer, OutputSurvivesFailedOpens) {
+  const QString clip = media_files::ToneWav();
+  player->Open(clip);
+  player->Play();
+  EXPECT_NE(OpenError(media_files::Corrupt()), "opened");
+  EXPECT_EQ(OpenError("/nonexistent/tone.wav"), "The specified file can not be found.");
+  player->Open(clip);
+  player->SetRelativePositions(10000, 9000, 10000, 0);
+  EXPECT_TRUE(PlayToCompletion());
+  player->Open(media_files::ToneMp3());
+  player->SetRelativePositions(10000, 9000, 10000, 0);
+  EXPECT_TRUE(PlayToCompletion());
+}
+
+TEST_F(PlayerOnGStreamer, RewrittenFileUnderTheSameNameIsReadAgain) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("clip.wav");
+  ASSERT_TRUE(QFile::copy(media_files::ToneWav(), path));
+  player->Open(path);
+  EXPECT_NEAR(player->Duration, 2 * kSecond, kSecond / 100);
+  player->Close();
+
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QFile::copy(media_files::RedAvi(), path));  // 1 s of sound
+  player->Open(path);
+  EXPECT_NEAR(player->Duration, kSecond, kSecond / 20);
+  player->SetRelativePositions(10000, 8000, 10000, 0);
   EXPECT_TRUE(PlayToCompletion());
 }
 
