@@ -1,7 +1,12 @@
 #pragma once
 // The media graph over GStreamer. One pipeline per graph, kept for the
 // graph's whole life: a clip's source and decoders come and go, while its
-// default audio output stays connected to the sound server between clips.
+// default audio output stays connected to the sound server, holding its
+// device, between clips. The decoder of the last clip that played through
+// that output alone is kept cued, so the same file (unchanged on disk) opens
+// again with a seek instead of a new decoder. The pipeline runs on the
+// system clock, so starting and reading positions never wait for the sound
+// server's cycle.
 //
 // Filters as the graph shows them: the source (the file and its decoders,
 // one output pin per stream), the audio renderer (conversion, volume and the
