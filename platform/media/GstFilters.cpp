@@ -1,0 +1,85 @@
+#include "platform/media/GstFilters.h"
+
+#include "platform/media/VideoSurface.h"
+
+#include <gst/video/video.h>
+
+#include <cstring>
+
+namespace platform::media {
+
+Guid MajorTypeOf(GstPad* pad) {
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  if (caps == nullptr) caps = gst_pad_query_caps(pad, nullptr);
+  Guid major;
+  if (caps != nullptr && gst_caps_get_size(caps) > 0) {
+    const gchar* name = gst_structure_get_name(gst_caps_get_structure(caps, 0));
+    if (g_str_has_prefix(name, "audio/")) major = kMediaTypeAudio;
+    if (g_str_has_prefix(name, "video/")) major = kMediaTypeVideo;
+  }
+  if (caps != nullptr) gst_caps_unref(caps);
+  return major;
+}
+
+// Builds a bin from a chain of elements with a ghost "sink" pad on the first.
+GstElement* MakeChainBin(const char* name, std::initializer_list<GstElement*> chain) {
+  for (GstElement* e : chain)
+    if (e == nullptr) {
+      for (GstElement* other : chain)
+        if (other) gst_object_unref(gst_object_ref_sink(other));
+      return nullptr;
+    }
+  GstElement* bin = gst_bin_new(name);
+  GstElement* previous = nullptr;
+  for (GstElement* e : chain) {
+    gst_bin_add(GST_BIN(bin), e);
+    if (previous) gst_element_link(previous, e);
+    previous = e;
+  }
+  GstPad* target = gst_element_get_static_pad(*chain.begin(), "sink");
+  gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
+  gst_object_unref(target);
+  return bin;
+}
+
+QImage ImageFromSample(GstSample* sample) {
+  GstVideoInfo info;
+  if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample))) return {};
+  GstBuffer* buffer = gst_sample_get_buffer(sample);
+  GstVideoFrame frame;
+  if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) return {};
+  const int width = GST_VIDEO_FRAME_WIDTH(&frame), height = GST_VIDEO_FRAME_HEIGHT(&frame);
+  QImage image(width, height, QImage::Format_RGB32);
+  const auto* src = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+  for (int y = 0; y < height; ++y) memcpy(image.scanLine(y), src + y * stride, width * 4);
+  gst_video_frame_unmap(&frame);
+  return image;
+}
+
+// Runs on a streaming thread: hands the frame to the window thread.
+GstFlowReturn OnVideoSample(GstAppSink* sink, gpointer data, bool preroll) {
+  GstSample* sample = preroll ? gst_app_sink_pull_preroll(sink) : gst_app_sink_pull_sample(sink);
+  if (sample == nullptr) return GST_FLOW_OK;
+  QImage image = ImageFromSample(sample);
+  gst_sample_unref(sample);
+  if (!image.isNull()) (*static_cast<std::shared_ptr<FrameSlot>*>(data))->Deliver(std::move(image));
+  return GST_FLOW_OK;
+}
+
+// Runs on a streaming thread; only touches the shared probe state.
+GstPadProbeReturn OnAudioSinkData(GstPad*, GstPadProbeInfo* info, gpointer data) {
+  auto* state = static_cast<std::shared_ptr<ProbeState>*>(data)->get();
+  if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+    if (!state->sawBuffer.exchange(true)) {
+      std::lock_guard lock(state->mutex);
+      if (state->observer) state->observer();
+    }
+  } else if (auto* event = GST_PAD_PROBE_INFO_EVENT(info);
+             event && GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+    state->sawBuffer = false;
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+}  // namespace platform::media

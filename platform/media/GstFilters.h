@@ -1,0 +1,158 @@
+#pragma once
+// The graph's filter and pin wrappers over GStreamer elements and pads, the
+// helpers that build renderer bins, and the callbacks GStreamer calls on its
+// streaming threads. Private to the media layer.
+
+#include "platform/media/MediaGraph.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <QEvent>
+#include <QImage>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform::media {
+
+enum class Role { Source, AudioRenderer, VideoRenderer, NullRenderer };
+
+class BusEvent : public QEvent {
+ public:
+  BusEvent(GstMessage* message, std::uint64_t generation)
+      : QEvent(Type()), Message(message), Generation(generation) {}
+  ~BusEvent() override { gst_message_unref(Message); }
+  static QEvent::Type Type() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+  }
+  GstMessage* Message;
+  std::uint64_t Generation;
+};
+
+Guid MajorTypeOf(GstPad* pad);
+
+class GstPinRef : public IPin {
+ public:
+  explicit GstPinRef(GstPad* pad) : pad_(GST_PAD(gst_object_ref(pad))) {}
+  ~GstPinRef() override { gst_object_unref(pad_); }
+
+  HRESULT QueryDirection(PinDirection& direction) override {
+    direction = GST_PAD_IS_SRC(pad_) ? PinDirection::PINDIR_OUTPUT : PinDirection::PINDIR_INPUT;
+    return S_OK;
+  }
+  HRESULT ConnectionMediaType(Guid& majorType) override {
+    GstPad* peer = gst_pad_get_peer(pad_);
+    if (peer == nullptr) return VFW_E_NOT_CONNECTED;
+    gst_object_unref(peer);
+    majorType = MajorTypeOf(pad_);
+    return S_OK;
+  }
+  HRESULT ConnectedTo(std::shared_ptr<IPin>& pin) override {
+    GstPad* peer = gst_pad_get_peer(pad_);
+    if (peer == nullptr) {
+      pin.reset();
+      return VFW_E_NOT_CONNECTED;
+    }
+    pin = std::make_shared<GstPinRef>(peer);
+    gst_object_unref(peer);
+    return S_OK;
+  }
+  GstPad* Pad() const { return pad_; }
+
+ private:
+  GstPad* pad_;
+};
+
+// What the audio sink's pad probe reports to, shared with the probe so it
+// stays valid as long as the element can stream.
+struct ProbeState {
+  std::mutex mutex;
+  std::function<void()> observer;
+  std::atomic<bool> sawBuffer{false};
+};
+
+class GstFilter : public IBaseFilter {
+ public:
+  GstFilter(Role role, GstElement* element, std::string name, const void* graph)
+      : role(role),
+        element(GST_ELEMENT(gst_object_ref_sink(element))),
+        name(std::move(name)),
+        graph(graph) {}
+  ~GstFilter() override {
+    if (GST_OBJECT_PARENT(element) == nullptr) gst_element_set_state(element, GST_STATE_NULL);
+    if (volume) gst_object_unref(volume);
+    gst_object_unref(element);
+  }
+
+  HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>& pins) override {
+    pins.clear();
+    GstIterator* it = role == Role::Source ? gst_element_iterate_src_pads(element)
+                                           : gst_element_iterate_sink_pads(element);
+    GValue item = G_VALUE_INIT;
+    bool done = false;
+    while (!done) {
+      switch (gst_iterator_next(it, &item)) {
+        case GST_ITERATOR_OK:
+          pins.push_back(std::make_shared<GstPinRef>(GST_PAD(g_value_get_object(&item))));
+          g_value_reset(&item);
+          break;
+        case GST_ITERATOR_RESYNC:
+          pins.clear();
+          gst_iterator_resync(it);
+          break;
+        default:
+          done = true;
+      }
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return S_OK;
+  }
+
+  HRESULT QueryFilterInfo(std::string& out) override {
+    out = name;
+    return S_OK;
+  }
+
+  GstPad* InputPad() const { return gst_element_get_static_pad(element, "sink"); }
+  bool IsLinked() const {
+    if (role == Role::Source) return true;
+    GstPad* pad = InputPad();
+    if (pad == nullptr) return false;
+    const bool linked = gst_pad_is_linked(pad);
+    gst_object_unref(pad);
+    return linked;
+  }
+  bool InBin() const { return GST_OBJECT_PARENT(element) != nullptr; }
+
+  const Role role;
+  GstElement* const element;
+  std::string name;
+  const void* const graph;
+  GstElement* volume = nullptr;  // audio renderers: the level stage
+  bool cached = false;           // the graph's default output, kept open between clips
+  // Out of the pipeline but still holding its device, flushing until the
+  // next clip links it. Read on the streaming thread that links it.
+  std::atomic<bool> parked{false};
+};
+
+// Builds a bin from a chain of elements with a ghost "sink" pad on the first.
+GstElement* MakeChainBin(const char* name, std::initializer_list<GstElement*> chain);
+
+QImage ImageFromSample(GstSample* sample);
+
+// Runs on a streaming thread: hands the frame to the window thread.
+GstFlowReturn OnVideoSample(GstAppSink* sink, gpointer data, bool preroll);
+
+// Runs on a streaming thread; only touches the shared probe state.
+GstPadProbeReturn OnAudioSinkData(GstPad*, GstPadProbeInfo* info, gpointer data);
+
+}  // namespace platform::media

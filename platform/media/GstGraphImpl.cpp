@@ -1,0 +1,339 @@
+#include "platform/media/GstGraphImpl.h"
+
+#include "platform/WindowMessages.h"
+#include "platform/media/GstInternal.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/pbutils/pbutils.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <cmath>
+
+namespace platform::media {
+
+GstMediaGraph::Impl::Impl(GstMediaGraph* owner) : self(owner) {
+  EnsureGstInitialized();
+  pipeline = gst_pipeline_new("tastivo-graph");
+  gst_object_ref_sink(pipeline);
+  GstBus* bus = gst_element_get_bus(pipeline);
+  gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
+  gst_object_unref(bus);
+  // The sound server's clock answers only once per server cycle, which
+  // would stall every start and position reading by up to a period; the
+  // output follows the system clock instead.
+  GstClock* clock = gst_system_clock_obtain();
+  gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock);
+  gst_object_unref(clock);
+  waveLevel = CurrentWaveLevel();
+}
+
+GstMediaGraph::Impl::~Impl() {
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  GstBus* bus = gst_element_get_bus(pipeline);
+  gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+  gst_object_unref(bus);
+  delete surface.data();
+  filters.clear();
+  keptSource.reset();
+  defaultAudio.reset();
+  gst_object_unref(pipeline);
+}
+
+// Runs on whatever thread posted the message; must not touch window
+// state. Errors and missing plugins are also recorded for a RenderFile
+// that is waiting on the window thread.
+GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
+  auto* d = static_cast<Impl*>(data);
+  const std::uint64_t generation = d->generation.load();
+  switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR: {
+      GError* error = nullptr;
+      gchar* debug = nullptr;
+      gst_message_parse_error(message, &error, &debug);
+      {
+        std::lock_guard lock(d->mutex);
+        if (!d->busError || d->busErrorGeneration != generation) {
+          d->busError = true;
+          d->busErrorGeneration = generation;
+          d->errorDomain = error->domain;
+          d->errorCode = error->code;
+          d->errorText = std::string(g_quark_to_string(error->domain)) + " " +
+                         std::to_string(error->code) + ": " + error->message +
+                         (debug ? std::string(" (") + debug + ")" : std::string());
+        }
+      }
+      g_clear_error(&error);
+      g_free(debug);
+      QCoreApplication::postEvent(d->self, new BusEvent(gst_message_ref(message), generation));
+      break;
+    }
+    case GST_MESSAGE_EOS:
+      QCoreApplication::postEvent(d->self, new BusEvent(gst_message_ref(message), generation));
+      break;
+    case GST_MESSAGE_ELEMENT:
+      if (gst_is_missing_plugin_message(message)) {
+        gchar* description = gst_missing_plugin_message_get_description(message);
+        std::lock_guard lock(d->mutex);
+        d->missing.push_back(description ? description : "unknown plugin");
+        g_free(description);
+      }
+      break;
+    default:
+      break;
+  }
+  return GST_BUS_DROP;
+}
+
+// Runs on a streaming thread when the decoder exposes a stream: links it
+// to a renderer of its type (the first audio and video streams) or to a
+// null renderer.
+void GstMediaGraph::Impl::OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
+  auto* d = static_cast<Impl*>(data);
+  const Guid major = MajorTypeOf(pad);
+  std::shared_ptr<GstFilter> renderer;
+  {
+    std::lock_guard lock(d->mutex);
+    if (major == kMediaTypeAudio && !d->audioTaken && !d->audioCandidates.empty()) {
+      renderer = d->audioCandidates.front();
+      d->audioCandidates.clear();
+      d->audioTaken = true;
+    } else if (major == kMediaTypeVideo && !d->videoTaken) {
+      renderer = d->MakeVideoRenderer();
+      d->videoTaken = renderer != nullptr;
+    }
+    if (!renderer && (major == kMediaTypeAudio || major == kMediaTypeVideo))
+      renderer = d->MakeNullRenderer();
+    if (!renderer) return;  // a stream we do not render (subtitles, data)
+    d->streamLinked.push_back(renderer);
+  }
+  gst_bin_add(GST_BIN(d->pipeline), renderer->element);
+  GstPad* input = renderer->InputPad();
+  Unpark(*renderer, input);
+  gst_pad_link(pad, input);
+  gst_object_unref(input);
+  gst_element_sync_state_with_parent(renderer->element);
+}
+
+std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeAudioRenderer(GstElement* sink,
+                                                                  std::string name) {
+  if (sink == nullptr) return nullptr;
+  GstElement* volumeElement = gst_element_factory_make("volume", nullptr);
+  GstElement* bin = MakeChainBin(
+      nullptr, {gst_element_factory_make("audioconvert", nullptr),
+                gst_element_factory_make("audioresample", nullptr), volumeElement, sink});
+  if (bin == nullptr) return nullptr;
+  auto filter = std::make_shared<GstFilter>(Role::AudioRenderer, bin, std::move(name), self);
+  filter->volume = GST_ELEMENT(gst_object_ref(volumeElement));
+  GstPad* pad = gst_element_get_static_pad(sink, "sink");
+  gst_pad_add_probe(
+      pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+      &OnAudioSinkData, new std::shared_ptr<ProbeState>(probe),
+      [](gpointer p) { delete static_cast<std::shared_ptr<ProbeState>*>(p); });
+  gst_object_unref(pad);
+  return filter;
+}
+
+std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeVideoRenderer() {
+  GstElement* sink = gst_element_factory_make("appsink", nullptr);
+  GstElement* bin =
+      MakeChainBin(nullptr, {gst_element_factory_make("videoconvert", nullptr), sink});
+  if (bin == nullptr) return nullptr;
+  GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx");
+  g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1, "drop", TRUE,
+               "enable-last-sample", FALSE, nullptr);
+  gst_caps_unref(caps);
+  GstAppSinkCallbacks callbacks{};
+  callbacks.new_preroll = [](GstAppSink* s, gpointer p) { return OnVideoSample(s, p, true); };
+  callbacks.new_sample = [](GstAppSink* s, gpointer p) { return OnVideoSample(s, p, false); };
+  gst_app_sink_set_callbacks(
+      GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameSlot>(frames),
+      [](gpointer p) { delete static_cast<std::shared_ptr<FrameSlot>*>(p); });
+  return std::make_shared<GstFilter>(Role::VideoRenderer, bin, "Video Renderer", self);
+}
+
+std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeNullRenderer() {
+  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+  if (sink == nullptr) return nullptr;
+  g_object_set(sink, "sync", TRUE, nullptr);
+  GstElement* bin = MakeChainBin(nullptr, {sink});
+  return std::make_shared<GstFilter>(Role::NullRenderer, bin, "Null Renderer", self);
+}
+
+HRESULT GstMediaGraph::Impl::ErrorResult() {
+  std::lock_guard lock(mutex);
+  if (!missing.empty()) {
+    lastError.clear();
+    for (auto& m : missing) lastError += (lastError.empty() ? "" : ", ") + m;
+    return VFW_E_UNSUPPORTED_STREAM;
+  }
+  if (!busError || busErrorGeneration != generation) {
+    lastError = "the media pipeline failed without a message";
+    return E_FAIL;
+  }
+  lastError = errorText;
+  if (errorDomain == GST_RESOURCE_ERROR &&
+      (errorCode == GST_RESOURCE_ERROR_NOT_FOUND || errorCode == GST_RESOURCE_ERROR_OPEN_READ ||
+       errorCode == GST_RESOURCE_ERROR_OPEN_READ_WRITE))
+    return E_FILE_NOT_FOUND;
+  if ((errorDomain == GST_CORE_ERROR && errorCode == GST_CORE_ERROR_MISSING_PLUGIN) ||
+      (errorDomain == GST_STREAM_ERROR && errorCode == GST_STREAM_ERROR_CODEC_NOT_FOUND))
+    return VFW_E_UNSUPPORTED_STREAM;
+  if (errorDomain == GST_STREAM_ERROR) return VFW_E_INVALID_FILE_FORMAT;
+  return E_FAIL;
+}
+
+HRESULT GstMediaGraph::Impl::WaitForSettled(std::chrono::milliseconds timeout) {
+  QDeadlineTimer deadline(timeout);
+  for (;;) {
+    GstState current, pending;
+    const auto ret = gst_element_get_state(pipeline, &current, &pending, 10 * GST_MSECOND);
+    if (ErrorInThisClip()) return ErrorResult();
+    if (ret == GST_STATE_CHANGE_SUCCESS || ret == GST_STATE_CHANGE_NO_PREROLL) return S_OK;
+    if (ret == GST_STATE_CHANGE_FAILURE) return ErrorResult();
+    if (deadline.hasExpired()) {
+      lastError = "the media pipeline did not finish a state change in time";
+      return VFW_E_TIMEOUT;
+    }
+  }
+}
+
+void GstMediaGraph::Impl::Park(const std::shared_ptr<GstFilter>& f) {
+  GstPad* input = f->InputPad();
+  gst_pad_send_event(input, gst_event_new_flush_start());
+  if (GstPad* peer = gst_pad_get_peer(input)) {
+    gst_pad_unlink(peer, input);
+    gst_object_unref(peer);
+  }
+  gst_object_unref(input);
+  GstState state = GST_STATE_NULL;
+  gst_element_get_state(f->element, &state, nullptr, 0);
+  gst_object_ref(f->element);
+  gst_bin_remove(GST_BIN(pipeline), f->element);
+  gst_element_set_state(f->element, state >= GST_STATE_PAUSED ? GST_STATE_PAUSED : GST_STATE_READY);
+  gst_object_unref(f->element);
+  f->parked = true;
+}
+
+void GstMediaGraph::Impl::DropKept() {
+  if (!keptSource) return;
+  auto source = std::move(keptSource);
+  keptSource.reset();
+  Detach(defaultAudio);
+  Detach(source);
+}
+
+bool GstMediaGraph::Impl::SameFile(const std::string& fileName, const std::string& keptName,
+                                   std::filesystem::file_time_type keptTime,
+                                   std::uintmax_t keptSize) {
+  std::error_code error;
+  const auto time = std::filesystem::last_write_time(fileName, error);
+  if (error) return false;
+  const auto size = std::filesystem::file_size(fileName, error);
+  return !error && fileName == keptName && time == keptTime && size == keptSize;
+}
+
+bool GstMediaGraph::Impl::ReuseKept() {
+  for (auto& f : filters)
+    if (f->role == Role::AudioRenderer) return false;  // another output was chosen
+  if (!defaultAudio->InBin() || !defaultAudio->IsLinked()) return false;
+  auto source = keptSource;
+  keptSource.reset();
+  {
+    std::lock_guard lock(mutex);
+    missing.clear();
+    busError = false;
+  }
+  filters.push_back(defaultAudio);
+  filters.push_back(source);
+  loaded = true;
+  duration = keptDuration;
+  {
+    std::lock_guard lock(mutex);
+    audioVolume = defaultAudio->volume;
+  }
+  ApplyVolume();
+  if (Succeeded(Seek(0))) return true;
+  filters.pop_back();
+  filters.pop_back();
+  keptSource = source;
+  DropKept();
+  return false;
+}
+
+void GstMediaGraph::Impl::Detach(const std::shared_ptr<GstFilter>& f) {
+  if (f->cached && f->InBin()) Park(f);
+  if (f->role == Role::Source) {
+    ++generation;
+    events.clear();
+    gst_element_set_state(pipeline, GST_STATE_READY);
+    loaded = false;
+  } else if (f->InBin()) {
+    gst_element_set_state(f->element, f->cached ? GST_STATE_READY : GST_STATE_NULL);
+    GstPad* input = f->InputPad();
+    if (GstPad* peer = gst_pad_get_peer(input)) {
+      gst_pad_unlink(peer, input);
+      gst_object_unref(peer);
+    }
+    gst_object_unref(input);
+  }
+  if (f->InBin()) {
+    gst_object_ref(f->element);
+    gst_bin_remove(GST_BIN(pipeline), f->element);
+    gst_element_set_state(f->element, f->cached ? GST_STATE_READY : GST_STATE_NULL);
+    gst_object_unref(f->element);
+  }
+  if (f->role == Role::VideoRenderer) {
+    delete surface.data();
+    owner = nullptr;
+    frames->Clear();
+    videoWidth = videoHeight = 0;
+  }
+  if (f->role == Role::AudioRenderer) {
+    std::lock_guard lock(mutex);
+    if (audioVolume == f->volume) audioVolume = nullptr;
+  }
+}
+
+void GstMediaGraph::Impl::ApplyVolume() {
+  std::lock_guard lock(mutex);
+  if (audioVolume == nullptr) return;
+  const double linear = volume <= -10000 ? 0.0 : std::pow(10.0, volume / 2000.0);
+  g_object_set(audioVolume, "volume", linear * waveLevel.load(), nullptr);
+}
+
+void GstMediaGraph::Impl::WaveLevelChanged(double level) {
+  waveLevel = level;
+  if (audioVolume == nullptr) return;
+  const double linear = volume <= -10000 ? 0.0 : std::pow(10.0, volume / 2000.0);
+  g_object_set(audioVolume, "volume", linear * level, nullptr);
+}
+
+HRESULT GstMediaGraph::Impl::Seek(REFERENCE_TIME start) {
+  if (start < 0) start = 0;
+  if (duration > 0 && start > duration) start = duration;
+  gint64 startNs = start * 100;
+  gint64 stopNs = (stop < 0 || (duration > 0 && stop >= duration)) ? -1 : stop * 100;
+  if (stopNs >= 0 && stopNs < startNs) stopNs = startNs;
+  ++generation;
+  events.clear();
+  probe->sawBuffer = false;
+  lastPosition = start;
+  if (!gst_element_seek(pipeline, rate, GST_FORMAT_TIME,
+                        static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                        GST_SEEK_TYPE_SET, startNs, GST_SEEK_TYPE_SET, stopNs)) {
+    lastError = "the clip refused the seek";
+    return E_FAIL;
+  }
+  if (target != FilterState::State_Running) return WaitForSettled(kSeekTimeout);
+  return S_OK;
+}
+
+void GstMediaGraph::Impl::Queue(long code, std::intptr_t p1, std::intptr_t p2) {
+  events.push_back({code, p1, p2});
+  if (notifyFlags == 0 && notifyWindow)
+    platform::PostMessage(notifyWindow, notifyMsg, 0, notifyParam);
+}
+
+}  // namespace platform::media

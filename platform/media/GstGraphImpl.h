@@ -1,0 +1,168 @@
+#pragma once
+// The state behind a GstMediaGraph and the work that more than one of its
+// calls shares. Private to the media layer.
+
+#include "platform/media/GstFilters.h"
+#include "platform/media/GstMediaGraph.h"
+#include "platform/media/MediaInternal.h"
+#include "platform/media/VideoSurface.h"
+
+#include <gst/gst.h>
+
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform::media {
+
+// Decoders for some formats (a MIDI synthesizer loading its sound font, say)
+// take a while to cue the first buffer; a hung one must still come back.
+constexpr std::chrono::seconds kPrerollTimeout{20};
+constexpr std::chrono::seconds kSeekTimeout{5};
+
+struct GstMediaGraph::Impl : WaveOutListener {
+  explicit Impl(GstMediaGraph* owner);
+  ~Impl() override;
+
+  // Runs on whatever thread posted the message; must not touch window
+  // state. Errors and missing plugins are also recorded for a RenderFile
+  // that is waiting on the window thread.
+  static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data);
+
+  // Runs on a streaming thread when the decoder exposes a stream: links it
+  // to a renderer of its type (the first audio and video streams) or to a
+  // null renderer.
+  static void OnPadAdded(GstElement*, GstPad* pad, gpointer data);
+
+  std::shared_ptr<GstFilter> MakeAudioRenderer(GstElement* sink, std::string name);
+  std::shared_ptr<GstFilter> MakeVideoRenderer();
+  std::shared_ptr<GstFilter> MakeNullRenderer();
+
+  std::shared_ptr<GstFilter> Source() const {
+    for (auto& f : filters)
+      if (f->role == Role::Source) return f;
+    return nullptr;
+  }
+  std::shared_ptr<GstFilter> Linked(Role role) const {
+    for (auto& f : filters)
+      if (f->role == role && f->InBin() && f->IsLinked()) return f;
+    return nullptr;
+  }
+
+  HRESULT ErrorResult();
+
+  bool ErrorInThisClip() {
+    std::lock_guard lock(mutex);
+    return busError && busErrorGeneration == generation;
+  }
+
+  // Waits until the pipeline has finished its state change (a preroll).
+  HRESULT WaitForSettled(std::chrono::milliseconds timeout);
+
+  // Takes the default output out of the pipeline without giving up its
+  // device: reconnecting to the sound server for every clip costs several
+  // milliseconds and trims the attack. It is flushed first, so a decoder
+  // waiting on it is released, and held at PAUSED until a clip links it.
+  void Park(const std::shared_ptr<GstFilter>& f);
+
+  // A parked output takes data again; it prerolls on the next clip's first
+  // buffer like a fresh one.
+  static void Unpark(GstFilter& f, GstPad* input) {
+    if (f.parked.exchange(false)) gst_pad_send_event(input, gst_event_new_flush_stop(TRUE));
+  }
+
+  // True when the clip plays through the default output alone, the only
+  // chain that is kept whole for the same file coming again.
+  bool OnlyDefaultAudioLinked() const {
+    if (!defaultAudio || !defaultAudio->InBin() || !defaultAudio->IsLinked()) return false;
+    for (auto& f : filters)
+      if (f->role != Role::Source && f != defaultAudio && f->InBin()) return false;
+    return true;
+  }
+
+  // A removal of the default output that was held back, in case the source
+  // follows it and the chain can be kept; anything else finishes it.
+  void SettlePending() {
+    if (!audioRemovalPending) return;
+    audioRemovalPending = false;
+    Detach(defaultAudio);
+  }
+
+  void DropKept();
+  static bool SameFile(const std::string& fileName, const std::string& keptName,
+                       std::filesystem::file_time_type keptTime, std::uintmax_t keptSize);
+
+  // The same clip again: the kept decoder is flushed back to its start
+  // instead of being built anew.
+  bool ReuseKept();
+  void Detach(const std::shared_ptr<GstFilter>& f);
+  void ApplyVolume();
+  void WaveLevelChanged(double level) override;
+  HRESULT Seek(REFERENCE_TIME start);
+  void Queue(long code, std::intptr_t p1, std::intptr_t p2);
+
+  GstMediaGraph* self;
+  GstElement* pipeline = nullptr;
+  std::atomic<std::uint64_t> generation{1};
+
+  // Window thread only.
+  std::vector<std::shared_ptr<GstFilter>> filters;
+  std::shared_ptr<GstFilter> defaultAudio;
+  // The last audio-only clip's decoder, still linked to the default output
+  // and cued, while the graph holds no clip.
+  std::shared_ptr<GstFilter> keptSource;
+  std::string keptName;
+  std::filesystem::file_time_type keptTime;
+  std::uintmax_t keptSize = 0;
+  REFERENCE_TIME keptDuration = 0;
+  bool audioRemovalPending = false;
+  FilterState target = FilterState::State_Stopped;
+  bool loaded = false;
+  double rate = 1.0;
+  REFERENCE_TIME stop = -1, duration = 0, lastPosition = 0;
+  long volume = 0;
+  long videoWidth = 0, videoHeight = 0;
+  QPointer<QWidget> owner;
+  QPointer<VideoSurface> surface;
+  QPointer<QObject> drain;
+  bool visible = false;
+  QRect windowRect, sourceRect;
+  std::shared_ptr<FrameSlot> frames = std::make_shared<FrameSlot>();
+  struct QueuedEvent {
+    long code;
+    std::intptr_t p1, p2;
+  };
+  std::deque<QueuedEvent> events;
+  QPointer<QObject> notifyWindow;
+  int notifyMsg = 0;
+  std::intptr_t notifyParam = 0;
+  long notifyFlags = 0;
+  std::string lastError;
+  std::shared_ptr<ProbeState> probe = std::make_shared<ProbeState>();
+
+  // Shared with streaming threads, guarded by mutex.
+  std::mutex mutex;
+  std::vector<std::shared_ptr<GstFilter>> streamLinked;
+  std::vector<std::shared_ptr<GstFilter>> audioCandidates;
+  bool audioTaken = false, videoTaken = false;
+  std::vector<std::string> missing;
+  bool busError = false;
+  std::uint64_t busErrorGeneration = 0;
+  GQuark errorDomain = 0;
+  int errorCode = 0;
+  std::string errorText;
+  GstElement* audioVolume = nullptr;
+  std::atomic<double> waveLevel{1.0};
+};
+
+}  // namespace platform::media
