@@ -128,8 +128,8 @@ TEST_F(PlayerOnGStreamer, VolumeGoesToTheGraphAndReadsBack) {
 }
 
 TEST_F(PlayerOnGStreamer, EveryAudioFormatOfTheMaskPlays) {
-  for (const QString& clip :
-       {media_files::ToneWav(), media_files::ToneOgg(), media_files::ToneMp3()}) {
+  for (const QString& clip : {media_files::ToneWav(), media_files::ToneOgg(),
+                              media_files::ToneMp3(), media_files::ToneRiff()}) {
     SCOPED_TRACE(clip.toStdString());
     player->Open(clip);
     EXPECT_NEAR(player->Duration, 2 * kSecond, kSecond / 10);
@@ -139,10 +139,44 @@ TEST_F(PlayerOnGStreamer, EveryAudioFormatOfTheMaskPlays) {
 }
 
 TEST_F(PlayerOnGStreamer, MidiPlaysThroughTheSynthesizer) {
-  const std::string error = OpenError(media_files::ShortMidi());
-  ASSERT_EQ(error, "opened") << lastDetail;
-  EXPECT_GT(player->Duration, kSecond / 2);
-  EXPECT_TRUE(PlayToCompletion());
+  for (const QString& clip : {media_files::ShortMidi(), media_files::ShortKar()}) {
+    SCOPED_TRACE(clip.toStdString());
+    const std::string error = OpenError(clip);
+    ASSERT_EQ(error, "opened") << lastDetail;
+    EXPECT_GT(player->Duration, kSecond / 2);
+    EXPECT_TRUE(PlayToCompletion());
+  }
+}
+
+TEST_F(PlayerOnGStreamer, EveryVideoFormatOfTheMaskShowsItsPicture) {
+  QWidget owner;
+  owner.resize(320, 240);
+  owner.show();
+  player->HandleVideo(&owner);
+  struct Clip {
+    QString path;
+    bool (*colour)(const QColor&);
+  };
+  const auto green = [](const QColor& c) {
+    return c.green() > 200 && c.red() < 60 && c.blue() < 60;
+  };
+  const auto blue = [](const QColor& c) {
+    return c.blue() > 200 && c.red() < 60 && c.green() < 60;
+  };
+  for (const Clip& clip :
+       {Clip{media_files::GreenMpg(), green}, Clip{media_files::GreenDat(), green},
+        Clip{media_files::BlueDivx(), blue}, Clip{media_files::BlueDvx(), blue}}) {
+    SCOPED_TRACE(clip.path.toStdString());
+    const std::string error = OpenError(clip.path);
+    ASSERT_EQ(error, "opened") << lastDetail;
+    EXPECT_TRUE(player->IsVideo());
+    EXPECT_GT(player->Duration, 0);  // a program stream's length is an estimate
+    player->ResizeVideo(0, 0, 320, 240);
+    player->Play();
+    EXPECT_TRUE(WaitFor([&] { return clip.colour(owner.grab().toImage().pixelColor(160, 120)); }));
+    player->Stop();
+  }
+  player->Close();
 }
 
 TEST_F(PlayerOnGStreamer, PictureDrawsInsideTheOwnerInTheClipsColour) {

@@ -29,6 +29,19 @@ QString Make(const QString& name, const QString& pipeline) {
   return path;
 }
 
+// A copy of a generated clip under another name.
+QString Renamed(const QString& source, const QString& name) {
+  const QString path = QDir(testing_support::TestDataDir()).filePath(name);
+  if (QFileInfo(path).size() > 0) return path;
+  const QString partial = path + ".part";
+  QFile::remove(partial);
+  if (!QFile::copy(source, partial))
+    throw std::runtime_error("could not make test clip " + name.toStdString());
+  QFile::remove(path);
+  QFile::rename(partial, path);
+  return path;
+}
+
 const char* kTone =
     "audiotestsrc num-buffers=20 samplesperbuffer=4410 freq=440 ! "
     "audio/x-raw,rate=44100,channels=2 ! ";
@@ -87,6 +100,39 @@ QString Corrupt() {
   for (int i = 0; i < 2000; ++i) junk += "this is not a clip\n";
   file.write(junk);
   return path;
+}
+
+QString GreenMpg() {
+  return Make("green.mpg",
+              "videotestsrc pattern=solid-color foreground-color=0xff00ff00 num-buffers=25 ! "
+              "video/x-raw,width=160,height=128,framerate=25/1,format=I420 ! mpeg2enc format=0 ! "
+              "mpegpsmux name=m ! filesink location=%1 audiotestsrc num-buffers=10 "
+              "samplesperbuffer=4410 ! audio/x-raw,rate=44100,channels=2 ! avenc_mp2 ! "
+              "mpegaudioparse ! m.");
+}
+
+QString GreenDat() {
+  return Renamed(GreenMpg(), "green.dat");
+}
+
+QString BlueDivx() {
+  return Make("blue.divx",
+              "videotestsrc pattern=solid-color foreground-color=0xff0000ff num-buffers=25 ! "
+              "video/x-raw,width=160,height=120,framerate=25/1 ! avenc_mpeg4 ! avimux name=m ! "
+              "filesink location=%1 audiotestsrc num-buffers=10 samplesperbuffer=4410 ! "
+              "audio/x-raw,rate=44100,channels=1,format=S16LE ! m.");
+}
+
+QString BlueDvx() {
+  return Renamed(BlueDivx(), "blue.dvx");
+}
+
+QString ToneRiff() {
+  return Renamed(ToneWav(), "tone.riff");
+}
+
+QString ShortKar() {
+  return Renamed(ShortMidi(), "note.kar");
 }
 
 }  // namespace media_files

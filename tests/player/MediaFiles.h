@@ -13,5 +13,12 @@ QString RedAvi();        // 1 s of solid red 160 x 120 with 1 s of sound
 QString RedSilentAvi();  // the same picture without sound
 QString ShortMidi();     // one note of 1 s
 QString Corrupt();       // noise under an .mp3 name
+// The other names of the key editor's file mask:
+QString GreenMpg();  // 1 s of solid green MPEG-2 with MPEG audio in a program stream
+QString GreenDat();  // the same, named as on a video CD
+QString BlueDivx();  // 1 s of solid blue MPEG-4 with sound in AVI
+QString BlueDvx();   // the same under the short name
+QString ToneRiff();  // the tone WAV under a .riff name
+QString ShortKar();  // the MIDI note under a karaoke name
 
 }  // namespace media_files
