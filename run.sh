@@ -3,5 +3,5 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$root/build"
+TASTIVO_TARGET=tastivo "$root/scripts/build.sh" "$root/build"
 exec "$root/build/bin/tastivo" "$@"

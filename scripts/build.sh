@@ -10,4 +10,5 @@ werror=OFF
 if [[ "${CI:-}" == "true" || "${TASTIVO_WERROR:-}" == "1" ]]; then werror=ON; fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DTASTIVO_WERROR=$werror "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# TASTIVO_TARGET builds one target (and what it needs) instead of everything.
+cmake --build "$build" -j"$(nproc)" ${TASTIVO_TARGET:+--target "$TASTIVO_TARGET"}
