@@ -7,8 +7,10 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -200,6 +202,15 @@ TEST_F(PlayerOnGStreamer, PictureDrawsInsideTheOwnerInTheClipsColour) {
     return c.red() > 200 && c.green() < 60 && c.blue() < 60;
   };
   EXPECT_TRUE(WaitFor(red));
+  // On a real X server the frames must reach the screen, not only the
+  // widget's own painting.
+  if (QGuiApplication::platformName() == "xcb") {
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    EXPECT_TRUE(WaitFor([&] {
+      const QColor c = owner.screen()->grabWindow(owner.winId()).toImage().pixelColor(160, 120);
+      return c.red() > 200 && c.green() < 60 && c.blue() < 60;
+    }));
+  }
 
   // Input over the picture reaches the owner.
   struct Clicks : QObject {
