@@ -163,10 +163,9 @@ void TPlayer::RenderCurrentFile() {
   Guard(hr);
 }
 
-void TPlayer::LoadFile(bool keepPosition) {
-  CleanUpGraph();
-  if (UseAudioDevice) AddAudioRenderer(FGraphBuilder, FAudioRenderer, DeviceIndex);
-  FAudioRenderer.reset();
+// Renders FileName, checks the chosen audio device's renderer took the sound,
+// and reads the clip's length: the part loading and measuring share.
+void TPlayer::RenderAndReadDuration() {
   RenderCurrentFile();
   if (UseAudioDevice) {
     GetAudioRenderer(FGraphBuilder, FAudioRenderer);
@@ -176,6 +175,13 @@ void TPlayer::LoadFile(bool keepPosition) {
   REFERENCE_TIME duration = 0;
   Guard(Use(FMediaSeeking, [&](IMediaSeeking& s) { return s.GetDuration(duration); }));
   Duration = duration;
+}
+
+void TPlayer::LoadFile(bool keepPosition) {
+  CleanUpGraph();
+  if (UseAudioDevice) AddAudioRenderer(FGraphBuilder, FAudioRenderer, DeviceIndex);
+  FAudioRenderer.reset();
+  RenderAndReadDuration();
   State = fsOpened;
   if (VideoOwner != nullptr && FVideoWindow && FVideoWindow->put_Owner(VideoOwner) == S_OK) {
     VideoPresent = true;
@@ -207,15 +213,7 @@ void TPlayer::LoadFile(bool keepPosition) {
 void TPlayer::LoadFileDuration(bool) {
   CleanUpGraph();
   FAudioRenderer.reset();
-  RenderCurrentFile();
-  if (UseAudioDevice) {
-    GetAudioRenderer(FGraphBuilder, FAudioRenderer);
-    if (!FAudioRenderer) throw EPlayerError(_ERSTR_NO_AUDIO_STREAM);
-    if (!IsFilterConnected(FAudioRenderer)) throw EPlayerError(_ERSTR_DEVICE_NOT_CONNECTED);
-  }
-  REFERENCE_TIME duration = 0;
-  Guard(Use(FMediaSeeking, [&](IMediaSeeking& s) { return s.GetDuration(duration); }));
-  Duration = duration;
+  RenderAndReadDuration();
 }
 
 void TPlayer::Open(const QString& fileName) {

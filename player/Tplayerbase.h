@@ -126,6 +126,7 @@ class TPlayer {
   bool UsesWaveVolume() const;
   std::int64_t ToAbsolute(int scale, int value, int margin) const;
   void RenderCurrentFile();
+  void RenderAndReadDuration();
   int Guard(int result);
 
   std::shared_ptr<IGraphBuilder> FGraphBuilder;
