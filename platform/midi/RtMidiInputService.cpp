@@ -115,26 +115,17 @@ void OnRtMidiError(RtMidiError::Type type, const std::string& text, void* userDa
   if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) port->failed = true;
 }
 
-bool Compiled(RtMidi::Api api) {
-  std::vector<RtMidi::Api> apis;
-  RtMidi::getCompiledApi(apis);
-  for (auto a : apis)
-    if (a == api) return true;
-  return false;
-}
-
-// The input of the API that MidiInputPortNames() lists: JACK when it has MIDI
-// sources, else ALSA. Throws RtMidiError when neither can be used.
+// The input of the API that MidiInputPortNames() lists, so device numbers
+// mean the same in both. Throws RtMidiError when neither can be used.
 std::unique_ptr<RtMidiIn> MakeInput() {
-  if (Compiled(RtMidi::UNIX_JACK)) {
-    try {
-      auto jack = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, kClientName);
-      if (jack->getPortCount() > 0) return jack;
-    } catch (const RtMidiError&) {
-    }
+  switch (ChooseMidiInputApi()) {
+    case MidiApi::Jack:
+      return std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, kClientName);
+    case MidiApi::Alsa:
+      return std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kClientName);
+    case MidiApi::None:
+      break;
   }
-  if (Compiled(RtMidi::LINUX_ALSA))
-    return std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kClientName);
   throw RtMidiError("No MIDI input system (JACK or ALSA) can be used on this machine.",
                     RtMidiError::NO_DEVICES_FOUND);
 }
