@@ -7,8 +7,11 @@
 // second) shrink the load for slow builds such as ThreadSanitizer's. Such
 // builds miss JACK cycles, and JACK drops the MIDI of a missed cycle; with
 // TASTIVO_MIDI_STRESS_JACK_MAY_DROP=1 lost notes are counted, not failed.
+// Otherwise a stretch that lost notes is excused only when the JACK server
+// reported an xrun during it (a loaded machine); any other loss fails.
 
 #include "midi/JackSource.h"
+#include "platform/midi/JackXrunWatch.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 using midi::CMIDIInDevice;
@@ -67,9 +71,15 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   const int rate = EnvOr("TASTIVO_MIDI_STRESS_RATE", 10000);
   const bool jackMayDrop = EnvOr("TASTIVO_MIDI_STRESS_JACK_MAY_DROP", 0) != 0;
   int lossyStretches = 0;
+  platform::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
+  // Counts at the start of the previous stretch: the notes of a cycle JACK
+  // dropped near a restart go missing in the stretch after it.
+  long xrunsBefore = xruns.Count();
+  long xrunsEarlier = xrunsBefore;
+  const auto jackDropped = [&] { return xruns.Count() != xrunsEarlier; };
   auto check = [&](std::size_t from, int cycle) {
     auto result = NothingLost(window.keys, from);
-    if (jackMayDrop && !result)
+    if (!result && (jackMayDrop || jackDropped()))
       ++lossyStretches;
     else
       EXPECT_TRUE(result) << "cycle " << cycle;
@@ -122,6 +132,7 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
     EXPECT_LT(Clock::now() - began, 10s) << "cycle " << cycles << " hung";
     ASSERT_EQ(device.GetState(), CMIDIInDevice::started);
     phase = window.keys.size();
+    xrunsEarlier = std::exchange(xrunsBefore, xruns.Count());
     ++cycles;
   }
   sending = false;
@@ -131,7 +142,7 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   const bool drained = Pump(
       [&] { return window.keys.size() > phase && window.keys.back().code == platform::PN_KEYUP; },
       30s);
-  if (!jackMayDrop) {
+  if (!jackMayDrop && !jackDropped()) {
     EXPECT_TRUE(drained);
   }
   check(phase, cycles);
