@@ -271,6 +271,14 @@ void TPlayer::Pause() {
 }
 
 void TPlayer::Stop() {
+  StopGraph(true);
+}
+
+void TPlayer::StopFMC() {
+  StopGraph(false);
+}
+
+void TPlayer::StopGraph(bool cue) {
   try {
     Notify(platform::PN_STOPPING);
     Guard(Use(FMediaControl, [](IMediaControl& c) { return c.Stop(); }));
@@ -278,21 +286,7 @@ void TPlayer::Stop() {
     State = fsStopped;
     if (AutoRewind) Rewind();
     // Cued: the picture keeps its frame and the next Play starts at once.
-    Guard(Use(FMediaControl, [](IMediaControl& c) { return c.Pause(); }));
-    Notify(platform::PN_STOPPED);
-  } catch (...) {
-    Notify(platform::PN_STOPFAILED);
-    throw;
-  }
-}
-
-void TPlayer::StopFMC() {
-  try {
-    Notify(platform::PN_STOPPING);
-    Guard(Use(FMediaControl, [](IMediaControl& c) { return c.Stop(); }));
-    WaitForState(fsStopped);
-    State = fsStopped;
-    if (AutoRewind) Rewind();
+    if (cue) Guard(Use(FMediaControl, [](IMediaControl& c) { return c.Pause(); }));
     Notify(platform::PN_STOPPED);
   } catch (...) {
     Notify(platform::PN_STOPFAILED);

@@ -127,6 +127,8 @@ class TPlayer {
   std::int64_t ToAbsolute(int scale, int value, int margin) const;
   void RenderCurrentFile();
   void RenderAndReadDuration();
+  // Stop and StopFMC: cue leaves the graph paused at its position.
+  void StopGraph(bool cue);
   int Guard(int result);
 
   std::shared_ptr<IGraphBuilder> FGraphBuilder;
