@@ -6,6 +6,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 shift || true
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/tastivo-ccache}"
+# Paths relative to the checkout, so other build folders and clones share
+# the cache.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 werror=OFF
 if [[ "${CI:-}" == "true" || "${TASTIVO_WERROR:-}" == "1" ]]; then werror=ON; fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \

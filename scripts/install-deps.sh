@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages of scripts/packages.txt that are missing.
+# As root it runs apt-get itself; a user with sudo gets it through sudo; a
+# user without sudo is told what to install and by which command.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
@@ -12,9 +14,19 @@ if ((${#missing[@]} == 0)); then
   echo "install-deps: all ${#wanted[@]} packages present"
   exit 0
 fi
-sudo=""
-if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+
+apt=(apt-get)
+if [[ "$(id -u)" -ne 0 ]]; then
+  # sudo -n: never stop at a password prompt inside a build; a user whose
+  # sudo wants a password is told the command, like a user without sudo.
+  if command -v sudo >/dev/null 2>&1 && sudo -n true >/dev/null 2>&1; then
+    apt=(sudo -n -E apt-get)
+  else
+    echo "install-deps: missing packages: ${missing[*]}; install them with: sudo apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo -E apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${apt[@]}" update -q
+"${apt[@]}" install -y -q --no-install-recommends "${missing[@]}"
