@@ -1,27 +1,67 @@
 #!/usr/bin/env bash
 # Runs a command with the services the tests need: a JACK server on the dummy
 # driver (MIDI ports and an audio sink without a sound card) and an X display
-# (Xvfb). Both are stopped afterwards.
+# (Xvfb). Both are stopped afterwards. Each run has a server, a display and a
+# log folder of its own, so parallel runs and other users never collide.
+# TASTIVO_SERVICES_DIR names the log folder (default: a fresh one under
+# build/services/).
 set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+own_dir=0
+if [[ -z "${TASTIVO_SERVICES_DIR:-}" ]]; then
+  own_dir=1
+  mkdir -p "$root/build/services"
+  TASTIVO_SERVICES_DIR="$(mktemp -d "$root/build/services/run.XXXXXX")"
+fi
+export TASTIVO_SERVICES_DIR
+mkdir -p "$TASTIVO_SERVICES_DIR"
 export JACK_NO_AUDIO_RESERVATION=1
-# A server of its own per run, so parallel runs never share or stop each
-# other's server.
 export JACK_DEFAULT_SERVER="${JACK_DEFAULT_SERVER:-tastivo-test-$$}"
 jack_pid=""
+xvfb_pid=""
 cleanup() {
+  local status=$?
   if [[ -n "$jack_pid" ]]; then kill "$jack_pid" 2>/dev/null; wait "$jack_pid" 2>/dev/null; fi
+  if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  # The logs of a run that went well are of no use; a failed run keeps them.
+  ((status == 0 && own_dir)) && rm -rf "$TASTIVO_SERVICES_DIR"
+  return "$status"
 }
 trap cleanup EXIT
-if command -v jackd >/dev/null; then
-  jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 48000 -p 256 >/tmp/tastivo-jackd.log 2>&1 &
-  jack_pid=$!
+
+fail() {
+  echo "with-test-services: $1" >&2
+  [[ -f "${2:-}" ]] && sed 's/^/  | /' "$2" >&2
+  exit 1
+}
+
+command -v jackd >/dev/null || fail "jackd is not installed (package jackd2); run scripts/install-deps.sh"
+jack_log="$TASTIVO_SERVICES_DIR/jackd.log"
+jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 48000 -p 256 >"$jack_log" 2>&1 &
+jack_pid=$!
+up=0
+for _ in $(seq 1 100); do
+  kill -0 "$jack_pid" 2>/dev/null || break
+  if jack_lsp -s "$JACK_DEFAULT_SERVER" >/dev/null 2>&1; then up=1; break; fi
+  sleep 0.1
+done
+((up)) || fail "the JACK dummy server '$JACK_DEFAULT_SERVER' did not come up; its log:" "$jack_log"
+
+if [[ -z "${DISPLAY:-}" ]]; then
+  command -v Xvfb >/dev/null || fail "Xvfb is not installed (package xvfb); run scripts/install-deps.sh"
+  xvfb_log="$TASTIVO_SERVICES_DIR/xvfb.log"
+  display_file="$TASTIVO_SERVICES_DIR/display"
+  # -displayfd picks a free display number and writes it once the server
+  # accepts connections.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >"$xvfb_log" 2>&1 &
+  xvfb_pid=$!
   for _ in $(seq 1 100); do
-    jack_lsp -s "$JACK_DEFAULT_SERVER" >/dev/null 2>&1 && break
+    [[ -s "$display_file" ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
     sleep 0.1
   done
+  [[ -s "$display_file" ]] || fail "Xvfb did not come up; its log:" "$xvfb_log"
+  export DISPLAY=":$(tr -d '[:space:]' <"$display_file")"
 fi
-if [[ -z "${DISPLAY:-}" ]] && command -v xvfb-run >/dev/null; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
-else
-  "$@"
-fi
+
+"$@"
