@@ -1,0 +1,271 @@
+// The real program, played as a user plays it, heard where its sound leaves
+// it: on its JACK outputs. Keys are typed into its windows through the
+// window manager, MIDI notes come from a JACK port, and every check is made
+// on the recorded sound, never on how long the test took.
+
+#include "AppHarness.h"
+#include "JackProbe.h"
+#include "SoundEvents.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <memory>
+
+namespace e2e {
+namespace {
+
+// A clip at 0.8 of full scale is far above this, and the digital silence
+// between clips far below.
+constexpr float kThreshold = 0.05f;
+
+struct Heard {
+  std::vector<SoundSpan> sounds;
+  double hertz = 0;  // of the first sound
+};
+
+class AppPlay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = std::make_unique<RunFolder>("play");
+    ASSERT_FALSE(folder->Path().empty()) << "cannot make a run folder";
+    desktop = std::make_unique<Desktop>(*folder);
+    const std::string why = desktop->Start();
+    ASSERT_TRUE(why.empty()) << why;
+    settings = std::make_unique<StoredSettings>(folder->File("config"));
+  }
+
+  void TearDown() override {
+    if (program) program->Stop();
+    if (HasFailure()) {
+      folder->Keep();
+      std::cerr << "run folder kept: " << folder->Path() << "\n";
+      if (program) std::cerr << "the program's output:\n" << program->LogTail();
+    }
+    ears.reset();
+    desktop.reset();
+  }
+
+  std::string Clip(const std::string& name, double seconds, double hertz, double silence = 0) {
+    const std::string path = folder->File(name);
+    const std::string why = MakeTone(path, seconds, hertz, silence);
+    EXPECT_TRUE(why.empty()) << why;
+    return path;
+  }
+
+  // Gives window `instance` a set whose rows play the clips given.
+  void GiveSet(int instance, const std::vector<SetRow>& rows) {
+    const std::string path = folder->File("set" + std::to_string(instance) + ".wql");
+    ASSERT_TRUE(WriteSet(path, rows));
+    settings->PreloadSet(instance, path);
+  }
+
+  // Starts the program and waits for its first window.
+  void StartProgram() {
+    program = std::make_unique<Program>(ProgramPath(), *folder);
+    std::map<std::string, std::string> env = desktop->Env();
+    env["XDG_CONFIG_HOME"] = settings->ConfigHome();
+    env["QT_QPA_PLATFORM"] = "xcb";
+    ASSERT_TRUE(program->Start(env)) << "cannot start " << ProgramPath();
+    const auto window = desktop->WaitForWindow("Tastivo");
+    ASSERT_TRUE(window.has_value()) << "no window \"Tastivo\" appeared";
+    windows["Tastivo"] = *window;
+  }
+
+  // New, from window 0's caption bar, and the window it makes.
+  void MakeWindowByNew(const std::string& title) {
+    ASSERT_TRUE(desktop->Click(windows.at("Tastivo"), 517, 11));
+    const auto window = desktop->WaitForWindow(title);
+    ASSERT_TRUE(window.has_value()) << "New made no window \"" << title << "\"";
+    windows[title] = *window;
+  }
+
+  // Hears every audio output of the JACK client `client` on two inputs of
+  // the one probe of the test (so all clients share one timeline). Returns
+  // the first of the two.
+  int Listen(const std::string& client) {
+    if (!ears) {
+      ears = std::make_unique<JackProbe>("e2e-ears-" + std::to_string(getpid()), 6, 60);
+      EXPECT_TRUE(ears->Ok()) << ears->Error();
+    }
+    const int first = 2 * static_cast<int>(listened.size());
+    listened.push_back(client);
+    EXPECT_TRUE(WaitUntil([&] { return ears->ListenTo(client, first, 2) > 0; }, 20s))
+        << "the JACK client \"" << client << "\" never showed audio outputs; ports seen:\n"
+        << RunCommand({"jack_lsp"}).out;
+    // A fresh connection carries sound from a later cycle on; two full
+    // periods after it are heard for sure.
+    ears->WaitForFrame(ears->RecordedUntil() + 2 * ears->Period());
+    return first;
+  }
+
+  // Holds `key` in window `title` for `seconds` of the server's time.
+  // Returns the frames of the probe's timeline at which it went down and up.
+  std::pair<uint64_t, uint64_t> Hold(const std::string& title, const std::string& key,
+                                     double seconds) {
+    const JackProbe& clock = *ears;
+    EXPECT_TRUE(desktop->Activate(windows.at(title))) << "cannot focus \"" << title << "\"";
+    const uint64_t down = clock.RecordedUntil();
+    EXPECT_TRUE(desktop->KeyDown(key));
+    // The stimulus is a duration: the key stays down for that much sound.
+    clock.WaitForFrame(down + static_cast<uint64_t>(seconds * clock.SampleRate()));
+    EXPECT_TRUE(desktop->KeyUp(key));
+    return {down, clock.RecordedUntil()};
+  }
+
+  // What the inputs from `input` on heard from `from` on, once `after`
+  // seconds past `until` have been recorded.
+  Heard HeardFrom(uint64_t from, uint64_t until, double after, int input = 0) {
+    const JackProbe& probe = *ears;
+    const auto end = until + static_cast<uint64_t>(after * probe.SampleRate());
+    EXPECT_TRUE(probe.WaitForFrame(end)) << "the JACK server stopped running cycles";
+    Heard heard;
+    const std::vector<float> level = probe.Level(from, end, input, 2);
+    heard.sounds = FindSounds(level, kThreshold, probe.SampleRate() / 100, from);
+    if (!heard.sounds.empty()) {
+      const SoundSpan& first = heard.sounds.front();
+      heard.hertz = ToneFrequency(probe.Samples(input, first.begin, first.end), probe.SampleRate());
+    }
+    return heard;
+  }
+
+  double Seconds(uint64_t frames) const { return static_cast<double>(frames) / ears->SampleRate(); }
+
+  std::string Describe(const Heard& heard, uint64_t from) const {
+    std::string text = std::to_string(heard.sounds.size()) + " sound(s):";
+    for (const SoundSpan& s : heard.sounds)
+      text += " [" + std::to_string(Seconds(s.begin - from)) + " s, " +
+              std::to_string(Seconds(s.Length())) + " s long]";
+    return text;
+  }
+
+  std::unique_ptr<RunFolder> folder;
+  std::unique_ptr<Desktop> desktop;
+  std::unique_ptr<StoredSettings> settings;
+  std::unique_ptr<Program> program;
+  std::map<std::string, std::string> windows;
+  std::unique_ptr<JackProbe> ears;
+  std::vector<std::string> listened;
+};
+
+TEST_F(AppPlay, HeldKeySoundsWhileHeldAndStopsOnRelease) {
+  GiveSet(0, {{"long", Clip("a.wav", 3.0, 440)}});
+  settings->SetWindow(0, {});
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  Listen("Tastivo");
+
+  const auto [down, up] = Hold("Tastivo", "a", 1.0);
+  const Heard heard = HeardFrom(down, up, 1.5);
+
+  ASSERT_EQ(heard.sounds.size(), 1u) << Describe(heard, down);
+  const SoundSpan& sound = heard.sounds.front();
+  EXPECT_GE(Seconds(sound.Length()), 0.7) << Describe(heard, down);
+  EXPECT_LE(Seconds(sound.Length()), 1.5)
+      << "the release did not stop the clip; " << Describe(heard, down);
+  EXPECT_NEAR(heard.hertz, 440, 440 * 0.03) << "not row 0's clip";
+}
+
+TEST_F(AppPlay, LoopRepeatsTheClipWhileTheKeyIsHeld) {
+  // 200 ms of tone and 100 ms of silence: each pass is a sound of its own.
+  GiveSet(0, {{"short", Clip("a.wav", 0.2, 440, 0.1)}});
+  settings->SetWindow(0, {.loop = true});
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  Listen("Tastivo");
+
+  const auto [down, up] = Hold("Tastivo", "a", 1.0);
+  const Heard heard = HeardFrom(down, up, 1.5);
+
+  ASSERT_GE(heard.sounds.size(), 3u) << "the clip did not repeat; " << Describe(heard, down);
+  for (const SoundSpan& s : heard.sounds) {
+    EXPECT_LE(Seconds(s.Length()), 0.3) << Describe(heard, down);
+    EXPECT_LT(s.begin, up + ears->SampleRate() / 2)
+        << "the clip went on repeating after the release; " << Describe(heard, down);
+  }
+  EXPECT_NEAR(heard.hertz, 440, 440 * 0.03);
+}
+
+TEST_F(AppPlay, SustainPlaysATouchedKeyToItsStopMark) {
+  GiveSet(0, {{"touch", Clip("a.wav", 0.6, 440)}});
+  settings->SetWindow(0, {.sustain = true});
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  Listen("Tastivo");
+
+  const auto [down, up] = Hold("Tastivo", "a", 0.1);
+  const Heard heard = HeardFrom(down, up, 1.5);
+
+  ASSERT_EQ(heard.sounds.size(), 1u) << Describe(heard, down);
+  const double length = Seconds(heard.sounds.front().Length());
+  EXPECT_GE(length, 0.45) << "the release cut the clip short; " << Describe(heard, down);
+  EXPECT_LE(length, 0.9) << Describe(heard, down);
+}
+
+TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
+  GiveSet(0, {{"zero", Clip("w0.wav", 3.0, 440)}});
+  GiveSet(1, {{"one", Clip("w1.wav", 3.0, 660)}});
+  GiveSet(2, {{"two", Clip("w2.wav", 3.0, 880)}});
+  settings->SetWindow(0, {.group = 0, .top = 20, .left = 20});
+  settings->SetWindow(1, {.group = 0, .top = 260, .left = 20});
+  settings->SetWindow(2, {.group = 2, .top = 500, .left = 20});
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 1"));
+  ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 2"));
+  const int in0 = Listen("Tastivo");
+  const int in1 = Listen("Tastivo 1");
+  const int in2 = Listen("Tastivo 2");
+
+  {
+    const auto [down, up] = Hold("Tastivo 1", "a", 0.6);
+    const Heard heard1 = HeardFrom(down, up, 1.0, in1);
+    const Heard heard0 = HeardFrom(down, up, 1.0, in0);
+    const Heard heard2 = HeardFrom(down, up, 1.0, in2);
+
+    ASSERT_FALSE(heard1.sounds.empty()) << "the window typed into stayed silent";
+    EXPECT_NEAR(heard1.hertz, 660, 660 * 0.03) << "window 1 did not play its own row 0";
+    ASSERT_FALSE(heard0.sounds.empty()) << "window 0 of the same group stayed silent";
+    EXPECT_NEAR(heard0.hertz, 440, 440 * 0.03) << "window 0 did not play its own row 0";
+    EXPECT_TRUE(heard2.sounds.empty()) << "window 2 of group 2 sounded: " << Describe(heard2, down);
+  }
+  {
+    // Window 2's silence came from its group, not from a dead output.
+    const auto [down, up] = Hold("Tastivo 2", "a", 0.6);
+    const Heard heard2 = HeardFrom(down, up, 1.0, in2);
+    const Heard heard0 = HeardFrom(down, up, 1.0, in0);
+    ASSERT_FALSE(heard2.sounds.empty()) << "window 2 never sounds, even when played itself";
+    EXPECT_NEAR(heard2.hertz, 880, 880 * 0.03);
+    EXPECT_TRUE(heard0.sounds.empty()) << "window 0 sounded for a key of group 2";
+  }
+}
+
+TEST_F(AppPlay, AMidiNotePlaysTheKeyOfItsNumberModulo36) {
+  // The program opens the first MIDI source the server lists, so the probe's
+  // port must be there before it starts, and alone.
+  JackProbe keyboard("e2e-keyboard-" + std::to_string(getpid()), 1, 10);
+  ASSERT_TRUE(keyboard.Ok()) << keyboard.Error();
+  const std::vector<std::string> midiSources = keyboard.MidiSources();
+  ASSERT_FALSE(midiSources.empty());
+  ASSERT_EQ(midiSources.front(), keyboard.MidiPortName())
+      << "another MIDI source is listed first: " << midiSources.front();
+
+  GiveSet(0, {{"k0", Clip("k0.wav", 3.0, 440)},
+              {"k1", Clip("k1.wav", 3.0, 550)},
+              {"k2", Clip("k2.wav", 3.0, 880)}});
+  settings->SetWindow(0, {.midi = true});
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  ASSERT_TRUE(WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s))
+      << "the program never connected to the MIDI source";
+  Listen("Tastivo");
+
+  const uint64_t start = ears->RecordedUntil();
+  ASSERT_TRUE(keyboard.SendMidi(0x90, 36 + 2, 100).has_value());
+  ears->WaitForFrame(ears->RecordedUntil() + ears->SampleRate() / 2);
+  ASSERT_TRUE(keyboard.SendMidi(0x80, 36 + 2, 0).has_value());
+  const Heard heard = HeardFrom(start, ears->RecordedUntil(), 1.0);
+
+  ASSERT_EQ(heard.sounds.size(), 1u) << Describe(heard, start);
+  EXPECT_NEAR(heard.hertz, 880, 880 * 0.03) << "note 38 did not play key 2's clip";
+  EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.0) << "the note-off did not stop the clip";
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,134 @@
+#pragma once
+// Ears and a MIDI keyboard on the JACK graph, for tests and benchmarks that
+// treat the program as a black box: a client that records what another
+// client outputs, frame by frame, and sends MIDI notes at known frames.
+//
+// Every frame number handed out is counted from the probe's first process
+// cycle, so notes sent and sound recorded share one timeline.
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Audio output port names of a client ("client:port"), in JACK's order.
+std::vector<std::string> OutputPortsOf(jack_client_t* client, const std::string& owner);
+
+class JackProbe {
+ public:
+  // Opens `name` on the default server (never starts one) with `channels`
+  // audio inputs and one MIDI output, able to keep `seconds` of sound.
+  JackProbe(const std::string& name, int channels = 2, double seconds = 120);
+  ~JackProbe();
+  JackProbe(const JackProbe&) = delete;
+  JackProbe& operator=(const JackProbe&) = delete;
+
+  bool Ok() const { return client_ != nullptr; }
+  const std::string& Error() const { return error_; }
+  jack_nframes_t SampleRate() const { return rate_; }
+  jack_nframes_t Period() const { return period_; }
+  // The name JACK gave the client (it may differ from the one asked for).
+  std::string ClientName() const;
+  std::string MidiPortName() const;
+  std::vector<std::string> InputPortNames() const;
+
+  bool ClientExists(const std::string& client) const;
+  std::vector<std::string> OutputPortsOf(const std::string& client) const;
+  // MIDI output ports of every client ("client:port"), in JACK's order.
+  std::vector<std::string> MidiSources() const;
+  // Connects every audio output of `client` to `count` of the probe's
+  // inputs from input `first` on (all inputs when count is 0): the i-th
+  // output to input first + i modulo count. Returns how many are connected
+  // (0 when the client has no audio outputs).
+  int ListenTo(const std::string& client, int first = 0, int count = 0);
+  // Connects the MIDI output to a MIDI input port ("client:port").
+  bool ConnectMidiTo(const std::string& port);
+  // How many ports read from the MIDI output.
+  int MidiConnections() const;
+
+  // Frames recorded so far: every frame below this has been through a cycle.
+  uint64_t RecordedUntil() const { return recorded_.load(std::memory_order_acquire); }
+  // Waits until frame `frame` has been recorded; false when the deadline
+  // passes first.
+  bool WaitForFrame(uint64_t frame,
+                    std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
+  // Copies of the recording over [from, to), clamped to what was recorded:
+  // one channel, or the absolute value of the loudest of `count` channels
+  // from `first` on (all when count is 0) per frame.
+  std::vector<float> Samples(int channel, uint64_t from, uint64_t to) const;
+  std::vector<float> Level(uint64_t from, uint64_t to, int first = 0, int count = 0) const;
+
+  // Sends a 3-byte MIDI message at the start of the next cycle. Returns the
+  // frame it went out at, or nothing when no cycle took it before the
+  // deadline.
+  std::optional<uint64_t> SendMidi(unsigned char status, unsigned char data1, unsigned char data2,
+                                   std::chrono::milliseconds deadline = std::chrono::seconds(5));
+
+ private:
+  // Runs on the JACK process thread; must not block.
+  static int Process(jack_nframes_t frames, void* self);
+  int OnProcess(jack_nframes_t frames);
+
+  struct MidiSlot {
+    std::array<unsigned char, 3> bytes{};
+    std::atomic<int64_t> sentAt{-1};
+  };
+  static constexpr std::size_t kMidiSlots = 64;
+
+  jack_client_t* client_ = nullptr;
+  std::string error_;
+  jack_nframes_t rate_ = 0;
+  jack_nframes_t period_ = 0;
+  std::vector<jack_port_t*> inputs_;
+  jack_port_t* midiOut_ = nullptr;
+
+  std::size_t capacity_ = 0;  // frames per channel
+  std::unique_ptr<float[]> data_;
+  bool started_ = false;  // process thread only
+  jack_nframes_t origin_ = 0;
+  std::atomic<uint64_t> recorded_{0};
+
+  std::array<MidiSlot, kMidiSlots> midi_;
+  std::atomic<std::size_t> midiWritten_{0};  // producer
+  std::atomic<std::size_t> midiSent_{0};     // process thread
+};
+
+// A tiny in-graph instrument: a note-on on its MIDI input starts a square
+// wave on its output at the first frame of the next cycle; a note-off (or a
+// note-on of velocity 0) stops it the same way. It shows the least latency
+// any program can reach from a MIDI note to sound through this server.
+class JackAnswerer {
+ public:
+  explicit JackAnswerer(const std::string& name);
+  ~JackAnswerer();
+  JackAnswerer(const JackAnswerer&) = delete;
+  JackAnswerer& operator=(const JackAnswerer&) = delete;
+
+  bool Ok() const { return client_ != nullptr; }
+  const std::string& Error() const { return error_; }
+  std::string MidiInName() const;
+  std::string OutputName() const;
+
+ private:
+  // Runs on the JACK process thread; must not block.
+  static int Process(jack_nframes_t frames, void* self);
+
+  jack_client_t* client_ = nullptr;
+  std::string error_;
+  jack_port_t* midiIn_ = nullptr;
+  jack_port_t* out_ = nullptr;
+  bool sounding_ = false;      // process thread only
+  bool nextSounding_ = false;  // process thread only
+  uint32_t phase_ = 0;
+};
+
+}  // namespace e2e

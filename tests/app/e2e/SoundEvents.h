@@ -1,0 +1,40 @@
+#pragma once
+// Finding sound in a recording: where it starts, where it stops, and which
+// tone it is.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace e2e {
+
+// A stretch of sound, frames [begin, end) of the recording.
+struct SoundSpan {
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  uint64_t Length() const { return end - begin; }
+};
+
+// The stretches where the level rises above `threshold`. A dip shorter than
+// `bridge` frames (a tone's zero crossing) does not end a stretch; a longer
+// silence does. `offset` is the frame of level[0].
+std::vector<SoundSpan> FindSounds(const std::vector<float>& level, float threshold,
+                                  std::size_t bridge, uint64_t offset = 0);
+
+// The first frame at or after `from` where sound starts after at least
+// `silence` frames below the threshold (frames before `offset` count as
+// silent).
+std::optional<uint64_t> FindOnset(const std::vector<float>& level, float threshold,
+                                  std::size_t silence, uint64_t from, uint64_t offset = 0);
+
+// Frames whose level is above the threshold.
+std::size_t CountSounding(const std::vector<float>& level, float threshold);
+
+// The frequency of a steady tone from its upward zero crossings, in Hz.
+double ToneFrequency(const std::vector<float>& samples, double sampleRate);
+
+// Percentile (0..100) of a list of values; 0 for an empty list.
+double Percentile(std::vector<double> values, double percent);
+
+}  // namespace e2e
