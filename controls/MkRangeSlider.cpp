@@ -332,6 +332,7 @@ void TmkRangeSlider::mousePressEvent(QMouseEvent* event) {
     dragOffset_ = layout_.ValueToPixel(values[i]) - layout_.Along(at);
     dragging_ = true;
     changeFlag_ = false;
+    thumbPressed_ = true;
     savedMin_ = minPosition_;
     savedMax_ = maxPosition_;
     savedPos_ = position_;
@@ -379,10 +380,11 @@ void TmkRangeSlider::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TmkRangeSlider::mouseReleaseEvent(QMouseEvent*) {
-  // Only the end of a thumb drag reports; a click beside the thumbs must not
-  // compare against the values of some earlier drag.
-  if (!dragging_) return;
+  // Every mouse-up compares with the last thumb press, so a change made by
+  // the host while OnChange was held back (the flag is clear from a thumb
+  // press on) is still reported by the next click anywhere on the slider.
   dragging_ = false;
+  if (!thumbPressed_) return;  // nothing saved to compare with yet
   if (minPosition_ != savedMin_ || maxPosition_ != savedMax_ || position_ != savedPos_) {
     changeFlag_ = true;
     if (OnChange) OnChange(this);

@@ -134,6 +134,8 @@ class TmkRangeSlider : public QWidget {
   bool dragging_ = false;
   SliderThumb dragThumb_ = SliderThumb::Start;
   int dragOffset_ = 0;
+  // The three values at the last thumb press, which every mouse-up compares with.
+  bool thumbPressed_ = false;
   int savedMin_ = 0, savedMax_ = 100, savedPos_ = 20;
 
   RangeSliderLayout layout_;

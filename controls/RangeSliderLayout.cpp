@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 
 namespace controls {
 namespace {
@@ -135,18 +136,55 @@ int RangeSliderLayout::TickStep(int frequency) const {
   }
 }
 
+std::int64_t RangeSliderLayout::FirstValueAt(int pixel) const {
+  if (scale_ <= 0.0) return min_;
+  const double estimate = std::ceil(min_ + (pixel - 0.5) / scale_);
+  std::int64_t v = std::int64_t(std::clamp(estimate, double(INT32_MIN), double(max_)));
+  // The estimate is off by a unit or two at most; the rounding of
+  // ValueToPixel decides.
+  while (v > INT32_MIN && ValueToPixel(int(v - 1)) >= pixel) --v;
+  while (v < max_ && ValueToPixel(int(v)) < pixel) ++v;
+  return v;
+}
+
+namespace {
+
+// The first multiple of step at or above value (step > 0).
+std::int64_t MultipleAtOrAbove(std::int64_t value, std::int64_t step) {
+  const std::int64_t r = value % step;
+  if (r == 0) return value;
+  return r > 0 ? value + step - r : value - r;
+}
+
+}  // namespace
+
 std::vector<RangeSliderLayout::Tick> RangeSliderLayout::Ticks(int frequency) const {
   std::vector<Tick> ticks;
-  if (length_ <= 0) return ticks;
-  std::int64_t f = TickStep(frequency);
+  if (length_ <= 0 || scale_ <= 0.0) return ticks;
+  const std::int64_t f = TickStep(frequency);
   if (f <= 0) return ticks;
-  // A step far finer than a pixel would mean millions of marks on top of one
-  // another; the automatic step then keeps painting bounded.
-  const std::int64_t range = std::int64_t(max_) - min_;
-  if (range / f > 8 * std::int64_t(length_) + 64) f = TickStep(0);
   const std::int64_t major = f >= 100 ? 1000 : f >= 10 ? 100 : 10;
-  for (std::int64_t v = min_ - (min_ % f); v < max_; v += f) {
-    ticks.push_back(Tick{int(v), ValueToPixel(int(v)), v % major == 0});
+  // Ticks fall on the multiples of f from Min - (Min mod f) up to below Max;
+  // the long ones on the multiples of both f and the major step.
+  const std::int64_t majorTick = std::lcm(f, major);
+  const std::int64_t first = std::int64_t(min_) - min_ % f;
+  const std::int64_t last = std::int64_t(max_) - 1;
+  if (first > last) return ticks;
+  // The walk goes pixel by pixel, from the first tick (or the last pixel
+  // column left of the ruler that a mark can reach) to the last value, so it
+  // costs the ruler's length whatever the number of ticks.
+  const double firstPixel = std::nearbyint((double(first) - min_) * scale_);
+  const int lastPixel = ValueToPixel(int(last));
+  int pixel = int(std::max(-1.0, firstPixel));
+  std::int64_t from = std::max(first, FirstValueAt(pixel));
+  for (; pixel <= lastPixel; ++pixel) {
+    const std::int64_t to = std::min(last, FirstValueAt(pixel + 1) - 1);
+    if (from <= to) {
+      const std::int64_t tick = MultipleAtOrAbove(from, f);
+      if (tick <= to)
+        ticks.push_back(Tick{int(tick), pixel, MultipleAtOrAbove(tick, majorTick) <= to});
+      from = to + 1;
+    }
   }
   return ticks;
 }

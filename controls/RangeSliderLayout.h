@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QSize>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -47,9 +48,15 @@ class RangeSliderLayout {
 
   int ValueToPixel(int value) const;
   int PixelToValue(int pixel) const;
+  // The smallest value that ValueToPixel puts at pixel or beyond.
+  std::int64_t FirstValueAt(int pixel) const;
 
   // The step between ticks: frequency, or the automatic one when it is 0.
   int TickStep(int frequency) const;
+  // The marks along the ruler, one per pixel that holds at least one tick
+  // value: value is the first tick there, major when any tick there is a
+  // multiple of the major step. However dense the ticks, there are never
+  // more marks than pixels, so painting costs the same for any range.
   struct Tick {
     int value;
     int pixel;

@@ -95,13 +95,52 @@ TEST(RangeSliderLayout, MajorStepFollowsTheTickStep) {
   EXPECT_EQ(ticks.size(), 10u);
   EXPECT_TRUE(ticks[0].major);
   EXPECT_FALSE(ticks[1].major);  // 10 is not a multiple of 100
-  // Ticks start at Min - (Min mod f).
+  // Ticks start at Min - (Min mod f); one that falls left of the ruler's
+  // first pixel column has nothing to show.
   const RangeSliderLayout shifted(rsHorizontal, rsBottomRight, rsStandard, QSize(200, 32), 7, 107);
-  EXPECT_EQ(shifted.Ticks(10).front().value, 0);
-  // A step of 1 over a huge range stays bounded.
+  EXPECT_EQ(shifted.Ticks(10).front().value, 10);
+  const RangeSliderLayout near(rsHorizontal, rsBottomRight, rsStandard, QSize(200, 32), 1, 1000);
+  EXPECT_EQ(near.Ticks(10).front().value, 0);  // at pixel 0, half a mark on the ruler
+}
+
+TEST(RangeSliderLayout, DenseTicksGiveOneMarkPerPixelAndKeepTheirStep) {
+  const RangeSliderLayout layout = Slider1Layout();  // L = 530 over 0 to 10000
+  // A step of 1 is 19 ticks to a pixel: every pixel from 0 holds some, and
+  // all but the last (9991 to 9999) a multiple of 10, the major step for
+  // steps below 10.
+  auto ticks = layout.Ticks(1);
+  ASSERT_EQ(ticks.size(), 531u);
+  for (std::size_t i = 0; i < ticks.size(); ++i) {
+    EXPECT_EQ(ticks[i].pixel, int(i));
+    EXPECT_EQ(ticks[i].major, i < 530) << i;
+    EXPECT_EQ(layout.ValueToPixel(ticks[i].value), ticks[i].pixel);
+  }
+  // A step of 20 (about one pixel apart) keeps its own major step of 100:
+  // long marks only where a multiple of 100 lands.
+  ticks = layout.Ticks(20);
+  int majors = 0;
+  for (const auto& tick : ticks) {
+    EXPECT_EQ(tick.value % 20, 0);
+    if (tick.major) {
+      ++majors;
+      EXPECT_EQ(tick.value % 100, 0) << tick.value;
+    }
+  }
+  EXPECT_EQ(majors, 100);
+  EXPECT_GT(ticks.size(), 450u);
+  // Hostile ranges cost no more than the ruler's length in marks.
   const RangeSliderLayout huge(rsHorizontal, rsBottomRight, rsStandard, QSize(200, 32), 0,
                                2000000000);
-  EXPECT_LT(huge.Ticks(1).size(), 2000u);
+  EXPECT_LE(huge.Ticks(1).size(), std::size_t(huge.RulerLength()) + 1);
+  const RangeSliderLayout full(rsHorizontal, rsBottomRight, rsStandard, QSize(200, 32), -2147483647,
+                               2147483647);
+  EXPECT_LE(full.Ticks(3).size(), std::size_t(full.RulerLength()) + 1);
+  EXPECT_LE(full.Ticks(0).size(), std::size_t(full.RulerLength()) + 1);
+  // A step larger than the range: its one tick, Min - (Min mod f), lies far
+  // left of the ruler.
+  const RangeSliderLayout wide(rsHorizontal, rsBottomRight, rsStandard, QSize(200, 32), 5, 105);
+  EXPECT_TRUE(wide.Ticks(2000000000).empty());
+  EXPECT_EQ(wide.Ticks(5).front().value, 5);
 }
 
 TEST(RangeSliderLayout, ThumbsAreMirroredAndRotatedByOrientation) {
@@ -236,6 +275,46 @@ TEST(RangeSliderPainting, ThumbsSitWhereValueToPixelSays) {
   EXPECT_EQ(image.pixel(1, 1), ToQColor(kBack).rgb());
 }
 
+// The pixel columns of the ruler's inside whose colour is not the slider's
+// background, at row y of the control.
+QString MarkedColumns(const QImage& image, const RangeSliderLayout& layout, int y) {
+  QString columns;
+  const QRect ruler = layout.Ruler();
+  for (int x = ruler.left() + 1; x < ruler.right(); ++x)
+    columns += image.pixel(x, y) == ToQColor(kBack).rgb() ? '.' : '|';
+  return columns;
+}
+
+TEST(RangeSliderPainting, AnExplicitFrequencyDrawsEveryTickItAsksFor) {
+  auto s = MakeSlider1();
+  s->SetMinPosition(0);
+  s->SetPosition(0);
+  const RangeSliderLayout& layout = s->Layout();
+  const int longRow = layout.Ruler().top() + 3;  // crossed by long marks only
+  const int dotRow = layout.Ruler().top() + kRulerThickness / 2;
+  // Frequency 1 on 0 to 10000: the ticks are closer than a pixel, so the
+  // whole ruler is filled with long marks (multiples of 10), not the sparse
+  // marks of an automatic step.
+  s->SetFrequency(1);
+  QImage image = s->grab().toImage();
+  // The thumbs cover the ruler's ends; look between them.
+  QString row = MarkedColumns(image, layout, longRow).mid(20, 480);
+  EXPECT_EQ(row, QString(480, '|'));
+  // Frequency 20: a dot about every pixel, a long mark every 100 units
+  // (5.3 pixels).
+  s->SetFrequency(20);
+  image = s->grab().toImage();
+  row = MarkedColumns(image, layout, dotRow).mid(20, 480);
+  EXPECT_EQ(row, QString(480, '|'));
+  const QString longMarks = MarkedColumns(image, layout, longRow);
+  int marks = 0;
+  for (int x = 1; x < longMarks.size(); ++x)
+    if (longMarks[x] == '|' && longMarks[x - 1] == '.') ++marks;
+  EXPECT_GE(marks, 95);
+  EXPECT_LE(marks, 100);
+  EXPECT_GT(longMarks.count('.'), 300);
+}
+
 TEST(RangeSliderMouse, DraggingTheStartThumbMovesTheStartMark) {
   auto s = MakeSlider1();
   EventLog log;
@@ -298,6 +377,44 @@ TEST(RangeSliderMouse, RightPressTakesFocusButStartsNoDrag) {
   EXPECT_EQ(log.Joined(), "");
   EXPECT_TRUE(s->ChangeFlag());
   EXPECT_TRUE(s->hasFocus());
+}
+
+TEST(RangeSliderMouse, AnyMouseUpReportsChangesSinceTheLastThumbPress) {
+  auto s = MakeSlider1();
+  s->SetMaxPosition(8000);
+  s->SetPosition(1000);
+  EventLog log;
+  Record(*s, log);
+  // A click on the stop thumb that moves nothing: no OnChange, flag clear.
+  const QPoint stop = Center(s->Layout().ThumbRect(SliderThumb::Stop, 8000));
+  controls_test::Press(s.get(), stop);
+  controls_test::Release(s.get(), stop);
+  EXPECT_FALSE(s->ChangeFlag());
+  // The host moves the position meanwhile; the clear flag holds OnChange back.
+  s->SetPosition(3000);
+  EXPECT_EQ(log.Joined(), "before");
+  // A click on the ruler beside the thumbs reports it.
+  const QPoint beside(s->Layout().Ruler().left() + s->ValueToPixel(6000), 11);
+  ASSERT_FALSE(s->Layout().ThumbRect(SliderThumb::Stop, 8000).contains(beside));
+  ASSERT_FALSE(s->Layout().ThumbRect(SliderThumb::Position, 3000).contains(beside));
+  controls_test::Press(s.get(), beside);
+  controls_test::Release(s.get(), beside);
+  EXPECT_EQ(log.Joined(), "before, change");
+  EXPECT_TRUE(s->ChangeFlag());
+  // The saved values stay those of the last thumb press: a further click
+  // beside the thumbs reports again, as nothing was pressed since.
+  controls_test::Press(s.get(), beside);
+  controls_test::Release(s.get(), beside);
+  EXPECT_EQ(log.Joined(), "before, change, change");
+  // After a thumb press that restores the values, a click beside reports nothing.
+  s->SetPosition(1000);
+  log.entries.clear();
+  const QPoint position = Center(s->Layout().ThumbRect(SliderThumb::Position, 1000));
+  controls_test::Press(s.get(), position);
+  controls_test::Release(s.get(), position);
+  controls_test::Press(s.get(), beside, Qt::RightButton);
+  controls_test::Release(s.get(), beside, Qt::RightButton);
+  EXPECT_EQ(log.Joined(), "");
 }
 
 TEST(RangeSliderKeys, ArrowsMoveTheMarks) {
