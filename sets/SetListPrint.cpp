@@ -1,7 +1,6 @@
 #include "sets/SetListPrint.h"
 
 #include "sets/KeySetModel.h"
-#include "sets/ListPrintLayout.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -15,52 +14,99 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
-QFont ArialPixels(double pixels, bool bold) {
+QFont ArialPixels(int pixels, bool bold) {
   QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(std::max(1, static_cast<int>(pixels)));
+  font.setPixelSize(std::max(1, pixels));
   font.setBold(bold);
   return font;
 }
 
-void DrawCell(QPainter& painter, const QRectF& cell, const QString& text, Qt::Alignment align) {
-  painter.drawRect(cell);
-  const double pad = std::min(cell.height() / 4, 8.0);
-  painter.drawText(cell.adjusted(pad, 0, -pad, 0), align | Qt::AlignVCenter | Qt::TextSingleLine,
-                   painter.fontMetrics().elidedText(text, Qt::ElideRight,
-                                                    static_cast<int>(cell.width() - 2 * pad)));
+void DrawCell(QPainter& painter, const SetListPrintLayout& layout, const SetListPrintCell& cell) {
+  painter.drawRect(cell.rect);
+  if (cell.text.isEmpty()) return;
+  painter.setFont(cell.font);
+  const double pad = layout.Padding(cell.rect);
+  const QRectF inner = cell.rect.adjusted(pad, 0, -pad, 0);
+  painter.drawText(
+      inner, cell.alignment | Qt::AlignVCenter | Qt::TextSingleLine,
+      painter.fontMetrics().elidedText(cell.text, Qt::ElideRight, static_cast<int>(inner.width())));
 }
 
 }  // namespace
+
+SetListPrintLayout::SetListPrintLayout(QSizeF page, std::vector<double> columnWidths)
+    : geometry_(page, std::move(columnWidths)) {}
+
+int SetListPrintLayout::TextPixelSize() const {
+  // Three quarters of the row leaves room for the descenders and the lines.
+  return std::max(1, static_cast<int>(geometry_.RowHeight() * 0.75));
+}
+
+QFont SetListPrintLayout::HeaderFont() const {
+  return ArialPixels(TextPixelSize(), true);
+}
+
+QFont SetListPrintLayout::BodyFont() const {
+  return ArialPixels(TextPixelSize(), false);
+}
+
+double SetListPrintLayout::Padding(const QRectF& cell) const {
+  return std::min({geometry_.RowHeight() / 4, cell.width() / 8, 8.0});
+}
+
+std::vector<SetListPrintCell> SetListPrintLayout::HeaderCells() const {
+  std::vector<SetListPrintCell> cells;
+  for (int c = 0; c < geometry_.ColumnCount(); ++c)
+    cells.push_back(
+        {geometry_.HeaderCell(c), KeySetModel::ColumnTitle(c), HeaderFont(), Qt::AlignHCenter});
+  return cells;
+}
+
+std::vector<SetListPrintCell> SetListPrintLayout::BodyCells(const KeySet& set, int page) const {
+  std::vector<SetListPrintCell> cells;
+  const int first = ListPrintLayout::FirstRowOf(page);
+  const int rows = ListPrintLayout::RowsOnPage(page, set.RowCount());
+  const int columns = std::min(geometry_.ColumnCount(), static_cast<int>(kKeyColumnCount));
+  for (int line = 0; line < ListPrintLayout::kRowsPerPage; ++line) {
+    for (int c = 0; c < geometry_.ColumnCount(); ++c) {
+      const QString text = line < rows && c < columns ? set.Row(first + line).Cell(c) : QString();
+      cells.push_back({geometry_.BodyCell(line, c), text, BodyFont(), Qt::AlignLeft});
+    }
+  }
+  return cells;
+}
+
+SetListPrintCell SetListPrintLayout::FooterCell(int page, int pages) const {
+  return {geometry_.Footer(), QStringLiteral("%1 / %2").arg(page + 1).arg(pages), BodyFont(),
+          Qt::AlignHCenter};
+}
+
+void PaintSetListPage(QPainter& painter, const SetListPrintLayout& layout, const KeySet& set,
+                      int page) {
+  const ListPrintLayout& geometry = layout.Geometry();
+  QPen pen(Qt::black);
+  pen.setWidthF(std::max(1.0, geometry.Table().width() / 500));
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(geometry.Table());
+  for (const SetListPrintCell& cell : layout.HeaderCells()) DrawCell(painter, layout, cell);
+  for (const SetListPrintCell& cell : layout.BodyCells(set, page)) DrawCell(painter, layout, cell);
+  DrawCell(painter, layout, layout.FooterCell(page, ListPrintLayout::PageCount(set.RowCount())));
+}
 
 void PaintSetList(QPrinter* printer, const KeySet& set, const std::vector<double>& columnWidths) {
   QPainter painter;
   if (!painter.begin(printer)) return;
   const QRectF paper = printer->paperRect(QPrinter::DevicePixel);
-  const ListPrintLayout layout(paper.size(), columnWidths);
+  const SetListPrintLayout layout(paper.size(), columnWidths);
   const int pages = ListPrintLayout::PageCount(set.RowCount());
-  QPen pen(Qt::black);
-  pen.setWidthF(std::max(1.0, paper.width() / 800));
   for (int page = 0; page < pages; ++page) {
     if (page > 0) printer->newPage();
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(layout.Table());
-    painter.setFont(ArialPixels(layout.Header().height() / 3, true));
-    for (int c = 0; c < layout.ColumnCount(); ++c)
-      DrawCell(painter, layout.HeaderCell(c), KeySetModel::ColumnTitle(c), Qt::AlignHCenter);
-    painter.setFont(ArialPixels(layout.RowHeight() * 0.6, false));
-    const int first = ListPrintLayout::FirstRowOf(page);
-    const int rows = ListPrintLayout::RowsOnPage(page, set.RowCount());
-    for (int line = 0; line < ListPrintLayout::kRowsPerPage; ++line) {
-      for (int c = 0; c < layout.ColumnCount(); ++c) {
-        const QString text = line < rows ? set.Row(first + line).Cell(c) : QString();
-        DrawCell(painter, layout.BodyCell(line, c), text, Qt::AlignLeft);
-      }
-    }
-    DrawCell(painter, layout.Footer(), QStringLiteral("%1 / %2").arg(page + 1).arg(pages),
-             Qt::AlignHCenter);
+    PaintSetListPage(painter, layout, set, page);
   }
   painter.end();
 }

@@ -3,6 +3,11 @@
 // with its tool bar and a status bar showing the page and the scale.
 
 #include "sets/KeySet.h"
+#include "sets/ListPrintLayout.h"
+
+#include <QFont>
+#include <QRectF>
+#include <QString>
 
 #include <QWidget>
 
@@ -17,8 +22,46 @@ class QPrintPreviewWidget;
 class QStatusBar;
 class QToolBar;
 
-// Paints every row of the set in pages of 36, with a border around the table
-// and every cell of header, body and footer, in Arial.
+// One printed cell: where it goes, what it says and in which font.
+struct SetListPrintCell {
+  QRectF rect;
+  QString text;
+  QFont font;
+  Qt::Alignment alignment;
+};
+
+// What one printed page of the set list holds: the seven column titles in
+// the header, the page's rows in the body and the page number in the footer,
+// each in its cell of ListPrintLayout. Header, body and footer share one
+// Arial size chosen from the row height, so a title prints as large as the
+// values below it and fits the same column width.
+class SetListPrintLayout {
+ public:
+  SetListPrintLayout(QSizeF page, std::vector<double> columnWidths);
+
+  const ListPrintLayout& Geometry() const { return geometry_; }
+  // The text's pixel size, from the height of a body row.
+  int TextPixelSize() const;
+  QFont HeaderFont() const;
+  QFont BodyFont() const;
+  // Inner space kept between a cell's border and its text.
+  double Padding(const QRectF& cell) const;
+
+  std::vector<SetListPrintCell> HeaderCells() const;
+  // Every cell of the body, ListPrintLayout::kRowsPerPage lines of
+  // ColumnCount() cells; lines past the set's end are empty.
+  std::vector<SetListPrintCell> BodyCells(const KeySet& set, int page) const;
+  SetListPrintCell FooterCell(int page, int pages) const;
+
+ private:
+  ListPrintLayout geometry_;
+};
+
+// Paints one page of the set list, the table's border and every cell's.
+void PaintSetListPage(QPainter& painter, const SetListPrintLayout& layout, const KeySet& set,
+                      int page);
+
+// Paints every row of the set in pages of 36 on the printer.
 void PaintSetList(QPrinter* printer, const KeySet& set, const std::vector<double>& columnWidths);
 
 class SetListPrintPage : public QWidget {
