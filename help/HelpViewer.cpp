@@ -1,6 +1,7 @@
 #include "help/HelpViewer.h"
 
 #include <QHBoxLayout>
+#include <QHelpContentModel>
 #include <QHelpContentWidget>
 #include <QHelpEngine>
 #include <QHelpIndexWidget>
@@ -98,7 +99,13 @@ void HelpViewer::BuildLayout() {
   tools->addWidget(homeButton_);
   tools->addStretch();
 
+  // A single click on a page in Contents opens it, as a link in the page
+  // would; activating it (double click, Enter) does the same.
   QHelpContentWidget* contents = engine_->contentWidget();
+  connect(contents, &QHelpContentWidget::clicked, this, [this](const QModelIndex& index) {
+    if (const QHelpContentItem* item = engine_->contentModel()->contentItemAt(index))
+      ShowTopic(item->url());
+  });
   connect(contents, &QHelpContentWidget::linkActivated, this, &HelpViewer::ShowTopic);
 
   auto* indexPage = new QWidget(this);
@@ -150,6 +157,12 @@ QUrl HelpViewer::CurrentTopic() const {
 
 void HelpViewer::ShowTopic(const QUrl& url) {
   if (!browser_ || !url.isValid()) return;
+  // The click of a double click has opened the page already; showing it
+  // again would only add a second step to the history.
+  if (url == browser_->source()) {
+    if (url.hasFragment()) browser_->scrollToAnchor(url.fragment());
+    return;
+  }
   browser_->setSource(url);
 }
 

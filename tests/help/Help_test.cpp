@@ -8,6 +8,9 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QHelpContentModel>
+#include <QHelpContentWidget>
+#include <QHelpEngine>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -148,4 +151,31 @@ TEST_F(LoadedHelp, ClosingTheAboutWindowClosesEveryViewer) {
   EXPECT_TRUE(HelpViewers().isEmpty());
   DestroyClosedWindows();
   EXPECT_TRUE(other.isNull());
+}
+
+TEST_F(LoadedHelp, ASingleClickInContentsOpensThePage) {
+  HelpViewer* viewer = HtmlHelp(nullptr, QString(), HH_DISPLAY_TOPIC, 0);
+  ASSERT_TRUE(viewer);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer));
+  auto* contents = viewer->findChild<QHelpContentWidget*>();
+  ASSERT_TRUE(contents);
+  QHelpContentModel* model = viewer->Engine()->contentModel();
+  // The engine fills the contents on a thread of its own.
+  QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() > 1 && !model->isCreatingContents(), 20000);
+  // "Playing keys" is the second page of the manual.
+  const QModelIndex playing = model->index(1, 0);
+  const QHelpContentItem* item = model->contentItemAt(playing);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->url().fileName(), "playing.html");
+  ASSERT_NE(viewer->CurrentTopic(), item->url());
+  contents->scrollTo(playing);
+  const QPoint at = contents->visualRect(playing).center();
+  QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(viewer->CurrentTopic(), item->url());
+  // A double click on it leaves one step in the history, back to the start.
+  QTest::mouseDClick(contents->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(viewer->CurrentTopic(), item->url());
+  viewer->Browser()->backward();
+  EXPECT_EQ(viewer->CurrentTopic(), viewer->DefaultTopic());
+  viewer->close();
 }
