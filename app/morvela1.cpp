@@ -1,6 +1,7 @@
 #include "app/morvela1.h"
 
 #include "app/FormList.h"
+#include "app/PlayRules.h"
 #include "app/WindowValues.h"
 #include "controls/Colors.h"
 #include "help/Help.h"
@@ -29,65 +30,15 @@
 
 std::vector<TForm11*> FormList;
 TForm11* Form11 = nullptr;
+std::function<std::shared_ptr<platform::media::MediaGraph>(int)> TForm11::MakeGraph;
+
+void InstallKeyPreview();
 
 namespace {
-
-constexpr int kClientWidth = 635;
-constexpr int kClientHeight = 207;
 
 // The window that receives the application-wide activation notifications:
 // always the most recently created keyboard window.
 QMetaObject::Connection g_appActivation;
-
-QPixmap NewWindowGlyph() {
-  QPixmap pixmap(20, 20);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setBrush(QColor(0xF3, 0xF3, 0xF3));
-  p.setPen(QColor(0x40, 0x40, 0x40));
-  p.drawRoundedRect(1, 4, 17, 13, 2, 2);
-  p.setBrush(QColor(0x30, 0x30, 0x30));
-  for (int x : {5, 9, 13}) p.drawRect(x, 4, 2, 7);
-  return pixmap;
-}
-
-QToolButton* CaptionButton(QWidget* parent, const QString& glyph, const QString& hint, int x) {
-  auto* b = new QToolButton(parent);
-  b->setText(glyph);
-  b->setToolTip(hint);
-  b->setGeometry(x, 4, 20, 20);
-  b->setFocusPolicy(Qt::NoFocus);
-  b->setAutoRaise(true);
-  return b;
-}
-
-QPushButton* Button(QWidget* parent, const QString& caption, const QString& hint, QRect rect) {
-  auto* b = new QPushButton(caption, parent);
-  if (!hint.isEmpty()) b->setToolTip(hint);
-  b->setGeometry(rect);
-  b->setFocusPolicy(Qt::NoFocus);
-  return b;
-}
-
-// A seven-segment display as the keyboard window shows it.
-TLCD99* Lcd(QWidget* parent, const QString& hint, int digits, int spacing, controls::TColor off,
-            int delay, QRect rect) {
-  auto* lcd = new TLCD99(parent);
-  lcd->setGeometry(rect);
-  lcd->SetDigitNum(digits);
-  lcd->SetDigitSpacing(spacing);
-  lcd->SetGapX(1);
-  lcd->SetGapY(1);
-  lcd->SetSegmentSize(1);
-  lcd->SetColor(13624029);
-  lcd->SetOnColor(6447714);
-  lcd->SetOffColor(off);
-  lcd->SetAnimationDelay(delay);
-  lcd->SetValue("0");
-  lcd->setToolTip(hint);
-  return lcd;
-}
 
 }  // namespace
 
@@ -101,6 +52,7 @@ TForm11::TForm11(QWidget* owner, int instance, bool appendSelf)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       owner_(owner) {
   BuildControls();
+  InstallKeyPreview();
   // Receiver: its window is set when MIDI input is switched on.
   VideoCaption.clear();
   CurrentKey = -1;
@@ -108,164 +60,18 @@ TForm11::TForm11(QWidget* owner, int instance, bool appendSelf)
   HintWindow->setStyleSheet("background: #FFFFE1; border: 1px solid #404040; padding: 1px 3px;");
   HintWindow->hide();
   Instance = instance;
+  setWindowTitle(app::WindowName(Instance));
   // By default a window forms a group of its own.
   Group->setText(QString::number(Instance));
   UpDown1->SetPosition(Instance);
   Mini.MiniMode = false;
   if (appendSelf) FormList.push_back(this);
   FormCreate();
-}
-
-void TForm11::BuildControls() {
-  setWindowTitle(platform::kApplicationTitle);
-  setFixedSize(kClientWidth, kClientHeight);
-  setObjectName("Form11");
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));  // silver
-  setPalette(pal);
-  setStyleSheet(
-      "QPushButton { background: qlineargradient(y1:0, y2:1, stop:0 #F4F4F4, stop:1 #C8C8C8);"
-      " border: 1px solid #808080; border-radius: 3px; padding: 0 2px; }"
-      "QPushButton:pressed { background: #A8A8A8; }"
-      "QCheckBox { spacing: 3px; }");
-
-  // The caption bar: the drag area, ending 35 pixels below the window's top.
-  CoolPanel3 = new QFrame(this);
-  CoolPanel3->setObjectName("CoolPanel3");
-  CoolPanel3->setGeometry(16, 7, 607, 28);
-  CoolPanel3->setStyleSheet(
-      "#CoolPanel3 { background: qlineargradient(y1:0, y2:1, stop:0 #5A6A8A, stop:1 #2C3650);"
-      " border: 1px solid #1C2230; border-radius: 4px; }"
-      "QToolButton { color: white; font-weight: bold; border: none; }"
-      "QToolButton:hover { background: rgba(255,255,255,40); border-radius: 3px; }");
-
-  Image1 = new QLabel(CoolPanel3);
-  Image1->setPixmap(NewWindowGlyph());
-  Image1->setGeometry(4, 4, 20, 20);
-  Image1->setToolTip("New");
-  Image1->setCursor(Qt::PointingHandCursor);
-
-  const QString logo = "<span style='font-style:italic; font-weight:bold;'>Tastivo</span> ";
-  CoolLabel1 = new QLabel(CoolPanel3);
-  CoolLabel1->setGeometry(28, 4, 110, 20);
-  CoolLabel1->setStyleSheet("color: yellow; font-weight: bold;");
-  CoolLabel1->setProperty("logo", logo);
-  CoolLabel2 = new QLabel(CoolPanel3);
-  CoolLabel2->setGeometry(28, 4, 110, 20);
-  CoolLabel2->setStyleSheet("color: maroon; font-weight: bold;");
-  CoolLabel2->setProperty("logo", logo);
-  CoolLabel2->hide();
-
-  CoolLabel3 = new QLabel("Set name", CoolPanel3);
-  CoolLabel3->setGeometry(142, 7, 160, 14);
-  CoolLabel3->setStyleSheet("color: #E8E8E8;");
-
-  LcdCur = Lcd(CoolPanel3, "Current time  1/100 Sec.", 7, 2, 12963535, 0, QRect(310, 7, 60, 13));
-  LcdTot = Lcd(CoolPanel3, "Total time  1/100 Sec.", 7, 2, 12963535, 100, QRect(378, 7, 60, 13));
-
-  CoolCaptionBtn4 = CaptionButton(CoolPanel3, QString::fromUtf8("\u2750"), "New", 501);
-  minimize = CaptionButton(CoolPanel3, QString::fromUtf8("\u2581"), QString(), 525);
-  CoolCaptionBtn2 = CaptionButton(CoolPanel3, "?", "Help", 549);
-  CoolCaptionBtn1 = CaptionButton(CoolPanel3, QString::fromUtf8("\u2715"), "Quit", 575);
-
-  // The transport row.
-  LKey1 = Button(this, "-", "Current Key", QRect(16, 40, 24, 22));
-  LKey1->setStyleSheet("font-weight: bold; color: blue;");
-  Label1 = Button(this, "-", QString(), QRect(42, 40, 110, 22));
-  Label1->setStyleSheet("font-weight: bold;");
-  CoolBtn1 = Button(this, QString::fromUtf8("\u2699"), "Configuration", QRect(156, 40, 24, 22));
-  Group = new QLineEdit(this);
-  Group->setGeometry(184, 40, 34, 22);
-  Group->setReadOnly(true);
-  Group->setAlignment(Qt::AlignCenter);
-  Group->setToolTip("Synchronization group");
-  Group->setFocusPolicy(Qt::NoFocus);
-  UpDown1 = new TUpDown(this);
-  UpDown1->setGeometry(218, 40, 14, 22);
-  UpDown1->setToolTip("Group change");
-  UpDown1->Min = 0;
-  UpDown1->Max = 1000;
-  UpDown1->Wrap = false;
-  CoolBtn2 = Button(this, QString::fromUtf8("\u25B6"), "Play", QRect(238, 40, 26, 22));
-  Stop = Button(this, QString::fromUtf8("\u25A0"), "Stop", QRect(266, 40, 26, 22));
-  CoolBtn3 = Button(this, QString::fromUtf8("\u2630"), "Open/Close the mini Player",
-                    QRect(294, 40, 26, 22));
-  Loop = new QCheckBox("Loop", this);
-  Loop->setGeometry(328, 42, 52, 18);
-  Sustain = new QCheckBox("Sustain", this);
-  Sustain->setGeometry(382, 42, 66, 18);
-  MidiIn1 = new QCheckBox("Midi In", this);
-  MidiIn1->setGeometry(450, 42, 66, 18);
-  for (auto* box : {Loop, Sustain, MidiIn1}) box->setFocusPolicy(Qt::NoFocus);
-
-  LcdMin = Lcd(this, "Start position (Min)", 5, 2, 12112845, 100, QRect(16, 69, 37, 9));
-  LcdMax = Lcd(this, "Stop Position (Max)", 5, 2, 12112845, 100, QRect(57, 69, 36, 9));
-  LcdCurp = Lcd(this, "Current position", 5, 7, 12112845, 100, QRect(494, 68, 78, 10));
-
-  Slider1 = new TmkRangeSlider(this);
-  Slider1->setGeometry(16, 82, 556, 22);
-  Slider1->setMinimumSize(50, 10);
-  Slider1->SetColorBack(13161937);
-  Slider1->SetColorTag(16695386);
-  Slider1->SetColorPos(3322351);
-  Slider1->SetMin(0);
-  Slider1->SetMax(10000);
-  Slider1->SetMaxPosition(10000);
-  Slider1->SetMinPosition(0);
-  Slider1->SetPosition(20);
-  Slider1->SetFrequency(100);
-  Slider1->SetThumbStyle(controls::rsTriangle);
-  Slider1->setFocusPolicy(Qt::TabFocus);
-
-  Cool1 = new QFrame(this);
-  Cool1->setGeometry(16, 110, 567, 80);
-  Cool1->setFrameShape(QFrame::StyledPanel);
-  Keys1 = new TKeys(Cool1);
-  Keys1->setGeometry(1, 2, 565, 76);
-  Keys1->SetOrientation(controls::kbHorizontal);
-  Keys1->SetNoteWidth(18);
-  Keys1->SetBaseOctave(0);
-  Keys1->SetBlackBrush(QBrush(controls::ToQColor(10526880)));
-  Keys1->SetWhiteBrush(QBrush(controls::ToQColor(15987699)));
-  Keys1->SetVelocityMode(false);
-  Keys1->SetAlphaNum(true);
-  Keys1->setCursor(Qt::PointingHandCursor);
-
-  CoolScrollbar1 = new QSlider(Qt::Vertical, this);
-  CoolScrollbar1->setGeometry(592, 40, 14, 150);
-  CoolScrollbar1->setRange(0, 100);
-  CoolScrollbar1->setInvertedAppearance(true);  // top = 0 = loudest
-  CoolScrollbar1->setValue(10);
-  CoolScrollbar1->setToolTip("Volume");
-  Rate1 = new QSlider(Qt::Vertical, this);
-  Rate1->setGeometry(612, 40, 14, 150);
-  Rate1->setRange(1, 300);
-  Rate1->setValue(100);
-  Rate1->setToolTip("Rate 100/100");
-  for (auto* bar : {CoolScrollbar1, Rate1}) bar->setFocusPolicy(Qt::NoFocus);
-
-  // The refresh timers; each is started once its handler is wired in.
-  Timer1 = new QTimer(this);
-  Timer1->setInterval(1);
-  Timer1->setTimerType(Qt::PreciseTimer);
-  KTHint = new QTimer(this);
-  KTHint->setInterval(1000);
-  Timer2 = new QTimer(this);
-  Timer2->setInterval(1000);
-
-  connect(CoolCaptionBtn4, &QToolButton::clicked, this, [this] { Image1Click(); });
-  connect(CoolCaptionBtn1, &QToolButton::clicked, this, [this] { CoolCaptionBtn1Click(); });
-  connect(CoolCaptionBtn2, &QToolButton::clicked, this, [this] { CoolCaptionBtn2Click(); });
-  connect(minimize, &QToolButton::clicked, this, [this] { minimizeClick(); });
-  connect(CoolBtn1, &QPushButton::clicked, this, [this] { CoolBtn1Click(); });
-  connect(MidiIn1, &QCheckBox::clicked, this, [this] { MidiIn1Click(); });
-  connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
+  // Only now is the window whole; its timers may tick from here on.
+  whole_ = true;
+  Timer1->start();
+  KTHint->start();
   Timer2->start();
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{CoolPanel3, CoolLabel1, CoolLabel2, Image1, CoolLabel3})
-    w->installEventFilter(this);
-  SetCaptionBarLabels();
 }
 
 void TForm11::FormCreate() {
@@ -276,7 +82,8 @@ void TForm11::FormCreate() {
   UpDown1->OnChangingEx = [this](QObject* sender, bool& allow, int value, TUpDownDirection dir) {
     UpDown1ChangingEx(sender, allow, value, dir);
   };
-  Player = std::make_unique<TPlayer>(this, 0);
+  Player = MakeGraph ? std::make_unique<TPlayer>(this, 0, MakeGraph(Instance))
+                     : std::make_unique<TPlayer>(this, 0);
   Player->AutoPlay = false;
   Player->UseAudioDevice = false;
 
@@ -485,47 +292,82 @@ void TForm11::minimizeClick() {
   move(next.left, next.top);
 }
 
-void TForm11::CoolPanel3MouseDown(QObject* Sender, Qt::MouseButton Button, int X, int Y) {
+void TForm11::CoolPanel3MouseDown(QObject* Sender, Qt::MouseButton Button, int X, int Y,
+                                  QPoint globalPos) {
   Q_UNUSED(Sender);
   if (Button != Qt::LeftButton) return;
   DragX = X;
   DragY = Y;
+  dragOffset_ = globalPos - pos();
+  dragging_ = true;
 }
 
-void TForm11::CoolPanel3MouseMove(QObject* Sender, Qt::MouseButtons Shift, int X, int Y) {
+void TForm11::CoolPanel3MouseMove(QObject* Sender, Qt::MouseButtons Shift, int X, int Y,
+                                  QPoint globalPos) {
   Q_UNUSED(Sender);
-  if (!(Shift & Qt::LeftButton)) return;
-  move(x() + X - DragX, y() + Y - DragY);
+  Q_UNUSED(X);
+  Q_UNUSED(Y);
+  if (!(Shift & Qt::LeftButton) || !dragging_) return;
+  // The grab point stays under the mouse. Taken from the screen position, so
+  // a move the window manager has not carried out yet cannot make the next
+  // step jump back.
+  const QPoint target = globalPos - dragOffset_;
+  if (target != pos()) move(target);
 }
 
 bool TForm11::eventFilter(QObject* watched, QEvent* event) {
-  switch (event->type()) {
+  const QEvent::Type type = event->type();
+  if (watched == CoolScrollbar1 || watched == Rate1) {
+    if (type == QEvent::ToolTip) return true;  // no system tooltip on the bars
+    if (type == QEvent::MouseMove) {
+      if (watched == CoolScrollbar1)
+        CoolScrollbar1MouseMove();
+      else
+        Rate1MouseMove();
+    } else if (type == QEvent::MouseButtonDblClick && watched == Rate1) {
+      Rate1DblClick();
+      return true;
+    }
+    return false;
+  }
+  if (watched == LKey1 || watched == Label1) {
+    if (type == QEvent::MouseButtonPress) {
+      LKey1MouseDown();
+    } else if (type == QEvent::MouseButtonRelease) {
+      LKey1MouseUp();
+    }
+    return false;
+  }
+  switch (type) {
     case QEvent::MouseButtonPress: {
       auto* e = static_cast<QMouseEvent*>(event);
       const QPoint p = e->position().toPoint();
-      CoolPanel3MouseDown(watched, e->button(), p.x(), p.y());
+      CoolPanel3MouseDown(watched, e->button(), p.x(), p.y(), e->globalPosition().toPoint());
       if (watched == Image1 && e->button() == Qt::LeftButton) {
         image1Pressed_ = true;
         image1Dragged_ = false;
       }
-      return false;
+      // Handled once, by the control pressed: the caption bar under a label
+      // must not take the same press again in its own coordinates.
+      return true;
     }
     case QEvent::MouseMove: {
       auto* e = static_cast<QMouseEvent*>(event);
       const QPoint p = e->position().toPoint();
       if (watched == Image1 && (p.x() != DragX || p.y() != DragY)) image1Dragged_ = true;
-      CoolPanel3MouseMove(watched, e->buttons(), p.x(), p.y());
-      return false;
+      CoolPanel3MouseMove(watched, e->buttons(), p.x(), p.y(), e->globalPosition().toPoint());
+      return true;
     }
     case QEvent::MouseButtonRelease: {
       auto* e = static_cast<QMouseEvent*>(event);
+      if (e->button() == Qt::LeftButton) dragging_ = false;
       // A press and release on the logo without moving the window is New;
       // a drag that starts on the logo only moves the window.
       if (watched == Image1 && image1Pressed_ && e->button() == Qt::LeftButton) {
         image1Pressed_ = false;
         if (!image1Dragged_ && Image1->rect().contains(e->position().toPoint())) Image1Click();
       }
-      return false;
+      return true;
     }
     default:
       return QWidget::eventFilter(watched, event);
@@ -578,78 +420,4 @@ void TForm11::UpDown1ChangingEx(QObject* Sender, bool& AllowChange, int NewValue
   }
   Group->setText(QString::number(NewValue));
   AllowChange = true;
-}
-
-void TForm11::CoolBtn1Click() {
-  if (Tuning->isVisible()) {
-    Tuning->hide();  // offers to save a modified set
-  } else {
-    // At most one set editor is visible; every set with a file is read again,
-    // so windows that share a set file all show it as last saved.
-    for (TForm11* w : FormList)
-      if (w && w->Tuning->isVisible()) w->Tuning->hide();
-    for (TForm11* w : FormList)
-      if (w) w->Tuning->ReloadSet();
-    Tuning->show();
-  }
-  CoolLabel3->setText(FileNamePart(Tuning->FileName));
-}
-
-void TForm11::Timer2Timer() {
-  if (Tuning->isVisible()) CoolLabel3->setText(FileNamePart(Tuning->FileName));
-}
-
-void TForm11::MidiIn1Click() {
-  if (MidiIn1->isChecked()) {
-    // One window at a time holds MIDI input.
-    for (TForm11* w : FormList) {
-      if (w && w->MidiIn1->isChecked()) {
-        w->MidiIn1->setChecked(false);
-        w->MidiIn1Click();
-      }
-    }
-    MidiIn1->setChecked(true);
-    Receiver.SetWindow(this);
-    MidiDevice = std::make_unique<midi::CMIDIInDevice>(Receiver);
-    try {
-      MidiDevice->Open(Tuning->Device1->currentIndex());
-      MidiDevice->Start();
-    } catch (const std::exception&) {
-      platform::ShowInformation("Midi In Failed: Busy or not found", this);
-      MidiIn1->setChecked(false);
-    }
-  } else if (MidiDevice) {
-    StopMidiDevice();
-  }
-}
-
-void TForm11::StopMidiDevice() {
-  MidiDevice->Stop();
-  MidiDevice->Close();
-  MidiDevice.reset();
-  const std::set<int> held = std::exchange(midiHeld_, {});
-  for (int key : held) Keys1->NoteOff(key, 0, true);
-}
-
-bool TForm11::event(QEvent* event) {
-  if (auto* message = platform::AsWindowMessage(event)) {
-    if (message->Msg == platform::WM_PLAYERNOTIFY) PlayerNotify(*message);
-    return true;
-  }
-  return QWidget::event(event);
-}
-
-void TForm11::PlayerNotify(platform::WindowMessageEvent& message) {
-  switch (message.LParam) {
-    case platform::PN_KEYDOWN:
-      midiHeld_.insert(static_cast<int>(message.WParam));
-      Keys1->NoteOn(static_cast<int>(message.WParam), 0, true);
-      break;
-    case platform::PN_KEYUP:
-      midiHeld_.erase(static_cast<int>(message.WParam));
-      Keys1->NoteOff(static_cast<int>(message.WParam), 0, true);
-      break;
-    default:
-      break;  // other codes are not for this window
-  }
 }

@@ -3,6 +3,12 @@
 // video window, settings key and synchronization group. The first one is the
 // program's main window; closing it ends the program, closing another only
 // hides it, and a hidden window goes on playing its part in its group.
+//
+// The class is spread over several files by concern: morvela1.cpp (the
+// window's life and frame), KeyboardWindowLayout.cpp (its controls),
+// KeyTriggering.cpp (keys and the group dispatch), Transport.cpp (player
+// notices, end-of-clip rules, Play, Stop, Loop, Sustain) and Displays.cpp
+// (display refresh, marks, volume, rate, Midi In, the key editor button).
 
 #include "app/MiniMode.h"
 #include "app/UpDown.h"
@@ -17,6 +23,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -42,6 +49,10 @@ class TForm11 : public QWidget {
   // New: instance n; the caller appends the window to FormList.
   TForm11(TForm11* Owner, int n);
   ~TForm11() override;
+
+  // Makes the media graph of each window's player; unset, the real one.
+  // Tests give windows scripted graphs through it.
+  static std::function<std::shared_ptr<platform::media::MediaGraph>(int instance)> MakeGraph;
 
   // Members.
   int Instance = 0;
@@ -101,7 +112,7 @@ class TForm11 : public QWidget {
   QTimer* KTHint;
   QTimer* Timer2;
 
-  // Handlers.
+  // Handlers: the window's life and frame.
   void FormCreate();
   void FormShow();
   void FormCloseQuery(QObject* Sender, bool& CanClose);
@@ -110,20 +121,55 @@ class TForm11 : public QWidget {
   void CoolCaptionBtn1Click();
   void CoolCaptionBtn2Click();
   void minimizeClick();
-  void CoolPanel3MouseDown(QObject* Sender, Qt::MouseButton Button, int X, int Y);
-  void CoolPanel3MouseMove(QObject* Sender, Qt::MouseButtons Shift, int X, int Y);
+  // X, Y in the pressed control's coordinates; globalPos on the screen.
+  void CoolPanel3MouseDown(QObject* Sender, Qt::MouseButton Button, int X, int Y, QPoint globalPos);
+  void CoolPanel3MouseMove(QObject* Sender, Qt::MouseButtons Shift, int X, int Y, QPoint globalPos);
   void CoolLabel1Click() {}
   void FormActivate();
   void FormDeactivate();
   void StayTopClick();
   void UpDown1ChangingEx(QObject* Sender, bool& AllowChange, int NewValue,
                          TUpDownDirection Direction);
-  void CoolBtn1Click();
-  void Timer2Timer();
-  void MidiIn1Click();
 
+  // Keys and the group dispatch.
+  void Keys1NoteOn(QObject* Sender, int note, int velocity);
+  void Keys1NoteOff(QObject* Sender, int note, int velocity);
+  void Keys1MouseOn(QObject* Sender, int note, int velocity);
+  void PlayKey(QObject* Sender, int key, int group);
+  void ReleaseKey(QObject* Sender, int key, int group);
+  void LoadKeyRange(int key);
+  void ApplyRate();
+  void ShowHintAtCursor(QLabel* hintWindow, const QString& text);
+  void FormKeyPress(QObject* Sender, QChar Key);
+  void FormKeyDown(QObject*, int, Qt::KeyboardModifiers) {}
+  void FormKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
+  void LKey1MouseDown();
+  void LKey1MouseUp();
+  void KTHintTimer();
+  void CoolBtn1Click();
+
+  // Player notices and the transport.
   // Handles WM_PLAYERNOTIFY by its code in LParam.
   void PlayerNotify(platform::WindowMessageEvent& message);
+  void CoolBtn2Click();
+  void StopClick();
+  void StopGroupMember(QObject* Sender, int group);
+  void LoopClick();
+  void SustainClick();
+
+  // Displays, marks, volume, rate, Midi In and the key editor button.
+  void Timer1Timer();
+  void Timer2Timer();
+  void Slider1MinPosChange(QObject* Sender, int Value);
+  void Slider1MaxPosChange(QObject* Sender, int Value);
+  void Slider1PosChange(QObject* Sender, int Value);
+  void CoolScrollbar2Change();
+  void CoolScrollbar1MouseMove();
+  void Rate1Change();
+  void Rate1DblClick();
+  void Rate1MouseMove();
+  void MidiIn1Click();
+  void CoolBtn3Click();
 
   // The group number: the integer value of the Group text.
   int GroupNumber() const;
@@ -132,12 +178,19 @@ class TForm11 : public QWidget {
   void WriteSettings();
   QWidget* Owner() const { return owner_; }
   bool FirstShown() const { return firstShown_; }
+  // True once construction and FormCreate are done: before that no timer or
+  // handler of the window runs, even inside a message box's own event loop.
+  bool IsWhole() const { return whole_; }
+  // Text of the hint of a track bar (kept apart from Qt's tooltips, which
+  // the bars must not show).
+  QString BarHint(const QSlider* bar) const;
 
  protected:
   bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  friend class KeyPreviewFilter;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -152,6 +205,17 @@ class TForm11 : public QWidget {
   void CloseForProgramEnd();
 
   void StopMidiDevice();
+  // At the stop position: start again, stop, or let the clip rest.
+  void EndOfClipRules();
+  // Once, at the first clip played: tells the user when no sound output
+  // could be opened.
+  void WarnIfSoundGoesNowhere();
+  void AttachSliderHandlers();
+  void DetachSliderHandlers();
+  // Stops the clip after the current one: each window's share of one note-off.
+  void RunNoteOffDispatch(QObject* Sender, int note);
+  // Reports a failure of the display refresh once, not at every tick.
+  void ReportRefreshError(const QString& text);
 
   QWidget* owner_ = nullptr;
   // Keys held down by MIDI notes; released when input stops, so no key stays
@@ -162,4 +226,13 @@ class TForm11 : public QWidget {
   bool saveOffered_ = false;
   bool image1Pressed_ = false;
   bool image1Dragged_ = false;
+  bool whole_ = false;
+  // Where the window's top-left lies from the mouse at the press: the drag
+  // follows the mouse's screen position, whichever control it passes over.
+  QPoint dragOffset_;
+  bool dragging_ = false;
+  bool refreshErrorShown_ = false;
+  bool audioOutputChecked_ = false;
+  QString volumeHint_ = QStringLiteral("Volume");
+  QString rateHint_ = QStringLiteral("Rate 100/100");
 };

@@ -55,6 +55,30 @@ height=$(awk '/Height:/ {print $2}' <<<"$geometry")
 xprop -id "$win" _MOTIF_WM_HINTS | grep -q -E '= 0x2, 0x[0-9a-f]+, 0x0' || { echo "window has a frame"; exit 1; }
 xprop -id "$win" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || { echo "window not on top"; exit 1; }
 
+# Dragged by the set-name label, by the logo and by the bare caption bar, the
+# window follows the mouse exactly, step by step.
+position() { xdotool getwindowgeometry "$win" | awk '/Position:/ {print $2}'; }
+drag() {  # <x> <y> in the window: grab there and move in steps of 7,5
+  xdotool windowmove --sync "$win" 200 200
+  sleep 0.2
+  local start
+  start=$(position)
+  xdotool mousemove --sync --window "$win" "$1" "$2" mousedown 1
+  for step in 1 2 3 4 5 6; do
+    xdotool mousemove_relative --sync 7 5
+    sleep 0.05
+  done
+  xdotool mouseup 1
+  sleep 0.3
+  local sx sy
+  IFS=, read -r sx sy <<<"$start"
+  local expected="$((sx + 42)),$((sy + 30))"
+  [[ "$(position)" == "$expected" ]] || { echo "drag at $1,$2 ended at $(position), expected $expected"; exit 1; }
+}
+drag 200 20  # the set-name label
+drag 26 21   # the logo
+drag 300 9   # the caption bar itself
+
 xdotool windowmove "$win" 140 90
 sleep 0.3
 wmctrl -i -c "$win"

@@ -1,0 +1,168 @@
+// The keyboard window's displays and track bars: the display refresh, the
+// range slider's marks and position thumb, volume and rate with their hints,
+// the set name, the Midi In switch and the key editor button.
+
+#include "app/FormList.h"
+#include "app/PlayRules.h"
+#include "app/morvela1.h"
+#include "editor/Edit.h"
+#include "platform/Dialogs.h"
+#include "player/Tplayerrenderers.h"
+#include "sets/LocalPath.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSlider>
+#include <QTimer>
+
+#include <exception>
+#include <utility>
+
+void TForm11::Timer1Timer() {
+  try {
+    const std::int64_t rel = Player->GetRelativePosition(PositionScale, 0);
+    // The slider keeps the thumb between the marks and reports nothing for
+    // it, so the refresh never seeks.
+    Slider1->SetPosition(static_cast<int>(rel));
+    LcdCurp->SetValue(QString::number(rel));
+    LcdCur->SetValue(QString::number(app::Hundredths(Player->GetPosition())));
+    if (Player->State == fsPlaying) {
+      const int volume = Player->GetRelativeVolume(100, 1, 0);
+      // Moving the bar runs its change handler, which sets that volume again.
+      if (volume != CoolScrollbar1->value()) CoolScrollbar1->setValue(volume);
+    }
+  } catch (const std::exception& error) {
+    ReportRefreshError(QString::fromUtf8(error.what()));
+  }
+}
+
+void TForm11::ReportRefreshError(const QString& text) {
+  // The refresh runs every millisecond: its failure is told once per clip,
+  // and the box's own event loop must not stack up more boxes.
+  if (refreshErrorShown_) return;
+  refreshErrorShown_ = true;
+  platform::ShowInformation(text, this);
+}
+
+void TForm11::Timer2Timer() {
+  if (Tuning->isVisible()) CoolLabel3->setText(FileNamePart(Tuning->FileName));
+}
+
+void TForm11::Slider1MinPosChange(QObject* Sender, int Value) {
+  Q_UNUSED(Sender);
+  Q_UNUSED(Value);
+  if (CurrentKey != -1) {
+    Tuning->Set.SetCell(CurrentKey, kMinColumn, QString::number(Slider1->MinPosition()));
+    Tuning->Modified = true;
+    Rate1->setValue(100);
+  }
+  LcdMin->SetValue(QString::number(Slider1->MinPosition()));
+  LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
+}
+
+void TForm11::Slider1MaxPosChange(QObject* Sender, int Value) {
+  Q_UNUSED(Sender);
+  Q_UNUSED(Value);
+  if (CurrentKey != -1) {
+    Tuning->Set.SetCell(CurrentKey, kMaxColumn, QString::number(Slider1->MaxPosition()));
+    Tuning->Modified = true;
+    Rate1->setValue(100);
+    // A playing clip goes back to its start mark and now stops at the new
+    // stop mark.
+    Player->SetRelativePositions(PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
+  }
+  LcdMin->SetValue(QString::number(Slider1->MinPosition()));
+  LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
+}
+
+void TForm11::Slider1PosChange(QObject* Sender, int Value) {
+  Q_UNUSED(Sender);
+  Q_UNUSED(Value);
+  if (CurrentKey == -1 || !SeekEnabled) return;
+  try {
+    Player->SetRelativePosition(PositionScale, Slider1->Position(), 0);
+  } catch (const std::exception&) {
+    SeekEnabled = false;  // seeking stays off until the next key
+  }
+}
+
+void TForm11::CoolScrollbar2Change() {
+  const int position = CoolScrollbar1->value();
+  if (VolumeEnabled) Player->SetRelativeVolume(100, 1, 0, 0, position);
+  volumeHint_ = app::VolumeHint(position);
+}
+
+void TForm11::CoolScrollbar1MouseMove() {
+  ShowHintAtCursor(HintWindow, volumeHint_);
+  KTHint->start();
+}
+
+void TForm11::Rate1Change() {
+  ApplyRate();
+  if (CurrentKey != -1)
+    Tuning->Set.SetCell(CurrentKey, kRateColumn, QString::number(Rate1->value()));
+  Tuning->Modified = true;
+}
+
+void TForm11::Rate1DblClick() {
+  Rate1->setValue(100);
+}
+
+void TForm11::Rate1MouseMove() {
+  ShowHintAtCursor(HintWindow, rateHint_);
+  KTHint->start();
+}
+
+QString TForm11::BarHint(const QSlider* bar) const {
+  if (bar == CoolScrollbar1) return volumeHint_;
+  if (bar == Rate1) return rateHint_;
+  return QString();
+}
+
+void TForm11::MidiIn1Click() {
+  if (MidiIn1->isChecked()) {
+    // One window at a time holds MIDI input.
+    for (std::size_t i = 0; i < FormList.size(); ++i) {
+      TForm11* w = FormList[i];
+      if (w && w->MidiIn1->isChecked()) {
+        w->MidiIn1->setChecked(false);
+        w->MidiIn1Click();
+      }
+    }
+    MidiIn1->setChecked(true);
+    Receiver.SetWindow(this);
+    MidiDevice = std::make_unique<midi::CMIDIInDevice>(Receiver);
+    try {
+      MidiDevice->Open(Tuning->Device1->currentIndex());
+      MidiDevice->Start();
+    } catch (const std::exception&) {
+      platform::ShowInformation("Midi In Failed: Busy or not found", this);
+      MidiIn1->setChecked(false);
+    }
+  } else if (MidiDevice) {
+    StopMidiDevice();
+  }
+}
+
+void TForm11::StopMidiDevice() {
+  MidiDevice->Stop();
+  MidiDevice->Close();
+  MidiDevice.reset();
+  // Keys held by notes that will never be released would block typed keys.
+  const std::set<int> held = std::exchange(midiHeld_, {});
+  for (int key : held) Keys1->NoteOff(key, 0, true);
+}
+
+void TForm11::CoolBtn3Click() {
+  if (Edit1 == nullptr) return;  // made right after the first window
+  if (Edit1->isVisible())
+    Edit1->hide();
+  else
+    Edit1->show();
+}
+
+void TForm11::WarnIfSoundGoesNowhere() {
+  const QString warning;  // PENDING-ENGINE-API
+  if (!warning.isEmpty()) platform::ShowInformation(warning, this);
+}

@@ -1,0 +1,270 @@
+// Keys of the keyboard window: the note-on and note-off dispatch over the
+// synchronization group, one window's play and release, the computer keys,
+// the current-key display, the key hint and the Configuration button.
+
+#include "app/FormList.h"
+#include "app/PlayRules.h"
+#include "app/morvela1.h"
+#include "platform/Dialogs.h"
+#include "sets/LocalPath.h"
+#include "video/Video.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+
+// Runs action for every keyboard window in list order, hidden ones included.
+// The list is read by index each time round: a window made by New inside a
+// message box of an earlier window joins at the end instead of invalidating
+// the walk. The first error ends the walk silently.
+template <typename Action>
+void ForEachWindowGuarded(Action action) {
+  try {
+    for (std::size_t i = 0; i < FormList.size(); ++i)
+      if (TForm11* w = FormList[i]) action(w);
+  } catch (...) {
+    // An error before a window's own guarded steps (a key beyond its rows,
+    // say) ends the dispatch; the windows after it do not react.
+  }
+}
+
+}  // namespace
+
+// The window sees every key before the control that has the focus: one
+// application-wide filter hands each key event to the keyboard window it is
+// meant for, once, and lets it go on to the control.
+class KeyPreviewFilter : public QObject {
+ public:
+  static void Install() {
+    static KeyPreviewFilter* filter = [] {
+      auto* f = new KeyPreviewFilter();
+      qApp->installEventFilter(f);
+      return f;
+    }();
+    Q_UNUSED(filter);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr) return false;
+    // An unhandled key climbs from the focused control to its parents; the
+    // window takes it only at its first stop.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr ? widget != focus : !widget->isWindow()) return false;
+    auto* form = qobject_cast<TForm11*>(widget->window());
+    if (form == nullptr || !form->KeyPreview || !form->IsWhole()) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (type == QEvent::KeyPress) {
+      form->FormKeyDown(form, key->key(), key->modifiers());
+      if (!key->text().isEmpty()) form->FormKeyPress(form, key->text().at(0));
+    } else if (!key->isAutoRepeat()) {
+      // The system repeats a held key as release and press pairs; only the
+      // real release lets the key go.
+      form->FormKeyUp(form, key->key(), key->modifiers());
+    }
+    return false;
+  }
+};
+
+void InstallKeyPreview() {
+  KeyPreviewFilter::Install();
+}
+
+void TForm11::Keys1NoteOn(QObject* Sender, int note, int velocity) {
+  Q_UNUSED(velocity);
+  ForEachWindowGuarded([&](TForm11* w) { w->PlayKey(Sender, note, GroupNumber()); });
+}
+
+void TForm11::Keys1NoteOff(QObject* Sender, int note, int velocity) {
+  Q_UNUSED(velocity);
+  RunNoteOffDispatch(Sender, note);
+}
+
+void TForm11::RunNoteOffDispatch(QObject* Sender, int note) {
+  ForEachWindowGuarded([&](TForm11* w) { w->ReleaseKey(Sender, note, GroupNumber()); });
+}
+
+void TForm11::PlayKey(QObject* Sender, int key, int group) {
+  Q_UNUSED(Sender);
+  if (GroupNumber() != group) return;
+  KeyHeld = true;
+  if (Player->State == fsPlaying) Player->Stop();
+  const KeyRow& row = Tuning->Set.Row(key);
+  if (row.File.isEmpty()) {
+    CoolBtn1Click();
+    return;
+  }
+  VolumeEnabled = true;
+  SeekEnabled = true;
+  refreshErrorShown_ = false;
+  Label1->setText(row.Label);
+  LKey1->setText(row.Key.left(1));
+  CurrentKey = key;
+  Video->Player = Player.get();
+  try {
+    // The row is read again after Open: a notice handled inside it may run
+    // a message box whose event loop lets the set change.
+    const QString file = row.File;
+    Player->Open(file);
+    LoadKeyRange(key);
+    Player->SetRelativePositions(PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
+    Player->SetRelativeVolume(100, 1, 0, 0, CoolScrollbar1->value());
+    ApplyRate();
+    LcdTot->SetValue(QString::number(app::Hundredths(Player->Duration)));
+    LcdCur->SetValue(QString::number(app::Hundredths(Player->GetPosition())));
+    LcdMin->SetValue(QString::number(Slider1->MinPosition()));
+    LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
+    Player->Play();
+  } catch (const std::exception& error) {
+    platform::ShowInformation(QString::fromUtf8(error.what()), this);
+    return;
+  }
+  if (!audioOutputChecked_) {
+    audioOutputChecked_ = true;
+    WarnIfSoundGoesNowhere();
+  }
+}
+
+void TForm11::ReleaseKey(QObject* Sender, int key, int group) {
+  Q_UNUSED(Sender);
+  if (GroupNumber() != group) return;
+  if (!Sustain->isChecked() && KeyHeld && key == CurrentKey) Player->Stop();
+  KeyHeld = false;
+}
+
+namespace {
+
+// The integer value of a row's numeric cell; a cell that is not a number is
+// an error of the key, shown like the player's.
+int CellNumber(const QString& text, const char* column) {
+  bool ok = false;
+  const int value = text.trimmed().toInt(&ok);
+  if (!ok)
+    throw std::runtime_error("'" + text.toStdString() + "' is not a valid integer value (" +
+                             column + ")");
+  return value;
+}
+
+}  // namespace
+
+void TForm11::LoadKeyRange(int key) {
+  const KeyRow& row = Tuning->Set.Row(key);
+  const int max = CellNumber(row.Max, "Max");
+  const int min = CellNumber(row.Min, "Min");
+  const int rate = ClipLoaded ? CellNumber(row.Rate, "Rate") : 0;
+  // Setting the marks from the row must not write them back into it.
+  DetachSliderHandlers();
+  // The whole range first, so that neither new mark is held back by an old one.
+  Slider1->SetMaxPosition(PositionScale);
+  Slider1->SetMinPosition(0);
+  Slider1->SetMaxPosition(max);
+  Slider1->SetMinPosition(min);
+  if (ClipLoaded) {
+    const QSignalBlocker quiet(Rate1);
+    Rate1->setValue(rate);  // the bar clamps it to 1..300
+  }
+  AttachSliderHandlers();
+}
+
+void TForm11::AttachSliderHandlers() {
+  Slider1->OnMinPosChange = [this](QObject* sender, int value) {
+    Slider1MinPosChange(sender, value);
+  };
+  Slider1->OnMaxPosChange = [this](QObject* sender, int value) {
+    Slider1MaxPosChange(sender, value);
+  };
+}
+
+void TForm11::DetachSliderHandlers() {
+  Slider1->OnMinPosChange = nullptr;
+  Slider1->OnMaxPosChange = nullptr;
+}
+
+void TForm11::ApplyRate() {
+  const double rate = app::RateOfPosition(Rate1->value());
+  rateHint_ = app::RateHint(Rate1->value());
+  if (ClipLoaded)
+    app::SetRateUntilExact(
+        rate, [this](double r) { Player->SetRate(r); }, [this] { return Player->GetRate(); });
+}
+
+void TForm11::FormKeyPress(QObject* Sender, QChar Key) {
+  Q_UNUSED(Sender);
+  if (!KeyHeld) {
+    const int index = app::ComputerKeyIndex(Key);
+    if (index >= 0) Keys1->NoteOn(index, 0, true);
+  }
+  if (Key == QLatin1Char(' ')) StopClick();
+}
+
+void TForm11::FormKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift) {
+  Q_UNUSED(Sender);
+  Q_UNUSED(Key);
+  Q_UNUSED(Shift);
+  Keys1->NoteOff(CurrentKey, 0, true);
+}
+
+void TForm11::LKey1MouseDown() {
+  if (LKey1->text() != QLatin1String("-")) Keys1->NoteOn(CurrentKey, 0, true);
+}
+
+void TForm11::LKey1MouseUp() {
+  if (LKey1->text() != QLatin1String("-")) Keys1->NoteOff(CurrentKey, 0, true);
+}
+
+void TForm11::Keys1MouseOn(QObject* Sender, int note, int velocity) {
+  Q_UNUSED(Sender);
+  Q_UNUSED(velocity);
+  try {
+    ShowHintAtCursor(HintWindow, Tuning->Set.Row(note).Label);
+    KTHint->start();
+  } catch (const std::exception&) {
+    // A note without a row has no hint.
+  }
+}
+
+void TForm11::ShowHintAtCursor(QLabel* hintWindow, const QString& text) {
+  hintWindow->setText(text);
+  const QSize needed =
+      hintWindow->fontMetrics().boundingRect(QRect(0, 0, 10000, 0), Qt::AlignLeft, text).size() +
+      QSize(8, 4);
+  hintWindow->setGeometry(app::HintRectAt(needed, QCursor::pos()));
+  hintWindow->show();
+  hintWindow->raise();
+}
+
+void TForm11::KTHintTimer() {
+  const QPoint cursor = QCursor::pos() - pos();
+  if (!app::StrictlyInside(Cool1->geometry(), cursor)) {
+    HintWindow->hide();
+    KTHint->stop();
+  }
+}
+
+void TForm11::CoolBtn1Click() {
+  if (Tuning->isVisible()) {
+    Tuning->hide();  // offers to save a modified set
+  } else {
+    // At most one set editor is visible; every set with a file is read again,
+    // so windows that share a set file all show it as last saved.
+    for (std::size_t i = 0; i < FormList.size(); ++i)
+      if (TForm11* w = FormList[i]; w && w->Tuning->isVisible()) w->Tuning->hide();
+    for (std::size_t i = 0; i < FormList.size(); ++i)
+      if (TForm11* w = FormList[i]) w->Tuning->ReloadSet();
+    Tuning->show();
+  }
+  CoolLabel3->setText(FileNamePart(Tuning->FileName));
+}

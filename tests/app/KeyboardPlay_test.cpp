@@ -1,0 +1,490 @@
+// Playing keyboard windows on scripted media graphs: the group dispatch, the
+// computer keys, the end-of-clip rules, the transport and the marks.
+
+#include "app/FormList.h"
+#include "app/morvela1.h"
+#include "platform/ScriptedDialogs.h"
+#include "platform/WindowMessages.h"
+#include "platform/media/ScriptedMediaGraph.h"
+#include "support/TestSupport.h"
+#include "video/Video.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCursor>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <map>
+
+using platform::media::FilterState;
+using platform::media::ScriptedClip;
+using platform::media::ScriptedMediaGraph;
+
+namespace {
+
+class KeyboardPlay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TForm11::MakeGraph = [this](int instance) {
+      auto graph = std::make_shared<ScriptedMediaGraph>();
+      for (const auto& [path, clip] : clips_) graph->AddClip(path.toStdString(), clip);
+      graphs[instance] = graph;
+      return graph;
+    };
+    Form11 = new TForm11(qApp);
+    Form11->show();
+  }
+  void TearDown() override {
+    delete Form11;
+    TForm11::MakeGraph = nullptr;
+  }
+
+  // A clip on disk that every window's graph can play (add before New).
+  QString Clip(const QString& name, ScriptedClip clip = {}) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("x");
+    clips_[path] = clip;
+    for (auto& [instance, graph] : graphs) graph->AddClip(path.toStdString(), clip);
+    return path;
+  }
+
+  static TForm11* W(int i) { return FormList.at(i); }
+  static void New() { W(0)->Image1Click(); }
+  static void SetGroup(int window, int group) { W(window)->Group->setText(QString::number(group)); }
+  static void SetRow(int window, int row, const QString& file, const QString& label = "L",
+                     const QString& min = "0", const QString& max = "10000",
+                     const QString& rate = "100") {
+    KeySet& set = W(window)->Tuning->Set;
+    set.SetCell(row, kLabelColumn, label);
+    set.SetCell(row, kFileColumn, file);
+    set.SetCell(row, kMinColumn, min);
+    set.SetCell(row, kMaxColumn, max);
+    set.SetCell(row, kRateColumn, rate);
+  }
+  bool Running(int window) { return graphs[window]->Target() == FilterState::State_Running; }
+  int Count(int window, const std::string& call) {
+    const auto& calls = graphs[window]->Calls();
+    return static_cast<int>(std::count_if(
+        calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(call, 0) == 0; }));
+  }
+  // Types one character into a window, through the window's key preview.
+  static void Type(TForm11* w, QChar c, bool autoRepeat = false, bool release = true) {
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c), autoRepeat);
+    QApplication::sendEvent(target, &press);
+    if (!release) return;
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c), autoRepeat);
+    QApplication::sendEvent(target, &up);
+  }
+  static void Release(TForm11* w, bool autoRepeat = false) {
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w;
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a", autoRepeat);
+    QApplication::sendEvent(target, &up);
+  }
+  // The clip reaches its stop position in window i.
+  void ReachStopMark(int window) {
+    graphs[window]->QueueEvent(1);
+    QCoreApplication::processEvents();
+  }
+
+  testing_support::TempConfig config;
+  platform::ScriptedDialogs dialogs;
+  QTemporaryDir dir;
+  std::map<int, std::shared_ptr<ScriptedMediaGraph>> graphs;
+
+ private:
+  std::map<QString, ScriptedClip> clips_;
+};
+
+TEST_F(KeyboardPlay, AKeyInOneWindowPlaysEveryWindowOfItsGroupAndNoOther) {
+  const QString tone = Clip("tone.wav");
+  New();
+  New();
+  SetGroup(1, 0);
+  for (int w : {0, 1, 2}) SetRow(w, 0, tone);
+  Type(W(1), 'a', false, false);
+  EXPECT_TRUE(Running(0));
+  EXPECT_TRUE(Running(1));
+  EXPECT_FALSE(Running(2));
+  EXPECT_EQ(W(0)->CurrentKey, 0);
+  EXPECT_EQ(W(2)->CurrentKey, -1);
+  EXPECT_TRUE(W(0)->KeyHeld && W(1)->KeyHeld && !W(2)->KeyHeld);
+  // The release stops both (Sustain off) and frees the typed keys again.
+  Release(W(1));
+  EXPECT_FALSE(Running(0) || Running(1));
+  EXPECT_FALSE(W(0)->KeyHeld || W(1)->KeyHeld);
+}
+
+TEST_F(KeyboardPlay, AMissingFileInTheMiddleOfAGroupShowsOneBoxAndTheOthersPlay) {
+  const QString tone = Clip("tone.wav");
+  New();
+  New();
+  SetGroup(1, 0);
+  SetGroup(2, 0);
+  SetRow(0, 3, tone);
+  SetRow(1, 3, dir.filePath("gone.wav"), "Gone");
+  SetRow(2, 3, tone);
+  W(0)->Keys1->NoteOn(3, 0, true);
+  EXPECT_TRUE(Running(0));
+  EXPECT_TRUE(Running(2));
+  EXPECT_FALSE(Running(1));
+  ASSERT_EQ(dialogs.boxes().size(), 1u);
+  EXPECT_EQ(dialogs.boxes()[0].caption, "Tastivo:  Information");
+  EXPECT_FALSE(W(1)->ClipLoaded);
+  // The key shows as the current one all the same.
+  EXPECT_EQ(W(1)->CurrentKey, 3);
+  EXPECT_EQ(W(1)->Label1->text(), "Gone");
+}
+
+TEST_F(KeyboardPlay, AKeyBeyondAWindowsRowsEndsTheDispatchSilently) {
+  const QString tone = Clip("tone.wav");
+  New();
+  SetGroup(1, 0);
+  W(0)->Tuning->Set.GrowTo(100);
+  SetRow(0, 90, tone);
+  W(0)->Keys1->NoteOn(90, 0, true);
+  EXPECT_TRUE(Running(0));
+  EXPECT_EQ(W(1)->CurrentKey, -1);
+  EXPECT_TRUE(dialogs.boxes().empty());
+}
+
+TEST_F(KeyboardPlay, ComputerKeysFollowTheMapAndAHeldKeyPlaysOnce) {
+  const QString tone = Clip("tone.wav");
+  for (int row : {0, 39, 40}) SetRow(0, row, tone, QString::number(row));
+  Type(W(0), 'A');
+  EXPECT_EQ(W(0)->CurrentKey, 40);
+  Type(W(0), '*');
+  EXPECT_EQ(W(0)->CurrentKey, 39);
+  Type(W(0), '=');
+  EXPECT_EQ(W(0)->CurrentKey, 39);
+  EXPECT_FALSE(W(0)->KeyHeld);
+
+  // Held "a": the system repeats it as release and press pairs.
+  graphs[0]->ClearCalls();
+  Type(W(0), 'a', false, false);
+  for (int i = 0; i < 5; ++i) {
+    Release(W(0), true);
+    Type(W(0), 'a', true, false);
+  }
+  EXPECT_EQ(Count(0, "RenderFile"), 1);
+  EXPECT_TRUE(Running(0));
+  Release(W(0));
+  EXPECT_FALSE(Running(0));
+}
+
+TEST_F(KeyboardPlay, AHeldKeyBlocksTypedKeysInTheGroupButSpaceStillStops) {
+  const QString tone = Clip("tone.wav");
+  New();
+  SetGroup(1, 0);
+  for (int w : {0, 1}) {
+    SetRow(w, 0, tone);
+    SetRow(w, 1, tone);
+  }
+  W(0)->Keys1->NoteOn(0, 0, true);  // the mouse holds key 0 in window 0
+  Type(W(1), 'b', false, false);
+  EXPECT_EQ(W(1)->CurrentKey, 0);
+  Type(W(1), ' ', false, false);
+  EXPECT_FALSE(Running(0) || Running(1));
+  EXPECT_TRUE(W(0)->KeyHeld);  // Stop does not let the key go
+}
+
+TEST_F(KeyboardPlay, AKeyWithoutAFileTogglesItsSetEditorAndHidesAnyOther) {
+  New();
+  W(1)->CoolBtn1Click();
+  ASSERT_TRUE(W(1)->Tuning->isVisible());
+  W(0)->Keys1->NoteOn(7, 0, true);
+  EXPECT_TRUE(W(0)->Tuning->isVisible());
+  EXPECT_FALSE(W(1)->Tuning->isVisible());
+  EXPECT_EQ(W(0)->CurrentKey, -1);
+  W(0)->Keys1->NoteOff(7, 0, true);
+  W(0)->Keys1->NoteOn(7, 0, true);
+  EXPECT_FALSE(W(0)->Tuning->isVisible());
+}
+
+TEST_F(KeyboardPlay, PressingThePlayingKeyAgainStartsItFromItsStartMark) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone, "L", "2500", "7500");
+  W(0)->Keys1->NoteOn(0, 0, true);
+  W(0)->Keys1->NoteOff(0, 0, true);
+  W(0)->Sustain->setChecked(true);
+  W(0)->Keys1->NoteOn(0, 0, true);
+  EXPECT_TRUE(Running(0));
+  EXPECT_EQ(graphs[0]->Current(), 150000000);  // 25 % of 60 s
+  EXPECT_EQ(graphs[0]->StopAt(), 450000000);
+  EXPECT_EQ(W(0)->LcdTot->Value(), "6000");
+  EXPECT_EQ(W(0)->LcdMin->Value(), "2500");
+  EXPECT_EQ(W(0)->LcdMax->Value(), "7500");
+  EXPECT_EQ(W(0)->LKey1->text(), "a");
+}
+
+TEST_F(KeyboardPlay, MinAboveMaxPutsBothMarksAtMaxAndTheRateBarClamps) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone, "L", "9000", "1000", "0");
+  SetRow(0, 1, tone, "L", "0", "10000", "500");
+  W(0)->Keys1->NoteOn(0, 0, true);
+  EXPECT_EQ(W(0)->Slider1->MinPosition(), 1000);
+  EXPECT_EQ(W(0)->Slider1->MaxPosition(), 1000);
+  EXPECT_EQ(graphs[0]->Current(), 60000000);
+  EXPECT_EQ(W(0)->Rate1->value(), 1);
+  EXPECT_DOUBLE_EQ(graphs[0]->Rate(), 0.01);
+  W(0)->Keys1->NoteOff(0, 0, true);
+  W(0)->Keys1->NoteOn(1, 0, true);
+  EXPECT_EQ(W(0)->Rate1->value(), 300);
+  EXPECT_DOUBLE_EQ(graphs[0]->Rate(), 3.0);
+  EXPECT_EQ(W(0)->BarHint(W(0)->Rate1), "Rate 300/100");
+  // Loading the row's values writes nothing back into the set.
+  EXPECT_FALSE(W(0)->Tuning->Modified);
+}
+
+TEST_F(KeyboardPlay, ANonNumericMarkIsShownAndTheKeyStaysSilent) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone, "L", "abc");
+  W(0)->Keys1->NoteOn(0, 0, true);
+  ASSERT_EQ(dialogs.boxes().size(), 1u);
+  EXPECT_TRUE(dialogs.boxes()[0].text.contains("abc"));
+  EXPECT_FALSE(Running(0));
+}
+
+struct EndRow {
+  bool loop, sustain, held;
+  const char* outcome;  // "restart", "stop", "rest"
+};
+
+class EndOfClipInWindow : public KeyboardPlay, public ::testing::WithParamInterface<EndRow> {};
+
+TEST_P(EndOfClipInWindow, FollowsTheLoopAndSustainTable) {
+  const EndRow row = GetParam();
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone, "L", "1000", "2000");
+  W(0)->Loop->setChecked(row.loop);
+  W(0)->Sustain->setChecked(row.sustain);
+  W(0)->Keys1->NoteOn(0, 0, true);
+  if (!row.held) W(0)->Keys1->NoteOff(0, 0, true);
+  if (!row.held && !row.sustain) {
+    // Released without Sustain, the clip has stopped already: nothing to do.
+    ASSERT_FALSE(Running(0));
+    return;
+  }
+  graphs[0]->ClearCalls();
+  ReachStopMark(0);
+  const std::string outcome = row.outcome;
+  EXPECT_EQ(Count(0, "SetPositions") > 0, outcome == "restart");
+  EXPECT_EQ(Running(0), outcome != "stop");
+  EXPECT_EQ(W(0)->Player->State, outcome == "stop" ? fsStopped : fsPlaying);
+  EXPECT_TRUE(W(0)->Timer1->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EndOfClipInWindow,
+    ::testing::Values(EndRow{true, false, true, "restart"}, EndRow{true, true, false, "restart"},
+                      EndRow{true, true, true, "restart"}, EndRow{false, true, true, "stop"},
+                      EndRow{false, true, false, "stop"}, EndRow{false, false, true, "rest"}));
+
+TEST_F(KeyboardPlay, OtherMediaEventsDoNothingAndPlayDoesNothingAtTheEnd) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone);
+  W(0)->Keys1->NoteOn(0, 0, true);
+  graphs[0]->ClearCalls();
+  graphs[0]->QueueEvent(3);
+  QCoreApplication::processEvents();
+  ReachStopMark(0);  // resting at the end, still "playing"
+  W(0)->CoolBtn2Click();
+  EXPECT_EQ(Count(0, "Run"), 0);
+  EXPECT_EQ(Count(0, "SetPositions"), 0);
+}
+
+TEST_F(KeyboardPlay, StopStopsTheWholeGroupAndLeavesLoopAsItWas) {
+  const QString tone = Clip("tone.wav");
+  New();
+  New();
+  SetGroup(1, 0);
+  for (int w : {0, 1, 2}) {
+    SetRow(w, 0, tone);
+    W(w)->Loop->setChecked(true);
+    W(w)->Sustain->setChecked(true);
+  }
+  W(0)->Keys1->NoteOn(0, 0, true);
+  W(2)->Keys1->NoteOn(0, 0, true);
+  W(1)->hide();  // a hidden window keeps its part in the group
+  W(0)->StopClick();
+  EXPECT_FALSE(Running(0) || Running(1));
+  EXPECT_TRUE(Running(2));
+  for (int w : {0, 1, 2}) EXPECT_TRUE(W(w)->Loop->isChecked());
+  // Play resumes the clip of the window whose button is pressed.
+  W(0)->CoolBtn2Click();
+  EXPECT_TRUE(Running(0));
+  EXPECT_FALSE(Running(1));
+}
+
+TEST_F(KeyboardPlay, UntickingLoopStopsThisWindowOnly) {
+  const QString tone = Clip("tone.wav");
+  New();
+  SetGroup(1, 0);
+  for (int w : {0, 1}) SetRow(w, 0, tone);
+  W(0)->Keys1->NoteOn(0, 0, true);
+  W(0)->Loop->setChecked(false);
+  W(0)->LoopClick();
+  EXPECT_FALSE(Running(0));
+  EXPECT_TRUE(Running(1));
+}
+
+TEST_F(KeyboardPlay, UntickingSustainReleasesKeyOneInTheGroup) {
+  const QString tone = Clip("tone.wav");
+  New();
+  SetRow(0, 5, tone);
+  SetRow(1, 1, tone);
+  W(0)->Sustain->setChecked(true);
+  W(0)->Keys1->NoteOn(5, 0, true);  // window 0 holds key 5
+  W(1)->Keys1->NoteOn(1, 0, true);  // window 1, in a group of its own, key 1
+  SetGroup(1, 0);
+  ASSERT_TRUE(Running(0) && Running(1));
+  W(0)->Sustain->setChecked(false);
+  W(0)->SustainClick();
+  EXPECT_FALSE(W(0)->KeyHeld || W(1)->KeyHeld);
+  EXPECT_TRUE(Running(0));   // its key is 5, not 1
+  EXPECT_FALSE(Running(1));  // current key 1, Sustain off, held
+}
+
+TEST_F(KeyboardPlay, MovingTheMarksWritesTheCurrentRowAndResetsTheRate) {
+  const QString tone = Clip("tone.wav");
+  TForm11* w = W(0);
+  // Before any key: only the displays change, though the rate bar marks the
+  // set modified all the same.
+  w->Slider1->SetMaxPosition(8000);
+  EXPECT_EQ(w->LcdMax->Value(), "8000");
+  EXPECT_FALSE(w->Tuning->Modified);
+  w->Rate1->setValue(150);
+  EXPECT_TRUE(w->Tuning->Modified);
+  EXPECT_EQ(w->Tuning->Set.Row(0).Rate, "100");
+  w->Tuning->Modified = false;
+
+  SetRow(0, 0, tone, "L", "0", "10000", "150");
+  w->Keys1->NoteOn(0, 0, true);
+  ASSERT_EQ(w->Rate1->value(), 150);
+  graphs[0]->ClearCalls();
+  w->Slider1->SetMaxPosition(5000);
+  EXPECT_EQ(w->Tuning->Set.Row(0).Max, "5000");
+  EXPECT_EQ(w->Tuning->Set.Row(0).Rate, "100");
+  EXPECT_EQ(w->Rate1->value(), 100);
+  EXPECT_DOUBLE_EQ(graphs[0]->Rate(), 1.0);
+  EXPECT_TRUE(w->Tuning->Modified);
+  EXPECT_EQ(graphs[0]->StopAt(), 300000000);
+  EXPECT_EQ(graphs[0]->Current(), 0);  // back to the start mark
+  // The clip plays on past the new start mark, undisturbed.
+  w->Player->SetRelativePosition(10000, 3000, 0);
+  ASSERT_TRUE(testing_support::WaitFor([&] { return w->Slider1->Position() == 3000; }));
+  graphs[0]->ClearCalls();
+  w->Slider1->SetMinPosition(1000);
+  EXPECT_EQ(w->Tuning->Set.Row(0).Min, "1000");
+  EXPECT_EQ(Count(0, "SetPositions"), 0);  // takes effect at the next start
+  EXPECT_EQ(w->LcdMin->Value(), "1000");
+}
+
+TEST_F(KeyboardPlay, TheVolumeBarSetsTheVolumeAndItsHint) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone);
+  TForm11* w = W(0);
+  EXPECT_EQ(w->BarHint(w->CoolScrollbar1), "Volume");
+  w->Keys1->NoteOn(0, 0, true);
+  const long before = graphs[0]->Volume();
+  w->CoolScrollbar1->setValue(30);
+  EXPECT_EQ(w->BarHint(w->CoolScrollbar1), "Volume 70/100");
+  EXPECT_LT(graphs[0]->Volume(), before);
+  w->CoolScrollbar1->setValue(100);
+  EXPECT_EQ(w->BarHint(w->CoolScrollbar1), "Volume 0/100");
+  // Neither bar shows a system tooltip.
+  EXPECT_TRUE(w->CoolScrollbar1->toolTip().isEmpty());
+  EXPECT_TRUE(w->Rate1->toolTip().isEmpty());
+}
+
+TEST_F(KeyboardPlay, TheDisplayRefreshFollowsThePlayingClip) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone, "L", "0", "10000");
+  TForm11* w = W(0);
+  w->Keys1->NoteOn(0, 0, true);
+  w->Player->SetRelativePosition(10000, 2500, 0);
+  ASSERT_TRUE(testing_support::WaitFor([&] { return w->LcdCurp->Value() == "2500"; }));
+  EXPECT_EQ(w->LcdCur->Value(), "1500");
+  EXPECT_EQ(w->Slider1->Position(), 2500);
+}
+
+TEST_F(KeyboardPlay, ACurrentKeyDisplayClickReplaysTheKeyOnceOneWasPlayed) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 2, tone, "Two");
+  TForm11* w = W(0);
+  w->LKey1MouseDown();
+  w->LKey1MouseUp();
+  EXPECT_EQ(Count(0, "RenderFile"), 0);
+  EXPECT_FALSE(w->KeyHeld);
+  w->Keys1->NoteOn(2, 0, true);
+  w->Keys1->NoteOff(2, 0, true);
+  graphs[0]->ClearCalls();
+  w->LKey1MouseDown();
+  EXPECT_TRUE(Running(0));
+  EXPECT_EQ(Count(0, "RenderFile"), 1);
+  w->LKey1MouseUp();
+  EXPECT_FALSE(Running(0));
+}
+
+TEST_F(KeyboardPlay, AClipWithAPictureShowsTheVideoWindowWithItsCaption) {
+  ScriptedClip picture;
+  picture.HasVideo = true;
+  const QString avi = Clip("red.avi", picture);
+  const QString tone = Clip("tone.wav");
+  New();
+  New();
+  SetRow(0, 0, avi, "Intro");
+  SetRow(2, 0, avi, "Intro");
+  SetRow(0, 1, tone);
+  W(0)->Keys1->NoteOn(0, 0, true);
+  EXPECT_TRUE(W(0)->Video->isVisible());
+  EXPECT_EQ(W(0)->Video->windowTitle(), "Tastivo : Intro");
+  W(2)->Keys1->NoteOn(0, 0, true);
+  EXPECT_EQ(W(2)->Video->windowTitle(), "Tastivo 2: Intro");
+  W(0)->Keys1->NoteOff(0, 0, true);
+  W(0)->Keys1->NoteOn(1, 0, true);
+  EXPECT_FALSE(W(0)->Video->isVisible());
+}
+
+TEST_F(KeyboardPlay, TheKeyHintHidesOnceTheMouseHasLeftTheKeyboard) {
+  SetRow(0, 4, QString(), "Drums");
+  TForm11* w = W(0);
+  w->Keys1MouseOn(w->Keys1, 4, 0);
+  EXPECT_TRUE(w->HintWindow->isVisible());
+  EXPECT_EQ(w->HintWindow->text(), "Drums");
+  EXPECT_TRUE(w->KTHint->isActive());
+  QCursor::setPos(w->mapToGlobal(w->Cool1->geometry().center()));
+  w->KTHintTimer();
+  EXPECT_TRUE(w->HintWindow->isVisible());
+  QCursor::setPos(w->mapToGlobal(QPoint(5, 5)));
+  w->KTHintTimer();
+  EXPECT_FALSE(w->HintWindow->isVisible());
+  EXPECT_FALSE(w->KTHint->isActive());
+  // A note without a row shows nothing and raises nothing.
+  w->Keys1MouseOn(w->Keys1, 120, 0);
+  EXPECT_FALSE(w->HintWindow->isVisible());
+}
+
+TEST_F(KeyboardPlay, MidiKeyMessagesPressAndReleaseTheKeyboard) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 2, tone);
+  platform::SendMessage(W(0), platform::WM_PLAYERNOTIFY, 2, platform::PN_KEYDOWN);
+  EXPECT_TRUE(Running(0));
+  EXPECT_TRUE(W(0)->Keys1->IsPressed(2));
+  platform::SendMessage(W(0), platform::WM_PLAYERNOTIFY, 2, platform::PN_KEYUP);
+  EXPECT_FALSE(Running(0));
+}
+
+}  // namespace
