@@ -11,7 +11,6 @@ TEdit1::TEdit1(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* form = new QFormLayout(this);
   Label = new QLineEdit(QStringLiteral("Label"), this);
   SFil = new QLineEdit(this);
-  SFil->setReadOnly(true);
   Min = new QLineEdit(QStringLiteral("0"), this);
   Max = new QLineEdit(QStringLiteral("10000"), this);
   Rate = new QLineEdit(QStringLiteral("100"), this);
@@ -21,6 +20,7 @@ TEdit1::TEdit1(QWidget* parent) : QWidget(parent, Qt::Window) {
   form->addRow(QStringLiteral("Min"), Min);
   form->addRow(QStringLiteral("Max"), Max);
   form->addRow(QStringLiteral("Rate"), Rate);
+  for (QLineEdit* box : {Label, SFil, Min, Max, Rate}) box->setReadOnly(true);
   resize(718, 438);
   setWindowTitle(QStringLiteral("Multimedia player"));
 }

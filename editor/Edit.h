@@ -1,8 +1,10 @@
 #pragma once
 // STAND-IN for the key editor TEdit1: only the members that the set editor
 // talks to (attaching, the five boxes, the folder tree's current folder, the
-// caption that tells its mode, showing and hiding). It browses nothing and
-// plays nothing. The real key editor replaces this file.
+// caption that tells its mode, showing and hiding). It browses nothing, plays
+// nothing and writes nothing back: its boxes only show the row, read-only, so
+// nothing typed there can look as if it was kept. The real key editor
+// replaces this file.
 
 #include <QLineEdit>
 #include <QPointer>
@@ -39,6 +41,14 @@ class TEdit1 : public QWidget {
 
   // Set-editor mode when attached to a visible set editor at the last show.
   bool SetEditorMode() const { return setEditorMode_; }
+
+  // Whether edits made here reach the set editor's row. The stand-in can't
+  // edit; the set editor tells the user so instead of letting them type in
+  // vain.
+  static constexpr bool EditsRows() { return false; }
+  static constexpr const char* kNotAvailableText =
+      "The key editor is not available in this version yet, so this row can't be edited "
+      "here. Edit the row's cells in the set file.";
 
  protected:
   void showEvent(QShowEvent* event) override;

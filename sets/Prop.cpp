@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -43,13 +44,19 @@ bool KnownListLess(const QString& a, const QString& b) {
   return folded != 0 ? folded < 0 : a < b;
 }
 
-platform::FileDialogRequest SetFileRequest(const QString& fileName) {
-  platform::FileDialogRequest request;
-  if (!fileName.isEmpty()) request.directory = QFileInfo(fileName).absolutePath();
-  request.defaultSuffix = QStringLiteral("wql");
-  request.fileName = QStringLiteral("Default.wql");
-  request.filter = QStringLiteral("Morvela (*.wql)");
-  return request;
+// The folder a set file dialog starts in when the set has no file yet: the
+// last one a set was chosen in, else the user's home (the program's own
+// folder is no place for the user's sets).
+QString LastSetFolder() {
+  platform::SettingsStore store;
+  if (store.OpenKeyReadOnly(platform::kRootKey)) {
+    try {
+      const QString folder = store.ReadString(TTuning::kLastFolderValue);
+      if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+    } catch (const platform::SettingsError&) {
+    }
+  }
+  return QDir::homePath();
 }
 
 QLabel* Heading(const QString& text, QWidget* parent) {
@@ -83,6 +90,7 @@ TTuning::TTuning(QWidget* owner, int instance) : QWidget(owner, Qt::Window), Ins
   InitRows(0, Set.RowCount());
   Modified = false;
   FormCreate();
+  whole_ = true;
 }
 
 TTuning::~TTuning() {
@@ -119,9 +127,18 @@ QWidget* TTuning::BuildSetPage() {
   Grid = new SetGrid(page);
   Grid->setModel(model_);
   Grid->setToolTip(QStringLiteral("Double click"));
-  Grid->setColumnWidth(kKeyColumn, 40);
-  Grid->setColumnWidth(kLabelColumn, 200);
-  Grid->setColumnWidth(kFileColumn, 200);
+  const ColumnWidthArray widths = Grid->ContentWidths();
+  for (int c = 0; c < kKeyColumnCount; ++c) Grid->setColumnWidth(c, widths[c]);
+  Grid->setColumnWidth(kLabelColumn, SetGridColumns::kPreferredShared);
+  Grid->setColumnWidth(kFileColumn, SetGridColumns::kPreferredShared);
+  // Until the user sizes or moves a column, the columns follow the list's
+  // width; after that the user's layout is kept.
+  auto customized = [this] {
+    if (!fittingColumns_) layoutCustomized_ = true;
+  };
+  connect(Grid->horizontalHeader(), &QHeaderView::sectionResized, this, customized);
+  connect(Grid->horizontalHeader(), &QHeaderView::sectionMoved, this, customized);
+  Grid->installEventFilter(this);
   Grid->setContextMenuPolicy(Qt::CustomContextMenu);
   box->addWidget(Grid, 1);
 
@@ -132,14 +149,21 @@ QWidget* TTuning::BuildSetPage() {
   connect(AEdit, &QAction::triggered, this, &TTuning::AEditExecute);
   connect(Grid, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { PopupMenu1->popup(Grid->viewport()->mapToGlobal(at)); });
-  connect(Grid, &QAbstractItemView::doubleClicked, this, [this] { AEditExecute(); });
+  connect(Grid, &QAbstractItemView::doubleClicked, this, [this] {
+    if (whole_) AEditExecute();
+  });
 
   connect(New, &QPushButton::clicked, this, [this] { NewClick(); });
   connect(Open, &QPushButton::clicked, this, [this] { OpenClick(); });
   connect(SaveAs, &QPushButton::clicked, this, [this] { SaveAsClick(); });
   connect(Save, &QPushButton::clicked, this, [this] { SaveClick(); });
   // Only the user's choice loads a list; selecting one from code doesn't.
-  connect(Combo, &QComboBox::activated, this, [this] { ComboChange(); });
+  connect(Combo, &QComboBox::activated, this, [this] {
+    if (whole_)
+      ComboChange();
+    else
+      SelectKnownList(shownKnownList_);
+  });
   return page;
 }
 
@@ -232,6 +256,7 @@ void TTuning::FormCreate() {
     resize(width(), store.ReadInteger("theight"));
     for (const QString& entry : store.ReadString("combo").split("\r\n", Qt::SkipEmptyParts))
       AddKnownList(entry);
+    shownKnownList_.clear();  // listed, but none of them loaded yet
     const int last = store.ReadInteger("combolast");
     Combo->setCurrentIndex(last >= 0 && last < Combo->count() ? last : -1);
     ComboChange();
@@ -268,12 +293,15 @@ void TTuning::RestoreGridLayout() {
   if (!store.OpenKeyReadOnly(platform::kRootKey)) return;
   try {
     const QByteArray state = QByteArray::fromBase64(store.ReadString(kGridLayoutValue).toLatin1());
-    if (!state.isEmpty()) Grid->horizontalHeader()->restoreState(state);
+    if (!state.isEmpty() && Grid->horizontalHeader()->restoreState(state)) layoutCustomized_ = true;
   } catch (const platform::SettingsError&) {
   }
 }
 
 void TTuning::SaveGridLayout() {
+  // A layout the user never touched is not kept, so that a later version's
+  // defaults (or a wider font) still apply.
+  if (!layoutCustomized_) return;
   try {
     platform::SettingsStore store;
     store.OpenKey(platform::kRootKey, true);
@@ -282,6 +310,20 @@ void TTuning::SaveGridLayout() {
     store.CloseKey();
   } catch (const platform::SettingsError&) {
   }
+}
+
+void TTuning::FitColumns() {
+  if (layoutCustomized_) return;
+  const ColumnWidthArray widths =
+      SetGridColumns::Fit(Grid->ContentWidths(), Grid->AvailableWidth());
+  fittingColumns_ = true;
+  for (int c = 0; c < kKeyColumnCount; ++c) Grid->setColumnWidth(c, widths[c]);
+  fittingColumns_ = false;
+}
+
+bool TTuning::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Grid && event->type() == QEvent::Resize) FitColumns();
+  return QWidget::eventFilter(watched, event);
 }
 
 std::vector<double> TTuning::ColumnWidths() const {
@@ -317,9 +359,42 @@ bool TTuning::NewClick() {
   return true;
 }
 
+platform::FileDialogRequest TTuning::SetFileRequest() const {
+  platform::FileDialogRequest request;
+  request.directory = FileName.isEmpty() ? LastSetFolder() : QFileInfo(FileName).absolutePath();
+  request.defaultSuffix = QStringLiteral("wql");
+  request.fileName = QStringLiteral("Default.wql");
+  request.filter = QStringLiteral("Morvela (*.wql)");
+  return request;
+}
+
+void TTuning::RememberSetFolder(const QString& chosen) {
+  try {
+    platform::SettingsStore store;
+    store.OpenKey(platform::kRootKey, true);
+    store.WriteString(kLastFolderValue, QFileInfo(chosen).absolutePath());
+    store.CloseKey();
+  } catch (const platform::SettingsError&) {
+    // Only a convenience: the next dialog starts at home instead.
+  }
+}
+
+bool TTuning::CheckSetFile(const QString& name) {
+  const SetFileContent content = ReadSetFile(name);
+  if (content.opened && !content.parsed.isSetFile) {
+    platform::ShowWarning(name + " : Not a set file", this);
+    return false;
+  }
+  return true;
+}
+
 void TTuning::OpenClick() {
-  const QString chosen = platform::Dialogs().OpenFileName(this, SetFileRequest(FileName));
+  const QString chosen = platform::Dialogs().OpenFileName(this, SetFileRequest());
   if (chosen.isEmpty()) return;
+  RememberSetFolder(chosen);
+  // Decided before the save question: a file that is not a set changes
+  // nothing at all.
+  if (!CheckSetFile(chosen)) return;
   AskSave();
   if (Modified) return;
   FileName = chosen;
@@ -339,8 +414,9 @@ bool TTuning::SaveClick() {
 }
 
 bool TTuning::SaveAsClick() {
-  const QString chosen = platform::Dialogs().SaveFileName(this, SetFileRequest(FileName));
+  const QString chosen = platform::Dialogs().SaveFileName(this, SetFileRequest());
   if (chosen.isEmpty()) return false;
+  RememberSetFolder(chosen);
   if (QFileInfo::exists(chosen) &&
       platform::AskQuestion(chosen + " already exists. Replace it?", this) != IDYES)
     return false;
@@ -349,16 +425,34 @@ bool TTuning::SaveAsClick() {
 }
 
 void TTuning::ComboChange() {
-  AskSave();
-  if (Modified) return;
+  // The list the user picked, taken before the save question: a Yes saves the
+  // rows and selects their own list, which must not replace the choice.
   const QString name = Combo->currentIndex() >= 0 ? Combo->currentText() : QString();
-  if (!name.isEmpty()) LoadSet(name);
+  bool loaded = false;
+  if (!loading_ && (name.isEmpty() || CheckSetFile(name))) {
+    AskSave();
+    if (!Modified && !name.isEmpty()) loaded = LoadSet(name);
+  }
+  // Whatever was not loaded, the box shows the list whose rows are there, so
+  // that a list that failed is neither shown as current nor kept as the one
+  // to load at the next start.
+  if (!loaded) SelectKnownList(shownKnownList_);
 }
 
 bool TTuning::LoadSet(const QString& name) {
+  if (loading_) return false;
+  loading_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{loading_};
   const SetFileContent content = ReadSetFile(name);
   if (!content.opened) {
     platform::ShowWarning(name + " : File not Found", this);
+    return false;
+  }
+  if (!content.parsed.isSetFile) {
+    platform::ShowWarning(name + " : Not a set file", this);
     return false;
   }
   const QString caption = windowTitle();
@@ -394,6 +488,9 @@ void TTuning::Clear1Click() {
 void TTuning::AEditExecute() {
   const int row = SelectedRow();
   if (row < 0 || !Edit1) return;
+  // The row is still handed over, for the user to look at, but nobody may
+  // believe that typing there changes it.
+  if (!TEdit1::EditsRows()) platform::ShowInformation(TEdit1::kNotAvailableText, this);
   Edit1->hide();
   Edit1->SetTuning(this);
   const KeyRow& cells = Set.Row(row);
@@ -417,11 +514,13 @@ void TTuning::FormHide() {
 
 void TTuning::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
-  // Minimizing is not hiding; neither is the teardown.
-  if (!event->spontaneous() && !destroying_) FormHide();
+  // Minimizing is not hiding; neither is the teardown, nor a hide while the
+  // window is still being built.
+  if (!event->spontaneous() && !destroying_ && whole_) FormHide();
 }
 
 void TTuning::CoolPageControl1Change(int page) {
+  if (!whole_) return;
   if (shownPage_ == kOptionsPage && page != kOptionsPage) CoolTabSheet2Hide();
   if (page == kOptionsPage && shownPage_ != kOptionsPage) CoolTabSheet2Show();
   shownPage_ = page;
@@ -469,6 +568,8 @@ void TTuning::AddKnownList(const QString& name) {
 }
 
 void TTuning::SelectKnownList(const QString& name) {
-  Combo->setCurrentIndex(
-      name.isEmpty() ? -1 : Combo->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+  const int at =
+      name.isEmpty() ? -1 : Combo->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  Combo->setCurrentIndex(at);
+  shownKnownList_ = at >= 0 ? name : QString();
 }

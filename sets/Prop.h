@@ -8,6 +8,7 @@
 // editor, binds StayTop's click and takes Device1's selected position as its
 // MIDI input device number.
 
+#include "platform/Dialogs.h"
 #include "sets/KeySet.h"
 
 #include <QStringList>
@@ -114,15 +115,29 @@ class TTuning : public QWidget {
 
   // The value under "Software\Tastivo" that keeps the list's column layout.
   static constexpr const char* kGridLayoutValue = "gridcolumns";
+  // The value under "Software\Tastivo" that keeps the folder of the last set
+  // file chosen in a file dialog, where the next dialog starts when the set
+  // has no file yet.
+  static constexpr const char* kLastFolderValue = "lastdir";
+
+  // Lays the columns out for the list's width so that all seven show whole,
+  // unless the user's own layout was restored or changed.
+  void FitColumns();
 
  protected:
   void hideEvent(QHideEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QWidget* BuildSetPage();
   QWidget* BuildOptionsPage();
   void AddKnownList(const QString& name);
   void SelectKnownList(const QString& name);
+  // Warns and returns false when name is a file that is not a set. A missing
+  // file passes: LoadSet tells about it.
+  bool CheckSetFile(const QString& name);
+  platform::FileDialogRequest SetFileRequest() const;
+  void RememberSetFolder(const QString& chosen);
   void ResetAllRows();
   std::vector<double> ColumnWidths() const;
   void RestoreGridLayout();
@@ -132,4 +147,16 @@ class TTuning : public QWidget {
   std::vector<QMetaObject::Connection> videoBindings_;
   int shownPage_ = 0;
   bool destroying_ = false;
+  // Set at the end of construction. A message box shown while the window is
+  // being built (the warning of a known list whose file is gone) runs a
+  // nested event loop; handlers it can reach wait until the window is whole.
+  bool whole_ = false;
+  // A load is under way: its question or warning boxes run a nested event
+  // loop, in which nothing may start a second load of the same rows.
+  bool loading_ = false;
+  // The known list whose rows are shown, empty for none: the one Combo goes
+  // back to when a chosen list was not loaded.
+  QString shownKnownList_;
+  bool layoutCustomized_ = false;
+  bool fittingColumns_ = false;
 };

@@ -25,15 +25,20 @@ class LineReader {
   bool AtEnd() const { return pos_ >= size_; }
 
   // Reads one line into text (CRs dropped, LF removed) keeping at most limit
-  // characters. Returns false when no data is left at all.
-  bool ReadLine(std::size_t limit, std::string& text) {
+  // characters; cut tells whether more was dropped. Returns false when no
+  // data is left at all.
+  bool ReadLine(std::size_t limit, std::string& text, bool* cut = nullptr) {
     text.clear();
+    if (cut) *cut = false;
     if (AtEnd()) return false;
     while (pos_ < size_) {
       const char c = data_[pos_++];
       if (c == '\n') break;
       if (c == '\r') continue;
-      if (text.size() < limit) text.push_back(c);
+      if (text.size() < limit)
+        text.push_back(c);
+      else if (cut)
+        *cut = true;
     }
     return true;
   }
@@ -43,6 +48,14 @@ class LineReader {
   std::size_t size_;
   std::size_t pos_ = 0;
 };
+
+bool IsBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -83,13 +96,30 @@ long long ParseCInteger(const std::string& text) {
   return negative ? -signedValue : signedValue;
 }
 
+bool IsSetHeader(const std::string& line1, const std::string& line2) {
+  // The field count is read from the very first character.
+  std::size_t i = 0;
+  if (line1.empty() || !IsDigit(line1[i++])) return false;
+  while (i < line1.size() && IsBlank(line1[i])) ++i;
+  if (i != line1.size()) return false;
+  std::size_t j = 0;
+  while (j < line2.size() && IsBlank(line2[j])) ++j;
+  if (j < line2.size() && (line2[j] == '+' || line2[j] == '-')) ++j;
+  return j < line2.size() && IsDigit(line2[j]);
+}
+
 ParsedSet Parse(const char* data, std::size_t size) {
   ParsedSet set;
   LineReader reader(data, size);
   std::string line;
-  if (reader.ReadLine(kHeaderLineLimit, line) && !line.empty())
-    set.fieldsPerRow = static_cast<unsigned char>(line[0]) - '0';
-  if (reader.ReadLine(kHeaderLineLimit, line)) set.declaredRows = ParseCInteger(line);
+  std::string first;
+  bool firstCut = false;
+  const bool hasFirst = reader.ReadLine(kHeaderLineLimit, first, &firstCut);
+  if (hasFirst && !first.empty()) set.fieldsPerRow = static_cast<unsigned char>(first[0]) - '0';
+  if (reader.ReadLine(kHeaderLineLimit, line)) {
+    set.declaredRows = ParseCInteger(line);
+    set.isSetFile = hasFirst && !firstCut && IsSetHeader(first, line);
+  }
   const int n = set.fieldsPerRow;
   const long long r = set.declaredRows;
   if (n <= 0 || r <= 0) return set;

@@ -33,7 +33,16 @@ struct ParsedSet {
   std::vector<std::vector<std::string>> rows;
   bool rowsCapped = false;  // more than kMaxRows rows were present
   bool truncated = false;   // the data ended before R * N field lines
+  // Line 1 is a single digit and line 2 holds a number. Anything else (a
+  // media file, a text file, an empty file) is not a set, and loading it
+  // would wipe the rows and later overwrite the file with a set.
+  bool isSetFile = false;
 };
+
+// Whether the two header lines are those of a set file: line 1 one digit
+// (blanks may follow it), line 2 starting, after blanks and a sign, with a
+// digit.
+bool IsSetHeader(const std::string& line1, const std::string& line2);
 
 // The "%i" conversion: leading blanks, an optional sign, then hexadecimal
 // after "0x"/"0X", octal after "0", decimal otherwise. No digits gives 0.

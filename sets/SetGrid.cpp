@@ -2,7 +2,33 @@
 
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QScrollBar>
+#include <QStyle>
 #include <QToolTip>
+
+#include <algorithm>
+
+namespace {
+
+// Room around a cell's or title's text: the style's text margins and the
+// grid line.
+constexpr int kTextPadding = 12;
+// A stray long value in Min, Max or Rate must not push the other columns out
+// of view; its tool tip shows it whole.
+constexpr int kMaxNumberColumn = 100;
+
+}  // namespace
+
+ColumnWidthArray SetGridColumns::Fit(const ColumnWidthArray& needed, int available) {
+  ColumnWidthArray widths = needed;
+  int fixed = 0;
+  for (int c = 0; c < kKeyColumnCount; ++c)
+    if (c != kLabelColumn && c != kFileColumn) fixed += needed[c];
+  const int shared = std::clamp((available - fixed) / 2, kMinShared, kPreferredShared);
+  widths[kLabelColumn] = std::max(shared, needed[kLabelColumn]);
+  widths[kFileColumn] = std::max(shared, needed[kFileColumn]);
+  return widths;
+}
 
 SetGrid::SetGrid(QWidget* parent) : QTableView(parent) {
   setShowGrid(true);
@@ -12,6 +38,11 @@ SetGrid::SetGrid(QWidget* parent) : QTableView(parent) {
   setSortingEnabled(false);
   setWordWrap(false);
   verticalHeader()->hide();
+  // One line of text and a few pixels: a set has dozens of rows and the user
+  // wants to see as many as possible.
+  verticalHeader()->setMinimumSectionSize(fontMetrics().height());
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   horizontalHeader()->setSectionsMovable(true);
   horizontalHeader()->setSortIndicatorShown(false);
   horizontalHeader()->setSectionsClickable(false);
@@ -58,4 +89,35 @@ bool SetGrid::viewportEvent(QEvent* event) {
     return true;
   }
   return QTableView::viewportEvent(event);
+}
+
+ColumnWidthArray SetGrid::ContentWidths() const {
+  ColumnWidthArray widths{};
+  const QFontMetrics cells = fontMetrics();
+  const QFontMetrics titles = horizontalHeader()->fontMetrics();
+  for (int c = 0; c < kKeyColumnCount; ++c) {
+    int width = 0;
+    if (model()) {
+      width = titles.horizontalAdvance(
+          model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+      if (c != kLabelColumn && c != kFileColumn) {
+        // The stored range and rate defaults, even before any row holds them.
+        width = std::max(width, cells.horizontalAdvance(QStringLiteral("10000")));
+        for (int r = 0; r < model()->rowCount(); ++r)
+          width = std::max(width, cells.horizontalAdvance(model()->index(r, c).data().toString()));
+      }
+    }
+    widths[c] = width + kTextPadding;
+    if (c != kLabelColumn && c != kFileColumn && c != kKeyColumn)
+      widths[c] = std::min(widths[c], kMaxNumberColumn);
+  }
+  return widths;
+}
+
+int SetGrid::AvailableWidth() const {
+  int width = contentsRect().width();
+  const int rowsHeight = model() ? model()->rowCount() * verticalHeader()->defaultSectionSize() : 0;
+  if (rowsHeight > contentsRect().height() - horizontalHeader()->sizeHint().height())
+    width -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  return width;
 }

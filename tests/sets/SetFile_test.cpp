@@ -293,3 +293,35 @@ TEST(KeySetFileOnDisk, AKilledSaveLeavesTheOldFileReadable) {
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(ReadBytes(path), SetFileBytes(old));
 }
+
+TEST(KeySetFile, TellsASetFromOtherFilesByItsTwoHeaderLines) {
+  const struct {
+    QByteArray bytes;
+    bool isSet;
+  } cases[] = {
+      {"5\r\r\n77\r\r\n", true},
+      {"5\n0x4d\n", true},
+      {"5 \r\n -3\r\n", true},
+      {" 5\n3\n", false},  // the field count is the first character
+      {"0\n0\n", true},
+      {"5\n12 rows\n", true},  // read like "%i": the number that starts the line
+      {"", false},
+      {"\n", false},
+      {"5", false},
+      {"5\r\r\n", false},
+      {"\n77\n", false},
+      {"x\n77\n", false},
+      {"55\n77\n", false},
+      {"5 fields per row\n3\n", false},
+      {"5        extra\n3\n", false},  // cut at the header limit, but not a digit alone
+      {"5\n\n", false},
+      {"5\nabc\n", false},
+      {"5\n-\n", false},
+      {"ID3\x04\x00\x00\n\xff\xfb\x90\x64\n", false},
+      {"1. call Ann\n2. buy strings\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes.toStdString());
+    EXPECT_EQ(setfile::Parse(c.bytes.constData(), c.bytes.size()).isSetFile, c.isSet);
+  }
+}
