@@ -174,7 +174,14 @@ void TPlayer::RenderAndReadDuration() {
   }
   REFERENCE_TIME duration = 0;
   Guard(Use(FMediaSeeking, [&](IMediaSeeking& s) { return s.GetDuration(duration); }));
-  Duration = duration;
+  Duration = std::max<REFERENCE_TIME>(duration, 0);
+  DurationFollowsGraph_ = Duration == 0;
+}
+
+void TPlayer::RefreshDuration() {
+  if (!DurationFollowsGraph_ || !FMediaSeeking) return;
+  REFERENCE_TIME duration = 0;
+  if (FMediaSeeking->GetDuration(duration) == S_OK && duration > 0) Duration = duration;
 }
 
 void TPlayer::LoadFile(bool keepPosition) {
@@ -333,6 +340,7 @@ std::int64_t TPlayer::GetPosition() {
     // A graph without a seekable clip cannot answer; the position reads 0.
     REFERENCE_TIME position = 0;
     Guard(Use(FMediaSeeking, [&](IMediaSeeking& s) { return s.GetCurrentPosition(position); }));
+    RefreshDuration();
     return position;
   } catch (...) {
     Notify(platform::PN_POSITIONFAILED);
@@ -347,28 +355,34 @@ void TPlayer::SetPosition(std::int64_t position) {
   }));
 }
 
-std::int64_t TPlayer::ToAbsolute(int scale, int value, int margin) const {
+std::int64_t TPlayer::ToAbsolute(int scale, int value, int margin, bool stop) const {
   if (value < margin)
     value = margin;
   else if (value > scale - margin)
     value = scale - margin;
   const std::int64_t span = scale - 2 * margin;
   if (span <= 0) return 0;  // a scale with no room maps everything to the start
+  // A length still being learnt is an estimate: the end mark means the end.
+  if (stop && DurationFollowsGraph_ && (Duration <= 0 || value == scale - margin))
+    return kPlayToEnd;
   return static_cast<std::int64_t>(value - margin) * Duration / span;
 }
 
 std::int64_t TPlayer::GetRelativePosition(int scale, int margin) {
-  if (Duration == 0) return 0;
+  RefreshDuration();
+  if (Duration == 0) return 0;  // nothing loaded, or a length not known yet
   return static_cast<std::int64_t>(scale - 2 * margin) * GetPosition() / Duration;
 }
 
 void TPlayer::SetRelativePosition(int scale, int position, int margin) {
-  SetPosition(ToAbsolute(scale, position, margin));
+  RefreshDuration();
+  SetPosition(ToAbsolute(scale, position, margin, false));
 }
 
 void TPlayer::SetRelativePositions(int scale, int start, int stop, int margin) {
-  std::int64_t from = ToAbsolute(scale, start, margin);
-  std::int64_t to = ToAbsolute(scale, stop, margin);
+  RefreshDuration();
+  std::int64_t from = ToAbsolute(scale, start, margin, false);
+  std::int64_t to = ToAbsolute(scale, stop, margin, true);
   Guard(Use(FMediaSeeking, [&](IMediaSeeking& s) {
     return s.SetPositions(&from, AM_SEEKING_AbsolutePositioning, &to,
                           AM_SEEKING_AbsolutePositioning);
@@ -376,7 +390,8 @@ void TPlayer::SetRelativePositions(int scale, int start, int stop, int margin) {
 }
 
 void TPlayer::SetRelativeStop(int scale, int stop, int margin) {
-  std::int64_t to = ToAbsolute(scale, stop, margin);
+  RefreshDuration();
+  std::int64_t to = ToAbsolute(scale, stop, margin, true);
   Guard(Use(FMediaSeeking, [&](IMediaSeeking& s) {
     return s.SetPositions(nullptr, AM_SEEKING_NoPositioning, &to, AM_SEEKING_AbsolutePositioning);
   }));
@@ -485,6 +500,11 @@ int TPlayer::SetRelativeVolume(int scale, int page, int origin, int margin, int 
         static_cast<int>(RoundEven(static_cast<long double>(span - p) * 65535 / span)));
   }
   return p;
+}
+
+void TPlayer::SetOutputName(const QString& name) {
+  if (auto output = std::dynamic_pointer_cast<IAudioOutput>(FGraphBuilder))
+    output->SetOutputName(name.toStdString());
 }
 
 void TPlayer::ChangeDevice() {

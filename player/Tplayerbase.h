@@ -120,11 +120,21 @@ class TPlayer {
   int SetRelativeVolume(int scale, int page, int origin, int margin, int position);
   void ChangeDevice();
 
+  // Names this player's sound output where the sound server shows it: the
+  // JACK client of a keyboard window ("Tastivo", "Tastivo 1", ...). Call it
+  // before the first clip; a later change applies from the next Open. An
+  // empty name keeps the default. Never raises.
+  void SetOutputName(const QString& name);
+
  private:
   void Construct(std::shared_ptr<platform::media::MediaGraph> graph);
   void Notify(int code);
   bool UsesWaveVolume() const;
-  std::int64_t ToAbsolute(int scale, int value, int margin) const;
+  // A relative mark as a position; on a clip whose length is not known
+  // yet a start maps to 0 and a stop to the end of the clip.
+  std::int64_t ToAbsolute(int scale, int value, int margin, bool stop) const;
+  // Reads the length again while the graph is still learning it.
+  void RefreshDuration();
   void RenderCurrentFile();
   void RenderAndReadDuration();
   // Stop and StopFMC: cue leaves the graph paused at its position.
@@ -139,4 +149,7 @@ class TPlayer {
   std::shared_ptr<IVideoWindow> FVideoWindow;
   std::shared_ptr<IBasicVideo> FBasicVideo;
   std::shared_ptr<IBaseFilter> FAudioRenderer;
+  // The clip's length was unknown when it was loaded (a bare MP3 stream,
+  // say), so Duration follows what the graph learns while it plays.
+  bool DurationFollowsGraph_ = false;
 };

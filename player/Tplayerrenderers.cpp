@@ -5,6 +5,7 @@
 
 #include <QSysInfo>
 
+#include <atomic>
 #include <mutex>
 
 using namespace platform::media;
@@ -27,6 +28,44 @@ void BuildPlayerDeviceLists(const std::vector<AudioDeviceMoniker>& devices) {
 void InitializePlayerDevices() {
   static std::once_flag once;
   std::call_once(once, [] { BuildPlayerDeviceLists(EnumerateAudioRenderers()); });
+}
+
+namespace {
+
+QString OutputLabel(const std::string& sink) {
+  if (sink == "jackaudiosink") return "JACK";
+  if (sink == "pulsesink") return "PulseAudio";
+  if (sink == "alsasink") return "ALSA";
+  return QString::fromStdString(sink);
+}
+
+}  // namespace
+
+QString AudioOutputWarning(const AudioOutputChoice& choice) {
+  if (choice.UsesRequested) return {};
+  QStringList tried;
+  for (const auto& sink : choice.Failed) tried << OutputLabel(sink);
+  const QString hint =
+      "To choose an output, set TASTIVO_AUDIO_SINK to a GStreamer sink name (for example "
+      "pulsesink or alsasink) before starting Tastivo.";
+  if (!choice.Real)
+    return QString(
+               "No sound output could be opened (tried %1); clips play silently. Start a "
+               "JACK server or PulseAudio (or PipeWire), or check that an ALSA sound card "
+               "is free, then restart Tastivo. %2")
+        .arg(tried.join(", "), hint);
+  if (!choice.Requested.empty())
+    return QString(
+               "The sound output \"%1\" named in TASTIVO_AUDIO_SINK could not be opened; "
+               "clips play through %2 instead. %3")
+        .arg(QString::fromStdString(choice.Requested), OutputLabel(choice.Sink), hint);
+  return {};
+}
+
+QString TakeAudioOutputWarning() {
+  static std::atomic<bool> taken{false};
+  if (taken.exchange(true)) return {};
+  return AudioOutputWarning(DefaultAudioOutput());
 }
 
 void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+using platform::media::IAudioOutput;
 using platform::media::IBaseFilter;
 using platform::media::IBasicAudio;
 using platform::media::IBasicVideo;
@@ -32,6 +33,14 @@ void InitializePlayerDevices();
 // read ends the list, one without identifier is left out, one without a
 // friendly name is listed under its identifier.
 void BuildPlayerDeviceLists(const std::vector<platform::media::AudioDeviceMoniker>& devices);
+
+// What to tell the user about the sound output in use: empty when it is a
+// real device or the one $TASTIVO_AUDIO_SINK asked for (the silent sink
+// included), else one paragraph naming what was tried and what plays now.
+QString AudioOutputWarning(const platform::media::AudioOutputChoice& choice);
+// AudioOutputWarning for this process's output, the first time it is called;
+// empty on every later call. The window calls it when a clip is first played.
+QString TakeAudioOutputWarning();
 
 void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph);
 void AssignMediaControl(const std::shared_ptr<IGraphBuilder>& graph,

@@ -1,5 +1,6 @@
 // Audio outputs: the default sink and the machine's devices.
 
+#include "platform/media/AudioOutputChoice.h"
 #include "platform/media/GstInternal.h"
 #include "platform/media/MediaGraph.h"
 #include "platform/media/MediaInternal.h"
@@ -22,6 +23,8 @@ void EnsureGstInitialized() {
 
 namespace {
 
+constexpr const char* kDefaultOutputName = "tastivo";
+
 // True when the element can open its device.
 bool Opens(GstElement* sink) {
   const bool ok = gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS;
@@ -29,45 +32,25 @@ bool Opens(GstElement* sink) {
   return ok;
 }
 
-struct SinkChoice {
-  std::string factory;
-  bool real = false;
-};
-
-const SinkChoice& Choice() {
-  static SinkChoice choice = [] {
-    EnsureGstInitialized();
-    SinkChoice c;
-    if (const char* forced = std::getenv("TASTIVO_AUDIO_SINK"); forced && *forced) {
-      c.factory = forced;
-      c.real = c.factory != "fakesink";
-      return c;
-    }
-    for (const char* name : {"jackaudiosink", "pulsesink", "alsasink"}) {
-      GstElement* probe = gst_element_factory_make(name, nullptr);
-      if (probe == nullptr) continue;
-      gst_object_ref_sink(probe);
-      const bool ok = Opens(probe);
-      gst_object_unref(probe);
-      if (ok) {
-        c.factory = name;
-        c.real = true;
-        return c;
-      }
-    }
-    c.factory = "fakesink";
-    return c;
-  }();
-  return choice;
+bool SinkOpens(const std::string& name) {
+  GstElement* probe = gst_element_factory_make(name.c_str(), nullptr);
+  if (probe == nullptr) return false;
+  gst_object_ref_sink(probe);
+  const bool ok = Opens(probe);
+  gst_object_unref(probe);
+  return ok;
 }
 
-GstElement* MakeSink(const std::string& factory) {
+GstElement* MakeSink(const std::string& factory, const std::string& clientName) {
   GstElement* sink = gst_element_factory_make(factory.c_str(), nullptr);
   if (sink == nullptr) sink = gst_element_factory_make("fakesink", nullptr);
   if (sink == nullptr) return nullptr;
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync"))
     g_object_set(sink, "sync", TRUE, nullptr);
-  if (factory == "jackaudiosink") g_object_set(sink, "client-name", "tastivo", nullptr);
+  // The name a sound server shows for this output (a JACK client's name).
+  if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "client-name"))
+    g_object_set(sink, "client-name", clientName.empty() ? kDefaultOutputName : clientName.c_str(),
+                 nullptr);
   return sink;
 }
 
@@ -115,14 +98,23 @@ std::string IdentifierFor(GstDevice* device) {
 
 }  // namespace
 
+const AudioOutputChoice& DefaultAudioOutput() {
+  static const AudioOutputChoice choice = [] {
+    EnsureGstInitialized();
+    const char* requested = std::getenv("TASTIVO_AUDIO_SINK");
+    return ChooseAudioOutput(requested ? requested : "", &SinkOpens);
+  }();
+  return choice;
+}
+
 std::string DefaultAudioSinkName() {
-  return Choice().factory;
+  return DefaultAudioOutput().Sink;
 }
 bool HasRealAudioOutput() {
-  return Choice().real;
+  return DefaultAudioOutput().Real;
 }
-GstElement* CreateDefaultAudioSink() {
-  return MakeSink(Choice().factory);
+GstElement* CreateDefaultAudioSink(const std::string& clientName) {
+  return MakeSink(DefaultAudioOutput().Sink, clientName);
 }
 
 std::vector<AudioDeviceMoniker> EnumerateAudioRenderers() {
@@ -161,8 +153,8 @@ std::vector<AudioDeviceMoniker> EnumerateAudioRenderers() {
   return result;
 }
 
-GstElement* CreateAudioDeviceSink(const std::string& classId) {
-  if (classId == kClassDefaultAudioRenderer.ToString()) return CreateDefaultAudioSink();
+GstElement* CreateAudioDeviceSink(const std::string& classId, const std::string& clientName) {
+  if (classId == kClassDefaultAudioRenderer.ToString()) return CreateDefaultAudioSink(clientName);
   std::lock_guard lock(DevicesMutex());
   for (auto& d : Devices())
     if (d.moniker.ClassId == classId) return gst_device_create_element(d.device, nullptr);

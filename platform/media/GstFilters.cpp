@@ -82,4 +82,39 @@ GstPadProbeReturn OnAudioSinkData(GstPad*, GstPadProbeInfo* info, gpointer data)
   return GST_PAD_PROBE_OK;
 }
 
+namespace {
+
+struct SegmentWatch {
+  std::shared_ptr<SegmentTracker> tracker;
+  std::atomic<std::uint32_t> segment{GST_SEQNUM_INVALID};
+};
+
+// Runs on the streaming thread that feeds the sink, in stream order.
+GstPadProbeReturn OnSinkEvent(GstPad*, GstPadProbeInfo* info, gpointer data) {
+  auto* watch = static_cast<SegmentWatch*>(data);
+  GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+  if (event == nullptr) return GST_PAD_PROBE_OK;
+  if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+    watch->segment = gst_event_get_seqnum(event);
+  } else if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+    std::lock_guard lock(watch->tracker->mutex);
+    auto& ends = watch->tracker->ends;
+    if (ends.size() > 64) ends.clear();  // only the latest segments matter
+    ends[gst_event_get_seqnum(event)] = watch->segment;
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+void WatchSegments(GstElement* sink, const std::shared_ptr<SegmentTracker>& tracker) {
+  GstPad* pad = gst_element_get_static_pad(sink, "sink");
+  if (pad == nullptr) return;
+  auto* watch = new SegmentWatch;
+  watch->tracker = tracker;
+  gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &OnSinkEvent, watch,
+                    [](gpointer p) { delete static_cast<SegmentWatch*>(p); });
+  gst_object_unref(pad);
+}
+
 }  // namespace platform::media

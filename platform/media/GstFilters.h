@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -78,6 +79,20 @@ struct ProbeState {
   std::function<void()> observer;
   std::atomic<bool> sawBuffer{false};
 };
+
+// Which segment each end-of-stream closes. Some demuxers send their EOS with
+// a fresh sequence number rather than that of the seek that started the
+// segment, so the renderers' inputs note the segment each EOS follows: the
+// sink posts its EOS message with the EOS event's number, and the window
+// thread looks the segment up from there.
+struct SegmentTracker {
+  std::mutex mutex;
+  // EOS event sequence number -> sequence number of the segment it closed.
+  std::map<std::uint32_t, std::uint32_t> ends;
+};
+
+// Watches the segments and ends that reach a sink element's input.
+void WatchSegments(GstElement* sink, const std::shared_ptr<SegmentTracker>& tracker);
 
 class GstFilter : public IBaseFilter {
  public:

@@ -70,6 +70,7 @@ GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, 
       break;
     }
     case GST_MESSAGE_EOS:
+    case GST_MESSAGE_DURATION_CHANGED:
       QCoreApplication::postEvent(d->self, new BusEvent(gst_message_ref(message), generation));
       break;
     case GST_MESSAGE_ELEMENT:
@@ -126,6 +127,7 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeAudioRenderer(GstElement* si
   if (bin == nullptr) return nullptr;
   auto filter = std::make_shared<GstFilter>(Role::AudioRenderer, bin, std::move(name), self);
   filter->volume = GST_ELEMENT(gst_object_ref(volumeElement));
+  WatchSegments(sink, segments);
   GstPad* pad = gst_element_get_static_pad(sink, "sink");
   gst_pad_add_probe(
       pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
@@ -150,6 +152,7 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeVideoRenderer() {
   gst_app_sink_set_callbacks(
       GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameSlot>(frames),
       [](gpointer p) { delete static_cast<std::shared_ptr<FrameSlot>*>(p); });
+  WatchSegments(sink, segments);
   return std::make_shared<GstFilter>(Role::VideoRenderer, bin, "Video Renderer", self);
 }
 
@@ -157,6 +160,7 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeNullRenderer() {
   GstElement* sink = gst_element_factory_make("fakesink", nullptr);
   if (sink == nullptr) return nullptr;
   g_object_set(sink, "sync", TRUE, nullptr);
+  WatchSegments(sink, segments);
   GstElement* bin = MakeChainBin(nullptr, {sink});
   return std::make_shared<GstFilter>(Role::NullRenderer, bin, "Null Renderer", self);
 }
@@ -254,6 +258,8 @@ bool GstMediaGraph::Impl::ReuseKept() {
     audioVolume = defaultAudio->volume;
   }
   ApplyVolume();
+  // Where the kept decoder stopped is unknown: the first run seeks back.
+  ResetSegments(std::nullopt);
   if (Succeeded(Seek(0))) return true;
   filters.pop_back();
   filters.pop_back();
@@ -313,21 +319,66 @@ void GstMediaGraph::Impl::WaveLevelChanged(double level) {
 HRESULT GstMediaGraph::Impl::Seek(REFERENCE_TIME start) {
   if (start < 0) start = 0;
   if (duration > 0 && start > duration) start = duration;
-  gint64 startNs = start * 100;
-  gint64 stopNs = (stop < 0 || (duration > 0 && stop >= duration)) ? -1 : stop * 100;
-  if (stopNs >= 0 && stopNs < startNs) stopNs = startNs;
+  Segment segment;
+  segment.startNs = start * 100;
+  const bool toEnd = stop < 0 || stop == kPlayToEnd || (duration > 0 && stop >= duration);
+  segment.stopNs = toEnd ? -1 : stop * 100;
+  if (segment.stopNs >= 0 && segment.stopNs < segment.startNs) segment.stopNs = segment.startNs;
+  segment.rate = rate;
+  lastPosition = start;
+  if (target == FilterState::State_Running) return SeekNow(segment, false);
+  if (cued && *cued == segment)
+    pendingSeek.reset();
+  else
+    pendingSeek = segment;
+  return S_OK;
+}
+
+HRESULT GstMediaGraph::Impl::FlushPendingSeek(bool wait) {
+  if (!pendingSeek) return S_OK;
+  const Segment segment = *pendingSeek;
+  pendingSeek.reset();
+  return SeekNow(segment, wait);
+}
+
+HRESULT GstMediaGraph::Impl::SeekNow(const Segment& segment, bool wait) {
+  pendingSeek.reset();
   ++generation;
   events.clear();
   probe->sawBuffer = false;
-  lastPosition = start;
-  if (!gst_element_seek(pipeline, rate, GST_FORMAT_TIME,
-                        static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                        GST_SEEK_TYPE_SET, startNs, GST_SEEK_TYPE_SET, stopNs)) {
+  ++flushingSeeks;
+  GstEvent* seek =
+      gst_event_new_seek(segment.rate, GST_FORMAT_TIME,
+                         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                         GST_SEEK_TYPE_SET, segment.startNs, GST_SEEK_TYPE_SET, segment.stopNs);
+  {
+    std::lock_guard lock(segments->mutex);
+    segments->ends.clear();
+  }
+  seekSeqnum = gst_event_get_seqnum(seek);
+  if (!gst_element_send_event(pipeline, seek)) {
+    cued.reset();
     lastError = "the clip refused the seek";
     return E_FAIL;
   }
-  if (target != FilterState::State_Running) return WaitForSettled(kSeekTimeout);
+  cued = segment;
+  if (wait) return WaitForSettled(kSeekTimeout);
   return S_OK;
+}
+
+bool GstMediaGraph::Impl::EndsCurrentSegment(std::uint32_t messageSeqnum) {
+  if (seekSeqnum == GST_SEQNUM_INVALID || messageSeqnum == seekSeqnum) return true;
+  std::lock_guard lock(segments->mutex);
+  const auto it = segments->ends.find(messageSeqnum);
+  return it != segments->ends.end() && it->second == seekSeqnum;
+}
+
+void GstMediaGraph::Impl::ResetSegments(std::optional<Segment> cuedAt) {
+  cued = cuedAt;
+  pendingSeek.reset();
+  seekSeqnum = GST_SEQNUM_INVALID;
+  std::lock_guard lock(segments->mutex);
+  segments->ends.clear();
 }
 
 void GstMediaGraph::Impl::Queue(long code, std::intptr_t p1, std::intptr_t p2) {

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,7 +109,25 @@ struct GstMediaGraph::Impl : WaveOutListener {
   void Detach(const std::shared_ptr<GstFilter>& f);
   void ApplyVolume();
   void WaveLevelChanged(double level) override;
+
+  // A segment of the clip as a seek sets it.
+  struct Segment {
+    gint64 startNs = 0, stopNs = -1;
+    double rate = 1.0;
+    friend bool operator==(const Segment&, const Segment&) = default;
+  };
+  // The segment from start to the stop mark at the current rate. While the
+  // graph does not run, the seek is only noted (or dropped when the clip
+  // already sits at that segment) and made once, when it runs: marks and
+  // rate of one key press then cost one accurate seek instead of several.
   HRESULT Seek(REFERENCE_TIME start);
+  // Makes a noted seek now; wait: until the clip is cued again.
+  HRESULT FlushPendingSeek(bool wait);
+  HRESULT SeekNow(const Segment& segment, bool wait);
+  // True when an end-of-stream message closes the segment of the latest
+  // seek rather than one the seek replaced.
+  bool EndsCurrentSegment(std::uint32_t messageSeqnum);
+  void ResetSegments(std::optional<Segment> cued);
   void Queue(long code, std::intptr_t p1, std::intptr_t p2);
 
   GstMediaGraph* self;
@@ -118,6 +137,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // Window thread only.
   std::vector<std::shared_ptr<GstFilter>> filters;
   std::shared_ptr<GstFilter> defaultAudio;
+  // The name the sound server shows for the default output: wanted, and the
+  // one it was opened with.
+  std::string outputName, defaultAudioName;
   // The last audio-only clip's decoder, still linked to the default output
   // and cued, while the graph holds no clip.
   std::shared_ptr<GstFilter> keptSource;
@@ -148,6 +170,15 @@ struct GstMediaGraph::Impl : WaveOutListener {
   std::intptr_t notifyParam = 0;
   long notifyFlags = 0;
   std::string lastError;
+  int flushingSeeks = 0;
+  // The segment the clip is cued at, while it has not run since; unset when
+  // unknown.
+  std::optional<Segment> cued;
+  std::optional<Segment> pendingSeek;
+  // The sequence number of the latest seek; invalid while the clip plays
+  // its first segment.
+  std::uint32_t seekSeqnum = GST_SEQNUM_INVALID;
+  std::shared_ptr<SegmentTracker> segments = std::make_shared<SegmentTracker>();
   std::shared_ptr<ProbeState> probe = std::make_shared<ProbeState>();
 
   // Shared with streaming threads, guarded by mutex.

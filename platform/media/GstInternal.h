@@ -11,11 +11,12 @@ namespace platform::media {
 void EnsureGstInitialized();
 
 // The sink element the machine plays through by default, chosen once per
-// process: $TASTIVO_AUDIO_SINK when set (an element name), else a JACK
-// server when one runs, else PulseAudio (which PipeWire also serves), else
-// ALSA, else a fakesink that keeps time, so clips still play and end on time
-// on a machine without sound. Returns a new floating element.
-GstElement* CreateDefaultAudioSink();
+// process (see DefaultAudioOutput): $TASTIVO_AUDIO_SINK when it opens, else
+// a JACK server when one runs, else PulseAudio (which PipeWire also serves),
+// else ALSA, else a fakesink that keeps time, so clips still play and end on
+// time on a machine without sound. clientName is what a sound server shows
+// for it ("" for the default). Returns a new floating element.
+GstElement* CreateDefaultAudioSink(const std::string& clientName);
 // The element name CreateDefaultAudioSink uses.
 std::string DefaultAudioSinkName();
 // True when the default output is a real device rather than the fakesink.
@@ -23,6 +24,6 @@ bool HasRealAudioOutput();
 
 // A new sink for the device identifier that EnumerateAudioRenderers gave,
 // or nullptr when it is unknown.
-GstElement* CreateAudioDeviceSink(const std::string& classId);
+GstElement* CreateAudioDeviceSink(const std::string& classId, const std::string& clientName);
 
 }  // namespace platform::media

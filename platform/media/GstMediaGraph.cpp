@@ -59,6 +59,15 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   d_->target = FilterState::State_Stopped;
   d_->probe->sawBuffer = false;
   d_->frames->Clear();
+  d_->ResetSegments(std::nullopt);
+  if (d_->defaultAudio && d_->defaultAudioName != d_->outputName) {
+    // Renamed: the output is opened again under its new name.
+    d_->DropKept();
+    d_->SettlePending();
+    if (!d_->defaultAudio->InBin() &&
+        std::find(d_->filters.begin(), d_->filters.end(), d_->defaultAudio) == d_->filters.end())
+      d_->defaultAudio.reset();
+  }
   if (d_->keptSource) {
     if (Impl::SameFile(fileName, d_->keptName, d_->keptTime, d_->keptSize) && d_->ReuseKept())
       return S_OK;
@@ -68,7 +77,9 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   // The default output is opened once and kept, so a new clip does not
   // reconnect to the sound server.
   if (!d_->defaultAudio) {
-    d_->defaultAudio = d_->MakeAudioRenderer(CreateDefaultAudioSink(), "Default Audio Device");
+    d_->defaultAudio =
+        d_->MakeAudioRenderer(CreateDefaultAudioSink(d_->outputName), "Default Audio Device");
+    d_->defaultAudioName = d_->outputName;
     if (d_->defaultAudio) {
       d_->defaultAudio->cached = true;
       gst_element_set_state(d_->defaultAudio->element, GST_STATE_READY);
@@ -121,6 +132,8 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   }
 
   d_->loaded = true;
+  // A fresh decoder is cued at the start of the whole clip at normal speed.
+  d_->ResetSegments(Impl::Segment{});
   gint64 duration = 0;
   if (gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
     d_->duration = duration / 100;
@@ -226,6 +239,7 @@ HRESULT GstMediaGraph::Connect(const std::shared_ptr<IPin>& output,
     return MakeResult(0x80040217);
   }
   gst_element_sync_state_with_parent(target->element);
+  d_->cued.reset();  // the new renderer has no data yet
   if (target->role == Role::AudioRenderer) {
     std::lock_guard lock(d_->mutex);
     d_->audioVolume = target->volume;
@@ -240,12 +254,17 @@ HRESULT GstMediaGraph::CreateFilter(const Guid& classId, std::shared_ptr<IBaseFi
   filter.reset();
   if (classId == kClassNullRenderer) {
     filter = d_->MakeNullRenderer();
-  } else if (GstElement* sink = CreateAudioDeviceSink(classId.ToString())) {
+  } else if (GstElement* sink = CreateAudioDeviceSink(classId.ToString(), d_->outputName)) {
     filter = d_->MakeAudioRenderer(sink, "Audio Renderer");
   } else {
     return REGDB_E_CLASSNOTREG;
   }
   return filter ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT GstMediaGraph::SetOutputName(const std::string& name) {
+  d_->outputName = name;
+  return S_OK;
 }
 
 std::string GstMediaGraph::LastErrorDetail() const {
@@ -256,6 +275,9 @@ HRESULT GstMediaGraph::Run() {
   d_->SettlePending();
   d_->target = FilterState::State_Running;
   if (!d_->loaded) return S_OK;
+  const HRESULT hr = d_->FlushPendingSeek(false);
+  d_->cued.reset();  // from here on the position moves
+  if (Failed(hr)) return hr;
   // A refused change is reported on the bus, and GetState answers with it.
   gst_element_set_state(d_->pipeline, GST_STATE_PLAYING);
   return S_OK;
@@ -264,8 +286,10 @@ HRESULT GstMediaGraph::Run() {
 HRESULT GstMediaGraph::Pause() {
   d_->SettlePending();
   d_->target = FilterState::State_Paused;
-  if (d_->loaded) gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
-  return S_OK;
+  if (!d_->loaded) return S_OK;
+  const HRESULT hr = d_->FlushPendingSeek(false);
+  gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
+  return hr;
 }
 
 HRESULT GstMediaGraph::Stop() {
@@ -306,6 +330,10 @@ HRESULT GstMediaGraph::GetDuration(REFERENCE_TIME& duration) {
 
 HRESULT GstMediaGraph::GetCurrentPosition(REFERENCE_TIME& position) {
   if (!d_->loaded) return E_NOTIMPL;
+  if (d_->pendingSeek) {  // not made yet: the clip will start there
+    position = d_->lastPosition;
+    return S_OK;
+  }
   gint64 ns = 0;
   if (gst_element_query_position(d_->pipeline, GST_FORMAT_TIME, &ns) && ns >= 0)
     d_->lastPosition = ns / 100;
@@ -336,8 +364,9 @@ HRESULT GstMediaGraph::GetRate(double& rate) {
 
 HRESULT GstMediaGraph::SetRate(double rate) {
   if (!(rate > 0.0) || !std::isfinite(rate)) return E_INVALIDARG;
+  const bool same = rate == d_->rate;
   d_->rate = rate;
-  if (!d_->loaded) return S_OK;
+  if (!d_->loaded || (same && d_->target == FilterState::State_Running)) return S_OK;
   d_->SettlePending();
   REFERENCE_TIME position;
   GetCurrentPosition(position);
@@ -508,13 +537,27 @@ REFERENCE_TIME GstMediaGraph::RunningTime() const {
   return now > base ? static_cast<REFERENCE_TIME>((now - base) / 100) : 0;
 }
 
+int GstMediaGraph::FlushingSeeks() const {
+  return d_->flushingSeeks;
+}
+
 bool GstMediaGraph::event(QEvent* event) {
   if (event->type() != BusEvent::Type()) return QObject::event(event);
   auto* bus = static_cast<BusEvent*>(event);
+  if (GST_MESSAGE_TYPE(bus->Message) == GST_MESSAGE_DURATION_CHANGED) {
+    // A length that was unknown at preroll (or only estimated) is known now.
+    gint64 ns = 0;
+    if (d_->loaded && gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &ns) && ns > 0)
+      d_->duration = ns / 100;
+    return true;
+  }
   if (bus->Generation != d_->generation.load()) return true;  // from an earlier clip or segment
   switch (GST_MESSAGE_TYPE(bus->Message)) {
     case GST_MESSAGE_EOS:
-      d_->Queue(EC_COMPLETE, 0, 0);
+      // The generation is that of the moment the message was posted; an end
+      // posted just after a seek began may still close the segment before.
+      if (d_->EndsCurrentSegment(gst_message_get_seqnum(bus->Message)))
+        d_->Queue(EC_COMPLETE, 0, 0);
       break;
     case GST_MESSAGE_ERROR:
       d_->ErrorResult();

@@ -39,6 +39,7 @@ class GstMediaGraph : public QObject, public MediaGraph {
   HRESULT Connect(const std::shared_ptr<IPin>& output, const std::shared_ptr<IPin>& input) override;
   HRESULT CreateFilter(const Guid& classId, std::shared_ptr<IBaseFilter>& filter) override;
   std::string LastErrorDetail() const override;
+  HRESULT SetOutputName(const std::string& name) override;
 
   HRESULT Run() override;
   HRESULT Pause() override;
@@ -83,6 +84,8 @@ class GstMediaGraph : public QObject, public MediaGraph {
   // The pipeline's running time in 100 ns units (0 when not running): how
   // long the clip has been playing by the pipeline's own clock.
   REFERENCE_TIME RunningTime() const;
+  // How many flushing seeks the graph has made since it was created.
+  int FlushingSeeks() const;
   // The element name of the default audio output ("jackaudiosink", ...).
   static std::string DefaultAudioSinkName();
 

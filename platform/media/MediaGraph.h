@@ -7,6 +7,7 @@
 // deterministic fake for unit tests). All calls are made on the thread that
 // created the graph (the window thread).
 
+#include "platform/media/AudioOutputChoice.h"
 #include "platform/media/MediaTypes.h"
 
 #include <cstdint>
@@ -133,6 +134,15 @@ class IMediaEventEx {
   virtual HRESULT FreeEventParams(long code, std::intptr_t param1, std::intptr_t param2) = 0;
 };
 
+class IAudioOutput {
+ public:
+  virtual ~IAudioOutput() = default;
+  // The name a sound server shows for the graph's default output (the JACK
+  // client's name, PulseAudio's client). It applies when the output is
+  // opened, at the first clip; a later change reopens it at the next clip.
+  virtual HRESULT SetOutputName(const std::string& name) = 0;
+};
+
 // One graph offers every interface; the player queries each with
 // std::dynamic_pointer_cast, so a fake may leave some out.
 class MediaGraph : public IGraphBuilder,
@@ -141,7 +151,8 @@ class MediaGraph : public IGraphBuilder,
                    public IBasicAudio,
                    public IVideoWindow,
                    public IBasicVideo,
-                   public IMediaEventEx {
+                   public IMediaEventEx,
+                   public IAudioOutput {
  public:
   ~MediaGraph() override = default;
 };

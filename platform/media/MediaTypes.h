@@ -82,4 +82,8 @@ constexpr unsigned AM_SEEKING_AbsolutePositioning = 1;
 // Media time: 100 ns units.
 using REFERENCE_TIME = std::int64_t;
 
+// A stop position that means the end of the clip, whatever its length: the
+// stop of a clip whose length is not known yet.
+constexpr REFERENCE_TIME kPlayToEnd = INT64_MAX;
+
 }  // namespace platform::media

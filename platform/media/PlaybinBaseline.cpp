@@ -34,7 +34,7 @@ double FreshPlaybinKeyToSoundMs(const std::string& fileName, double startSeconds
   FirstBuffer first;
   const auto t0 = Clock::now();
   GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-  GstElement* sink = CreateDefaultAudioSink();
+  GstElement* sink = CreateDefaultAudioSink("");
   if (!playbin || !sink) return -1;
   GstPad* pad = gst_element_get_static_pad(sink, "sink");
   gst_pad_add_probe(

@@ -229,6 +229,11 @@ HRESULT ScriptedMediaGraph::GetState(long, FilterState& state) {
   return S_OK;
 }
 
+HRESULT ScriptedMediaGraph::SetOutputName(const std::string& name) {
+  if (auto r = Call("SetOutputName", name)) return *r;
+  outputName_ = name;
+  return S_OK;
+}
 HRESULT ScriptedMediaGraph::GetDuration(REFERENCE_TIME& duration) {
   if (auto r = Call("GetDuration")) return *r;
   if (!loaded_) return E_NOTIMPL;

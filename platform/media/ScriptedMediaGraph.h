@@ -66,6 +66,8 @@ class ScriptedMediaGraph : public MediaGraph {
   HRESULT Connect(const std::shared_ptr<IPin>& output, const std::shared_ptr<IPin>& input) override;
   HRESULT CreateFilter(const Guid& classId, std::shared_ptr<IBaseFilter>& filter) override;
   std::string LastErrorDetail() const override { return detail_; }
+  HRESULT SetOutputName(const std::string& name) override;
+  const std::string& OutputName() const { return outputName_; }
 
   HRESULT Run() override;
   HRESULT Pause() override;
@@ -115,6 +117,7 @@ class ScriptedMediaGraph : public MediaGraph {
   std::vector<std::shared_ptr<ScriptedFilter>> filters_;
   std::optional<FilterState> stuck_;
   std::string detail_;
+  std::string outputName_;
   FilterState target_ = FilterState::State_Stopped;
   bool loaded_ = false;
   ScriptedClip clip_;

@@ -61,6 +61,12 @@ QString ToneMp3() {
   return Make("tone.mp3", QString(kTone) + "lamemp3enc ! xingmux ! filesink location=%1");
 }
 
+QString ToneRawMp3() {
+  // Without the seek table the parser can only estimate the length from the
+  // bit rate of frames it has read, which it has not at preroll.
+  return Make("tone-raw.mp3", QString(kTone) + "lamemp3enc ! filesink location=%1");
+}
+
 QString RedAvi() {
   return Make("red.avi",
               "videotestsrc pattern=solid-color foreground-color=0xffff0000 num-buffers=25 ! "

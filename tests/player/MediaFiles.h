@@ -9,6 +9,7 @@ namespace media_files {
 QString ToneWav();       // 2 s, 44.1 kHz stereo sine
 QString ToneOgg();       // 2 s, Vorbis
 QString ToneMp3();       // 2 s, MP3 with a seek table
+QString ToneRawMp3();    // 2 s, bare MP3 frames: the length is unknown until it plays
 QString RedAvi();        // 1 s of solid red 160 x 120 with 1 s of sound
 QString RedSilentAvi();  // the same picture without sound
 QString ShortMidi();     // one note of 1 s

@@ -1,0 +1,176 @@
+// A key press as the keyboard window makes it, on the real GStreamer graph:
+// where each segment ends, clips whose length is unknown at first, and how
+// much seeking one press costs.
+
+#include "MediaFiles.h"
+#include "NoticeRecorder.h"
+#include "platform/media/GstMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using testing_support::WaitFor;
+
+namespace {
+
+constexpr std::int64_t kSecond = 10000000;
+constexpr std::int64_t kMs = kSecond / 1000;
+
+class KeyPressOnGStreamer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    graph = std::make_shared<media::GstMediaGraph>();
+    player = std::make_unique<TPlayer>(&window, 0, graph);
+  }
+
+  // What the keyboard window does for one key: open, marks, volume, rate
+  // until it reads back, then play.
+  void PressKey(const QString& clip, int min, int max, double rate) {
+    player->Open(clip);
+    player->SetRelativePositions(10000, min, max, 0);
+    player->SetRelativeVolume(100, 1, 0, 0, 0);
+    player->SetRate(1.0);
+    for (int i = 0; i < 3 && player->GetRate() != rate; ++i) player->SetRate(rate);
+    (void)player->Duration;
+    player->GetPosition();
+    player->Play();
+  }
+
+  // The next completion the graph reports, with the position it was read
+  // at; -1 when none came in time.
+  std::int64_t NextCompletion(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    std::int64_t at = -1;
+    WaitFor(
+        [&] {
+          if (window.Count(PN_MEDIAEVENT) == 0) return false;
+          window.Clear();
+          while (const int code = player->GetMediaEvent())
+            if (code == 1 && at < 0) at = player->GetPosition();
+          return at >= 0;
+        },
+        deadline);
+    return at;
+  }
+
+  NoticeRecorder window;
+  std::shared_ptr<media::GstMediaGraph> graph;
+  std::unique_ptr<TPlayer> player;
+};
+
+// The end of the segment that was playing when the key came again must not
+// end (or, looping, restart) the new one: each completion has to come at the
+// stop mark of the segment it reports.
+TEST_F(KeyPressOnGStreamer, RetriggerRightAtTheStopMarkEndsOnlyAtTheNewStopMark) {
+  constexpr int kMin = 5000, kMax = 5500;  // 1.0 s to 1.1 s of the 2 s tone
+  constexpr std::int64_t kStop = 11 * kSecond / 10;
+  player->Open(media_files::ToneWav());
+  player->SetRelativePositions(10000, kMin, kMax, 0);
+  player->Play();
+  int early = 0;
+  for (int i = 0; i < 60; ++i) {
+    // Close in on the old segment's end without sleeping, then press again;
+    // a completion of the old segment may be on its way at that moment.
+    const std::int64_t lead = (i % 8) * kMs / 2;
+    QDeadlineTimer deadline(std::chrono::seconds(5));
+    while (!deadline.hasExpired() && window.Count(PN_MEDIAEVENT) == 0 &&
+           player->GetPosition() < kStop - lead)
+      QCoreApplication::processEvents();
+    player->SetRelativePositions(10000, kMin, kMax, 0);
+    window.Clear();
+    const std::int64_t at = NextCompletion();
+    ASSERT_GE(at, 0) << "no completion after press " << i;
+    if (at < kStop - 30 * kMs) ++early;
+    player->SetRelativePositions(10000, kMin, kMax, 0);
+    window.Clear();
+  }
+  EXPECT_EQ(early, 0) << "completions taken from the segment before";
+}
+
+// Looping as the window does it, on the completion itself.
+TEST_F(KeyPressOnGStreamer, LoopingOnEachCompletionPlaysEachRoundWhole) {
+  constexpr std::int64_t kStart = kSecond / 2, kStop = 7 * kSecond / 10;
+  player->Open(media_files::ToneWav());
+  player->SetRelativePositions(10000, 2500, 3500, 0);
+  player->Play();
+  for (int round = 0; round < 15; ++round) {
+    const std::int64_t at = NextCompletion();
+    ASSERT_GE(at, 0) << "round " << round;
+    EXPECT_GE(at, kStop - 30 * kMs) << "round " << round;
+    player->SetRelativePositions(10000, 2500, 3500, 0);
+    EXPECT_NEAR(player->GetPosition(), kStart, 30 * kMs);
+  }
+}
+
+TEST_F(KeyPressOnGStreamer, ClipOfUnknownLengthPlaysToItsEnd) {
+  player->Open(media_files::ToneRawMp3());
+  ASSERT_EQ(player->Duration, 0) << "the clip's length was known at preroll; the case is not met";
+  PressKey(media_files::ToneRawMp3(), 0, 10000, 1.0);
+  const std::int64_t at = NextCompletion();
+  ASSERT_GE(at, 0);
+  EXPECT_GT(at, 3 * kSecond / 2);
+  EXPECT_GT(graph->RunningTime(), 3 * kSecond / 2);
+  // Once the graph knows the length, the player reads it.
+  EXPECT_GT(player->GetRelativePosition(10000, 0), 9000);
+  EXPECT_NEAR(player->Duration, 2 * kSecond, kSecond / 2);
+}
+
+TEST_F(KeyPressOnGStreamer, MarksOnAClipOfUnknownLengthTakeEffectOnceItIsKnown) {
+  PressKey(media_files::ToneRawMp3(), 0, 10000, 1.0);
+  ASSERT_GE(NextCompletion(), 0);
+  ASSERT_GT(player->Duration, 0);
+  // The length is now known: a loop over the first half stops halfway.
+  player->SetRelativePositions(10000, 0, 5000, 0);
+  const std::int64_t at = NextCompletion();
+  ASSERT_GE(at, 0);
+  EXPECT_NEAR(at, player->Duration / 2, kSecond / 10);
+}
+
+TEST_F(KeyPressOnGStreamer, OneKeyPressSeeksAtMostOnce) {
+  struct Case {
+    const char* name;
+    QString clip;
+    int min, max;
+    double rate;
+    int seeks;
+  };
+  const QString wav = media_files::ToneWav(), mp3 = media_files::ToneMp3();
+  for (const Case& c :
+       {Case{"whole clip", wav, 0, 10000, 1.0, 0}, Case{"marks", wav, 2500, 7500, 1.0, 1},
+        Case{"marks and rate", mp3, 2500, 7500, 1.5, 1}, Case{"rate alone", mp3, 0, 10000, 0.5, 1},
+        Case{"same clip again", mp3, 2500, 7500, 1.5, 1}}) {
+    SCOPED_TRACE(c.name);
+    player->Stop();
+    const int before = graph->FlushingSeeks();
+    PressKey(c.clip, c.min, c.max, c.rate);
+    EXPECT_EQ(graph->FlushingSeeks() - before, c.seeks);
+    EXPECT_DOUBLE_EQ(player->GetRate(), c.rate);
+    const std::int64_t at = NextCompletion();
+    ASSERT_GE(at, 0);
+    EXPECT_NEAR(at, player->Duration * c.max / 10000, kSecond / 20);
+  }
+}
+
+// Folding the seeks must not change what the window sees.
+TEST_F(KeyPressOnGStreamer, KeyPressReadsBackWhatWasSetBeforePlaying) {
+  player->Open(media_files::ToneWav());
+  window.Clear();
+  player->SetRelativePositions(10000, 2500, 7500, 0);
+  EXPECT_NEAR(player->GetPosition(), kSecond / 2, kMs);
+  EXPECT_EQ(player->GetRelativePosition(10000, 0), 2500);
+  player->SetRate(1.0);
+  player->SetRate(2.0);
+  EXPECT_DOUBLE_EQ(player->GetRate(), 2.0);
+  EXPECT_NEAR(player->GetPosition(), kSecond / 2, kMs);
+  player->Play();
+  EXPECT_EQ(window.codes, (std::vector<int>{PN_PLAYING}));
+  EXPECT_TRUE(WaitFor([&] { return player->GetPosition() > 6 * kSecond / 10; }));
+  const std::int64_t at = NextCompletion();
+  EXPECT_NEAR(at, 3 * kSecond / 2, kSecond / 20);
+}
+
+}  // namespace
