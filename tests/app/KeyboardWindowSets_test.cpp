@@ -1,14 +1,18 @@
 #include "app/FormList.h"
 #include "app/morvela1.h"
 #include "platform/ScriptedDialogs.h"
+#include "platform/SettingsStore.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace {
 
@@ -71,6 +75,51 @@ TEST_F(KeyboardWindowSetsTest, SetNameShowsTheFileNamePart) {
   w->Tuning->FileName = folder.filePath("hidden.wql");
   w->Timer2Timer();  // only while the set editor is visible
   EXPECT_EQ(w->CoolLabel3->text(), "next.wql");
+}
+
+// Answers every box only after running the event loop for longer than the
+// keyboard window's one-second timer, as a user reading the box would.
+class SlowDialogs : public platform::ScriptedDialogs {
+ public:
+  int MessageBox(QWidget* owner, const QString& text, const QString& caption,
+                 platform::BoxIcon icon, platform::BoxButtons buttons) override {
+    QElapsedTimer open;
+    open.start();
+    while (open.elapsed() < 1200) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return ScriptedDialogs::MessageBox(owner, text, caption, icon, buttons);
+  }
+};
+
+void RememberSetOf(int instance, const QString& path) {
+  platform::SettingsStore store;
+  store.OpenKey(platform::InstanceKey(instance), true);
+  store.WriteInteger("ttop", 100);
+  store.WriteInteger("tleft", 100);
+  store.WriteInteger("twidth", 598);
+  store.WriteInteger("theight", 500);
+  store.WriteString("combo", path + "\r\n");
+  store.WriteInteger("combolast", 0);
+  store.CloseKey();
+}
+
+TEST(KeyboardWindowStart, AWarningDuringCreationNeverReachesAHalfBuiltWindow) {
+  testing_support::TempConfig config;
+  QTemporaryDir folder;
+  QDir(folder.path()).mkdir("folder.wql");
+  SlowDialogs dialogs;
+  RememberSetOf(0, folder.filePath("gone.wql"));
+  RememberSetOf(1, folder.filePath("folder.wql"));
+  Form11 = new TForm11(qApp);
+  ASSERT_EQ(dialogs.boxes().size(), 1u);
+  EXPECT_TRUE(dialogs.boxes()[0].text.endsWith(" : File not Found"));
+  EXPECT_TRUE(Form11->IsWhole());
+  EXPECT_TRUE(Form11->Timer1->isActive() && Form11->Timer2->isActive());
+  Form11->show();
+  Form11->Image1Click();  // New, whose set is a folder
+  ASSERT_EQ(FormList.size(), 2u);
+  EXPECT_EQ(dialogs.boxes().size(), 2u);
+  EXPECT_TRUE(FormList[1]->isVisible());
+  delete Form11;
 }
 
 }  // namespace

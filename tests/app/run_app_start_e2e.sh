@@ -74,9 +74,14 @@ sz() { printf 'sz:%s' "$1"; }
 
 for gone in "$work/gone.wql" "$work/a folder.wql"; do
   name="$(basename "$gone")"
+  # The set editor reads its place and size before the known lists.
   cat >"$ini" <<INI
 [Software]
-Tastivo\\combo="$(sz "$gone")\\r\\n"
+Tastivo\\ttop=dword:00000064
+Tastivo\\tleft=dword:00000064
+Tastivo\\twidth=dword:00000256
+Tastivo\\theight=dword:00000200
+Tastivo\\combo=$(sz "$gone")\\r\\n
 Tastivo\\combolast=dword:00000000
 INI
   "$app" >"$work/app.log" 2>&1 &
@@ -88,7 +93,11 @@ INI
 
   # New, for a window whose last set is gone too.
   cat >>"$ini" <<INI
-Tastivo\\1\\combo="$(sz "$gone")\\r\\n"
+Tastivo\\1\\ttop=dword:00000064
+Tastivo\\1\\tleft=dword:00000064
+Tastivo\\1\\twidth=dword:00000256
+Tastivo\\1\\theight=dword:00000200
+Tastivo\\1\\combo=$(sz "$gone")\\r\\n
 Tastivo\\1\\combolast=dword:00000000
 INI
   xdotool mousemove --window "$win" 517 11 click 1
