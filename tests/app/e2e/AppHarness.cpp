@@ -88,8 +88,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv,
   CommandResult result;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-  const pid_t pid = Spawn(argv, env, pipeFds[1], -1);
+  const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t pid = Spawn(argv, env, pipeFds[1], devNull);
   close(pipeFds[1]);
+  if (devNull >= 0) close(devNull);
   if (pid < 0) {
     close(pipeFds[0]);
     return result;
@@ -264,12 +266,25 @@ CommandResult Desktop::Xdo(const std::vector<std::string>& args) const {
   return RunCommand(argv, Env(), 10s);
 }
 
-std::optional<std::string> Desktop::FindWindow(const std::string& title) const {
-  const CommandResult r = Xdo({"search", "--onlyvisible", "--name", "^" + title + "$"});
+std::vector<std::string> Desktop::FindWindows(const std::string& titlePattern) const {
+  const CommandResult r = Xdo({"search", "--onlyvisible", "--name", titlePattern});
+  std::vector<std::string> ids;
   std::istringstream lines(r.out);
-  std::string id;
-  if (std::getline(lines, id) && !id.empty()) return id;
-  return std::nullopt;
+  for (std::string id; std::getline(lines, id);)
+    if (!id.empty()) ids.push_back(id);
+  return ids;
+}
+
+std::string Desktop::WindowTitle(const std::string& window) const {
+  std::string title = Xdo({"getwindowname", window}).out;
+  while (!title.empty() && title.back() == '\n') title.pop_back();
+  return title;
+}
+
+std::optional<std::string> Desktop::FindWindow(const std::string& title) const {
+  const std::vector<std::string> ids = FindWindows("^" + title + "$");
+  if (ids.empty()) return std::nullopt;
+  return ids.front();
 }
 
 std::optional<std::string> Desktop::WaitForWindow(const std::string& title,

@@ -117,6 +117,9 @@ class Desktop {
   const std::string& Display() const { return display_; }
   std::map<std::string, std::string> Env() const { return {{"DISPLAY", display_}}; }
 
+  // The visible windows whose title matches the regular expression.
+  std::vector<std::string> FindWindows(const std::string& titlePattern) const;
+  std::string WindowTitle(const std::string& window) const;
   // The visible window with exactly this title.
   std::optional<std::string> FindWindow(const std::string& title) const;
   std::optional<std::string> WaitForWindow(const std::string& title,
@@ -154,8 +157,8 @@ class Program {
   ChildProcess process_;
 };
 
-// The folder of the running executable's build (…/bin/tastivo for the
-// program), from $TASTIVO_EXE or next to this executable.
+// The program's executable: $TASTIVO_EXE, or "tastivo" next to this
+// executable.
 std::string ProgramPath();
 
 }  // namespace e2e

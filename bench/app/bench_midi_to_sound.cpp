@@ -1,0 +1,281 @@
+// From a MIDI note on the JACK graph to the first frame of the key's clip on
+// the program's JACK output, measured on the server's own frame clock; beside
+// it, the same path through a tiny in-graph instrument as the floor. Then
+// the program's CPU use while one and while eight windows play.
+//
+// Runs under scripts/with-test-services.sh (a JACK dummy server at
+// 48 kHz / 256 frames). The latency part runs the program offscreen; the
+// part with eight windows needs New clicked, so it runs on an X display of
+// its own with a window manager.
+
+#include "AppHarness.h"
+#include "JackProbe.h"
+#include "SoundEvents.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using namespace e2e;
+
+constexpr float kThreshold = 0.05f;
+constexpr int kNotes = 60;
+constexpr int kWarmUp = 3;  // notes before the measured ones: the first clip opens the output
+
+struct Latencies {
+  std::vector<double> frames;
+  int missed = 0;
+};
+
+void Print(const std::string& name, double value, const char* unit) {
+  std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
+  std::fflush(stdout);
+}
+
+// Waits until `probe` has heard `seconds` of silence on inputs from `first`
+// (count), or the deadline passes.
+bool WaitForSilence(const JackProbe& probe, double seconds, int first = 0, int count = 0) {
+  const auto quiet = static_cast<uint64_t>(seconds * probe.SampleRate());
+  return WaitUntil(
+      [&] {
+        const uint64_t now = probe.RecordedUntil();
+        if (now < quiet) return false;
+        const std::vector<float> level = probe.Level(now - quiet, now, first, count);
+        return CountSounding(level, kThreshold) == 0;
+      },
+      5s);
+}
+
+// Plays `notes` note-ons of `note` from `keyboard` and finds each one's
+// first sounding frame on `ears`; both probes share the server's clock but
+// not their origins, so `keyboard`'s frames are moved onto `ears`' timeline.
+Latencies Measure(JackProbe& keyboard, const JackProbe& ears, int note, int notes, int first = 0,
+                  int count = 0) {
+  Latencies result;
+  for (int i = 0; i < notes; ++i) {
+    WaitForSilence(ears, 0.1, first, count);
+    const int64_t shift =
+        static_cast<int64_t>(ears.RecordedUntil()) - static_cast<int64_t>(keyboard.RecordedUntil());
+    const auto sent = keyboard.SendMidi(0x90, static_cast<unsigned char>(note), 100);
+    if (!sent) {
+      ++result.missed;
+      continue;
+    }
+    const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(*sent) + shift);
+    std::optional<uint64_t> onset;
+    WaitUntil(
+        [&] {
+          const std::vector<float> level = ears.Level(at, ears.RecordedUntil(), first, count);
+          onset = FindOnset(level, kThreshold, 0, at, at);
+          return onset.has_value();
+        },
+        2s);
+    keyboard.SendMidi(0x80, static_cast<unsigned char>(note), 0);
+    if (!onset)
+      ++result.missed;
+    else if (i >= kWarmUp)
+      result.frames.push_back(static_cast<double>(*onset - at));
+  }
+  return result;
+}
+
+// utime + stime of a process, in clock ticks.
+long long CpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  long long utime = 0, stime = 0;
+  // Fields after the command: state is field 3; utime and stime are 14, 15.
+  for (int n = 3; n <= 15 && fields >> field; ++n) {
+    if (n == 14) utime = std::stoll(field);
+    if (n == 15) stime = std::stoll(field);
+  }
+  return utime + stime;
+}
+
+// CPU use of `pid` over `seconds` of the server's clock, in % of one core.
+double CpuPercent(pid_t pid, const JackProbe& clock, double seconds) {
+  const long long before = CpuTicks(pid);
+  const uint64_t from = clock.RecordedUntil();
+  const auto wallFrom = std::chrono::steady_clock::now();
+  clock.WaitForFrame(from + static_cast<uint64_t>(seconds * clock.SampleRate()));
+  const long long after = CpuTicks(pid);
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wallFrom).count();
+  if (before < 0 || after < 0 || wall <= 0) return -1;
+  return 100.0 * static_cast<double>(after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
+         wall;
+}
+
+std::map<std::string, std::string> ProgramEnv(const StoredSettings& settings) {
+  return {{"XDG_CONFIG_HOME", settings.ConfigHome()}};
+}
+
+// Sound on the inputs from `first` (count) right now, within `seconds`.
+bool Sounding(const JackProbe& probe, double seconds, int first, int count) {
+  return WaitUntil(
+      [&] {
+        const uint64_t now = probe.RecordedUntil();
+        const auto span = static_cast<uint64_t>(0.05 * probe.SampleRate());
+        if (now < span) return false;
+        return CountSounding(probe.Level(now - span, now, first, count), kThreshold) > 0;
+      },
+      std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+}
+
+}  // namespace
+
+int main() {
+  if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
+    const std::string runs = ProgramPath() + "-bench-runs";
+    setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
+  }
+  RunFolder folder("bench-midi");
+  const std::string program = ProgramPath();
+  const std::string tag = std::to_string(getpid());
+
+  // The program opens the first MIDI source the server lists: this one.
+  JackProbe keyboard("bench-keyboard-" + tag, 1, 5);
+  if (!keyboard.Ok()) {
+    std::cerr << keyboard.Error() << "\n";
+    return 1;
+  }
+  const std::vector<std::string> sources = keyboard.MidiSources();
+  if (sources.empty() || sources.front() != keyboard.MidiPortName()) {
+    std::cerr << "another MIDI source is listed before the bench's own: " << sources.front()
+              << "\n";
+    return 1;
+  }
+  const double period = keyboard.Period();
+  const double rate = keyboard.SampleRate();
+
+  const std::string shortClip = folder.File("short.wav");
+  const std::string longClip = folder.File("long.wav");
+  if (!MakeTone(shortClip, 1.0, 440).empty() || !MakeTone(longClip, 40.0, 440).empty()) {
+    std::cerr << "sox could not make the clips\n";
+    return 1;
+  }
+  const std::string set = folder.File("bench.wql");
+  WriteSet(set, {{"short", shortClip}, {"long", longClip}});
+
+  int status = 0;
+  // The program offscreen, one window with MIDI input on.
+  {
+    StoredSettings settings(folder.File("config-offscreen"));
+    settings.PreloadSet(0, set);
+    settings.SetWindow(0, {.midi = true});
+    Program app(program, folder, "offscreen.log");
+    auto env = ProgramEnv(settings);
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    JackProbe ears("bench-ears-" + tag, 2, 180);
+    if (!app.Start(env) || !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s) ||
+        !WaitUntil([&] { return ears.ListenTo("Tastivo") > 0; }, 20s)) {
+      std::cerr << "the program did not connect to MIDI or show its JACK client \"Tastivo\"; "
+                   "its output:\n"
+                << app.LogTail();
+      folder.Keep();
+      return 1;
+    }
+    const Latencies program = Measure(keyboard, ears, 36, kWarmUp + kNotes);
+    if (program.frames.empty()) {
+      std::cerr << "no note sounded; the program's output:\n" << app.LogTail();
+      folder.Keep();
+      status = 1;
+    } else {
+      const double p50 = Percentile(program.frames, 50), p99 = Percentile(program.frames, 99);
+      Print("midi_to_sound_p50", p50 / rate * 1000, "ms");
+      Print("midi_to_sound_p99", p99 / rate * 1000, "ms");
+      Print("midi_to_sound_p50_periods", p50 / period, "periods");
+      Print("midi_to_sound_p99_periods", p99 / period, "periods");
+    }
+    Print("midi_to_sound_notes", static_cast<double>(program.frames.size()), "notes");
+    Print("midi_to_sound_missed", program.missed, "notes");
+
+    // One window holding a long clip.
+    keyboard.SendMidi(0x90, 37, 100);
+    if (Sounding(ears, 3, 0, 0))
+      Print("cpu_one_window_playing", CpuPercent(app.Pid(), ears, 5), "%");
+    else
+      std::cerr << "cpu_one_window_playing: not measured, the long clip did not sound\n";
+    keyboard.SendMidi(0x80, 37, 0);
+
+    // The floor: an in-graph instrument answering the same notes.
+    JackAnswerer answerer("bench-floor-" + tag);
+    JackProbe floorKeys("bench-floor-keys-" + tag, 1, 5);
+    JackProbe floorEars("bench-floor-ears-" + tag, 1, 60);
+    if (answerer.Ok() && floorKeys.Ok() && floorEars.Ok() &&
+        floorKeys.ConnectMidiTo(answerer.MidiInName()) &&
+        floorEars.ListenTo("bench-floor-" + tag) > 0) {
+      floorEars.WaitForFrame(floorEars.RecordedUntil() + 2 * floorEars.Period());
+      const Latencies floor = Measure(floorKeys, floorEars, 60, kWarmUp + kNotes);
+      const double floorP50 = Percentile(floor.frames, 50);
+      Print("midi_to_sound_floor_p50_periods", floorP50 / period, "periods");
+      Print("midi_to_sound_floor_p50", floorP50 / rate * 1000, "ms");
+      if (!program.frames.empty() && floorP50 > 0)
+        Print("midi_to_sound_p50_vs_floor", Percentile(program.frames, 50) / floorP50, "x");
+    } else {
+      std::cerr << "the floor instrument could not be set up\n";
+      status = 1;
+    }
+  }
+
+  // Eight windows in group 0: New needs a click, so a display of its own.
+  {
+    Desktop desktop(folder);
+    if (const std::string why = desktop.Start(); !why.empty()) {
+      std::cerr << "cpu_eight_windows_playing: not measured, " << why << "\n";
+      return status;
+    }
+    StoredSettings settings(folder.File("config-x"));
+    for (int n = 0; n < 8; ++n) {
+      settings.PreloadSet(n, set);
+      settings.SetWindow(n, {.midi = n == 0, .group = 0, .top = 10 + 110 * n, .left = 600});
+    }
+    // Window 0 stays clear of the others, so its New button takes the clicks.
+    settings.SetWindow(0, {.midi = true, .group = 0, .top = 10, .left = 10});
+    Program app(program, folder, "x.log");
+    auto env = ProgramEnv(settings);
+    env["QT_QPA_PLATFORM"] = "xcb";
+    env["DISPLAY"] = desktop.Display();
+    JackProbe ears("bench-ears8-" + tag, 8, 30);
+    const auto first = app.Start(env) ? desktop.WaitForWindow("Tastivo") : std::nullopt;
+    bool made = first.has_value() && WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s);
+    for (int n = 1; made && n < 8; ++n) {
+      desktop.Click(*first, 517, 11);
+      made = desktop.WaitForWindow("Tastivo " + std::to_string(n)).has_value();
+    }
+    int heard = 0;
+    for (int n = 0; made && n < 8; ++n) {
+      const std::string client = n == 0 ? "Tastivo" : "Tastivo " + std::to_string(n);
+      made = WaitUntil([&] { return ears.ListenTo(client, n, 1) > 0; }, 20s);
+    }
+    if (!made) {
+      std::cerr << "cpu_eight_windows_playing: not measured, the eight windows or their JACK "
+                   "clients did not appear; the program's output:\n"
+                << app.LogTail();
+      folder.Keep();
+      return 1;
+    }
+    ears.WaitForFrame(ears.RecordedUntil() + 2 * ears.Period());
+    keyboard.SendMidi(0x90, 37, 100);
+    for (int n = 0; n < 8; ++n) heard += Sounding(ears, 3, n, 1) ? 1 : 0;
+    if (heard == 8) {
+      Print("cpu_eight_windows_playing", CpuPercent(app.Pid(), ears, 5), "%");
+    } else {
+      std::cerr << "cpu_eight_windows_playing: not measured, " << heard
+                << " of 8 windows sounded\n";
+      status = 1;
+    }
+    keyboard.SendMidi(0x80, 37, 0);
+  }
+  return status;
+}
