@@ -40,6 +40,8 @@ class ScriptedMediaGraph : public MediaGraph {
   void StickState(std::optional<FilterState> state) { stuck_ = state; }
   // A device class CreateFilter can make an audio renderer of.
   void AddDeviceClass(const Guid& classId);
+  // The loaded clip's length as the graph learns it while playing.
+  void SetDuration(REFERENCE_TIME duration) { clip_.Duration = duration; }
   // Queues an event and announces it to the notify window, as a graph does.
   void QueueEvent(long code, std::intptr_t param1 = 0, std::intptr_t param2 = 0);
 

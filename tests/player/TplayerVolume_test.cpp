@@ -108,6 +108,39 @@ TEST_F(PlayerOnFake, RelativePositionsCoverTheClip) {
   EXPECT_EQ(graph->Current(), 300000000);
 }
 
+TEST_F(PlayerOnFake, MarksOfAClipOfUnknownLengthPlayToTheEndUntilTheLengthIsKnown) {
+  ScriptedClip stream;
+  stream.Duration = 0;
+  const QString path = MakeFile("stream.mp3");
+  graph->AddClip(path.toStdString(), stream);
+  player->Open(path);
+  EXPECT_EQ(player->Duration, 0);
+  player->SetRelativePositions(10000, 2500, 7500, 0);
+  EXPECT_EQ(graph->Current(), 0);
+  EXPECT_EQ(graph->StopAt(), kPlayToEnd);
+  EXPECT_EQ(player->GetRelativePosition(10000, 0), 0);
+
+  graph->SetDuration(600000000);  // learnt while playing
+  EXPECT_EQ(player->GetRelativePosition(10000, 0), 0);
+  EXPECT_EQ(player->Duration, 600000000);
+  player->SetRelativePositions(10000, 2500, 7500, 0);
+  EXPECT_EQ(graph->Current(), 150000000);
+  EXPECT_EQ(graph->StopAt(), 450000000);
+  // The length may still be an estimate: the end mark stays the very end.
+  player->SetRelativePositions(10000, 2500, 10000, 0);
+  EXPECT_EQ(graph->StopAt(), kPlayToEnd);
+
+  // A clip whose length is known from the start maps its end mark to it.
+  player->Open(audio);
+  player->SetRelativePositions(10000, 0, 10000, 0);
+  EXPECT_EQ(graph->StopAt(), 600000000);
+}
+
+TEST_F(PlayerOnFake, OutputNameReachesTheGraph) {
+  player->SetOutputName("Tastivo 1");
+  EXPECT_EQ(graph->OutputName(), "Tastivo 1");
+}
+
 TEST_F(PlayerOnFake, RelativePositionIsNotClampedPastTheEnd) {
   player->Open(audio);
   player->SetPosition(660000000);
