@@ -1,7 +1,12 @@
 #include "Dialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
+#include <QWindow>
 
 namespace platform {
 
@@ -28,7 +33,47 @@ QMessageBox::Icon ToQtIcon(BoxIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// Title bar room besides the caption: the window icon and the close,
+// maximize and minimize buttons with their margins.
+constexpr int kTitleBarExtras = 140;
+
+QWidget* EffectiveOwner(QWidget* owner) {
+  return owner ? owner : QApplication::activeWindow();
+}
+
+// Makes a modal dialog come up above its owner: transient for the owner's
+// window, and itself on top when that window is (a dialog in the normal
+// layer would open underneath an always-on-top owner).
+void PlaceAboveOwner(QDialog& dialog, QWidget* owner) {
+  if (!owner) return;
+  if (OwnerStaysOnTop(owner)) dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  dialog.winId();  // creates the native window so it can be tied to the owner's
+  QWidget* top = owner->window();
+  if (dialog.windowHandle() && top->windowHandle())
+    dialog.windowHandle()->setTransientParent(top->windowHandle());
+}
+
 }  // namespace
+
+bool OwnerStaysOnTop(const QWidget* owner) {
+  if (!owner) return false;
+  for (const QWidget* w = owner->window(); w;
+       w = w->parentWidget() ? w->parentWidget()->window() : nullptr) {
+    if (w->windowFlags() & Qt::WindowStaysOnTopHint) return true;
+    // A window may be tied to another only through its native window.
+    if (!w->parentWidget() && w->windowHandle()) {
+      for (const QWindow* t = w->windowHandle()->transientParent(); t; t = t->transientParent())
+        if (t->flags() & Qt::WindowStaysOnTopHint) return true;
+    }
+  }
+  return false;
+}
+
+int MinimumBoxWidth(const QString& caption, const QFont& font) {
+  QFont title = font;
+  title.setBold(true);
+  return QFontMetrics(title).horizontalAdvance(caption) + kTitleBarExtras;
+}
 
 DialogProvider& Dialogs() {
   return g_provider ? *g_provider : DefaultDialogs();
@@ -57,7 +102,15 @@ void ShowException(const QString& text, QWidget* owner) {
 
 int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,
                           BoxButtons buttons) {
+  owner = EffectiveOwner(owner);
   QMessageBox box(ToQtIcon(icon), caption, text, QMessageBox::NoButton, owner);
+  // A message box sizes itself to its text alone, and window managers then
+  // cut a longer title short; a spacer across the box keeps it wide enough.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+    grid->addItem(new QSpacerItem(MinimumBoxWidth(caption, box.font()), 0, QSizePolicy::Minimum,
+                                  QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  PlaceAboveOwner(box, owner);
   if (buttons == BoxButtons::Ok) {
     box.setStandardButtons(QMessageBox::Ok);
   } else {
@@ -78,7 +131,10 @@ int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& ca
 }
 
 QString QtDialogs::OpenFileName(QWidget* owner, const FileDialogRequest& request) {
+  owner = EffectiveOwner(owner);
   QFileDialog dialog(owner, request.title, request.directory, request.filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  PlaceAboveOwner(dialog, owner);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
@@ -88,7 +144,10 @@ QString QtDialogs::OpenFileName(QWidget* owner, const FileDialogRequest& request
 }
 
 QString QtDialogs::SaveFileName(QWidget* owner, const FileDialogRequest& request) {
+  owner = EffectiveOwner(owner);
   QFileDialog dialog(owner, request.title, request.directory, request.filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  PlaceAboveOwner(dialog, owner);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   // Replacing an existing file is asked by the caller, with our own wording.

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+class QFont;
 class QWidget;
 
 namespace platform {
@@ -59,7 +60,19 @@ inline constexpr const char* kWarningCaption = "Tastivo:  Warning";
 inline constexpr const char* kQuestionCaption = "Tastivo:  Question";
 inline constexpr const char* kApplicationTitle = "Tastivo";
 
-// The real dialogs.
+// Whether a box owned by owner has to stay on top to be seen: owner's
+// top-level window, or a window it is transient for (its parent window, that
+// window's parent, ...), stays on top of others.
+bool OwnerStaysOnTop(const QWidget* owner);
+
+// The least width of a message box whose title bar shows caption whole in
+// font (the title's text, bold as window managers draw it, and room for the
+// title bar's icon and buttons).
+int MinimumBoxWidth(const QString& caption, const QFont& font);
+
+// The real dialogs. Qt's own (not the desktop's) file dialog, so that it can
+// be kept above a stay-on-top owner under any window manager. Boxes and
+// dialogs without an owner take the active window as theirs.
 class QtDialogs : public DialogProvider {
  public:
   int MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,

@@ -4,8 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFontMetrics>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <functional>
 
 #include <stdexcept>
 
@@ -68,3 +76,116 @@ TEST(Application, RunGuardedReportsAndReturnsFalse) {
 }
 
 }  // namespace
+
+namespace qt_dialogs {
+
+// Runs check on the modal dialog that the next call opens, then closes it.
+class ModalWatcher {
+ public:
+  explicit ModalWatcher(std::function<void(QDialog*)> check) : check_(std::move(check)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!dialog || !dialog->isVisible()) return;
+      timer_.stop();
+      check_(dialog);
+      seen_ = true;
+      dialog->reject();
+    });
+    timer_.start(5);
+  }
+  bool seen() const { return seen_; }
+
+ private:
+  std::function<void(QDialog*)> check_;
+  QTimer timer_;
+  bool seen_ = false;
+};
+
+TEST(QtDialogs, ATitleNeverLosesWhatItSays) {
+  for (const char* caption : {kInformationCaption, kWarningCaption, kQuestionCaption}) {
+    int width = 0;
+    QFont font;
+    ModalWatcher watcher([&](QDialog* box) {
+      width = box->width();
+      font = box->font();
+    });
+    QtDialogs().MessageBox(nullptr, "OK", caption, BoxIcon::Information, BoxButtons::Ok);
+    ASSERT_TRUE(watcher.seen());
+    QFont bold = font;
+    bold.setBold(true);
+    EXPECT_GT(width, QFontMetrics(bold).horizontalAdvance(caption) + 60) << caption;
+    EXPECT_GE(width, MinimumBoxWidth(caption, font)) << caption;
+  }
+}
+
+TEST(QtDialogs, KnowsWhenAnOwnerIsKeptOnTop) {
+  QWidget plain;
+  QWidget onTop(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  auto* inside = new QWidget(&onTop);
+  QWidget editor(&onTop, Qt::Window);  // a window of its own, owned by onTop
+  auto* button = new QWidget(&editor);
+  QWidget dialogOfEditor(&editor, Qt::Dialog);
+  EXPECT_FALSE(OwnerStaysOnTop(nullptr));
+  EXPECT_FALSE(OwnerStaysOnTop(&plain));
+  EXPECT_TRUE(OwnerStaysOnTop(&onTop));
+  EXPECT_TRUE(OwnerStaysOnTop(inside));
+  EXPECT_TRUE(OwnerStaysOnTop(button));
+  EXPECT_TRUE(OwnerStaysOnTop(&dialogOfEditor));
+
+  // Tied only through the native windows.
+  QWidget loose;
+  loose.winId();
+  onTop.winId();
+  loose.windowHandle()->setTransientParent(onTop.windowHandle());
+  EXPECT_TRUE(OwnerStaysOnTop(&loose));
+}
+
+TEST(QtDialogs, BoxesAndFileDialogsOfAStayOnTopWindowStayOnTopForIt) {
+  QWidget keyboard(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  QWidget editor(&keyboard, Qt::Window);
+  keyboard.show();
+  editor.show();
+  QWidget plain;
+  plain.show();
+  struct Seen {
+    bool onTop = false;
+    QWindow* transientParent = nullptr;
+    bool nativeDialog = true;
+  };
+  auto watch = [](Seen& seen) {
+    return [&seen](QDialog* dialog) {
+      seen.onTop = dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+      seen.transientParent = dialog->windowHandle()->transientParent();
+      if (auto* files = qobject_cast<QFileDialog*>(dialog))
+        seen.nativeDialog = !files->testOption(QFileDialog::DontUseNativeDialog);
+    };
+  };
+  for (QWidget* owner : {&editor, &keyboard, &plain}) {
+    const bool expectOnTop = owner != &plain;
+    Seen box, open, save;
+    {
+      ModalWatcher watcher(watch(box));
+      QtDialogs().MessageBox(owner, "Save?", kQuestionCaption, BoxIcon::Question,
+                             BoxButtons::YesNoCancel);
+      ASSERT_TRUE(watcher.seen());
+    }
+    {
+      ModalWatcher watcher(watch(open));
+      EXPECT_EQ(QtDialogs().OpenFileName(owner, {}), "");
+      ASSERT_TRUE(watcher.seen());
+    }
+    {
+      ModalWatcher watcher(watch(save));
+      EXPECT_EQ(QtDialogs().SaveFileName(owner, {}), "");
+      ASSERT_TRUE(watcher.seen());
+    }
+    for (const Seen* seen : {&box, &open, &save}) {
+      EXPECT_EQ(seen->onTop, expectOnTop);
+      EXPECT_EQ(seen->transientParent, owner->windowHandle());
+    }
+    EXPECT_FALSE(open.nativeDialog);
+    EXPECT_FALSE(save.nativeDialog);
+  }
+}
+
+}  // namespace qt_dialogs
