@@ -37,7 +37,10 @@ QMessageBox::Icon ToQtIcon(BoxIcon icon) {
 // maximize and minimize buttons with their margins.
 constexpr int kTitleBarExtras = 140;
 
-QWidget* EffectiveOwner(QWidget* owner) {
+// The window a box without an owner belongs to, for stacking only: it is not
+// made the box's parent, so that it can't take the box (still on the caller's
+// stack) with it when it closes while the box is up.
+QWidget* StackingOwner(QWidget* owner) {
   return owner ? owner : QApplication::activeWindow();
 }
 
@@ -102,7 +105,6 @@ void ShowException(const QString& text, QWidget* owner) {
 
 int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,
                           BoxButtons buttons) {
-  owner = EffectiveOwner(owner);
   QMessageBox box(ToQtIcon(icon), caption, text, QMessageBox::NoButton, owner);
   // A message box sizes itself to its text alone, and window managers then
   // cut a longer title short; a spacer across the box keeps it wide enough.
@@ -110,7 +112,7 @@ int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& ca
     grid->addItem(new QSpacerItem(MinimumBoxWidth(caption, box.font()), 0, QSizePolicy::Minimum,
                                   QSizePolicy::Fixed),
                   grid->rowCount(), 0, 1, grid->columnCount());
-  PlaceAboveOwner(box, owner);
+  PlaceAboveOwner(box, StackingOwner(owner));
   if (buttons == BoxButtons::Ok) {
     box.setStandardButtons(QMessageBox::Ok);
   } else {
@@ -131,10 +133,9 @@ int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& ca
 }
 
 QString QtDialogs::OpenFileName(QWidget* owner, const FileDialogRequest& request) {
-  owner = EffectiveOwner(owner);
   QFileDialog dialog(owner, request.title, request.directory, request.filter);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  PlaceAboveOwner(dialog, owner);
+  PlaceAboveOwner(dialog, StackingOwner(owner));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
@@ -144,10 +145,9 @@ QString QtDialogs::OpenFileName(QWidget* owner, const FileDialogRequest& request
 }
 
 QString QtDialogs::SaveFileName(QWidget* owner, const FileDialogRequest& request) {
-  owner = EffectiveOwner(owner);
   QFileDialog dialog(owner, request.title, request.directory, request.filter);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  PlaceAboveOwner(dialog, owner);
+  PlaceAboveOwner(dialog, StackingOwner(owner));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   // Replacing an existing file is asked by the caller, with our own wording.

@@ -72,7 +72,7 @@ int MinimumBoxWidth(const QString& caption, const QFont& font);
 
 // The real dialogs. Qt's own (not the desktop's) file dialog, so that it can
 // be kept above a stay-on-top owner under any window manager. Boxes and
-// dialogs without an owner take the active window as theirs.
+// dialogs without an owner are stacked above the active window.
 class QtDialogs : public DialogProvider {
  public:
   int MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,

@@ -2,6 +2,8 @@
 #include "platform/Application.h"
 #include "platform/ScriptedDialogs.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -186,6 +188,23 @@ TEST(QtDialogs, BoxesAndFileDialogsOfAStayOnTopWindowStayOnTopForIt) {
     EXPECT_FALSE(open.nativeDialog);
     EXPECT_FALSE(save.nativeDialog);
   }
+}
+
+TEST(QtDialogs, ABoxWithoutOwnerStaysAboveTheActiveWindowWithoutBelongingToIt) {
+  QWidget keyboard(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  keyboard.show();
+  keyboard.activateWindow();
+  ASSERT_TRUE(testing_support::WaitFor([&] { return QApplication::activeWindow() == &keyboard; }));
+  bool onTop = false;
+  QWidget* parent = &keyboard;
+  ModalWatcher watcher([&](QDialog* box) {
+    onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    parent = box->parentWidget();
+  });
+  ShowException("Handler failed");
+  ASSERT_TRUE(watcher.seen());
+  EXPECT_TRUE(onTop);
+  EXPECT_EQ(parent, nullptr);
 }
 
 }  // namespace qt_dialogs
