@@ -73,8 +73,10 @@ class TTuning : public QWidget {
 
   // Index and defaults for from <= i < to.
   void InitRows(int from, int to);
-  // Reads a set file into the rows. Returns false when nothing was read
-  // (missing file, warned; or a save the user asked for failed).
+  // Reads a set file into the rows. Returns false when nothing was read: a
+  // missing file or one that is not a set (both warned, and the rows,
+  // FileName and the known lists stay as they were), a load already under
+  // way, or a save the user asked for failed.
   bool LoadSet(const QString& name);
   // Writes all rows to name atomically. Returns false with the reason.
   bool SaveSet(const QString& name, QString* error = nullptr);
