@@ -163,6 +163,6 @@ void TForm11::CoolBtn3Click() {
 }
 
 void TForm11::WarnIfSoundGoesNowhere() {
-  const QString warning;  // PENDING-ENGINE-API
+  const QString warning = TakeAudioOutputWarning();
   if (!warning.isEmpty()) platform::ShowInformation(warning, this);
 }

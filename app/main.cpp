@@ -10,7 +10,17 @@
 
 #include <QDir>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+  // Without a desktop session Qt would abort with a core dump; say instead
+  // what the program needs.
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    std::fputs("Tastivo needs a desktop session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n",
+               stderr);
+    return 1;
+  }
   platform::Application app(argc, argv);
   // The playback engine lists the audio outputs, and the help engine is
   // loaded, before the first window.

@@ -84,6 +84,9 @@ void TForm11::FormCreate() {
   };
   Player = MakeGraph ? std::make_unique<TPlayer>(this, 0, MakeGraph(Instance))
                      : std::make_unique<TPlayer>(this, 0);
+  // Each window's sound is an output of its own, named like the window, so a
+  // patchbay tells the windows apart.
+  Player->SetOutputName(app::WindowName(Instance));
   Player->AutoPlay = false;
   Player->UseAudioDevice = false;
 
