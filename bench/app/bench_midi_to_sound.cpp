@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -136,7 +137,9 @@ bool Sounding(const JackProbe& probe, double seconds, int first, int count) {
 
 int main() {
   if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
-    const std::string runs = ProgramPath() + "-bench-runs";
+    // Beside bin/ in the build folder; a failed run's files stay there.
+    const auto runs =
+        std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
     setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
   }
   RunFolder folder("bench-midi");
@@ -151,8 +154,8 @@ int main() {
   }
   const std::vector<std::string> sources = keyboard.MidiSources();
   if (sources.empty() || sources.front() != keyboard.MidiPortName()) {
-    std::cerr << "another MIDI source is listed before the bench's own: " << sources.front()
-              << "\n";
+    std::cerr << "another MIDI source is listed before the bench's own: "
+              << (sources.empty() ? "(none listed)" : sources.front()) << "\n";
     return 1;
   }
   const double period = keyboard.Period();
@@ -168,6 +171,27 @@ int main() {
   WriteSet(set, {{"short", shortClip}, {"long", longClip}});
 
   int status = 0;
+  // The floor first: an in-graph instrument answering the same kind of
+  // notes. Its ports are gone before the program looks for MIDI sources.
+  double floorP50 = 0;
+  {
+    JackAnswerer answerer("bench-floor-" + tag);
+    JackProbe floorKeys("bench-floor-keys-" + tag, 1, 5);
+    JackProbe floorEars("bench-floor-ears-" + tag, 1, 60);
+    if (answerer.Ok() && floorKeys.Ok() && floorEars.Ok() &&
+        floorKeys.ConnectMidiTo(answerer.MidiInName()) &&
+        floorEars.ListenTo("bench-floor-" + tag) > 0) {
+      floorEars.WaitForFrame(floorEars.RecordedUntil() + 2 * floorEars.Period());
+      const Latencies floor = Measure(floorKeys, floorEars, 60, kWarmUp + kNotes);
+      floorP50 = Percentile(floor.frames, 50);
+      Print("midi_to_sound_floor_p50_periods", floorP50 / period, "periods");
+      Print("midi_to_sound_floor_p50", floorP50 / rate * 1000, "ms");
+    } else {
+      std::cerr << "the floor instrument could not be set up\n";
+      status = 1;
+    }
+  }
+
   // The program offscreen, one window with MIDI input on.
   {
     StoredSettings settings(folder.File("config-offscreen"));
@@ -177,11 +201,15 @@ int main() {
     auto env = ProgramEnv(settings);
     env["QT_QPA_PLATFORM"] = "offscreen";
     JackProbe ears("bench-ears-" + tag, 2, 180);
-    if (!app.Start(env) || !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s) ||
-        !WaitUntil([&] { return ears.ListenTo("Tastivo") > 0; }, 20s)) {
-      std::cerr << "the program did not connect to MIDI or show its JACK client \"Tastivo\"; "
-                   "its output:\n"
-                << app.LogTail();
+    std::string missing;
+    if (!app.Start(env))
+      missing = "the program did not start";
+    else if (!WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s))
+      missing = "the program never connected to the MIDI source";
+    else if (!WaitUntil([&] { return ears.ListenTo("Tastivo") > 0; }, 20s))
+      missing = "no JACK client \"Tastivo\" with audio outputs appeared";
+    if (!missing.empty()) {
+      std::cerr << missing << "; the program's output:\n" << app.LogTail();
       folder.Keep();
       return 1;
     }
@@ -196,6 +224,7 @@ int main() {
       Print("midi_to_sound_p99", p99 / rate * 1000, "ms");
       Print("midi_to_sound_p50_periods", p50 / period, "periods");
       Print("midi_to_sound_p99_periods", p99 / period, "periods");
+      if (floorP50 > 0) Print("midi_to_sound_p50_vs_floor", p50 / floorP50, "x");
     }
     Print("midi_to_sound_notes", static_cast<double>(program.frames.size()), "notes");
     Print("midi_to_sound_missed", program.missed, "notes");
@@ -207,25 +236,6 @@ int main() {
     else
       std::cerr << "cpu_one_window_playing: not measured, the long clip did not sound\n";
     keyboard.SendMidi(0x80, 37, 0);
-
-    // The floor: an in-graph instrument answering the same notes.
-    JackAnswerer answerer("bench-floor-" + tag);
-    JackProbe floorKeys("bench-floor-keys-" + tag, 1, 5);
-    JackProbe floorEars("bench-floor-ears-" + tag, 1, 60);
-    if (answerer.Ok() && floorKeys.Ok() && floorEars.Ok() &&
-        floorKeys.ConnectMidiTo(answerer.MidiInName()) &&
-        floorEars.ListenTo("bench-floor-" + tag) > 0) {
-      floorEars.WaitForFrame(floorEars.RecordedUntil() + 2 * floorEars.Period());
-      const Latencies floor = Measure(floorKeys, floorEars, 60, kWarmUp + kNotes);
-      const double floorP50 = Percentile(floor.frames, 50);
-      Print("midi_to_sound_floor_p50_periods", floorP50 / period, "periods");
-      Print("midi_to_sound_floor_p50", floorP50 / rate * 1000, "ms");
-      if (!program.frames.empty() && floorP50 > 0)
-        Print("midi_to_sound_p50_vs_floor", Percentile(program.frames, 50) / floorP50, "x");
-    } else {
-      std::cerr << "the floor instrument could not be set up\n";
-      status = 1;
-    }
   }
 
   // Eight windows in group 0: New needs a click, so a display of its own.

@@ -41,7 +41,9 @@ class AppPlay : public ::testing::Test {
     if (program) program->Stop();
     if (HasFailure()) {
       folder->Keep();
-      std::cerr << "run folder kept: " << folder->Path() << "\n";
+      if (ears) ears->WriteWav(folder->File("heard.wav"), 0, ears->RecordedUntil());
+      std::cerr << "run folder kept (heard.wav holds what the probe heard): " << folder->Path()
+                << "\n";
       if (program) std::cerr << "the program's output:\n" << program->LogTail();
     }
     ears.reset();
@@ -91,9 +93,9 @@ class AppPlay : public ::testing::Test {
     windows[title] = made;
   }
 
-  // Hears every audio output of the JACK client `client` on two inputs of
-  // the one probe of the test (so all clients share one timeline); `first`
-  // receives the first of the two.
+  // Hears every audio output of the JACK client `client`, from now on or
+  // from when it appears, on two inputs of the one probe of the test (so
+  // all clients share one timeline); `first` receives the first of the two.
   void Listen(const std::string& client, int* first = nullptr) {
     if (!ears) {
       ears = std::make_unique<JackProbe>("e2e-ears-" + std::to_string(getpid()), 6, 60);
@@ -101,14 +103,12 @@ class AppPlay : public ::testing::Test {
     }
     const int input = 2 * static_cast<int>(listened.size());
     listened.push_back(client);
-    ASSERT_TRUE(WaitUntil([&] { return ears->ListenTo(client, input, 2) > 0; }, 20s))
-        << "the JACK client \"" << client << "\" never showed audio outputs; ports seen:\n"
-        << RunCommand({"jack_lsp"}).out;
-    // A fresh connection carries sound from a later cycle on; two full
-    // periods after it are heard for sure.
-    ears->WaitForFrame(ears->RecordedUntil() + 2 * ears->Period());
+    ears->Follow(client, input, 2);
     if (first) *first = input;
   }
+
+  // The JACK ports, for failure messages.
+  static std::string Ports() { return "JACK ports:\n" + RunCommand({"jack_lsp"}).out; }
 
   // Holds `key` in window `title` for `seconds` of the server's time.
   // Returns the frames of the probe's timeline at which it went down and up.
@@ -145,8 +145,10 @@ class AppPlay : public ::testing::Test {
   std::string Describe(const Heard& heard, uint64_t from) const {
     std::string text = std::to_string(heard.sounds.size()) + " sound(s):";
     for (const SoundSpan& s : heard.sounds)
-      text += " [" + std::to_string(Seconds(s.begin - from)) + " s, " +
+      text += " [at " + std::to_string(Seconds(s.begin - from)) + " s, " +
               std::to_string(Seconds(s.Length())) + " s long]";
+    // Silence may mean the output never appeared under its name.
+    if (heard.sounds.empty()) text += "\n" + Ports();
     return text;
   }
 
@@ -188,7 +190,10 @@ TEST_F(AppPlay, LoopRepeatsTheClipWhileTheKeyIsHeld) {
 
   ASSERT_GE(heard.sounds.size(), 3u) << "the clip did not repeat; " << Describe(heard, down);
   for (const SoundSpan& s : heard.sounds) {
-    EXPECT_LE(Seconds(s.Length()), 0.3) << Describe(heard, down);
+    EXPECT_LE(Seconds(s.Length()), 0.3)
+        << "a pass ran on without the clip's closing silence (restarted before its stop "
+           "mark, or sounded past it); "
+        << Describe(heard, down);
     EXPECT_LT(s.begin, up + ears->SampleRate() / 2)
         << "the clip went on repeating after the release; " << Describe(heard, down);
   }
@@ -231,9 +236,11 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
     const Heard heard0 = HeardFrom(down, up, 1.0, in0);
     const Heard heard2 = HeardFrom(down, up, 1.0, in2);
 
-    ASSERT_FALSE(heard1.sounds.empty()) << "the window typed into stayed silent";
+    ASSERT_FALSE(heard1.sounds.empty())
+        << "the window typed into stayed silent; " << Describe(heard1, down);
     EXPECT_NEAR(heard1.hertz, 660, 660 * 0.03) << "window 1 did not play its own row 0";
-    ASSERT_FALSE(heard0.sounds.empty()) << "window 0 of the same group stayed silent";
+    ASSERT_FALSE(heard0.sounds.empty())
+        << "window 0 of the same group stayed silent; " << Describe(heard0, down);
     EXPECT_NEAR(heard0.hertz, 440, 440 * 0.03) << "window 0 did not play its own row 0";
     EXPECT_TRUE(heard2.sounds.empty()) << "window 2 of group 2 sounded: " << Describe(heard2, down);
   }
@@ -242,7 +249,8 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
     const auto [down, up] = Hold("Tastivo 2", "a", 0.6);
     const Heard heard2 = HeardFrom(down, up, 1.0, in2);
     const Heard heard0 = HeardFrom(down, up, 1.0, in0);
-    ASSERT_FALSE(heard2.sounds.empty()) << "window 2 never sounds, even when played itself";
+    ASSERT_FALSE(heard2.sounds.empty())
+        << "window 2 never sounds, even when played itself; " << Describe(heard2, down);
     EXPECT_NEAR(heard2.hertz, 880, 880 * 0.03);
     EXPECT_TRUE(heard0.sounds.empty()) << "window 0 sounded for a key of group 2";
   }

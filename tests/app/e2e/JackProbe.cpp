@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -66,6 +67,7 @@ JackProbe::JackProbe(const std::string& name, int channels, double seconds) {
   }
   midiOut_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   if (midiOut_ == nullptr || jack_set_process_callback(client_, &JackProbe::Process, this) != 0 ||
+      jack_set_port_registration_callback(client_, &JackProbe::PortRegistered, this) != 0 ||
       jack_activate(client_) != 0) {
     error_ = "cannot set up JACK client '" + name + "'";
     jack_client_close(client_);
@@ -74,6 +76,14 @@ JackProbe::JackProbe(const std::string& name, int channels, double seconds) {
 }
 
 JackProbe::~JackProbe() {
+  if (watcher_.joinable()) {
+    {
+      std::lock_guard lock(followMutex_);
+      stopWatcher_ = true;
+    }
+    followChanged_.notify_all();
+    watcher_.join();
+  }
   if (client_ != nullptr) {
     jack_deactivate(client_);
     jack_client_close(client_);
@@ -118,6 +128,47 @@ int JackProbe::ListenTo(const std::string& client, int first, int count) {
   return connected;
 }
 
+void JackProbe::Follow(const std::string& client, int first, int count) {
+  {
+    std::lock_guard lock(followMutex_);
+    followed_.push_back({client, first, count, 0});
+    portsChanged_ = true;
+    if (!watcher_.joinable()) watcher_ = std::thread([this] { ConnectFollowed(); });
+  }
+  followChanged_.notify_all();
+}
+
+int JackProbe::FollowedConnections(const std::string& client) const {
+  std::lock_guard lock(followMutex_);
+  for (const Followed& f : followed_)
+    if (f.client == client) return f.connected;
+  return 0;
+}
+
+void JackProbe::PortRegistered(jack_port_id_t, int registered, void* self) {
+  auto* me = static_cast<JackProbe*>(self);
+  if (!registered) return;
+  {
+    std::lock_guard lock(me->followMutex_);
+    me->portsChanged_ = true;
+  }
+  me->followChanged_.notify_all();
+}
+
+void JackProbe::ConnectFollowed() {
+  std::unique_lock lock(followMutex_);
+  for (;;) {
+    followChanged_.wait(lock, [&] { return portsChanged_ || stopWatcher_; });
+    if (stopWatcher_) return;
+    portsChanged_ = false;
+    std::vector<Followed> todo = followed_;
+    lock.unlock();
+    for (Followed& f : todo) f.connected = ListenTo(f.client, f.first, f.count);
+    lock.lock();
+    for (std::size_t i = 0; i < todo.size(); ++i) followed_[i].connected = todo[i].connected;
+  }
+}
+
 bool JackProbe::ConnectMidiTo(const std::string& port) {
   const int result = jack_connect(client_, jack_port_name(midiOut_), port.c_str());
   return result == 0 || result == EEXIST;
@@ -153,6 +204,33 @@ std::vector<float> JackProbe::Level(uint64_t from, uint64_t to, int first, int c
       level[i] = std::max(level[i], std::fabs(samples[i]));
   }
   return level;
+}
+
+bool JackProbe::WriteWav(const std::string& path, uint64_t from, uint64_t to) const {
+  const int channels = static_cast<int>(inputs_.size());
+  std::vector<std::vector<float>> data;
+  for (int c = 0; c < channels; ++c) data.push_back(Samples(c, from, to));
+  const auto frames = static_cast<uint32_t>(data.empty() ? 0 : data[0].size());
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const auto put32 = [&](uint32_t v) { std::fwrite(&v, 4, 1, file); };
+  const auto put16 = [&](uint16_t v) { std::fwrite(&v, 2, 1, file); };
+  const uint32_t bytes = frames * channels * 4;
+  std::fwrite("RIFF", 1, 4, file);
+  put32(36 + bytes);
+  std::fwrite("WAVEfmt ", 1, 8, file);
+  put32(16);
+  put16(3);  // IEEE float
+  put16(static_cast<uint16_t>(channels));
+  put32(rate_);
+  put32(rate_ * channels * 4);
+  put16(static_cast<uint16_t>(channels * 4));
+  put16(32);
+  std::fwrite("data", 1, 4, file);
+  put32(bytes);
+  for (uint32_t i = 0; i < frames; ++i)
+    for (int c = 0; c < channels; ++c) std::fwrite(&data[c][i], 4, 1, file);
+  return std::fclose(file) == 0;
 }
 
 std::optional<uint64_t> JackProbe::SendMidi(unsigned char status, unsigned char data1,

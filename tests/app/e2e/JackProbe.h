@@ -12,10 +12,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace e2e {
@@ -50,6 +53,13 @@ class JackProbe {
   // output to input first + i modulo count. Returns how many are connected
   // (0 when the client has no audio outputs).
   int ListenTo(const std::string& client, int first = 0, int count = 0);
+  // Like ListenTo, now and whenever `client` registers ports later: a
+  // program may make its output only when it first plays, and the probe
+  // connects to it within moments. Returns at once.
+  void Follow(const std::string& client, int first = 0, int count = 0);
+  // Connections made so far to the outputs of a followed client.
+  int FollowedConnections(const std::string& client) const;
+
   // Connects the MIDI output to a MIDI input port ("client:port").
   bool ConnectMidiTo(const std::string& port);
   // How many ports read from the MIDI output.
@@ -66,6 +76,9 @@ class JackProbe {
   // from `first` on (all when count is 0) per frame.
   std::vector<float> Samples(int channel, uint64_t from, uint64_t to) const;
   std::vector<float> Level(uint64_t from, uint64_t to, int first = 0, int count = 0) const;
+  // Writes the recording over [from, to) as a 32-bit float WAV file of all
+  // inputs, for a look at what a failed check heard.
+  bool WriteWav(const std::string& path, uint64_t from, uint64_t to) const;
 
   // Sends a 3-byte MIDI message at the start of the next cycle. Returns the
   // frame it went out at, or nothing when no cycle took it before the
@@ -77,6 +90,16 @@ class JackProbe {
   // Runs on the JACK process thread; must not block.
   static int Process(jack_nframes_t frames, void* self);
   int OnProcess(jack_nframes_t frames);
+  // Runs on JACK's notification thread; only flags the change.
+  static void PortRegistered(jack_port_id_t port, int registered, void* self);
+  void ConnectFollowed();
+
+  struct Followed {
+    std::string client;
+    int first = 0;
+    int count = 0;
+    int connected = 0;
+  };
 
   struct MidiSlot {
     std::array<unsigned char, 3> bytes{};
@@ -100,6 +123,15 @@ class JackProbe {
   std::array<MidiSlot, kMidiSlots> midi_;
   std::atomic<std::size_t> midiWritten_{0};  // producer
   std::atomic<std::size_t> midiSent_{0};     // process thread
+
+  // Guards the followed clients and the flags below; the watcher thread
+  // connects, since JACK forbids connecting from its callbacks.
+  mutable std::mutex followMutex_;
+  std::condition_variable followChanged_;
+  std::vector<Followed> followed_;
+  bool portsChanged_ = false;
+  bool stopWatcher_ = false;
+  std::thread watcher_;
 };
 
 // A tiny in-graph instrument: a note-on on its MIDI input starts a square
