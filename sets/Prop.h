@@ -115,8 +115,11 @@ class TTuning : public QWidget {
   void CoolTabSheet2Show();
   void CoolTabSheet2Hide();
 
-  // The value under "Software\Tastivo" that keeps the list's column layout.
-  static constexpr const char* kGridLayoutValue = "gridcolumns";
+  // The value under "Software\Tastivo" that keeps the list's column layout
+  // once the user has changed it. Earlier versions kept every layout, also
+  // their untouched one that hid Min, Max and Rate, under "gridcolumns";
+  // that value is ignored.
+  static constexpr const char* kGridLayoutValue = "gridlayout";
   // The value under "Software\Tastivo" that keeps the folder of the last set
   // file chosen in a file dialog, where the next dialog starts when the set
   // has no file yet.

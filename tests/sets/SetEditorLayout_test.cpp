@@ -3,6 +3,7 @@
 #include "SetEditorFixture.h"
 
 #include "platform/SettingsStore.h"
+#include "sets/KeySetModel.h"
 #include "sets/SetGrid.h"
 
 #include <QHeaderView>
@@ -23,6 +24,22 @@ TEST(SetGridColumns, LabelAndFileGiveWayEquallySoThatAllColumnsShow) {
 }
 
 TEST_F(SetEditor, AllColumnsAndWholeKeysShowAtTheDefaultSize) {
+  {
+    // The layout an earlier version kept without being asked: Key 40 px,
+    // Label and File 200 px each.
+    KeySet set;
+    KeySetModel model(set);
+    SetGrid old;
+    old.setModel(&model);
+    old.setColumnWidth(kKeyColumn, 40);
+    old.setColumnWidth(kLabelColumn, 200);
+    old.setColumnWidth(kFileColumn, 200);
+    platform::SettingsStore store;
+    store.OpenKey("Software\\Tastivo", true);
+    store.WriteString("gridcolumns",
+                      QString::fromLatin1(old.horizontalHeader()->saveState().toBase64()));
+    store.CloseKey();
+  }
   TTuning& t = Make();
   t.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
