@@ -6,11 +6,13 @@
 #include "help/Hh.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "platform/midi/MidiPorts.h"
 #include "player/Tplayerrenderers.h"
 
 #include <QDir>
 
 #include <cstdio>
+#include <thread>
 
 int main(int argc, char** argv) {
   // Without a desktop session Qt would abort with a core dump; say instead
@@ -21,11 +23,16 @@ int main(int argc, char** argv) {
                stderr);
     return 1;
   }
+  // The MIDI ports and the audio outputs are listed on threads of their own
+  // while the application starts; the first window waits only for what is
+  // not ready by the time it needs it.
+  platform::PrefetchMidiInputPortNames();
+  std::thread devices([] { InitializePlayerDevices(); });
   platform::Application app(argc, argv);
-  // The playback engine lists the audio outputs, and the help engine is
+  // The playback engine has listed the audio outputs, and the help engine is
   // loaded, before the first window.
-  InitializePlayerDevices();
   HhModule helpModule;
+  devices.join();
   app.setQuitOnLastWindowClosed(false);
   int result = 0;
   const bool ok = platform::RunGuarded([&] {

@@ -2,7 +2,9 @@
 
 #include <RtMidi.h>
 
+#include <future>
 #include <memory>
+#include <mutex>
 
 namespace platform {
 
@@ -37,16 +39,43 @@ MidiApi ChooseMidiInputApi() {
   return MidiApi::None;
 }
 
-std::vector<std::string> MidiInputPortNames() {
-  switch (ChooseMidiInputApi()) {
-    case MidiApi::Jack:
-      return PortsOf(RtMidi::UNIX_JACK);
-    case MidiApi::Alsa:
-      return PortsOf(RtMidi::LINUX_ALSA);
-    case MidiApi::None:
-      break;
+namespace {
+
+std::vector<std::string> ListPortNames() {
+  // The same choice as ChooseMidiInputApi, asking JACK only once: each
+  // question opens and closes a client of the server.
+  if (Compiled(RtMidi::UNIX_JACK)) {
+    std::vector<std::string> jack = PortsOf(RtMidi::UNIX_JACK);
+    if (!jack.empty()) return jack;
   }
+  if (Compiled(RtMidi::LINUX_ALSA)) return PortsOf(RtMidi::LINUX_ALSA);
   return {};
+}
+
+std::mutex& PrefetchMutex() {
+  static std::mutex m;
+  return m;
+}
+std::future<std::vector<std::string>>& Prefetched() {
+  static std::future<std::vector<std::string>> f;
+  return f;
+}
+
+}  // namespace
+
+void PrefetchMidiInputPortNames() {
+  std::lock_guard lock(PrefetchMutex());
+  if (!Prefetched().valid()) Prefetched() = std::async(std::launch::async, ListPortNames);
+}
+
+std::vector<std::string> MidiInputPortNames() {
+  std::future<std::vector<std::string>> prefetched;
+  {
+    std::lock_guard lock(PrefetchMutex());
+    prefetched = std::move(Prefetched());
+  }
+  if (prefetched.valid()) return prefetched.get();
+  return ListPortNames();
 }
 
 }  // namespace platform

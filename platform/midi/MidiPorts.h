@@ -16,5 +16,9 @@ enum class MidiApi { Jack, Alsa, None };
 // The API whose ports are listed and opened.
 MidiApi ChooseMidiInputApi();
 std::vector<std::string> MidiInputPortNames();
+// Starts reading the port list on a thread of its own, so that the first
+// MidiInputPortNames() call (the first set editor, at start-up) finds it
+// ready instead of waiting for the MIDI system. Later calls read anew.
+void PrefetchMidiInputPortNames();
 
 }  // namespace platform
