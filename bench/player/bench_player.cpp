@@ -83,11 +83,16 @@ int RunMeasurements(const std::string& sink) {
     bufferAt = Clock::now().time_since_epoch().count();
     buffered = true;
   });
-  auto keyToSound = [&](const QString& file) {
+  // rate 0: the window leaves the rate alone; else it sets 1.0, then rate.
+  auto keyToSound = [&](const QString& file, double rate = 0) {
     buffered = false;
     const auto t0 = Clock::now();
     player.Open(file);
     player.SetRelativePositions(10000, 2500, 7500, 0);
+    if (rate != 0) {
+      player.SetRate(1.0);
+      player.SetRate(rate);
+    }
     player.Play();
     const auto played = Clock::now();
     while (!buffered && Clock::now() - t0 < std::chrono::seconds(5)) QThread::usleep(100);
@@ -98,7 +103,7 @@ int RunMeasurements(const std::string& sink) {
   };
 
   for (auto [format, a, b] : {std::tuple{"wav", wavA, wavB}, std::tuple{"mp3", mp3A, mp3B}}) {
-    std::vector<double> ours, retrigger, baseline;
+    std::vector<double> ours, retrigger, withRate, baseline;
     for (int i = 0; i < 5; ++i) keyToSound(i % 2 ? a : b);  // warm up
     for (int i = 0; i < kRuns; ++i) {
       ours.push_back(keyToSound(i % 2 ? a : b));
@@ -108,6 +113,12 @@ int RunMeasurements(const std::string& sink) {
       retrigger.push_back(keyToSound(a));
       QCoreApplication::processEvents();
     }
+    const int seeksBefore = graph->FlushingSeeks();
+    for (int i = 0; i < kRuns; ++i) {
+      withRate.push_back(keyToSound(i % 2 ? a : b, 1.5));
+      QCoreApplication::processEvents();
+    }
+    const double seeksPerPress = double(graph->FlushingSeeks() - seeksBefore) / kRuns;
     for (int i = 0; i < kRuns; ++i)
       baseline.push_back(
           platform::media::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
@@ -117,6 +128,9 @@ int RunMeasurements(const std::string& sink) {
     std::printf("key_to_sound_ratio_%s: %.2f x\n", suffix.c_str(),
                 Percentile(ours, 0.5) / Percentile(baseline, 0.5));
     Print("retrigger_" + suffix, retrigger);
+    // A key with marks and a rate, as the keyboard window plays it.
+    Print("key_to_sound_with_rate_" + suffix, withRate);
+    std::printf("flushing_seeks_per_key_press_%s: %.2f seeks\n", suffix.c_str(), seeksPerPress);
   }
 
   // Where the clip really was when the complete event came, against the

@@ -86,7 +86,8 @@ namespace {
 
 struct SegmentWatch {
   std::shared_ptr<SegmentTracker> tracker;
-  std::atomic<std::uint32_t> segment{GST_SEQNUM_INVALID};
+  // Only touched on the streaming thread that feeds the sink.
+  SegmentTracker::Origin current;
 };
 
 // Runs on the streaming thread that feeds the sink, in stream order.
@@ -94,13 +95,22 @@ GstPadProbeReturn OnSinkEvent(GstPad*, GstPadProbeInfo* info, gpointer data) {
   auto* watch = static_cast<SegmentWatch*>(data);
   GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
   if (event == nullptr) return GST_PAD_PROBE_OK;
-  if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
-    watch->segment = gst_event_get_seqnum(event);
-  } else if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
-    std::lock_guard lock(watch->tracker->mutex);
-    auto& ends = watch->tracker->ends;
-    if (ends.size() > 64) ends.clear();  // only the latest segments matter
-    ends[gst_event_get_seqnum(event)] = watch->segment;
+  switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_FLUSH_STOP:
+      watch->current.flush = gst_event_get_seqnum(event);
+      break;
+    case GST_EVENT_SEGMENT:
+      watch->current.segment = gst_event_get_seqnum(event);
+      break;
+    case GST_EVENT_EOS: {
+      std::lock_guard lock(watch->tracker->mutex);
+      auto& ends = watch->tracker->ends;
+      if (ends.size() > 64) ends.clear();  // only the latest segments matter
+      ends[gst_event_get_seqnum(event)] = watch->current;
+      break;
+    }
+    default:
+      break;
   }
   return GST_PAD_PROBE_OK;
 }
@@ -112,8 +122,10 @@ void WatchSegments(GstElement* sink, const std::shared_ptr<SegmentTracker>& trac
   if (pad == nullptr) return;
   auto* watch = new SegmentWatch;
   watch->tracker = tracker;
-  gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &OnSinkEvent, watch,
-                    [](gpointer p) { delete static_cast<SegmentWatch*>(p); });
+  gst_pad_add_probe(pad,
+                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                 GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                    &OnSinkEvent, watch, [](gpointer p) { delete static_cast<SegmentWatch*>(p); });
   gst_object_unref(pad);
 }
 

@@ -80,15 +80,19 @@ struct ProbeState {
   std::atomic<bool> sawBuffer{false};
 };
 
-// Which segment each end-of-stream closes. Some demuxers send their EOS with
-// a fresh sequence number rather than that of the seek that started the
-// segment, so the renderers' inputs note the segment each EOS follows: the
-// sink posts its EOS message with the EOS event's number, and the window
-// thread looks the segment up from there.
+// Which seek each end-of-stream follows. A seek's sequence number comes back
+// on the flush it causes and, from most decoders, on the new segment; but
+// many send their EOS with a fresh number. So the renderers' inputs note what
+// each EOS follows: the sink posts its EOS message with the EOS event's
+// number, and the window thread looks the seek up from there.
 struct SegmentTracker {
+  struct Origin {
+    std::uint32_t flush = GST_SEQNUM_INVALID;    // of the latest flush
+    std::uint32_t segment = GST_SEQNUM_INVALID;  // of the latest segment
+  };
   std::mutex mutex;
-  // EOS event sequence number -> sequence number of the segment it closed.
-  std::map<std::uint32_t, std::uint32_t> ends;
+  // EOS event sequence number -> what came before it on the same input.
+  std::map<std::uint32_t, Origin> ends;
 };
 
 // Watches the segments and ends that reach a sink element's input.

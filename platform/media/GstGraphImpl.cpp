@@ -370,7 +370,8 @@ bool GstMediaGraph::Impl::EndsCurrentSegment(std::uint32_t messageSeqnum) {
   if (seekSeqnum == GST_SEQNUM_INVALID || messageSeqnum == seekSeqnum) return true;
   std::lock_guard lock(segments->mutex);
   const auto it = segments->ends.find(messageSeqnum);
-  return it != segments->ends.end() && it->second == seekSeqnum;
+  return it != segments->ends.end() &&
+         (it->second.flush == seekSeqnum || it->second.segment == seekSeqnum);
 }
 
 void GstMediaGraph::Impl::ResetSegments(std::optional<Segment> cuedAt) {

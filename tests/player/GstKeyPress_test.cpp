@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,29 @@ TEST_F(KeyPressOnGStreamer, LoopingOnEachCompletionPlaysEachRoundWhole) {
     EXPECT_GE(at, kStop - 30 * kMs) << "round " << round;
     player->SetRelativePositions(10000, 2500, 3500, 0);
     EXPECT_NEAR(player->GetPosition(), kStart, 30 * kMs);
+  }
+}
+
+// Each decoder must let the graph tell which segment an end closes, or a key
+// with marks would never report its end.
+TEST_F(KeyPressOnGStreamer, EveryFormatReportsTheEndOfAMarkedSegment) {
+  QWidget owner;
+  player->HandleVideo(&owner);
+  for (const QString& clip :
+       {media_files::ToneWav(), media_files::ToneOgg(), media_files::ToneMp3(),
+        media_files::ToneRawMp3(), media_files::ShortMidi(), media_files::RedAvi(),
+        media_files::RedSilentAvi(), media_files::GreenMpg(), media_files::BlueDivx()}) {
+    SCOPED_TRACE(clip.toStdString());
+    PressKey(clip, 1000, 8000, 1.0);
+    const std::int64_t at = NextCompletion();
+    ASSERT_GE(at, 0);
+    if (player->Duration > 0 && clip != media_files::ToneRawMp3()) {
+      EXPECT_NEAR(at, player->Duration * 8 / 10, kSecond / 10);
+    }
+    // Again while it rests at the stop mark, as a re-trigger.
+    player->SetRelativePositions(10000, 1000, 8000, 0);
+    EXPECT_GE(NextCompletion(), 0);
+    player->Stop();
   }
 }
 
