@@ -321,7 +321,7 @@ HRESULT GstMediaGraph::Impl::Seek(REFERENCE_TIME start) {
   if (duration > 0 && start > duration) start = duration;
   Segment segment;
   segment.startNs = start * 100;
-  const bool toEnd = stop < 0 || stop == kPlayToEnd || (duration > 0 && stop >= duration);
+  const bool toEnd = stop < 0 || stop >= kPlayToEnd / 100 || (duration > 0 && stop >= duration);
   segment.stopNs = toEnd ? -1 : stop * 100;
   if (segment.stopNs >= 0 && segment.stopNs < segment.startNs) segment.stopNs = segment.startNs;
   segment.rate = rate;
