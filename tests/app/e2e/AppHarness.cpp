@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -316,6 +317,19 @@ bool Desktop::KeyUp(const std::string& key) const {
 bool Desktop::Click(const std::string& window, int x, int y) const {
   return Xdo({"mousemove", "--window", window, std::to_string(x), std::to_string(y), "click", "1"})
              .status == 0;
+}
+
+std::optional<std::string> Desktop::ClickForNewWindow(const std::string& window, int x, int y,
+                                                      const std::string& titlePattern) const {
+  const std::vector<std::string> before = FindWindows(titlePattern);
+  if (!Click(window, x, y)) return std::nullopt;
+  std::optional<std::string> made;
+  WaitUntil([&] {
+    for (const std::string& id : FindWindows(titlePattern))
+      if (std::find(before.begin(), before.end(), id) == before.end()) made = id;
+    return made.has_value();
+  });
+  return made;
 }
 
 Program::Program(std::string executable, const RunFolder& folder, std::string logName)

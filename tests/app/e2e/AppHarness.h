@@ -130,6 +130,10 @@ class Desktop {
   bool KeyUp(const std::string& key) const;
   // A left click at (x, y) in the window's coordinates.
   bool Click(const std::string& window, int x, int y) const;
+  // Clicks and returns the visible window, titled to match `titlePattern`,
+  // that appears because of it; nothing when none does.
+  std::optional<std::string> ClickForNewWindow(const std::string& window, int x, int y,
+                                               const std::string& titlePattern) const;
 
  private:
   CommandResult Xdo(const std::vector<std::string>& args) const;

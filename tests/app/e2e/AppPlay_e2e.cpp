@@ -11,7 +11,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <memory>
 
 namespace e2e {
@@ -79,18 +78,12 @@ class AppPlay : public ::testing::Test {
   // New, from window 0's caption bar, and the window it makes, which should
   // be titled `title`.
   void MakeWindowByNew(const std::string& title) {
-    const std::string pattern = "^Tastivo( [0-9]+)?$";
-    const std::vector<std::string> before = desktop->FindWindows(pattern);
-    ASSERT_TRUE(desktop->Click(windows.at("Tastivo"), 517, 11));
-    std::string made;
-    ASSERT_TRUE(WaitUntil([&] {
-      for (const std::string& id : desktop->FindWindows(pattern))
-        if (std::find(before.begin(), before.end(), id) == before.end()) made = id;
-      return !made.empty();
-    })) << "New made no window";
+    const auto made =
+        desktop->ClickForNewWindow(windows.at("Tastivo"), 517, 11, "^Tastivo( [0-9]+)?");
+    ASSERT_TRUE(made.has_value()) << "New made no window";
     // A wrong title fails the test but lets it go on to what the window plays.
-    EXPECT_EQ(desktop->WindowTitle(made), title) << "the window made by New is misnamed";
-    windows[title] = made;
+    EXPECT_EQ(desktop->WindowTitle(*made), title) << "the window made by New is misnamed";
+    windows[title] = *made;
   }
 
   // Hears every audio output of the JACK client `client`, from now on or
