@@ -1,0 +1,96 @@
+#pragma once
+// A video window on a player over the scripted graph, answered by an owner
+// that shows and hides it as a keyboard window does.
+
+#include "platform/WindowMessages.h"
+#include "platform/media/ScriptedMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "support/TestSupport.h"
+#include "video/Video.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+using platform::media::ScriptedClip;
+using platform::media::ScriptedMediaGraph;
+
+// Answers the player's notices as a keyboard window does for its video
+// window.
+class Owner : public QObject {
+ public:
+  TVideo1* video = nullptr;
+  std::vector<int> codes;
+
+ protected:
+  bool event(QEvent* event) override {
+    auto* m = platform::AsWindowMessage(event);
+    if (m == nullptr) return QObject::event(event);
+    codes.push_back(static_cast<int>(m->LParam));
+    if (m->LParam == platform::PN_VIDEO) {
+      if (video->isVisible()) {
+        video->FormHide();
+        video->FormShow();
+      } else {
+        video->show();
+      }
+    } else if (m->LParam == platform::PN_NOVIDEO && video->isVisible()) {
+      video->hide();
+    }
+    return true;
+  }
+};
+
+class VideoWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    graph = std::make_shared<ScriptedMediaGraph>();
+    player = std::make_unique<TPlayer>(&owner, 0, graph);
+    video = std::make_unique<TVideo1>(nullptr, 0);
+    owner.video = video.get();
+    player->HandleVideo(video->Handle());
+    video->Player = player.get();
+    graph->AddClip(File("tone.wav").toStdString());
+  }
+
+  QString File(const QString& name) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("x");
+    return path;
+  }
+
+  QString VideoClip(int width, int height) {
+    const QString path = File(QString("clip-%1x%2.avi").arg(width).arg(height));
+    ScriptedClip clip;
+    clip.HasVideo = true;
+    clip.VideoWidth = width;
+    clip.VideoHeight = height;
+    graph->AddClip(path.toStdString(), clip);
+    return path;
+  }
+
+  QRect Picture() {
+    long l = 0, t = 0, w = 0, h = 0;
+    graph->GetWindowPosition(l, t, w, h);
+    return QRect(l, t, w, h);
+  }
+
+  int Count(const std::string& prefix) {
+    return static_cast<int>(
+        std::count_if(graph->Calls().begin(), graph->Calls().end(),
+                      [&](const std::string& c) { return c.starts_with(prefix); }));
+  }
+
+  testing_support::TempConfig config;
+  QTemporaryDir dir;
+  Owner owner;
+  std::shared_ptr<ScriptedMediaGraph> graph;
+  std::unique_ptr<TPlayer> player;
+  std::unique_ptr<TVideo1> video;
+};

@@ -1,0 +1,42 @@
+#pragma once
+// Where the video window goes and where the picture goes inside it: plain
+// numbers, shared by the window and its tests. All divisions truncate toward
+// zero.
+
+#include <QList>
+#include <QRect>
+#include <QSize>
+
+namespace video {
+
+// Picture width x 100 / picture height, the window's keep-ratio figure. A
+// picture of unknown size (either side 0 or less) keeps `previous`.
+int RatioOf(int width, int height, int previous);
+
+// The client height that keeps the ratio for a client width.
+int KeepRatioHeight(int clientWidth, int ratio);
+
+// The picture's rectangle, relative to a full-screen client area of `monitor`
+// size. With keepRatio the picture fits inside, centred on the axis it does
+// not fill; an unknown picture size fills the whole area.
+QRect FullScreenPicture(QSize monitor, QSize picture, bool keepRatio);
+
+// Bounds of a window shown in a window (not full screen).
+struct WindowPlace {
+  QPoint position;  // top-left of the frame
+  QSize client;     // size of the client area
+};
+
+// Where a window shown for the first time in a session goes. The saved place
+// is used when it has a size and lies at least partly on one of the screens'
+// available areas; otherwise the window is centred on `preferred` (the first
+// screen's available area). With original size the client becomes the
+// picture's size when that is known. A window without any size gets the
+// picture's size, or kDefaultClient for a picture of unknown size, shrunk
+// (ratio kept) to fit inside the available area.
+WindowPlace PlaceWindow(const QRect& saved, QSize picture, bool originalSize,
+                        const QList<QRect>& available);
+
+inline constexpr QSize kDefaultClient{320, 240};
+
+}  // namespace video
