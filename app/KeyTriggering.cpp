@@ -238,10 +238,10 @@ void TForm11::Keys1MouseOn(QObject* Sender, int note, int velocity) {
 
 void TForm11::ShowHintAtCursor(QLabel* hintWindow, const QString& text) {
   hintWindow->setText(text);
-  const QSize needed =
-      hintWindow->fontMetrics().boundingRect(QRect(0, 0, 10000, 0), Qt::AlignLeft, text).size() +
-      QSize(8, 4);
-  hintWindow->setGeometry(app::HintRectAt(needed, QCursor::pos()));
+  // The label's own size hint counts its frame and padding; long texts
+  // stay on one line (up to 10000 pixels).
+  hintWindow->setMaximumWidth(10000);
+  hintWindow->setGeometry(app::HintRectAt(hintWindow->sizeHint(), QCursor::pos()));
   hintWindow->show();
   hintWindow->raise();
 }

@@ -207,8 +207,7 @@ void TForm11::BuildControls() {
   // a message box shown while the set editor is being made runs an event
   // loop of its own, and a tick must not find the window half-built.
   Timer1 = new QTimer(this);
-  Timer1->setInterval(1);
-  Timer1->setTimerType(Qt::PreciseTimer);
+  Timer1->setInterval(kRefreshIntervalMs);
   KTHint = new QTimer(this);
   KTHint->setInterval(1000);
   Timer2 = new QTimer(this);
