@@ -54,15 +54,17 @@ bool WaitForSilence(const JackProbe& probe, double seconds, int first = 0, int c
 }
 
 // Plays `notes` note-ons of `note` from `keyboard` and finds each one's
-// first sounding frame on `ears`; both probes share the server's clock but
-// not their origins, so `keyboard`'s frames are moved onto `ears`' timeline.
+// first sounding frame on `ears`; both probes run on the server's frame
+// clock from origins of their own, so `keyboard`'s frames are moved onto
+// `ears`' timeline.
 Latencies Measure(JackProbe& keyboard, const JackProbe& ears, int note, int notes, int first = 0,
                   int count = 0) {
   Latencies result;
   for (int i = 0; i < notes; ++i) {
     WaitForSilence(ears, 0.1, first, count);
-    const int64_t shift =
-        static_cast<int64_t>(ears.RecordedUntil()) - static_cast<int64_t>(keyboard.RecordedUntil());
+    // The origins' difference, taken modulo JACK's 32-bit frame counter.
+    const auto shift = static_cast<int64_t>(
+        static_cast<int32_t>(static_cast<jack_nframes_t>(keyboard.Origin() - ears.Origin())));
     const auto sent = keyboard.SendMidi(0x90, static_cast<unsigned char>(note), 100);
     if (!sent) {
       ++result.missed;

@@ -259,6 +259,7 @@ int JackProbe::OnProcess(jack_nframes_t frames) {
   const jack_nframes_t start = jack_last_frame_time(client_);
   if (!started_) {
     origin_ = start;
+    originShared_.store(start, std::memory_order_release);
     started_ = true;
   }
   // Unsigned difference, so a wrap of JACK's 32-bit frame counter is harmless.

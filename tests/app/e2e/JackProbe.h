@@ -65,6 +65,10 @@ class JackProbe {
   // How many ports read from the MIDI output.
   int MidiConnections() const;
 
+  // The server's frame time (jack_last_frame_time) of the probe's frame 0,
+  // valid once a cycle has run: two probes' timelines differ by the
+  // difference of their origins.
+  jack_nframes_t Origin() const { return originShared_.load(std::memory_order_acquire); }
   // Frames recorded so far: every frame below this has been through a cycle.
   uint64_t RecordedUntil() const { return recorded_.load(std::memory_order_acquire); }
   // Waits until frame `frame` has been recorded; false when the deadline
@@ -118,6 +122,7 @@ class JackProbe {
   std::unique_ptr<float[]> data_;
   bool started_ = false;  // process thread only
   jack_nframes_t origin_ = 0;
+  std::atomic<jack_nframes_t> originShared_{0};
   std::atomic<uint64_t> recorded_{0};
 
   std::array<MidiSlot, kMidiSlots> midi_;
