@@ -78,6 +78,9 @@ void TForm11::FormCreate() {
   // Companions, each carrying this window's instance number.
   Tuning = new TTuning(this, Instance);
   Video = new TVideo1(this, Instance);
+  // The Options page's three video boxes act on this window's own video
+  // window.
+  Tuning->BindVideoOptions(Video->ARatio, Video->AOrig, Video->AFull);
   ReadSettings();
   UpDown1->OnChangingEx = [this](QObject* sender, bool& allow, int value, TUpDownDirection dir) {
     UpDown1ChangingEx(sender, allow, value, dir);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
@@ -485,6 +486,24 @@ TEST_F(KeyboardPlay, MidiKeyMessagesPressAndReleaseTheKeyboard) {
   EXPECT_TRUE(W(0)->Keys1->IsPressed(2));
   platform::SendMessage(W(0), platform::WM_PLAYERNOTIFY, 2, platform::PN_KEYUP);
   EXPECT_FALSE(Running(0));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KeyboardVideoOptions, TheSetEditorsVideoBoxesActOnTheWindowsOwnVideoWindow) {
+  testing_support::TempConfig config;
+  platform::ScriptedDialogs dialogs;
+  Form11 = new TForm11(qApp);
+  Form11->Image1Click();
+  TForm11* second = FormList.at(1);
+  const bool before = second->Video->ARatio->isChecked();
+  second->Tuning->KeepRatio->click();
+  EXPECT_NE(second->Video->ARatio->isChecked(), before);
+  EXPECT_EQ(Form11->Video->ARatio->isChecked(), before);
+  EXPECT_EQ(second->Tuning->KeepRatio->isChecked(), second->Video->ARatio->isChecked());
+  delete Form11;
 }
 
 }  // namespace
