@@ -1,63 +1,146 @@
 #pragma once
-// STAND-IN for the key editor TEdit1: only the members that the set editor
-// talks to (attaching, the five boxes, the folder tree's current folder, the
-// caption that tells its mode, showing and hiding). It browses nothing, plays
-// nothing and writes nothing back: its boxes only show the row, read-only, so
-// nothing typed there can look as if it was kept. The real key editor
-// replaces this file.
+// TEdit1, the key editor: one window for all keyboard windows, in which
+// clips are found in a folder tree and a file list, previewed, and assigned
+// to the rows of a set.
+//
+// Attached to a visible set editor it edits that set editor's selected row
+// (caption "Set Editor"); otherwise it is a file browser with a preview
+// player (caption "Multimedia player"). While shown it owns a preview player
+// and its video window (instance 99); hiding it destroys both, which ends
+// any preview.
+
+#include "editor/ShellBrowser.h"
 
 #include <QLineEdit>
 #include <QPointer>
 #include <QWidget>
 
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+class QSlider;
+class QTimer;
+class TPlayer;
 class TTuning;
+class TVideo1;
 
-// Stand-in for the folder tree: it only remembers its current folder.
-class TStandInFolderTree : public QWidget {
- public:
-  using QWidget::QWidget;
-  QString Path() const { return path_; }
-  void SetPath(const QString& path) { path_ = path; }
-
- private:
-  QString path_;
-};
+namespace controls {
+class TSlidePanel;
+}
 
 class TEdit1 : public QWidget {
+  Q_OBJECT
  public:
   explicit TEdit1(QWidget* parent = nullptr);
+  // Writes the settings (FormDestroy).
+  ~TEdit1() override;
+
+  // The file list's mask.
+  static constexpr const char* kMask =
+      "*.wav;*.mp3;*.mpg;*.dat;*.avi;*.dvx;*.divx;*.ogg;*.mid;*.kar;*.riff";
+  // The value beside the window's place that keeps the folder browsed last,
+  // where the tree starts next time.
+  static constexpr const char* kLastFolderValue = "efolder";
+  // The preview's video window keeps its settings under this instance.
+  static constexpr int kVideoInstance = 99;
 
   // Attaches to a set editor, or detaches with nullptr; nothing else.
   void SetTuning(TTuning* tuning);
   // The attached set editor; null once it is destroyed.
   TTuning* Tuning() const;
+  // Decided at each show: attached to a set editor that was visible.
+  bool SetEditorMode() const { return setEditorMode_; }
 
+  // The preview, from show to hide; null while hidden.
+  TPlayer* Player = nullptr;
+  TVideo1* Video = nullptr;
+
+  // Tool panel.
+  QFrame* ToolPanel = nullptr;
+  QPushButton* CoolBtn1 = nullptr;  // up one level
+  QPushButton* CoolBtn4 = nullptr;  // "Add"
+  QLabel* LabelCaption = nullptr;
+  QLabel* FileCaption = nullptr;
+  QLabel* MinCaption = nullptr;
+  QLabel* MaxCaption = nullptr;
+  QLabel* RateCaption = nullptr;
   QLineEdit* Label = nullptr;
   QLineEdit* SFil = nullptr;
   QLineEdit* Min = nullptr;
   QLineEdit* Max = nullptr;
   QLineEdit* Rate = nullptr;
-  TStandInFolderTree* Stv = nullptr;
+  // Player panel.
+  QFrame* CoolPanel1 = nullptr;
+  QPushButton* CoolBtn2 = nullptr;  // play
+  QPushButton* CoolBtn3 = nullptr;  // stop
+  QScrollBar* CoolScrollbar1 = nullptr;
+  QSlider* Slider1 = nullptr;
+  QCheckBox* Auto = nullptr;
+  // Browsing.
+  controls::TSlidePanel* SlidePanel1 = nullptr;
+  keyedit::TShellTree* Stv = nullptr;
+  keyedit::TShellList* flist = nullptr;
+  QTimer* Timer1 = nullptr;
 
-  // Set-editor mode when attached to a visible set editor at the last show.
-  bool SetEditorMode() const { return setEditorMode_; }
+  // The controls that only set-editor mode shows: the five boxes, their
+  // captions and "Add".
+  QList<QWidget*> SetEditorControls() const;
 
-  // Whether edits made here reach the set editor's row. The stand-in can't
-  // edit; the set editor tells the user so instead of letting them type in
-  // vain.
-  static constexpr bool EditsRows() { return false; }
-  static constexpr const char* kNotAvailableText =
-      "The key editor is not available in this version yet, so this row can't be edited "
-      "here. Edit the row's cells in the set file.";
+  // Window events.
+  void FormCreate();
+  void FormDestroy();
+  void FormShow();
+  void FormHide();
+
+  // Edits.
+  void LabelChange();
+  void MinChange();
+  void MaxChange();
+  void RateChange();
+
+  // Browsing.
+  void flistClick();
+  void flistDblClick();
+  void CoolBtn1Click();
+
+  // Preview.
+  void CoolBtn2Click();
+  void CoolBtn3Click();
+  void CoolScrollbar1Change();
+  void Slider1Change();
+  void Timer1Timer();
+
+  // The preview player's notices.
+  void PlayerNotify(int code);
+
+  // The file behind an entry path: an archive's entry is extracted to the
+  // cache first. Raises the player's missing-file error when it can't be.
+  static QString PlayableFile(const QString& path);
 
  protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
-  void FormShow();
+  void BuildToolPanel();
+  // The set editor whose row is edited now: attached, visible, and with a
+  // selected row; otherwise null.
+  TTuning* EditedTuning() const;
+  void CorrectAndStore(QLineEdit* box, int column, QString (*correct)(const QString&));
+  // The selected entry's full path, empty when nothing is selected.
+  QString SelectedPath() const;
+  void OpenInPlayer(const QString& path);
+  void DestroyPreview();
 
   QPointer<QObject> tuning_;
   bool setEditorMode_ = false;
+  // The preview has a loaded clip whose position and volume can be read.
+  bool clipLoaded_ = false;
+  bool destroyed_ = false;
 };
 
 // The one key editor, created at start-up.

@@ -488,9 +488,6 @@ void TTuning::Clear1Click() {
 void TTuning::AEditExecute() {
   const int row = SelectedRow();
   if (row < 0 || !Edit1) return;
-  // The row is still handed over, for the user to look at, but nobody may
-  // believe that typing there changes it.
-  if (!TEdit1::EditsRows()) platform::ShowInformation(TEdit1::kNotAvailableText, this);
   Edit1->hide();
   Edit1->SetTuning(this);
   const KeyRow& cells = Set.Row(row);
@@ -499,7 +496,9 @@ void TTuning::AEditExecute() {
   Edit1->Min->setText(cells.Min);
   Edit1->Max->setText(cells.Max);
   Edit1->Rate->setText(cells.Rate);
-  Edit1->Stv->SetPath(LocalFolderOf(cells.File));
+  // An empty row leaves the tree where the user browsed last: the program's
+  // folder is a build or system folder here, no place to look for clips.
+  if (!cells.File.isEmpty()) Edit1->Stv->SetPath(LocalFolderOf(cells.File));
   Edit1->show();
 }
 

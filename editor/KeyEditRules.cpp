@@ -1,0 +1,86 @@
+#include "editor/KeyEditRules.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <climits>
+
+namespace keyedit {
+
+namespace {
+
+// Applies the checks in their fixed order: integer, empty, range.
+QString Correct(const QString& text, const QString& fallback, int low, const QString& lowText,
+                int high, const QString& highText) {
+  bool ok = false;
+  const int value = text.toInt(&ok);
+  if (!ok) return fallback;
+  if (text.trimmed().isEmpty()) return fallback;
+  if (value < low) return lowText;
+  if (value > high) return highText;
+  return text;
+}
+
+bool HasDrive(const QString& path) {
+  return path.size() >= 2 && path.at(1) == ':' && path.at(0).isLetter();
+}
+
+}  // namespace
+
+QString CorrectMin(const QString& text) {
+  return Correct(text, QStringLiteral("0"), 0, QStringLiteral("0"), INT_MAX, {});
+}
+
+QString CorrectMax(const QString& text) {
+  return Correct(text, QStringLiteral("10000"), INT_MIN, {}, 10000, QStringLiteral("10000"));
+}
+
+QString CorrectRate(const QString& text) {
+  return Correct(text, QStringLiteral("100"), 1, QStringLiteral("1"), 300, QStringLiteral("300"));
+}
+
+QString ExtensionOf(const QString& name) {
+  const qsizetype dot = name.lastIndexOf('.');
+  return dot < 0 ? QString() : name.mid(dot);
+}
+
+bool EntersLikeFolder(const QString& name) {
+  const QString extension = ExtensionOf(name);
+  return extension.isEmpty() || extension == QStringLiteral(".zip");
+}
+
+QString RelativeToProgram(const QString& file, const QString& programFolder) {
+  QString target = file;
+  QString base = programFolder;
+  target.replace('/', '\\');
+  base.replace('/', '\\');
+  const bool targetDrive = HasDrive(target);
+  const bool baseDrive = HasDrive(base);
+  if (targetDrive != baseDrive || (targetDrive && target.at(0).toUpper() != base.at(0).toUpper()))
+    return target;
+  const Qt::CaseSensitivity folderCase = targetDrive ? Qt::CaseInsensitive : Qt::CaseSensitive;
+  if (targetDrive) {
+    target.remove(0, 2);
+    base.remove(0, 2);
+  }
+  QStringList targetParts = target.split('\\', Qt::SkipEmptyParts);
+  const QStringList baseParts = base.split('\\', Qt::SkipEmptyParts);
+  if (targetParts.isEmpty()) return file;
+  const QString name = targetParts.takeLast();
+  qsizetype shared = 0;
+  while (shared < targetParts.size() && shared < baseParts.size() &&
+         targetParts[shared].compare(baseParts[shared], folderCase) == 0)
+    ++shared;
+  QString relative;
+  for (qsizetype i = shared; i < baseParts.size(); ++i) relative += QStringLiteral("..\\");
+  for (qsizetype i = shared; i < targetParts.size(); ++i) relative += targetParts[i] + '\\';
+  return relative + name;
+}
+
+QString UpOneLevel(const QString& path) {
+  const qsizetype cut = std::max(path.lastIndexOf('\\'), path.lastIndexOf('/'));
+  if (cut < 0) return path;
+  return path.left(cut + 1);
+}
+
+}  // namespace keyedit

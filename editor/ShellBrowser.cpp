@@ -1,0 +1,309 @@
+#include "editor/ShellBrowser.h"
+
+#include "sets/ArchivePath.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStandardItemModel>
+
+#include <dirent.h>
+
+#include <memory>
+#include <vector>
+
+namespace keyedit {
+
+namespace {
+
+enum Column { kNameColumn, kSizeColumn, kTypeColumn, kDateColumn, kColumnCount };
+constexpr int kFolderRole = Qt::UserRole + 1;
+
+QString AbsoluteClean(const QString& path) {
+  return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+}  // namespace
+
+bool ShellFileModel::Undecodable(const QModelIndex& index) const {
+  if (!index.isValid()) return false;
+  // A valid name may hold U+FFFD itself; only one that does not lead back to
+  // the file came from broken bytes.
+  return fileName(index).contains(QChar::ReplacementCharacter) &&
+         !QFileInfo::exists(filePath(index));
+}
+
+Qt::ItemFlags ShellFileModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags result = QFileSystemModel::flags(index);
+  if (Undecodable(index)) result &= ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  return result;
+}
+
+QVariant ShellFileModel::data(const QModelIndex& index, int role) const {
+  if (role == Qt::ToolTipRole && Undecodable(index)) return QString::fromUtf8(kUndecodableText);
+  return QFileSystemModel::data(index, role);
+}
+
+TShellTree::TShellTree(QWidget* parent) : QTreeView(parent) {
+  model_ = new QFileSystemModel(this);
+  model_->setReadOnly(true);
+  // Folders, and the archives that are entered like them; an archive is one
+  // whose name ends exactly in ".zip".
+  model_->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot | QDir::CaseSensitive);
+  model_->setNameFilters({QStringLiteral("*.zip")});
+  model_->setNameFilterDisables(false);
+  model_->setRootPath(QStringLiteral("/"));
+  setModel(model_);
+  for (int column = 1; column < model_->columnCount(); ++column) hideColumn(column);
+  setHeaderHidden(true);
+  setUniformRowHeights(true);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { UserChose(current); });
+}
+
+void TShellTree::SetPath(const QString& path) {
+  path_ = AbsoluteClean(path);
+  ArchivePathParts parts;
+  QString shown = SplitArchivePath(path_, &parts) ? parts.archive : path_;
+  // A folder that is gone shows its nearest ancestor in the tree; the list
+  // says what is wrong with the folder itself.
+  while (!QFileInfo::exists(shown) && shown != QStringLiteral("/")) shown = QFileInfo(shown).path();
+  settingPath_ = true;
+  const QModelIndex index = model_->index(shown);
+  setCurrentIndex(index);
+  scrollTo(index);
+  settingPath_ = false;
+  emit PathChanged(path_);
+}
+
+void TShellTree::UserChose(const QModelIndex& current) {
+  if (settingPath_ || !current.isValid()) return;
+  path_ = model_->filePath(current);
+  emit PathChanged(path_);
+}
+
+TShellList::TShellList(QWidget* parent) : QTreeView(parent) {
+  files_ = new ShellFileModel(this);
+  files_->setReadOnly(true);
+  files_->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
+  files_->setNameFilterDisables(false);
+  archive_ = new QStandardItemModel(0, kColumnCount, this);
+  archive_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size"),
+                                       QStringLiteral("Type"), QStringLiteral("Date Modified")});
+  connect(files_, &QFileSystemModel::directoryLoaded, this, [this](const QString& path) {
+    if (QDir::cleanPath(path) != folder_ || model() != files_) return;
+    loaded_ = true;
+    PlaceMessage();
+    emit FolderLoaded();
+  });
+
+  setModel(files_);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setAllColumnsShowFocus(true);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setStyleSheet(
+      QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                     " border-bottom: 1px solid palette(midlight); }"));
+  header()->resizeSection(kNameColumn, 240);
+
+  message_ = new QLabel(viewport());
+  message_->setWordWrap(true);
+  message_->setAlignment(Qt::AlignCenter);
+  message_->setAutoFillBackground(true);
+  message_->setFrameShape(QFrame::StyledPanel);
+  message_->hide();
+}
+
+void TShellList::SetMask(const QString& mask) {
+  mask_ = mask.split(';', Qt::SkipEmptyParts);
+  for (QString& pattern : mask_) pattern = pattern.trimmed();
+  files_->setNameFilters(mask_ + QStringList{QStringLiteral("*.zip")});
+}
+
+void TShellList::SetFolder(const QString& folder) {
+  folder_ = AbsoluteClean(folder);
+  loaded_ = false;
+  ShowMessage({});
+  ArchivePathParts parts;
+  if (SplitArchivePath(folder_, &parts)) {
+    std::vector<ArchiveListEntry> entries;
+    QString error;
+    if (!ListArchiveFolder(parts.archive, parts.entry, &entries, &error)) {
+      ShowEmpty();
+      ShowMessage(error);
+      return;
+    }
+    std::vector<QRegularExpression> patterns;
+    for (const QString& pattern : mask_)
+      patterns.emplace_back(QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive));
+    archive_->removeRows(0, archive_->rowCount());
+    const QLocale locale;
+    for (const ArchiveListEntry& entry : entries) {
+      bool listed = entry.isFolder;
+      for (const QRegularExpression& pattern : patterns)
+        listed = listed || pattern.match(entry.name).hasMatch();
+      if (!listed) continue;
+      QList<QStandardItem*> row;
+      auto* name = new QStandardItem(entry.name);
+      name->setData(entry.isFolder, kFolderRole);
+      row << name;
+      row << new QStandardItem(entry.isFolder ? QString() : locale.formattedDataSize(entry.size));
+      row << new QStandardItem(entry.isFolder ? QStringLiteral("Folder")
+                                              : QFileInfo(entry.name).suffix().toUpper());
+      row << new QStandardItem(
+          entry.modified > 0
+              ? locale.toString(QDateTime::fromSecsSinceEpoch(entry.modified), QLocale::ShortFormat)
+              : QString());
+      for (QStandardItem* item : row) item->setEditable(false);
+      archive_->appendRow(row);
+    }
+    if (model() != archive_) {
+      QItemSelectionModel* old = selectionModel();
+      setModel(archive_);
+      delete old;
+    }
+    setRootIndex({});
+    loaded_ = true;
+    emit FolderLoaded();
+    return;
+  }
+
+  const QFileInfo info(folder_);
+  if (!info.exists() || !info.isDir()) {
+    ShowEmpty();
+    ShowMessage(QString::fromUtf8(kMissingFolderText).arg(QDir::toNativeSeparators(folder_)));
+    return;
+  }
+  if (!info.isReadable() || !info.isExecutable()) {
+    ShowEmpty();
+    ShowMessage(QString::fromUtf8(kUnreadableFolderText).arg(QDir::toNativeSeparators(folder_)));
+    return;
+  }
+  if (model() != files_) {
+    QItemSelectionModel* old = selectionModel();
+    setModel(files_);
+    delete old;
+  }
+  const QModelIndex root = files_->setRootPath(folder_);
+  setRootIndex(root);
+  clearSelection();
+  // The file system model leaves such names out without a word.
+  const QStringList undecodable = UndecodableNames(folder_, mask_);
+  if (!undecodable.isEmpty())
+    ShowMessage(
+        QString::fromUtf8(kUndecodableNamesText).arg(undecodable.join(QStringLiteral(", "))));
+}
+
+QStringList TShellList::UndecodableNames(const QString& folder, const QStringList& mask) {
+  QStringList names;
+  struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+  };
+  std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
+  if (!dir) return names;
+  std::vector<QRegularExpression> patterns;
+  for (const QString& pattern : mask)
+    patterns.emplace_back(QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive));
+  while (const dirent* entry = readdir(dir.get())) {
+    const QByteArray bytes(entry->d_name);
+    const QString name = QString::fromUtf8(bytes);
+    if (QFile::encodeName(name) == bytes) continue;
+    for (const QRegularExpression& pattern : patterns) {
+      if (pattern.match(name).hasMatch()) {
+        names << name;
+        break;
+      }
+    }
+  }
+  names.sort();
+  return names;
+}
+
+int TShellList::Count() const {
+  return model() ? model()->rowCount(rootIndex()) : 0;
+}
+
+QModelIndex TShellList::EntryIndex(int row) const {
+  if (row < 0 || row >= Count()) return {};
+  return model()->index(row, kNameColumn, rootIndex());
+}
+
+int TShellList::SelectedRow() const {
+  const QModelIndexList rows = selectionModel()->selectedRows(kNameColumn);
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TShellList::SelectEntry(int row) {
+  const QModelIndex index = EntryIndex(row);
+  if (!index.isValid()) return;
+  selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  scrollTo(index);
+}
+
+QString TShellList::Caption(int row) const {
+  return EntryIndex(row).data(Qt::DisplayRole).toString();
+}
+
+QString TShellList::FullPath(int row) const {
+  const QModelIndex index = EntryIndex(row);
+  if (!index.isValid()) return {};
+  if (model() == files_) return files_->filePath(index);
+  return folder_ + '/' + index.data(Qt::DisplayRole).toString();
+}
+
+bool TShellList::IsFolder(int row) const {
+  const QModelIndex index = EntryIndex(row);
+  if (!index.isValid()) return false;
+  if (model() == files_) return files_->isDir(index);
+  return index.data(kFolderRole).toBool();
+}
+
+QString TShellList::Message() const {
+  return message_->isHidden() ? QString() : message_->text();
+}
+
+void TShellList::ShowMessage(const QString& text) {
+  message_->setText(text);
+  message_->setVisible(!text.isEmpty());
+  PlaceMessage();
+}
+
+void TShellList::PlaceMessage() {
+  // Over an empty list it takes the whole view; beside entries it is a band
+  // along the bottom, so they stay usable.
+  const QRect view = viewport()->rect();
+  if (Count() == 0) {
+    message_->setGeometry(view.adjusted(8, 8, -8, -8));
+  } else {
+    const int height = message_->heightForWidth(view.width() - 16);
+    message_->setGeometry(8, view.bottom() - height - 8, view.width() - 16, height + 4);
+  }
+}
+
+void TShellList::ShowEmpty() {
+  archive_->removeRows(0, archive_->rowCount());
+  if (model() != archive_) {
+    QItemSelectionModel* old = selectionModel();
+    setModel(archive_);
+    delete old;
+  }
+  setRootIndex({});
+}
+
+void TShellList::resizeEvent(QResizeEvent* event) {
+  QTreeView::resizeEvent(event);
+  PlaceMessage();
+}
+
+}  // namespace keyedit

@@ -1,0 +1,253 @@
+// The key editor with a set editor: its two modes, the boxes and their
+// corrections, Add, and the preview's captions and lifetime.
+
+#include "KeyEditorFixture.h"
+
+#include "editor/KeyEditRules.h"
+#include "player/Tplayerbase.h"
+#include "sets/LocalPath.h"
+#include "sets/SetGrid.h"
+#include "video/Video.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+namespace key_editor_testing {
+namespace {
+
+using testing_support::WaitFor;
+
+void Leave(QLineEdit* box, const QString& text) {
+  box->setText(text);
+  QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+  QCoreApplication::sendEvent(box, &out);
+}
+
+TEST_F(KeyEditor, ComesUpAsThePlayerUnlessAttachedToAVisibleSetEditor) {
+  Edit1->show();
+  EXPECT_EQ(Edit1->windowTitle(), "Multimedia player");
+  for (QWidget* control : Edit1->SetEditorControls()) EXPECT_FALSE(control->isVisible());
+  EXPECT_EQ(Edit1->SetEditorControls().size(), 11);
+  EXPECT_EQ(Edit1->CoolPanel1->x(), 73);
+
+  EditRow(2);
+  EXPECT_EQ(Edit1->windowTitle(), "Set Editor");
+  for (QWidget* control : Edit1->SetEditorControls()) EXPECT_TRUE(control->isVisible());
+  EXPECT_EQ(Edit1->CoolPanel1->x(), 492);
+
+  // Attached, but the set editor was hidden meanwhile: the player again.
+  tuning->hide();
+  EXPECT_TRUE(Edit1->isVisible());
+  Edit1->hide();
+  Edit1->SetTuning(tuning.get());
+  Edit1->show();
+  EXPECT_EQ(Edit1->windowTitle(), "Multimedia player");
+  EXPECT_FALSE(Edit1->Label->isVisible());
+}
+
+TEST_F(KeyEditor, LeavingABoxCorrectsItStoresItAndMarksTheSetModified) {
+  TTuning& t = EditRow(3);
+  t.Modified = false;
+  Leave(Edit1->Rate, "abc");
+  EXPECT_EQ(Edit1->Rate->text(), "100");
+  EXPECT_EQ(t.Set.Row(3).Rate, "100");
+  EXPECT_TRUE(t.Modified);
+  Leave(Edit1->Rate, "0");
+  EXPECT_EQ(t.Set.Row(3).Rate, "1");
+  Leave(Edit1->Rate, "301");
+  EXPECT_EQ(Edit1->Rate->text(), "300");
+  EXPECT_EQ(t.Set.Row(3).Rate, "300");
+  Leave(Edit1->Min, "-5");
+  EXPECT_EQ(Edit1->Min->text(), "0");
+  EXPECT_EQ(t.Set.Row(3).Min, "0");
+  Leave(Edit1->Max, "12000");
+  EXPECT_EQ(t.Set.Row(3).Max, "10000");
+  Leave(Edit1->Max, "-5");
+  EXPECT_EQ(Edit1->Max->text(), "-5");
+  EXPECT_EQ(t.Set.Row(3).Max, "-5");
+
+  // Leaving a box unchanged still marks the set.
+  t.Modified = false;
+  Leave(Edit1->Min, Edit1->Min->text());
+  EXPECT_TRUE(t.Modified);
+}
+
+TEST_F(KeyEditor, BoxesChangeNothingWhileHiddenOrWithoutASelectedRow) {
+  TTuning& t = EditRow(3);
+  EXPECT_FALSE(t.Modified);  // the set editor filled the boxes while hidden
+  Edit1->hide();
+  Leave(Edit1->Rate, "50");
+  Edit1->Label->setText("hidden");
+  EXPECT_EQ(t.Set.Row(3).Rate, "100");
+  EXPECT_EQ(t.Set.Row(3).Label, "");
+  EXPECT_FALSE(t.Modified);
+
+  Edit1->show();
+  t.SelectRow(-1);
+  Leave(Edit1->Rate, "50");
+  EXPECT_FALSE(t.Modified);
+}
+
+TEST_F(KeyEditor, EachKeystrokeOfTheLabelShowsInTheSetEditorsRow) {
+  TTuning& t = EditRow(3);
+  Edit1->Label->clear();
+  QTest::keyClicks(Edit1->Label, "hat");
+  EXPECT_EQ(t.Set.Row(3).Label, "hat");
+  EXPECT_EQ(t.Grid->model()->index(3, kLabelColumn).data().toString(), "hat");
+  EXPECT_TRUE(t.Modified);
+}
+
+TEST_F(KeyEditor, AddFillsSuccessiveRowsFromTheFirstWhenNoneIsSelected) {
+  TTuning& t = EditRow(-1);
+  Browse(clips.path(), 7);
+  Edit1->flist->SelectEntry(Row("a.wav"));
+  Edit1->CoolBtn4->click();
+  EXPECT_EQ(t.Set.Row(0).Label, "a.wav");
+  EXPECT_EQ(t.Set.Row(0).File, keyedit::RelativeToProgram(Path("a.wav"), ProgramFolder()));
+  EXPECT_EQ(LocalFilePath(t.Set.Row(0).File), Path("a.wav"));
+  EXPECT_EQ(Edit1->SFil->text(), Path("a.wav"));
+  EXPECT_EQ(t.SelectedRow(), 1);
+  EXPECT_TRUE(t.Modified);
+
+  t.Set.SetCell(1, kMinColumn, "5");
+  t.Set.SetCell(1, kRateColumn, "50");
+  Edit1->Rate->setText("77");
+  Edit1->flist->SelectEntry(Row("b.wav"));
+  Edit1->flistDblClick();
+  EXPECT_EQ(t.Set.Row(1).Label, "b.wav");
+  EXPECT_EQ(t.Set.Row(1).Min, "0");
+  EXPECT_EQ(t.Set.Row(1).Max, "10000");
+  EXPECT_EQ(t.Set.Row(1).Rate, "100");
+  EXPECT_EQ(Edit1->Rate->text(), "77");  // the boxes keep their texts
+  EXPECT_EQ(t.SelectedRow(), 2);
+}
+
+TEST_F(KeyEditor, AddOnTheLastRowKeepsTheSelectionAndAFolderIsEnteredNotAdded) {
+  TTuning& t = EditRow(76);
+  Browse(clips.path(), 7);
+  Edit1->flist->SelectEntry(Row("a.wav"));
+  Edit1->flistDblClick();
+  EXPECT_EQ(t.Set.Row(76).Label, "a.wav");
+  EXPECT_EQ(t.SelectedRow(), 76);
+
+  t.Modified = false;
+  Edit1->flist->SelectEntry(Row("sub"));
+  Edit1->flistDblClick();
+  EXPECT_EQ(Edit1->Stv->Path(), Path("sub"));
+  EXPECT_FALSE(t.Modified);
+}
+
+TEST_F(KeyEditor, AddWithNoEntrySelectedTakesTheFirstAndAnEmptyListDoesNothing) {
+  TTuning& t = EditRow(0);
+  Browse(Path("sub"), 1);
+  Edit1->flistDblClick();
+  EXPECT_EQ(t.Set.Row(0).Label, "c.wav");
+
+  QDir(clips.path()).mkdir("empty");
+  Browse(Path("empty"), 0);
+  t.Modified = false;
+  Edit1->flistDblClick();
+  EXPECT_FALSE(t.Modified);
+}
+
+TEST_F(KeyEditor, AddOfAnArchivesEntryStoresThePathThroughTheArchive) {
+  TTuning& t = EditRow(4);
+  Browse(Path("drums.zip"), 2);  // loops and kick.wav; readme.txt is left out
+  Edit1->flist->SelectEntry(Row("kick.wav"));
+  Edit1->flistDblClick();
+  const QString stored = t.Set.Row(4).File;
+  EXPECT_TRUE(stored.endsWith("\\drums.zip\\kick.wav")) << stored.toStdString();
+  EXPECT_EQ(LocalFilePath(stored), Path("drums.zip/kick.wav"));
+  EXPECT_FALSE(TEdit1::PlayableFile(LocalFilePath(stored)).contains("drums.zip"));
+}
+
+TEST_F(KeyEditor, OpeningAnAudioClipSaysSoAndHidesTheVideoWindow) {
+  Edit1->show();
+  Browse(clips.path(), 7);
+  Edit1->Auto->setChecked(true);
+  Click("a.wav");
+  ASSERT_NE(Edit1->Player, nullptr);
+  EXPECT_EQ(Edit1->windowTitle(), "Tastivo audio: " + Path("a.wav"));
+  EXPECT_FALSE(Edit1->Video->isVisible());
+  EXPECT_TRUE(WaitFor([] { return Edit1->Player->State == fsPlaying; }));
+}
+
+TEST_F(KeyEditor, OpeningAVideoClipShowsItsWindowCaptionedWithThePath) {
+  Edit1->show();
+  Browse(clips.path(), 7);
+  Edit1->flist->SelectEntry(Row("red.avi"));
+  Edit1->CoolBtn2->click();
+  ASSERT_NE(Edit1->Video, nullptr);
+  EXPECT_TRUE(Edit1->Video->isVisible());
+  EXPECT_EQ(Edit1->Video->windowTitle(), "Tastivo video: " + Path("red.avi"));
+  EXPECT_EQ(Edit1->windowTitle(), "Tastivo video: " + Path("red.avi"));
+
+  // Back to sound only.
+  Edit1->flist->SelectEntry(Row("b.wav"));
+  Edit1->CoolBtn2->click();
+  EXPECT_FALSE(Edit1->Video->isVisible());
+  EXPECT_EQ(Edit1->windowTitle(), "Tastivo audio: " + Path("b.wav"));
+}
+
+TEST_F(KeyEditor, HidingTheEditorEndsThePreview) {
+  Edit1->show();
+  Browse(clips.path(), 7);
+  Edit1->flist->SelectEntry(Row("a.wav"));
+  Edit1->CoolBtn2->click();
+  ASSERT_TRUE(WaitFor([] { return Edit1->Player->State == fsPlaying; }));
+  EXPECT_TRUE(Edit1->Timer1->isActive());
+  Edit1->hide();
+  EXPECT_EQ(Edit1->Player, nullptr);
+  EXPECT_EQ(Edit1->Video, nullptr);
+  EXPECT_FALSE(Edit1->Timer1->isActive());
+  // The next show starts with a fresh player.
+  Edit1->show();
+  ASSERT_NE(Edit1->Player, nullptr);
+  EXPECT_EQ(Edit1->Player->State, fsStopped);
+}
+
+TEST_F(KeyEditor, PlayStopAndTheBarsDriveThePreview) {
+  Edit1->show();
+  Browse(clips.path(), 7);
+  Edit1->CoolBtn2->click();  // nothing selected: nothing happens
+  EXPECT_TRUE(Edit1->Player->FileName.isEmpty());
+  Edit1->flist->SelectEntry(Row("sub"));
+  Edit1->CoolBtn2->click();  // a folder does not play
+  EXPECT_TRUE(Edit1->Player->FileName.isEmpty());
+
+  Edit1->flist->SelectEntry(Row("a.wav"));
+  Edit1->CoolScrollbar1->setValue(30);
+  Edit1->CoolBtn2->click();
+  ASSERT_TRUE(WaitFor([] { return Edit1->Player->State == fsPlaying; }));
+  EXPECT_NEAR(Edit1->Player->GetRelativeVolume(100, 1, 0), 30, 1);
+  // The timer follows the clip without seeking it.
+  EXPECT_TRUE(WaitFor([] { return Edit1->Slider1->value() > 0; }));
+  Edit1->Slider1->setValue(900);
+  EXPECT_TRUE(WaitFor([] { return Edit1->Slider1->value() >= 900; }));
+  Edit1->CoolBtn3->click();
+  EXPECT_EQ(Edit1->Player->State, fsStopped);
+}
+
+TEST_F(KeyEditor, ItsPlaceAutoPlayAndLastFolderComeBackAtTheNextStart) {
+  Edit1->move(40, 30);
+  Edit1->resize(650, 420);
+  Edit1->Auto->setChecked(true);
+  Browse(Path("sub"), 1);
+  delete Edit1;
+  Edit1 = new TEdit1;
+  EXPECT_EQ(Edit1->pos(), QPoint(40, 30));
+  EXPECT_EQ(Edit1->size(), QSize(650, 420));
+  EXPECT_TRUE(Edit1->Auto->isChecked());
+  EXPECT_EQ(Edit1->Stv->Path(), Path("sub"));
+  EXPECT_EQ(Edit1->flist->Mask(), TEdit1::kMask);
+}
+
+}  // namespace
+}  // namespace key_editor_testing
