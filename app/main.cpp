@@ -1,6 +1,8 @@
 // Start-up: wires the program together, in a fixed order.
 
+#include "app/CommandLine.h"
 #include "app/FormList.h"
+#include "app/StartSet.h"
 #include "app/morvela1.h"
 #include "editor/Edit.h"
 #include "help/Hh.h"
@@ -10,11 +12,53 @@
 #include "player/Tplayerrenderers.h"
 
 #include <QDir>
+#include <QStringList>
 
 #include <cstdio>
 #include <thread>
 
+namespace {
+
+QStringList Arguments(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  return arguments;
+}
+
+void PrintLine(std::FILE* to, const QString& text) {
+  std::fputs(text.toLocal8Bit().constData(), to);
+  std::fputc('\n', to);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Answered before anything else: --help and --version work without a
+  // desktop session, and a set file that can't be read is reported before
+  // any window appears. Relative names are taken from the folder the program
+  // was started in, before it moves into its own.
+  const app::CommandLine command =
+      app::ParseCommandLine(Arguments(argc, argv), QDir::currentPath());
+  switch (command.action) {
+    case app::CommandLine::Action::kHelp:
+      std::fputs(app::UsageText().toLocal8Bit().constData(), stdout);
+      return 0;
+    case app::CommandLine::Action::kVersion:
+      std::fputs(app::VersionText().toLocal8Bit().constData(), stdout);
+      return 0;
+    case app::CommandLine::Action::kError:
+      PrintLine(stderr, command.error);
+      return app::kUsageExitCode;
+    case app::CommandLine::Action::kRun:
+      break;
+  }
+  if (!command.setFile.isEmpty()) {
+    const QString problem = app::SetFileProblem(command.setFile);
+    if (!problem.isEmpty()) {
+      PrintLine(stderr, problem);
+      return app::kUnreadableExitCode;
+    }
+  }
   // Without a desktop session Qt would abort with a core dump; say instead
   // what the program needs.
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
@@ -40,11 +84,11 @@ int main(int argc, char** argv) {
     FormList.clear();
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
     QGuiApplication::setApplicationDisplayName(platform::kApplicationTitle);
-    platform::Application::SetHelpFile(
-        QDir(QCoreApplication::applicationDirPath()).filePath("tastivo.qhc"));
+    platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();
     Form11->show();
+    if (!command.setFile.isEmpty()) app::OpenStartSet(*Form11, command.setFile);
     result = app.exec();
   });
   platform::RunGuarded([] {

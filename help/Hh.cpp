@@ -76,7 +76,12 @@ void CloseAll() {
 
 QString HelpEngineFolder() {
   if (!g_engineFolder.isEmpty()) return g_engineFolder;
-  return QCoreApplication::applicationDirPath();
+  const QDir program(QCoreApplication::applicationDirPath());
+  if (QFileInfo(program.filePath(kHelpCollectionName)).isFile()) return program.path();
+  // Installed: the program in <prefix>/bin, its data in <prefix>/share/tastivo.
+  const QString installed = QDir::cleanPath(program.filePath(kInstalledDataFolder));
+  if (QFileInfo(QDir(installed).filePath(kHelpCollectionName)).isFile()) return installed;
+  return program.path();
 }
 
 void SetHelpEngineFolder(const QString& folder) {

@@ -25,8 +25,13 @@ inline constexpr const char* kHelpCollectionName = "tastivo.qhc";
 // When true (the default), HhModule loads the engine as soon as it starts.
 extern bool AutoLoadAPI;
 
-// The folder searched for the collection: the executable's folder unless a
-// caller (a test, or a packaged install) chose another one.
+// Where an installed program's data is, seen from the executable's folder.
+inline constexpr const char* kInstalledDataFolder = "../share/tastivo";
+
+// The folder searched for the collection, unless a caller (a test) chose
+// another one: the executable's folder when the collection is there (a build
+// folder), else the installed data folder when it is there, else the
+// executable's folder.
 QString HelpEngineFolder();
 void SetHelpEngineFolder(const QString& folder);
 
