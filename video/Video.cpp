@@ -44,7 +44,7 @@ QList<QRect> AvailableAreas() {
 
 }  // namespace
 
-TVideo1::TVideo1(QWidget* owner, int instance) : QWidget(nullptr), Instance(instance) {
+TVideo1::TVideo1(QWidget* owner, int instance) : QWidget(nullptr), Instance_(instance) {
   // Owned by its keyboard window (or the key editor), which deletes it; no Qt
   // parent, so it stays a window of its own that the window manager places.
   Q_UNUSED(owner);
@@ -83,7 +83,7 @@ TVideo1::~TVideo1() {
 
 void TVideo1::FormCreate() {
   platform::SettingsStore store;
-  store.OpenKeyReadOnly(platform::InstanceKey(Instance));
+  store.OpenKeyReadOnly(platform::InstanceKey(Instance_));
   try {
     SavedTop = store.ReadInteger("vtop");
     SavedLeft = store.ReadInteger("vleft");
@@ -103,7 +103,7 @@ void TVideo1::FormDestroy() {
   if (isVisible() && !AFull->isChecked()) SaveBounds();
   try {
     platform::SettingsStore store;
-    if (!store.OpenKey(platform::InstanceKey(Instance), true)) return;
+    if (!store.OpenKey(platform::InstanceKey(Instance_), true)) return;
     store.WriteInteger("vtop", SavedTop);
     store.WriteInteger("vleft", SavedLeft);
     store.WriteInteger("vwidth", SavedWidth);

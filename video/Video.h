@@ -31,7 +31,7 @@ class TVideo1 : public QWidget {
 
   // Instance number of the owner; chooses the settings key (99: the key
   // editor's preview).
-  const int Instance;
+  int Instance() const { return Instance_; }
 
   // The player whose picture this window shows; set by the owner, not owned.
   TPlayer* Player = nullptr;
@@ -92,6 +92,7 @@ class TVideo1 : public QWidget {
   void EnterFullScreen();
   void LeaveFullScreen();
 
+  const int Instance_;
   QSize picture_;
   // OnResize detached: size changes made by the layout itself do not run
   // FormResize.

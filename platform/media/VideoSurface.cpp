@@ -10,8 +10,18 @@
 namespace platform::media {
 
 void FrameSlot::Deliver(QImage frame) {
+  QSize size;
+  {
+    std::lock_guard lock(mutex_);
+    size = paintSize_;
+  }
+  // Scaling here, off the window thread and outside the lock, leaves the
+  // window thread a plain copy per frame.
+  if (!size.isEmpty() && frame.size() != size)
+    frame = frame.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
   std::lock_guard lock(mutex_);
   frame_ = std::move(frame);
+  ++number_;
   if (target_ == nullptr || repaintPending_.exchange(true)) return;
   // A queued call to a widget that is deleted meanwhile is discarded by Qt;
   // target_ is cleared under this lock before the widget goes.
@@ -30,9 +40,25 @@ QImage FrameSlot::Latest() const {
   return frame_;
 }
 
+QImage FrameSlot::Latest(std::uint64_t& number) const {
+  std::lock_guard lock(mutex_);
+  number = frame_.isNull() ? 0 : number_;
+  return frame_;
+}
+
+std::uint64_t FrameSlot::Delivered() const {
+  std::lock_guard lock(mutex_);
+  return number_;
+}
+
 void FrameSlot::Clear() {
   std::lock_guard lock(mutex_);
   frame_ = QImage();
+}
+
+void FrameSlot::SetPaintSize(QSize size) {
+  std::lock_guard lock(mutex_);
+  paintSize_ = size;
 }
 
 void FrameSlot::SetTarget(QWidget* target) {
@@ -51,19 +77,44 @@ VideoSurface::VideoSurface(QWidget* owner, std::shared_ptr<FrameSlot> frames)
 
 VideoSurface::~VideoSurface() {
   frames_->SetTarget(nullptr);
+  frames_->SetPaintSize(QSize());
 }
 
 void VideoSurface::SetSourceRect(const QRect& source) {
   if (source_ == source) return;
   source_ = source;
+  UpdatePaintSize();
   update();
+}
+
+void VideoSurface::UpdatePaintSize() {
+  frames_->SetPaintSize(source_.isEmpty() ? size() : QSize());
+}
+
+void VideoSurface::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  UpdatePaintSize();
 }
 
 void VideoSurface::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const QImage frame = frames_->Latest();
+  std::uint64_t number = 0;
+  const QImage frame = frames_->Latest(number);
   if (frame.isNull()) {
     painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  if (number > lastPainted_) {
+    // A clip opened anew numbers on from the last one; only gaps within a
+    // run of frames count as skipped.
+    if (lastPainted_ != 0) skipped_ += number - lastPainted_ - 1;
+    lastPainted_ = number;
+    ++painted_;
+  }
+  // A frame scaled for the current size is copied as it is; one made before
+  // a resize, or a part of a frame, is scaled here until the next comes.
+  if (frame.size() == size() && source_.isEmpty()) {
+    painter.drawImage(0, 0, frame);
     return;
   }
   const QRect source = source_.isEmpty() ? frame.rect() : source_;

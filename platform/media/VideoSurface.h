@@ -5,9 +5,11 @@
 #include <QImage>
 #include <QPointer>
 #include <QRect>
+#include <QSize>
 #include <QWidget>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -21,13 +23,24 @@ class FrameSlot {
   // repaint, at most one request in flight.
   void Deliver(QImage frame);
   QImage Latest() const;
+  // The latest frame with its number: frames are numbered 1, 2, ... in the
+  // order they are delivered; 0 means none yet.
+  QImage Latest(std::uint64_t& number) const;
+  std::uint64_t Delivered() const;
   void Clear();
   // Window thread: the widget to repaint on a new frame (nullptr for none).
   void SetTarget(QWidget* target);
+  // Window thread: the size frames are painted at. Frames are scaled to it
+  // on the streaming thread, so that painting is a plain copy and the
+  // window thread keeps up with large clips. An empty size keeps frames as
+  // they come.
+  void SetPaintSize(QSize size);
 
  private:
   mutable std::mutex mutex_;
   QImage frame_;
+  std::uint64_t number_ = 0;
+  QSize paintSize_;
   QWidget* target_ = nullptr;
   std::atomic<bool> repaintPending_{false};
 
@@ -47,16 +60,28 @@ class VideoSurface : public QWidget {
   // The part of the frame shown; an empty rectangle means the whole frame.
   void SetSourceRect(const QRect& source);
 
+  // For measuring: distinct frames painted so far, and frames that were
+  // replaced by a newer one before they could be painted.
+  std::uint64_t PaintedFrames() const { return painted_; }
+  std::uint64_t SkippedFrames() const { return skipped_; }
+  std::uint64_t DeliveredFrames() const { return frames_->Delivered(); }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
   bool Forward(QEvent* event);
+  // Frames come scaled to the surface's size unless only a part is shown.
+  void UpdatePaintSize();
 
   std::shared_ptr<FrameSlot> frames_;
   QPointer<QObject> drain_;
   QRect source_;
+  std::uint64_t lastPainted_ = 0;
+  std::uint64_t painted_ = 0;
+  std::uint64_t skipped_ = 0;
 };
 
 }  // namespace platform::media
