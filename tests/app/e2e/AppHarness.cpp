@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -180,6 +181,18 @@ std::string MakeTone(const std::string& path, double seconds, double hertz, doub
   return {};
 }
 
+std::string MakeTwoTones(const std::string& path, double seconds, double lowHertz,
+                         double highHertz) {
+  const std::string low = path + ".low.wav", high = path + ".high.wav";
+  if (std::string why = MakeTone(low, seconds, lowHertz); !why.empty()) return why;
+  if (std::string why = MakeTone(high, seconds, highHertz); !why.empty()) return why;
+  const CommandResult r = RunCommand({"sox", low, high, path});
+  std::remove(low.c_str());
+  std::remove(high.c_str());
+  if (r.status != 0) return "sox could not join the tones into " + path;
+  return {};
+}
+
 bool WriteSet(const std::string& path, const std::vector<SetRow>& rows) {
   std::ofstream file(path, std::ios::binary);
   const auto line = [&](const std::string& text) { file << text << "\r\r\n"; };
@@ -234,6 +247,20 @@ Desktop::~Desktop() {
 }
 
 std::string Desktop::Start() {
+  // A display number that Xvfb takes for free may still be another
+  // server's in a way it cannot see (another user's socket), so a display
+  // that no client can open is given up and another one started.
+  std::string why;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    why = TryStart();
+    if (why.empty()) return why;
+    openbox_.Stop();
+    xvfb_.Stop();
+  }
+  return why;
+}
+
+std::string Desktop::TryStart() {
   // Xvfb writes the display number it picked to the descriptor it is given
   // once it accepts connections.
   const std::string displayFile = folder_.File("display");
@@ -247,17 +274,30 @@ std::string Desktop::Start() {
   close(numbered);
   if (!started) return "cannot start Xvfb";
   std::string number;
-  WaitUntil([&] {
-    std::ifstream in(displayFile);
-    std::getline(in, number);
-    return !number.empty() || !xvfb_.Running();
-  });
+  WaitUntil(
+      [&] {
+        std::ifstream in(displayFile);
+        std::getline(in, number);
+        return !number.empty() || !xvfb_.Running();
+      },
+      30s);
   if (number.empty()) return "Xvfb did not come up (see " + folder_.File("xvfb.log") + ")";
   display_ = ":" + number;
+  if (RunCommand({"xdotool", "getdisplaygeometry"}, Env(), 10s).status != 0)
+    return "no client can open the display " + display_ + " that Xvfb took";
   if (!openbox_.Start({"openbox"}, Env(), folder_.File("openbox.log")))
     return "cannot start openbox";
-  if (!WaitUntil([&] { return RunCommand({"wmctrl", "-m"}, Env(), 5s).status == 0; }))
-    return "openbox did not take the display";
+  CommandResult wm;
+  if (!WaitUntil(
+          [&] {
+            wm = RunCommand({"wmctrl", "-m"}, Env(), 5s);
+            return wm.status == 0 || !openbox_.Running();
+          },
+          30s) ||
+      wm.status != 0)
+    return "openbox did not take the display " + display_ + " (openbox " +
+           (openbox_.Running() ? "running" : "ended") + ", see " + folder_.File("openbox.log") +
+           ")";
   return {};
 }
 

@@ -71,6 +71,12 @@ class RunFolder {
 // `silence` seconds of silence. Returns an empty text on success, else why.
 std::string MakeTone(const std::string& path, double seconds, double hertz, double silence = 0);
 
+// Writes a clip of `seconds` of a low tone followed by as much of a high one
+// (same level and format as MakeTone), so that a recording shows where each
+// pass of the clip begins.
+std::string MakeTwoTones(const std::string& path, double seconds, double lowHertz,
+                         double highHertz);
+
 struct SetRow {
   std::string label, file, min = "0", max = "10000", rate = "100";
 };
@@ -137,6 +143,7 @@ class Desktop {
 
  private:
   CommandResult Xdo(const std::vector<std::string>& args) const;
+  std::string TryStart();
 
   const RunFolder& folder_;
   std::string display_;

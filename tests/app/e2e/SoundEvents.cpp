@@ -55,6 +55,38 @@ double ToneFrequency(const std::vector<float>& samples, double sampleRate) {
   return (crossings - 1) * sampleRate / static_cast<double>(last - first);
 }
 
+std::vector<int> ToneSteps(const std::vector<float>& samples, double sampleRate, std::size_t window,
+                           double splitHertz) {
+  std::vector<int> steps;
+  for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+    // A tone at 0.8 of full scale stays near zero for a frame at a time at
+    // most; a millisecond of near silence is a gap.
+    std::size_t quiet = 0, longestQuiet = 0;
+    for (std::size_t i = at; i < at + window; ++i) {
+      quiet = std::fabs(samples[i]) < 0.01f ? quiet + 1 : 0;
+      longestQuiet = std::max(longestQuiet, quiet);
+    }
+    if (longestQuiet * 1000 >= static_cast<std::size_t>(sampleRate)) {
+      steps.push_back(-1);
+      continue;
+    }
+    const std::vector<float> part(samples.begin() + static_cast<std::ptrdiff_t>(at),
+                                  samples.begin() + static_cast<std::ptrdiff_t>(at + window));
+    steps.push_back(ToneFrequency(part, sampleRate) < splitHertz ? 0 : 1);
+  }
+  return steps;
+}
+
+int CountRestarts(const std::vector<int>& steps) {
+  int restarts = 0, last = -1;
+  for (int step : steps) {
+    if (step < 0) continue;
+    if (last == 1 && step == 0) ++restarts;
+    last = step;
+  }
+  return restarts;
+}
+
 double Percentile(std::vector<double> values, double percent) {
   if (values.empty()) return 0.0;
   std::sort(values.begin(), values.end());

@@ -34,6 +34,17 @@ std::size_t CountSounding(const std::vector<float>& level, float threshold);
 // The frequency of a steady tone from its upward zero crossings, in Hz.
 double ToneFrequency(const std::vector<float>& samples, double sampleRate);
 
+// Reads a recording of a clip made of a low tone followed by a high one
+// in windows of `window` frames: for each window, 0 when its tone is below
+// `splitHertz`, 1 when above, -1 when the window is not all tone (silence,
+// or a dropout of the server). Dropouts cut windows out, but never turn a
+// high tone into a low one.
+std::vector<int> ToneSteps(const std::vector<float>& samples, double sampleRate, std::size_t window,
+                           double splitHertz);
+// How often the clip started again: a low window after a high one, skipping
+// the windows that are not all tone.
+int CountRestarts(const std::vector<int>& steps);
+
 // Percentile (0..100) of a list of values; 0 for an empty list.
 double Percentile(std::vector<double> values, double percent);
 
