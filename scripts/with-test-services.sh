@@ -16,7 +16,6 @@ fi
 export TASTIVO_SERVICES_DIR
 mkdir -p "$TASTIVO_SERVICES_DIR"
 export JACK_NO_AUDIO_RESERVATION=1
-export JACK_DEFAULT_SERVER="${JACK_DEFAULT_SERVER:-tastivo-test-$$}"
 jack_pid=""
 xvfb_pid=""
 cleanup() {
@@ -36,16 +35,44 @@ fail() {
 }
 
 command -v jackd >/dev/null || fail "jackd is not installed (package jackd2); run scripts/install-deps.sh"
+# JACK keeps one table of eight servers for the whole machine. A server that
+# dies without its shutdown leaves its entry behind, and only a server of the
+# same name takes it back: so names come from a pool of eight, and when no
+# JACK server runs at all, entries left by dead ones are cleared.
+if ! pgrep -x jackd >/dev/null && ! pgrep -x jackdbus >/dev/null; then
+  find /dev/shm -maxdepth 1 -user "$(id -u)" \( -name 'jack-shm-registry' -o -name "jack_*" \) \
+    -delete 2>/dev/null
+fi
 jack_log="$TASTIVO_SERVICES_DIR/jackd.log"
-jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 48000 -p 256 >"$jack_log" 2>&1 &
-jack_pid=$!
 up=0
-for _ in $(seq 1 100); do
-  kill -0 "$jack_pid" 2>/dev/null || break
-  if jack_lsp -s "$JACK_DEFAULT_SERVER" >/dev/null 2>&1; then up=1; break; fi
-  sleep 0.1
+names=(tastivo-test-{0..7})
+# Inside another run of this script its server is used as it is.
+if [[ -n "${JACK_DEFAULT_SERVER:-}" ]] && jack_lsp -s "$JACK_DEFAULT_SERVER" >/dev/null 2>&1; then
+  names=()
+  up=1
+  name="$JACK_DEFAULT_SERVER"
+fi
+for candidate in "${names[@]}"; do
+  name="$candidate"
+  # A name another run's server answers to is taken.
+  jack_lsp -s "$name" >/dev/null 2>&1 && continue
+  jackd -n "$name" -r -d dummy -r 48000 -p 256 >"$jack_log" 2>&1 &
+  jack_pid=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$jack_pid" 2>/dev/null || break
+    if jack_lsp -s "$name" >/dev/null 2>&1; then up=1; break; fi
+    sleep 0.1
+  done
+  # Up, and ours: a server of another run that took the name at the same
+  # moment would answer too.
+  ((up)) && sleep 0.2 && kill -0 "$jack_pid" 2>/dev/null && break
+  up=0
+  kill "$jack_pid" 2>/dev/null
+  wait "$jack_pid" 2>/dev/null
+  jack_pid=""
 done
-((up)) || fail "the JACK dummy server '$JACK_DEFAULT_SERVER' did not come up; its log:" "$jack_log"
+((up)) || fail "no JACK dummy server came up; the log of the last try:" "$jack_log"
+export JACK_DEFAULT_SERVER="$name"
 
 if [[ -z "${DISPLAY:-}" ]]; then
   command -v Xvfb >/dev/null || fail "Xvfb is not installed (package xvfb); run scripts/install-deps.sh"

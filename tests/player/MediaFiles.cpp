@@ -14,32 +14,23 @@ namespace media_files {
 namespace {
 
 QString Make(const QString& name, const QString& pipeline) {
-  const QString path = QDir(testing_support::TestDataDir()).filePath(name);
-  if (QFileInfo(path).size() > 0) return path;
-  const QString partial = path + ".part";
-  QProcess process;
-  QStringList args{"-q"};
-  args += QProcess::splitCommand(QString(pipeline).arg(partial));
-  process.start("gst-launch-1.0", args);
-  if (!process.waitForFinished(30000) || process.exitCode() != 0 || !QFileInfo(partial).size())
-    throw std::runtime_error("could not make test clip " + name.toStdString() + ": " +
-                             process.readAllStandardError().toStdString());
-  QFile::remove(path);
-  QFile::rename(partial, path);
-  return path;
+  return testing_support::CachedFile(name, pipeline, [&](const QString& partial) {
+    QProcess process;
+    QStringList args{"-q"};
+    args += QProcess::splitCommand(QString(pipeline).arg(partial));
+    process.start("gst-launch-1.0", args);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+      throw std::runtime_error("could not make test clip " + name.toStdString() + ": " +
+                               process.readAllStandardError().toStdString());
+  });
 }
 
 // A copy of a generated clip under another name.
 QString Renamed(const QString& source, const QString& name) {
-  const QString path = QDir(testing_support::TestDataDir()).filePath(name);
-  if (QFileInfo(path).size() > 0) return path;
-  const QString partial = path + ".part";
-  QFile::remove(partial);
-  if (!QFile::copy(source, partial))
-    throw std::runtime_error("could not make test clip " + name.toStdString());
-  QFile::remove(path);
-  QFile::rename(partial, path);
-  return path;
+  return testing_support::CachedFile(name, source, [&](const QString& partial) {
+    if (!QFile::copy(source, partial))
+      throw std::runtime_error("could not make test clip " + name.toStdString());
+  });
 }
 
 const char* kTone =
@@ -83,29 +74,28 @@ QString RedSilentAvi() {
 }
 
 QString ShortMidi() {
-  const QString path = QDir(testing_support::TestDataDir()).filePath("note.mid");
-  if (QFileInfo(path).size() > 0) return path;
   // One track, 96 ticks a quarter at 120 bpm: a middle C held for 192 ticks.
   const unsigned char track[] = {0x00, 0x90, 0x3C, 0x64, 0x81, 0x40, 0x80,
                                  0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00};
   QByteArray bytes("MThd\0\0\0\x06\0\0\0\x01\0\x60", 14);
   bytes += QByteArray("MTrk\0\0\0", 7) + char(sizeof track);
   bytes += QByteArray(reinterpret_cast<const char*>(track), sizeof track);
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write note.mid");
-  file.write(bytes);
-  return path;
+  return testing_support::CachedFile("note.mid", QString::fromLatin1(bytes.toHex()),
+                                     [&](const QString& partial) {
+                                       QFile file(partial);
+                                       if (file.open(QIODevice::WriteOnly)) file.write(bytes);
+                                     });
 }
 
 QString Corrupt() {
-  const QString path = QDir(testing_support::TestDataDir()).filePath("corrupt.mp3");
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write corrupt.mp3");
   // A damaged header followed by text: no decoder can make sense of it.
   QByteArray junk("RIFF\xff\xff\xff\x7fWAVEfmt ", 16);
   for (int i = 0; i < 2000; ++i) junk += "this is not a clip\n";
-  file.write(junk);
-  return path;
+  return testing_support::CachedFile("corrupt.mp3", QString::fromLatin1(junk.toHex()),
+                                     [&](const QString& partial) {
+                                       QFile file(partial);
+                                       if (file.open(QIODevice::WriteOnly)) file.write(junk);
+                                     });
 }
 
 QString GreenMpg() {

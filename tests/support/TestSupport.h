@@ -32,4 +32,13 @@ bool WaitFor(const std::function<bool()>& condition,
 // ($TASTIVO_TEST_DATA, created on demand).
 QString TestDataDir();
 
+// A generated file in TestDataDir(), made once and kept between runs. Its
+// name carries a hash of the generator's text (the pipeline, say), so a
+// changed generator makes a new file instead of reusing a stale one. make()
+// writes to a name of its own, renamed into place when done, so tests running
+// in parallel never see half a file. Throws std::runtime_error when make()
+// fails or writes nothing.
+QString CachedFile(const QString& name, const QString& generator,
+                   const std::function<void(const QString& partial)>& make);
+
 }  // namespace testing_support
