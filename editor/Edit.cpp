@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 
 TEdit1* Edit1 = nullptr;
+std::function<std::shared_ptr<platform::media::MediaGraph>()> TEdit1::MakeGraph;
 
 namespace {
 
@@ -243,7 +244,7 @@ void TEdit1::hideEvent(QHideEvent* event) {
 void TEdit1::FormShow() {
   // A show while already shown (a nested show) keeps the running preview.
   if (!Player) {
-    Player = new TPlayer(this, 0);
+    Player = MakeGraph ? new TPlayer(this, 0, MakeGraph()) : new TPlayer(this, 0);
     Player->SetOutputName(QStringLiteral("Tastivo preview"));
     Video = new TVideo1(this, kVideoInstance);
     Video->Player = Player;

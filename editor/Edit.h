@@ -15,6 +15,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
+
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -25,6 +28,10 @@ class QTimer;
 class TPlayer;
 class TTuning;
 class TVideo1;
+
+namespace platform::media {
+class MediaGraph;
+}
 
 namespace controls {
 class TSlidePanel;
@@ -52,6 +59,10 @@ class TEdit1 : public QWidget {
   TTuning* Tuning() const;
   // Decided at each show: attached to a set editor that was visible.
   bool SetEditorMode() const { return setEditorMode_; }
+
+  // Makes the preview player's media graph; unset, the player makes its own.
+  // Benchmarks and tests set it to watch the graph.
+  static std::function<std::shared_ptr<platform::media::MediaGraph>()> MakeGraph;
 
   // The preview, from show to hide; null while hidden.
   TPlayer* Player = nullptr;
