@@ -180,6 +180,28 @@ TEST_F(AppPlay, HeldKeySoundsWhileHeldAndStopsOnRelease) {
   EXPECT_NEAR(heard.hertz, 440, 440 * 0.03) << "not row 0's clip";
 }
 
+TEST_F(AppPlay, AKeyHeldPastItsClipPlaysItOnceDespiteAutoRepeat) {
+  // Held well past the X server's auto-repeat delay: the repeats must not
+  // start the clip again.
+  const std::string clip = folder->File("a.wav");
+  const std::string why = MakeTwoTones(clip, 0.15, 440, 880);
+  ASSERT_TRUE(why.empty()) << why;
+  GiveSet(0, {{"short", clip}});
+  settings->SetWindow(0, {});
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo"));
+
+  const auto [down, up] = Hold("Tastivo", "a", 1.2);
+  const Heard heard = HeardFrom(down, up, 1.0);
+
+  ASSERT_FALSE(heard.sounds.empty()) << Describe(heard, down);
+  EXPECT_EQ(heard.sounds.size(), 1u) << "the held key played again; " << Describe(heard, down);
+  EXPECT_EQ(CountRestarts(ToneSteps(ears->Samples(0, down, up), ears->SampleRate(),
+                                    ears->SampleRate() / 50, 660)),
+            0)
+      << "the held key started its clip again; " << Describe(heard, down);
+}
+
 TEST_F(AppPlay, LoopRepeatsTheClipWhileTheKeyIsHeld) {
   // 150 ms low, 150 ms high: every low after a high is a new pass.
   const std::string clip = folder->File("a.wav");
