@@ -88,6 +88,7 @@ TEdit1::TEdit1(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(Stv, &keyedit::TShellTree::PathChanged, flist, &keyedit::TShellList::SetFolder);
   connect(flist, &QAbstractItemView::clicked, this, [this] { flistClick(); });
   connect(flist, &QAbstractItemView::doubleClicked, this, [this] { flistDblClick(); });
+  connect(flist, &keyedit::TShellList::EntryChosen, this, [this] { flistDblClick(); });
   connect(CoolBtn4, &QPushButton::clicked, this, [this] { flistDblClick(); });
   connect(CoolBtn1, &QPushButton::clicked, this, [this] { CoolBtn1Click(); });
   connect(CoolBtn2, &QPushButton::clicked, this, [this] { CoolBtn2Click(); });
@@ -169,6 +170,10 @@ void TEdit1::BuildToolPanel() {
   Slider1->setGeometry(80, 4, 136, 20);
   Auto = new QCheckBox(QStringLiteral("Auto Play"), CoolPanel1);
   Auto->setGeometry(80, 26, 136, 20);
+  // Tool buttons leave the keyboard where it was: in the file list, which
+  // takes Return as "Add" and type-ahead to find an entry.
+  for (QPushButton* button : {CoolBtn1, CoolBtn4, CoolBtn2, CoolBtn3})
+    button->setFocusPolicy(Qt::NoFocus);
 }
 
 QList<QWidget*> TEdit1::SetEditorControls() const {
@@ -260,6 +265,7 @@ void TEdit1::FormShow() {
   setWindowTitle(setEditorMode_ ? QStringLiteral("Set Editor")
                                 : QStringLiteral("Multimedia player"));
   CoolPanel1->move(setEditorMode_ ? kPlayerPanelSetEditorX : kPlayerPanelPlayerX, 0);
+  flist->setFocus();
 }
 
 void TEdit1::FormHide() {

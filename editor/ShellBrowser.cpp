@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QRegularExpression>
@@ -299,6 +300,16 @@ void TShellList::ShowEmpty() {
     delete old;
   }
   setRootIndex({});
+}
+
+void TShellList::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    emit EntryChosen();
+    return;
+  }
+  QTreeView::keyPressEvent(event);
 }
 
 void TShellList::resizeEvent(QResizeEvent* event) {

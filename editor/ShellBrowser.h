@@ -104,9 +104,12 @@ class TShellList : public QTreeView {
  signals:
   // The folder's entries are all known.
   void FolderLoaded();
+  // Return or Enter on an entry: the keyboard's double click.
+  void EntryChosen();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QModelIndex EntryIndex(int row) const;

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -155,6 +156,18 @@ TEST_F(KeyEditor, TheSetEditorsEditTakesTheTreeToTheRowsFolder) {
   // An empty row leaves the tree where it was.
   EditRow(4);
   EXPECT_EQ(Edit1->Stv->Path(), Path("drums.zip/loops"));
+}
+
+TEST_F(KeyEditor, ReturnInTheListEntersAnArchiveAndAddsAFileLikeADoubleClick) {
+  TTuning& t = EditRow(3);
+  Browse(clips.path(), 7);
+  Edit1->flist->SelectEntry(Row("drums.zip"));
+  QTest::keyClick(Edit1->flist, Qt::Key_Return);
+  EXPECT_EQ(Edit1->Stv->Path(), Path("drums.zip"));
+  Edit1->flist->SelectEntry(Row("kick.wav"));
+  QTest::keyClick(Edit1->flist, Qt::Key_Return);
+  EXPECT_EQ(t.Set.Row(3).Label, "kick.wav");
+  EXPECT_EQ(t.SelectedRow(), 4);
 }
 
 }  // namespace
