@@ -14,6 +14,8 @@
 
 #include <unistd.h>
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -32,7 +34,23 @@ constexpr int kWarmUp = 3;  // notes before the measured ones: the first clip op
 struct Latencies {
   std::vector<double> frames;
   int missed = 0;
+  // Notes whose first sound was not their own clip (a rest of the one before).
+  int stale = 0;
 };
+
+// The notes alternate between two clips far apart in pitch, so that the
+// first frame of a note's own clip is told from a rest of the clip before.
+constexpr double kLowHertz = 300, kHighHertz = 3000;
+
+// True when the period of sound from `at` is the high clip.
+bool IsHigh(const JackProbe& ears, uint64_t at, int channel) {
+  const std::vector<float> block = ears.Samples(channel, at, at + ears.Period());
+  int crossings = 0;
+  for (std::size_t i = 1; i < block.size(); ++i) crossings += block[i - 1] < 0 && block[i] >= 0;
+  // 256 frames at 48 kHz hold about 1.6 cycles of the low clip, 16 of the high.
+  const double split = std::sqrt(kLowHertz * kHighHertz);
+  return crossings > split * static_cast<double>(block.size()) / ears.SampleRate();
+}
 
 void Print(const std::string& name, double value, const char* unit) {
   std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
@@ -53,15 +71,19 @@ bool WaitForSilence(const JackProbe& probe, double seconds, int first = 0, int c
       5s);
 }
 
-// Plays `notes` note-ons of `note` from `keyboard` and finds each one's
-// first sounding frame on `ears`; both probes run on the server's frame
+// Plays `notes` note-ons from `keyboard`, alternating between `notes[0]`
+// (the low clip) and `notes[1]` (the high one), and finds on `ears` the
+// first frame of each note's own clip; both probes run on the server's frame
 // clock from origins of their own, so `keyboard`'s frames are moved onto
-// `ears`' timeline.
-Latencies Measure(JackProbe& keyboard, const JackProbe& ears, int note, int notes, int first = 0,
-                  int count = 0) {
+// `ears`' timeline. With `checkClip` false any sound counts (the floor's
+// instrument has one sound for every note).
+Latencies Measure(JackProbe& keyboard, const JackProbe& ears, std::array<int, 2> notes, int count,
+                  bool checkClip, int first = 0, int inputs = 0) {
   Latencies result;
-  for (int i = 0; i < notes; ++i) {
-    WaitForSilence(ears, 0.1, first, count);
+  for (int i = 0; i < count; ++i) {
+    const int note = notes[i % 2];
+    const bool high = i % 2 == 1;
+    WaitForSilence(ears, 0.1, first, inputs);
     // The origins' difference, taken modulo JACK's 32-bit frame counter.
     const auto shift = static_cast<int64_t>(
         static_cast<int32_t>(static_cast<jack_nframes_t>(keyboard.Origin() - ears.Origin())));
@@ -72,18 +94,27 @@ Latencies Measure(JackProbe& keyboard, const JackProbe& ears, int note, int note
     }
     const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(*sent) + shift);
     std::optional<uint64_t> onset;
+    bool stale = false;
     WaitUntil(
         [&] {
-          const std::vector<float> level = ears.Level(at, ears.RecordedUntil(), first, count);
-          onset = FindOnset(level, kThreshold, 0, at, at);
-          return onset.has_value();
+          const uint64_t now = ears.RecordedUntil();
+          const std::vector<float> level = ears.Level(at, now, first, inputs);
+          for (uint64_t from = at; (onset = FindOnset(level, kThreshold, 0, from, at));
+               from = *onset + ears.Period() / 4) {
+            if (*onset + ears.Period() > now) return false;  // wait for a whole period
+            if (!checkClip || IsHigh(ears, *onset, first) == high) return true;
+            stale = true;
+          }
+          return false;
         },
         2s);
     keyboard.SendMidi(0x80, static_cast<unsigned char>(note), 0);
-    if (!onset)
+    if (!onset) {
       ++result.missed;
-    else if (i >= kWarmUp)
+    } else if (i >= kWarmUp) {
       result.frames.push_back(static_cast<double>(*onset - at));
+      result.stale += stale ? 1 : 0;
+    }
   }
   return result;
 }
@@ -165,12 +196,14 @@ int main() {
 
   const std::string shortClip = folder.File("short.wav");
   const std::string longClip = folder.File("long.wav");
-  if (!MakeTone(shortClip, 1.0, 440).empty() || !MakeTone(longClip, 40.0, 440).empty()) {
+  const std::string highClip = folder.File("high.wav");
+  if (!MakeTone(shortClip, 1.0, kLowHertz).empty() ||
+      !MakeTone(highClip, 1.0, kHighHertz).empty() || !MakeTone(longClip, 40.0, 440).empty()) {
     std::cerr << "sox could not make the clips\n";
     return 1;
   }
   const std::string set = folder.File("bench.wql");
-  WriteSet(set, {{"short", shortClip}, {"long", longClip}});
+  WriteSet(set, {{"low", shortClip}, {"long", longClip}, {"high", highClip}});
 
   int status = 0;
   // The floor first: an in-graph instrument answering the same kind of
@@ -184,7 +217,7 @@ int main() {
         floorKeys.ConnectMidiTo(answerer.MidiInName()) &&
         floorEars.ListenTo("bench-floor-" + tag) > 0) {
       floorEars.WaitForFrame(floorEars.RecordedUntil() + 2 * floorEars.Period());
-      const Latencies floor = Measure(floorKeys, floorEars, 60, kWarmUp + kNotes);
+      const Latencies floor = Measure(floorKeys, floorEars, {60, 60}, kWarmUp + kNotes, false);
       floorP50 = Percentile(floor.frames, 50);
       Print("midi_to_sound_floor_p50_periods", floorP50 / period, "periods");
       Print("midi_to_sound_floor_p50", floorP50 / rate * 1000, "ms");
@@ -216,7 +249,7 @@ int main() {
     // The output may appear only with the first clip; the warm-up notes
     // give the probe time to connect to it.
     ears.Follow("Tastivo");
-    const Latencies program = Measure(keyboard, ears, 36, kWarmUp + kNotes);
+    const Latencies program = Measure(keyboard, ears, {36, 38}, kWarmUp + kNotes, true);
     if (program.frames.empty()) {
       std::cerr << "no note sounded on the JACK client \"Tastivo\"; the JACK ports:\n"
                 << RunCommand({"jack_lsp"}).out << "the program's output:\n"
@@ -233,6 +266,7 @@ int main() {
     }
     Print("midi_to_sound_notes", static_cast<double>(program.frames.size()), "notes");
     Print("midi_to_sound_missed", program.missed, "notes");
+    Print("midi_to_sound_stale_first_sound", program.stale, "notes");
 
     // One window holding a long clip.
     keyboard.SendMidi(0x90, 37, 100);
