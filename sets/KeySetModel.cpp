@@ -1,5 +1,7 @@
 #include "sets/KeySetModel.h"
 
+#include <QColor>
+
 KeySetModel::KeySetModel(KeySet& set, QObject* parent) : QAbstractTableModel(parent), set_(set) {
   set_.SetObserver(this);
 }
@@ -19,6 +21,12 @@ int KeySetModel::columnCount(const QModelIndex& parent) const {
 QVariant KeySetModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= set_.RowCount()) return {};
   if (role == Qt::DisplayRole) return set_.Row(index.row()).Cell(index.column());
+  if (index.column() == kFileColumn && (role == Qt::ForegroundRole || role == Qt::ToolTipRole)) {
+    const QString problem = ClipProblem(index.row());
+    if (problem.isEmpty()) return {};
+    if (role == Qt::ForegroundRole) return QColor(Qt::red);
+    return problem;
+  }
   return {};
 }
 
@@ -49,4 +57,20 @@ void KeySetModel::RowsAboutToBeAppended(int first, int last) {
 
 void KeySetModel::RowsAppended() {
   endInsertRows();
+}
+
+void KeySetModel::SetClipProblem(int row, const QString& problem) {
+  if (row < 0) return;
+  if (ClipProblem(row) == problem) return;
+  if (static_cast<std::size_t>(row) >= problems_.size()) problems_.resize(row + 1);
+  problems_[row] = problem;
+  if (row < set_.RowCount()) {
+    const QModelIndex cell = index(row, kFileColumn);
+    emit dataChanged(cell, cell, {Qt::ForegroundRole, Qt::ToolTipRole});
+  }
+}
+
+QString KeySetModel::ClipProblem(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= problems_.size()) return {};
+  return problems_[row];
 }

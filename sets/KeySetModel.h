@@ -5,6 +5,8 @@
 
 #include <QAbstractTableModel>
 
+#include <vector>
+
 class KeySetModel : public QAbstractTableModel, private KeySet::Observer {
   Q_OBJECT
  public:
@@ -21,10 +23,16 @@ class KeySetModel : public QAbstractTableModel, private KeySet::Observer {
   // "Key", "index", "Label", "File", "Min", "Max", "Rate".
   static QString ColumnTitle(int column);
 
+  // Marks a row whose clip was not found: its File cell is drawn in red and
+  // shows problem as its tool tip. An empty problem clears the mark.
+  void SetClipProblem(int row, const QString& problem);
+  QString ClipProblem(int row) const;
+
  private:
   void RowsChanged(int first, int last) override;
   void RowsAboutToBeAppended(int first, int last) override;
   void RowsAppended() override;
 
   KeySet& set_;
+  std::vector<QString> problems_;  // by row; shorter than the set when the rest are fine
 };

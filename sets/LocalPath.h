@@ -5,7 +5,9 @@
 // "C:\Music\a.mp3". The stored text is never changed; players and browsers
 // ask this helper where the file is.
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 // The program's folder: relative stored paths are relative to it.
 QString ProgramFolder();
@@ -28,3 +30,42 @@ QString LocalFolderOf(const QString& stored, const QString& programFolder = Prog
 // The file-name part of a stored path, without folders: the text after its
 // last "\" or "/" ("C:\Sets\live.wql" and "/home/x/live.wql" give "live.wql").
 QString FileNamePart(const QString& stored);
+
+// Where a row's clip is on this machine.
+struct ClipLocation {
+  QString stored;      // the File text this was found for
+  QString path;        // the local file; when not found, the first place looked
+  bool found = false;  // false also for an empty stored path
+  QStringList tried;   // every place looked, in order (for the message)
+};
+
+// Folder listings kept for the lookups of one pass over a set, so that
+// matching letter case lists each folder once, not once per row.
+class FolderListings {
+ public:
+  const QStringList& Entries(const QString& folder);
+
+ private:
+  QHash<QString, QStringList> entries_;
+};
+
+// Finds the clip of a stored File text, the way a user who moved a show from
+// Windows expects, trying in order:
+// 1. the path as stored, a relative one against the program's folder ("\"
+//    read as a folder separator; for "D:\x\a.wav" that is "/x/a.wav");
+// 2. a relative path against the set file's folder;
+// 3. for a Windows absolute path ("D:\Shows\Gala\clips\a.wav", "\\host\share\a.wav"),
+//    its trailing parts under the set file's folder, longest first
+//    ("Shows/Gala/clips/a.wav" ... "clips/a.wav", "a.wav").
+// Each place is taken as it is, then with folder and file names in any
+// letter case, as the system that wrote them would have. Looking costs
+// directory scans: do it when a set is loaded or a row changes, never when a
+// key is pressed. setFolder may be empty (a set without a file). The stored
+// text itself is never changed.
+ClipLocation ResolveClip(const QString& stored, const QString& setFolder,
+                         const QString& programFolder = ProgramFolder(),
+                         FolderListings* listings = nullptr);
+
+// For a clip that was not found: which path was looked for and where, for
+// the user. Empty when it was found or nothing is stored.
+QString ClipProblemText(const ClipLocation& location);

@@ -89,6 +89,16 @@ TTuning::TTuning(QWidget* owner, int instance) : QWidget(owner, Qt::Window), Ins
 
   InitRows(0, Set.RowCount());
   Modified = false;
+  // Every change of a row's File, from whichever window, looks for its clip
+  // right away, so that playing the key later looks for nothing.
+  connect(model_, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& first, const QModelIndex& last) {
+            if (!clipsDeferred_) ResolveRows(first.row(), last.row());
+          });
+  connect(model_, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) {
+            if (!clipsDeferred_) ResolveRows(first, last);
+          });
   FormCreate();
   whole_ = true;
 }
@@ -248,22 +258,40 @@ void TTuning::FormCreate() {
   RestoreGridLayout();
   platform::SettingsStore store;
   store.OpenKeyReadOnly(platform::InstanceKey(Instance));
+  // A missing or odd value keeps the window's own defaults for itself and
+  // for the values after it. The known lists are the exception: they are
+  // read whatever happened before them, since losing them to an odd window
+  // position would also erase them when the window writes its settings.
+  bool reading = true;
+  auto read = [&reading](auto&& step) {
+    if (!reading) return;
+    try {
+      step();
+    } catch (const platform::SettingsError&) {
+      reading = false;
+    }
+  };
+  read([&] { FileName = store.ReadString("last"); });
+  read([&] { move(x(), store.ReadInteger("ttop")); });
+  read([&] { move(store.ReadInteger("tleft"), y()); });
+  read([&] { resize(store.ReadInteger("twidth"), height()); });
+  read([&] { resize(width(), store.ReadInteger("theight")); });
   try {
-    FileName = store.ReadString("last");
-    move(x(), store.ReadInteger("ttop"));
-    move(store.ReadInteger("tleft"), y());
-    resize(store.ReadInteger("twidth"), height());
-    resize(width(), store.ReadInteger("theight"));
     for (const QString& entry : store.ReadString("combo").split("\r\n", Qt::SkipEmptyParts))
       AddKnownList(entry);
-    shownKnownList_.clear();  // listed, but none of them loaded yet
+  } catch (const platform::SettingsError&) {
+    knownListsUnread_ = store.ValueExists("combo");
+  }
+  shownKnownList_.clear();  // listed, but none of them loaded yet
+  try {
     const int last = store.ReadInteger("combolast");
     Combo->setCurrentIndex(last >= 0 && last < Combo->count() ? last : -1);
     ComboChange();
-    StayTop->setChecked(store.ReadBool("staytop"));
   } catch (const platform::SettingsError&) {
-    // A missing or odd value keeps the window's own defaults from here on.
+    Combo->setCurrentIndex(-1);
+    reading = false;
   }
+  read([&] { StayTop->setChecked(store.ReadBool("staytop")); });
   CoolPageControl1->setCurrentIndex(kSetPage);
 }
 
@@ -275,7 +303,8 @@ void TTuning::FormDestroy() {
     store.WriteString("last", FileName);
     QString combo;
     for (const QString& entry : KnownLists()) combo += entry + "\r\n";
-    store.WriteString("combo", combo);
+    // An empty list over one that could not be read would erase it for good.
+    if (!(knownListsUnread_ && combo.isEmpty())) store.WriteString("combo", combo);
     store.WriteInteger("combolast", Combo->currentIndex());
     store.WriteInteger("ttop", y());
     store.WriteInteger("tleft", x());
@@ -381,6 +410,10 @@ void TTuning::RememberSetFolder(const QString& chosen) {
 
 bool TTuning::CheckSetFile(const QString& name) {
   const SetFileContent content = ReadSetFile(name);
+  if (content.opened && content.tooLarge) {
+    platform::ShowWarning(name + " : File too large", this);
+    return false;
+  }
   if (content.opened && !content.parsed.isSetFile) {
     platform::ShowWarning(name + " : Not a set file", this);
     return false;
@@ -403,6 +436,21 @@ void TTuning::OpenClick() {
 
 bool TTuning::SaveClick() {
   if (FileName.isEmpty()) return SaveAsClick();
+  // Text that the set's encoding can't hold is never dropped without a word.
+  const TextLoss loss = FindTextLoss(Set, FileEncoding);
+  if (loss.Any()) {
+    const int answer = platform::AskQuestion(
+        FileName +
+            QStringLiteral(" : this set is saved in %1, which can't hold all of its text (row %2: "
+                           "%3).\nSave it in UTF-8 instead? No saves it in %1 with \"?\" for "
+                           "what it can't hold.")
+                .arg(EncodingName(FileEncoding))
+                .arg(loss.row + 1)
+                .arg(loss.text),
+        this);
+    if (answer == IDCANCEL) return false;
+    if (answer == IDYES) FileEncoding = setfile::Encoding::kUtf8;
+  }
   QString error;
   if (!SaveSet(FileName, &error)) {
     platform::ShowWarning(FileName + " : File not Saved\n" + error, this);
@@ -451,6 +499,10 @@ bool TTuning::LoadSet(const QString& name) {
     platform::ShowWarning(name + " : File not Found", this);
     return false;
   }
+  if (content.tooLarge) {
+    platform::ShowWarning(name + " : File too large", this);
+    return false;
+  }
   if (!content.parsed.isSetFile) {
     platform::ShowWarning(name + " : Not a set file", this);
     return false;
@@ -461,17 +513,67 @@ bool TTuning::LoadSet(const QString& name) {
     setWindowTitle(caption);
     return false;
   }
-  ApplySetFile(Set, content.parsed);
+  clipsDeferred_ = true;
+  FileEncoding = ApplySetFile(Set, content.parsed);
+  clipsDeferred_ = false;
   FileName = name;
+  setFolder_ = QFileInfo(name).absolutePath();
   AddKnownList(name);
+  ResolveClips();
   if (content.parsed.rowsCapped)
     platform::ShowWarning(
         name + QStringLiteral(" : only the first %1 rows were read").arg(setfile::kMaxRows), this);
+  // The rows that were there are kept, but the user must know that the rest
+  // are not, before a save writes the shorter set back.
+  if (content.parsed.truncated || content.readFailed) {
+    QString text = name + QStringLiteral(" : the file ends early: %1 of its %2 rows were read")
+                              .arg(content.parsed.completeRows)
+                              .arg(content.parsed.declaredRows);
+    if (content.readFailed) text += "\n" + content.error;
+    platform::ShowWarning(text, this);
+  }
   return true;
 }
 
 bool TTuning::SaveSet(const QString& name, QString* error) {
-  return WriteSetFile(name, Set, error);
+  return WriteSetFile(name, Set, error, FileEncoding);
+}
+
+void TTuning::ResolveClips() {
+  FolderListings listings;
+  ResolveRows(0, Set.RowCount() - 1, &listings);
+}
+
+void TTuning::ResolveRows(int first, int last, FolderListings* listings) {
+  first = std::max(first, 0);
+  last = std::min(last, Set.RowCount() - 1);
+  if (clips_.size() < static_cast<std::size_t>(Set.RowCount())) clips_.resize(Set.RowCount());
+  // A whole pass (listings given) looks again even where the text is the
+  // same; a single change only where the File text changed.
+  for (int row = first; row <= last; ++row) {
+    const QString& stored = Set.Row(row).File;
+    ClipLocation& clip = clips_[row];
+    if (!listings && clip.stored == stored) continue;
+    clip = ResolveClip(stored, setFolder_, ProgramFolder(), listings);
+    model_->SetClipProblem(row, ClipProblemText(clip));
+  }
+}
+
+QString TTuning::ClipPath(int row) const {
+  if (row < 0 || row >= Set.RowCount()) return {};
+  const QString& stored = Set.Row(row).File;
+  if (stored.isEmpty()) return {};
+  if (static_cast<std::size_t>(row) < clips_.size() && clips_[row].stored == stored)
+    return clips_[row].path;
+  // Not looked for yet (no change goes unnoticed, so this is a safety net):
+  // the plain path, without any directory scan.
+  return QDir::cleanPath(QDir(ProgramFolder()).filePath(QString(stored).replace('\\', '/')));
+}
+
+QString TTuning::ClipProblem(int row) const {
+  if (row < 0 || row >= Set.RowCount() || static_cast<std::size_t>(row) >= clips_.size()) return {};
+  const ClipLocation& clip = clips_[row];
+  return clip.stored == Set.Row(row).File ? ClipProblemText(clip) : QString();
 }
 
 void TTuning::ReloadSet() {

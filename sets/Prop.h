@@ -10,6 +10,8 @@
 
 #include "platform/Dialogs.h"
 #include "sets/KeySet.h"
+#include "sets/LocalPath.h"
+#include "sets/SetFileText.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -42,6 +44,21 @@ class TTuning : public QWidget {
   QString FileName;
   bool Modified = false;
   const int Instance;
+  // The text encoding the set is saved in: the one its file was read in
+  // (Windows-1252 for a file that is not UTF-8), UTF-8 for a new set.
+  setfile::Encoding FileEncoding = setfile::Encoding::kUtf8;
+
+  // Where row's clip is on this machine, found when the set was loaded or the
+  // row last changed (never looked for at the call: no directory scans when a
+  // key is pressed). When it was not found, a path that does not exist, and
+  // ClipProblem(row) tells which path was looked for and where. Empty for a
+  // row without a file or outside the set.
+  QString ClipPath(int row) const;
+  // Empty when row's clip was found or the row has no file.
+  QString ClipProblem(int row) const;
+  // Looks for every row's clip again, e.g. after the drive that holds the
+  // clips was plugged in.
+  void ResolveClips();
 
   // Controls other windows use.
   QTabWidget* CoolPageControl1 = nullptr;
@@ -162,6 +179,17 @@ class TTuning : public QWidget {
   // The known list whose rows are shown, empty for none: the one Combo goes
   // back to when a chosen list was not loaded.
   QString shownKnownList_;
+  // "combo" was stored but could not be read at start: an empty list must
+  // not be written over it at the end.
+  bool knownListsUnread_ = false;
+  // The folder of the file the rows were last loaded from, where clips of a
+  // moved show are looked for; empty until a set is loaded.
+  QString setFolder_;
+  std::vector<ClipLocation> clips_;  // by row
+  // While a file's cells are stored one by one, rows are looked up once at
+  // the end instead of at every cell.
+  bool clipsDeferred_ = false;
+  void ResolveRows(int first, int last, FolderListings* listings = nullptr);
   bool layoutCustomized_ = false;
   bool fittingColumns_ = false;
 };

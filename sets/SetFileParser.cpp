@@ -147,6 +147,7 @@ ParsedSet Parse(const char* data, std::size_t size) {
     }
     set.rows.push_back(std::move(fields));
     if (set.truncated) break;
+    ++set.completeRows;
   }
   return set;
 }

@@ -31,8 +31,9 @@ struct ParsedSet {
   // min(N, 5) fields that the file actually contains (fewer for a row cut
   // short by the end of the data).
   std::vector<std::vector<std::string>> rows;
-  bool rowsCapped = false;  // more than kMaxRows rows were present
-  bool truncated = false;   // the data ended before R * N field lines
+  bool rowsCapped = false;     // more than kMaxRows rows were present
+  bool truncated = false;      // the data ended before R * N field lines
+  long long completeRows = 0;  // rows whose N lines were all there
   // Line 1 is a single digit and line 2 holds a number. Anything else (a
   // media file, a text file, an empty file) is not a set, and loading it
   // would wipe the rows and later overwrite the file with a set.

@@ -84,8 +84,11 @@ QString SetGrid::CutOffText(const QModelIndex& index) const {
 bool SetGrid::viewportEvent(QEvent* event) {
   if (event->type() == QEvent::ToolTip) {
     auto* help = static_cast<QHelpEvent*>(event);
-    const QString full = CutOffText(indexAt(help->pos()));
-    QToolTip::showText(help->globalPos(), full.isEmpty() ? toolTip() : full, viewport());
+    const QModelIndex index = indexAt(help->pos());
+    // A cell's own tip (a clip that was not found) says more than its text.
+    QString tip = index.data(Qt::ToolTipRole).toString();
+    if (tip.isEmpty()) tip = CutOffText(index);
+    QToolTip::showText(help->globalPos(), tip.isEmpty() ? toolTip() : tip, viewport());
     return true;
   }
   return QTableView::viewportEvent(event);

@@ -15,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const setfile::ParsedSet set = setfile::Parse(copy.data(), copy.size());
   if (set.rows.size() > static_cast<size_t>(setfile::kMaxRows)) abort();
   if (set.rows.size() > size) abort();  // every row has at least one line
+  if (set.completeRows < 0 || static_cast<size_t>(set.completeRows) > set.rows.size()) abort();
+  if (!set.truncated && !set.rowsCapped && set.fieldsPerRow > 0 && set.declaredRows > 0 &&
+      set.completeRows != set.declaredRows)
+    abort();
   for (const auto& row : set.rows) {
     if (row.size() > static_cast<size_t>(setfile::kStoredFields)) abort();
     for (const auto& field : row)

@@ -10,7 +10,8 @@ out="${1:-$root/build-fuzz}"
 shift || true
 mkdir -p "$out/corpus"
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$root" "$root/sets/SetFileParser.cpp" "$root/sets/fuzz/SetFileFuzz.cpp" \
+  -I"$root" "$root/sets/SetFileParser.cpp" "$root/sets/SetFileText.cpp" \
+  "$root/sets/fuzz/SetFileFuzz.cpp" \
   -o "$out/set_file_fuzz"
 # New inputs go to the scratch corpus; the seeds in the tree stay as they are.
 "$out/set_file_fuzz" "$@" "$out/corpus" "$root/sets/fuzz/corpus"

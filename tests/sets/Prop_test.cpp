@@ -123,9 +123,10 @@ TEST_F(SetEditor, StopsReadingSettingsAtTheFirstMissingNumber) {
   TTuning& t = Make();
   EXPECT_EQ(t.FileName, "/nowhere/x.wql");
   EXPECT_EQ(t.y(), 10);
-  EXPECT_TRUE(t.KnownLists().isEmpty());
-  EXPECT_TRUE(t.StayTop->isChecked());
-  EXPECT_TRUE(dialogs.boxes().empty());  // nothing loaded, nothing reported
+  EXPECT_TRUE(t.StayTop->isChecked());  // after the bad number: skipped
+  // The known lists are read all the same, and the selected one loaded.
+  EXPECT_EQ(t.KnownLists(), QStringList({"/nowhere/x.wql"}));
+  EXPECT_EQ(dialogs.BoxTexts(), QStringList({"/nowhere/x.wql : File not Found"}));
 }
 
 TEST_F(SetEditor, WarnsOnceWhenTheLastKnownListIsGone) {

@@ -1,5 +1,5 @@
 // The set editor facing files that are not sets, known lists that fail to
-// load, where its file dialogs start, and the key editor stand-in.
+// load, and where its file dialogs start.
 
 #include "SetEditorFixture.h"
 
@@ -9,7 +9,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTabWidget>
 
@@ -116,7 +115,8 @@ TEST_F(SetEditor, LoadSetAndReloadRefuseAFileThatIsNotASet) {
 
 TEST_F(SetEditor, AValidSetStillLoadsWhateverItsLineEnds) {
   const QString lf = WriteBytes("lf.wql", "5\n1\nlf label\nx.wav\n0\n10000\n100\n");
-  const QString hex = WriteBytes("hex.wql", "5 \r\n0x1\r\nhex label\r\n");
+  const QString hex =
+      WriteBytes("hex.wql", "5 \r\n0x1\r\nhex label\r\ny.wav\r\n0\r\n10000\r\n100\r\n");
   TTuning& t = Make();
   EXPECT_TRUE(t.LoadSet(lf));
   EXPECT_EQ(t.Set.Row(0).Label, "lf label");
@@ -230,29 +230,6 @@ TEST_F(SetEditor, FileDialogsStartAtHomeThenInTheLastSetFolder) {
   Make(2).OpenClick();
   ASSERT_EQ(dialogs.fileRequests().size(), 1u);
   EXPECT_EQ(dialogs.fileRequests()[0].request.directory, QDir::homePath());
-}
-
-TEST_F(SetEditor, EditSaysThatTheRowCannotBeEditedYet) {
-  TTuning& t = Make();
-  t.AEditExecute();  // nothing selected: nothing said
-  EXPECT_TRUE(dialogs.boxes().empty());
-  t.Set.SetCell(1, kLabelColumn, "bass");
-  t.show();
-  t.SelectRow(1);
-  t.AEditExecute();
-  ASSERT_EQ(dialogs.boxes().size(), 1u);
-  EXPECT_EQ(dialogs.boxes()[0].caption, "Tastivo:  Information");
-  EXPECT_EQ(dialogs.boxes()[0].text, TEdit1::kNotAvailableText);
-  // The stand-in still shows the row, but nothing can be typed there.
-  EXPECT_TRUE(Edit1->isVisible());
-  EXPECT_EQ(Edit1->Tuning(), &t);
-  EXPECT_EQ(Edit1->Label->text(), "bass");
-  for (QLineEdit* box : {Edit1->Label, Edit1->SFil, Edit1->Min, Edit1->Max, Edit1->Rate})
-    EXPECT_TRUE(box->isReadOnly());
-  EXPECT_EQ(Edit1->windowTitle(), "Set Editor");
-  EXPECT_FALSE(t.Modified);
-  t.hide();
-  EXPECT_EQ(Edit1->windowTitle(), "Multimedia player");
 }
 
 TEST_F(SetEditor, TheStartUpWarningsEventLoopCannotReachTheHalfBuiltWindow) {

@@ -4,8 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -202,7 +205,7 @@ TEST(KeySetFile, StopsAtTheRowLimit) {
   EXPECT_EQ(static_cast<int>(parsed.rows.size()), setfile::kMaxRows);
 }
 
-TEST(KeySetFile, KeepsTextAndFallsBackToLatin1) {
+TEST(KeySetFile, KeepsTextAcrossASave) {
   KeySet set;
   set.SetCell(0, kLabelColumn, QString::fromUtf8("Chœur été"));
   set.SetCell(0, kFileColumn, "music\\a.mp3");
@@ -213,10 +216,10 @@ TEST(KeySetFile, KeepsTextAndFallsBackToLatin1) {
   EXPECT_EQ(back.Row(1).Label, "two lines ");
   EXPECT_EQ(back.RowCount(), 77);
 
-  EXPECT_EQ(DecodeCell("caf\xe9"), QString::fromLatin1("caf\xe9"));
   // A capped line that ends inside a UTF-8 sequence keeps its text.
   const std::string capped = std::string(9996, 'a') + "\xc3\xa9\xc3";
-  EXPECT_EQ(DecodeCell(capped), QString(9996, 'a') + QString::fromUtf8("\xc3\xa9"));
+  EXPECT_EQ(DecodeCell(capped, setfile::Encoding::kUtf8),
+            QString(9996, 'a') + QString::fromUtf8("\xc3\xa9"));
 }
 
 TEST(KeySetFileOnDisk, RoundTripsThroughAFile) {
@@ -324,4 +327,173 @@ TEST(KeySetFile, TellsASetFromOtherFilesByItsTwoHeaderLines) {
     SCOPED_TRACE(c.bytes.toStdString());
     EXPECT_EQ(setfile::Parse(c.bytes.constData(), c.bytes.size()).isSetFile, c.isSet);
   }
+}
+
+namespace {
+
+// A set as the Windows program writes it: Windows-1252 text, CR CR LF, 77
+// rows. Row 1 carries ’ (0x92), € (0x80) and … (0x85) in its label and path.
+QByteArray Windows1252Set() {
+  QByteArray bytes = "5\r\r\n77\r\r\n";
+  bytes +=
+      "Rock\x92n\x92Roll \x80"
+      "5 \x85\r\r\n";
+  bytes += "clips\\Caf\xe9 \x92live\x92 \x85.wav\r\r\n";
+  bytes += "0\r\r\n10000\r\r\n100\r\r\n";
+  for (int i = 1; i < 77; ++i) bytes += "\r\r\n\r\r\n0\r\r\n10000\r\r\n100\r\r\n";
+  return bytes;
+}
+
+}  // namespace
+
+TEST(KeySetFileText, AWindows1252SetRoundTripsByteForByte) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("show.wql");
+  WriteBytes(path, Windows1252Set());
+  const SetFileContent content = ReadSetFile(path);
+  ASSERT_TRUE(content.opened);
+  EXPECT_EQ(content.encoding, setfile::Encoding::kWindows1252);
+  KeySet set;
+  EXPECT_EQ(ApplySetFile(set, content.parsed), setfile::Encoding::kWindows1252);
+  EXPECT_EQ(set.Row(0).Label, QString::fromUtf8("Rock’n’Roll €5 …"));
+  EXPECT_EQ(set.Row(0).File, QString::fromUtf8("clips\\Café ’live’ ….wav"));
+  ASSERT_TRUE(WriteSetFile(path, set, nullptr, content.encoding));
+  EXPECT_EQ(ReadBytes(path), Windows1252Set());
+}
+
+TEST(KeySetFileText, EveryWindows1252ByteComesBackUnchanged) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const std::u16string text = setfile::DecodeWindows1252(all);
+  ASSERT_EQ(text.size(), all.size());
+  EXPECT_EQ(text[0x92 - 1], u'’');
+  EXPECT_EQ(text[0x80 - 1], u'€');
+  EXPECT_EQ(text[0x85 - 1], u'…');
+  EXPECT_EQ(text[0x8A - 1], u'Š');
+  bool complete = false;
+  EXPECT_EQ(setfile::EncodeWindows1252(text, &complete), all);
+  EXPECT_TRUE(complete);
+}
+
+TEST(KeySetFileText, AUtf8SetStaysUtf8) {
+  KeySet set;
+  set.SetCell(0, kLabelColumn, QString::fromUtf8("Rock’n’Roll €5 … 日本"));
+  set.SetCell(0, kFileColumn, QString::fromUtf8("clips/Café ’live’.wav"));
+  const QByteArray bytes = SetFileBytes(set);
+  EXPECT_TRUE(bytes.contains("Rock\xe2\x80\x99n"));
+  QTemporaryDir dir;
+  const QString path = dir.filePath("utf8.wql");
+  WriteBytes(path, bytes);
+  const SetFileContent content = ReadSetFile(path);
+  EXPECT_EQ(content.encoding, setfile::Encoding::kUtf8);
+  KeySet back;
+  ApplySetFile(back, content.parsed);
+  EXPECT_EQ(back.Row(0).Label, set.Row(0).Label);
+  EXPECT_EQ(SetFileBytes(back, content.encoding), bytes);
+}
+
+TEST(KeySetFileText, TellsWindows1252FromUtf8ByTheWholeFile) {
+  const struct {
+    QByteArray cells;
+    setfile::Encoding encoding;
+  } cases[] = {
+      {"plain ascii\n", setfile::Encoding::kUtf8},
+      {"caf\xc3\xa9\n", setfile::Encoding::kUtf8},
+      // "Café" in Windows-1252 ends in 0xE9, which also starts a UTF-8
+      // sequence: a short cell is not cut, so it is not UTF-8.
+      {"Caf\xe9\n", setfile::Encoding::kWindows1252},
+      // One cell that is not UTF-8 decides for the whole file.
+      {"caf\xc3\xa9\nRock\x92n\n", setfile::Encoding::kWindows1252},
+      {"\xc0\xaf overlong\n", setfile::Encoding::kWindows1252},
+      {"\xed\xa0\x80 surrogate\n", setfile::Encoding::kWindows1252},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cells.toStdString());
+    const QByteArray bytes = "1\n9\n" + c.cells;
+    const setfile::ParsedSet parsed = setfile::Parse(bytes.constData(), bytes.size());
+    EXPECT_EQ(setfile::DetectEncoding(parsed.rows), c.encoding);
+  }
+  // A line cut at the length limit inside a sequence is still UTF-8.
+  const QByteArray capped = "1\n1\n" + QByteArray(9998, 'a') + "\xc3\xa9\n";
+  EXPECT_EQ(setfile::DetectEncoding(setfile::Parse(capped.constData(), capped.size()).rows),
+            setfile::Encoding::kUtf8);
+}
+
+TEST(KeySetFileText, FindsTextThatWindows1252CannotHold) {
+  KeySet set;
+  set.SetCell(3, kLabelColumn, QString::fromUtf8("Rock’n’Roll €5 …"));
+  EXPECT_FALSE(FindTextLoss(set, setfile::Encoding::kWindows1252).Any());
+  set.SetCell(5, kFileColumn, QString::fromUtf8("clips/日本.wav"));
+  set.SetCell(6, kLabelColumn, QString::fromUtf8("🎵"));
+  const TextLoss loss = FindTextLoss(set, setfile::Encoding::kWindows1252);
+  EXPECT_EQ(loss.row, 5);
+  EXPECT_EQ(loss.column, kFileColumn);
+  EXPECT_FALSE(FindTextLoss(set, setfile::Encoding::kUtf8).Any());
+  const QByteArray bytes = SetFileBytes(set, setfile::Encoding::kWindows1252);
+  EXPECT_TRUE(bytes.contains("clips/??.wav\r\r\n"));
+  EXPECT_TRUE(bytes.contains("\r\r\n?\r\r\n"));  // one "?" for a character beyond 16 bits
+  EXPECT_TRUE(
+      bytes.contains("Rock\x92n\x92Roll \x80"
+                     "5 \x85"));
+}
+
+TEST(KeySetFile, CountsTheRowsOfAFileThatEndsEarly) {
+  QByteArray bytes = Numbered(3);
+  bytes.replace("5\r\r\n3\r\r\n", "5\r\r\n7\r\r\n");
+  bytes += "L4\r\r\nF4\r\r\n";
+  const setfile::ParsedSet parsed = setfile::Parse(bytes.constData(), bytes.size());
+  EXPECT_TRUE(parsed.truncated);
+  EXPECT_EQ(parsed.completeRows, 3);
+  EXPECT_EQ(parsed.rows.size(), 4u);
+  const KeySet set = Loaded(bytes);
+  EXPECT_EQ(set.Row(2).Rate, "33");
+  EXPECT_EQ(set.Row(3).File, "F4");  // the cut row keeps what it has
+  EXPECT_EQ(set.Row(3).Min, "0");
+
+  const QByteArray whole = Numbered(3);
+  EXPECT_FALSE(setfile::Parse(whole.constData(), whole.size()).truncated);
+  EXPECT_EQ(setfile::Parse(whole.constData(), whole.size()).completeRows, 3);
+}
+
+TEST(KeySetFileOnDisk, AFileTruncatedWhileItIsReadEndsEarlyWithoutACrash) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("big.wql");
+  KeySet set;
+  set.GrowTo(20000);
+  for (int i = 0; i < set.RowCount(); ++i) set.SetCell(i, kLabelColumn, QString::number(i));
+  ASSERT_TRUE(WriteSetFile(path, set, nullptr));
+  const qint64 size = QFileInfo(path).size();
+
+  // In a child process: a reader that maps the file dies of SIGBUS here,
+  // which would take every window's unsaved set with it.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const SetFileContent content = ReadSetFile(path, [&] {
+      const int fd = ::open(path.toLocal8Bit().constData(), O_WRONLY);
+      if (fd < 0 || ftruncate(fd, size / 3) != 0) _exit(3);
+      ::close(fd);
+    });
+    const bool ok = content.opened && content.parsed.truncated && content.parsed.completeRows > 0 &&
+                    content.parsed.completeRows < 20000;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "child killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(KeySetFileOnDisk, RefusesAFileOverTheSizeCap) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("huge.wql");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("5\n1\n");
+  ASSERT_TRUE(file.resize(kMaxSetFileBytes + 1));  // sparse: costs no disk
+  file.close();
+  const SetFileContent content = ReadSetFile(path);
+  EXPECT_TRUE(content.opened);
+  EXPECT_TRUE(content.tooLarge);
+  EXPECT_TRUE(content.parsed.rows.empty());
 }
