@@ -3,6 +3,8 @@
 
 #include "KeyEditorFixture.h"
 
+#include "../player/MediaFiles.h"
+
 #include "editor/KeyEditRules.h"
 #include "player/Tplayerbase.h"
 #include "sets/LocalPath.h"
@@ -11,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -233,6 +236,24 @@ TEST_F(KeyEditor, PlayStopAndTheBarsDriveThePreview) {
   EXPECT_TRUE(WaitFor([] { return Edit1->Slider1->value() >= 900; }));
   Edit1->CoolBtn3->click();
   EXPECT_EQ(Edit1->Player->State, fsStopped);
+}
+
+TEST_F(KeyEditor, AClipThatFailsToOpenIsClosedAndTheTimerLeavesItAlone) {
+  QFile::copy(media_files::Corrupt(), Path("broken.mp3"));
+  Edit1->show();
+  Browse(clips.path(), 8);
+  Edit1->Auto->setChecked(true);
+  Edit1->flist->SelectEntry(Row("broken.mp3"));
+  // The player's error ends the command and reaches the standard error box.
+  EXPECT_THROW(Edit1->flistClick(), EPlayerError);
+  EXPECT_FALSE(Edit1->Player->FileName.isEmpty());
+  // No error every 10 ms from a graph that holds nothing.
+  EXPECT_NO_THROW(Edit1->Timer1Timer());
+  EXPECT_EQ(Edit1->Slider1->value(), 0);
+  int ticks = 0;
+  QObject::connect(Edit1->Timer1, &QTimer::timeout, [&ticks] { ++ticks; });
+  EXPECT_TRUE(WaitFor([&] { return ticks >= 5; }));
+  EXPECT_TRUE(dialogs->boxes().empty());
 }
 
 TEST_F(KeyEditor, ItsPlaceAutoPlayAndLastFolderComeBackAtTheNextStart) {
