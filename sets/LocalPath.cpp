@@ -168,6 +168,6 @@ ClipLocation ResolveClip(const QString& stored, const QString& setFolder,
 QString ClipProblemText(const ClipLocation& location) {
   if (location.found || location.stored.isEmpty()) return {};
   return location.stored +
-         QStringLiteral(" : Clip not found. It was looked for, in any letter case, as:\n") +
+         QStringLiteral(" : Clip not found. It was looked for, in any letter case, as:") + "\n" +
          location.tried.join('\n');
 }

@@ -439,14 +439,14 @@ bool TTuning::SaveClick() {
   // Text that the set's encoding can't hold is never dropped without a word.
   const TextLoss loss = FindTextLoss(Set, FileEncoding);
   if (loss.Any()) {
+    const QString encoding = EncodingName(FileEncoding);
     const int answer = platform::AskQuestion(
         FileName +
-            QStringLiteral(" : this set is saved in %1, which can't hold all of its text (row %2: "
-                           "%3).\nSave it in UTF-8 instead? No saves it in %1 with \"?\" for "
-                           "what it can't hold.")
-                .arg(EncodingName(FileEncoding))
-                .arg(loss.row + 1)
-                .arg(loss.text),
+            QStringLiteral(" : this set is saved in %1, which can't hold all of its text")
+                .arg(encoding) +
+            QStringLiteral(" (row %1: %2).").arg(loss.row + 1).arg(loss.text) + "\n" +
+            QStringLiteral("Save it in UTF-8 instead?") + " " +
+            QStringLiteral("No saves it in %1 with \"?\" for what it can't hold.").arg(encoding),
         this);
     if (answer == IDCANCEL) return false;
     if (answer == IDYES) FileEncoding = setfile::Encoding::kUtf8;
