@@ -36,7 +36,7 @@ GstMediaGraph::Impl::~Impl() {
   gst_object_unref(bus);
   delete surface.data();
   filters.clear();
-  keptSource.reset();
+  cache.Reset();
   defaultAudio.reset();
   gst_object_unref(pipeline);
 }
@@ -84,6 +84,10 @@ GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, 
     default:
       break;
   }
+  // A sync handler that drops a message owns it: without this unref every
+  // message leaked, and with it the element that sent it (the decoder of
+  // every clip, the pipeline itself).
+  gst_message_unref(message);
   return GST_BUS_DROP;
 }
 
@@ -221,38 +225,28 @@ void GstMediaGraph::Impl::Park(const std::shared_ptr<GstFilter>& f) {
 }
 
 void GstMediaGraph::Impl::DropKept() {
-  if (!keptSource) return;
-  auto source = std::move(keptSource);
-  keptSource.reset();
-  Detach(defaultAudio);
-  Detach(source);
+  if (auto source = cache.Drop()) {
+    Detach(defaultAudio);
+    Detach(*source);
+  }
 }
 
-bool GstMediaGraph::Impl::SameFile(const std::string& fileName, const std::string& keptName,
-                                   std::filesystem::file_time_type keptTime,
-                                   std::uintmax_t keptSize) {
-  std::error_code error;
-  const auto time = std::filesystem::last_write_time(fileName, error);
-  if (error) return false;
-  const auto size = std::filesystem::file_size(fileName, error);
-  return !error && fileName == keptName && time == keptTime && size == keptSize;
-}
-
-bool GstMediaGraph::Impl::ReuseKept() {
+bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
+  if (cache.Current() != decltype(cache)::State::Kept) return false;
   for (auto& f : filters)
     if (f->role == Role::AudioRenderer) return false;  // another output was chosen
   if (!defaultAudio->InBin() || !defaultAudio->IsLinked()) return false;
-  auto source = keptSource;
-  keptSource.reset();
+  const auto source = cache.Reuse(fileName, FileIdentity::Of(fileName));
+  if (!source) return false;
   {
     std::lock_guard lock(mutex);
     missing.clear();
     busError = false;
   }
   filters.push_back(defaultAudio);
-  filters.push_back(source);
+  filters.push_back(*source);
   loaded = true;
-  duration = keptDuration;
+  duration = cache.Duration();
   {
     std::lock_guard lock(mutex);
     audioVolume = defaultAudio->volume;
@@ -263,8 +257,9 @@ bool GstMediaGraph::Impl::ReuseKept() {
   if (Succeeded(Seek(0))) return true;
   filters.pop_back();
   filters.pop_back();
-  keptSource = source;
-  DropKept();
+  cache.Reset();
+  Detach(defaultAudio);
+  Detach(*source);
   return false;
 }
 

@@ -2,6 +2,7 @@
 // The state behind a GstMediaGraph and the work that more than one of its
 // calls shares. Private to the media layer.
 
+#include "platform/media/ClipCache.h"
 #include "platform/media/GstFilters.h"
 #include "platform/media/GstMediaGraph.h"
 #include "platform/media/MediaInternal.h"
@@ -94,18 +95,15 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // A removal of the default output that was held back, in case the source
   // follows it and the chain can be kept; anything else finishes it.
   void SettlePending() {
-    if (!audioRemovalPending) return;
-    audioRemovalPending = false;
-    Detach(defaultAudio);
+    if (cache.Settle()) Detach(defaultAudio);
   }
 
+  // Gives up a kept decoder and the output it holds.
   void DropKept();
-  static bool SameFile(const std::string& fileName, const std::string& keptName,
-                       std::filesystem::file_time_type keptTime, std::uintmax_t keptSize);
 
-  // The same clip again: the kept decoder is flushed back to its start
-  // instead of being built anew.
-  bool ReuseKept();
+  // The same clip again, unchanged on disk: the kept decoder is flushed back
+  // to its start instead of being built anew.
+  bool ReuseKept(const std::string& fileName);
   void Detach(const std::shared_ptr<GstFilter>& f);
   void ApplyVolume();
   void WaveLevelChanged(double level) override;
@@ -140,14 +138,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // The name the sound server shows for the default output: wanted, and the
   // one it was opened with.
   std::string outputName, defaultAudioName;
-  // The last audio-only clip's decoder, still linked to the default output
-  // and cued, while the graph holds no clip.
-  std::shared_ptr<GstFilter> keptSource;
-  std::string keptName;
-  std::filesystem::file_time_type keptTime;
-  std::uintmax_t keptSize = 0;
-  REFERENCE_TIME keptDuration = 0;
-  bool audioRemovalPending = false;
+  // The last audio-only clip's decoder, kept linked to the default output
+  // and cued while the graph holds no clip (see ClipCache.h).
+  ClipCache<std::shared_ptr<GstFilter>> cache;
   FilterState target = FilterState::State_Stopped;
   bool loaded = false;
   double rate = 1.0;

@@ -31,21 +31,9 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
     d_->lastError = "no such file: " + fileName;
     return E_FILE_NOT_FOUND;
   }
-  GError* error = nullptr;
-  gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
-  if (uri == nullptr) {
-    d_->lastError = error ? error->message : "bad file name";
-    g_clear_error(&error);
-    return E_FILE_NOT_FOUND;
-  }
-  GstElement* decoder = gst_element_factory_make("uridecodebin", nullptr);
-  if (decoder == nullptr) {
-    g_free(uri);
-    d_->lastError = "GStreamer element uridecodebin (gstreamer1.0-plugins-base)";
-    return VFW_E_UNSUPPORTED_STREAM;
-  }
-  g_object_set(decoder, "uri", uri, nullptr);
-  g_free(uri);
+  // Who the file is now, before anything reads it: a file rewritten while
+  // it is being loaded is then not taken for the one loaded.
+  const auto identity = FileIdentity::Of(fileName);
 
   ++d_->generation;
   d_->events.clear();
@@ -68,11 +56,24 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
         std::find(d_->filters.begin(), d_->filters.end(), d_->defaultAudio) == d_->filters.end())
       d_->defaultAudio.reset();
   }
-  if (d_->keptSource) {
-    if (Impl::SameFile(fileName, d_->keptName, d_->keptTime, d_->keptSize) && d_->ReuseKept())
-      return S_OK;
-    d_->DropKept();
+  if (d_->ReuseKept(fileName)) return S_OK;
+  d_->DropKept();
+
+  GError* error = nullptr;
+  gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
+  if (uri == nullptr) {
+    d_->lastError = error ? error->message : "bad file name";
+    g_clear_error(&error);
+    return E_FILE_NOT_FOUND;
   }
+  GstElement* decoder = gst_element_factory_make("uridecodebin", nullptr);
+  if (decoder == nullptr) {
+    g_free(uri);
+    d_->lastError = "GStreamer element uridecodebin (gstreamer1.0-plugins-base)";
+    return VFW_E_UNSUPPORTED_STREAM;
+  }
+  g_object_set(decoder, "uri", uri, nullptr);
+  g_free(uri);
 
   // The default output is opened once and kept, so a new clip does not
   // reconnect to the sound server.
@@ -137,6 +138,7 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   gint64 duration = 0;
   if (gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
     d_->duration = duration / 100;
+  d_->cache.Loaded(source, fileName, identity, d_->duration, d_->OnlyDefaultAudioLinked());
   if (auto video = d_->Linked(Role::VideoRenderer)) {
     GstPad* pad = video->InputPad();
     if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
@@ -179,29 +181,21 @@ HRESULT GstMediaGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) 
       d_->lastPosition = position / 100;
   }
   d_->filters.erase(it);
-  if (f == d_->defaultAudio && d_->loaded && !d_->audioRemovalPending &&
-      d_->OnlyDefaultAudioLinked()) {
+  d_->cache.SetDuration(d_->duration);
+  if (f == d_->defaultAudio && d_->loaded &&
+      d_->cache.OutputRemoved(d_->OnlyDefaultAudioLinked())) {
     // Held back: when the source follows, the whole chain is kept for the
     // same file coming again.
-    d_->audioRemovalPending = true;
     std::lock_guard lock(d_->mutex);
     if (d_->audioVolume == f->volume) d_->audioVolume = nullptr;
     return S_OK;
   }
-  if (f->role == Role::Source && d_->audioRemovalPending) {
-    d_->audioRemovalPending = false;
+  if (f->role == Role::Source && d_->cache.SourceRemoved(f)) {
     ++d_->generation;
     d_->events.clear();
     if (d_->target == FilterState::State_Running)
       gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
     d_->loaded = false;
-    d_->keptSource = f;
-    d_->keptName = f->name;
-    d_->keptDuration = d_->duration;
-    std::error_code error;
-    d_->keptTime = std::filesystem::last_write_time(f->name, error);
-    d_->keptSize = error ? 0 : std::filesystem::file_size(f->name, error);
-    if (error) d_->DropKept();
     return S_OK;
   }
   d_->SettlePending();

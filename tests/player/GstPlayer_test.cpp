@@ -6,7 +6,9 @@
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMouseEvent>
@@ -16,6 +18,8 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using namespace platform;
 using testing_support::WaitFor;
@@ -117,6 +121,60 @@ TEST_F(PlayerOnGStreamer, DoubleRateHalvesThePlayingTime) {
   ASSERT_TRUE(PlayToCompletion());
   const double fast = graph->RunningTime();
   EXPECT_NEAR(fast / normal, 0.5, 0.15);
+}
+
+// A decoder kept for the same key coming again must not play a file that
+// was replaced under the same name, size and modification time (cp -p,
+// rsync -t, unzipping): the new clip here lasts twice as long.
+TEST_F(PlayerOnGStreamer, AClipReplacedWithItsSizeAndTimeKeptPlaysItsNewContent) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("clip.wav");
+  const auto bytes = [](const QString& from) {
+    QFile file(from);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  const QByteArray shortClip = bytes(media_files::ToneWav());
+  const QByteArray longClip = bytes(media_files::ToneWavHalfRate());
+  ASSERT_EQ(shortClip.size(), longClip.size());
+  const auto write = [](const QString& to, const QByteArray& data) {
+    QFile file(to);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
+  };
+  const auto playAndClose = [&] {
+    player->Play();
+    ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > 0; }));
+    player->Close();  // the decoder stays, for the same key again
+  };
+  write(path, shortClip);
+  const QDateTime modified = QFileInfo(path).lastModified();
+  player->Open(path);
+  EXPECT_NEAR(player->Duration, 2 * kSecond, kSecond / 10);
+  playAndClose();
+
+  // Rewritten in place, its time put back.
+  write(path, longClip);
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+  }
+  player->Open(path);
+  EXPECT_NEAR(player->Duration, 4 * kSecond, kSecond / 10);
+  playAndClose();
+
+  // Replaced by another file renamed over it, with the same time.
+  const QString replacement = dir.filePath("new.wav");
+  write(replacement, shortClip);
+  {
+    QFile file(replacement);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+  }
+  ASSERT_EQ(std::rename(replacement.toLocal8Bit().constData(), path.toLocal8Bit().constData()), 0);
+  player->Open(path);
+  EXPECT_NEAR(player->Duration, 2 * kSecond, kSecond / 10);
+  EXPECT_TRUE(PlayToCompletion());
 }
 
 TEST_F(PlayerOnGStreamer, VolumeGoesToTheGraphAndReadsBack) {

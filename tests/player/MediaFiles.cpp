@@ -43,6 +43,12 @@ QString ToneWav() {
   return Make("tone.wav", QString(kTone) + "wavenc ! filesink location=%1");
 }
 
+QString ToneWavHalfRate() {
+  return Make("tone-half-rate.wav",
+              "audiotestsrc num-buffers=20 samplesperbuffer=4410 freq=440 ! "
+              "audio/x-raw,rate=22050,channels=2 ! wavenc ! filesink location=%1");
+}
+
 QString ToneOgg() {
   return Make("tone.ogg",
               QString(kTone) + "audioconvert ! vorbisenc ! oggmux ! filesink location=%1");

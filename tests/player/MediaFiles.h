@@ -6,14 +6,15 @@
 
 namespace media_files {
 
-QString ToneWav();       // 2 s, 44.1 kHz stereo sine
-QString ToneOgg();       // 2 s, Vorbis
-QString ToneMp3();       // 2 s, MP3 with a seek table
-QString ToneRawMp3();    // 2 s, bare MP3 frames: the length is unknown until it plays
-QString RedAvi();        // 1 s of solid red 160 x 120 with 1 s of sound
-QString RedSilentAvi();  // the same picture without sound
-QString ShortMidi();     // one note of 1 s
-QString Corrupt();       // noise under an .mp3 name
+QString ToneWav();          // 2 s, 44.1 kHz stereo sine
+QString ToneWavHalfRate();  // 4 s at 22.05 kHz: the same size as ToneWav
+QString ToneOgg();          // 2 s, Vorbis
+QString ToneMp3();          // 2 s, MP3 with a seek table
+QString ToneRawMp3();       // 2 s, bare MP3 frames: the length is unknown until it plays
+QString RedAvi();           // 1 s of solid red 160 x 120 with 1 s of sound
+QString RedSilentAvi();     // the same picture without sound
+QString ShortMidi();        // one note of 1 s
+QString Corrupt();          // noise under an .mp3 name
 // The other names of the key editor's file mask:
 QString GreenMpg();  // 1 s of solid green MPEG-2 with MPEG audio in a program stream
 QString GreenDat();  // the same, named as on a video CD
