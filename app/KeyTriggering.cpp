@@ -15,11 +15,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -43,6 +45,12 @@ void ForEachWindowGuarded(Action action) {
 // The window sees every key before the control that has the focus: one
 // application-wide filter hands each key event to the keyboard window it is
 // meant for, once, and lets it go on to the control.
+//
+// A key held down repeats as release and press pairs with one timestamp.
+// Qt marks them as repeats when it sees both at once, but not when the press
+// is still on its way when the release is handled. So a release waits a few
+// milliseconds: a press of the same key with the release's timestamp, or one
+// marked as a repeat, cancels it; any other key event lets it go first.
 class KeyPreviewFilter : public QObject {
  public:
   static void Install() {
@@ -53,6 +61,9 @@ class KeyPreviewFilter : public QObject {
     }();
     Q_UNUSED(filter);
   }
+
+  // How long a release waits for the press that would make it a repeat.
+  static constexpr int kRepeatGraceMs = 25;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -68,15 +79,44 @@ class KeyPreviewFilter : public QObject {
     if (form == nullptr || !form->KeyPreview || !form->IsWhole()) return false;
     auto* key = static_cast<QKeyEvent*>(event);
     if (type == QEvent::KeyPress) {
+      const bool repeat = pending_.form == form && pending_.key == key->key() &&
+                          (key->isAutoRepeat() || key->timestamp() == pending_.timestamp);
+      if (repeat) {
+        pendingTimer_.stop();
+        pending_ = {};
+      } else {
+        FlushRelease();
+      }
       form->FormKeyDown(form, key->key(), key->modifiers());
       if (!key->text().isEmpty()) form->FormKeyPress(form, key->text().at(0));
     } else if (!key->isAutoRepeat()) {
-      // The system repeats a held key as release and press pairs; only the
-      // real release lets the key go.
-      form->FormKeyUp(form, key->key(), key->modifiers());
+      FlushRelease();
+      pending_ = {form, key->key(), key->modifiers(), key->timestamp()};
+      pendingTimer_.start(kRepeatGraceMs);
     }
     return false;
   }
+
+ private:
+  KeyPreviewFilter() {
+    pendingTimer_.setSingleShot(true);
+    connect(&pendingTimer_, &QTimer::timeout, this, [this] { FlushRelease(); });
+  }
+
+  void FlushRelease() {
+    pendingTimer_.stop();
+    const Pending release = std::exchange(pending_, {});
+    if (release.form) release.form->FormKeyUp(release.form, release.key, release.modifiers);
+  }
+
+  struct Pending {
+    QPointer<TForm11> form;
+    int key = 0;
+    Qt::KeyboardModifiers modifiers;
+    quint64 timestamp = 0;
+  };
+  Pending pending_;
+  QTimer pendingTimer_;
 };
 
 void InstallKeyPreview() {

@@ -83,7 +83,6 @@ int main(int argc, char** argv) {
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     FormList.clear();
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
-    QGuiApplication::setApplicationDisplayName(platform::kApplicationTitle);
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();

@@ -14,7 +14,7 @@ namespace {
 std::vector<std::string> PortsOf(RtMidi::Api api) {
   std::vector<std::string> names;
   try {
-    RtMidiIn in(api, "Tastivo");
+    RtMidiIn in(api, "Tastivo MIDI ports");
     const unsigned count = in.getPortCount();
     for (unsigned i = 0; i < count; ++i) names.push_back(in.getPortName(i));
   } catch (const RtMidiError&) {

@@ -16,7 +16,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kClientName = "Tastivo";
+// Not "Tastivo": that is the name of the first window's sound output, and
+// JACK would rename whichever client came second.
+constexpr const char* kClientName = "Tastivo MIDI In";
 constexpr const char* kPortName = "Tastivo Midi In";
 
 struct Pending {

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -81,19 +82,30 @@ class KeyboardPlay : public ::testing::Test {
         calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(call, 0) == 0; }));
   }
   // Types one character into a window, through the window's key preview.
-  static void Type(TForm11* w, QChar c, bool autoRepeat = false, bool release = true) {
+  static void Type(TForm11* w, QChar c, bool autoRepeat = false, bool release = true,
+                   quint64 time = 0) {
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w;
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c), autoRepeat);
+    const int code = c.isLetter() ? Qt::Key_A + (c.toUpper().unicode() - 'A') : c.unicode();
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, QString(c), autoRepeat);
+    press.setTimestamp(time ? time : ++clock_);
     QApplication::sendEvent(target, &press);
     if (!release) return;
-    QKeyEvent up(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c), autoRepeat);
+    QKeyEvent up(QEvent::KeyRelease, code, Qt::NoModifier, QString(c), autoRepeat);
+    up.setTimestamp(++clock_);
     QApplication::sendEvent(target, &up);
+    LetReleasesThrough();
   }
-  static void Release(TForm11* w, bool autoRepeat = false) {
+  // Releases "a"; returns the release's timestamp.
+  static quint64 Release(TForm11* w, bool autoRepeat = false) {
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w;
     QKeyEvent up(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a", autoRepeat);
+    up.setTimestamp(++clock_);
     QApplication::sendEvent(target, &up);
+    return clock_;
   }
+  // A release takes effect once no repeat press has followed it for a moment.
+  static void LetReleasesThrough() { QTest::qWait(60); }
+  static inline quint64 clock_ = 1000;
   // The clip reaches its stop position in window i.
   void ReachStopMark(int window) {
     graphs[window]->QueueEvent(1);
@@ -124,6 +136,7 @@ TEST_F(KeyboardPlay, AKeyInOneWindowPlaysEveryWindowOfItsGroupAndNoOther) {
   EXPECT_TRUE(W(0)->KeyHeld && W(1)->KeyHeld && !W(2)->KeyHeld);
   // The release stops both (Sustain off) and frees the typed keys again.
   Release(W(1));
+  LetReleasesThrough();
   EXPECT_FALSE(Running(0) || Running(1));
   EXPECT_FALSE(W(0)->KeyHeld || W(1)->KeyHeld);
 }
@@ -181,8 +194,26 @@ TEST_F(KeyboardPlay, ComputerKeysFollowTheMapAndAHeldKeyPlaysOnce) {
   }
   EXPECT_EQ(Count(0, "RenderFile"), 1);
   EXPECT_TRUE(Running(0));
+  // Pairs that Qt did not mark: the press carries the release's timestamp.
+  for (int i = 0; i < 5; ++i) Type(W(0), 'a', false, false, Release(W(0)));
+  LetReleasesThrough();
+  EXPECT_EQ(Count(0, "RenderFile"), 1);
+  EXPECT_TRUE(Running(0));
   Release(W(0));
+  EXPECT_TRUE(Running(0));  // not yet: a repeat press may follow
+  LetReleasesThrough();
   EXPECT_FALSE(Running(0));
+}
+
+TEST_F(KeyboardPlay, AnotherKeyRightAfterAReleaseLetsTheReleaseGoFirst) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone);
+  SetRow(0, 1, tone);
+  Type(W(0), 'a', false, false);
+  Release(W(0));
+  Type(W(0), 'b', false, false);  // plays at once: "a" was let go before it
+  EXPECT_EQ(W(0)->CurrentKey, 1);
+  EXPECT_TRUE(Running(0));
 }
 
 TEST_F(KeyboardPlay, AHeldKeyBlocksTypedKeysInTheGroupButSpaceStillStops) {

@@ -61,7 +61,7 @@ TEST_F(KeyboardWindowTest, FirstStartMakesOneBorderlessWindowOfGroupZero) {
   EXPECT_EQ(w->Player->VideoOwner, w->Video->Handle());  // first show
   EXPECT_FALSE(w->Player->AutoPlay);
   EXPECT_EQ(w->Tuning->Instance, 0);
-  EXPECT_EQ(w->Video->Instance, 0);
+  EXPECT_EQ(w->Video->Instance(), 0);
   EXPECT_EQ(w->CoolLabel1->property("caption").toString(), "");
   EXPECT_EQ(w->Slider1->width(), 556);
   EXPECT_EQ(w->Keys1->size(), QSize(565, 76));
