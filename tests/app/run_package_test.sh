@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs the build as a Debian package (cpack -G DEB) and checks it the way
 # Debian would: its contents, its dependencies, and lintian without errors.
-# Reuses the build folder: only what the installation needs is built.
+# Packs what the build folder holds; ctest brings the program up to date
+# first (desktop_package_build).
 # Usage: run_package_test.sh <build-dir> <version>
 set -uo pipefail
 build="$1"
@@ -27,7 +28,6 @@ finish() {
   exit
 }
 
-cmake --build "$build" --target tastivo >"$work/build.log" 2>&1 || { cat "$work/build.log"; failed=1; finish; }
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; failed=1; finish; }
 deb="$work/out/tastivo_${version}_$(dpkg --print-architecture).deb"
