@@ -245,7 +245,10 @@ void TForm11::FormKeyPress(QObject* Sender, QChar Key) {
   Q_UNUSED(Sender);
   if (!KeyHeld) {
     const int index = app::ComputerKeyIndex(Key);
-    if (index >= 0) Keys1->NoteOn(index, 0, true);
+    if (index >= 0) {
+      typedKeyDown_ = true;
+      Keys1->NoteOn(index, 0, true);
+    }
   }
   if (Key == QLatin1Char(' ')) StopClick();
 }
@@ -254,6 +257,7 @@ void TForm11::FormKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift) {
   Q_UNUSED(Sender);
   Q_UNUSED(Key);
   Q_UNUSED(Shift);
+  typedKeyDown_ = false;
   Keys1->NoteOff(CurrentKey, 0, true);
 }
 

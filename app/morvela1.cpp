@@ -383,10 +383,15 @@ bool TForm11::eventFilter(QObject* watched, QEvent* event) {
 void TForm11::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::ActivationChange) {
-    if (isActiveWindow())
+    if (isActiveWindow()) {
       FormActivate();
-    else
+    } else {
       FormDeactivate();
+      // A window that came up while a typed key was down (a key without a
+      // clip shows the set editor) takes its release: let the key go here,
+      // or it would stay held and block every typed key after it.
+      if (typedKeyDown_) FormKeyUp(this, 0, Qt::NoModifier);
+    }
   }
 }
 

@@ -237,6 +237,8 @@ class TForm11 : public QWidget {
   QPoint dragOffset_;
   bool dragging_ = false;
   bool refreshErrorShown_ = false;
+  // A typed key played and not yet released.
+  bool typedKeyDown_ = false;
   bool audioOutputChecked_ = false;
   QString volumeHint_ = QStringLiteral("Volume");
   QString rateHint_ = QStringLiteral("Rate 100/100");

@@ -245,6 +245,20 @@ TEST_F(KeyboardPlay, AKeyWithoutAFileTogglesItsSetEditorAndHidesAnyOther) {
   EXPECT_FALSE(W(0)->Tuning->isVisible());
 }
 
+TEST_F(KeyboardPlay, ATypedKeyWhoseSetEditorComesUpIsLetGoWhenTheWindowLosesFocus) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 1, tone);
+  QApplication::setActiveWindow(W(0));
+  ASSERT_TRUE(testing_support::WaitFor([] { return W(0)->isActiveWindow(); }));
+  Type(W(0), 'a', false, false);  // no clip: the set editor comes up
+  ASSERT_TRUE(W(0)->Tuning->isVisible());
+  QApplication::setActiveWindow(W(0)->Tuning);  // and takes the release
+  ASSERT_TRUE(testing_support::WaitFor([] { return !W(0)->KeyHeld; }));
+  QApplication::setActiveWindow(W(0));
+  Type(W(0), 'b', false, false);
+  EXPECT_EQ(W(0)->CurrentKey, 1);
+}
+
 TEST_F(KeyboardPlay, PressingThePlayingKeyAgainStartsItFromItsStartMark) {
   const QString tone = Clip("tone.wav");
   SetRow(0, 0, tone, "L", "2500", "7500");
