@@ -89,6 +89,9 @@ quit_window() {  # <window id>
 (cd "$work/My shows" && exec "$app" live.wql) >"$work/app.log" 2>&1 &
 app_pid=$!
 win=$(wait_window Tastivo) || fail "no keyboard window"
+# Desktops group the window under the menu entry by its class.
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$root/usr/share/applications/$id.desktop")
+xprop -id "$win" WM_CLASS | grep -qF "\"$wm_class\"" || fail "the window's class is not '$wm_class'"
 # The Configuration button shows the set editor, whose caption names the set
 # it loaded.
 xdotool mousemove --window "$win" 168 51 click 1
