@@ -1,5 +1,7 @@
 #include "sets/LocalPath.h"
 
+#include "sets/ArchivePath.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -95,15 +97,15 @@ bool IsWindowsAbsolute(const QString& stored) {
   return HasDrive(stored) || stored.startsWith('\\');
 }
 
-// The one place where a candidate is looked up. An archive member
-// ("music\drums.zip\kick.wav") is to be found here as well: when no file
-// has the candidate's name, a ".zip" among its folders is opened and the
-// rest of the name looked for inside it.
+// The one place where a candidate is looked up: as a file, in any letter
+// case, then as an entry of a ".zip" among its folders
+// ("music\drums.zip\kick.wav"), which is extracted here, at load, so that
+// pressing its key only opens a plain file.
 QString FindCandidate(const QString& candidate, FolderListings* listings) {
   if (QFileInfo(candidate).isFile()) return candidate;
   const QString matched = MatchIgnoringCase(candidate, listings);
   if (!matched.isEmpty() && QFileInfo(matched).isFile()) return matched;
-  return {};
+  return ExtractArchiveEntry(candidate, nullptr);
 }
 
 QStringList Candidates(const QString& stored, const QString& setFolder,

@@ -58,7 +58,9 @@ class FolderListings {
 //    its trailing parts under the set file's folder, longest first
 //    ("Shows/Gala/clips/a.wav" ... "clips/a.wav", "a.wav").
 // Each place is taken as it is, then with folder and file names in any
-// letter case, as the system that wrote them would have. Looking costs
+// letter case, as the system that wrote them would have, then as an entry of
+// a ".zip" archive among its folders, which is extracted into the cache so
+// that path is a plain file. Looking costs
 // directory scans: do it when a set is loaded or a row changes, never when a
 // key is pressed. setFolder may be empty (a set without a file). The stored
 // text itself is never changed.

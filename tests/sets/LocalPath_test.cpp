@@ -1,5 +1,7 @@
 #include "sets/LocalPath.h"
 
+#include "../editor/ZipMaker.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -160,4 +162,21 @@ TEST_F(ClipLookup, APassListsEachFolderOnce) {
   Touch(In("show/clips/New.wav"));
   EXPECT_FALSE(ResolveClip("clips\\new.wav", Show(), Program(), &listings).found);
   EXPECT_TRUE(ResolveClip("clips\\new.wav", Show(), Program()).found);
+}
+
+TEST_F(ClipLookup, FindsClipsInsideZipArchivesAsPlainFiles) {
+  const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+  qputenv("XDG_CACHE_HOME", In("cache").toLocal8Bit());
+  zip_maker::MakeZip(In("show/drums.zip"), {{"kick.wav", "KICK"}, {"loops/Slow.ogg", "SLOW"}});
+  const ClipLocation windows = ResolveClip("D:\\Shows\\drums.zip\\kick.wav", Show(), Program());
+  const ClipLocation relative = ResolveClip("drums.zip\\loops\\slow.ogg", Show(), Program());
+  const ClipLocation missing = ResolveClip("drums.zip\\snare.wav", Show(), Program());
+  qputenv("XDG_CACHE_HOME", cache);
+  ASSERT_TRUE(windows.found);
+  EXPECT_TRUE(windows.path.startsWith(In("cache/"))) << windows.path.toStdString();
+  EXPECT_EQ(zip_maker::ReadFile(windows.path), "KICK");
+  ASSERT_TRUE(relative.found);
+  EXPECT_EQ(zip_maker::ReadFile(relative.path), "SLOW");
+  EXPECT_FALSE(missing.found);
+  EXPECT_TRUE(ClipProblemText(missing).contains(In("show/drums.zip/snare.wav")));
 }
