@@ -71,6 +71,9 @@ GstFlowReturn OnVideoSample(GstAppSink* sink, gpointer data, bool preroll) {
 GstPadProbeReturn OnAudioSinkData(GstPad*, GstPadProbeInfo* info, gpointer data) {
   auto* state = static_cast<std::shared_ptr<ProbeState>*>(data)->get();
   if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        buffer && GST_BUFFER_DURATION_IS_VALID(buffer))
+      state->playedNs += GST_BUFFER_DURATION(buffer);
     if (!state->sawBuffer.exchange(true)) {
       std::lock_guard lock(state->mutex);
       if (state->observer) state->observer();

@@ -38,6 +38,26 @@ class BusEvent : public QEvent {
   std::uint64_t Generation;
 };
 
+// A stream the decoder exposed after its clip was loaded (the next chain of
+// a chained Ogg, say). Its pad stays blocked until the window thread has
+// linked it.
+class LatePadEvent : public QEvent {
+ public:
+  LatePadEvent(GstPad* pad, gulong probe)
+      : QEvent(Type()), Pad(GST_PAD(gst_object_ref(pad))), Probe(probe) {}
+  ~LatePadEvent() override {
+    // Whatever became of it, the stream must not stay blocked.
+    gst_pad_remove_probe(Pad, Probe);
+    gst_object_unref(Pad);
+  }
+  static QEvent::Type Type() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+  }
+  GstPad* Pad;
+  gulong Probe;
+};
+
 Guid MajorTypeOf(GstPad* pad);
 
 class GstPinRef : public IPin {
@@ -78,6 +98,8 @@ struct ProbeState {
   std::mutex mutex;
   std::function<void()> observer;
   std::atomic<bool> sawBuffer{false};
+  // How much sound, in ns, the audio outputs have taken.
+  std::atomic<std::uint64_t> playedNs{0};
 };
 
 // Which seek each end-of-stream follows. A seek's sequence number comes back

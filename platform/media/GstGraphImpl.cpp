@@ -100,6 +100,14 @@ void GstMediaGraph::Impl::OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
   std::shared_ptr<GstFilter> renderer;
   {
     std::lock_guard lock(d->mutex);
+    if (!d->rendering) {
+      if (major != kMediaTypeAudio && major != kMediaTypeVideo) return;
+      const gulong probe = gst_pad_add_probe(
+          pad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
+          [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
+      QCoreApplication::postEvent(d->self, new LatePadEvent(pad, probe));
+      return;
+    }
     if (major == kMediaTypeAudio && !d->audioTaken && !d->audioCandidates.empty()) {
       renderer = d->audioCandidates.front();
       d->audioCandidates.clear();
@@ -116,9 +124,75 @@ void GstMediaGraph::Impl::OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
   gst_bin_add(GST_BIN(d->pipeline), renderer->element);
   GstPad* input = renderer->InputPad();
   Unpark(*renderer, input);
-  gst_pad_link(pad, input);
+  const GstPadLinkReturn linked = gst_pad_link(pad, input);
   gst_object_unref(input);
+  if (linked != GST_PAD_LINK_OK) {
+    std::lock_guard lock(d->mutex);
+    d->linkFailures.push_back(std::string("a stream could not be linked (") +
+                              gst_pad_link_get_name(linked) + ")");
+  }
   gst_element_sync_state_with_parent(renderer->element);
+}
+
+void GstMediaGraph::Impl::LinkLatePad(GstPad* pad) {
+  const Guid major = MajorTypeOf(pad);
+  const Role role = major == kMediaTypeAudio ? Role::AudioRenderer : Role::VideoRenderer;
+  std::shared_ptr<GstFilter> renderer;
+  for (auto& f : filters)
+    if (f->role == role && f->InBin() && !f->IsLinked()) renderer = f;
+  if (!renderer) {
+    renderer = MakeNullRenderer();
+    if (!renderer) return;
+    gst_bin_add(GST_BIN(pipeline), renderer->element);
+    filters.push_back(renderer);
+  }
+  GstPad* input = renderer->InputPad();
+  const GstPadLinkReturn linked = gst_pad_link(pad, input);
+  gst_object_unref(input);
+  if (linked != GST_PAD_LINK_OK) {
+    lastError = std::string("a new stream of the clip could not be linked (") +
+                gst_pad_link_get_name(linked) + ")";
+    return;
+  }
+  gst_element_sync_state_with_parent(renderer->element);
+  if (role == Role::AudioRenderer) {
+    std::lock_guard lock(mutex);
+    audioVolume = renderer->volume;
+  }
+  ApplyVolume();
+}
+
+void GstMediaGraph::Impl::RemoveStrays() {
+  std::vector<GstElement*> strays;
+  GstIterator* it = gst_bin_iterate_elements(GST_BIN(pipeline));
+  GValue item = G_VALUE_INIT;
+  bool done = false;
+  while (!done) {
+    switch (gst_iterator_next(it, &item)) {
+      case GST_ITERATOR_OK: {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        bool known = defaultAudio && defaultAudio->element == element;
+        for (auto& f : filters) known = known || f->element == element;
+        if (!known) strays.push_back(GST_ELEMENT(gst_object_ref(element)));
+        g_value_reset(&item);
+        break;
+      }
+      case GST_ITERATOR_RESYNC:
+        for (GstElement* e : strays) gst_object_unref(e);
+        strays.clear();
+        gst_iterator_resync(it);
+        break;
+      default:
+        done = true;
+    }
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  for (GstElement* e : strays) {
+    gst_element_set_state(e, GST_STATE_NULL);
+    gst_bin_remove(GST_BIN(pipeline), e);
+    gst_object_unref(e);
+  }
 }
 
 std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeAudioRenderer(GstElement* sink,
@@ -175,6 +249,10 @@ HRESULT GstMediaGraph::Impl::ErrorResult() {
     lastError.clear();
     for (auto& m : missing) lastError += (lastError.empty() ? "" : ", ") + m;
     return VFW_E_UNSUPPORTED_STREAM;
+  }
+  if (!linkFailures.empty() && (!busError || busErrorGeneration != generation)) {
+    lastError = linkFailures.front();
+    return VFW_E_INVALID_FILE_FORMAT;
   }
   if (!busError || busErrorGeneration != generation) {
     lastError = "the media pipeline failed without a message";
@@ -285,6 +363,7 @@ void GstMediaGraph::Impl::Detach(const std::shared_ptr<GstFilter>& f) {
     gst_element_set_state(f->element, f->cached ? GST_STATE_READY : GST_STATE_NULL);
     gst_object_unref(f->element);
   }
+  if (f->role == Role::Source) RemoveStrays();
   if (f->role == Role::VideoRenderer) {
     delete surface.data();
     owner = nullptr;

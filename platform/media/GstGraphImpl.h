@@ -44,7 +44,18 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // Runs on a streaming thread when the decoder exposes a stream: links it
   // to a renderer of its type (the first audio and video streams) or to a
   // null renderer.
+  // While a clip loads, that is; a stream that comes later is blocked and
+  // handed to the window thread (LinkLatePad).
   static void OnPadAdded(GstElement*, GstPad* pad, gpointer data);
+
+  // Window thread: links a stream the decoder exposed after loading to the
+  // renderer of its type that lost its stream, or to a null renderer that
+  // the graph then knows and removes with the clip.
+  void LinkLatePad(GstPad* pad);
+
+  // Window thread: takes out of the pipeline every element that is none of
+  // the graph's filters, so nothing left by a clip can hold the next one.
+  void RemoveStrays();
 
   std::shared_ptr<GstFilter> MakeAudioRenderer(GstElement* sink, std::string name);
   std::shared_ptr<GstFilter> MakeVideoRenderer();
@@ -177,6 +188,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // Shared with streaming threads, guarded by mutex.
   std::mutex mutex;
   std::vector<std::shared_ptr<GstFilter>> streamLinked;
+  // A clip is being loaded: streams it exposes are linked at once.
+  bool rendering = false;
+  std::vector<std::string> linkFailures;
   std::vector<std::shared_ptr<GstFilter>> audioCandidates;
   bool audioTaken = false, videoTaken = false;
   std::vector<std::string> missing;

@@ -91,6 +91,8 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
     d_->missing.clear();
     d_->busError = false;
     d_->streamLinked.clear();
+    d_->linkFailures.clear();
+    d_->rendering = true;
     d_->audioCandidates.clear();
     d_->audioTaken = d_->videoTaken = false;
     for (auto& f : d_->filters)
@@ -113,6 +115,7 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
     std::lock_guard lock(d_->mutex);
     linked.swap(d_->streamLinked);
     d_->audioCandidates.clear();
+    d_->rendering = false;
   }
   for (auto& f : linked)
     if (std::find(d_->filters.begin(), d_->filters.end(), f) == d_->filters.end())
@@ -531,20 +534,34 @@ REFERENCE_TIME GstMediaGraph::RunningTime() const {
   return now > base ? static_cast<REFERENCE_TIME>((now - base) / 100) : 0;
 }
 
+REFERENCE_TIME GstMediaGraph::AudioTaken() const {
+  return static_cast<REFERENCE_TIME>(d_->probe->playedNs.load() / 100);
+}
+
 int GstMediaGraph::FlushingSeeks() const {
   return d_->flushingSeeks;
 }
 
 bool GstMediaGraph::event(QEvent* event) {
-  if (event->type() != BusEvent::Type()) return QObject::event(event);
-  auto* bus = static_cast<BusEvent*>(event);
-  if (GST_MESSAGE_TYPE(bus->Message) == GST_MESSAGE_DURATION_CHANGED) {
+  auto* bus = event->type() == BusEvent::Type() ? static_cast<BusEvent*>(event) : nullptr;
+  if (bus && GST_MESSAGE_TYPE(bus->Message) == GST_MESSAGE_DURATION_CHANGED) {
     // A length that was unknown at preroll (or only estimated) is known now.
     gint64 ns = 0;
     if (d_->loaded && gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &ns) && ns > 0)
       d_->duration = ns / 100;
     return true;
   }
+  if (event->type() == LatePadEvent::Type()) {
+    auto* late = static_cast<LatePadEvent*>(event);
+    // A stream of a clip that was since removed goes nowhere; removing the
+    // event unblocks it, so it can wind down.
+    auto source = d_->Source();
+    if (d_->loaded && source &&
+        gst_object_has_as_ancestor(GST_OBJECT(late->Pad), GST_OBJECT(source->element)))
+      d_->LinkLatePad(late->Pad);
+    return true;
+  }
+  if (bus == nullptr) return QObject::event(event);
   if (bus->Generation != d_->generation.load()) return true;  // from an earlier clip or segment
   switch (GST_MESSAGE_TYPE(bus->Message)) {
     case GST_MESSAGE_EOS:

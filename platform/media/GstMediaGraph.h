@@ -84,6 +84,9 @@ class GstMediaGraph : public QObject, public MediaGraph {
   // The pipeline's running time in 100 ns units (0 when not running): how
   // long the clip has been playing by the pipeline's own clock.
   REFERENCE_TIME RunningTime() const;
+  // How much sound, in 100 ns units, the graph's audio outputs have taken
+  // since it was created.
+  REFERENCE_TIME AudioTaken() const;
   // How many flushing seeks the graph has made since it was created.
   int FlushingSeeks() const;
   // The element name of the default audio output ("jackaudiosink", ...).

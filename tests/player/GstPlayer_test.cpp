@@ -177,6 +177,24 @@ TEST_F(PlayerOnGStreamer, AClipReplacedWithItsSizeAndTimeKeptPlaysItsNewContent)
   EXPECT_TRUE(PlayToCompletion());
 }
 
+// A clip that exposes new streams while it plays (the next chain of a
+// chained Ogg) keeps sounding through the same output, and nothing it added
+// stays in the graph to hold up the next clip.
+TEST_F(PlayerOnGStreamer, AChainedOggSoundsToItsEndAndTheNextClipOpens) {
+  player->Open(media_files::ChainedOgg());
+  const std::int64_t before = graph->AudioTaken();
+  ASSERT_TRUE(PlayToCompletion());
+  EXPECT_GT(graph->AudioTaken() - before, 35 * kSecond / 10);  // both chains were heard
+
+  EXPECT_EQ(OpenError(media_files::ToneWav()), "opened") << lastDetail;
+  EXPECT_TRUE(PlayToCompletion());
+  EXPECT_EQ(OpenError(media_files::ChainedOgg()), "opened") << lastDetail;
+  player->Play();
+  ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > 25 * kSecond / 10; }));
+  EXPECT_EQ(OpenError(media_files::ToneMp3()), "opened") << lastDetail;
+  EXPECT_TRUE(PlayToCompletion());
+}
+
 TEST_F(PlayerOnGStreamer, VolumeGoesToTheGraphAndReadsBack) {
   player->Open(media_files::ToneMp3());
   EXPECT_EQ(player->SetRelativeVolume(100, 1, 0, 0, 50), 50);

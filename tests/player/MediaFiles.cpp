@@ -54,6 +54,23 @@ QString ToneOgg() {
               QString(kTone) + "audioconvert ! vorbisenc ! oggmux ! filesink location=%1");
 }
 
+QString ChainedOgg() {
+  const QString second = Make("tone-880.ogg",
+                              "audiotestsrc num-buffers=20 samplesperbuffer=4410 freq=880 ! "
+                              "audio/x-raw,rate=44100,channels=2 ! audioconvert ! vorbisenc ! "
+                              "oggmux ! filesink location=%1");
+  const QString first = ToneOgg();
+  return testing_support::CachedFile("chained.ogg", first + "+" + second,
+                                     [&](const QString& partial) {
+                                       QFile out(partial);
+                                       if (!out.open(QIODevice::WriteOnly)) return;
+                                       for (const QString& part : {first, second}) {
+                                         QFile in(part);
+                                         if (in.open(QIODevice::ReadOnly)) out.write(in.readAll());
+                                       }
+                                     });
+}
+
 QString ToneMp3() {
   return Make("tone.mp3", QString(kTone) + "lamemp3enc ! xingmux ! filesink location=%1");
 }
