@@ -443,8 +443,10 @@ bool TPlayer::UsesWaveVolume() const {
 int TPlayer::GetVolume() {
   try {
     if (!UsesWaveVolume()) {
-      // A clip without sound cannot answer; it reads as full volume.
-      long volume = 0;
+      // A clip without sound cannot answer: it reads back the volume last
+      // asked for, so a volume bar that follows the reading stays where the
+      // user left it instead of jumping to full volume.
+      long volume = requestedVolume_;
       Guard(Use(FBasicAudio, [&](IBasicAudio& a) { return a.get_Volume(volume); }));
       return static_cast<int>(volume);
     }
@@ -465,6 +467,7 @@ void TPlayer::SetVolume(int volume) {
 }
 
 void TPlayer::SetDeviceVolume(int volume) {
+  requestedVolume_ = volume;
   Guard(Use(FBasicAudio, [&](IBasicAudio& a) { return a.put_Volume(volume); }));
 }
 

@@ -149,6 +149,7 @@ class TPlayer {
   std::shared_ptr<IVideoWindow> FVideoWindow;
   std::shared_ptr<IBasicVideo> FBasicVideo;
   std::shared_ptr<IBaseFilter> FAudioRenderer;
+  long requestedVolume_ = 0;
   // The clip's length was unknown when it was loaded (a bare MP3 stream,
   // say), so Duration follows what the graph learns while it plays.
   bool DurationFollowsGraph_ = false;

@@ -552,3 +552,20 @@ TEST(KeyboardVideoOptions, TheSetEditorsVideoBoxesActOnTheWindowsOwnVideoWindow)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyboardPlay, AClipWithoutSoundLeavesTheVolumeBarWhereItWas) {
+  ScriptedClip silent;
+  silent.HasAudio = false;
+  silent.HasVideo = true;
+  const QString avi = Clip("silent.avi", silent);
+  SetRow(0, 0, avi);
+  TForm11* w = W(0);
+  w->CoolScrollbar1->setValue(40);
+  w->Keys1->NoteOn(0, 0, true);
+  QTest::qWait(3 * TForm11::kRefreshIntervalMs);
+  EXPECT_EQ(w->CoolScrollbar1->value(), 40);
+}
+
+}  // namespace
