@@ -76,6 +76,10 @@ class KeyPreviewFilter : public QObject {
     QWidget* focus = QApplication::focusWidget();
     if (focus != nullptr ? widget != focus : !widget->isWindow()) return false;
     auto* form = qobject_cast<TForm11*>(widget->window());
+    // Keys typed while a clip's picture has the focus play its keyboard
+    // window, as on stage the performer may have clicked the picture.
+    if (auto* video = qobject_cast<TVideo1*>(widget->window()))
+      form = qobject_cast<TForm11*>(video->Owner());
     if (form == nullptr || !form->KeyPreview || !form->IsWhole()) return false;
     auto* key = static_cast<QKeyEvent*>(event);
     if (type == QEvent::KeyPress) {

@@ -44,11 +44,14 @@ QList<QRect> AvailableAreas() {
 
 }  // namespace
 
-TVideo1::TVideo1(QWidget* owner, int instance) : QWidget(nullptr), Instance_(instance) {
+TVideo1::TVideo1(QWidget* owner, int instance)
+    : QWidget(nullptr), Instance_(instance), owner_(owner) {
   // Owned by its keyboard window (or the key editor), which deletes it; no Qt
   // parent, so it stays a window of its own that the window manager places.
-  Q_UNUSED(owner);
   setWindowTitle("Tastivo");
+  // A clip's picture coming up must not take the keyboard from the window
+  // being played.
+  setAttribute(Qt::WA_ShowWithoutActivating, true);
   setAttribute(Qt::WA_QuitOnClose, false);
   QPalette black = palette();
   black.setColor(QPalette::Window, Qt::black);

@@ -13,6 +13,7 @@
 //
 // Everything runs on the window thread.
 
+#include <QPointer>
 #include <QRect>
 #include <QWidget>
 
@@ -32,6 +33,8 @@ class TVideo1 : public QWidget {
   // Instance number of the owner; chooses the settings key (99: the key
   // editor's preview).
   int Instance() const { return Instance_; }
+  // The window that owns this one: a keyboard window, or the key editor.
+  QWidget* Owner() const { return owner_; }
 
   // The player whose picture this window shows; set by the owner, not owned.
   TPlayer* Player = nullptr;
@@ -93,6 +96,7 @@ class TVideo1 : public QWidget {
   void LeaveFullScreen();
 
   const int Instance_;
+  QPointer<QWidget> owner_;
   QSize picture_;
   // OnResize detached: size changes made by the layout itself do not run
   // FormResize.

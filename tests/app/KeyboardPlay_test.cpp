@@ -569,3 +569,25 @@ TEST_F(KeyboardPlay, AClipWithoutSoundLeavesTheVolumeBarWhereItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyboardPlay, KeysTypedIntoAClipsPictureWindowPlayItsKeyboardWindow) {
+  ScriptedClip picture;
+  picture.HasVideo = true;
+  const QString avi = Clip("red.avi", picture);
+  SetRow(0, 0, avi);
+  SetRow(0, 1, avi);
+  TForm11* w = W(0);
+  w->Keys1->NoteOn(0, 0, true);
+  w->Keys1->NoteOff(0, 0, true);
+  ASSERT_TRUE(w->Video->isVisible());
+  EXPECT_TRUE(w->Video->testAttribute(Qt::WA_ShowWithoutActivating));
+  QApplication::setActiveWindow(w->Video);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b");
+  QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : w->Video,
+                          &press);
+  EXPECT_EQ(w->CurrentKey, 1);
+}
+
+}  // namespace
