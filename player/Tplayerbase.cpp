@@ -156,6 +156,11 @@ void TPlayer::RenderCurrentFile() {
   // The whole path goes to the graph: no fixed-size buffer cuts it short.
   const HRESULT hr = FGraphBuilder->RenderFile(FileName.toStdString());
   if (hr == E_FILE_NOT_FOUND) throw EPlayerError(_ERR_NOFILE, FGraphBuilder->LastErrorDetail());
+  if (hr == VFW_E_NO_AUDIO_HARDWARE)
+    throw EPlayerError("The sound output stopped working while the clip was opened (" +
+                           FGraphBuilder->LastErrorDetail() +
+                           "). It is opened again at the next clip.",
+                       FGraphBuilder->LastErrorDetail());
   if (hr == VFW_E_UNSUPPORTED_STREAM)
     throw EPlayerError("This clip needs a media plugin that is not installed: " +
                            FGraphBuilder->LastErrorDetail() + ".",

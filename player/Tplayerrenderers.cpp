@@ -68,6 +68,22 @@ QString TakeAudioOutputWarning() {
   return AudioOutputWarning(DefaultAudioOutput());
 }
 
+QString TakeAudioOutputChange() {
+  std::string detail;
+  switch (TakeOutputChange(detail)) {
+    case OutputChange::Lost:
+      return QString(
+                 "The sound output was lost (%1). Clips play silently until it is back; "
+                 "Tastivo tries it again at every clip.")
+          .arg(QString::fromStdString(detail));
+    case OutputChange::Back:
+      return "The sound output is back.";
+    case OutputChange::None:
+      break;
+  }
+  return {};
+}
+
 void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph) {
   graph = CreateFilterGraph();
   SCheck(graph ? S_OK : E_OUTOFMEMORY);

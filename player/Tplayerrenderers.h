@@ -41,6 +41,10 @@ QString AudioOutputWarning(const platform::media::AudioOutputChoice& choice);
 // AudioOutputWarning for this process's output, the first time it is called;
 // empty on every later call. The window calls it when a clip is first played.
 QString TakeAudioOutputWarning();
+// What changed about the sound output since the last call, once per change:
+// that it was lost (its sound server went away) or that it is back; empty
+// when nothing changed. Meant to be asked after each clip is played.
+QString TakeAudioOutputChange();
 
 void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph);
 void AssignMediaControl(const std::shared_ptr<IGraphBuilder>& graph,

@@ -13,6 +13,14 @@
 
 namespace platform::media {
 
+namespace {
+// Marks the bins of audio renderers, so an error can be traced to them.
+GQuark OutputQuark() {
+  static const GQuark quark = g_quark_from_static_string("tastivo-audio-output");
+  return quark;
+}
+}  // namespace
+
 GstMediaGraph::Impl::Impl(GstMediaGraph* owner) : self(owner) {
   EnsureGstInitialized();
   pipeline = gst_pipeline_new("tastivo-graph");
@@ -52,11 +60,19 @@ GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, 
       GError* error = nullptr;
       gchar* debug = nullptr;
       gst_message_parse_error(message, &error, &debug);
+      // A sound server that went away reports like a missing file; who
+      // sent the error tells them apart.
+      const bool fromOutput = FromOutput(GST_MESSAGE_SRC(message));
+      if (fromOutput) {
+        d->outputFailed = true;
+        ReportOutputLost(error->message ? error->message : "the sound output failed");
+      }
       {
         std::lock_guard lock(d->mutex);
         if (!d->busError || d->busErrorGeneration != generation) {
           d->busError = true;
           d->busErrorGeneration = generation;
+          d->errorFromOutput = fromOutput;
           d->errorDomain = error->domain;
           d->errorCode = error->code;
           d->errorText = std::string(g_quark_to_string(error->domain)) + " " +
@@ -203,6 +219,7 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeAudioRenderer(GstElement* si
       nullptr, {gst_element_factory_make("audioconvert", nullptr),
                 gst_element_factory_make("audioresample", nullptr), volumeElement, sink});
   if (bin == nullptr) return nullptr;
+  g_object_set_qdata(G_OBJECT(bin), OutputQuark(), GINT_TO_POINTER(1));
   auto filter = std::make_shared<GstFilter>(Role::AudioRenderer, bin, std::move(name), self);
   filter->volume = GST_ELEMENT(gst_object_ref(volumeElement));
   WatchSegments(sink, segments);
@@ -213,6 +230,44 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeAudioRenderer(GstElement* si
       [](gpointer p) { delete static_cast<std::shared_ptr<ProbeState>*>(p); });
   gst_object_unref(pad);
   return filter;
+}
+
+bool GstMediaGraph::Impl::FromOutput(GstObject* object) {
+  if (object == nullptr) return false;
+  GstObject* o = GST_OBJECT(gst_object_ref(object));
+  while (o != nullptr) {
+    if (g_object_get_qdata(G_OBJECT(o), OutputQuark()) != nullptr) {
+      gst_object_unref(o);
+      return true;
+    }
+    GstObject* parent = gst_object_get_parent(o);
+    gst_object_unref(o);
+    o = parent;
+  }
+  return false;
+}
+
+std::shared_ptr<GstFilter> GstMediaGraph::Impl::OpenDefaultOutput() {
+  outputFailed = false;
+  outputSilent = false;
+  auto output = MakeAudioRenderer(CreateDefaultAudioSink(outputName), "Default Audio Device");
+  if (output && HasRealAudioOutput()) {
+    if (gst_element_set_state(output->element, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
+      ReportOutputWorking();
+    } else {
+      gst_element_set_state(output->element, GST_STATE_NULL);
+      ReportOutputLost(DefaultAudioSinkName() + " could not be opened");
+      GstElement* silent = gst_element_factory_make("fakesink", nullptr);
+      if (silent) g_object_set(silent, "sync", TRUE, nullptr);
+      output = MakeAudioRenderer(silent, "Default Audio Device");
+      outputSilent = true;
+    }
+  }
+  if (output) {
+    output->cached = true;
+    gst_element_set_state(output->element, GST_STATE_READY);
+  }
+  return output;
 }
 
 std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeVideoRenderer() {
@@ -259,6 +314,10 @@ HRESULT GstMediaGraph::Impl::ErrorResult() {
     return E_FAIL;
   }
   lastError = errorText;
+  if (errorFromOutput) {
+    lastError = "the sound output failed: " + errorText;
+    return VFW_E_NO_AUDIO_HARDWARE;
+  }
   if (errorDomain == GST_RESOURCE_ERROR &&
       (errorCode == GST_RESOURCE_ERROR_NOT_FOUND || errorCode == GST_RESOURCE_ERROR_OPEN_READ ||
        errorCode == GST_RESOURCE_ERROR_OPEN_READ_WRITE))

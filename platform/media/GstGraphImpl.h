@@ -58,6 +58,12 @@ struct GstMediaGraph::Impl : WaveOutListener {
   void RemoveStrays();
 
   std::shared_ptr<GstFilter> MakeAudioRenderer(GstElement* sink, std::string name);
+  // The machine's default output, opened. When it can't be opened (its
+  // sound server is gone) the clip plays through a silent output that keeps
+  // time, and the next clip tries the real one again.
+  std::shared_ptr<GstFilter> OpenDefaultOutput();
+  // True when the element is, or is inside, one of the audio renderers.
+  static bool FromOutput(GstObject* object);
   std::shared_ptr<GstFilter> MakeVideoRenderer();
   std::shared_ptr<GstFilter> MakeNullRenderer();
 
@@ -146,6 +152,8 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // Window thread only.
   std::vector<std::shared_ptr<GstFilter>> filters;
   std::shared_ptr<GstFilter> defaultAudio;
+  // The default output is the silent stand-in for one that failed.
+  bool outputSilent = false;
   // The name the sound server shows for the default output: wanted, and the
   // one it was opened with.
   std::string outputName, defaultAudioName;
@@ -195,6 +203,10 @@ struct GstMediaGraph::Impl : WaveOutListener {
   bool audioTaken = false, videoTaken = false;
   std::vector<std::string> missing;
   bool busError = false;
+  bool errorFromOutput = false;
+  // The default output reported an error: it is dropped and opened again at
+  // the next clip. Set on a streaming thread.
+  std::atomic<bool> outputFailed{false};
   std::uint64_t busErrorGeneration = 0;
   GQuark errorDomain = 0;
   int errorCode = 0;

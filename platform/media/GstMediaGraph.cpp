@@ -48,8 +48,10 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   d_->probe->sawBuffer = false;
   d_->frames->Clear();
   d_->ResetSegments(std::nullopt);
-  if (d_->defaultAudio && d_->defaultAudioName != d_->outputName) {
-    // Renamed: the output is opened again under its new name.
+  // Renamed, failed, or silent in place of one that failed: the output is
+  // opened again.
+  if (d_->defaultAudio && (d_->defaultAudioName != d_->outputName || d_->outputFailed ||
+                           (d_->outputSilent && HasRealAudioOutput()))) {
     d_->DropKept();
     d_->SettlePending();
     if (!d_->defaultAudio->InBin() &&
@@ -78,18 +80,14 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   // The default output is opened once and kept, so a new clip does not
   // reconnect to the sound server.
   if (!d_->defaultAudio) {
-    d_->defaultAudio =
-        d_->MakeAudioRenderer(CreateDefaultAudioSink(d_->outputName), "Default Audio Device");
+    d_->defaultAudio = d_->OpenDefaultOutput();
     d_->defaultAudioName = d_->outputName;
-    if (d_->defaultAudio) {
-      d_->defaultAudio->cached = true;
-      gst_element_set_state(d_->defaultAudio->element, GST_STATE_READY);
-    }
   }
   {
     std::lock_guard lock(d_->mutex);
     d_->missing.clear();
     d_->busError = false;
+    d_->errorFromOutput = false;
     d_->streamLinked.clear();
     d_->linkFailures.clear();
     d_->rendering = true;

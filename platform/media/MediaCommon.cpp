@@ -108,6 +108,46 @@ void SetFilterGraphFactory(std::function<std::shared_ptr<MediaGraph>()> factory)
   Factory() = std::move(factory);
 }
 
+namespace {
+struct OutputHealth {
+  std::mutex mutex;
+  bool lost = false;
+  OutputChange pending = OutputChange::None;
+  std::string detail;
+};
+OutputHealth& TheOutputHealth() {
+  static OutputHealth h;
+  return h;
+}
+}  // namespace
+
+void ReportOutputLost(const std::string& detail) {
+  auto& h = TheOutputHealth();
+  std::lock_guard lock(h.mutex);
+  if (h.lost) return;
+  h.lost = true;
+  h.pending = OutputChange::Lost;
+  h.detail = detail;
+}
+
+void ReportOutputWorking() {
+  auto& h = TheOutputHealth();
+  std::lock_guard lock(h.mutex);
+  if (!h.lost) return;
+  h.lost = false;
+  // A loss nobody was told of yet needs no news that it is over.
+  h.pending = h.pending == OutputChange::Lost ? OutputChange::None : OutputChange::Back;
+}
+
+OutputChange TakeOutputChange(std::string& detail) {
+  auto& h = TheOutputHealth();
+  std::lock_guard lock(h.mutex);
+  const OutputChange change = h.pending;
+  h.pending = OutputChange::None;
+  detail = change == OutputChange::Lost ? h.detail : std::string();
+  return change;
+}
+
 unsigned WaveOutGetVolume(unsigned device, std::uint32_t& volume) {
   if (device != 0) return kMmSysErrBadDeviceId;
   std::lock_guard lock(TheWaveOut().mutex);

@@ -179,6 +179,15 @@ struct AudioDeviceMoniker {
 // The audio outputs of the machine in a stable order (empty when none).
 std::vector<AudioDeviceMoniker> EnumerateAudioRenderers();
 
+// Whether the machine's sound output works, as the graphs find it at each
+// clip: lost when it fails or can't be opened (a sound server that went
+// away), back when a clip opens it again. Each change is told once.
+enum class OutputChange { None, Lost, Back };
+void ReportOutputLost(const std::string& detail);
+void ReportOutputWorking();
+// The change since the last call, with the failure's detail when lost.
+OutputChange TakeOutputChange(std::string& detail);
+
 // The application-wide output level that every graph's sound passes
 // through: two 16-bit channel levels (low and high half). Device 0 only;
 // other devices answer 2 (bad device id). Returns 0 on success.

@@ -41,6 +41,8 @@ constexpr HRESULT VFW_E_UNSUPPORTED_STREAM = MakeResult(0x8004022F);
 constexpr HRESULT VFW_E_INVALID_FILE_FORMAT = MakeResult(0x8004022B);
 // The graph did not finish a state change in time.
 constexpr HRESULT VFW_E_TIMEOUT = MakeResult(0x8004022E);
+// The sound output failed (its server went away, its device was taken).
+constexpr HRESULT VFW_E_NO_AUDIO_HARDWARE = MakeResult(0x80040256);
 constexpr HRESULT VFW_E_WRONG_STATE = MakeResult(0x80040227);
 
 constexpr bool Succeeded(HRESULT hr) {

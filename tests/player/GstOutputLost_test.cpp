@@ -1,0 +1,120 @@
+// The sound server going away and coming back while the program runs: a
+// JACK server of the test's own on its dummy driver, stopped and started
+// again, with the players' output on it.
+
+#include "MediaFiles.h"
+#include "NoticeRecorder.h"
+#include "platform/media/GstMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using testing_support::WaitFor;
+
+namespace {
+
+constexpr std::int64_t kSecond = 10000000;
+
+// A JACK server of this test alone, so stopping it disturbs no other test.
+class JackServer {
+ public:
+  JackServer() : name_(QString("tastivo-lost-%1").arg(QCoreApplication::applicationPid())) {
+    qputenv("JACK_DEFAULT_SERVER", name_.toUtf8());
+    qputenv("JACK_NO_AUDIO_RESERVATION", "1");
+  }
+  ~JackServer() { Stop(); }
+
+  bool Start() {
+    process_.start("jackd", {"-n", name_, "-r", "-d", "dummy", "-r", "48000", "-p", "256"});
+    if (!process_.waitForStarted(10000)) return false;
+    QProcess wait;
+    wait.start("jack_wait", {"-s", name_, "-w", "-t", "10"});
+    return wait.waitForFinished(15000) && wait.exitCode() == 0;
+  }
+
+  void Stop() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.terminate();
+    if (!process_.waitForFinished(10000)) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+
+ private:
+  QString name_;
+  QProcess process_;
+};
+
+class OutputLost : public ::testing::Test {
+ protected:
+  std::string OpenError(const QString& path) {
+    try {
+      player->Open(path);
+    } catch (const EPlayerError& e) {
+      return e.what();
+    }
+    return "opened";
+  }
+
+  bool PlayToCompletion() {
+    window.Clear();
+    player->Play();
+    int event = 0;
+    WaitFor(
+        [&] {
+          if (window.Count(PN_MEDIAEVENT) > 0 && event != 1) {
+            window.Clear();
+            event = player->GetMediaEvent();
+          }
+          return event == 1;
+        },
+        std::chrono::seconds(20));
+    return event == 1;
+  }
+
+  JackServer server;
+  NoticeRecorder window;
+  std::unique_ptr<TPlayer> player;
+};
+
+TEST_F(OutputLost, ClipsGoOnSilentlyWhileTheServerIsGoneAndTheUserIsToldOnceEachWay) {
+  ASSERT_TRUE(server.Start());
+  player = std::make_unique<TPlayer>(&window, 0);
+  ASSERT_EQ(media::GstMediaGraph::DefaultAudioSinkName(), "jackaudiosink");
+  ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
+  player->Play();
+  ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > kSecond / 10; }));
+  EXPECT_EQ(TakeAudioOutputChange(), QString());
+
+  server.Stop();
+  QString change;
+  ASSERT_TRUE(WaitFor([&] {
+    change = TakeAudioOutputChange();
+    return !change.isEmpty();
+  }));
+  EXPECT_TRUE(change.startsWith("The sound output was lost")) << change.toStdString();
+
+  // No key is refused for a missing file; clips keep their time, silently.
+  for (const QString& clip : {media_files::ToneWav(), media_files::ToneOgg()}) {
+    SCOPED_TRACE(clip.toStdString());
+    ASSERT_EQ(OpenError(clip), "opened");
+    player->SetRelativePositions(10000, 8000, 10000, 0);
+    EXPECT_TRUE(PlayToCompletion());
+  }
+  EXPECT_EQ(TakeAudioOutputChange(), QString());  // told once
+
+  ASSERT_TRUE(server.Start());
+  ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
+  EXPECT_EQ(TakeAudioOutputChange(), "The sound output is back.");
+  player->SetRelativePositions(10000, 8000, 10000, 0);
+  EXPECT_TRUE(PlayToCompletion());
+  EXPECT_EQ(TakeAudioOutputChange(), QString());
+}
+
+}  // namespace
