@@ -68,11 +68,32 @@ CMIDIInDevice::~CMIDIInDevice() {
 
 void CMIDIInDevice::Open(int deviceId) {
   Close();
+  portId_ = {};
   platform::MidiInHandle port = 0;
-  const auto status = service_->Open(&port, deviceId, &CMIDIInDevice::MidiInProc, this);
+  Opened(port, service_->Open(&port, deviceId, &CMIDIInDevice::MidiInProc, this));
+}
+
+void CMIDIInDevice::Open(const platform::MidiPortId& id) {
+  Close();
+  portId_ = id;
+  platform::MidiInHandle port = 0;
+  Opened(port, service_->OpenPort(&port, id, &CMIDIInDevice::MidiInProc, this));
+}
+
+void CMIDIInDevice::Opened(platform::MidiInHandle port, const platform::MidiStatus& status) {
   if (!status.ok()) throw CMIDIInException(status);
   port_ = port;
   state_ = opened;
+}
+
+bool CMIDIInDevice::SourcePresent() const {
+  if (state_ == closed) return false;
+  bool present = false;
+  return service_->SourcePresent(port_, &present).ok() && present;
+}
+
+std::uint64_t CMIDIInDevice::Overflows() const {
+  return state_ == closed ? 0 : service_->Overflows(port_);
 }
 
 void CMIDIInDevice::Close() {

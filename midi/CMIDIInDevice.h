@@ -69,8 +69,11 @@ class CMIDIInDevice {
   CMIDIInDevice& operator=(const CMIDIInDevice&) = delete;
 
   // Closes first, then opens device deviceId (a number of
-  // platform::MidiInputPortNames()). Throws CMIDIInException and stays closed.
+  // platform::MidiInputPorts()). Throws CMIDIInException and stays closed.
   void Open(int deviceId);
+  // Closes first, then opens exactly the port `port`, wherever it stands in
+  // the list now. Throws CMIDIInException and stays closed.
+  void Open(const platform::MidiPortId& port);
   // Stops first when started. Throws CMIDIInException and stays opened.
   void Close();
   // Only when opened: starts the worker thread and input. Throws
@@ -81,6 +84,16 @@ class CMIDIInDevice {
 
   State GetState() const { return state_.load(); }
 
+  // Whether the source of the open port is still connected (false when
+  // closed). A device whose source left stays as it is; Open() again
+  // reconnects to a source that came back.
+  bool SourcePresent() const;
+  // The port last opened by Open(port); empty after Open(deviceId).
+  const platform::MidiPortId& PortId() const { return portId_; }
+  // Messages dropped since the port was opened because the window could not
+  // keep up with the MIDI system.
+  std::uint64_t Overflows() const;
+
  private:
   // Runs on the service's delivery thread.
   static void MidiInProc(platform::MidiInHandle port, unsigned notice, void* instance,
@@ -89,8 +102,10 @@ class CMIDIInDevice {
   // Runs on the worker thread.
   void WorkerThread();
   void EndWorker();
+  void Opened(platform::MidiInHandle port, const platform::MidiStatus& status);
 
   platform::MidiInHandle port_ = 0;
+  platform::MidiPortId portId_;
   std::unique_ptr<AutoResetEvent> event_;
   CMIDIReceiver* receiver_;
   CHeaderQueue queue_;

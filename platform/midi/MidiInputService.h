@@ -3,8 +3,12 @@
 // reset and closed, each delivering its messages to one callback on a
 // delivery thread of its own.
 //
-// Device numbers are the indexes of MidiInputPortNames() (see MidiPorts.h).
-// Every failure comes back as a MidiStatus with a code and a readable text.
+// Device numbers are the indexes of MidiInputPorts() (see MidiPorts.h); a
+// port can also be opened by its MidiPortId, which stays put while other
+// ports come and go. Every failure comes back as a MidiStatus with a code and
+// a readable text.
+
+#include "platform/midi/MidiPorts.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +71,10 @@ class MidiInputService {
   // Opens device deviceId; nothing is delivered until Start().
   virtual MidiStatus Open(MidiInHandle* port, int deviceId, MidiInCallback callback,
                           void* instance) = 0;
+  // Opens exactly the port `id`, of its own API, whatever the order of the
+  // ports is now; kBadDevice when no such port is there.
+  virtual MidiStatus OpenPort(MidiInHandle* port, const MidiPortId& id, MidiInCallback callback,
+                              void* instance) = 0;
   // Starts delivering; time stamps count milliseconds from here.
   virtual MidiStatus Start(MidiInHandle port) = 0;
   // Stops delivering and drops what has not been delivered yet. When it
@@ -76,6 +84,14 @@ class MidiInputService {
   virtual MidiStatus Close(MidiInHandle port) = 0;
   // Gives back a buffer that the port has filled.
   virtual MidiStatus UnprepareHeader(MidiInHandle port, MidiInHeader* header) = 0;
+
+  // Whether the source the port was opened on is still there now (a USB
+  // cable pulled out, a JACK port or server gone make it false). The port
+  // stays open either way; opening it again reconnects a returned source.
+  virtual MidiStatus SourcePresent(MidiInHandle port, bool* present) = 0;
+  // Messages the port had to drop since it was opened because delivery fell
+  // behind the MIDI system.
+  virtual std::uint64_t Overflows(MidiInHandle port) = 0;
 };
 
 // The service over the machine's MIDI system, shared by the whole program.

@@ -1,12 +1,16 @@
 #include "platform/midi/RtMidiInputService.h"
 
-#include "platform/midi/MidiPorts.h"
+#include "platform/midi/SpscRing.h"
 
 #include <RtMidi.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <system_error>
 #include <thread>
 
@@ -22,10 +26,20 @@ constexpr const char* kClientName = "Tastivo MIDI In";
 constexpr const char* kPortName = "Tastivo Midi In";
 
 struct Pending {
-  unsigned notice;
-  std::uint32_t message;
-  std::uint32_t timeStamp;
+  unsigned notice = 0;
+  std::uint32_t message = 0;
+  std::uint32_t timeStamp = 0;
+  std::uint32_t run = 0;  // the started run it arrived in
 };
+
+RtMidi::Api RtApiOf(MidiApi api) {
+  return api == MidiApi::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA;
+}
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -33,37 +47,72 @@ struct RtMidiInputService::Port {
   MidiInHandle handle = 0;
   MidiInCallback callback = nullptr;
   void* instance = nullptr;
+  MidiPortId source;
   std::unique_ptr<RtMidiIn> in;
 
-  std::mutex mutex;  // guards everything below
-  std::condition_variable wake;
+  // Shared with the MIDI system's thread: only atomics and the ring.
+  SpscRing<Pending> ring{kRingCapacity};
+  std::atomic<bool> started{false};
+  std::atomic<std::uint32_t> run{0};
+  std::atomic<std::int64_t> startedAtNs{0};
+  std::atomic<std::uint64_t> overflows{0};
+  int wakeFd = -1;
+
+  // Between the window thread and the delivery thread.
+  std::mutex mutex;  // guards what follows
   std::condition_variable idle;
-  std::deque<Pending> pending;
-  bool started = false;
-  bool quit = false;
   bool delivering = false;
-  Clock::time_point startedAt;
+  bool quit = false;
   std::thread delivery;
   std::thread::id deliveryId;
   std::string lastError;
   bool failed = false;
 
+  Port() : wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   // RtMidi may call in until its input is gone, so that goes first.
-  ~Port() { in.reset(); }
+  ~Port() {
+    in.reset();
+    if (wakeFd >= 0) close(wakeFd);
+  }
 
   bool OnDeliveryThread() {
     std::lock_guard lock(mutex);
     return std::this_thread::get_id() == deliveryId;
   }
 
+  void Wake() {
+    const std::uint64_t one = 1;
+    // Only fails when the counter is full, and then a wake-up is pending.
+    [[maybe_unused]] const auto written = write(wakeFd, &one, sizeof one);
+  }
+
+  void WaitForWake() {
+    pollfd fd{wakeFd, POLLIN, 0};
+    while (poll(&fd, 1, -1) < 0 && errno == EINTR) {
+    }
+    std::uint64_t count;
+    [[maybe_unused]] const auto got = read(wakeFd, &count, sizeof count);
+  }
+
   void Deliver() {
-    std::unique_lock lock(mutex);
-    deliveryId = std::this_thread::get_id();
+    {
+      std::lock_guard lock(mutex);
+      deliveryId = std::this_thread::get_id();
+    }
+    Pending next;
     for (;;) {
-      wake.wait(lock, [this] { return quit || !pending.empty(); });
-      if (quit) break;
-      const Pending next = pending.front();
-      pending.pop_front();
+      if (!ring.TryPop(next)) {
+        {
+          std::lock_guard lock(mutex);
+          if (quit) return;
+        }
+        WaitForWake();
+        continue;
+      }
+      std::unique_lock lock(mutex);
+      if (quit) return;
+      // Messages of an earlier run, or of no run, were dropped by Reset().
+      if (!started.load() || next.run != run.load()) continue;
       delivering = true;
       lock.unlock();
       callback(handle, next.notice, instance, next.message, next.timeStamp);
@@ -77,35 +126,35 @@ struct RtMidiInputService::Port {
   void Halt(bool andQuit) {
     const bool fromCallback = OnDeliveryThread();
     std::unique_lock lock(mutex);
-    started = false;
-    pending.clear();
+    started.store(false);
     if (andQuit) quit = true;
-    wake.notify_all();
+    Wake();
     if (!fromCallback) idle.wait(lock, [this] { return !delivering; });
   }
 };
 
 namespace {
 
-// Runs on JACK's process thread or ALSA's input thread; must not block, so it
-// only queues the message for the port's delivery thread.
+// Runs on JACK's process thread or ALSA's input thread; must not block,
+// lock or allocate: it only puts the message into the port's ring.
 void OnRtMidiMessage(double, std::vector<unsigned char>* bytes, void* userData) {
   auto* port = static_cast<RtMidiInputService::Port*>(userData);
-  if (bytes == nullptr) return;
+  if (bytes == nullptr || !port->started.load(std::memory_order_acquire)) return;
   const PackedMidiMessage packed = PackMidiBytes(bytes->data(), bytes->size());
   // Ports are never given buffers for system-exclusive input.
   if (packed.kind == PackedMidiMessage::Kind::kSystemExclusive) return;
-  const unsigned notice = packed.kind == PackedMidiMessage::Kind::kShort
-                              ? kMidiInShortMessage
-                              : kMidiInInvalidShortMessage;
-  {
-    std::lock_guard lock(port->mutex);
-    if (!port->started) return;
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - port->startedAt);
-    port->pending.push_back({notice, packed.message, static_cast<std::uint32_t>(elapsed.count())});
+  Pending pending;
+  pending.notice = packed.kind == PackedMidiMessage::Kind::kShort ? kMidiInShortMessage
+                                                                  : kMidiInInvalidShortMessage;
+  pending.message = packed.message;
+  pending.timeStamp = static_cast<std::uint32_t>(
+      (NowNs() - port->startedAtNs.load(std::memory_order_relaxed)) / 1000000);
+  pending.run = port->run.load(std::memory_order_acquire);
+  if (!port->ring.TryPush(pending)) {
+    port->overflows.fetch_add(1, std::memory_order_relaxed);
+    return;
   }
-  port->wake.notify_one();
+  port->Wake();
 }
 
 // Runs on whichever thread made RtMidi report: the window thread for
@@ -117,19 +166,12 @@ void OnRtMidiError(RtMidiError::Type type, const std::string& text, void* userDa
   if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) port->failed = true;
 }
 
-// The input of the API that MidiInputPortNames() lists, so device numbers
-// mean the same in both. Throws RtMidiError when neither can be used.
-std::unique_ptr<RtMidiIn> MakeInput() {
-  switch (ChooseMidiInputApi()) {
-    case MidiApi::Jack:
-      return std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, kClientName);
-    case MidiApi::Alsa:
-      return std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kClientName);
-    case MidiApi::None:
-      break;
-  }
-  throw RtMidiError("No MIDI input system (JACK or ALSA) can be used on this machine.",
-                    RtMidiError::NO_DEVICES_FOUND);
+// The index of port `id` among the ports `in` lists now, or -1.
+int IndexOf(RtMidiIn& in, const MidiPortId& id) {
+  const unsigned count = in.getPortCount();
+  for (unsigned i = 0; i < count; ++i)
+    if (MidiPortIdOf(id.api, in.getPortName(i)) == id) return static_cast<int>(i);
+  return -1;
 }
 
 }  // namespace
@@ -157,21 +199,50 @@ RtMidiInputService::Port* RtMidiInputService::Find(MidiInHandle handle) {
 
 MidiStatus RtMidiInputService::Open(MidiInHandle* handle, int deviceId, MidiInCallback callback,
                                     void* instance) {
+  const MidiApi api = ChooseMidiInputApi();
+  if (api == MidiApi::None) {
+    if (handle) *handle = 0;
+    return MidiStatus::Failure(MidiError::kNoService,
+                               "No MIDI input system (JACK or ALSA) can be used on this machine.");
+  }
+  return OpenWith(handle, api, nullptr, deviceId, callback, instance);
+}
+
+MidiStatus RtMidiInputService::OpenPort(MidiInHandle* handle, const MidiPortId& id,
+                                        MidiInCallback callback, void* instance) {
+  if (id.Empty()) {
+    if (handle) *handle = 0;
+    return MidiStatus::Failure(MidiError::kBadDevice, "No MIDI input device was chosen.");
+  }
+  return OpenWith(handle, id.api, &id, -1, callback, instance);
+}
+
+MidiStatus RtMidiInputService::OpenWith(MidiInHandle* handle, MidiApi api, const MidiPortId* id,
+                                        int deviceId, MidiInCallback callback, void* instance) {
   if (handle == nullptr || callback == nullptr)
     return MidiStatus::Failure(MidiError::kInvalidHandle, "No port or callback given.");
   *handle = 0;
   auto port = std::make_unique<Port>();
+  if (port->wakeFd < 0)
+    return MidiStatus::Failure(MidiError::kNoResources, "No eventfd for MIDI input.");
   port->callback = callback;
   port->instance = instance;
   try {
-    port->in = MakeInput();
+    port->in = std::make_unique<RtMidiIn>(RtApiOf(api), kClientName);
     port->in->setErrorCallback(&OnRtMidiError, port.get());
     const unsigned count = port->in->getPortCount();
-    if (deviceId < 0 || static_cast<unsigned>(deviceId) >= count)
+    if (id != nullptr) {
+      deviceId = IndexOf(*port->in, *id);
+      if (deviceId < 0)
+        return MidiStatus::Failure(MidiError::kBadDevice,
+                                   "The MIDI input device \"" + id->name + "\" is not connected.");
+    } else if (deviceId < 0 || static_cast<unsigned>(deviceId) >= count) {
       return MidiStatus::Failure(MidiError::kBadDevice, "There is no MIDI input device number " +
                                                             std::to_string(deviceId) + "; " +
                                                             std::to_string(count) +
                                                             " device(s) are connected.");
+    }
+    port->source = MidiPortIdOf(api, port->in->getPortName(static_cast<unsigned>(deviceId)));
     port->in->ignoreTypes(true, true, true);
     port->in->setCallback(&OnRtMidiMessage, port.get());
     port->in->openPort(static_cast<unsigned>(deviceId), kPortName);
@@ -208,9 +279,10 @@ MidiStatus RtMidiInputService::Start(MidiInHandle handle) {
   if (port == nullptr)
     return MidiStatus::Failure(MidiError::kInvalidHandle, "No such MIDI input port.");
   std::lock_guard lock(port->mutex);
-  port->pending.clear();
-  port->startedAt = Clock::now();
-  port->started = true;
+  // A new run: whatever the ring still holds from before is not delivered.
+  port->run.fetch_add(1);
+  port->startedAtNs.store(NowNs());
+  port->started.store(true, std::memory_order_release);
   return MidiStatus::Success();
 }
 
@@ -248,6 +320,33 @@ MidiStatus RtMidiInputService::UnprepareHeader(MidiInHandle handle, MidiInHeader
     return MidiStatus::Failure(MidiError::kInvalidHandle, "No such MIDI input port.");
   if (header != nullptr) header->prepared = false;
   return MidiStatus::Success();
+}
+
+MidiStatus RtMidiInputService::SourcePresent(MidiInHandle handle, bool* present) {
+  Port* port = Find(handle);
+  if (port == nullptr || present == nullptr)
+    return MidiStatus::Failure(MidiError::kInvalidHandle, "No such MIDI input port.");
+  *present = false;
+  try {
+    if (port->source.api == MidiApi::Jack) {
+      // The port's own JACK client asks: no new client for each look.
+      *present = IndexOf(*port->in, port->source) >= 0;
+    } else {
+      // ALSA's input thread reads from the port's sequencer handle; a
+      // client of its own looks at the list.
+      RtMidiIn look(RtMidi::LINUX_ALSA, "Tastivo MIDI ports");
+      *present = IndexOf(look, port->source) >= 0;
+    }
+  } catch (const RtMidiError&) {
+    // No MIDI system answers (a JACK server gone): the source is gone too.
+    return MidiStatus::Success();
+  }
+  return MidiStatus::Success();
+}
+
+std::uint64_t RtMidiInputService::Overflows(MidiInHandle handle) {
+  Port* port = Find(handle);
+  return port == nullptr ? 0 : port->overflows.load();
 }
 
 }  // namespace platform

@@ -1,12 +1,15 @@
 #pragma once
-// MidiInputService over RtMidi. Ports use JACK when a JACK server (or
-// PipeWire's JACK layer) offers MIDI sources, else the ALSA sequencer, the
-// same rule as MidiInputPortNames().
+// MidiInputService over RtMidi. Ports opened by number use JACK when a JACK
+// server (or PipeWire's JACK layer) offers MIDI sources, else the ALSA
+// sequencer, the same rule as MidiInputPorts(); ports opened by id use the
+// API the id names.
 //
 // RtMidi calls back on JACK's process thread or on ALSA's input thread. Those
-// threads must never wait for the window thread (JACK would lose the notes of
-// the cycles it misses), so they only queue the message; a delivery thread
-// per port calls the port's callback, in arrival order.
+// threads must never wait, neither for the window thread nor for a lock (JACK
+// would miss its cycle and lose the notes of it), so they only put the
+// message into a lock-free ring and wake the port's delivery thread through
+// an eventfd. The delivery thread calls the port's callback in arrival order.
+// A message that finds the ring full is dropped and counted (Overflows()).
 
 #include "platform/midi/MidiInputService.h"
 
@@ -26,15 +29,25 @@ class RtMidiInputService : public MidiInputService {
   std::vector<std::string> DeviceNames() override;
   MidiStatus Open(MidiInHandle* port, int deviceId, MidiInCallback callback,
                   void* instance) override;
+  MidiStatus OpenPort(MidiInHandle* port, const MidiPortId& id, MidiInCallback callback,
+                      void* instance) override;
   MidiStatus Start(MidiInHandle port) override;
   MidiStatus Reset(MidiInHandle port) override;
   MidiStatus Close(MidiInHandle port) override;
   MidiStatus UnprepareHeader(MidiInHandle port, MidiInHeader* header) override;
+  MidiStatus SourcePresent(MidiInHandle port, bool* present) override;
+  std::uint64_t Overflows(MidiInHandle port) override;
+
+  // Messages a port's ring holds before it overflows.
+  static constexpr std::size_t kRingCapacity = 1 << 15;
 
   struct Port;
 
  private:
   Port* Find(MidiInHandle handle);
+  // Opens the port of `api` whose id is `id`, or, with no id, number deviceId.
+  MidiStatus OpenWith(MidiInHandle* handle, MidiApi api, const MidiPortId* id, int deviceId,
+                      MidiInCallback callback, void* instance);
 
   std::mutex mutex_;  // guards ports_ and next_
   std::map<MidiInHandle, std::unique_ptr<Port>> ports_;

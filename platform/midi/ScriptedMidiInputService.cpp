@@ -22,6 +22,21 @@ MidiStatus ScriptedMidiInputService::Open(MidiInHandle* port, int deviceId, Midi
                                           void* instance) {
   std::lock_guard lock(mutex_);
   calls_.push_back("Open " + std::to_string(deviceId));
+  return OpenLocked(port, deviceId, callback, instance);
+}
+
+MidiStatus ScriptedMidiInputService::OpenPort(MidiInHandle* port, const MidiPortId& id,
+                                              MidiInCallback callback, void* instance) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back("OpenPort " + id.name);
+  int deviceId = -1;
+  for (std::size_t i = 0; i < names_.size(); ++i)
+    if (id.api == MidiApi::Jack && names_[i] == id.name) deviceId = static_cast<int>(i);
+  return OpenLocked(port, deviceId, callback, instance);
+}
+
+MidiStatus ScriptedMidiInputService::OpenLocked(MidiInHandle* port, int deviceId,
+                                                MidiInCallback callback, void* instance) {
   if (port) *port = 0;
   if (openFailure_) {
     auto status = *openFailure_;
@@ -32,7 +47,7 @@ MidiStatus ScriptedMidiInputService::Open(MidiInHandle* port, int deviceId, Midi
     return MidiStatus::Failure(MidiError::kBadDevice, "There is no MIDI input device number " +
                                                           std::to_string(deviceId) + ".");
   const MidiInHandle handle = next_++;
-  ports_[handle] = Port{callback, instance};
+  ports_[handle] = Port{callback, instance, names_[static_cast<std::size_t>(deviceId)]};
   *port = handle;
   return MidiStatus::Success();
 }
@@ -91,6 +106,21 @@ MidiStatus ScriptedMidiInputService::UnprepareHeader(MidiInHandle port, MidiInHe
   if (ports_.find(port) == ports_.end()) return NoSuchPort();
   if (header) header->prepared = false;
   return MidiStatus::Success();
+}
+
+MidiStatus ScriptedMidiInputService::SourcePresent(MidiInHandle port, bool* present) {
+  std::lock_guard lock(mutex_);
+  auto it = ports_.find(port);
+  if (it == ports_.end() || present == nullptr) return NoSuchPort();
+  *present = false;
+  for (const auto& name : names_)
+    if (name == it->second.source) *present = true;
+  return MidiStatus::Success();
+}
+
+void ScriptedMidiInputService::SetDeviceNames(std::vector<std::string> names) {
+  std::lock_guard lock(mutex_);
+  names_ = std::move(names);
 }
 
 void ScriptedMidiInputService::FailNextOpen(MidiStatus status) {

@@ -1,8 +1,8 @@
 #pragma once
-// A MidiInputService driven by a test: a fixed list of devices, scripted
-// failures, a log of calls, and messages delivered on whatever thread calls
-// Deliver(). Like the real service, Reset() and Close() wait for a delivery
-// in progress on another thread.
+// A MidiInputService driven by a test: a list of devices (JACK ports by
+// name) that the test can change, scripted failures, a log of calls, and
+// messages delivered on whatever thread calls Deliver(). Like the real service, Reset() and Close()
+// wait for a delivery in progress on another thread.
 
 #include "platform/midi/MidiInputService.h"
 
@@ -21,10 +21,17 @@ class ScriptedMidiInputService : public MidiInputService {
   std::vector<std::string> DeviceNames() override;
   MidiStatus Open(MidiInHandle* port, int deviceId, MidiInCallback callback,
                   void* instance) override;
+  MidiStatus OpenPort(MidiInHandle* port, const MidiPortId& id, MidiInCallback callback,
+                      void* instance) override;
   MidiStatus Start(MidiInHandle port) override;
   MidiStatus Reset(MidiInHandle port) override;
   MidiStatus Close(MidiInHandle port) override;
   MidiStatus UnprepareHeader(MidiInHandle port, MidiInHeader* header) override;
+  MidiStatus SourcePresent(MidiInHandle port, bool* present) override;
+  std::uint64_t Overflows(MidiInHandle) override { return 0; }
+
+  // The devices now connected; open ports whose source left stay open.
+  void SetDeviceNames(std::vector<std::string> names);
 
   // The next call of that kind fails with this status.
   void FailNextOpen(MidiStatus status);
@@ -35,7 +42,7 @@ class ScriptedMidiInputService : public MidiInputService {
   // Returns the number of ports it reached.
   int Deliver(unsigned notice, std::uintptr_t param1, std::uintptr_t param2);
 
-  // "Open 0", "Start", "Reset", "Close", "Unprepare", in call order.
+  // "Open 0", "OpenPort name", "Start", "Reset", "Close", "Unprepare", in call order.
   std::vector<std::string> Calls() const;
   int OpenPorts() const;
 
@@ -43,9 +50,11 @@ class ScriptedMidiInputService : public MidiInputService {
   struct Port {
     MidiInCallback callback;
     void* instance;
+    std::string source;
     bool started = false;
   };
   void WaitIdle(std::unique_lock<std::mutex>& lock);
+  MidiStatus OpenLocked(MidiInHandle* port, int deviceId, MidiInCallback callback, void* instance);
 
   mutable std::mutex mutex_;
   std::condition_variable idle_;

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <optional>
 
 using midi::CMIDIInDevice;
 using midi_test::Down;
@@ -127,4 +128,72 @@ TEST(MidiDeviceList, ASourcePluggedInLaterShowsUpAndGoesAway) {
   EXPECT_TRUE(testing_support::WaitFor(listed));
   late.reset();
   EXPECT_TRUE(testing_support::WaitFor([&] { return !listed(); }));
+}
+
+namespace {
+
+// The port id under which a source of ours is listed now.
+std::optional<platform::MidiPortId> ListedId(const std::string& name) {
+  for (const auto& port : platform::MidiInputPorts())
+    if (port.label.ends_with(":" + name)) return port.id;
+  return std::nullopt;
+}
+
+// Sends note-offs of `note` until one comes through: a fresh JACK connection
+// may carry notes only from a later cycle.
+bool KnockUntilHeard(platform::VirtualMidiSource& source, midi_test::KeyRecorder& window,
+                     unsigned char note) {
+  return testing_support::WaitFor([&] {
+    source.Send(0x80, note, 0);
+    return testing_support::WaitFor(
+        [&] { return !window.keys.empty() && window.keys.back() == Up(note % 36); },
+        std::chrono::milliseconds(200));
+  });
+}
+
+}  // namespace
+
+TEST(MidiPortChoice, APortOpenedByIdIsThatPortWhateverItsNumberAndIsSeenToLeaveAndReturn) {
+  const std::string before = midi_test::UniquePortName("before");
+  const std::string chosen = midi_test::UniquePortName("chosen");
+  auto other = std::make_unique<platform::VirtualMidiSource>(before);
+  auto source = std::make_unique<platform::VirtualMidiSource>(chosen);
+  std::optional<platform::MidiPortId> id;
+  ASSERT_TRUE(testing_support::WaitFor([&] { return (id = ListedId(chosen)).has_value(); }));
+  ASSERT_TRUE(testing_support::WaitFor([&] { return ListedId(before).has_value(); }));
+  EXPECT_EQ(id->api, platform::MidiApi::Jack);
+
+  midi_test::KeyRecorder window;
+  midi::MyReceiver receiver;
+  receiver.SetWindow(&window);
+  CMIDIInDevice device(receiver);
+  device.Open(*id);
+  device.Start();
+  EXPECT_EQ(device.PortId(), *id);
+  EXPECT_TRUE(device.SourcePresent());
+  ASSERT_TRUE(KnockUntilHeard(*source, window, 30));
+  window.keys.clear();
+  ASSERT_TRUE(other->Send(0x90, 1, 100));
+  ASSERT_TRUE(source->Send(0x90, 2, 100));
+  ASSERT_TRUE(KnockUntilHeard(*source, window, 31));  // a cycle later than both
+  EXPECT_EQ(std::count(window.keys.begin(), window.keys.end(), midi_test::Down(1)), 0);
+  EXPECT_EQ(std::count(window.keys.begin(), window.keys.end(), midi_test::Down(2)), 1);
+
+  // Pulled out: the open port sees it go; opening it now fails.
+  source.reset();
+  EXPECT_TRUE(testing_support::WaitFor([&] { return !device.SourcePresent(); }));
+  EXPECT_EQ(device.GetState(), CMIDIInDevice::started);
+  CMIDIInDevice late(receiver);
+  EXPECT_THROW(late.Open(*id), midi::CMIDIInException);
+  EXPECT_EQ(late.GetState(), CMIDIInDevice::closed);
+
+  // Back under the same name, maybe at another number: seen, and opening
+  // the same id again plays its notes.
+  other.reset();
+  source = std::make_unique<platform::VirtualMidiSource>(chosen);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return device.SourcePresent(); }));
+  device.Open(*id);
+  device.Start();
+  window.keys.clear();
+  EXPECT_TRUE(KnockUntilHeard(*source, window, 32));
 }

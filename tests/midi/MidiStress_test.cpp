@@ -3,12 +3,16 @@
 // the device is started no note may be lost, so every note-off that follows
 // a note-on arrives as key up.
 //
+// Our side of JACK's process thread only puts each message into a lock-free
+// ring, so it never makes the server miss a cycle: any loss is ours and
+// fails, whatever the server reports. Messages dropped because the ring was
+// full are counted by the device and printed with the server's xruns.
+//
 // TASTIVO_MIDI_STRESS_SECONDS and TASTIVO_MIDI_STRESS_RATE (messages per
-// second) shrink the load for slow builds such as ThreadSanitizer's. Such
-// builds miss JACK cycles, and JACK drops the MIDI of a missed cycle; with
-// TASTIVO_MIDI_STRESS_JACK_MAY_DROP=1 lost notes are counted, not failed.
-// Otherwise a stretch that lost notes is excused only when the JACK server
-// reported an xrun during it (a loaded machine); any other loss fails.
+// second) shrink the load for slow builds such as ThreadSanitizer's. Such a
+// build also slows the sending client, whose own missed cycles JACK drops;
+// with TASTIVO_MIDI_STRESS_JACK_MAY_DROP=1 lost notes are counted, not
+// failed. Only that build sets it.
 
 #include "midi/JackSource.h"
 #include "platform/midi/JackXrunWatch.h"
@@ -72,17 +76,14 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   const bool jackMayDrop = EnvOr("TASTIVO_MIDI_STRESS_JACK_MAY_DROP", 0) != 0;
   int lossyStretches = 0;
   platform::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
-  // Counts at the start of the previous stretch: the notes of a cycle JACK
-  // dropped near a restart go missing in the stretch after it.
-  long xrunsBefore = xruns.Count();
-  long xrunsEarlier = xrunsBefore;
-  const auto jackDropped = [&] { return xruns.Count() != xrunsEarlier; };
+  std::uint64_t overflows = 0;
   auto check = [&](std::size_t from, int cycle) {
     auto result = NothingLost(window.keys, from);
-    if (!result && (jackMayDrop || jackDropped()))
+    if (!result && jackMayDrop)
       ++lossyStretches;
     else
-      EXPECT_TRUE(result) << "cycle " << cycle;
+      EXPECT_TRUE(result) << "cycle " << cycle << ", " << overflows + device.Overflows()
+                          << " messages overflowed so far, " << xruns.Count() << " JACK xruns";
   };
   const int perMillisecond = std::max(2, rate / 1000) & ~1;  // whole pairs
 
@@ -112,6 +113,7 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
     check(phase, cycles);
 
     const auto began = Clock::now();
+    overflows += device.Overflows();  // a new port counts from 0
     switch (cycles % 3) {
       case 0:
         device.Stop();
@@ -132,7 +134,6 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
     EXPECT_LT(Clock::now() - began, 10s) << "cycle " << cycles << " hung";
     ASSERT_EQ(device.GetState(), CMIDIInDevice::started);
     phase = window.keys.size();
-    xrunsEarlier = std::exchange(xrunsBefore, xruns.Count());
     ++cycles;
   }
   sending = false;
@@ -142,13 +143,15 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   const bool drained = Pump(
       [&] { return window.keys.size() > phase && window.keys.back().code == platform::PN_KEYUP; },
       30s);
-  if (!jackMayDrop && !jackDropped()) {
+  if (!jackMayDrop) {
     EXPECT_TRUE(drained);
   }
   check(phase, cycles);
+  overflows += device.Overflows();
   EXPECT_EQ(sendFailures.load(), 0) << source->LastError();
   EXPECT_GT(cycles, 3);
   std::cout << "stress: " << sent.load() << " messages sent, " << window.keys.size()
-            << " key events handled, " << cycles << " device cycles, " << lossyStretches
-            << " stretches with notes dropped by JACK\n";
+            << " key events handled, " << cycles << " device cycles, " << overflows
+            << " messages overflowed, " << xruns.Count() << " JACK xruns, " << lossyStretches
+            << " stretches with notes lost (counted, not failed, only when allowed)\n";
 }
