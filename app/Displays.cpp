@@ -6,7 +6,9 @@
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "editor/Edit.h"
+#include "midi/MidiDeviceWatch.h"
 #include "platform/Dialogs.h"
+#include "platform/midi/MidiDeviceList.h"
 #include "player/Tplayerrenderers.h"
 #include "sets/LocalPath.h"
 
@@ -46,7 +48,45 @@ void TForm11::ReportRefreshError(const QString& text) {
 }
 
 void TForm11::Timer2Timer() {
-  if (Tuning->isVisible()) CoolLabel3->setText(FileNamePart(Tuning->FileName));
+  midi::MidiDeviceWatch* watch = midi::MidiDeviceWatch::Of(this);
+  const platform::MidiPortId port = MidiDevice ? MidiDevice->PortId() : platform::MidiPortId{};
+  if (MidiIn1->isChecked() && !port.Empty()) {
+    // A device that could not be reopened is closed; then the list tells.
+    const bool present = MidiDevice->GetState() != midi::CMIDIInDevice::closed
+                             ? MidiDevice->SourcePresent()
+                             : platform::FindMidiPort(platform::MidiInputPorts(), port) >= 0;
+    const QString name = QString::fromStdString(port.name);
+    switch (watch->Look(present)) {
+      case midi::MidiDeviceWatch::Change::kLost: {
+        // Its note-offs will never come: let go of what it holds, or a
+        // looping clip would repeat for ever. The box stays ticked, so the
+        // device is taken up again when it returns.
+        const std::set<int> held = std::exchange(midiHeld_, {});
+        for (int key : held) Keys1->NoteOff(key, 0, true);
+        watch->Say(QStringLiteral("MIDI device lost: ") + name);
+        break;
+      }
+      case midi::MidiDeviceWatch::Change::kReturned:
+        try {
+          MidiDevice->Open(port);
+          MidiDevice->Start();
+          watch->Say(QStringLiteral("MIDI device back: ") + name);
+        } catch (const std::exception&) {
+          watch->StillLost();
+        }
+        break;
+      case midi::MidiDeviceWatch::Change::kNone:
+        break;
+    }
+  }
+  // A notice about the device takes the set name's place for a few seconds,
+  // without stopping the performance the way a message box would.
+  bool noticeEnded = false;
+  const QString notice = watch->NoticeForTick(&noticeEnded);
+  if (!notice.isEmpty())
+    CoolLabel3->setText(notice);
+  else if (noticeEnded || Tuning->isVisible())
+    CoolLabel3->setText(FileNamePart(Tuning->FileName));
 }
 
 void TForm11::Slider1MinPosChange(QObject* Sender, int Value) {
@@ -133,8 +173,11 @@ void TForm11::MidiIn1Click() {
     MidiIn1->setChecked(true);
     Receiver.SetWindow(this);
     MidiDevice = std::make_unique<midi::CMIDIInDevice>(Receiver);
+    midi::MidiDeviceWatch::Of(this)->Reset();
     try {
-      MidiDevice->Open(Tuning->Device1->currentIndex());
+      // The entry names its port: the index alone could open another one
+      // if ports came or went since the list was read.
+      MidiDevice->Open(platform::SelectedMidiDevice(Tuning->Device1));
       MidiDevice->Start();
     } catch (const std::exception&) {
       platform::ShowInformation("Midi In Failed: Busy or not found", this);
@@ -149,6 +192,7 @@ void TForm11::StopMidiDevice() {
   MidiDevice->Stop();
   MidiDevice->Close();
   MidiDevice.reset();
+  midi::MidiDeviceWatch::Of(this)->Reset();
   // Keys held by notes that will never be released would block typed keys.
   const std::set<int> held = std::exchange(midiHeld_, {});
   for (int key : held) Keys1->NoteOff(key, 0, true);

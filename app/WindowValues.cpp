@@ -2,6 +2,22 @@
 
 namespace app {
 
+namespace {
+
+// Apart from the eight values: whatever became of them, the device is
+// chosen by name at the next start.
+void ReadMidiDevice(platform::SettingsStore& store, KeyboardWindowValues& v, ReadResult& result) {
+  try {
+    const QString key = store.ReadString("mididevice");
+    if (key.isEmpty()) return;
+    v.midiDevice = key;
+    result.midiDevice = key;
+  } catch (const platform::SettingsError&) {
+  }
+}
+
+}  // namespace
+
 ReadResult ReadKeyboardWindowValues(int instance, KeyboardWindowValues& v) {
   ReadResult result;
   platform::SettingsStore store;
@@ -24,6 +40,7 @@ ReadResult ReadKeyboardWindowValues(int instance, KeyboardWindowValues& v) {
     boolean("sustain", v.sustain);
     boolean("midi", v.midi);
   } catch (const platform::SettingsError&) {
+    ReadMidiDevice(store, v, result);
     return result;
   }
   try {
@@ -31,6 +48,7 @@ ReadResult ReadKeyboardWindowValues(int instance, KeyboardWindowValues& v) {
     result.group = v.group;
   } catch (const platform::SettingsError&) {
   }
+  ReadMidiDevice(store, v, result);
   return result;
 }
 
@@ -51,6 +69,7 @@ int WriteKeyboardWindowValues(int instance, const KeyboardWindowValues& v) {
     integer("sustain", v.sustain ? 1 : 0);
     integer("midi", v.midi ? 1 : 0);
     integer("group", v.group);
+    store.WriteString("mididevice", v.midiDevice);
     store.CloseKey();
   } catch (const platform::SettingsError&) {
     // A store that refuses writes must not keep a window from closing.

@@ -7,6 +7,7 @@
 #include "help/Help.h"
 #include "platform/Dialogs.h"
 #include "platform/WindowMessages.h"
+#include "platform/midi/MidiDeviceList.h"
 #include "sets/LocalPath.h"
 #include "video/Video.h"
 
@@ -137,6 +138,8 @@ void TForm11::ReadSettings() {
     Group->setText(QString::number(*read.group));
     UpDown1->SetPosition(Group->text().toInt());
   }
+  // By name, not by number: numbers move as devices come and go.
+  if (read.midiDevice) platform::ChooseMidiDevice(Tuning->Device1, *read.midiDevice);
 }
 
 void TForm11::WriteSettings() {
@@ -151,6 +154,7 @@ void TForm11::WriteSettings() {
   v.sustain = Sustain->isChecked();
   v.midi = MidiIn1->isChecked();
   v.group = GroupNumber();
+  v.midiDevice = platform::ChosenMidiDeviceKey(Tuning->Device1);
   app::WriteKeyboardWindowValues(Instance, v);
 }
 

@@ -3,6 +3,7 @@
 #include "editor/Edit.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
+#include "platform/midi/MidiDeviceList.h"
 #include "platform/midi/MidiPorts.h"
 #include "sets/KeySetModel.h"
 #include "sets/LocalPath.h"
@@ -237,16 +238,8 @@ void TTuning::InitRows(int from, int to) {
 
 void TTuning::RefreshDevices() {
   // MIDI cables come and go, and device numbers follow the current port
-  // order: keep the chosen device by its name.
-  const QString chosen = Device1->currentText();
-  Device1->clear();
-  for (const std::string& name : platform::MidiInputPortNames())
-    Device1->addItem(QString::fromStdString(name));
-  const int again = chosen.isEmpty() ? -1 : Device1->findText(chosen);
-  if (again >= 0)
-    Device1->setCurrentIndex(again);
-  else if (Device1->count() > 0)
-    Device1->setCurrentIndex(0);
+  // order: each entry carries its port, and the choice is kept by name.
+  platform::FillMidiDeviceList(Device1, platform::MidiInputPorts());
 }
 
 void TTuning::FormCreate() {

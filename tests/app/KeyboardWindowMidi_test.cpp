@@ -11,9 +11,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QTabWidget>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 using platform::PN_KEYDOWN;
@@ -126,6 +128,98 @@ TEST_F(KeyboardWindowMidiTest, ADevicePluggedInLaterShowsUpOnTheOptionsPage) {
   t->CoolPageControl1->setCurrentIndex(0);
   t->CoolPageControl1->setCurrentIndex(1);
   EXPECT_EQ(t->Device1->currentIndex(), index);  // the choice is kept
+}
+
+// The entry of Device1 that lists our source `name`, or -1.
+int EntryOf(TForm11* window, const std::string& name) {
+  QComboBox* list = window->Tuning->Device1;
+  for (int i = 0; i < list->count(); ++i)
+    if (list->itemText(i).endsWith(QString::fromStdString(":" + name))) return i;
+  return -1;
+}
+
+std::string SourceName(const char* what) {
+  return "tastivo-app-" + std::string(what) + "-" +
+         std::to_string(QCoreApplication::applicationPid());
+}
+
+TEST_F(KeyboardWindowMidiTest, ADeviceLostWhileAKeyIsHeldLetsGoAndPlaysAgainWhenItReturns) {
+  const std::string name = SourceName("hotplug");
+  auto source = std::make_unique<platform::VirtualMidiSource>(name);
+  Start();
+  Form11->Loop->setChecked(true);
+  Form11->Tuning->RefreshDevices();
+  const int entry = EntryOf(Form11, name);
+  ASSERT_GE(entry, 0);
+  Form11->Tuning->Device1->setCurrentIndex(entry);
+  Form11->MidiIn1->click();
+  ASSERT_EQ(Form11->MidiDevice->GetState(), midi::CMIDIInDevice::started);
+  // A fresh JACK connection may carry notes only from a later cycle.
+  ASSERT_TRUE(testing_support::WaitFor([&] {
+    source->Send(0x90, 37, 100);
+    return testing_support::WaitFor([&] { return Keys(0)->IsPressed(1); },
+                                    std::chrono::milliseconds(200));
+  }));
+
+  // Pulled out while key 1 is held: no note-off will ever come for it.
+  source.reset();
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !Keys(0)->IsPressed(1); }));
+  EXPECT_EQ(notes.back(), -2);
+  EXPECT_TRUE(Form11->CoolLabel3->text().startsWith("MIDI device lost: "));
+  EXPECT_TRUE(Form11->CoolLabel3->text().endsWith(QString::fromStdString(name)));
+  EXPECT_TRUE(Form11->MidiIn1->isChecked());
+
+  // Plugged in again under the same name: notes play with no click on the box.
+  source = std::make_unique<platform::VirtualMidiSource>(name);
+  EXPECT_TRUE(testing_support::WaitFor([&] {
+    source->Send(0x90, 38, 100);
+    return testing_support::WaitFor([&] { return Keys(0)->IsPressed(2); },
+                                    std::chrono::milliseconds(200));
+  }));
+  EXPECT_TRUE(Form11->CoolLabel3->text().startsWith("MIDI device back: "));
+  EXPECT_TRUE(Form11->MidiIn1->isChecked());
+  EXPECT_TRUE(dialogs.boxes().empty());  // nothing stopped the performance
+  // The notice gives the set name its place back after a few seconds.
+  EXPECT_TRUE(testing_support::WaitFor(
+      [&] { return !Form11->CoolLabel3->text().startsWith("MIDI device"); }));
+}
+
+TEST_F(KeyboardWindowMidiTest, TheChosenDeviceIsOpenedAgainByNameAtTheNextStart) {
+  const std::string firstName = SourceName("first");
+  const std::string chosenName = SourceName("chosen");
+  auto first = std::make_unique<platform::VirtualMidiSource>(firstName);
+  platform::VirtualMidiSource chosen(chosenName);
+  Start();
+  const int entry = EntryOf(Form11, chosenName);
+  ASSERT_GT(entry, EntryOf(Form11, firstName));
+  Form11->Tuning->Device1->setCurrentIndex(entry);
+  Form11->MidiIn1->click();
+  ASSERT_EQ(Form11->MidiDevice->GetState(), midi::CMIDIInDevice::started);
+  const platform::MidiPortId port = Form11->MidiDevice->PortId();
+  Form11->WriteSettings();
+  delete Form11;
+
+  // The device before it is gone, so the chosen one has moved up the list.
+  first.reset();
+  ASSERT_TRUE(testing_support::WaitFor([&] { return chosen.DeviceNumber() == entry - 1; }));
+  Form11 = new TForm11(qApp);
+  Form11->show();
+  ASSERT_TRUE(Form11->MidiIn1->isChecked());
+  ASSERT_TRUE(Form11->MidiDevice);
+  EXPECT_EQ(Form11->MidiDevice->PortId(), port);
+  EXPECT_EQ(Form11->MidiDevice->GetState(), midi::CMIDIInDevice::started);
+  EXPECT_EQ(Form11->Tuning->Device1->currentIndex(), entry - 1);
+  EXPECT_TRUE(dialogs.boxes().empty());
+}
+
+TEST_F(KeyboardWindowMidiTest, WithNoStoredChoiceAThroughPortIsPassedOver) {
+  platform::VirtualMidiSource through("Midi Through Port-0");
+  platform::VirtualMidiSource keys(SourceName("keys"));
+  Start();
+  const int entry = EntryOf(Form11, SourceName("keys"));
+  ASSERT_GE(entry, 0);
+  ASSERT_LT(EntryOf(Form11, "Midi Through Port-0"), entry);
+  EXPECT_EQ(Form11->Tuning->Device1->currentIndex(), entry);
 }
 
 }  // namespace
