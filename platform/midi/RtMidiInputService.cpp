@@ -3,6 +3,7 @@
 #include "platform/midi/SpscRing.h"
 
 #include <RtMidi.h>
+#include <jack/jack.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace platform {
 
@@ -58,6 +60,12 @@ struct RtMidiInputService::Port {
   std::atomic<std::uint64_t> overflows{0};
   int wakeFd = -1;
 
+  // JACK ports: a client of our own that hears the server shut down (RtMidi's
+  // own client would go on listing the ports of a dead server) and looks
+  // the source up by name.
+  jack_client_t* watch = nullptr;
+  std::atomic<bool> serverGone{false};
+
   // Between the window thread and the delivery thread.
   std::mutex mutex;  // guards what follows
   std::condition_variable idle;
@@ -72,6 +80,7 @@ struct RtMidiInputService::Port {
   // RtMidi may call in until its input is gone, so that goes first.
   ~Port() {
     in.reset();
+    if (watch != nullptr) jack_client_close(watch);
     if (wakeFd >= 0) close(wakeFd);
   }
 
@@ -166,6 +175,28 @@ void OnRtMidiError(RtMidiError::Type type, const std::string& text, void* userDa
   if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) port->failed = true;
 }
 
+// Runs on a JACK thread when the server shuts down or throws us out.
+void OnJackShutdown(void* arg) {
+  static_cast<std::atomic<bool>*>(arg)->store(true);
+}
+
+jack_client_t* OpenJackClient(const char* name) {
+  jack_status_t status{};
+  return jack_client_open(name, JackNoStartServer, &status);
+}
+
+// Whether a JACK port of that name exists; asked through `client`, or, when
+// that is gone with its server, through a client to whatever server answers
+// now.
+bool JackPortListed(jack_client_t* client, bool clientGone, const std::string& name) {
+  if (!clientGone) return jack_port_by_name(client, name.c_str()) != nullptr;
+  jack_client_t* look = OpenJackClient("Tastivo MIDI look");
+  if (look == nullptr) return false;
+  const bool listed = jack_port_by_name(look, name.c_str()) != nullptr;
+  jack_client_close(look);
+  return listed;
+}
+
 // The index of port `id` among the ports `in` lists now, or -1.
 int IndexOf(RtMidiIn& in, const MidiPortId& id) {
   const unsigned count = in.getPortCount();
@@ -227,6 +258,13 @@ MidiStatus RtMidiInputService::OpenWith(MidiInHandle* handle, MidiApi api, const
     return MidiStatus::Failure(MidiError::kNoResources, "No eventfd for MIDI input.");
   port->callback = callback;
   port->instance = instance;
+  if (api == MidiApi::Jack) {
+    port->watch = OpenJackClient("Tastivo MIDI watch");
+    if (port->watch != nullptr) {
+      jack_on_shutdown(port->watch, &OnJackShutdown, &port->serverGone);
+      jack_activate(port->watch);
+    }
+  }
   try {
     port->in = std::make_unique<RtMidiIn>(RtApiOf(api), kClientName);
     port->in->setErrorCallback(&OnRtMidiError, port.get());
@@ -329,8 +367,14 @@ MidiStatus RtMidiInputService::SourcePresent(MidiInHandle handle, bool* present)
   *present = false;
   try {
     if (port->source.api == MidiApi::Jack) {
-      // The port's own JACK client asks: no new client for each look.
-      *present = IndexOf(*port->in, port->source) >= 0;
+      if (port->serverGone.load() && (port->in || port->watch)) {
+        // Every client of a dead server is closed before a new client is
+        // opened: libjack frees the old ones when a new one finds the server
+        // changed, and closing them afterwards would touch freed memory.
+        port->in.reset();
+        if (port->watch != nullptr) jack_client_close(std::exchange(port->watch, nullptr));
+      }
+      *present = JackPortListed(port->watch, port->watch == nullptr, port->source.name);
     } else {
       // ALSA's input thread reads from the port's sequencer handle; a
       // client of its own looks at the list.

@@ -10,6 +10,10 @@
 // message into a lock-free ring and wake the port's delivery thread through
 // an eventfd. The delivery thread calls the port's callback in arrival order.
 // A message that finds the ring full is dropped and counted (Overflows()).
+//
+// A JACK port also has a watch client of its own that hears the server shut
+// down; SourcePresent() then lets go of the dead server's clients and looks
+// for the source on whatever server answers now.
 
 #include "platform/midi/MidiInputService.h"
 
