@@ -158,10 +158,13 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
   LKey1->setText(row.Key.left(1));
   CurrentKey = key;
   Video->Player = Player.get();
+  // Where the clip is was found when the set was loaded: nothing is looked
+  // for now, while the key is being played.
+  const QString file = Tuning->ClipPath(key);
+  const QString problem = Tuning->ClipProblem(key);
   try {
     // The row is read again after Open: a notice handled inside it may run
     // a message box whose event loop lets the set change.
-    const QString file = row.File;
     Player->Open(file);
     LoadKeyRange(key);
     Player->SetRelativePositions(PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
@@ -173,7 +176,8 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
     Player->Play();
   } catch (const std::exception& error) {
-    platform::ShowInformation(QString::fromUtf8(error.what()), this);
+    // A clip that was not found says where it was looked for.
+    platform::ShowInformation(problem.isEmpty() ? QString::fromUtf8(error.what()) : problem, this);
     return;
   }
   if (!audioOutputChecked_) {

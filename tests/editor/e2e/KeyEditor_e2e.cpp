@@ -233,11 +233,10 @@ TEST_F(KeyEditorE2e, ASetBuiltFromAFolderAndAZipIsSavedExactly) {
     EXPECT_EQ(row(position), (std::vector<std::string>{"", "", "0", "10000", "100"})) << position;
 }
 
-// After a restart the set comes back and both keys sound. The keyboard
-// window opens a row's File as it is stored today; this passes once it
-// resolves stored paths ("..\\clips\\a.wav") and paths through archives
-// (ExtractArchiveEntry) before it opens them. Enable it with that change.
-TEST_F(KeyEditorE2e, DISABLED_TheBuiltSetPlaysBothKeysAfterARestart) {
+// After a restart the set comes back and both keys sound: the keyboard
+// window plays the clips the set found at load, relative paths
+// ("..\\clips\\a.wav") and paths through archives alike.
+TEST_F(KeyEditorE2e, TheBuiltSetPlaysBothKeysAfterARestart) {
   ASSERT_NO_FATAL_FAILURE(BuildSet());
   ASSERT_NO_FATAL_FAILURE(RestartAndListen());
   EXPECT_FALSE(Play("e").empty()) << "key e (a.wav) was not heard";
