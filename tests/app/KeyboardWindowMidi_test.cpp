@@ -218,7 +218,9 @@ TEST_F(KeyboardWindowMidiTest, WithNoStoredChoiceAThroughPortIsPassedOver) {
   Start();
   const int entry = EntryOf(Form11, SourceName("keys"));
   ASSERT_GE(entry, 0);
-  ASSERT_LT(EntryOf(Form11, "Midi Through Port-0"), entry);
+  ASSERT_GE(EntryOf(Form11, "Midi Through Port-0"), 0);
+  // A JACK server lists the through port first, being older; PipeWire's
+  // order may differ, and the choice must not depend on it.
   EXPECT_EQ(Form11->Tuning->Device1->currentIndex(), entry);
 }
 
