@@ -88,6 +88,11 @@ std::vector<MidiInputPort> MidiInputPorts() {
   return ListPorts();
 }
 
+std::vector<MidiInputPort> MidiInputPortsOf(MidiApi api) {
+  if (api == MidiApi::None || !Compiled(RtApiOf(api))) return {};
+  return PortsOf(api);
+}
+
 std::vector<std::string> MidiInputPortNames() {
   std::vector<std::string> names;
   for (auto& port : MidiInputPorts()) names.push_back(std::move(port.label));

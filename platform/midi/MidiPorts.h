@@ -37,6 +37,8 @@ struct MidiInputPort {
 MidiApi ChooseMidiInputApi();
 // The ports of that API, in device-number order.
 std::vector<MidiInputPort> MidiInputPorts();
+// The ports of one API, whatever the choice; empty when it can't be used.
+std::vector<MidiInputPort> MidiInputPortsOf(MidiApi api);
 // Their labels, in the same order.
 std::vector<std::string> MidiInputPortNames();
 // Starts reading the port list on a thread of its own, so that the first

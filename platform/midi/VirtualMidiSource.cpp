@@ -11,6 +11,7 @@ namespace platform {
 
 struct VirtualMidiSource::Impl {
   std::string portName;
+  MidiApi api = MidiApi::Jack;
   std::unique_ptr<RtMidiOut> out;
   mutable std::mutex mutex;
   std::string lastError;
@@ -29,11 +30,13 @@ void OnOutputError(RtMidiError::Type type, const std::string& text, void* userDa
 
 }  // namespace
 
-VirtualMidiSource::VirtualMidiSource(const std::string& portName)
+VirtualMidiSource::VirtualMidiSource(const std::string& portName, MidiApi api)
     : impl_(std::make_unique<Impl>()) {
   impl_->portName = portName;
+  impl_->api = api;
   try {
-    impl_->out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, portName);
+    impl_->out = std::make_unique<RtMidiOut>(
+        api == MidiApi::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK, portName);
     impl_->out->setErrorCallback(&OnOutputError, impl_.get());
     impl_->out->openVirtualPort(portName);
   } catch (const RtMidiError& e) {
@@ -52,6 +55,19 @@ int VirtualMidiSource::DeviceNumber() const {
         names[i].compare(names[i].size() - suffix.size(), suffix.size(), suffix) == 0)
       return static_cast<int>(i);
   return -1;
+}
+
+MidiPortId VirtualMidiSource::PortId() const {
+  // JACK lists "client:port"; ALSA "client:port 128:0", the address dropped
+  // from the id.
+  for (const auto& port : MidiInputPortsOf(impl_->api)) {
+    const std::string& name = port.id.name;
+    const std::string suffix = ":" + impl_->portName;
+    if (name.size() >= suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      return port.id;
+  }
+  return {};
 }
 
 bool VirtualMidiSource::Send(const std::vector<unsigned char>& bytes) {

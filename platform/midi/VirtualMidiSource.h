@@ -1,7 +1,9 @@
 #pragma once
-// A MIDI source of our own on the JACK server: a virtual output port that
-// other programs (and our own input ports) see as a MIDI input device. Tests
-// and benchmarks play notes through it.
+// A MIDI source of our own on the JACK server (or the ALSA sequencer): a
+// virtual output port that other programs (and our own input ports) see as a
+// MIDI input device. Tests and benchmarks play notes through it.
+
+#include "platform/midi/MidiPorts.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,15 +14,17 @@ namespace platform {
 
 class VirtualMidiSource {
  public:
-  // Opens a JACK output port named portName; throws std::runtime_error with
-  // RtMidi's text when JACK cannot be reached.
-  explicit VirtualMidiSource(const std::string& portName);
+  // Opens an output port named portName; throws std::runtime_error with
+  // RtMidi's text when the MIDI system cannot be reached.
+  explicit VirtualMidiSource(const std::string& portName, MidiApi api = MidiApi::Jack);
   ~VirtualMidiSource();
   VirtualMidiSource(const VirtualMidiSource&) = delete;
   VirtualMidiSource& operator=(const VirtualMidiSource&) = delete;
 
   // This port's device number in MidiInputPortNames() now, or -1.
   int DeviceNumber() const;
+  // This port's id as its API lists it now; empty while it is not listed.
+  MidiPortId PortId() const;
 
   // Sends the bytes as one message; false (with the reason in LastError())
   // when RtMidi could not queue it.
