@@ -156,6 +156,7 @@ void TPlayer::RenderCurrentFile() {
   // The whole path goes to the graph: no fixed-size buffer cuts it short.
   const HRESULT hr = FGraphBuilder->RenderFile(FileName.toStdString());
   if (hr == E_FILE_NOT_FOUND) throw EPlayerError(_ERR_NOFILE, FGraphBuilder->LastErrorDetail());
+  if (hr == VFW_E_TIMEOUT) throw EPlayerError(kOpenTimeoutText, FGraphBuilder->LastErrorDetail());
   if (hr == VFW_E_NO_AUDIO_HARDWARE)
     throw EPlayerError("The sound output stopped working while the clip was opened (" +
                            FGraphBuilder->LastErrorDetail() +

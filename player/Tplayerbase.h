@@ -52,6 +52,11 @@ class TPlayer {
   static constexpr const char* kStateTimeoutText =
       "The media player did not respond in time; the clip was stopped.";
 
+  // The text raised when a clip gives nothing to play in time (a damaged
+  // file a decoder stalls on, a file that can't be read).
+  static constexpr const char* kOpenTimeoutText =
+      "The clip could not be read in time and was not opened.";
+
   TPlayer(QObject* ownerWindow, int messageOffset);
   // With a graph of the caller's (a scripted one in tests).
   TPlayer(QObject* ownerWindow, int messageOffset,

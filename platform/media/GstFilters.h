@@ -128,7 +128,8 @@ class GstFilter : public IBaseFilter {
         name(std::move(name)),
         graph(graph) {}
   ~GstFilter() override {
-    if (GST_OBJECT_PARENT(element) == nullptr) gst_element_set_state(element, GST_STATE_NULL);
+    if (GST_OBJECT_PARENT(element) == nullptr && !handedOff)
+      gst_element_set_state(element, GST_STATE_NULL);
     if (volume) gst_object_unref(volume);
     gst_object_unref(element);
   }
@@ -180,6 +181,7 @@ class GstFilter : public IBaseFilter {
   const void* const graph;
   GstElement* volume = nullptr;  // audio renderers: the level stage
   bool cached = false;           // the graph's default output, kept open between clips
+  bool handedOff = false;        // a worker stops the element; never wait for it here
   // Out of the pipeline but still holding its device, flushing until the
   // next clip links it. Read on the streaming thread that links it.
   std::atomic<bool> parked{false};

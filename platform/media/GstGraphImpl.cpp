@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 
 #include <cmath>
+#include <thread>
 
 namespace platform::media {
 
@@ -57,6 +58,11 @@ GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, 
   const std::uint64_t generation = d->generation.load();
   switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR: {
+      // A clip removed since is stopped by a worker; what it says on the
+      // way out is not about the clip the graph holds now.
+      if (GST_MESSAGE_SRC(message) != nullptr &&
+          !gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(d->pipeline)))
+        break;
       GError* error = nullptr;
       gchar* debug = nullptr;
       gst_message_parse_error(message, &error, &debug);
@@ -176,6 +182,44 @@ void GstMediaGraph::Impl::LinkLatePad(GstPad* pad) {
     audioVolume = renderer->volume;
   }
   ApplyVolume();
+}
+
+namespace {
+std::atomic<int> teardowns{0};
+}  // namespace
+
+int GstMediaGraph::Impl::PendingTeardowns() {
+  return teardowns.load();
+}
+
+void GstMediaGraph::Impl::Abandon(const std::shared_ptr<GstFilter>& f) {
+  GstElement* source = GST_ELEMENT(gst_object_ref(f->element));
+  // Nothing it does from here on may reach this graph.
+  g_signal_handlers_disconnect_by_data(source, this);
+  gst_element_set_locked_state(source, TRUE);
+  GstIterator* it = gst_element_iterate_src_pads(source);
+  GValue item = G_VALUE_INIT;
+  while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+    auto* pad = GST_PAD(g_value_get_object(&item));
+    if (GstPad* peer = gst_pad_get_peer(pad)) {
+      gst_pad_unlink(pad, peer);
+      gst_object_unref(peer);
+    }
+    g_value_reset(&item);
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  gst_bin_remove(GST_BIN(pipeline), source);
+  f->handedOff = true;
+  // A decoder stuck on a damaged file, or a read that hangs, holds its
+  // streaming thread; stopping it waits for that thread. The window thread
+  // never waits for it: a worker does, and frees the decoder after.
+  ++teardowns;
+  std::thread([source] {
+    gst_element_set_state(source, GST_STATE_NULL);
+    gst_object_unref(source);
+    --teardowns;
+  }).detach();
 }
 
 void GstMediaGraph::Impl::RemoveStrays() {
@@ -331,12 +375,25 @@ HRESULT GstMediaGraph::Impl::ErrorResult() {
 
 HRESULT GstMediaGraph::Impl::WaitForSettled(std::chrono::milliseconds timeout) {
   QDeadlineTimer deadline(timeout);
+  // A decoder that has not shown a single stream by then has stalled (this
+  // GStreamer's demuxers now and then neither start nor fail on a damaged
+  // file); one that has may still be busy, loading a synthesizer's sounds.
+  QDeadlineTimer firstStream(std::min<std::chrono::milliseconds>(kFirstStreamTimeout, timeout));
   for (;;) {
     GstState current, pending;
     const auto ret = gst_element_get_state(pipeline, &current, &pending, 10 * GST_MSECOND);
     if (ErrorInThisClip()) return ErrorResult();
     if (ret == GST_STATE_CHANGE_SUCCESS || ret == GST_STATE_CHANGE_NO_PREROLL) return S_OK;
     if (ret == GST_STATE_CHANGE_FAILURE) return ErrorResult();
+    bool exposed;
+    {
+      std::lock_guard lock(mutex);
+      exposed = !rendering || !streamLinked.empty();
+    }
+    if (!exposed && firstStream.hasExpired()) {
+      lastError = "the file gave no stream in time";
+      return VFW_E_TIMEOUT;
+    }
     if (deadline.hasExpired()) {
       lastError = "the media pipeline did not finish a state change in time";
       return VFW_E_TIMEOUT;
@@ -405,6 +462,7 @@ void GstMediaGraph::Impl::Detach(const std::shared_ptr<GstFilter>& f) {
   if (f->role == Role::Source) {
     ++generation;
     events.clear();
+    if (f->InBin()) Abandon(f);
     gst_element_set_state(pipeline, GST_STATE_READY);
     loaded = false;
   } else if (f->InBin()) {

@@ -31,6 +31,8 @@ namespace platform::media {
 // take a while to cue the first buffer; a hung one must still come back.
 constexpr std::chrono::seconds kPrerollTimeout{20};
 constexpr std::chrono::seconds kSeekTimeout{5};
+// A clip that shows no stream at all within this has stalled.
+constexpr std::chrono::milliseconds kFirstStreamTimeout{2000};
 
 struct GstMediaGraph::Impl : WaveOutListener {
   explicit Impl(GstMediaGraph* owner);
@@ -52,6 +54,12 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // renderer of its type that lost its stream, or to a null renderer that
   // the graph then knows and removes with the clip.
   void LinkLatePad(GstPad* pad);
+
+  // Window thread: takes a clip's source out of the pipeline without
+  // waiting for its streaming threads; a worker stops and frees it.
+  void Abandon(const std::shared_ptr<GstFilter>& f);
+  // Sources still being stopped by a worker, in the whole process.
+  static int PendingTeardowns();
 
   // Window thread: takes out of the pipeline every element that is none of
   // the graph's filters, so nothing left by a clip can hold the next one.

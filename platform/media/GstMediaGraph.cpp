@@ -126,6 +126,10 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   if (Failed(hr)) {
     if (hr == VFW_E_UNSUPPORTED_STREAM) d_->ErrorResult();
     const std::string detail = d_->lastError;
+    // A decoder that failed may have left the output it fed half way
+    // through a buffer; the next clip gets a fresh one.
+    if (std::find(linked.begin(), linked.end(), d_->defaultAudio) != linked.end())
+      d_->outputFailed = true;
     for (auto& f : linked) d_->Detach(f);
     d_->Detach(source);
     d_->filters = before;
@@ -534,6 +538,10 @@ REFERENCE_TIME GstMediaGraph::RunningTime() const {
 
 REFERENCE_TIME GstMediaGraph::AudioTaken() const {
   return static_cast<REFERENCE_TIME>(d_->probe->playedNs.load() / 100);
+}
+
+int GstMediaGraph::PendingTeardowns() {
+  return Impl::PendingTeardowns();
 }
 
 int GstMediaGraph::FlushingSeeks() const {

@@ -89,6 +89,9 @@ class GstMediaGraph : public QObject, public MediaGraph {
   REFERENCE_TIME AudioTaken() const;
   // How many flushing seeks the graph has made since it was created.
   int FlushingSeeks() const;
+  // Sources of removed clips that workers are still stopping, in the whole
+  // process (for tests that count what is left).
+  static int PendingTeardowns();
   // The element name of the default audio output ("jackaudiosink", ...).
   static std::string DefaultAudioSinkName();
 

@@ -47,6 +47,8 @@ void StartCounting() {
 // events and messages come and go with the streaming and are left out; an
 // object that holds them is counted.
 std::string Growth() {
+  // Removed clips are stopped and freed by workers.
+  WaitFor([] { return media::GstMediaGraph::PendingTeardowns() == 0; });
   // Bus messages still queued for the window thread hold their senders.
   QCoreApplication::sendPostedEvents();
   QCoreApplication::processEvents();
