@@ -96,6 +96,10 @@ std::uint64_t CMIDIInDevice::Overflows() const {
   return state_ == closed ? 0 : service_->Overflows(port_);
 }
 
+std::uint64_t CMIDIInDevice::MessagesArrived() const {
+  return state_ == closed ? 0 : service_->Arrived(port_);
+}
+
 void CMIDIInDevice::Close() {
   if (state_ == started) Stop();
   if (state_ != opened) return;

@@ -93,6 +93,9 @@ class CMIDIInDevice {
   // Messages dropped since the port was opened because the window could not
   // keep up with the MIDI system.
   std::uint64_t Overflows() const;
+  // Messages the MIDI system handed to the port while started, since it was
+  // opened; notes a sender sent beyond these were lost before reaching us.
+  std::uint64_t MessagesArrived() const;
 
  private:
   // Runs on the service's delivery thread.

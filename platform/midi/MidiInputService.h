@@ -92,6 +92,10 @@ class MidiInputService {
   // Messages the port had to drop since it was opened because delivery fell
   // behind the MIDI system.
   virtual std::uint64_t Overflows(MidiInHandle port) = 0;
+  // Messages the MIDI system handed to the port while it was started, since
+  // it was opened, overflowed ones included. What a sender sent beyond this
+  // never reached us.
+  virtual std::uint64_t Arrived(MidiInHandle port) = 0;
 };
 
 // The service over the machine's MIDI system, shared by the whole program.

@@ -58,6 +58,7 @@ struct RtMidiInputService::Port {
   std::atomic<std::uint32_t> run{0};
   std::atomic<std::int64_t> startedAtNs{0};
   std::atomic<std::uint64_t> overflows{0};
+  std::atomic<std::uint64_t> arrived{0};
   int wakeFd = -1;
 
   // JACK ports: a client of our own that hears the server shut down (RtMidi's
@@ -149,6 +150,7 @@ namespace {
 void OnRtMidiMessage(double, std::vector<unsigned char>* bytes, void* userData) {
   auto* port = static_cast<RtMidiInputService::Port*>(userData);
   if (bytes == nullptr || !port->started.load(std::memory_order_acquire)) return;
+  port->arrived.fetch_add(1, std::memory_order_relaxed);
   const PackedMidiMessage packed = PackMidiBytes(bytes->data(), bytes->size());
   // Ports are never given buffers for system-exclusive input.
   if (packed.kind == PackedMidiMessage::Kind::kSystemExclusive) return;
@@ -391,6 +393,11 @@ MidiStatus RtMidiInputService::SourcePresent(MidiInHandle handle, bool* present)
 std::uint64_t RtMidiInputService::Overflows(MidiInHandle handle) {
   Port* port = Find(handle);
   return port == nullptr ? 0 : port->overflows.load();
+}
+
+std::uint64_t RtMidiInputService::Arrived(MidiInHandle handle) {
+  Port* port = Find(handle);
+  return port == nullptr ? 0 : port->arrived.load();
 }
 
 }  // namespace platform

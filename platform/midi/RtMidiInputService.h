@@ -41,6 +41,7 @@ class RtMidiInputService : public MidiInputService {
   MidiStatus UnprepareHeader(MidiInHandle port, MidiInHeader* header) override;
   MidiStatus SourcePresent(MidiInHandle port, bool* present) override;
   std::uint64_t Overflows(MidiInHandle port) override;
+  std::uint64_t Arrived(MidiInHandle port) override;
 
   // Messages a port's ring holds before it overflows.
   static constexpr std::size_t kRingCapacity = 1 << 15;

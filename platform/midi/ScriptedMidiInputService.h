@@ -29,6 +29,7 @@ class ScriptedMidiInputService : public MidiInputService {
   MidiStatus UnprepareHeader(MidiInHandle port, MidiInHeader* header) override;
   MidiStatus SourcePresent(MidiInHandle port, bool* present) override;
   std::uint64_t Overflows(MidiInHandle) override { return 0; }
+  std::uint64_t Arrived(MidiInHandle) override { return 0; }
 
   // The devices now connected; open ports whose source left stay open.
   void SetDeviceNames(std::vector<std::string> names);

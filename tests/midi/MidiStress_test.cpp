@@ -1,12 +1,20 @@
-// A flood of notes through JACK while the window thread keeps stopping,
-// starting, closing and reopening the device: no cycle may hang, and while
-// the device is started no note may be lost, so every note-off that follows
-// a note-on arrives as key up.
+// Floods of notes through JACK.
 //
 // Our side of JACK's process thread only puts each message into a lock-free
-// ring, so it never makes the server miss a cycle: any loss is ours and
-// fails, whatever the server reports. Messages dropped because the ring was
-// full are counted by the device and printed with the server's xruns.
+// ring, so it never makes the server miss a cycle. The steady flood proves by
+// count that every message that reaches our port reaches the window, in
+// order, with no overflow; when the server missed no cycle, every message
+// sent must have reached it. A source that misses cycles on a loaded machine
+// (these servers run without real-time priority) drops MIDI before our port;
+// the port's arrival count tells such losses from ours.
+//
+// The cycling flood stops, starts, closes and reopens the device meanwhile:
+// no cycle may hang, nothing may overflow, and while the device is started a
+// note-off that follows a note-on arrives as key up. There stop and start
+// drop messages by design, so arrivals can't be counted per stretch; a
+// stretch that lost a note passes only when nothing overflowed and the
+// server missed a cycle during it (the steady flood shows where such losses
+// happen), and it is counted and printed.
 //
 // TASTIVO_MIDI_STRESS_SECONDS and TASTIVO_MIDI_STRESS_RATE (messages per
 // second) shrink the load for slow builds such as ThreadSanitizer's. In that
@@ -89,9 +97,15 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   platform::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
   std::uint64_t overflows = 0;
   int lossyStretches = 0;
+  // Counts at the start of the previous stretch: the notes of a cycle JACK
+  // dropped near a restart go missing in the stretch after it.
+  long xrunsBefore = xruns.Count();
+  long xrunsEarlier = xrunsBefore;
   auto check = [&](std::size_t from, int cycle) {
     auto result = NothingLost(window.keys, from);
-    if (!result && kSanitizerSlowsJackClients) {
+    const bool jackMissedACycle = xruns.Count() != xrunsEarlier;
+    if (!result && overflows + device.Overflows() == 0 &&
+        (jackMissedACycle || kSanitizerSlowsJackClients)) {
       ++lossyStretches;
       return;
     }
@@ -147,6 +161,7 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
     EXPECT_LT(Clock::now() - began, 10s) << "cycle " << cycles << " hung";
     ASSERT_EQ(device.GetState(), CMIDIInDevice::started);
     phase = window.keys.size();
+    xrunsEarlier = std::exchange(xrunsBefore, xruns.Count());
     ++cycles;
   }
   // The last stretch is checked too: it has to carry notes before the
@@ -159,18 +174,18 @@ TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   const bool drained = Pump(
       [&] { return window.keys.size() > phase && window.keys.back().code == platform::PN_KEYUP; },
       30s);
-  if (!kSanitizerSlowsJackClients) {
+  if (!kSanitizerSlowsJackClients && xruns.Count() == xrunsEarlier) {
     EXPECT_TRUE(drained);
   }
   check(phase, cycles);
   overflows += device.Overflows();
+  EXPECT_EQ(overflows, 0u);
   EXPECT_EQ(sendFailures.load(), 0) << source->LastError();
   EXPECT_GT(cycles, 3);
   std::cout << "stress: " << sent.load() << " messages sent, " << window.keys.size()
             << " key events handled, " << cycles << " device cycles, " << overflows
             << " messages overflowed, " << xruns.Count() << " JACK xruns";
-  if (kSanitizerSlowsJackClients) std::cout << ", " << lossyStretches << " stretches lost notes";
-  std::cout << "\n";
+  std::cout << ", " << lossyStretches << " stretches lost notes while JACK missed cycles\n";
 }
 
 TEST_F(JackFlood, EveryNoteOfASteadyFloodArrivesInOrder) {
@@ -178,9 +193,13 @@ TEST_F(JackFlood, EveryNoteOfASteadyFloodArrivesInOrder) {
   const int rate = EnvOr("TASTIVO_MIDI_STRESS_RATE", 10000);
   const int perMillisecond = std::max(2, rate / 1000) & ~1;  // whole pairs
   platform::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
+  const long xrunsBefore = xruns.Count();
+  const std::uint64_t arrivedBefore = device.MessagesArrived();  // the fixture's knocks
+  const auto arrived = [&] { return static_cast<long>(device.MessagesArrived() - arrivedBefore); };
   std::atomic<long> sent{0};
   std::atomic<long> sendFailures{0};
   std::atomic<bool> sending{true};
+  std::atomic<Clock::rep> stoppedAt{0};
   std::thread sender([&] {
     auto next = Clock::now();
     const auto end = next + std::chrono::seconds(seconds);
@@ -194,21 +213,39 @@ TEST_F(JackFlood, EveryNoteOfASteadyFloodArrivesInOrder) {
       next += 1ms;
       std::this_thread::sleep_until(next);
     }
+    stoppedAt = Clock::now().time_since_epoch().count();
     sending = false;
   });
-  // Every message sent while the device is started becomes a key event.
-  const bool all = Pump([&] { return !sending && window.keys.size() >= std::size_t(sent); },
-                        std::chrono::seconds(seconds + (kSanitizerSlowsJackClients ? 5 : 30)));
+  // Done when every message sent has become a key event; or, a second after
+  // the source stopped, when every message that reached our port has.
+  const auto settled = [&] {
+    const auto handled = static_cast<long>(window.keys.size());
+    if (sending) return false;
+    if (handled >= sent) return true;
+    return handled == arrived() &&
+           Clock::now().time_since_epoch().count() > stoppedAt + Clock::duration(1s).count();
+  };
+  const bool done = Pump(settled, std::chrono::seconds(seconds + 30));
   sending = false;
   sender.join();
-  const std::uint64_t overflows = device.Overflows();
-  std::cout << "steady flood: " << sent.load() << " messages sent, " << window.keys.size()
-            << " key events handled, " << overflows << " messages overflowed, " << xruns.Count()
-            << " JACK xruns\n";
+  const long handled = static_cast<long>(window.keys.size());
+  const long jackXruns = xruns.Count() - xrunsBefore;
+  std::cout << "steady flood: " << sent.load() << " messages sent, " << arrived()
+            << " reached our port, " << handled << " key events handled, " << device.Overflows()
+            << " messages overflowed, " << jackXruns << " JACK xruns\n";
+  EXPECT_TRUE(done);
   EXPECT_EQ(sendFailures.load(), 0) << source->LastError();
-  if (kSanitizerSlowsJackClients) return;
-  EXPECT_TRUE(all) << window.keys.size() << " of " << sent.load() << " messages arrived, "
-                   << overflows << " overflowed, " << xruns.Count() << " JACK xruns";
-  EXPECT_EQ(window.keys.size(), std::size_t(sent));
-  EXPECT_TRUE(NothingLost(window.keys, 0));
+  // Ours, always: what reached the port reaches the window, in order, and
+  // nothing overflows.
+  EXPECT_EQ(device.Overflows(), 0u);
+  EXPECT_EQ(handled, arrived()) << "messages were lost between our port and the window";
+  // A server that kept every cycle delivered every note; otherwise what it
+  // dropped never reached us, and the order is checked on what did.
+  if (jackXruns == 0) {
+    EXPECT_EQ(handled, sent.load()) << "lost although JACK missed no cycle";
+    EXPECT_TRUE(NothingLost(window.keys, 0));
+  } else if (handled != sent.load()) {
+    std::cout << "steady flood: " << sent.load() - arrived()
+              << " messages dropped by JACK in its missed cycles, before our port\n";
+  }
 }
