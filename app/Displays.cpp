@@ -206,6 +206,19 @@ void TForm11::CoolBtn3Click() {
     Edit1->show();
 }
 
+void TForm11::TellAudioOutputChange() {
+  // The sound output lost or back: told in the caption bar for a few
+  // seconds, not in a box that would hold up the keys of the group.
+  const QString change = TakeAudioOutputChange();
+  if (change.isEmpty()) return;
+  CoolLabel3->setText(change);
+  CoolLabel3->setToolTip(change);
+  QTimer::singleShot(kOutputNoticeMs, this, [this] {
+    CoolLabel3->setText(FileNamePart(Tuning->FileName));
+    CoolLabel3->setToolTip(QString());
+  });
+}
+
 void TForm11::WarnIfSoundGoesNowhere() {
   const QString warning = TakeAudioOutputWarning();
   if (!warning.isEmpty()) platform::ShowInformation(warning, this);

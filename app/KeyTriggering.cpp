@@ -184,6 +184,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     audioOutputChecked_ = true;
     WarnIfSoundGoesNowhere();
   }
+  TellAudioOutputChange();
 }
 
 void TForm11::ReleaseKey(QObject* Sender, int key, int group) {

@@ -215,6 +215,9 @@ class TForm11 : public QWidget {
   // Once, at the first clip played: tells the user when no sound output
   // could be opened.
   void WarnIfSoundGoesNowhere();
+  // Tells, without a box, that the sound output was lost or is back.
+  void TellAudioOutputChange();
+  static constexpr int kOutputNoticeMs = 5000;
   void AttachSliderHandlers();
   void DetachSliderHandlers();
   // Stops the clip after the current one: each window's share of one note-off.

@@ -594,3 +594,21 @@ TEST_F(KeyboardPlay, KeysTypedIntoAClipsPictureWindowPlayItsKeyboardWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyboardPlay, ALostSoundOutputIsToldInTheCaptionBarWithoutABox) {
+  const QString tone = Clip("tone.wav");
+  SetRow(0, 0, tone);
+  TForm11* w = W(0);
+  w->Keys1->NoteOn(0, 0, true);  // the first clip's own notice, if any
+  w->Keys1->NoteOff(0, 0, true);
+  dialogs.Clear();
+  platform::media::ReportOutputLost("the sound server went away");
+  w->Keys1->NoteOn(0, 0, true);
+  EXPECT_TRUE(dialogs.boxes().empty());
+  EXPECT_NE(w->CoolLabel3->text(), "Set name");
+  EXPECT_FALSE(w->CoolLabel3->text().isEmpty());
+}
+
+}  // namespace
