@@ -4,6 +4,7 @@
 
 #include <RtMidi.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -34,10 +35,6 @@ struct Pending {
   std::uint32_t run = 0;  // the started run it arrived in
 };
 
-RtMidi::Api RtApiOf(MidiApi api) {
-  return api == MidiApi::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA;
-}
-
 std::int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
       .count();
@@ -50,7 +47,15 @@ struct RtMidiInputService::Port {
   MidiInCallback callback = nullptr;
   void* instance = nullptr;
   MidiPortId source;
-  std::unique_ptr<RtMidiIn> in;
+  std::unique_ptr<RtMidiIn> in;  // ALSA ports
+
+  // JACK ports: a client of our own with one MIDI input port. Its process
+  // callback reads the events without RtMidi, which would allocate a
+  // message for each one on the process thread; and it hears the server
+  // shut down, where RtMidi would go on listing the ports of a dead server.
+  jack_client_t* jack = nullptr;
+  jack_port_t* jackPort = nullptr;
+  std::atomic<bool> serverGone{false};
 
   // Shared with the MIDI system's thread: only atomics and the ring.
   SpscRing<Pending> ring{kRingCapacity};
@@ -60,12 +65,6 @@ struct RtMidiInputService::Port {
   std::atomic<std::uint64_t> overflows{0};
   std::atomic<std::uint64_t> arrived{0};
   int wakeFd = -1;
-
-  // JACK ports: a client of our own that hears the server shut down (RtMidi's
-  // own client would go on listing the ports of a dead server) and looks
-  // the source up by name.
-  jack_client_t* watch = nullptr;
-  std::atomic<bool> serverGone{false};
 
   // Between the window thread and the delivery thread.
   std::mutex mutex;  // guards what follows
@@ -78,11 +77,20 @@ struct RtMidiInputService::Port {
   bool failed = false;
 
   Port() : wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-  // RtMidi may call in until its input is gone, so that goes first.
+  // The MIDI system may call in until its input is gone, so that goes first.
   ~Port() {
     in.reset();
-    if (watch != nullptr) jack_client_close(watch);
+    CloseJack();
     if (wakeFd >= 0) close(wakeFd);
+  }
+
+  // Once deactivated, the process callback is not running and never runs
+  // again; a dead server's client can only be closed.
+  void CloseJack() {
+    if (jack == nullptr) return;
+    if (!serverGone.load()) jack_deactivate(jack);
+    jack_client_close(std::exchange(jack, nullptr));
+    jackPort = nullptr;
   }
 
   bool OnDeliveryThread() {
@@ -147,13 +155,13 @@ namespace {
 
 // Runs on JACK's process thread or ALSA's input thread; must not block,
 // lock or allocate: it only puts the message into the port's ring.
-void OnRtMidiMessage(double, std::vector<unsigned char>* bytes, void* userData) {
-  auto* port = static_cast<RtMidiInputService::Port*>(userData);
-  if (bytes == nullptr || !port->started.load(std::memory_order_acquire)) return;
+void Take(RtMidiInputService::Port* port, const unsigned char* bytes, std::size_t length) {
+  if (bytes == nullptr || length == 0 || !port->started.load(std::memory_order_acquire)) return;
+  // Like the ALSA input: system-exclusive, time code, clock and active
+  // sensing are not wanted (ports are never given system-exclusive buffers).
+  if (bytes[0] == 0xF0 || bytes[0] == 0xF1 || bytes[0] == 0xF8 || bytes[0] == 0xFE) return;
   port->arrived.fetch_add(1, std::memory_order_relaxed);
-  const PackedMidiMessage packed = PackMidiBytes(bytes->data(), bytes->size());
-  // Ports are never given buffers for system-exclusive input.
-  if (packed.kind == PackedMidiMessage::Kind::kSystemExclusive) return;
+  const PackedMidiMessage packed = PackMidiBytes(bytes, length);
   Pending pending;
   pending.notice = packed.kind == PackedMidiMessage::Kind::kShort ? kMidiInShortMessage
                                                                   : kMidiInInvalidShortMessage;
@@ -166,6 +174,24 @@ void OnRtMidiMessage(double, std::vector<unsigned char>* bytes, void* userData) 
     return;
   }
   port->Wake();
+}
+
+// Runs on ALSA's input thread (RtMidi's).
+void OnRtMidiMessage(double, std::vector<unsigned char>* bytes, void* userData) {
+  if (bytes != nullptr)
+    Take(static_cast<RtMidiInputService::Port*>(userData), bytes->data(), bytes->size());
+}
+
+// Runs on JACK's process thread; must not block, lock or allocate.
+int OnJackProcess(jack_nframes_t frames, void* arg) {
+  auto* port = static_cast<RtMidiInputService::Port*>(arg);
+  void* buffer = jack_port_get_buffer(port->jackPort, frames);
+  const jack_nframes_t count = jack_midi_get_event_count(buffer);
+  for (jack_nframes_t i = 0; i < count; ++i) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) == 0) Take(port, event.buffer, event.size);
+  }
+  return 0;
 }
 
 // Runs on whichever thread made RtMidi report: the window thread for
@@ -261,45 +287,12 @@ MidiStatus RtMidiInputService::OpenWith(MidiInHandle* handle, MidiApi api, const
   port->callback = callback;
   port->instance = instance;
   if (api == MidiApi::Jack) {
-    port->watch = OpenJackClient("Tastivo MIDI watch");
-    if (port->watch != nullptr) {
-      jack_on_shutdown(port->watch, &OnJackShutdown, &port->serverGone);
-      jack_activate(port->watch);
-    }
+    MidiStatus status = OpenJack(*port, id, deviceId);
+    if (!status.ok()) return status;
+  } else {
+    MidiStatus status = OpenAlsa(*port, id, deviceId);
+    if (!status.ok()) return status;
   }
-  try {
-    port->in = std::make_unique<RtMidiIn>(RtApiOf(api), kClientName);
-    port->in->setErrorCallback(&OnRtMidiError, port.get());
-    const unsigned count = port->in->getPortCount();
-    if (id != nullptr) {
-      deviceId = IndexOf(*port->in, *id);
-      if (deviceId < 0)
-        return MidiStatus::Failure(MidiError::kBadDevice,
-                                   "The MIDI input device \"" + id->name + "\" is not connected.");
-    } else if (deviceId < 0 || static_cast<unsigned>(deviceId) >= count) {
-      return MidiStatus::Failure(MidiError::kBadDevice, "There is no MIDI input device number " +
-                                                            std::to_string(deviceId) + "; " +
-                                                            std::to_string(count) +
-                                                            " device(s) are connected.");
-    }
-    port->source = MidiPortIdOf(api, port->in->getPortName(static_cast<unsigned>(deviceId)));
-    port->in->ignoreTypes(true, true, true);
-    port->in->setCallback(&OnRtMidiMessage, port.get());
-    port->in->openPort(static_cast<unsigned>(deviceId), kPortName);
-  } catch (const RtMidiError& e) {
-    const auto code =
-        e.getType() == RtMidiError::NO_DEVICES_FOUND ? MidiError::kNoService : MidiError::kDriver;
-    return MidiStatus::Failure(code, e.getMessage());
-  }
-  std::string failure;
-  {
-    std::lock_guard lock(port->mutex);
-    if (port->failed || !port->in->isPortOpen())
-      failure = port->lastError.empty()
-                    ? "MIDI input device " + std::to_string(deviceId) + " could not be opened."
-                    : port->lastError;
-  }
-  if (!failure.empty()) return MidiStatus::Failure(MidiError::kDriver, std::move(failure));
   try {
     Port* raw = port.get();
     port->delivery = std::thread([raw] { raw->Deliver(); });
@@ -311,6 +304,88 @@ MidiStatus RtMidiInputService::OpenWith(MidiInHandle* handle, MidiApi api, const
   port->handle = next_++;
   *handle = port->handle;
   ports_.emplace(port->handle, std::move(port));
+  return MidiStatus::Success();
+}
+
+MidiStatus RtMidiInputService::OpenAlsa(Port& port, const MidiPortId* id, int deviceId) {
+  try {
+    port.in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kClientName);
+    port.in->setErrorCallback(&OnRtMidiError, &port);
+    const unsigned count = port.in->getPortCount();
+    if (id != nullptr) {
+      deviceId = IndexOf(*port.in, *id);
+      if (deviceId < 0)
+        return MidiStatus::Failure(MidiError::kBadDevice,
+                                   "The MIDI input device \"" + id->name + "\" is not connected.");
+    } else if (deviceId < 0 || static_cast<unsigned>(deviceId) >= count) {
+      return MidiStatus::Failure(MidiError::kBadDevice, "There is no MIDI input device number " +
+                                                            std::to_string(deviceId) + "; " +
+                                                            std::to_string(count) +
+                                                            " device(s) are connected.");
+    }
+    port.source =
+        MidiPortIdOf(MidiApi::Alsa, port.in->getPortName(static_cast<unsigned>(deviceId)));
+    port.in->ignoreTypes(true, true, true);
+    port.in->setCallback(&OnRtMidiMessage, &port);
+    port.in->openPort(static_cast<unsigned>(deviceId), kPortName);
+  } catch (const RtMidiError& e) {
+    const auto code =
+        e.getType() == RtMidiError::NO_DEVICES_FOUND ? MidiError::kNoService : MidiError::kDriver;
+    return MidiStatus::Failure(code, e.getMessage());
+  }
+  std::string failure;
+  {
+    std::lock_guard lock(port.mutex);
+    if (port.failed || !port.in->isPortOpen())
+      failure = port.lastError.empty()
+                    ? "MIDI input device " + std::to_string(deviceId) + " could not be opened."
+                    : port.lastError;
+  }
+  if (!failure.empty()) return MidiStatus::Failure(MidiError::kDriver, std::move(failure));
+  return MidiStatus::Success();
+}
+
+MidiStatus RtMidiInputService::OpenJack(Port& port, const MidiPortId* id, int deviceId) {
+  port.jack = OpenJackClient(kClientName);
+  if (port.jack == nullptr)
+    return MidiStatus::Failure(MidiError::kNoService, "No JACK server answers.");
+  jack_on_shutdown(port.jack, &OnJackShutdown, &port.serverGone);
+  // The same list, in the same order, as MidiInputPorts() gives.
+  std::string source;
+  int count = 0;
+  if (const char** names =
+          jack_get_ports(port.jack, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
+    for (; names[count] != nullptr; ++count) {
+      const bool wanted =
+          id != nullptr ? MidiPortIdOf(MidiApi::Jack, names[count]) == *id : count == deviceId;
+      if (wanted && source.empty()) source = names[count];
+    }
+    jack_free(names);
+  }
+  if (source.empty()) {
+    port.CloseJack();
+    if (id != nullptr)
+      return MidiStatus::Failure(MidiError::kBadDevice,
+                                 "The MIDI input device \"" + id->name + "\" is not connected.");
+    return MidiStatus::Failure(MidiError::kBadDevice,
+                               "There is no MIDI input device number " + std::to_string(deviceId) +
+                                   "; " + std::to_string(count) + " device(s) are connected.");
+  }
+  port.source = MidiPortIdOf(MidiApi::Jack, source);
+  port.jackPort =
+      jack_port_register(port.jack, kPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  std::string failure;
+  if (port.jackPort == nullptr)
+    failure = "JACK gave no MIDI input port.";
+  else if (jack_set_process_callback(port.jack, &OnJackProcess, &port) != 0 ||
+           jack_activate(port.jack) != 0)
+    failure = "The JACK client for MIDI input could not be started.";
+  else if (jack_connect(port.jack, source.c_str(), jack_port_name(port.jackPort)) != 0)
+    failure = "The MIDI input device \"" + source + "\" could not be connected.";
+  if (!failure.empty()) {
+    port.CloseJack();
+    return MidiStatus::Failure(MidiError::kDriver, std::move(failure));
+  }
   return MidiStatus::Success();
 }
 
@@ -350,6 +425,7 @@ MidiStatus RtMidiInputService::Close(MidiInHandle handle) {
   // RtMidi's threads are gone once its input is destroyed; then the delivery
   // thread, its last user, can end.
   port->in.reset();
+  port->CloseJack();
   port->Halt(true);
   port->delivery.join();
   return MidiStatus::Success();
@@ -369,14 +445,11 @@ MidiStatus RtMidiInputService::SourcePresent(MidiInHandle handle, bool* present)
   *present = false;
   try {
     if (port->source.api == MidiApi::Jack) {
-      if (port->serverGone.load() && (port->in || port->watch)) {
-        // Every client of a dead server is closed before a new client is
-        // opened: libjack frees the old ones when a new one finds the server
-        // changed, and closing them afterwards would touch freed memory.
-        port->in.reset();
-        if (port->watch != nullptr) jack_client_close(std::exchange(port->watch, nullptr));
-      }
-      *present = JackPortListed(port->watch, port->watch == nullptr, port->source.name);
+      // Every client of a dead server is closed before a new client is
+      // opened: libjack frees the old ones when a new one finds the server
+      // changed, and closing them afterwards would touch freed memory.
+      if (port->serverGone.load()) port->CloseJack();
+      *present = JackPortListed(port->jack, port->jack == nullptr, port->source.name);
     } else {
       // ALSA's input thread reads from the port's sequencer handle; a
       // client of its own looks at the list.

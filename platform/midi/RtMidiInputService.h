@@ -1,19 +1,20 @@
 #pragma once
-// MidiInputService over RtMidi. Ports opened by number use JACK when a JACK
-// server (or PipeWire's JACK layer) offers MIDI sources, else the ALSA
-// sequencer, the same rule as MidiInputPorts(); ports opened by id use the
-// API the id names.
+// The MIDI input service: JACK ports through libjack itself, ALSA sequencer
+// ports through RtMidi. Ports opened by number use JACK when a JACK server
+// (or PipeWire's JACK layer) offers MIDI sources, else the ALSA sequencer,
+// the same rule as MidiInputPorts(); ports opened by id use the API the id
+// names.
 //
-// RtMidi calls back on JACK's process thread or on ALSA's input thread. Those
-// threads must never wait, neither for the window thread nor for a lock (JACK
-// would miss its cycle and lose the notes of it), so they only put the
-// message into a lock-free ring and wake the port's delivery thread through
-// an eventfd. The delivery thread calls the port's callback in arrival order.
-// A message that finds the ring full is dropped and counted (Overflows()).
+// Messages come in on JACK's process thread or on ALSA's input thread. Those
+// threads must never wait, neither for the window thread nor for a lock, nor
+// allocate (JACK would miss its cycle and lose the notes of it), so they only
+// put the message into a lock-free ring and wake the port's delivery thread
+// through an eventfd. The delivery thread calls the port's callback in
+// arrival order. A message that finds the ring full is dropped and counted
+// (Overflows()).
 //
-// A JACK port also has a watch client of its own that hears the server shut
-// down; SourcePresent() then lets go of the dead server's clients and looks
-// for the source on whatever server answers now.
+// A JACK port's client hears the server shut down; SourcePresent() then lets
+// go of it and looks for the source on whatever server answers now.
 
 #include "platform/midi/MidiInputService.h"
 
@@ -53,6 +54,8 @@ class RtMidiInputService : public MidiInputService {
   // Opens the port of `api` whose id is `id`, or, with no id, number deviceId.
   MidiStatus OpenWith(MidiInHandle* handle, MidiApi api, const MidiPortId* id, int deviceId,
                       MidiInCallback callback, void* instance);
+  MidiStatus OpenAlsa(Port& port, const MidiPortId* id, int deviceId);
+  MidiStatus OpenJack(Port& port, const MidiPortId* id, int deviceId);
 
   std::mutex mutex_;  // guards ports_ and next_
   std::map<MidiInHandle, std::unique_ptr<Port>> ports_;
