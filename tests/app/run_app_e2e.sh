@@ -5,23 +5,12 @@
 # Usage: run_app_e2e.sh <path-to-tastivo>
 set -euo pipefail
 app="$1"
-[[ -n "${DISPLAY:-}" ]] || { echo "needs an X display (run under xvfb-run)"; exit 1; }
-work="$(mktemp -d)"
-wm_pid=""
-app_pid=""
-cleanup() {
-  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  [[ -n "$wm_pid" ]] && kill "$wm_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/desktop_session.sh"
 export XDG_CONFIG_HOME="$work/config"
 export QT_QPA_PLATFORM=xcb
 ini="$XDG_CONFIG_HOME/Tastivo/Tastivo.ini"
 
-openbox >/dev/null 2>&1 &
-wm_pid=$!
-for _ in $(seq 1 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+start_window_manager
 
 wait_window() {
   for _ in $(seq 1 200); do

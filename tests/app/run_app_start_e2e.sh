@@ -7,24 +7,13 @@
 # Usage: run_app_start_e2e.sh <path-to-tastivo>
 set -euo pipefail
 app="$1"
-[[ -n "${DISPLAY:-}" ]] || { echo "needs an X display (run under scripts/with-test-services.sh)"; exit 1; }
-work="$(mktemp -d)"
-wm_pid=""
-app_pid=""
-cleanup() {
-  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  [[ -n "$wm_pid" ]] && kill "$wm_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/desktop_session.sh"
 export XDG_CONFIG_HOME="$work/config"
 export QT_QPA_PLATFORM=xcb
 ini="$XDG_CONFIG_HOME/Tastivo/Tastivo.ini"
 mkdir -p "$(dirname "$ini")" "$work/a folder.wql"
 
-openbox >/dev/null 2>&1 &
-wm_pid=$!
-for _ in $(seq 1 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+start_window_manager
 
 wait_window() {  # <title regex> [tries]
   for _ in $(seq 1 "${2:-300}"); do

@@ -8,16 +8,7 @@
 set -euo pipefail
 build="$1"
 version="$2"
-[[ -n "${DISPLAY:-}" ]] || { echo "needs an X display (run under scripts/with-test-services.sh)"; exit 1; }
-work="$(mktemp -d)"
-wm_pid=""
-app_pid=""
-cleanup() {
-  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  [[ -n "$wm_pid" ]] && kill "$wm_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/desktop_session.sh"
 fail() {
   echo "FAILED: $*" >&2
   [[ -f "$work/app.log" ]] && sed 's/^/  | /' "$work/app.log" >&2
@@ -55,9 +46,7 @@ set_file="$work/My shows/live.wql"
 # Two rows: a label and no clip each.
 printf '5\r\r\n2\r\r\nKick\r\r\n\r\r\n0\r\r\n10000\r\r\n100\r\r\nSnare\r\r\n\r\r\n0\r\r\n10000\r\r\n100\r\r\n' >"$set_file"
 
-openbox >/dev/null 2>&1 &
-wm_pid=$!
-for _ in $(seq 1 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+start_window_manager
 
 wait_window() {  # <title> [prefix]: prints the id of the window with that title
   local regex

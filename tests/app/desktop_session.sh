@@ -1,0 +1,19 @@
+# Sourced by the end-to-end scripts that run the real program on X: a work
+# folder removed at the end, the program and the window manager stopped with
+# it, and start_window_manager to bring up openbox on $DISPLAY.
+[[ -n "${DISPLAY:-}" ]] || { echo "needs an X display (run under scripts/with-test-services.sh)"; exit 1; }
+work="$(mktemp -d)"
+wm_pid=""
+app_pid=""
+cleanup() {
+  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+  [[ -n "$wm_pid" ]] && kill "$wm_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+start_window_manager() {
+  openbox >/dev/null 2>&1 &
+  wm_pid=$!
+  for _ in $(seq 1 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+}
