@@ -4,7 +4,9 @@
 # around it, for tests that load a server hard enough to slow the tests
 # after them.
 # Builds one GoogleTest executable with the shared test main and registers it
-# with ctest, labelled by its folder and run headless.
+# with ctest, labelled by its folder and run headless. A key press waits up
+# to 3 s for its clip in tests, so a busy machine doesn't fail tests that are
+# not about that wait; those set TASTIVO_KEY_WAIT_MS themselves.
 function(tastivo_add_test)
   cmake_parse_arguments(T "OWN_JACK" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -21,5 +23,5 @@ function(tastivo_add_test)
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS ${T_LABEL}
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TASTIVO_TEST_DATA=${CMAKE_BINARY_DIR}/testdata;${T_ENVIRONMENT}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TASTIVO_TEST_DATA=${CMAKE_BINARY_DIR}/testdata;TASTIVO_KEY_WAIT_MS=3000;${T_ENVIRONMENT}")
 endfunction()

@@ -157,6 +157,7 @@ void TPlayer::RenderCurrentFile() {
   const HRESULT hr = FGraphBuilder->RenderFile(FileName.toStdString());
   if (hr == E_FILE_NOT_FOUND) throw EPlayerError(_ERR_NOFILE, FGraphBuilder->LastErrorDetail());
   if (hr == VFW_E_TIMEOUT) throw EPlayerError(kOpenTimeoutText, FGraphBuilder->LastErrorDetail());
+  if (hr == E_PENDING) throw EPlayerError(kOpenPendingText, FGraphBuilder->LastErrorDetail());
   if (hr == VFW_E_NO_AUDIO_HARDWARE)
     throw EPlayerError("The sound output stopped working while the clip was opened (" +
                            FGraphBuilder->LastErrorDetail() +
@@ -326,8 +327,10 @@ void TPlayer::WaitForState(TPlayer_State state) {
     const HRESULT hr = FMediaControl->GetState(10, reached);
     if (static_cast<int>(reached) == static_cast<int>(state) && Succeeded(hr)) return;
     if (Failed(hr) && hr != E_NOTIMPL && hr != E_NOINTERFACE) Guard(hr);
-    if (deadline.hasExpired())
+    if (deadline.hasExpired()) {
+      if (hr == VFW_S_STATE_INTERMEDIATE) return;
       throw EPlayerError(kStateTimeoutText, FGraphBuilder->LastErrorDetail());
+    }
   }
 }
 

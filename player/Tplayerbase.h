@@ -46,8 +46,11 @@ int InverseVolumeCurve(int target, float width, float low);
 
 class TPlayer {
  public:
-  // How long WaitForState waits for the graph before it gives up.
-  static constexpr std::chrono::milliseconds kStateTimeout{5000};
+  // How long WaitForState waits for the graph. The window thread must never
+  // stall a performance: a graph still on its way to the state (cueing
+  // after a seek on a slow disk, say) is trusted to get there and reports
+  // a failure as a media event; one that settled elsewhere raises.
+  static constexpr std::chrono::milliseconds kStateTimeout{200};
   // The text raised when the graph does not reach a state in time.
   static constexpr const char* kStateTimeoutText =
       "The media player did not respond in time; the clip was stopped.";
@@ -56,6 +59,10 @@ class TPlayer {
   // file a decoder stalls on, a file that can't be read).
   static constexpr const char* kOpenTimeoutText =
       "The clip could not be read in time and was not opened.";
+  // The text raised when a clip takes longer to open than a key press may
+  // wait; it goes on loading, and its key plays it once it is ready.
+  static constexpr const char* kOpenPendingText =
+      "The clip is still loading. Press its key again in a moment.";
 
   TPlayer(QObject* ownerWindow, int messageOffset);
   // With a graph of the caller's (a scripted one in tests).

@@ -5,11 +5,14 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 
 namespace platform::media {
@@ -39,6 +42,8 @@ GstMediaGraph::Impl::Impl(GstMediaGraph* owner) : self(owner) {
 }
 
 GstMediaGraph::Impl::~Impl() {
+  // A clip still loading may hang on its source; a worker stops it.
+  CancelLoading();
   gst_element_set_state(pipeline, GST_STATE_NULL);
   GstBus* bus = gst_element_get_bus(pipeline);
   gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
@@ -116,12 +121,16 @@ GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, 
 // Runs on a streaming thread when the decoder exposes a stream: links it
 // to a renderer of its type (the first audio and video streams) or to a
 // null renderer.
-void GstMediaGraph::Impl::OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
+void GstMediaGraph::Impl::OnPadAdded(GstElement* element, GstPad* pad, gpointer data) {
   auto* d = static_cast<Impl*>(data);
   const Guid major = MajorTypeOf(pad);
   std::shared_ptr<GstFilter> renderer;
   {
     std::lock_guard lock(d->mutex);
+    // A decoder given up a moment ago may still be inside this call, waiting
+    // for the lock while the next clip starts; its streams are not that
+    // clip's, and a renderer linked to them would hold its cueing forever.
+    if (element != d->decoder) return;
     if (!d->rendering) {
       if (major != kMediaTypeAudio && major != kMediaTypeVideo) return;
       const gulong probe = gst_pad_add_probe(
@@ -194,6 +203,10 @@ int GstMediaGraph::Impl::PendingTeardowns() {
 
 void GstMediaGraph::Impl::Abandon(const std::shared_ptr<GstFilter>& f) {
   GstElement* source = GST_ELEMENT(gst_object_ref(f->element));
+  {
+    std::lock_guard lock(mutex);
+    if (decoder == source) decoder = nullptr;
+  }
   // Nothing it does from here on may reach this graph.
   g_signal_handlers_disconnect_by_data(source, this);
   gst_element_set_locked_state(source, TRUE);
@@ -374,11 +387,18 @@ HRESULT GstMediaGraph::Impl::ErrorResult() {
 }
 
 HRESULT GstMediaGraph::Impl::WaitForSettled(std::chrono::milliseconds timeout) {
-  QDeadlineTimer deadline(timeout);
   // A decoder that has not shown a single stream by then has stalled (this
   // GStreamer's demuxers now and then neither start nor fail on a damaged
   // file); one that has may still be busy, loading a synthesizer's sounds.
-  QDeadlineTimer firstStream(std::min<std::chrono::milliseconds>(kFirstStreamTimeout, timeout));
+  return WaitForSettled(
+      QDeadlineTimer(timeout),
+      QDeadlineTimer(std::min<std::chrono::milliseconds>(kFirstStreamTimeout, timeout)), timeout);
+}
+
+HRESULT GstMediaGraph::Impl::WaitForSettled(const QDeadlineTimer& deadline,
+                                            const QDeadlineTimer& firstStream,
+                                            std::chrono::milliseconds budget) {
+  QDeadlineTimer patience(budget);
   for (;;) {
     GstState current, pending;
     const auto ret = gst_element_get_state(pipeline, &current, &pending, 10 * GST_MSECOND);
@@ -398,7 +418,102 @@ HRESULT GstMediaGraph::Impl::WaitForSettled(std::chrono::milliseconds timeout) {
       lastError = "the media pipeline did not finish a state change in time";
       return VFW_E_TIMEOUT;
     }
+    if (patience.hasExpired()) {
+      lastError = "the clip is still being read";
+      return E_PENDING;
+    }
   }
+}
+
+std::chrono::milliseconds WindowWait() {
+  static const std::chrono::milliseconds wait = [] {
+    const char* value = std::getenv("TASTIVO_KEY_WAIT_MS");
+    const long ms = value ? std::strtol(value, nullptr, 10) : 0;
+    return std::chrono::milliseconds(ms > 0 ? std::clamp(ms, 50L, 20000L) : 200L);
+  }();
+  return wait;
+}
+
+HRESULT GstMediaGraph::Impl::ContinueLoading() {
+  Loading& clip = *loading;
+  HRESULT hr = WaitForSettled(clip.deadline, clip.firstStream, WindowWait());
+  if (hr == E_PENDING) return hr;
+  const Loading done = std::move(clip);
+  loading.reset();
+
+  std::vector<std::shared_ptr<GstFilter>> linked;
+  {
+    std::lock_guard lock(mutex);
+    linked.swap(streamLinked);
+    audioCandidates.clear();
+    rendering = false;
+  }
+  filters = done.before;
+  filters.push_back(done.source);
+  for (auto& f : linked)
+    if (std::find(filters.begin(), filters.end(), f) == filters.end()) filters.push_back(f);
+  if (Succeeded(hr) && linked.empty()) {
+    std::lock_guard lock(mutex);
+    hr = missing.empty() ? VFW_E_INVALID_FILE_FORMAT : VFW_E_UNSUPPORTED_STREAM;
+  }
+  if (Succeeded(hr) && linked.empty()) lastError = "the file has no stream that can be played";
+  if (Failed(hr)) {
+    if (hr == VFW_E_UNSUPPORTED_STREAM) ErrorResult();
+    const std::string detail = lastError;
+    // A decoder that failed may have left the output it fed half way
+    // through a buffer; the next clip gets a fresh one.
+    if (std::find(linked.begin(), linked.end(), defaultAudio) != linked.end()) outputFailed = true;
+    for (auto& f : linked) Detach(f);
+    Detach(done.source);
+    filters = done.before;
+    lastError = detail;
+    return hr;
+  }
+
+  loaded = true;
+  // A fresh decoder is cued at the start of the whole clip at normal speed.
+  ResetSegments(Segment{});
+  gint64 length = 0;
+  if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &length) && length > 0)
+    duration = length / 100;
+  cache.Loaded(done.source, done.fileName, done.identity, duration, OnlyDefaultAudioLinked());
+  if (auto video = Linked(Role::VideoRenderer)) {
+    GstPad* pad = video->InputPad();
+    if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
+      GstVideoInfo info;
+      if (gst_video_info_from_caps(&info, caps)) {
+        videoWidth = GST_VIDEO_INFO_WIDTH(&info);
+        videoHeight = GST_VIDEO_INFO_HEIGHT(&info);
+      }
+      gst_caps_unref(caps);
+    }
+    gst_object_unref(pad);
+    windowRect = QRect(0, 0, videoWidth, videoHeight);
+    sourceRect = QRect();
+  }
+  if (auto audio = Linked(Role::AudioRenderer)) {
+    std::lock_guard lock(mutex);
+    audioVolume = audio->volume;
+  }
+  ApplyVolume();
+  return S_OK;
+}
+
+void GstMediaGraph::Impl::CancelLoading() {
+  if (!loading) return;
+  const Loading done = std::move(*loading);
+  loading.reset();
+  std::vector<std::shared_ptr<GstFilter>> linked;
+  {
+    std::lock_guard lock(mutex);
+    linked.swap(streamLinked);
+    audioCandidates.clear();
+    rendering = false;
+  }
+  filters = done.before;
+  for (auto& f : linked) Detach(f);
+  Detach(done.source);
+  filters = done.before;
 }
 
 void GstMediaGraph::Impl::Park(const std::shared_ptr<GstFilter>& f) {
@@ -439,6 +554,10 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
   }
   filters.push_back(defaultAudio);
   filters.push_back(*source);
+  {
+    std::lock_guard lock(mutex);
+    decoder = (*source)->element;
+  }
   loaded = true;
   duration = cache.Duration();
   {

@@ -10,6 +10,7 @@
 
 #include <gst/gst.h>
 
+#include <QDeadlineTimer>
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
@@ -33,6 +34,13 @@ constexpr std::chrono::seconds kPrerollTimeout{20};
 constexpr std::chrono::seconds kSeekTimeout{5};
 // A clip that shows no stream at all within this has stalled.
 constexpr std::chrono::milliseconds kFirstStreamTimeout{2000};
+// The longest the window thread waits for a clip at one time: 200 ms, or
+// $TASTIVO_KEY_WAIT_MS for a machine whose disk is known to be slow (and for
+// tests that must not fail on a busy machine). A clip that takes longer (a
+// cold disk, a synthesizer loading its sounds, a hung network mount) goes on
+// loading while the window keeps working, and the next open of the same file
+// takes it up where it is.
+std::chrono::milliseconds WindowWait();
 
 struct GstMediaGraph::Impl : WaveOutListener {
   explicit Impl(GstMediaGraph* owner);
@@ -95,6 +103,27 @@ struct GstMediaGraph::Impl : WaveOutListener {
 
   // Waits until the pipeline has finished its state change (a preroll).
   HRESULT WaitForSettled(std::chrono::milliseconds timeout);
+  // The same, giving up at the deadlines (VFW_E_TIMEOUT) but returning
+  // E_PENDING when only the window's budget ran out.
+  HRESULT WaitForSettled(const QDeadlineTimer& deadline, const QDeadlineTimer& firstStream,
+                         std::chrono::milliseconds budget);
+
+  // A clip whose decoder is still cueing after RenderFile gave up waiting.
+  // Its source is out of `filters`, so the player's clean-up does not see
+  // it; RenderFile of the same file, unchanged, waits for it again.
+  struct Loading {
+    std::string fileName;
+    std::optional<FileIdentity> identity;
+    std::shared_ptr<GstFilter> source;
+    std::vector<std::shared_ptr<GstFilter>> before;
+    QDeadlineTimer deadline, firstStream;
+  };
+  std::optional<Loading> loading;
+  // Waits up to kWindowWait for the loading clip and, once it is cued or
+  // has failed, finishes RenderFile with it.
+  HRESULT ContinueLoading();
+  // Gives the loading clip up; a worker stops its decoder.
+  void CancelLoading();
 
   // Takes the default output out of the pipeline without giving up its
   // device: reconnecting to the sound server for every clip costs several
@@ -206,6 +235,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   std::vector<std::shared_ptr<GstFilter>> streamLinked;
   // A clip is being loaded: streams it exposes are linked at once.
   bool rendering = false;
+  // The decoder of the clip in the graph (loading, loaded or kept): only its
+  // streams are linked.
+  GstElement* decoder = nullptr;
   std::vector<std::string> linkFailures;
   std::vector<std::shared_ptr<GstFilter>> audioCandidates;
   bool audioTaken = false, videoTaken = false;

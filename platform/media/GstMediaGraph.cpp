@@ -23,6 +23,12 @@ std::string GstMediaGraph::DefaultAudioSinkName() {
 
 HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   d_->SettlePending();
+  if (d_->loading) {
+    const auto identity = FileIdentity::Of(fileName);
+    if (d_->loading->fileName == fileName && identity && d_->loading->identity == identity)
+      return d_->ContinueLoading();
+    d_->CancelLoading();
+  }
   if (d_->Source()) {
     d_->lastError = "the graph already holds a clip";
     return E_UNEXPECTED;
@@ -91,6 +97,7 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
     d_->streamLinked.clear();
     d_->linkFailures.clear();
     d_->rendering = true;
+    d_->decoder = decoder;
     d_->audioCandidates.clear();
     d_->audioTaken = d_->videoTaken = false;
     for (auto& f : d_->filters)
@@ -100,74 +107,22 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
       d_->audioCandidates.push_back(d_->defaultAudio);
   }
 
-  const auto before = d_->filters;
   auto source = std::make_shared<GstFilter>(Role::Source, decoder, fileName, this);
   g_signal_connect(decoder, "pad-added", G_CALLBACK(&Impl::OnPadAdded), d_.get());
   gst_bin_add(GST_BIN(d_->pipeline), decoder);
-  d_->filters.push_back(source);
+  d_->loading = Impl::Loading{fileName,
+                              identity,
+                              source,
+                              d_->filters,
+                              QDeadlineTimer(kPrerollTimeout),
+                              QDeadlineTimer(kFirstStreamTimeout)};
   gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
-  HRESULT hr = d_->WaitForSettled(kPrerollTimeout);
-
-  std::vector<std::shared_ptr<GstFilter>> linked;
-  {
-    std::lock_guard lock(d_->mutex);
-    linked.swap(d_->streamLinked);
-    d_->audioCandidates.clear();
-    d_->rendering = false;
-  }
-  for (auto& f : linked)
-    if (std::find(d_->filters.begin(), d_->filters.end(), f) == d_->filters.end())
-      d_->filters.push_back(f);
-  if (Succeeded(hr) && linked.empty()) {
-    std::lock_guard lock(d_->mutex);
-    hr = d_->missing.empty() ? VFW_E_INVALID_FILE_FORMAT : VFW_E_UNSUPPORTED_STREAM;
-  }
-  if (Succeeded(hr) && linked.empty()) d_->lastError = "the file has no stream that can be played";
-  if (Failed(hr)) {
-    if (hr == VFW_E_UNSUPPORTED_STREAM) d_->ErrorResult();
-    const std::string detail = d_->lastError;
-    // A decoder that failed may have left the output it fed half way
-    // through a buffer; the next clip gets a fresh one.
-    if (std::find(linked.begin(), linked.end(), d_->defaultAudio) != linked.end())
-      d_->outputFailed = true;
-    for (auto& f : linked) d_->Detach(f);
-    d_->Detach(source);
-    d_->filters = before;
-    d_->lastError = detail;
-    return hr;
-  }
-
-  d_->loaded = true;
-  // A fresh decoder is cued at the start of the whole clip at normal speed.
-  d_->ResetSegments(Impl::Segment{});
-  gint64 duration = 0;
-  if (gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
-    d_->duration = duration / 100;
-  d_->cache.Loaded(source, fileName, identity, d_->duration, d_->OnlyDefaultAudioLinked());
-  if (auto video = d_->Linked(Role::VideoRenderer)) {
-    GstPad* pad = video->InputPad();
-    if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
-      GstVideoInfo info;
-      if (gst_video_info_from_caps(&info, caps)) {
-        d_->videoWidth = GST_VIDEO_INFO_WIDTH(&info);
-        d_->videoHeight = GST_VIDEO_INFO_HEIGHT(&info);
-      }
-      gst_caps_unref(caps);
-    }
-    gst_object_unref(pad);
-    d_->windowRect = QRect(0, 0, d_->videoWidth, d_->videoHeight);
-    d_->sourceRect = QRect();
-  }
-  if (auto audio = d_->Linked(Role::AudioRenderer)) {
-    std::lock_guard lock(d_->mutex);
-    d_->audioVolume = audio->volume;
-  }
-  d_->ApplyVolume();
-  return S_OK;
+  return d_->ContinueLoading();
 }
 
 HRESULT GstMediaGraph::AddFilter(const std::shared_ptr<IBaseFilter>& filter,
                                  const std::string* name) {
+  d_->CancelLoading();
   auto f = std::dynamic_pointer_cast<GstFilter>(filter);
   if (!f || f->graph != this) return E_INVALIDARG;
   if (std::find(d_->filters.begin(), d_->filters.end(), f) != d_->filters.end()) return S_FALSE;
@@ -177,6 +132,8 @@ HRESULT GstMediaGraph::AddFilter(const std::shared_ptr<IBaseFilter>& filter,
 }
 
 HRESULT GstMediaGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) {
+  // The graph changes under a clip still loading: it is given up.
+  d_->CancelLoading();
   auto f = std::dynamic_pointer_cast<GstFilter>(filter);
   auto it = std::find(d_->filters.begin(), d_->filters.end(), f);
   if (!f || it == d_->filters.end()) return E_INVALIDARG;

@@ -24,6 +24,8 @@ constexpr HRESULT E_NOTIMPL = MakeResult(0x80004001);
 constexpr HRESULT E_NOINTERFACE = MakeResult(0x80004002);
 constexpr HRESULT E_POINTER = MakeResult(0x80004003);
 constexpr HRESULT E_ABORT = MakeResult(0x80004004);
+// Not finished yet: the clip is still being read.
+constexpr HRESULT E_PENDING = MakeResult(0x8000000A);
 constexpr HRESULT E_FAIL = MakeResult(0x80004005);
 constexpr HRESULT E_UNEXPECTED = MakeResult(0x8000FFFF);
 constexpr HRESULT CLASS_E_NOAGGREGATION = MakeResult(0x80040110);
