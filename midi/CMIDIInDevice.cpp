@@ -126,6 +126,7 @@ void CMIDIInDevice::Start() {
     EndWorker();
     throw CMIDIInException(status);
   }
+  receiver_->InputStarted();
 }
 
 void CMIDIInDevice::Stop() {

@@ -28,6 +28,9 @@ class CMIDIReceiver {
   // receiving operation in progress to return.
   virtual void InputStarting() {}
   virtual void InputStopping() {}
+  // Called on the same thread once input has started: time stamps count
+  // from about now.
+  virtual void InputStarted() {}
 };
 
 }  // namespace midi

@@ -26,7 +26,19 @@ void MyReceiver::ReceiveShortMsg(std::uint32_t message, std::uint32_t timeStamp)
     code = platform::PN_KEYUP;
   else
     return;
+  const std::int64_t startedAt = startedAtMs_.load();
+  if (code == platform::PN_KEYDOWN && startedAt != 0 &&
+      NowMs() - startedAt - static_cast<std::int64_t>(timeStamp) > kStaleNoteOn.count()) {
+    ++stale_;
+    return;
+  }
   channel_.Send(window_.load(), platform::WM_PLAYERNOTIFY, key, code);
+}
+
+std::int64_t MyReceiver::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void MyReceiver::OnInvalidShortMsg(std::uint32_t, std::uint32_t) {
