@@ -68,7 +68,48 @@ GstClockTime MapTime(const Varispeed* v, GstClockTime t) {
   return back > start ? 0 : start - back;
 }
 
+// Scheduling slack on top of the output's periods for sound that ramps in.
+constexpr GstClockTime kRampLead = 4 * GST_MSECOND;
+
+// The period of the audio output downstream, 0 when there is none (or it
+// is not open yet).
+GstClockTime OutputPeriod(Varispeed* v) {
+  GstClockTime period = 0;
+  GstPad* pad = GST_PAD(gst_object_ref(v->srcpad));
+  for (int hops = 0; hops < 8 && pad != nullptr; ++hops) {
+    GstPad* peer = gst_pad_get_peer(pad);
+    gst_object_unref(pad);
+    pad = nullptr;
+    if (peer == nullptr) break;
+    GstElement* next = gst_pad_get_parent_element(peer);
+    gst_object_unref(peer);
+    if (next == nullptr) break;
+    if (GST_IS_AUDIO_BASE_SINK(next)) {
+      GST_OBJECT_LOCK(next);
+      GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(next)->ringbuffer;
+      if (ring && ring->acquired && GST_AUDIO_INFO_RATE(&ring->spec.info) > 0 &&
+          GST_AUDIO_INFO_BPF(&ring->spec.info) > 0)
+        period =
+            gst_util_uint64_scale_int(ring->spec.segsize / GST_AUDIO_INFO_BPF(&ring->spec.info),
+                                      GST_SECOND, GST_AUDIO_INFO_RATE(&ring->spec.info));
+      GST_OBJECT_UNLOCK(next);
+    } else {
+      pad = gst_element_get_static_pad(next, "src");
+    }
+    gst_object_unref(next);
+  }
+  if (pad) gst_object_unref(pad);
+  return period;
+}
+
 bool SendSegment(Varispeed* v, GstEvent* original) {
+  // An output that starts again places the first samples at the moment they
+  // arrive and drops what falls into the period it is already playing, so a
+  // ramp in would lose its beginning and start with a step. The sound that
+  // ramps in is therefore scheduled two periods and a little ahead; a start at the
+  // beginning of the file has no ramp and keeps its timing.
+  const bool rampIn = FadesEnabled() && v->segment.start > 0;
+  gst_pad_set_offset(v->srcpad, rampIn ? gint64(2 * OutputPeriod(v) + kRampLead) : 0);
   GstSegment out = v->segment;
   if (v->scale != 1.0) {
     out.applied_rate = v->segment.applied_rate * v->segment.rate;
