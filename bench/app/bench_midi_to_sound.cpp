@@ -227,15 +227,20 @@ int main() {
     }
   }
 
-  // The program offscreen, one window with MIDI input on.
-  {
-    StoredSettings settings(folder.File("config-offscreen"));
+  // The program offscreen, one window with MIDI input on: first with the
+  // sound cut hard at every stop ($TASTIVO_NO_FADES), the figure to compare
+  // with, then as it plays, with a short ramp at each cut.
+  double hardCutP50 = 0;
+  for (const bool fades : {false, true}) {
+    const std::string name = fades ? "midi_to_sound" : "midi_to_sound_hard_cut";
+    StoredSettings settings(folder.File(fades ? "config-offscreen" : "config-hard-cut"));
     settings.PreloadSet(0, set);
     settings.SetWindow(0, {.midi = true});
     Program app(program, folder, "offscreen.log");
     auto env = ProgramEnv(settings);
     env["QT_QPA_PLATFORM"] = "offscreen";
-    JackProbe ears("bench-ears-" + tag, 2, 180);
+    if (!fades) env["TASTIVO_NO_FADES"] = "1";
+    JackProbe ears("bench-ears-" + tag + (fades ? "" : "-hard"), 2, 180);
     std::string missing;
     if (!app.Start(env))
       missing = "the program did not start";
@@ -258,15 +263,21 @@ int main() {
       status = 1;
     } else {
       const double p50 = Percentile(program.frames, 50), p99 = Percentile(program.frames, 99);
-      Print("midi_to_sound_p50", p50 / rate * 1000, "ms");
-      Print("midi_to_sound_p99", p99 / rate * 1000, "ms");
-      Print("midi_to_sound_p50_periods", p50 / period, "periods");
-      Print("midi_to_sound_p99_periods", p99 / period, "periods");
-      if (floorP50 > 0) Print("midi_to_sound_p50_vs_floor", p50 / floorP50, "x");
+      Print(name + "_p50", p50 / rate * 1000, "ms");
+      Print(name + "_p99", p99 / rate * 1000, "ms");
+      Print(name + "_p50_periods", p50 / period, "periods");
+      Print(name + "_p99_periods", p99 / period, "periods");
+      if (floorP50 > 0) Print(name + "_p50_vs_floor", p50 / floorP50, "x");
+      if (!fades) hardCutP50 = p50;
+      if (fades && hardCutP50 > 0) {
+        Print("midi_to_sound_p50_vs_hard_cut", p50 / hardCutP50, "x");
+        Print("midi_to_sound_p50_cost_of_ramps", (p50 - hardCutP50) / rate * 1000, "ms");
+      }
     }
-    Print("midi_to_sound_notes", static_cast<double>(program.frames.size()), "notes");
-    Print("midi_to_sound_missed", program.missed, "notes");
-    Print("midi_to_sound_stale_first_sound", program.stale, "notes");
+    Print(name + "_notes", static_cast<double>(program.frames.size()), "notes");
+    Print(name + "_missed", program.missed, "notes");
+    Print(name + "_stale_first_sound", program.stale, "notes");
+    if (!fades) continue;
 
     // One window holding a long clip.
     keyboard.SendMidi(0x90, 37, 100);

@@ -131,6 +131,7 @@ class GstFilter : public IBaseFilter {
     if (GST_OBJECT_PARENT(element) == nullptr && !handedOff)
       gst_element_set_state(element, GST_STATE_NULL);
     if (volume) gst_object_unref(volume);
+    if (sink) gst_object_unref(sink);
     gst_object_unref(element);
   }
 
@@ -180,6 +181,7 @@ class GstFilter : public IBaseFilter {
   std::string name;
   const void* const graph;
   GstElement* volume = nullptr;  // audio renderers: the level stage
+  GstElement* sink = nullptr;    // audio renderers: the output element
   bool cached = false;           // the graph's default output, kept open between clips
   bool handedOff = false;        // a worker stops the element; never wait for it here
   // Out of the pipeline but still holding its device, flushing until the

@@ -1,7 +1,9 @@
 #include "platform/media/GstGraphImpl.h"
 
 #include "platform/WindowMessages.h"
+#include "platform/media/GainRamp.h"
 #include "platform/media/GstInternal.h"
+#include "platform/media/Varispeed.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/pbutils/pbutils.h>
@@ -272,13 +274,18 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeAudioRenderer(GstElement* si
                                                                   std::string name) {
   if (sink == nullptr) return nullptr;
   GstElement* volumeElement = gst_element_factory_make("volume", nullptr);
-  GstElement* bin = MakeChainBin(
-      nullptr, {gst_element_factory_make("audioconvert", nullptr),
-                gst_element_factory_make("audioresample", nullptr), volumeElement, sink});
+  // The varispeed stage declares the sound at the playback rate; the
+  // resampler after it does the conversion, at its best quality so that a
+  // changed rate adds no tones of its own.
+  GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+  if (resample) g_object_set(resample, "quality", 10, nullptr);
+  GstElement* bin = MakeChainBin(nullptr, {gst_element_factory_make("audioconvert", nullptr),
+                                           MakeVarispeed(), resample, volumeElement, sink});
   if (bin == nullptr) return nullptr;
   g_object_set_qdata(G_OBJECT(bin), OutputQuark(), GINT_TO_POINTER(1));
   auto filter = std::make_shared<GstFilter>(Role::AudioRenderer, bin, std::move(name), self);
   filter->volume = GST_ELEMENT(gst_object_ref(volumeElement));
+  filter->sink = GST_ELEMENT(gst_object_ref(sink));
   WatchSegments(sink, segments);
   GstPad* pad = gst_element_get_static_pad(sink, "sink");
   gst_pad_add_probe(
@@ -651,8 +658,19 @@ HRESULT GstMediaGraph::Impl::FlushPendingSeek(bool wait) {
   return SeekNow(segment, wait);
 }
 
+bool GstMediaGraph::Impl::FadeOutput() {
+  if (!loaded || target != FilterState::State_Running) return false;
+  auto audio = Linked(Role::AudioRenderer);
+  if (!audio || !audio->sink) return false;
+  auto fade = FadeOutSink(audio->sink);
+  if (!fade) return false;
+  AwaitFade(*fade);
+  return true;
+}
+
 HRESULT GstMediaGraph::Impl::SeekNow(const Segment& segment, bool wait) {
   pendingSeek.reset();
+  FadeOutput();
   ++generation;
   events.clear();
   probe->sawBuffer = false;

@@ -176,6 +176,10 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // Makes a noted seek now; wait: until the clip is cued again.
   HRESULT FlushPendingSeek(bool wait);
   HRESULT SeekNow(const Segment& segment, bool wait);
+  // Ramps the sounding output down and waits, about a period, until the
+  // ramp has been played, so the cut that follows (a stop, a flushing seek)
+  // is silent. True when there was sound to ramp down.
+  bool FadeOutput();
   // True when an end-of-stream message closes the segment of the latest
   // seek rather than one the seek replaced.
   bool EndsCurrentSegment(std::uint32_t messageSeqnum);

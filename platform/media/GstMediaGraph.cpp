@@ -249,9 +249,19 @@ HRESULT GstMediaGraph::Pause() {
 }
 
 HRESULT GstMediaGraph::Stop() {
+  // The sound is ramped down before the pipeline pauses. The output's buffer
+  // then holds silence, so the clip is cued again where the sound stopped,
+  // at the next Pause or Run.
+  const bool faded = d_->FadeOutput();
+  REFERENCE_TIME at = 0;
+  if (faded) GetCurrentPosition(at);
   // Stopped keeps the clip cued, so the next Run starts at once.
   d_->target = FilterState::State_Stopped;
   if (d_->loaded) gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
+  if (faded) {
+    d_->cued.reset();
+    d_->Seek(at);
+  }
   return S_OK;
 }
 

@@ -1,0 +1,313 @@
+// What a listener hears of the edges the player makes in a clip's sound, on
+// a JACK server (scripts/with-test-services.sh), recorded sample by sample
+// with the end-to-end probe: a stop, a re-trigger, a seek or a stop mark
+// must not cut a tone mid-swing, and a changed rate must resample cleanly.
+
+#include "JackProbe.h"
+#include "NoticeRecorder.h"
+#include "platform/media/GstMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+
+using namespace platform;
+using testing_support::WaitFor;
+
+namespace {
+
+// A 48 kHz stereo sine at half scale, as float samples.
+QString Sine(double hertz, double seconds) {
+  const QString name = QString("sine-%1hz.wav").arg(hertz);
+  const QString pipeline =
+      QString(
+          "audiotestsrc wave=sine freq=%1 volume=0.5 samplesperbuffer=4800 num-buffers=%2 ! "
+          "audio/x-raw,format=F32LE,rate=48000,channels=2 ! wavenc ! filesink location=%3")
+          .arg(hertz)
+          .arg(int(seconds * 10));
+  return testing_support::CachedFile(name, pipeline, [&](const QString& partial) {
+    QProcess process;
+    process.start("gst-launch-1.0",
+                  QStringList{"-q"} + QProcess::splitCommand(pipeline.arg(partial)));
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+      throw std::runtime_error("could not make " + name.toStdString());
+  });
+}
+
+class HeardOnJack : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(media::DefaultAudioOutput().Sink, "jackaudiosink")
+        << "needs a running JACK server (scripts/with-test-services.sh)";
+    const std::string pid = std::to_string(getpid());
+    probe = std::make_unique<e2e::JackProbe>("edges-ears-" + pid, 2, 90);
+    ASSERT_TRUE(probe->Ok()) << probe->Error();
+    rate = probe->SampleRate();
+    ASSERT_EQ(rate, 48000u) << "the clips are made at 48 kHz";
+    client = "edges-" + pid;
+    player = std::make_unique<TPlayer>(&window, 0);
+    player->SetOutputName(QString::fromStdString(client));
+    probe->Follow(client);
+  }
+
+  // What the keyboard window does for a key.
+  void PressKey(const QString& clip, int min, int max, double speed = 1.0) {
+    player->Open(clip);
+    player->SetRelativePositions(10000, min, max, 0);
+    player->SetRelativeVolume(100, 1, 0, 0, 0);
+    player->SetRate(1.0);
+    for (int i = 0; i < 3 && player->GetRate() != speed; ++i) player->SetRate(speed);
+    player->Play();
+    ASSERT_TRUE(WaitFor([&] { return probe->FollowedConnections(client) > 0; }));
+  }
+
+  // Frame of the recording now.
+  uint64_t Now() const { return probe->RecordedUntil(); }
+
+  // Lets the recording run on for `ms` (events handled meanwhile).
+  bool Record(double ms) {
+    const uint64_t until = Now() + uint64_t(ms * rate / 1000);
+    return WaitFor([&] { return Now() >= until; });
+  }
+
+  // Frame where the sound starts after `from`, or nothing.
+  std::optional<uint64_t> Onset(uint64_t from, uint64_t to) {
+    const auto level = probe->Level(from, to);
+    for (std::size_t i = 0; i < level.size(); ++i)
+      if (level[i] > 0.1f) return from + i;
+    return std::nullopt;
+  }
+
+  // The largest step between successive samples of either channel.
+  float LargestStep(uint64_t from, uint64_t to) const {
+    float largest = 0;
+    for (int channel = 0; channel < 2; ++channel) {
+      const auto s = probe->Samples(channel, from, to);
+      for (std::size_t i = 1; i < s.size(); ++i)
+        largest = std::max(largest, std::abs(s[i] - s[i - 1]));
+    }
+    return largest;
+  }
+
+  // True when the server dropped out under load: whole periods of silence
+  // cut into loud sound. No edge of ours looks like that, since every ramp
+  // ends and starts near zero. The windows start where the tone plays, so
+  // silence at their start is a dropout too.
+  bool DroppedOut(uint64_t from, uint64_t to) const {
+    const std::size_t period = probe->Period(), near = 24;
+    const auto s = probe->Level(from, to);
+    auto loud = [&](std::size_t a, std::size_t b) {
+      return a<b&& * std::max_element(s.begin() + a, s.begin() + std::min(b, s.size()))> 0.2f;
+    };
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      if (s[i] != 0.0f || (i > 0 && s[i - 1] == 0.0f)) continue;
+      std::size_t end = i;
+      while (end < s.size() && s[end] == 0.0f) ++end;
+      const std::size_t gap = end - i;
+      const bool before = i == 0 || loud(i > near ? i - near : 0, i);
+      if (before && loud(end, end + near) && (i == 0 || gap % period == 0) && gap <= 4 * period)
+        return true;
+      i = end;
+    }
+    return false;
+  }
+
+  int dropouts = 0;
+  std::unique_ptr<e2e::JackProbe> probe;
+  unsigned rate = 0;
+  std::string client;
+  NoticeRecorder window;
+  std::unique_ptr<TPlayer> player;
+};
+
+// A half-scale 440 Hz sine steps by at most this between samples at 48 kHz;
+// an edge may step twice as far, a hard cut steps up to 0.5.
+const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
+
+class ClickFreeEdges : public HeardOnJack {
+ protected:
+  // Runs `start`, then `cut` at a random moment, 20 times, and checks the
+  // steps of the recording from just before each cut until the sound has
+  // settled after it. With `atEnd`, the edge checked is instead where the
+  // sound ends by itself.
+  void Check(const std::function<void()>& start, const std::function<void()>& cut, double settleMs,
+             bool atEnd = false) {
+    std::random_device device;
+    const unsigned seed = device();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> delay(60, 300);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    float worst = 0;
+    uint64_t worstAt = 0, worstTo = 0;
+    int rounds = 0;
+    while (rounds < 20) {
+      ASSERT_LT(dropouts, 10) << "the server dropped out too often to tell";
+      const uint64_t mark = Now();
+      start();
+      ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
+      ASSERT_TRUE(Record(delay(random)));
+      uint64_t from = Now() - 2 * probe->Period();
+      cut();
+      ASSERT_TRUE(Record(settleMs));
+      uint64_t to = Now();
+      if (atEnd) {
+        const auto level = probe->Level(mark, to);
+        std::size_t last = level.size();
+        while (last > 0 && level[last - 1] < 0.001f) --last;
+        ASSERT_GT(last, 0u);
+        ASSERT_LT(last + 480, level.size()) << "the sound has not ended";
+        from = mark + last - 480;
+        to = mark + last + 96;
+      }
+      if (DroppedOut(from, to)) {
+        ++dropouts;
+        continue;
+      }
+      ++rounds;
+      const float step = LargestStep(from, to);
+      if (step > worst) worst = step, worstAt = from, worstTo = to;
+    }
+    if (worst > 2 * kSineStep)
+      probe->WriteWav(testing_support::TestDataDir().toStdString() + "/edges-failed.wav", worstAt,
+                      worstTo);
+    EXPECT_LE(worst, 2 * kSineStep) << "a cut clicked near frame " << worstAt;
+  }
+};
+
+TEST_F(ClickFreeEdges, StopRampsTheSoundOut) {
+  const QString clip = Sine(440, 4);
+  // A release with Sustain off, Stop, and an unticked Loop all stop the
+  // player alike.
+  Check([&] { PressKey(clip, 0, 10000); }, [&] { player->Stop(); }, 40);
+}
+
+TEST_F(ClickFreeEdges, ReTriggerRampsOutAndBackIn) {
+  const QString clip = Sine(440, 4);
+  PressKey(clip, 2000, 10000);
+  // Pressed again while it plays: stopped, then played from its start mark
+  // inside the clip.
+  Check([] {},
+        [&] {
+          player->Stop();
+          PressKey(clip, 2000, 10000);
+        },
+        60);
+  player->Stop();
+}
+
+TEST_F(ClickFreeEdges, SeekRampsOutAndBackIn) {
+  const QString clip = Sine(440, 4);
+  PressKey(clip, 0, 10000);
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> to(500, 5000);
+  Check([] {}, [&] { player->SetRelativePosition(10000, to(random), 0); }, 60);
+  player->Stop();
+}
+
+TEST_F(ClickFreeEdges, StopMarkRampsOut) {
+  const QString clip = Sine(440, 4);
+  // The stop mark at a random place of the clip's first 0.8 s; the clip
+  // ends there while the test waits.
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> mark(500, 2000);
+  Check([&] { PressKey(clip, 0, mark(random)); }, [] {}, 800, true);
+}
+
+// A clip that starts at the beginning of its file starts at full gain: the
+// attack is not softened.
+TEST_F(HeardOnJack, ClipFromItsStartStartsAtFullGain) {
+  const QString clip = Sine(440, 4);
+  const uint64_t before = Now();
+  PressKey(clip, 0, 10000);
+  ASSERT_TRUE(Record(200));
+  const auto onset = Onset(before, Now());
+  ASSERT_TRUE(onset);
+  // A sine from phase 0 reaches 0.4 within a tenth of its period; faded in,
+  // it would take the ramp's length.
+  const auto level = probe->Level(*onset, *onset + 48);
+  EXPECT_GT(*std::max_element(level.begin(), level.end()), 0.45f);
+  player->Stop();
+}
+
+// Radix-2 FFT, in place.
+void Fft(std::vector<std::complex<double>>& a) {
+  const std::size_t n = a.size();
+  for (std::size_t i = 1, j = 0; i < n; ++i) {
+    std::size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(a[i], a[j]);
+  }
+  for (std::size_t len = 2; len <= n; len <<= 1) {
+    const std::complex<double> w = std::polar(1.0, -2 * std::numbers::pi / double(len));
+    for (std::size_t i = 0; i < n; i += len) {
+      std::complex<double> wk = 1;
+      for (std::size_t k = 0; k < len / 2; ++k, wk *= w) {
+        const auto u = a[i + k], v = a[i + k + len / 2] * wk;
+        a[i + k] = u + v;
+        a[i + k + len / 2] = u - v;
+      }
+    }
+  }
+}
+
+struct Spectrum {
+  double peakHertz = 0;
+  double spurDb = 0;  // the loudest other component, relative to the tone
+};
+
+// The tone and the loudest product beside it, through a Blackman-Harris
+// window whose sidelobes lie below -90 dB.
+Spectrum Analyse(const std::vector<float>& samples, double sampleRate) {
+  const std::size_t n = 16384;
+  std::vector<std::complex<double>> a(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = 2 * std::numbers::pi * double(i) / double(n - 1);
+    const double w =
+        0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
+    a[i] = samples[i] * w;
+  }
+  Fft(a);
+  std::vector<double> power(n / 2);
+  for (std::size_t i = 0; i < n / 2; ++i) power[i] = std::norm(a[i]);
+  const std::size_t peak = std::max_element(power.begin() + 1, power.end()) - power.begin();
+  double spur = 0;
+  for (std::size_t i = 1; i < n / 2; ++i)
+    if (i + 6 < peak || i > peak + 6) spur = std::max(spur, power[i]);
+  return {double(peak) * sampleRate / double(n), 10 * std::log10(spur / power[peak])};
+}
+
+TEST_F(HeardOnJack, RateResamplesWithoutProductsOfItsOwn) {
+  const QString clip = Sine(1000, 3);
+  for (double speed : {0.5, 1.5, 2.0}) {
+    SCOPED_TRACE("rate " + std::to_string(speed));
+    PressKey(clip, 0, 10000, speed);
+    ASSERT_TRUE(WaitFor([&] { return Onset(Now() > 4800 ? Now() - 4800 : 0, Now()).has_value(); }));
+    ASSERT_TRUE(Record(100));  // past the ramp and the resampler's start
+    uint64_t from = 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      from = Now();
+      ASSERT_TRUE(Record(16384.0 * 1000 / rate + 20));
+      if (!DroppedOut(from, from + 16384)) break;
+    }
+    const Spectrum s = Analyse(probe->Samples(0, from, from + 16384), rate);
+    if (s.spurDb > -60)
+      probe->WriteWav(testing_support::TestDataDir().toStdString() + "/rate-failed.wav", from,
+                      from + 16384);
+    EXPECT_NEAR(s.peakHertz, 1000 * speed, 10) << "the pitch follows the speed";
+    EXPECT_LE(s.spurDb, -60);
+    player->Stop();
+  }
+}
+
+}  // namespace
