@@ -127,6 +127,10 @@ void GstMediaGraph::Impl::OnPadAdded(GstElement* element, GstPad* pad, gpointer 
   auto* d = static_cast<Impl*>(data);
   const Guid major = MajorTypeOf(pad);
   std::shared_ptr<GstFilter> renderer;
+  // Held until the stream is linked: the window thread gives a decoder up
+  // under it, so a renderer is either linked and listed in time to be taken
+  // out with the clip, or never added at all.
+  std::lock_guard linking(d->linkMutex);
   {
     std::lock_guard lock(d->mutex);
     // A decoder given up a moment ago may still be inside this call, waiting
@@ -206,6 +210,7 @@ int GstMediaGraph::Impl::PendingTeardowns() {
 void GstMediaGraph::Impl::Abandon(const std::shared_ptr<GstFilter>& f) {
   GstElement* source = GST_ELEMENT(gst_object_ref(f->element));
   {
+    std::lock_guard linking(linkMutex);
     std::lock_guard lock(mutex);
     if (decoder == source) decoder = nullptr;
   }
@@ -450,10 +455,12 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
 
   std::vector<std::shared_ptr<GstFilter>> linked;
   {
+    std::lock_guard linking(linkMutex);
     std::lock_guard lock(mutex);
     linked.swap(streamLinked);
     audioCandidates.clear();
     rendering = false;
+    if (Failed(hr)) decoder = nullptr;
   }
   filters = done.before;
   filters.push_back(done.source);
@@ -512,10 +519,12 @@ void GstMediaGraph::Impl::CancelLoading() {
   loading.reset();
   std::vector<std::shared_ptr<GstFilter>> linked;
   {
+    std::lock_guard linking(linkMutex);
     std::lock_guard lock(mutex);
     linked.swap(streamLinked);
     audioCandidates.clear();
     rendering = false;
+    decoder = nullptr;
   }
   filters = done.before;
   for (auto& f : linked) Detach(f);

@@ -234,6 +234,10 @@ struct GstMediaGraph::Impl : WaveOutListener {
   std::shared_ptr<SegmentTracker> segments = std::make_shared<SegmentTracker>();
   std::shared_ptr<ProbeState> probe = std::make_shared<ProbeState>();
 
+  // Taken by a streaming thread while it links a stream, and by the window
+  // thread while it gives a decoder up; never held while waiting on the
+  // pipeline.
+  std::mutex linkMutex;
   // Shared with streaming threads, guarded by mutex.
   std::mutex mutex;
   std::vector<std::shared_ptr<GstFilter>> streamLinked;
