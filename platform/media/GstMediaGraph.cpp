@@ -2,6 +2,7 @@
 
 #include "platform/media/GstGraphImpl.h"
 #include "platform/media/GstInternal.h"
+#include "platform/media/GroupStart.h"
 #include "platform/media/VideoSurface.h"
 
 #include <gst/video/video.h>
@@ -273,10 +274,21 @@ std::string GstMediaGraph::LastErrorDetail() const {
 HRESULT GstMediaGraph::Run() {
   d_->SettlePending();
   d_->target = FilterState::State_Running;
+  const std::uint64_t ticket = ++d_->holdTicket;
+  d_->heldForGroup = false;
   if (!d_->loaded) return S_OK;
   const HRESULT hr = d_->FlushPendingSeek(false);
   d_->cued.reset();  // from here on the position moves
   if (Failed(hr)) return hr;
+  // Inside a group's dispatch the start waits for the group's base time.
+  if (auto* group = GroupStart::Current()) {
+    d_->heldForGroup = true;
+    Impl* d = d_.get();
+    group->Hold(
+        this, [d] { d->CueForGroup(); },
+        [d, ticket](std::optional<std::uint64_t> base) { d->StartHeld(ticket, base); });
+    return S_OK;
+  }
   // A refused change is reported on the bus, and GetState answers with it.
   gst_element_set_state(d_->pipeline, GST_STATE_PLAYING);
   return S_OK;
@@ -285,6 +297,7 @@ HRESULT GstMediaGraph::Run() {
 HRESULT GstMediaGraph::Pause() {
   d_->SettlePending();
   d_->target = FilterState::State_Paused;
+  ++d_->holdTicket;
   if (!d_->loaded) return S_OK;
   const HRESULT hr = d_->FlushPendingSeek(false);
   gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
@@ -294,6 +307,7 @@ HRESULT GstMediaGraph::Pause() {
 HRESULT GstMediaGraph::Stop() {
   // Stopped keeps the clip cued, so the next Run starts at once.
   d_->target = FilterState::State_Stopped;
+  ++d_->holdTicket;
   if (d_->loaded) gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
   return S_OK;
 }
@@ -301,6 +315,11 @@ HRESULT GstMediaGraph::Stop() {
 HRESULT GstMediaGraph::GetState(long timeoutMs, FilterState& state) {
   if (!d_->loaded || d_->target == FilterState::State_Stopped) {
     state = d_->target;
+    return S_OK;
+  }
+  // Held for its group's start: it counts as running from Run on.
+  if (d_->heldForGroup && d_->target == FilterState::State_Running) {
+    state = FilterState::State_Running;
     return S_OK;
   }
   GstState current = GST_STATE_NULL, pending;
