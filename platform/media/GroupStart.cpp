@@ -22,7 +22,7 @@ GroupStart* current = nullptr;
 // twice what starting them all took the last time, within these bounds; a
 // graph started after its base time has passed loses the first moment of
 // its clip, which the margin keeps rare.
-constexpr std::chrono::nanoseconds kMinLead = std::chrono::microseconds(1500);
+constexpr std::chrono::nanoseconds kMinLead = std::chrono::milliseconds(1);
 constexpr std::chrono::nanoseconds kMaxLead = std::chrono::milliseconds(20);
 std::atomic<std::int64_t> leadNs{std::chrono::nanoseconds(std::chrono::milliseconds(3)).count()};
 
@@ -73,7 +73,20 @@ void GroupStart::StartHeld() {
   }
   GstClock* clock = ObtainSharedClock();
   const GstClockTime now = gst_clock_get_time(clock);
-  const GstClockTime base = now + static_cast<GstClockTime>(leadNs.load());
+  GstClockTime base = now + static_cast<GstClockTime>(leadNs.load());
+  // Each output begins on the server cycle after its thread wakes at the
+  // base time. The threads wake a little apart (more on a loaded machine);
+  // near a cycle's edge some would catch that cycle and some the next. The
+  // middle half of a cycle leaves a quarter period either way.
+  if (const auto cycle = CurrentServerCycle(); cycle && cycle->periodNs > 0) {
+    const std::uint64_t p = cycle->periodNs;
+    const std::uint64_t phase =
+        base >= cycle->startNs ? (base - cycle->startNs) % p : p - (cycle->startNs - base) % p;
+    if (phase < p / 4)
+      base += p / 4 - phase;
+    else if (phase > 3 * p / 4)
+      base += p - phase + p / 4;
+  }
   for (auto& h : held)
     if (h.graph) h.start(base);
   const auto took = std::chrono::nanoseconds(gst_clock_get_time(clock) - now);

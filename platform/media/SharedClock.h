@@ -24,6 +24,9 @@
 // server share its crystal, so the windows of a group, started on one base
 // time, stay sample-aligned with one another however long they play.
 
+#include <cstdint>
+#include <optional>
+
 typedef struct _GstClock GstClock;
 typedef struct _GstElement GstElement;
 
@@ -36,6 +39,17 @@ void SetClockDriftForTesting(double ppm);
 
 // The clock every graph uses, with a new reference.
 GstClock* ObtainSharedClock();
+
+// The sound server's cycles, on the shared clock: when the current one
+// began and how long each lasts; nothing when the default output is no JACK
+// server's. The outputs of a JACK server begin a clip on the first cycle
+// after their streaming thread wakes for it. Window thread; the first call
+// connects to the server.
+struct ServerCycle {
+  std::uint64_t startNs = 0;
+  std::uint64_t periodNs = 0;
+};
+std::optional<ServerCycle> CurrentServerCycle();
 
 // Tells an audio output (any element derived from GstAudioBaseSink; others
 // are left alone) to write its samples back to back instead of skipping or

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 
 using namespace platform;
 using testing_support::WaitFor;
@@ -62,10 +63,45 @@ struct DriftingClock {
 };
 
 // The sound server's crystal and the machine's clock differ by tens of
-// parts per million; here by 1 %, so that what would take an hour on
+// parts per million; here by 1.5 %, so that what would take an hour on
 // stage happens within a few seconds: an output that corrected the drift by
-// skipping or repeating sound would have done so twice by the clip's end.
+// skipping or repeating sound would have done so by the clip's end.
 class ClockDrift : public ::testing::TestWithParam<double> {};
+
+// What a recording of the clip shows: how many stretches of sound (broken
+// by silence), how many frames sound, and the largest step between two
+// frames within a stretch against the sine's own steepest.
+struct Hearing {
+  std::size_t stretches = 0, heard = 0;
+  double steepest = 0, sineStep = 0;
+};
+
+Hearing Hear(const std::vector<float>& recorded, double sampleRate) {
+  // A sine's zero crossing may land on a zero frame or two; silence is a
+  // whole run of them.
+  constexpr std::size_t kGap = 32;
+  Hearing h;
+  float peak = 0, steepest = 0, before = 0;
+  std::size_t zeros = kGap;
+  for (float x : recorded) {
+    if (x == 0.0f) {
+      ++zeros;
+      continue;
+    }
+    if (zeros >= kGap)
+      ++h.stretches;  // nothing to compare the first frame after silence with
+    else
+      steepest = std::max(
+          steepest, zeros == 0 ? std::fabs(x - before) : std::max(std::fabs(x), std::fabs(before)));
+    zeros = 0;
+    before = x;
+    peak = std::max(peak, std::fabs(x));
+    ++h.heard;
+  }
+  h.steepest = steepest;
+  h.sineStep = 2 * M_PI * kHertz / sampleRate * peak;
+  return h;
+}
 
 TEST_P(ClockDrift, AClipOnADriftingClockReachesTheServerWholeEverySampleOnce) {
   ASSERT_EQ(media::DefaultAudioOutput().Sink, "jackaudiosink")
@@ -79,62 +115,47 @@ TEST_P(ClockDrift, AClipOnADriftingClockReachesTheServerWholeEverySampleOnce) {
   ASSERT_TRUE(ears.Ok()) << ears.Error();
   ASSERT_EQ(ears.SampleRate(), 48000u) << "the clip is made at the server's rate";
   ears.Follow(name);
-
-  NoticeRecorder window;
-  TPlayer player(&window, 0);
-  player.SetOutputName(QString::fromStdString(name));
-  player.Open(QString::fromStdString(clip));
-  ASSERT_TRUE(WaitFor([&] { return ears.FollowedConnections(name) > 0; }));
-  const uint64_t from = ears.RecordedUntil();
-  const int xrunsBefore = ears.Xruns();
-  player.Play();
-  ASSERT_TRUE(PlayToCompletion(player, window, std::chrono::seconds(30)));
-  // The output's own buffer still plays when the clip's end is announced.
-  const uint64_t until = ears.RecordedUntil() + ears.SampleRate() / 2;
-  ASSERT_TRUE(ears.WaitForFrame(until));
-
-  // An output that corrects drift skips sound, or repeats it or waits in
-  // silence: within each unbroken stretch of sound the sine must go on
-  // without a jump, no step between two frames larger than the sine's own
-  // steepest. A loaded machine makes the server miss cycles now and then
-  // (it reports them): a stretch of silence in the middle of the sound,
-  // after which the sine may go on from elsewhere.
-  const std::vector<float> recorded = ears.Samples(0, from, until);
-  // A sine's zero crossing may land on a zero frame or two; a missed cycle
-  // is a whole run of them.
-  constexpr std::size_t kGap = 32;
-  float peak = 0, steepest = 0, before = 0;
-  std::size_t heard = 0, stretches = 0, zeros = kGap;
-  for (float x : recorded) {
-    if (x == 0.0f) {
-      ++zeros;
-      continue;
-    }
-    if (zeros >= kGap)
-      ++stretches;  // nothing to compare the first frame after a gap with
-    else
-      steepest = std::max(
-          steepest, zeros == 0 ? std::fabs(x - before) : std::max(std::fabs(x), std::fabs(before)));
-    zeros = 0;
-    before = x;
-    peak = std::max(peak, std::fabs(x));
-    ++heard;
-  }
   const auto frames = static_cast<std::size_t>(kSeconds * ears.SampleRate());
-  ASSERT_GT(heard, frames / 2) << "too little of the clip was heard to tell";
-  // With no late cycle of the server, no silence may break the sound either,
-  // and every frame of the clip is heard once.
-  if (ears.Xruns() == xrunsBefore) {
-    EXPECT_EQ(stretches, 1u) << "silence came into the sound";
-    EXPECT_NEAR(static_cast<double>(heard), static_cast<double>(frames), 16.0);
+
+  // A loaded machine makes the server miss cycles now and then (it reports
+  // them), which breaks the sound whatever the output does: such a play
+  // tells nothing, and the clip is played again.
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    NoticeRecorder window;
+    TPlayer player(&window, 0);
+    player.SetOutputName(QString::fromStdString(name));
+    player.Open(QString::fromStdString(clip));
+    ASSERT_TRUE(WaitFor([&] { return ears.FollowedConnections(name) > 0; }));
+    const uint64_t from = ears.RecordedUntil();
+    const int xruns = ears.Xruns();
+    player.Play();
+    ASSERT_TRUE(PlayToCompletion(player, window, std::chrono::seconds(30)));
+    // The output's own buffer still plays when the clip's end is announced.
+    const uint64_t until = ears.RecordedUntil() + ears.SampleRate() / 2;
+    ASSERT_TRUE(ears.WaitForFrame(until));
+    if (ears.Xruns() != xruns) {
+      if (attempt < kAttempts) continue;
+      std::cout << "[   NOTE   ] the server missed cycles in all " << kAttempts
+                << " plays: nothing to judge on this machine now\n";
+      return;
+    }
+
+    // An output that followed the drift would have skipped sound (a jump
+    // in the sine), or repeated it or waited in silence. Nothing is lost
+    // but, on a loaded machine, the first moment of a start that came late;
+    // following the drift would have cut at least the 40 ms of its
+    // tolerance.
+    const Hearing h = Hear(ears.Samples(0, from, until), ears.SampleRate());
+    EXPECT_EQ(h.stretches, 1u) << "silence came into the sound";
+    EXPECT_LE(h.heard, frames + 16) << "sound was repeated";
+    EXPECT_GE(h.heard, frames - ears.SampleRate() / 50) << "sound was lost";
+    EXPECT_LE(h.steepest, h.sineStep * 1.05 + 1e-3) << "the sound jumped";
+    return;
   }
-  const double sineStep = 2 * M_PI * kHertz / ears.SampleRate() * peak;
-  EXPECT_LE(steepest, sineStep * 1.05 + 1e-3)
-      << "sound skipped or repeated; " << stretches << " stretches of sound, " << heard << " of "
-      << frames << " frames heard";
 }
 
-INSTANTIATE_TEST_SUITE_P(FastAndSlow, ClockDrift, ::testing::Values(10000.0, -10000.0),
+INSTANTIATE_TEST_SUITE_P(FastAndSlow, ClockDrift, ::testing::Values(15000.0, -15000.0),
                          [](const auto& info) { return info.param > 0 ? "Fast" : "Slow"; });
 
 // The group start fixes the pipelines' base time by hand; afterwards each
