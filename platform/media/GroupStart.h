@@ -7,8 +7,10 @@
 // asked to run gets its clip cued and ready but holds it; when the
 // GroupStart closes, every graph held starts on one base time of the shared
 // clock, a little in the future (the lead: what starting them all takes,
-// as measured at the previous group start). Their outputs then put the
-// clips' first samples on the same instant of the sound server.
+// as measured at the previous group start), moved inside a cycle of the
+// sound server when it is a JACK server's (CurrentServerCycle). Their
+// outputs then put the clips' first samples on the same frame of the
+// server.
 //
 // A graph held alone starts as a plain run, without a lead. Should a nested
 // event loop run before the GroupStart closes (a message box of one of the

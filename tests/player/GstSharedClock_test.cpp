@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <optional>
 
 using namespace platform;
 using testing_support::WaitFor;
@@ -205,6 +206,28 @@ TEST(GroupStartOnGst, GraphsStartedTogetherPauseResumeAndLoopLikeAnyOther) {
   })) << "the looped clip does not play again: "
       << b.GetPosition();
   EXPECT_EQ(windowB.Count(PN_MEDIAEVENT), 0);
+}
+
+// A message box of one window runs an event loop in the middle of the
+// group's dispatch: the windows that played before it must not wait for the
+// box to close, and those after it still start when the dispatch ends.
+TEST(GroupStartOnGst, AnEventLoopInsideTheDispatchStartsTheGraphsHeldSoFar) {
+  QTemporaryDir dir;
+  const QString clip = QString::fromStdString(Tone(dir, 4));
+  NoticeRecorder windowA, windowB;
+  TPlayer a(&windowA, 0), b(&windowB, 0);
+  a.SetOutputName(QString::fromStdString("tastivo-box-a-" + Tag()));
+  b.SetOutputName(QString::fromStdString("tastivo-box-b-" + Tag()));
+  a.Open(clip);
+  b.Open(clip);
+  std::optional<media::GroupStart> group(std::in_place);
+  a.Play();
+  EXPECT_TRUE(WaitFor([&] { return a.GetPosition() > kSecond / 5; }))
+      << "the clip waited for the box";
+  b.Play();
+  EXPECT_EQ(b.GetPosition(), 0);
+  group.reset();
+  EXPECT_TRUE(WaitFor([&] { return b.GetPosition() > kSecond / 5; }));
 }
 
 }  // namespace
