@@ -6,6 +6,7 @@
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "platform/Dialogs.h"
+#include "platform/media/GroupStart.h"
 #include "sets/LocalPath.h"
 #include "video/Video.h"
 
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -129,6 +131,14 @@ void InstallKeyPreview() {
 
 void TForm11::Keys1NoteOn(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
+  // --- group start: the clips of a group begin on one sample of the output.
+  // A window alone in its group starts its clip as soon as it can.
+  int members = 0;
+  for (std::size_t i = 0; i < FormList.size(); ++i)
+    if (TForm11* w = FormList[i]; w && w->GroupNumber() == GroupNumber()) ++members;
+  std::optional<platform::media::GroupStart> together;
+  if (members > 1) together.emplace();
+  // --- end group start
   ForEachWindowGuarded([&](TForm11* w) { w->PlayKey(Sender, note, GroupNumber()); });
 }
 

@@ -3,6 +3,7 @@
 #include "platform/WindowMessages.h"
 #include "platform/media/GainRamp.h"
 #include "platform/media/GstInternal.h"
+#include "platform/media/SharedClock.h"
 #include "platform/media/Varispeed.h"
 
 #include <gst/app/gstappsink.h>
@@ -34,12 +35,17 @@ GstMediaGraph::Impl::Impl(GstMediaGraph* owner) : self(owner) {
   GstBus* bus = gst_element_get_bus(pipeline);
   gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
   gst_object_unref(bus);
-  // The sound server's clock answers only once per server cycle, which
-  // would stall every start and position reading by up to a period; the
-  // output follows the system clock instead.
-  GstClock* clock = gst_system_clock_obtain();
+  // --- clock: every graph runs on the one shared clock, and its audio
+  // outputs never skip or repeat sound to follow it (SharedClock.h).
+  GstClock* clock = ObtainSharedClock();
   gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock);
   gst_object_unref(clock);
+  g_signal_connect(pipeline, "deep-element-added",
+                   G_CALLBACK(+[](GstBin*, GstBin*, GstElement* element, gpointer) {
+                     FollowSharedClock(element);
+                   }),
+                   nullptr);
+  // --- end clock
   waveLevel = CurrentWaveLevel();
 }
 
@@ -724,5 +730,33 @@ void GstMediaGraph::Impl::Queue(long code, std::intptr_t p1, std::intptr_t p2) {
   if (notifyFlags == 0 && notifyWindow)
     platform::PostMessage(notifyWindow, notifyMsg, 0, notifyParam);
 }
+
+// --- group start (GroupStart.h)
+void GstMediaGraph::Impl::CueForGroup(std::chrono::nanoseconds wait) {
+  // The clip's first buffer must be at the output before the base time is
+  // chosen; a failure comes on the bus like any other. One that is not cued
+  // within the group's budget starts late rather than hold every key.
+  gst_element_get_state(pipeline, nullptr, nullptr, static_cast<GstClockTime>(wait.count()));
+}
+
+void GstMediaGraph::Impl::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs) {
+  if (ticket != holdTicket || target != FilterState::State_Running || !loaded) return;
+  heldForGroup = false;
+  if (!baseNs) {
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    return;
+  }
+  // An unset start time keeps the pipeline from choosing a base time of its
+  // own when it goes to playing.
+  gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
+  gst_element_set_base_time(pipeline, *baseNs);
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  gst_element_get_state(pipeline, nullptr, nullptr, 20 * GST_MSECOND);
+  // Set again once it plays, so that a pause keeps the running time for the
+  // resume and a flushing seek (a loop, a new start mark) gets a fresh base
+  // time, as after any other start.
+  gst_element_set_start_time(pipeline, 0);
+}
+// --- end group start
 
 }  // namespace platform::media

@@ -186,6 +186,15 @@ struct GstMediaGraph::Impl : WaveOutListener {
   void ResetSegments(std::optional<Segment> cued);
   void Queue(long code, std::intptr_t p1, std::intptr_t p2);
 
+  // --- group start (GroupStart.h): a Run held until its group starts.
+  // Every Run, Pause and Stop takes a new ticket, so a hold that was
+  // overtaken by another call starts nothing.
+  std::uint64_t holdTicket = 0;
+  bool heldForGroup = false;
+  void CueForGroup(std::chrono::nanoseconds wait);
+  void StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs);
+  // --- end group start
+
   GstMediaGraph* self;
   GstElement* pipeline = nullptr;
   std::atomic<std::uint64_t> generation{1};

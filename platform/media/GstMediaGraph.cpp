@@ -1,5 +1,6 @@
 #include "platform/media/GstMediaGraph.h"
 
+#include "platform/media/GroupStart.h"
 #include "platform/media/GstGraphImpl.h"
 #include "platform/media/GstInternal.h"
 #include "platform/media/VideoSurface.h"
@@ -230,10 +231,21 @@ std::string GstMediaGraph::LastErrorDetail() const {
 HRESULT GstMediaGraph::Run() {
   d_->SettlePending();
   d_->target = FilterState::State_Running;
+  const std::uint64_t ticket = ++d_->holdTicket;
+  d_->heldForGroup = false;
   if (!d_->loaded) return S_OK;
   const HRESULT hr = d_->FlushPendingSeek(false);
   d_->cued.reset();  // from here on the position moves
   if (Failed(hr)) return hr;
+  // Inside a group's dispatch the start waits for the group's base time.
+  if (auto* group = GroupStart::Current()) {
+    d_->heldForGroup = true;
+    Impl* d = d_.get();
+    group->Hold(
+        this, [d](std::chrono::nanoseconds wait) { d->CueForGroup(wait); },
+        [d, ticket](std::optional<std::uint64_t> base) { d->StartHeld(ticket, base); });
+    return S_OK;
+  }
   // A refused change is reported on the bus, and GetState answers with it.
   gst_element_set_state(d_->pipeline, GST_STATE_PLAYING);
   return S_OK;
@@ -242,6 +254,7 @@ HRESULT GstMediaGraph::Run() {
 HRESULT GstMediaGraph::Pause() {
   d_->SettlePending();
   d_->target = FilterState::State_Paused;
+  ++d_->holdTicket;
   if (!d_->loaded) return S_OK;
   const HRESULT hr = d_->FlushPendingSeek(false);
   gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
@@ -257,6 +270,7 @@ HRESULT GstMediaGraph::Stop() {
   if (faded) GetCurrentPosition(at);
   // Stopped keeps the clip cued, so the next Run starts at once.
   d_->target = FilterState::State_Stopped;
+  ++d_->holdTicket;
   if (d_->loaded) gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
   if (faded) {
     d_->cued.reset();
@@ -268,6 +282,11 @@ HRESULT GstMediaGraph::Stop() {
 HRESULT GstMediaGraph::GetState(long timeoutMs, FilterState& state) {
   if (!d_->loaded || d_->target == FilterState::State_Stopped) {
     state = d_->target;
+    return S_OK;
+  }
+  // Held for its group's start: it counts as running from Run on.
+  if (d_->heldForGroup && d_->target == FilterState::State_Running) {
+    state = FilterState::State_Running;
     return S_OK;
   }
   GstState current = GST_STATE_NULL, pending;

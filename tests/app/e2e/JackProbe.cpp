@@ -68,7 +68,7 @@ JackProbe::JackProbe(const std::string& name, int channels, double seconds) {
   midiOut_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   if (midiOut_ == nullptr || jack_set_process_callback(client_, &JackProbe::Process, this) != 0 ||
       jack_set_port_registration_callback(client_, &JackProbe::PortRegistered, this) != 0 ||
-      jack_activate(client_) != 0) {
+      jack_set_xrun_callback(client_, &JackProbe::Xrun, this) != 0 || jack_activate(client_) != 0) {
     error_ = "cannot set up JACK client '" + name + "'";
     jack_client_close(client_);
     client_ = nullptr;
@@ -88,6 +88,11 @@ JackProbe::~JackProbe() {
     jack_deactivate(client_);
     jack_client_close(client_);
   }
+}
+
+int JackProbe::Xrun(void* self) {
+  static_cast<JackProbe*>(self)->xruns_.fetch_add(1, std::memory_order_acq_rel);
+  return 0;
 }
 
 std::string JackProbe::ClientName() const {

@@ -69,6 +69,10 @@ class JackProbe {
   // valid once a cycle has run: two probes' timelines differ by the
   // difference of their origins.
   jack_nframes_t Origin() const { return originShared_.load(std::memory_order_acquire); }
+  // Cycles the server reported as late (xruns) since the probe started: a
+  // stretch of silence in a recording may be the server's, not the
+  // program's.
+  int Xruns() const { return xruns_.load(std::memory_order_acquire); }
   // Frames recorded so far: every frame below this has been through a cycle.
   uint64_t RecordedUntil() const { return recorded_.load(std::memory_order_acquire); }
   // Waits until frame `frame` has been recorded; false when the deadline
@@ -94,6 +98,8 @@ class JackProbe {
   // Runs on the JACK process thread; must not block.
   static int Process(jack_nframes_t frames, void* self);
   int OnProcess(jack_nframes_t frames);
+  // Runs on JACK's notification thread; only counts.
+  static int Xrun(void* self);
   // Runs on JACK's notification thread; only flags the change.
   static void PortRegistered(jack_port_id_t port, int registered, void* self);
   void ConnectFollowed();
@@ -124,6 +130,7 @@ class JackProbe {
   jack_nframes_t origin_ = 0;
   std::atomic<jack_nframes_t> originShared_{0};
   std::atomic<uint64_t> recorded_{0};
+  std::atomic<int> xruns_{0};
 
   std::array<MidiSlot, kMidiSlots> midi_;
   std::atomic<std::size_t> midiWritten_{0};  // producer
