@@ -34,7 +34,10 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -127,6 +130,36 @@ double CpuSeconds() {
          usage.ru_stime.tv_usec / 1e6;
 }
 
+// The CPU time of the X server this process talks to (its peer on the
+// display's local socket), or -1 when it can't be read: on these 2-core
+// machines its share of every frame counts as much as ours.
+double XServerCpuSeconds() {
+  const QByteArray display = qgetenv("DISPLAY");
+  const int colon = display.lastIndexOf(':');
+  if (colon < 0) return -1;
+  const QByteArray number = display.mid(colon + 1).split('.').first();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "/tmp/.X11-unix/X%s",
+                number.constData());
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  const bool known = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0;
+  close(fd);
+  if (!known) return -1;
+  QFile stat(QString("/proc/%1/stat").arg(peer.pid));
+  if (!stat.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray line = stat.readAll();
+  // Fields after the command's closing parenthesis: state is field 3, user
+  // and system time fields 14 and 15.
+  const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+  if (fields.size() < 13) return -1;
+  return (fields[11].toDouble() + fields[12].toDouble()) / sysconf(_SC_CLK_TCK);
+}
+
 struct Rig {
   Owner owner;
   std::unique_ptr<TVideo1> video;
@@ -188,7 +221,9 @@ void BenchPlayback(const QString& name, const QString& clip, int seconds, int fp
   const std::uint64_t painted0 = surface ? surface->PaintedFrames() : 0;
   const std::uint64_t skipped0 = surface ? surface->SkippedFrames() : 0;
   const std::uint64_t delivered0 = surface ? surface->DeliveredFrames() : 0;
+  const std::uint64_t scaled0 = surface ? surface->ScaledPaints() : 0;
   const double cpu0 = CpuSeconds();
+  const double xCpu0 = XServerCpuSeconds();
   QElapsedTimer wall;
   wall.start();
   rig.player->Play();
@@ -196,6 +231,7 @@ void BenchPlayback(const QString& name, const QString& clip, int seconds, int fp
           seconds * 1000 + 5000, 100);
   const double played = rig.player->GetPosition() / 1e7;
   const double cpu = (CpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9) * 100;
+  const double xCpu = (XServerCpuSeconds() - xCpu0) / (wall.nsecsElapsed() / 1e9) * 100;
   const double shown = surface ? double(surface->PaintedFrames() - painted0) : 0;
   const double expected = played * fps;
   const double dropped = std::max(0.0, expected - shown);
@@ -206,10 +242,13 @@ void BenchPlayback(const QString& name, const QString& clip, int seconds, int fp
               surface ? double(surface->DeliveredFrames() - delivered0) : 0);
   std::printf("%s_frames_replaced_before_painting: %.0f frames\n", qPrintable(name),
               surface ? double(surface->SkippedFrames() - skipped0) : 0);
+  std::printf("%s_frames_scaled_on_window_thread: %.0f frames\n", qPrintable(name),
+              surface ? double(surface->ScaledPaints() - scaled0) : 0);
   std::printf("%s_frames_expected: %.0f frames\n", qPrintable(name), expected);
   std::printf("%s_frames_dropped: %.2f %%\n", qPrintable(name),
               expected > 0 ? dropped * 100 / expected : 100);
   std::printf("%s_cpu: %.1f %% of one core\n", qPrintable(name), cpu);
+  if (xCpu0 >= 0) std::printf("%s_x_server_cpu: %.1f %% of one core\n", qPrintable(name), xCpu);
   std::fflush(stdout);
   rig.player->Stop();
 }

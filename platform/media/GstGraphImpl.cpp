@@ -315,20 +315,27 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::OpenDefaultOutput() {
 }
 
 std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeVideoRenderer() {
+  // The picture is scaled to the size it is painted at while still YUV, then
+  // converted: cheaper than converting the full frame and scaling it on the
+  // window thread. Nearest neighbour costs least and looks like the scaling
+  // painting did.
+  GstElement* scale = gst_element_factory_make("videoscale", nullptr);
   GstElement* sink = gst_element_factory_make("appsink", nullptr);
   GstElement* bin =
-      MakeChainBin(nullptr, {gst_element_factory_make("videoconvert", nullptr), sink});
+      MakeChainBin(nullptr, {scale, gst_element_factory_make("videoconvert", nullptr), sink});
   if (bin == nullptr) return nullptr;
+  gst_util_set_object_arg(G_OBJECT(scale), "method", "nearest-neighbour");
   GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx");
+  // A frame too late to be shown in time is dropped, and the decoder told
+  // to catch up, rather than painted late.
   g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1, "drop", TRUE,
-               "enable-last-sample", FALSE, nullptr);
+               "enable-last-sample", FALSE, "qos", TRUE, "max-lateness", 20 * GST_MSECOND, nullptr);
   gst_caps_unref(caps);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_preroll = [](GstAppSink* s, gpointer p) { return OnVideoSample(s, p, true); };
   callbacks.new_sample = [](GstAppSink* s, gpointer p) { return OnVideoSample(s, p, false); };
-  gst_app_sink_set_callbacks(
-      GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameSlot>(frames),
-      [](gpointer p) { delete static_cast<std::shared_ptr<FrameSlot>*>(p); });
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new VideoSinkState{frames, QSize()},
+                             [](gpointer p) { delete static_cast<VideoSinkState*>(p); });
   WatchSegments(sink, segments);
   return std::make_shared<GstFilter>(Role::VideoRenderer, bin, "Video Renderer", self);
 }
