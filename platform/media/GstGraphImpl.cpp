@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <thread>
+#include <utility>
 
 namespace platform::media {
 
@@ -428,6 +429,7 @@ void GstMediaGraph::Impl::Park(const std::shared_ptr<GstFilter>& f) {
 void GstMediaGraph::Impl::DropKept() {
   if (auto source = cache.Drop()) {
     Detach(defaultAudio);
+    DropKeptVideo();
     Detach(*source);
   }
 }
@@ -436,7 +438,9 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
   if (cache.Current() != decltype(cache)::State::Kept) return false;
   for (auto& f : filters)
     if (f->role == Role::AudioRenderer) return false;  // another output was chosen
-  if (!defaultAudio->InBin() || !defaultAudio->IsLinked()) return false;
+  const bool audio = defaultAudio && defaultAudio->InBin() && defaultAudio->IsLinked();
+  const bool video = keptVideo && keptVideo->InBin() && keptVideo->IsLinked();
+  if (!audio && !video) return false;
   const auto source = cache.Reuse(fileName, FileIdentity::Of(fileName));
   if (!source) return false;
   {
@@ -444,24 +448,72 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
     missing.clear();
     busError = false;
   }
-  filters.push_back(defaultAudio);
+  const auto before = filters;
+  const auto picture = keptVideo;
+  if (audio) filters.push_back(defaultAudio);
+  if (video) filters.push_back(picture);
   filters.push_back(*source);
   loaded = true;
   duration = cache.Duration();
-  {
+  if (audio) {
     std::lock_guard lock(mutex);
     audioVolume = defaultAudio->volume;
   }
   ApplyVolume();
+  if (video) {
+    videoWidth = keptVideoSize.width();
+    videoHeight = keptVideoSize.height();
+    windowRect = QRect(0, 0, videoWidth, videoHeight);
+    sourceRect = QRect();
+    frames->Restore(std::exchange(keptFirstFrame, QImage()));
+    keptVideo.reset();
+  }
   // Where the kept decoder stopped is unknown: the first run seeks back.
   ResetSegments(std::nullopt);
   if (Succeeded(Seek(0))) return true;
-  filters.pop_back();
-  filters.pop_back();
+  filters = before;
   cache.Reset();
   Detach(defaultAudio);
+  if (video) Detach(picture);
   Detach(*source);
   return false;
+}
+
+bool GstMediaGraph::Impl::HoldVideoRenderer(const std::shared_ptr<GstFilter>& f) {
+  using State = decltype(cache)::State;
+  if (!f->IsLinked()) return false;
+  // Renderers go before the source: a clip with sound had its output's
+  // removal held back just now, the picture counted in; one without sound
+  // starts holding here, when no other renderer is left.
+  if (cache.Current() != State::Releasing) {
+    if (cache.Current() != State::Live) return false;
+    for (auto& other : filters)
+      if (other->role != Role::Source && other->InBin()) return false;
+    if (!cache.OutputRemoved(true)) return false;
+  }
+  keptVideo = f;
+  keptVideoSize = QSize(videoWidth, videoHeight);
+  keptFirstFrame = frames->First();
+  // The picture goes as it goes with the renderer; the element stays.
+  delete surface.data();
+  owner = nullptr;
+  frames->Clear();
+  videoWidth = videoHeight = 0;
+  return true;
+}
+
+void GstMediaGraph::Impl::DropKeptVideo() {
+  keptFirstFrame = QImage();
+  const auto f = std::exchange(keptVideo, nullptr);
+  if (!f || !f->InBin()) return;
+  gst_element_set_state(f->element, GST_STATE_NULL);
+  GstPad* input = f->InputPad();
+  if (GstPad* peer = gst_pad_get_peer(input)) {
+    gst_pad_unlink(peer, input);
+    gst_object_unref(peer);
+  }
+  gst_object_unref(input);
+  gst_bin_remove(GST_BIN(pipeline), f->element);
 }
 
 void GstMediaGraph::Impl::Detach(const std::shared_ptr<GstFilter>& f) {

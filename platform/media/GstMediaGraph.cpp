@@ -143,7 +143,8 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   gint64 duration = 0;
   if (gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
     d_->duration = duration / 100;
-  d_->cache.Loaded(source, fileName, identity, d_->duration, d_->OnlyDefaultAudioLinked());
+  d_->cache.Loaded(source, fileName, identity, d_->duration,
+                   d_->OnlyDefaultAudioLinked() || d_->PictureChainKeepable());
   if (auto video = d_->Linked(Role::VideoRenderer)) {
     GstPad* pad = video->InputPad();
     if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
@@ -188,13 +189,14 @@ HRESULT GstMediaGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) 
   d_->filters.erase(it);
   d_->cache.SetDuration(d_->duration);
   if (f == d_->defaultAudio && d_->loaded &&
-      d_->cache.OutputRemoved(d_->OnlyDefaultAudioLinked())) {
+      d_->cache.OutputRemoved(d_->OnlyDefaultAudioLinked() || d_->PictureChainKeepable())) {
     // Held back: when the source follows, the whole chain is kept for the
     // same file coming again.
     std::lock_guard lock(d_->mutex);
     if (d_->audioVolume == f->volume) d_->audioVolume = nullptr;
     return S_OK;
   }
+  if (f->role == Role::VideoRenderer && d_->loaded && d_->HoldVideoRenderer(f)) return S_OK;
   if (f->role == Role::Source && d_->cache.SourceRemoved(f)) {
     ++d_->generation;
     d_->events.clear();
@@ -437,7 +439,12 @@ HRESULT GstMediaGraph::put_WindowStyle(long) {
 HRESULT GstMediaGraph::put_Visible(long visible) {
   if (!d_->Linked(Role::VideoRenderer)) return E_NOINTERFACE;
   d_->visible = visible != 0;
-  if (d_->surface && d_->surface->parentWidget()) d_->surface->setVisible(d_->visible);
+  if (d_->surface && d_->surface->parentWidget()) {
+    d_->surface->setVisible(d_->visible);
+    // The cued first frame is shown with the key, before the clip runs; a
+    // clip that starts elsewhere shows its picture once it got there.
+    if (d_->visible && d_->RunsFromFirstFrame()) d_->surface->PaintWaitingFrame();
+  }
   return S_OK;
 }
 

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <QWindow>
 
 namespace platform::media {
 
@@ -100,6 +101,14 @@ void VideoSurface::SetSourceRect(const QRect& source) {
   update();
 }
 
+void VideoSurface::PaintWaitingFrame() {
+  if (!isVisible() || window()->windowHandle() == nullptr || !window()->windowHandle()->isExposed())
+    return;
+  std::uint64_t number = 0;
+  frames_->Latest(number);
+  if (number > lastPainted_) repaint();
+}
+
 void VideoSurface::UpdatePaintSize() {
   frames_->SetPaintSize(source_.isEmpty() ? size() : QSize());
 }
@@ -123,6 +132,7 @@ void VideoSurface::paintEvent(QPaintEvent*) {
     if (lastPainted_ != 0) skipped_ += number - lastPainted_ - 1;
     lastPainted_ = number;
     ++painted_;
+    lastPaintTime_ = std::chrono::steady_clock::now();
   }
   // A frame decoded at the current size is copied as it is; one made before
   // a resize, or a part of a frame, is scaled here.

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,10 @@ class VideoSurface : public QWidget {
   QObject* Drain() const { return drain_; }
   // The part of the frame shown; an empty rectangle means the whole frame.
   void SetSourceRect(const QRect& source);
+  // Paints a frame that is waiting now rather than at the next turn of the
+  // event loop: the window thread may first wait for the clip to start, and
+  // the picture of a cued clip can come up before that.
+  void PaintWaitingFrame();
 
   // For measuring: distinct frames painted so far, and frames that were
   // replaced by a newer one before they could be painted.
@@ -76,6 +81,8 @@ class VideoSurface : public QWidget {
   // Paints that had to scale the frame, as the decoder had not yet caught up
   // with a new size (or only a part of the frame is shown).
   std::uint64_t ScaledPaints() const { return scaledPaints_; }
+  // When the latest distinct frame was painted, on the steady clock.
+  std::chrono::steady_clock::time_point LastPaintTime() const { return lastPaintTime_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -94,6 +101,7 @@ class VideoSurface : public QWidget {
   std::uint64_t painted_ = 0;
   std::uint64_t skipped_ = 0;
   std::uint64_t scaledPaints_ = 0;
+  std::chrono::steady_clock::time_point lastPaintTime_;
 };
 
 }  // namespace platform::media
