@@ -514,6 +514,8 @@ void GstMediaGraph::Impl::DropKeptVideo() {
   }
   gst_object_unref(input);
   gst_bin_remove(GST_BIN(pipeline), f->element);
+  // A frame it delivered while being stopped is no picture of the next clip.
+  frames->Clear();
 }
 
 void GstMediaGraph::Impl::Detach(const std::shared_ptr<GstFilter>& f) {

@@ -11,6 +11,7 @@ QString Tone();    // 1 s of a sine tone, WAV
 // 1 s of solid red, then 1 s of solid green, 160 x 120 at 25 frames a
 // second, no sound: its first frame and its last differ.
 QString RedThenGreen();
-QString Green();  // 1 s of solid green 160 x 120, no sound
+QString RedThenGreenWithTone();  // the same with a sine tone throughout
+QString Green();                 // 1 s of solid green 160 x 120, no sound
 
 }  // namespace video_clips
