@@ -428,7 +428,7 @@ void GstMediaGraph::Impl::Park(const std::shared_ptr<GstFilter>& f) {
 
 void GstMediaGraph::Impl::DropKept() {
   if (auto source = cache.Drop()) {
-    Detach(defaultAudio);
+    if (defaultAudio) Detach(defaultAudio);
     DropKeptVideo();
     Detach(*source);
   }
@@ -473,7 +473,7 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
   if (Succeeded(Seek(0))) return true;
   filters = before;
   cache.Reset();
-  Detach(defaultAudio);
+  if (audio) Detach(defaultAudio);
   if (video) Detach(picture);
   Detach(*source);
   return false;

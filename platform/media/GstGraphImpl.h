@@ -121,7 +121,7 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // follows it and the chain can be kept; anything else finishes it.
   void SettlePending() {
     if (cache.Settle()) {
-      Detach(defaultAudio);
+      if (defaultAudio) Detach(defaultAudio);
       DropKeptVideo();
     }
   }
