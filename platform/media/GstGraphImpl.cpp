@@ -480,20 +480,17 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
 }
 
 bool GstMediaGraph::Impl::HoldVideoRenderer(const std::shared_ptr<GstFilter>& f) {
-  using State = decltype(cache)::State;
-  if (!f->IsLinked()) return false;
-  // Renderers go before the source: a clip with sound had its output's
-  // removal held back just now, the picture counted in; one without sound
-  // starts holding here, when no other renderer is left.
-  if (cache.Current() != State::Releasing) {
-    if (cache.Current() != State::Live) return false;
-    for (auto& other : filters)
-      if (other->role != Role::Source && other->InBin()) return false;
-    if (!cache.OutputRemoved(true)) return false;
-  }
+  // Renderers go before the source: holding starts here, when no other
+  // renderer is left, and the source's removal then keeps the chain.
+  if (!f->IsLinked() || cache.Current() != decltype(cache)::State::Live) return false;
+  for (auto& other : filters)
+    if (other->role != Role::Source && other->InBin()) return false;
+  if (!cache.OutputRemoved(true)) return false;
   keptVideo = f;
   keptVideoSize = QSize(videoWidth, videoHeight);
-  keptFirstFrame = frames->First();
+  // A copy: a frame over the decoder's buffer would hold that decoder's
+  // memory while it is stopped, and the next clip's preroll then stalls.
+  keptFirstFrame = frames->First().copy();
   // The picture goes as it goes with the renderer; the element stays.
   delete surface.data();
   owner = nullptr;

@@ -129,13 +129,14 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // Gives up a kept decoder and the output it holds.
   void DropKept();
 
-  // ---- Video: a clip with a picture is kept whole like an audio one. ----
-  // True when the clip's picture is linked and no renderer but it and the
-  // default output is in the pipeline.
+  // ---- Video: a clip with a picture and no sound is kept whole like an
+  // audio one. (With sound too, a damaged clip's kept chain left the next
+  // clip's preroll stalled now and then: not kept until that is understood.)
+  // True when the clip's picture is linked and no other renderer is.
   bool PictureChainKeepable() const {
     bool picture = false;
     for (auto& f : filters) {
-      if (f->role == Role::Source || f == defaultAudio || !f->InBin()) continue;
+      if (f->role == Role::Source || !f->InBin()) continue;
       if (f->role != Role::VideoRenderer || !f->IsLinked()) return false;
       picture = true;
     }

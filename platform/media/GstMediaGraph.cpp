@@ -189,7 +189,7 @@ HRESULT GstMediaGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) 
   d_->filters.erase(it);
   d_->cache.SetDuration(d_->duration);
   if (f == d_->defaultAudio && d_->loaded &&
-      d_->cache.OutputRemoved(d_->OnlyDefaultAudioLinked() || d_->PictureChainKeepable())) {
+      d_->cache.OutputRemoved(d_->OnlyDefaultAudioLinked())) {
     // Held back: when the source follows, the whole chain is kept for the
     // same file coming again.
     std::lock_guard lock(d_->mutex);

@@ -3,7 +3,7 @@
 // graph's whole life: a clip's source and decoders come and go, while its
 // default audio output stays connected to the sound server, holding its
 // device, between clips. The decoder of the last clip that played through
-// that output alone, or through it and the picture, is kept cued, so the
+// that output alone, or of a picture without sound, is kept cued, so the
 // same file (unchanged on disk) opens again with a seek instead of a new
 // decoder, and shows its first frame at once. The pipeline runs on the
 // system clock, so starting and reading positions never wait for the sound
