@@ -42,28 +42,69 @@ GstElement* MakeChainBin(const char* name, std::initializer_list<GstElement*> ch
   return bin;
 }
 
+namespace {
+
+// A mapped frame and the sample that owns its buffer, alive as long as an
+// image points into it.
+struct HeldFrame {
+  GstVideoFrame frame;
+  GstSample* sample;
+};
+
+}  // namespace
+
 QImage ImageFromSample(GstSample* sample) {
   GstVideoInfo info;
-  if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample))) return {};
-  GstBuffer* buffer = gst_sample_get_buffer(sample);
-  GstVideoFrame frame;
-  if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) return {};
-  const int width = GST_VIDEO_FRAME_WIDTH(&frame), height = GST_VIDEO_FRAME_HEIGHT(&frame);
-  QImage image(width, height, QImage::Format_RGB32);
-  const auto* src = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-  for (int y = 0; y < height; ++y) memcpy(image.scanLine(y), src + y * stride, width * 4);
-  gst_video_frame_unmap(&frame);
-  return image;
+  if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
+      GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx) {
+    gst_sample_unref(sample);
+    return {};
+  }
+  auto* held = new HeldFrame{{}, sample};
+  if (!gst_video_frame_map(&held->frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+    gst_sample_unref(sample);
+    delete held;
+    return {};
+  }
+  // No copy: a 1080p frame is 8 MB, and the window thread paints straight
+  // from the decoder's buffer. A read-only image never writes into it.
+  return QImage(
+      static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&held->frame, 0)),
+      GST_VIDEO_FRAME_WIDTH(&held->frame), GST_VIDEO_FRAME_HEIGHT(&held->frame),
+      GST_VIDEO_FRAME_PLANE_STRIDE(&held->frame, 0), QImage::Format_RGB32,
+      [](void* p) {
+        auto* h = static_cast<HeldFrame*>(p);
+        gst_video_frame_unmap(&h->frame);
+        gst_sample_unref(h->sample);
+        delete h;
+      },
+      held);
+}
+
+void VideoSinkState::FollowPaintSize(GstAppSink* sink) {
+  const QSize wanted = frames->PaintSize();
+  if (wanted == requested) return;
+  requested = wanted;
+  GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+  if (!wanted.isEmpty())
+    gst_caps_set_simple(caps, "width", G_TYPE_INT, wanted.width(), "height", G_TYPE_INT,
+                        wanted.height(), nullptr);
+  gst_app_sink_set_caps(sink, caps);
+  gst_caps_unref(caps);
+  // The scaler upstream picks the new size up with its next frame.
+  GstPad* pad = gst_element_get_static_pad(GST_ELEMENT(sink), "sink");
+  gst_pad_push_event(pad, gst_event_new_reconfigure());
+  gst_object_unref(pad);
 }
 
 // Runs on a streaming thread: hands the frame to the window thread.
 GstFlowReturn OnVideoSample(GstAppSink* sink, gpointer data, bool preroll) {
+  auto* state = static_cast<VideoSinkState*>(data);
   GstSample* sample = preroll ? gst_app_sink_pull_preroll(sink) : gst_app_sink_pull_sample(sink);
   if (sample == nullptr) return GST_FLOW_OK;
   QImage image = ImageFromSample(sample);
-  gst_sample_unref(sample);
-  if (!image.isNull()) (*static_cast<std::shared_ptr<FrameSlot>*>(data))->Deliver(std::move(image));
+  if (!image.isNull()) state->frames->Deliver(std::move(image));
+  state->FollowPaintSize(sink);
   return GST_FLOW_OK;
 }
 

@@ -10,6 +10,7 @@
 
 #include <QEvent>
 #include <QImage>
+#include <QSize>
 
 #include <atomic>
 #include <cstdint>
@@ -192,9 +193,27 @@ class GstFilter : public IBaseFilter {
 // Builds a bin from a chain of elements with a ghost "sink" pad on the first.
 GstElement* MakeChainBin(const char* name, std::initializer_list<GstElement*> chain);
 
+// An image over the sample's BGRx frame, without a copy; it takes over the
+// sample's reference and gives it up with its last copy. Null for any other
+// format.
 QImage ImageFromSample(GstSample* sample);
 
-// Runs on a streaming thread: hands the frame to the window thread.
+class FrameSlot;
+
+// What a video renderer's sink callbacks share. Only touched on the sink's
+// streaming thread.
+struct VideoSinkState {
+  std::shared_ptr<FrameSlot> frames;
+  // The frame size the sink's caps ask for now; empty for any.
+  QSize requested;
+  // Asks upstream for frames of the size they are painted at, when it
+  // changed: scaling the YUV picture before converting it costs less than
+  // converting the full frame, and leaves the window thread a plain copy.
+  void FollowPaintSize(GstAppSink* sink);
+};
+
+// Runs on a streaming thread: hands the frame to the window thread. The data
+// is a VideoSinkState.
 GstFlowReturn OnVideoSample(GstAppSink* sink, gpointer data, bool preroll);
 
 // Runs on a streaming thread; only touches the shared probe state.

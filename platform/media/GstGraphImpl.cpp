@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 namespace platform::media {
 
@@ -346,20 +347,27 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::OpenDefaultOutput() {
 }
 
 std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeVideoRenderer() {
+  // The picture is scaled to the size it is painted at while still YUV, then
+  // converted: cheaper than converting the full frame and scaling it on the
+  // window thread. Nearest neighbour costs least and looks like the scaling
+  // painting did.
+  GstElement* scale = gst_element_factory_make("videoscale", nullptr);
   GstElement* sink = gst_element_factory_make("appsink", nullptr);
   GstElement* bin =
-      MakeChainBin(nullptr, {gst_element_factory_make("videoconvert", nullptr), sink});
+      MakeChainBin(nullptr, {scale, gst_element_factory_make("videoconvert", nullptr), sink});
   if (bin == nullptr) return nullptr;
+  gst_util_set_object_arg(G_OBJECT(scale), "method", "nearest-neighbour");
   GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx");
+  // A frame too late to be shown in time is dropped, and the decoder told
+  // to catch up, rather than painted late.
   g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1, "drop", TRUE,
-               "enable-last-sample", FALSE, nullptr);
+               "enable-last-sample", FALSE, "qos", TRUE, "max-lateness", 20 * GST_MSECOND, nullptr);
   gst_caps_unref(caps);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_preroll = [](GstAppSink* s, gpointer p) { return OnVideoSample(s, p, true); };
   callbacks.new_sample = [](GstAppSink* s, gpointer p) { return OnVideoSample(s, p, false); };
-  gst_app_sink_set_callbacks(
-      GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameSlot>(frames),
-      [](gpointer p) { delete static_cast<std::shared_ptr<FrameSlot>*>(p); });
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new VideoSinkState{frames, QSize()},
+                             [](gpointer p) { delete static_cast<VideoSinkState*>(p); });
   WatchSegments(sink, segments);
   return std::make_shared<GstFilter>(Role::VideoRenderer, bin, "Video Renderer", self);
 }
@@ -496,7 +504,8 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   gint64 length = 0;
   if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &length) && length > 0)
     duration = length / 100;
-  cache.Loaded(done.source, done.fileName, done.identity, duration, OnlyDefaultAudioLinked());
+  cache.Loaded(done.source, done.fileName, done.identity, duration,
+               OnlyDefaultAudioLinked() || PictureChainKeepable());
   if (auto video = Linked(Role::VideoRenderer)) {
     GstPad* pad = video->InputPad();
     if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
@@ -557,7 +566,8 @@ void GstMediaGraph::Impl::Park(const std::shared_ptr<GstFilter>& f) {
 
 void GstMediaGraph::Impl::DropKept() {
   if (auto source = cache.Drop()) {
-    Detach(defaultAudio);
+    if (defaultAudio) Detach(defaultAudio);
+    DropKeptVideo();
     Detach(*source);
   }
 }
@@ -566,7 +576,9 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
   if (cache.Current() != decltype(cache)::State::Kept) return false;
   for (auto& f : filters)
     if (f->role == Role::AudioRenderer) return false;  // another output was chosen
-  if (!defaultAudio->InBin() || !defaultAudio->IsLinked()) return false;
+  const bool audio = defaultAudio && defaultAudio->InBin() && defaultAudio->IsLinked();
+  const bool video = keptVideo && keptVideo->InBin() && keptVideo->IsLinked();
+  if (!audio && !video) return false;
   const auto source = cache.Reuse(fileName, FileIdentity::Of(fileName));
   if (!source) return false;
   {
@@ -574,7 +586,10 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
     missing.clear();
     busError = false;
   }
-  filters.push_back(defaultAudio);
+  const auto before = filters;
+  const auto picture = keptVideo;
+  if (audio) filters.push_back(defaultAudio);
+  if (video) filters.push_back(picture);
   filters.push_back(*source);
   {
     std::lock_guard lock(mutex);
@@ -582,20 +597,64 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
   }
   loaded = true;
   duration = cache.Duration();
-  {
+  if (audio) {
     std::lock_guard lock(mutex);
     audioVolume = defaultAudio->volume;
   }
   ApplyVolume();
+  if (video) {
+    videoWidth = keptVideoSize.width();
+    videoHeight = keptVideoSize.height();
+    windowRect = QRect(0, 0, videoWidth, videoHeight);
+    sourceRect = QRect();
+    frames->Restore(std::exchange(keptFirstFrame, QImage()));
+    keptVideo.reset();
+  }
   // Where the kept decoder stopped is unknown: the first run seeks back.
   ResetSegments(std::nullopt);
   if (Succeeded(Seek(0))) return true;
-  filters.pop_back();
-  filters.pop_back();
+  filters = before;
   cache.Reset();
-  Detach(defaultAudio);
+  if (audio) Detach(defaultAudio);
+  if (video) Detach(picture);
   Detach(*source);
   return false;
+}
+
+bool GstMediaGraph::Impl::HoldVideoRenderer(const std::shared_ptr<GstFilter>& f) {
+  // Renderers go before the source: holding starts here, when no other
+  // renderer is left, and the source's removal then keeps the chain.
+  if (!f->IsLinked() || cache.Current() != decltype(cache)::State::Live) return false;
+  for (auto& other : filters)
+    if (other->role != Role::Source && other->InBin()) return false;
+  if (!cache.OutputRemoved(true)) return false;
+  keptVideo = f;
+  keptVideoSize = QSize(videoWidth, videoHeight);
+  // A copy: a frame over the decoder's buffer would hold that decoder's
+  // memory while it is stopped, and the next clip's preroll then stalls.
+  keptFirstFrame = frames->First().copy();
+  // The picture goes as it goes with the renderer; the element stays.
+  delete surface.data();
+  owner = nullptr;
+  frames->Clear();
+  videoWidth = videoHeight = 0;
+  return true;
+}
+
+void GstMediaGraph::Impl::DropKeptVideo() {
+  keptFirstFrame = QImage();
+  const auto f = std::exchange(keptVideo, nullptr);
+  if (!f || !f->InBin()) return;
+  gst_element_set_state(f->element, GST_STATE_NULL);
+  GstPad* input = f->InputPad();
+  if (GstPad* peer = gst_pad_get_peer(input)) {
+    gst_pad_unlink(peer, input);
+    gst_object_unref(peer);
+  }
+  gst_object_unref(input);
+  gst_bin_remove(GST_BIN(pipeline), f->element);
+  // A frame it delivered while being stopped is no picture of the next clip.
+  frames->Clear();
 }
 
 void GstMediaGraph::Impl::Detach(const std::shared_ptr<GstFilter>& f) {

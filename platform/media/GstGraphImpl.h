@@ -149,11 +149,45 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // A removal of the default output that was held back, in case the source
   // follows it and the chain can be kept; anything else finishes it.
   void SettlePending() {
-    if (cache.Settle()) Detach(defaultAudio);
+    if (cache.Settle()) {
+      if (defaultAudio) Detach(defaultAudio);
+      DropKeptVideo();
+    }
   }
 
   // Gives up a kept decoder and the output it holds.
   void DropKept();
+
+  // ---- Video: a clip with a picture and no sound is kept whole like an
+  // audio one. (With sound too, a damaged clip's kept chain left the next
+  // clip's preroll stalled now and then: not kept until that is understood.)
+  // True when the clip's picture is linked and no other renderer is.
+  bool PictureChainKeepable() const {
+    bool picture = false;
+    for (auto& f : filters) {
+      if (f->role == Role::Source || !f->InBin()) continue;
+      if (f->role != Role::VideoRenderer || !f->IsLinked()) return false;
+      picture = true;
+    }
+    return picture;
+  }
+  // The removal of a keepable clip's video renderer (already out of
+  // filters) is held back with its output's, if any; true when it was.
+  bool HoldVideoRenderer(const std::shared_ptr<GstFilter>& f);
+  // Takes a held-back video renderer out of the pipeline.
+  void DropKeptVideo();
+  // True when the clip will run from its very start, where its first
+  // frame, already decoded, shows it.
+  bool RunsFromFirstFrame() const {
+    if (pendingSeek) return pendingSeek->startNs == 0;
+    return cued && cued->startNs == 0;
+  }
+  // The video renderer held back with a kept clip, the picture's size, and
+  // the clip's first frame: the same clip again paints it at once.
+  std::shared_ptr<GstFilter> keptVideo;
+  QSize keptVideoSize;
+  QImage keptFirstFrame;
+  // ---- end of video ----
 
   // The same clip again, unchanged on disk: the kept decoder is flushed back
   // to its start instead of being built anew.

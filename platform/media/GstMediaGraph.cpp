@@ -153,6 +153,7 @@ HRESULT GstMediaGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) 
     if (d_->audioVolume == f->volume) d_->audioVolume = nullptr;
     return S_OK;
   }
+  if (f->role == Role::VideoRenderer && d_->loaded && d_->HoldVideoRenderer(f)) return S_OK;
   if (f->role == Role::Source && d_->cache.SourceRemoved(f)) {
     ++d_->generation;
     d_->events.clear();
@@ -423,7 +424,12 @@ HRESULT GstMediaGraph::put_WindowStyle(long) {
 HRESULT GstMediaGraph::put_Visible(long visible) {
   if (!d_->Linked(Role::VideoRenderer)) return E_NOINTERFACE;
   d_->visible = visible != 0;
-  if (d_->surface && d_->surface->parentWidget()) d_->surface->setVisible(d_->visible);
+  if (d_->surface && d_->surface->parentWidget()) {
+    d_->surface->setVisible(d_->visible);
+    // The cued first frame is shown with the key, before the clip runs; a
+    // clip that starts elsewhere shows its picture once it got there.
+    if (d_->visible && d_->RunsFromFirstFrame()) d_->surface->PaintWaitingFrame();
+  }
   return S_OK;
 }
 

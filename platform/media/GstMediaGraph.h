@@ -3,11 +3,12 @@
 // graph's whole life: a clip's source and decoders come and go, while its
 // default audio output stays connected to the sound server, holding its
 // device, between clips. The decoder of the last clip that played through
-// that output alone is kept cued, so the same file (unchanged on disk) opens
-// again with a seek instead of a new decoder. The pipeline runs on the clock
-// that every graph of the process shares (SharedClock.h), so starting and
-// reading positions never wait for the sound server's cycle, and graphs can
-// start together (GroupStart.h).
+// that output alone, or of a picture without sound, is kept cued, so the
+// same file (unchanged on disk) opens again with a seek instead of a new
+// decoder, and shows its first frame at once. The pipeline runs on the
+// clock that every graph of the process shares (SharedClock.h), so starting
+// and reading positions never wait for the sound server's cycle, and graphs
+// can start together (GroupStart.h).
 //
 // Filters as the graph shows them: the source (the file and its decoders,
 // one output pin per stream), the audio renderer (conversion, volume and the

@@ -6,20 +6,13 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <QWindow>
 
 namespace platform::media {
 
 void FrameSlot::Deliver(QImage frame) {
-  QSize size;
-  {
-    std::lock_guard lock(mutex_);
-    size = paintSize_;
-  }
-  // Scaling here, off the window thread and outside the lock, leaves the
-  // window thread a plain copy per frame.
-  if (!size.isEmpty() && frame.size() != size)
-    frame = frame.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
   std::lock_guard lock(mutex_);
+  if (first_.isNull()) first_ = frame;
   frame_ = std::move(frame);
   ++number_;
   if (target_ == nullptr || repaintPending_.exchange(true)) return;
@@ -54,11 +47,29 @@ std::uint64_t FrameSlot::Delivered() const {
 void FrameSlot::Clear() {
   std::lock_guard lock(mutex_);
   frame_ = QImage();
+  first_ = QImage();
+}
+
+QImage FrameSlot::First() const {
+  std::lock_guard lock(mutex_);
+  return first_;
+}
+
+void FrameSlot::Restore(QImage first) {
+  std::lock_guard lock(mutex_);
+  first_ = first;
+  frame_ = std::move(first);
+  if (!frame_.isNull()) ++number_;
 }
 
 void FrameSlot::SetPaintSize(QSize size) {
   std::lock_guard lock(mutex_);
   paintSize_ = size;
+}
+
+QSize FrameSlot::PaintSize() const {
+  std::lock_guard lock(mutex_);
+  return paintSize_;
 }
 
 void FrameSlot::SetTarget(QWidget* target) {
@@ -69,7 +80,10 @@ void FrameSlot::SetTarget(QWidget* target) {
 
 VideoSurface::VideoSurface(QWidget* owner, std::shared_ptr<FrameSlot> frames)
     : QWidget(owner), frames_(std::move(frames)) {
+  // Every pixel is painted, by the frame or black: nothing beneath needs
+  // drawing first.
   setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
   setFocusPolicy(Qt::NoFocus);
   setMouseTracking(true);
   frames_->SetTarget(this);
@@ -85,6 +99,14 @@ void VideoSurface::SetSourceRect(const QRect& source) {
   source_ = source;
   UpdatePaintSize();
   update();
+}
+
+void VideoSurface::PaintWaitingFrame() {
+  if (!isVisible() || window()->windowHandle() == nullptr || !window()->windowHandle()->isExposed())
+    return;
+  std::uint64_t number = 0;
+  frames_->Latest(number);
+  if (number > lastPainted_) repaint();
 }
 
 void VideoSurface::UpdatePaintSize() {
@@ -110,15 +132,17 @@ void VideoSurface::paintEvent(QPaintEvent*) {
     if (lastPainted_ != 0) skipped_ += number - lastPainted_ - 1;
     lastPainted_ = number;
     ++painted_;
+    lastPaintTime_ = std::chrono::steady_clock::now();
   }
-  // A frame scaled for the current size is copied as it is; one made before
-  // a resize, or a part of a frame, is scaled here until the next comes.
+  // A frame decoded at the current size is copied as it is; one made before
+  // a resize, or a part of a frame, is scaled here.
   if (frame.size() == size() && source_.isEmpty()) {
     painter.drawImage(0, 0, frame);
     return;
   }
   const QRect source = source_.isEmpty() ? frame.rect() : source_;
   painter.drawImage(rect(), frame, source);
+  ++scaledPaints_;
 }
 
 bool VideoSurface::event(QEvent* event) {

@@ -40,6 +40,33 @@ QString Red4x3() {
               "filesink location=%1");
 }
 
+QString RedThenGreen() {
+  const QString part =
+      "videotestsrc pattern=solid-color foreground-color=%1 num-buffers=25 ! "
+      "video/x-raw,width=160,height=120,framerate=25/1 ! c. ";
+  return Make("video-red-then-green.avi",
+              "concat name=c ! videoconvert ! jpegenc ! avimux ! filesink location=%1 " +
+                  part.arg("0xffff0000") + part.arg("0xff00ff00"));
+}
+
+QString RedThenGreenWithTone() {
+  const QString part =
+      "videotestsrc pattern=solid-color foreground-color=%1 num-buffers=25 ! "
+      "video/x-raw,width=160,height=120,framerate=25/1 ! c. ";
+  return Make("video-red-then-green-tone.avi",
+              "concat name=c ! videoconvert ! jpegenc ! avimux name=m ! filesink location=%1 " +
+                  part.arg("0xffff0000") + part.arg("0xff00ff00") +
+                  "audiotestsrc num-buffers=20 samplesperbuffer=4410 ! "
+                  "audio/x-raw,rate=44100,channels=1 ! m.");
+}
+
+QString Green() {
+  return Make("video-green.avi",
+              "videotestsrc pattern=solid-color foreground-color=0xff00ff00 num-buffers=25 ! "
+              "video/x-raw,width=160,height=120,framerate=25/1 ! jpegenc ! avimux ! "
+              "filesink location=%1");
+}
+
 QString Tone() {
   return Make("video-tone.wav",
               "audiotestsrc num-buffers=10 samplesperbuffer=4410 ! "
