@@ -189,9 +189,9 @@ void TVideo1::FormShow() {
   } else {
     LeaveFullScreen();
     if (Tag == 0) {
-      const video::WindowPlace place =
-          video::PlaceWindow(QRect(SavedLeft, SavedTop, SavedWidth, SavedHeight), picture_,
-                             AOrig->isChecked(), AvailableAreas());
+      const video::WindowPlace place = video::PlaceWindow(
+          QRect(SavedLeft, SavedTop, SavedWidth, SavedHeight), picture_, AOrig->isChecked(),
+          AvailableAreas(), owner_ && owner_->isVisible() ? owner_->frameGeometry() : QRect());
       move(place.position);
       resize(place.client);
     }

@@ -43,7 +43,7 @@ QSize FitInside(QSize size, QSize area) {
 }  // namespace
 
 WindowPlace PlaceWindow(const QRect& saved, QSize picture, bool originalSize,
-                        const QList<QRect>& available) {
+                        const QList<QRect>& available, const QRect& avoid) {
   const bool pictureKnown = picture.width() > 0 && picture.height() > 0;
   const bool hasSize = saved.width() > 0 && saved.height() > 0;
   bool onScreen = false;
@@ -64,6 +64,18 @@ WindowPlace PlaceWindow(const QRect& saved, QSize picture, bool originalSize,
                                                              (area.height() - client.height()) / 2);
   if (!area.isEmpty())
     position = QPoint(std::max(position.x(), area.left()), std::max(position.y(), area.top()));
+  // The frame adds a little around the client; a small gap covers it.
+  constexpr int kGap = 40;
+  if (!area.isEmpty() && avoid.isValid() && QRect(position, client).intersects(avoid)) {
+    if (avoid.top() - area.top() >= client.height() + kGap)
+      position.setY(avoid.top() - kGap - client.height());
+    else if (area.bottom() - avoid.bottom() >= client.height() + kGap)
+      position.setY(avoid.bottom() + kGap);
+    else if (area.right() - avoid.right() >= client.width() + kGap)
+      position.setX(avoid.right() + kGap);
+    else if (avoid.left() - area.left() >= client.width() + kGap)
+      position.setX(avoid.left() - kGap - client.width());
+  }
   return WindowPlace{position, client};
 }
 

@@ -33,9 +33,12 @@ struct WindowPlace {
 // screen's available area). With original size the client becomes the
 // picture's size when that is known. A window without any size gets the
 // picture's size, or kDefaultClient for a picture of unknown size, shrunk
-// (ratio kept) to fit inside the available area.
+// (ratio kept) to fit inside the available area. A first place keeps clear
+// of `avoid` (the frame of the keyboard window that owns the picture, which
+// stays on top and would hide it): above it when there is room, else below
+// it, else beside it.
 WindowPlace PlaceWindow(const QRect& saved, QSize picture, bool originalSize,
-                        const QList<QRect>& available);
+                        const QList<QRect>& available, const QRect& avoid = QRect());
 
 inline constexpr QSize kDefaultClient{320, 240};
 

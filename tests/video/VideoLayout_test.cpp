@@ -75,6 +75,23 @@ TEST(WindowPlace, FirstShowWithoutAnySizeIsNeverEmptyNorLargerThanTheScreen) {
   EXPECT_EQ(place.position, QPoint(0, 30));
 }
 
+TEST(WindowPlace, FirstShowKeepsClearOfTheKeyboardWindowThatStaysOnTop) {
+  const QList<QRect> screen{QRect(0, 0, 1280, 1024)};
+  // The keyboard window centred too: the picture goes above it.
+  const QRect keyboard(322, 408, 635, 207);
+  auto place = PlaceWindow(QRect(), {160, 120}, false, screen, keyboard);
+  EXPECT_EQ(place.position, QPoint(560, 408 - 40 - 120));
+  EXPECT_FALSE(QRect(place.position, place.client).intersects(keyboard));
+  // No room above: below it.
+  place = PlaceWindow(QRect(), {320, 240}, false, screen, QRect(300, 200, 635, 300));
+  EXPECT_EQ(place.position, QPoint(480, 200 + 299 + 40));
+  // Out of the way already: centred as ever; and a saved place is the user's.
+  EXPECT_EQ(PlaceWindow(QRect(), {160, 120}, false, screen, QRect(0, 0, 200, 100)).position,
+            QPoint(560, 452));
+  EXPECT_EQ(PlaceWindow(QRect(500, 450, 160, 120), {}, false, screen, keyboard).position,
+            QPoint(500, 450));
+}
+
 TEST(WindowPlace, SavedPlaceIsKeptAndOriginalSizeSetsTheClient) {
   const QList<QRect> screens{QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)};
   auto place = PlaceWindow(QRect(1500, 100, 400, 300), {640, 480}, false, screens);
