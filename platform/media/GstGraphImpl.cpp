@@ -755,12 +755,13 @@ bool GstMediaGraph::Impl::RateChangesInPlace() const {
 HRESULT GstMediaGraph::Impl::SeekNow(const Segment& segment, bool wait, bool flush) {
   pendingSeek.reset();
   if (!SeamlessLoops()) flush = true;
+  seam.setRemainingTime(std::chrono::nanoseconds(flush ? 0 : TailLeft()));
   segmentEnded = false;
   ForgetEnd();
   playing = segment;
+  events.clear();
   if (flush) {
     FadeOutput();
-    events.clear();
     probe->sawBuffer = false;
     ++flushingSeeks;
   }

@@ -38,7 +38,7 @@ constexpr std::chrono::milliseconds kFirstStreamTimeout{2000};
 // How much of a segment's sound, as heard, is left when the window is told
 // of its end: room for the window to answer with a loop seek whose sound
 // reaches the output before it runs dry, on a busy machine too.
-constexpr std::chrono::milliseconds kLoopLead{40};
+constexpr std::chrono::milliseconds kLoopLead{15};
 // The longest the window thread waits for a clip at one time: 200 ms, or
 // $TASTIVO_KEY_WAIT_MS for a machine whose disk is known to be slow (and for
 // tests that must not fail on a busy machine). A clip that takes longer (a
@@ -265,6 +265,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   Segment playing;
   std::unique_ptr<QTimer> endTimer;
   QDeadlineTimer endDeadline;
+  // After a loop seek, until the outputs have played the old segment out:
+  // the position reads the new start meanwhile, as after a flushing seek.
+  QDeadlineTimer seam{0};
   std::shared_ptr<SegmentTracker> segments = std::make_shared<SegmentTracker>();
   std::shared_ptr<ProbeState> probe = std::make_shared<ProbeState>();
 

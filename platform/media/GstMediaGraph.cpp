@@ -263,9 +263,11 @@ HRESULT GstMediaGraph::Stop() {
   // then holds silence, so the clip is cued again where the sound stopped,
   // at the next Pause or Run.
   // At the end of a segment the outputs still play its last sound: it is
-  // heard out, not faded.
+  // heard out first, and only what they hold past their position (their
+  // own latency, a few milliseconds) is faded.
   const bool ended = d_->segmentEnded;
-  const bool faded = !d_->AwaitTail() && d_->FadeOutput();
+  d_->AwaitTail();
+  const bool faded = d_->FadeOutput();
   d_->segmentEnded = false;
   d_->ForgetEnd();
   REFERENCE_TIME at = 0;
@@ -313,9 +315,18 @@ HRESULT GstMediaGraph::GetDuration(REFERENCE_TIME& duration) {
 
 HRESULT GstMediaGraph::GetCurrentPosition(REFERENCE_TIME& position) {
   if (!d_->loaded) return E_NOTIMPL;
-  if (d_->pendingSeek) {  // not made yet: the clip will start there
+  if (d_->pendingSeek || !d_->seam.hasExpired()) {  // the clip will start there
     position = d_->lastPosition;
     return S_OK;
+  }
+  if (d_->segmentEnded && d_->endTold) {
+    // The window was told of the end while the outputs play its last few
+    // milliseconds: for it, the clip is there.
+    const gint64 end = d_->playing.stopNs >= 0 ? d_->playing.stopNs : d_->duration * 100;
+    if (end > 0) {
+      position = d_->lastPosition = end / 100;
+      return S_OK;
+    }
   }
   gint64 ns = 0;
   if (gst_element_query_position(d_->pipeline, GST_FORMAT_TIME, &ns) && ns >= 0)

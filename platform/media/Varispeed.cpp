@@ -44,6 +44,10 @@ struct Varispeed {
   bool crossfade;  // the held sound is being mixed into the new segment
   bool sawEnd;     // the decoder ended the segment (segment-done)
   bool rampIn;     // the segment's start is a cut to ramp in
+  // A direct rate change ducks the sound: ramped out before it, in after
+  // it; frames of the ramp in done so far (-1: none under way).
+  bool duckedOut;
+  long duckIn;
   // Set from any thread.
   std::atomic<double> wantedRate;  // 0: the segment's own
   std::atomic<bool> releaseTail;
@@ -317,18 +321,57 @@ bool ChangeRate(Varispeed* v, double rate, GstClockTime at) {
   return PushSegment(v, GST_CLOCK_TIME_IS_VALID(base) ? base : v->out.base, GST_SEQNUM_INVALID);
 }
 
+// Ramps a direct rate change: the resampler after this stage takes up the
+// new rate at once, and a tone that runs through that change rings for a
+// few samples; ducked to a quarter under it, that ringing stays below the
+// tone's own steps, and the sound never stops. Down at the end of the
+// buffer before the change, up from the start of the one after it.
+constexpr double kDuckFloor = 0.25;
+
+void Duck(Varispeed* v, GstBuffer* buffer, bool out) {
+  const int channels = GST_AUDIO_INFO_CHANNELS(&v->in);
+  const long ramp =
+      std::max(1L, std::lround(kRampSeconds * GST_AUDIO_INFO_RATE(&v->in) * v->scale));
+  GstMapInfo map;
+  if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) return;
+  auto* samples = reinterpret_cast<float*>(map.data);
+  const long frames = long(map.size / GST_AUDIO_INFO_BPF(&v->in));
+  for (long f = out ? std::max(0L, frames - ramp) : 0; f < frames; ++f) {
+    double gain;
+    if (out) {
+      gain = RampGain(double(frames - 1 - f) / double(std::min(ramp, frames)));
+    } else {
+      if (v->duckIn >= ramp) break;
+      gain = RampGain(double(v->duckIn++) / double(ramp));
+    }
+    gain = kDuckFloor + (1.0 - kDuckFloor) * gain;
+    for (int c = 0; c < channels; ++c) samples[f * channels + c] *= float(gain);
+  }
+  gst_buffer_unmap(buffer, &map);
+  if (!out && v->duckIn >= ramp) v->duckIn = -1;
+}
+
 // Runs on the streaming thread that feeds the renderer.
 GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
   Varispeed* v = Self(parent);
   if (!v->haveCaps) return gst_pad_push(v->srcpad, buffer);
   buffer = gst_buffer_make_writable(buffer);
   const double wanted = v->wantedRate.load();
-  if (wanted > 0.0 && v->haveSegment && GST_CLOCK_TIME_IS_VALID(GST_BUFFER_PTS(buffer)) &&
-      std::lround(GST_AUDIO_INFO_RATE(&v->in) * wanted) != v->outRate &&
-      !ChangeRate(v, wanted, GST_BUFFER_PTS(buffer))) {
-    gst_buffer_unref(buffer);
-    return GST_FLOW_NOT_NEGOTIATED;
+  const bool change = wanted > 0.0 && v->haveSegment &&
+                      GST_CLOCK_TIME_IS_VALID(GST_BUFFER_PTS(buffer)) &&
+                      std::lround(GST_AUDIO_INFO_RATE(&v->in) * wanted) != v->outRate;
+  if (change && FadesEnabled() && !v->duckedOut) {
+    Duck(v, buffer, true);
+    v->duckedOut = true;
+  } else if (v->duckedOut || change) {
+    if (change && !ChangeRate(v, wanted, GST_BUFFER_PTS(buffer))) {
+      gst_buffer_unref(buffer);
+      return GST_FLOW_NOT_NEGOTIATED;
+    }
+    if (v->duckedOut) v->duckIn = 0;
+    v->duckedOut = false;
   }
+  if (v->duckIn >= 0) Duck(v, buffer, false);
   RampEdges(v, buffer, v->rampIn && !v->crossfade);
   if (v->crossfade) Crossfade(v, buffer);
   buffer = HoldTail(v, buffer);
@@ -415,6 +458,8 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       v->releaseTail = false;
       v->outEnd = GST_CLOCK_TIME_NONE;
       v->wantedRate = 0.0;
+      v->duckedOut = false;
+      v->duckIn = -1;
       return gst_pad_push_event(v->srcpad, event);
     default:
       return gst_pad_event_default(pad, parent, event);
@@ -466,6 +511,8 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
     v->releaseTail = false;
     v->outEnd = GST_CLOCK_TIME_NONE;
     v->wantedRate = 0.0;
+    v->duckedOut = false;
+    v->duckIn = -1;
     gst_caps_replace(&v->inCaps, nullptr);
   }
   return ret;
@@ -513,6 +560,8 @@ void varispeed_init(Varispeed* v) {
   v->crossfade = false;
   v->sawEnd = false;
   v->rampIn = true;
+  v->duckedOut = false;
+  v->duckIn = -1;
   new (&v->wantedRate) std::atomic<double>(0.0);
   new (&v->releaseTail) std::atomic<bool>(false);
 }
