@@ -733,7 +733,7 @@ bool GstMediaGraph::Impl::AwaitTail() {
   for (auto& f : filters)
     if (f->role == Role::AudioRenderer && f->InBin()) ReleaseVarispeedTail(f->element);
   // The held ramp is still to come after the position reaches the end.
-  const QDeadlineTimer deadline(kLoopLead * 2);
+  const QDeadlineTimer deadline(kLoopLead + std::chrono::milliseconds(20));
   while (TailLeft() > 0 && !deadline.hasExpired())
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::this_thread::sleep_for(std::chrono::duration<double>(kRampSeconds * 2));

@@ -37,8 +37,10 @@ constexpr std::chrono::seconds kSeekTimeout{5};
 constexpr std::chrono::milliseconds kFirstStreamTimeout{2000};
 // How much of a segment's sound, as heard, is left when the window is told
 // of its end: room for the window to answer with a loop seek whose sound
-// reaches the output before it runs dry, on a busy machine too.
-constexpr std::chrono::milliseconds kLoopLead{15};
+// reaches the output before it runs dry, on a busy machine too (the
+// renderers play out what they held for a crossfade 20 ms before the end
+// when no loop has come by then).
+constexpr std::chrono::milliseconds kLoopLead{40};
 // The longest the window thread waits for a clip at one time: 200 ms, or
 // $TASTIVO_KEY_WAIT_MS for a machine whose disk is known to be slow (and for
 // tests that must not fail on a busy machine). A clip that takes longer (a

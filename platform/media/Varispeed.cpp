@@ -51,6 +51,9 @@ struct Varispeed {
   // Set from any thread.
   std::atomic<double> wantedRate;  // 0: the segment's own
   std::atomic<bool> releaseTail;
+  // Counts segments and flushes: a release timed for one segment's end
+  // does nothing in another.
+  std::atomic<unsigned> epoch;
 };
 
 struct VarispeedClass {
@@ -379,6 +382,61 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
   return PushMapped(v, buffer);
 }
 
+void SendRelease(Varispeed* v) {
+  gst_pad_send_event(v->sinkpad, gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM,
+                                                      gst_structure_new_empty(kReleaseTail)));
+}
+
+// How long before the held sound is due it is played out when no loop has
+// come for it: the output's own latency and a little more.
+constexpr GstClockTime kReleaseMargin = 20 * GST_MSECOND;
+
+struct TimedRelease {
+  Varispeed* v;  // owned reference
+  unsigned epoch;
+};
+
+// The held sound must not wait for the window: a busy window thread would
+// leave the output to run dry before it and cut the tone mid-swing. It is
+// played out shortly before it is due unless a loop came first.
+void ReleaseInTime(Varispeed* v) {
+  if (v->held->empty()) return;
+  const GstClockTime running = RunningEnd(v);
+  GstClock* clock = gst_element_get_clock(GST_ELEMENT(v));
+  if (clock == nullptr || !GST_CLOCK_TIME_IS_VALID(running)) {
+    if (clock) gst_object_unref(clock);
+    PushHeld(v);
+    return;
+  }
+  const GstClockTime due = gst_element_get_base_time(GST_ELEMENT(v)) + running +
+                           std::max<gint64>(0, gst_pad_get_offset(v->srcpad));
+  GstClockID id =
+      gst_clock_new_single_shot_id(clock, due > kReleaseMargin ? due - kReleaseMargin : 0);
+  gst_object_unref(clock);
+  auto* timed = new TimedRelease{reinterpret_cast<Varispeed*>(gst_object_ref(v)), v->epoch.load()};
+  // Runs on the clock's thread, which must never block: the release, which
+  // may wait for the stream, goes to a worker.
+  const GstClockReturn ret = gst_clock_id_wait_async(
+      id,
+      [](GstClock*, GstClockTime, GstClockID, gpointer data) -> gboolean {
+        auto* t = static_cast<TimedRelease*>(data);
+        if (t->v->epoch.load() == t->epoch)
+          gst_element_call_async(
+              GST_ELEMENT(t->v),
+              [](GstElement* e, gpointer) { SendRelease(reinterpret_cast<Varispeed*>(e)); },
+              nullptr, nullptr);
+        return TRUE;
+      },
+      timed,
+      [](gpointer data) {
+        auto* t = static_cast<TimedRelease*>(data);
+        gst_object_unref(t->v);
+        delete t;
+      });
+  gst_clock_id_unref(id);
+  if (ret != GST_CLOCK_OK) PushHeld(v);
+}
+
 // Runs on the streaming thread (serialized events) or any thread (flushes).
 gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
   Varispeed* v = Self(parent);
@@ -424,6 +482,7 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       if (!continues) PushHeld(v);
       v->sawEnd = false;
       v->releaseTail = false;
+      ++v->epoch;
       v->segment = *segment;
       v->haveSegment = true;
       const double wanted = v->wantedRate.load();
@@ -435,7 +494,10 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     }
     case GST_EVENT_SEGMENT_DONE:
       v->sawEnd = true;
-      if (v->releaseTail.exchange(false)) PushHeld(v);
+      if (v->releaseTail.exchange(false))
+        PushHeld(v);
+      else
+        ReleaseInTime(v);
       return gst_pad_push_event(v->srcpad, event);
     case GST_EVENT_EOS:
       PushHeld(v);
@@ -451,6 +513,7 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       }
       return gst_pad_event_default(pad, parent, event);
     case GST_EVENT_FLUSH_STOP:
+      ++v->epoch;
       v->haveSegment = false;
       v->held->clear();
       v->crossfade = false;
@@ -564,6 +627,7 @@ void varispeed_init(Varispeed* v) {
   v->duckIn = -1;
   new (&v->wantedRate) std::atomic<double>(0.0);
   new (&v->releaseTail) std::atomic<bool>(false);
+  new (&v->epoch) std::atomic<unsigned>(0);
 }
 
 }  // namespace
@@ -609,11 +673,7 @@ void ReleaseVarispeedTail(GstElement* bin) {
     // for it on a worker instead of the window thread.
     gst_element_call_async(
         GST_ELEMENT(v),
-        [](GstElement* element, gpointer) {
-          gst_pad_send_event(reinterpret_cast<Varispeed*>(element)->sinkpad,
-                             gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM,
-                                                  gst_structure_new_empty(kReleaseTail)));
-        },
+        [](GstElement* element, gpointer) { SendRelease(reinterpret_cast<Varispeed*>(element)); },
         nullptr, nullptr);
   });
 }
