@@ -300,7 +300,15 @@ void Crossfade(Varispeed* v, GstBuffer* buffer) {
   if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) return;
   auto* samples = reinterpret_cast<float*>(map.data);
   const gsize frames = map.size / GST_AUDIO_INFO_BPF(&v->in);
-  for (gsize f = 0; f < frames && v->heldMixed < heldFrames; ++f, ++v->heldMixed) {
+  // What lies before the segment's start is clipped downstream; the
+  // crossfade begins where the segment does.
+  gsize first = 0;
+  const GstClockTime pts = GST_BUFFER_PTS(buffer);
+  if (GST_CLOCK_TIME_IS_VALID(pts) && pts < v->segment.start)
+    first = gsize(std::min<guint64>(
+        frames, gst_util_uint64_scale_int_ceil(v->segment.start - pts, GST_AUDIO_INFO_RATE(&v->in),
+                                               GST_SECOND)));
+  for (gsize f = first; f < frames && v->heldMixed < heldFrames; ++f, ++v->heldMixed) {
     const float gain = float(RampGain(double(v->heldMixed) / double(heldFrames)));
     for (int c = 0; c < channels; ++c)
       samples[f * channels + c] =
