@@ -580,8 +580,8 @@ bool GstMediaGraph::event(QEvent* event) {
         d_->Queue(EC_COMPLETE, 0, 0);
       break;
     case GST_MESSAGE_SEGMENT_DONE:
-      // The same end as an end-of-stream, told as early: the outputs still
-      // hold the segment's last sound, and a loop seek made now follows it.
+      // The same end as an end-of-stream, told while the outputs still play
+      // the segment's last sound, so that a loop seek follows it.
       d_->SegmentDone();
       break;
     case GST_MESSAGE_ERROR:
