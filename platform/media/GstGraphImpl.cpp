@@ -106,6 +106,7 @@ GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, 
       break;
     }
     case GST_MESSAGE_EOS:
+    case GST_MESSAGE_SEGMENT_DONE:
     case GST_MESSAGE_DURATION_CHANGED:
       QCoreApplication::postEvent(d->self, new BusEvent(gst_message_ref(message), generation));
       break;
@@ -717,7 +718,7 @@ HRESULT GstMediaGraph::Impl::Seek(REFERENCE_TIME start) {
   if (segment.stopNs >= 0 && segment.stopNs < segment.startNs) segment.stopNs = segment.startNs;
   segment.rate = rate;
   lastPosition = start;
-  if (target == FilterState::State_Running) return SeekNow(segment, false);
+  if (target == FilterState::State_Running) return SeekNow(segment, false, !segmentEnded);
   if (cued && *cued == segment)
     pendingSeek.reset();
   else
@@ -742,17 +743,103 @@ bool GstMediaGraph::Impl::FadeOutput() {
   return true;
 }
 
-HRESULT GstMediaGraph::Impl::SeekNow(const Segment& segment, bool wait) {
+void GstMediaGraph::Impl::SegmentDone() {
+  if (target != FilterState::State_Running || segmentEnded) return;
+  segmentEnded = true;
+  endTold = false;
+  // A position that stalls must not keep the end from the window.
+  endDeadline.setRemainingTime(std::chrono::seconds(2));
+  if (!endTimer) {
+    endTimer = std::make_unique<QTimer>();
+    endTimer->setTimerType(Qt::PreciseTimer);
+    endTimer->setInterval(2);
+    QObject::connect(endTimer.get(), &QTimer::timeout, self, [this] { CheckEnd(); });
+  }
+  endTimer->start();
+  CheckEnd();
+}
+
+gint64 GstMediaGraph::Impl::TailLeft() {
+  const gint64 end = playing.stopNs >= 0 ? playing.stopNs : duration * 100;
+  gint64 position = 0;
+  if (end <= 0 || !gst_element_query_position(pipeline, GST_FORMAT_TIME, &position)) return 0;
+  return std::max<gint64>(0, gint64(double(end - position) / rate));
+}
+
+void GstMediaGraph::Impl::CheckEnd() {
+  if (!segmentEnded || endTold || target != FilterState::State_Running) {
+    ForgetEnd();
+    return;
+  }
+  if (TailLeft() > std::chrono::nanoseconds(kLoopLead).count() && !endDeadline.hasExpired()) return;
+  endTimer->stop();
+  endTold = true;
+  Queue(EC_COMPLETE, 0, 0);
+  // Posted after the notice, so it comes once the window has handled it:
+  // with no seek made for a loop, the sound held back for a crossfade is
+  // played out, ramped down.
+  const std::uint64_t now = generation.load();
+  QMetaObject::invokeMethod(
+      self,
+      [this, now] {
+        if (generation.load() != now || !segmentEnded) return;
+        for (auto& f : filters)
+          if (f->role == Role::AudioRenderer && f->InBin()) ReleaseVarispeedTail(f->element);
+      },
+      Qt::QueuedConnection);
+}
+
+void GstMediaGraph::Impl::ForgetEnd() {
+  if (endTimer) endTimer->stop();
+}
+
+bool GstMediaGraph::Impl::AwaitTail() {
+  if (!segmentEnded || !loaded || target != FilterState::State_Running) return false;
+  for (auto& f : filters)
+    if (f->role == Role::AudioRenderer && f->InBin()) ReleaseVarispeedTail(f->element);
+  // The held ramp is still to come after the position reaches the end.
+  const QDeadlineTimer deadline(kLoopLead + std::chrono::milliseconds(20));
+  while (TailLeft() > 0 && !deadline.hasExpired())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::duration<double>(kRampSeconds * 2));
+  return !deadline.hasExpired();
+}
+
+bool GstMediaGraph::Impl::RateChangesInPlace() const {
+  if (!SeamlessLoops() || !loaded || target != FilterState::State_Running || pendingSeek)
+    return false;
+  bool audio = false;
+  for (auto& f : filters) {
+    if (f->role == Role::Source || !f->InBin()) continue;
+    if (f->role != Role::AudioRenderer) return false;
+    audio = audio || f->IsLinked();
+  }
+  return audio;
+}
+
+HRESULT GstMediaGraph::Impl::SeekNow(const Segment& segment, bool wait, bool flush) {
   pendingSeek.reset();
-  FadeOutput();
-  ++generation;
+  if (!SeamlessLoops()) flush = true;
+  seam.setRemainingTime(std::chrono::nanoseconds(flush ? 0 : TailLeft()));
+  segmentEnded = false;
+  ForgetEnd();
+  playing = segment;
   events.clear();
-  probe->sawBuffer = false;
-  ++flushingSeeks;
+  if (flush) {
+    FadeOutput();
+    probe->sawBuffer = false;
+    ++flushingSeeks;
+  }
+  ++generation;
+  // A segment seek ends with a segment-done instead of an end-of-stream:
+  // the outputs keep playing what they hold, so a seek that comes in time
+  // (a loop) is heard right after it.
+  int flags = GST_SEEK_FLAG_ACCURATE;
+  if (flush) flags |= GST_SEEK_FLAG_FLUSH;
+  if (SeamlessLoops()) flags |= GST_SEEK_FLAG_SEGMENT;
   GstEvent* seek =
-      gst_event_new_seek(segment.rate, GST_FORMAT_TIME,
-                         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                         GST_SEEK_TYPE_SET, segment.startNs, GST_SEEK_TYPE_SET, segment.stopNs);
+      gst_event_new_seek(segment.rate, GST_FORMAT_TIME, GstSeekFlags(flags), GST_SEEK_TYPE_SET,
+                         segment.startNs, GST_SEEK_TYPE_SET, segment.stopNs);
   {
     std::lock_guard lock(segments->mutex);
     segments->ends.clear();
@@ -779,6 +866,9 @@ bool GstMediaGraph::Impl::EndsCurrentSegment(std::uint32_t messageSeqnum) {
 void GstMediaGraph::Impl::ResetSegments(std::optional<Segment> cuedAt) {
   cued = cuedAt;
   pendingSeek.reset();
+  segmentEnded = false;
+  ForgetEnd();
+  playing = cuedAt.value_or(Segment{});
   seekSeqnum = GST_SEQNUM_INVALID;
   std::lock_guard lock(segments->mutex);
   segments->ends.clear();

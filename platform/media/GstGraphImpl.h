@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QPointer>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -34,6 +35,12 @@ constexpr std::chrono::seconds kPrerollTimeout{20};
 constexpr std::chrono::seconds kSeekTimeout{5};
 // A clip that shows no stream at all within this has stalled.
 constexpr std::chrono::milliseconds kFirstStreamTimeout{2000};
+// How much of a segment's sound, as heard, is left when the window is told
+// of its end: room for the window to answer with a loop seek whose sound
+// reaches the output before it runs dry, on a busy machine too (the
+// renderers play out what they held for a crossfade 20 ms before the end
+// when no loop has come by then).
+constexpr std::chrono::milliseconds kLoopLead{40};
 // The longest the window thread waits for a clip at one time: 200 ms, or
 // $TASTIVO_KEY_WAIT_MS for a machine whose disk is known to be slow (and for
 // tests that must not fail on a busy machine). A clip that takes longer (a
@@ -209,7 +216,26 @@ struct GstMediaGraph::Impl : WaveOutListener {
   HRESULT Seek(REFERENCE_TIME start);
   // Makes a noted seek now; wait: until the clip is cued again.
   HRESULT FlushPendingSeek(bool wait);
-  HRESULT SeekNow(const Segment& segment, bool wait);
+  // flush: false only for a seek made after the segment has ended while the
+  // graph runs: the new segment then follows the sound still buffered.
+  HRESULT SeekNow(const Segment& segment, bool wait, bool flush = true);
+  // The decoder has ended the segment: the window is told once the outputs
+  // have little of it left to play (kLoopLead), so that its rules decide as
+  // late as they can while a loop seek still comes in time.
+  void SegmentDone();
+  // Window thread, every few ms after SegmentDone: tells the window when
+  // the time has come.
+  void CheckEnd();
+  // How long, in ns as heard, the outputs still play the ended segment.
+  gint64 TailLeft();
+  // Stops looking for the end (a seek, a stop).
+  void ForgetEnd();
+  // Plays out what the outputs hold of the ended segment, at most about
+  // kLoopLead: a stop at the end then cuts nothing. True when it has ended.
+  bool AwaitTail();
+  // True when the running clip's rate can change in the audio renderers
+  // alone: no other renderer keeps time with the decoder's rate.
+  bool RateChangesInPlace() const;
   // Ramps the sounding output down and waits, about a period, until the
   // ramp has been played, so the cut that follows (a stop, a flushing seek)
   // is silent. True when there was sound to ramp down.
@@ -274,6 +300,19 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // The sequence number of the latest seek; invalid while the clip plays
   // its first segment.
   std::uint32_t seekSeqnum = GST_SEQNUM_INVALID;
+  // The decoder has played the latest segment to its stop and waits, while
+  // the outputs still play what they hold: a seek now follows that sound
+  // instead of flushing it.
+  bool segmentEnded = false;
+  // The window was told of that end.
+  bool endTold = false;
+  // The latest seek's segment, while it is the one that plays.
+  Segment playing;
+  std::unique_ptr<QTimer> endTimer;
+  QDeadlineTimer endDeadline;
+  // After a loop seek, until the outputs have played the old segment out:
+  // the position reads the new start meanwhile, as after a flushing seek.
+  QDeadlineTimer seam{0};
   std::shared_ptr<SegmentTracker> segments = std::make_shared<SegmentTracker>();
   std::shared_ptr<ProbeState> probe = std::make_shared<ProbeState>();
 

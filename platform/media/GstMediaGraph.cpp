@@ -3,6 +3,7 @@
 #include "platform/media/GroupStart.h"
 #include "platform/media/GstGraphImpl.h"
 #include "platform/media/GstInternal.h"
+#include "platform/media/Varispeed.h"
 #include "platform/media/VideoSurface.h"
 
 #include <gst/video/video.h>
@@ -257,6 +258,15 @@ HRESULT GstMediaGraph::Pause() {
   d_->target = FilterState::State_Paused;
   ++d_->holdTicket;
   if (!d_->loaded) return S_OK;
+  if (d_->segmentEnded) {
+    // The outputs have no buffer of the ended segment to pause on.
+    d_->segmentEnded = false;
+    d_->ForgetEnd();
+    REFERENCE_TIME at = 0;
+    GetCurrentPosition(at);
+    d_->cued.reset();
+    d_->Seek(at);
+  }
   const HRESULT hr = d_->FlushPendingSeek(false);
   gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
   return hr;
@@ -266,14 +276,23 @@ HRESULT GstMediaGraph::Stop() {
   // The sound is ramped down before the pipeline pauses. The output's buffer
   // then holds silence, so the clip is cued again where the sound stopped,
   // at the next Pause or Run.
+  // At the end of a segment the outputs still play its last sound: it is
+  // heard out first, and only what they hold past their position (their
+  // own latency, a few milliseconds) is faded.
+  const bool ended = d_->segmentEnded;
+  d_->AwaitTail();
   const bool faded = d_->FadeOutput();
+  d_->segmentEnded = false;
+  d_->ForgetEnd();
   REFERENCE_TIME at = 0;
-  if (faded) GetCurrentPosition(at);
+  if (faded || ended) GetCurrentPosition(at);
   // Stopped keeps the clip cued, so the next Run starts at once.
   d_->target = FilterState::State_Stopped;
   ++d_->holdTicket;
   if (d_->loaded) gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
-  if (faded) {
+  // An ended segment leaves the outputs without a buffer to pause on; the
+  // seek cues them again.
+  if (faded || ended) {
     d_->cued.reset();
     d_->Seek(at);
   }
@@ -316,9 +335,18 @@ HRESULT GstMediaGraph::GetDuration(REFERENCE_TIME& duration) {
 
 HRESULT GstMediaGraph::GetCurrentPosition(REFERENCE_TIME& position) {
   if (!d_->loaded) return E_NOTIMPL;
-  if (d_->pendingSeek) {  // not made yet: the clip will start there
+  if (d_->pendingSeek || !d_->seam.hasExpired()) {  // the clip will start there
     position = d_->lastPosition;
     return S_OK;
+  }
+  if (d_->segmentEnded && d_->endTold) {
+    // The window was told of the end while the outputs play its last few
+    // milliseconds: for it, the clip is there.
+    const gint64 end = d_->playing.stopNs >= 0 ? d_->playing.stopNs : d_->duration * 100;
+    if (end > 0) {
+      position = d_->lastPosition = end / 100;
+      return S_OK;
+    }
   }
   gint64 ns = 0;
   if (gst_element_query_position(d_->pipeline, GST_FORMAT_TIME, &ns) && ns >= 0)
@@ -354,6 +382,14 @@ HRESULT GstMediaGraph::SetRate(double rate) {
   d_->rate = rate;
   if (!d_->loaded || (same && d_->target == FilterState::State_Running)) return S_OK;
   d_->SettlePending();
+  if (d_->RateChangesInPlace()) {
+    // The renderers resample from their next buffer on; the decoder's
+    // segment keeps its rate, which nothing but them reads. The next seek
+    // carries the new rate.
+    for (auto& f : d_->filters)
+      if (f->role == Role::AudioRenderer && f->InBin()) SetVarispeedRate(f->element, rate);
+    return S_OK;
+  }
   REFERENCE_TIME position;
   GetCurrentPosition(position);
   return d_->Seek(position);
@@ -567,6 +603,11 @@ bool GstMediaGraph::event(QEvent* event) {
       // posted just after a seek began may still close the segment before.
       if (d_->EndsCurrentSegment(gst_message_get_seqnum(bus->Message)))
         d_->Queue(EC_COMPLETE, 0, 0);
+      break;
+    case GST_MESSAGE_SEGMENT_DONE:
+      // The same end as an end-of-stream, told while the outputs still play
+      // the segment's last sound, so that a loop seek follows it.
+      d_->SegmentDone();
       break;
     case GST_MESSAGE_ERROR:
       d_->ErrorResult();
