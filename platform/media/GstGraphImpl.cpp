@@ -461,6 +461,17 @@ std::chrono::milliseconds WindowWait() {
   return wait;
 }
 
+std::vector<std::shared_ptr<GstFilter>> GstMediaGraph::Impl::EndLoading(bool giveUpDecoder) {
+  std::vector<std::shared_ptr<GstFilter>> linked;
+  std::lock_guard linking(linkMutex);
+  std::lock_guard lock(mutex);
+  linked.swap(streamLinked);
+  audioCandidates.clear();
+  rendering = false;
+  if (giveUpDecoder) decoder = nullptr;
+  return linked;
+}
+
 HRESULT GstMediaGraph::Impl::ContinueLoading() {
   Loading& clip = *loading;
   HRESULT hr = WaitForSettled(clip.deadline, clip.firstStream, WindowWait());
@@ -468,15 +479,7 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   const Loading done = std::move(clip);
   loading.reset();
 
-  std::vector<std::shared_ptr<GstFilter>> linked;
-  {
-    std::lock_guard linking(linkMutex);
-    std::lock_guard lock(mutex);
-    linked.swap(streamLinked);
-    audioCandidates.clear();
-    rendering = false;
-    if (Failed(hr)) decoder = nullptr;
-  }
+  const auto linked = EndLoading(/*giveUpDecoder=*/Failed(hr));
   filters = done.before;
   filters.push_back(done.source);
   for (auto& f : linked)
@@ -533,15 +536,7 @@ void GstMediaGraph::Impl::CancelLoading() {
   if (!loading) return;
   const Loading done = std::move(*loading);
   loading.reset();
-  std::vector<std::shared_ptr<GstFilter>> linked;
-  {
-    std::lock_guard linking(linkMutex);
-    std::lock_guard lock(mutex);
-    linked.swap(streamLinked);
-    audioCandidates.clear();
-    rendering = false;
-    decoder = nullptr;
-  }
+  const auto linked = EndLoading(/*giveUpDecoder=*/true);
   filters = done.before;
   for (auto& f : linked) Detach(f);
   Detach(done.source);

@@ -131,6 +131,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   HRESULT ContinueLoading();
   // Gives the loading clip up; a worker stops its decoder.
   void CancelLoading();
+  // Ends a load: the streams it linked, taken under the linking lock so no
+  // late one slips in; a decoder given up links nothing more.
+  std::vector<std::shared_ptr<GstFilter>> EndLoading(bool giveUpDecoder);
 
   // Takes the default output out of the pipeline without giving up its
   // device: reconnecting to the sound server for every clip costs several

@@ -445,6 +445,19 @@ void ReleaseInTime(Varispeed* v) {
   if (ret != GST_CLOCK_OK) PushHeld(v);
 }
 
+// Forgets what the flow through the stage held: the sound kept for a
+// crossfade, the end seen, a rate change under way.
+void ResetFlow(Varispeed* v) {
+  v->held->clear();
+  v->crossfade = false;
+  v->sawEnd = false;
+  v->releaseTail = false;
+  v->outEnd = GST_CLOCK_TIME_NONE;
+  v->wantedRate = 0.0;
+  v->duckedOut = false;
+  v->duckIn = -1;
+}
+
 // Runs on the streaming thread (serialized events) or any thread (flushes).
 gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
   Varispeed* v = Self(parent);
@@ -523,14 +536,7 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     case GST_EVENT_FLUSH_STOP:
       ++v->epoch;
       v->haveSegment = false;
-      v->held->clear();
-      v->crossfade = false;
-      v->sawEnd = false;
-      v->releaseTail = false;
-      v->outEnd = GST_CLOCK_TIME_NONE;
-      v->wantedRate = 0.0;
-      v->duckedOut = false;
-      v->duckIn = -1;
+      ResetFlow(v);
       return gst_pad_push_event(v->srcpad, event);
     default:
       return gst_pad_event_default(pad, parent, event);
@@ -576,14 +582,7 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
     v->haveSegment = false;
     v->outRate = 0;
     v->scale = 1.0;
-    v->held->clear();
-    v->crossfade = false;
-    v->sawEnd = false;
-    v->releaseTail = false;
-    v->outEnd = GST_CLOCK_TIME_NONE;
-    v->wantedRate = 0.0;
-    v->duckedOut = false;
-    v->duckIn = -1;
+    ResetFlow(v);
     gst_caps_replace(&v->inCaps, nullptr);
   }
   return ret;
