@@ -242,10 +242,14 @@ void GstMediaGraph::Impl::Abandon(const std::shared_ptr<GstFilter>& f) {
   // A decoder stuck on a damaged file, or a read that hangs, holds its
   // streaming thread; stopping it waits for that thread. The window thread
   // never waits for it: a worker does, and frees the decoder after.
+  // A message the decoder posts on its way down may already be passing
+  // through the pipeline it was in: the pipeline lives until it has stopped.
   ++teardowns;
-  std::thread([source] {
+  GstElement* formerParent = GST_ELEMENT(gst_object_ref(pipeline));
+  std::thread([source, formerParent] {
     gst_element_set_state(source, GST_STATE_NULL);
     gst_object_unref(source);
+    gst_object_unref(formerParent);
     --teardowns;
   }).detach();
 }
