@@ -519,6 +519,16 @@ void TPlayer::SetOutputName(const QString& name) {
     output->SetOutputName(name.toStdString());
 }
 
+void TPlayer::CueClips(const QStringList& fileNames) {
+  auto cue = std::dynamic_pointer_cast<IClipCue>(FGraphBuilder);
+  if (!cue) return;
+  std::vector<std::string> files;
+  files.reserve(fileNames.size());
+  for (const QString& name : fileNames)
+    if (!name.isEmpty()) files.push_back(name.toStdString());
+  cue->CueClips(files);
+}
+
 void TPlayer::ChangeDevice() {
   if (RequestedDevice == DeviceIndex || FileName.isEmpty()) return;
   try {

@@ -11,6 +11,7 @@
 #include "player/Tplayerrenderers.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
@@ -137,6 +138,11 @@ class TPlayer {
   // before the first clip; a later change applies from the next Open. An
   // empty name keeps the default. Never raises.
   void SetOutputName(const QString& name);
+
+  // The clips this player's window may play next, the most likely first:
+  // the graph opens them ahead so their first press starts at once. Nothing
+  // else changes (Open opens and tells as always). Never raises.
+  void CueClips(const QStringList& fileNames);
 
  private:
   void Construct(std::shared_ptr<platform::media::MediaGraph> graph);

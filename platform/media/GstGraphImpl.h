@@ -260,6 +260,8 @@ struct GstMediaGraph::Impl : WaveOutListener {
 
   GstMediaGraph* self;
   GstElement* pipeline = nullptr;
+  // The window named clips to cue ahead (CuePool.h).
+  bool cueing = false;
   std::atomic<std::uint64_t> generation{1};
 
   // Window thread only.

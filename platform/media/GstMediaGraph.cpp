@@ -1,5 +1,6 @@
 #include "platform/media/GstMediaGraph.h"
 
+#include "platform/media/CuePool.h"
 #include "platform/media/GroupStart.h"
 #include "platform/media/GstGraphImpl.h"
 #include "platform/media/GstInternal.h"
@@ -17,7 +18,14 @@ namespace platform::media {
 
 GstMediaGraph::GstMediaGraph() : d_(std::make_unique<Impl>(this)) {}
 
-GstMediaGraph::~GstMediaGraph() = default;
+GstMediaGraph::~GstMediaGraph() {
+  if (d_->cueing) CuePool::Instance().Forget(this);
+}
+
+void GstMediaGraph::CueClips(const std::vector<std::string>& fileNames) {
+  d_->cueing = true;
+  CuePool::Instance().Want(this, fileNames);
+}
 
 std::string GstMediaGraph::DefaultAudioSinkName() {
   return platform::media::DefaultAudioSinkName();
@@ -69,21 +77,28 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   if (d_->ReuseKept(fileName)) return S_OK;
   d_->DropKept();
 
-  GError* error = nullptr;
-  gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
-  if (uri == nullptr) {
-    d_->lastError = error ? error->message : "bad file name";
-    g_clear_error(&error);
-    return E_FILE_NOT_FOUND;
-  }
-  GstElement* decoder = gst_element_factory_make("uridecodebin", nullptr);
-  if (decoder == nullptr) {
+  // A clip cued ahead for this window (CuePool.h) is taken over as it is;
+  // any other is opened now.
+  std::optional<CuePool::Taken> cued;
+  if (d_->cueing) cued = CuePool::Instance().Take(fileName);
+  GstElement* decoder = cued ? cued->Decoder : nullptr;
+  if (!cued) {
+    GError* error = nullptr;
+    gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
+    if (uri == nullptr) {
+      d_->lastError = error ? error->message : "bad file name";
+      g_clear_error(&error);
+      return E_FILE_NOT_FOUND;
+    }
+    decoder = gst_element_factory_make("uridecodebin", nullptr);
+    if (decoder == nullptr) {
+      g_free(uri);
+      d_->lastError = "GStreamer element uridecodebin (gstreamer1.0-plugins-base)";
+      return VFW_E_UNSUPPORTED_STREAM;
+    }
+    g_object_set(decoder, "uri", uri, nullptr);
     g_free(uri);
-    d_->lastError = "GStreamer element uridecodebin (gstreamer1.0-plugins-base)";
-    return VFW_E_UNSUPPORTED_STREAM;
   }
-  g_object_set(decoder, "uri", uri, nullptr);
-  g_free(uri);
 
   // The default output is opened once and kept, so a new clip does not
   // reconnect to the sound server.
@@ -119,6 +134,13 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
                               QDeadlineTimer(kPrerollTimeout),
                               QDeadlineTimer(kFirstStreamTimeout)};
   gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
+  if (cued) {
+    // Its streams are all there, each holding its first buffer: linked as
+    // a new decoder's would be as they came, then let go.
+    for (auto& pad : cued->Pads) Impl::OnPadAdded(decoder, pad.Pad, d_.get());
+    CuePool::Release(*cued);
+    gst_object_unref(decoder);
+  }
   return d_->ContinueLoading();
 }
 

@@ -29,7 +29,7 @@
 
 namespace platform::media {
 
-class GstMediaGraph : public QObject, public MediaGraph {
+class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
  public:
   GstMediaGraph();
   ~GstMediaGraph() override;
@@ -42,6 +42,7 @@ class GstMediaGraph : public QObject, public MediaGraph {
   HRESULT CreateFilter(const Guid& classId, std::shared_ptr<IBaseFilter>& filter) override;
   std::string LastErrorDetail() const override;
   HRESULT SetOutputName(const std::string& name) override;
+  void CueClips(const std::vector<std::string>& fileNames) override;
 
   HRESULT Run() override;
   HRESULT Pause() override;

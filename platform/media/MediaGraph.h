@@ -143,6 +143,17 @@ class IAudioOutput {
   virtual HRESULT SetOutputName(const std::string& name) = 0;
 };
 
+// Clips the window may play next. A graph that can opens them ahead, in the
+// background, so that their first press starts at once; what it does is
+// never seen otherwise (a clip that can't be opened ahead opens as usual).
+class IClipCue {
+ public:
+  virtual ~IClipCue() = default;
+  // The clips of the window's keys, UTF-8 paths, the most likely first;
+  // replaces the list given before.
+  virtual void CueClips(const std::vector<std::string>& fileNames) = 0;
+};
+
 // One graph offers every interface; the player queries each with
 // std::dynamic_pointer_cast, so a fake may leave some out.
 class MediaGraph : public IGraphBuilder,
