@@ -219,6 +219,15 @@ int CellNumber(const QString& text, const char* column) {
 
 }  // namespace
 
+void TForm11::CueKeys() {
+  if (!Player || !Tuning) return;
+  QStringList files;
+  for (int row = 0; row < Tuning->Set.RowCount(); ++row)
+    if (!Tuning->Set.Row(row).File.isEmpty() && Tuning->ClipProblem(row).isEmpty())
+      files << Tuning->ClipPath(row);
+  Player->CueClips(files);
+}
+
 void TForm11::LoadKeyRange(int key) {
   const KeyRow& row = Tuning->Set.Row(key);
   const int max = CellNumber(row.Max, "Max");

@@ -73,6 +73,14 @@ TForm11::TForm11(QWidget* owner, int instance, bool appendSelf)
   Timer1->start();
   KTHint->start();
   Timer2->start();
+  // A set loaded or edited row by row is named to the player once it has
+  // settled, not at every row.
+  cueTimer_ = new QTimer(this);
+  cueTimer_->setSingleShot(true);
+  cueTimer_->setInterval(100);
+  connect(cueTimer_, &QTimer::timeout, this, &TForm11::CueKeys);
+  connect(Tuning, &TTuning::ClipsResolved, cueTimer_, qOverload<>(&QTimer::start));
+  cueTimer_->start();
 }
 
 void TForm11::FormCreate() {

@@ -143,6 +143,9 @@ class TForm11 : public QWidget {
   void PlayKey(QObject* Sender, int key, int group);
   void ReleaseKey(QObject* Sender, int key, int group);
   void LoadKeyRange(int key);
+  // Names the clips of the set's keys to the player, which opens them
+  // ahead; a moment after the set or a row's file changed.
+  void CueKeys();
   void ApplyRate();
   void ShowHintAtCursor(QLabel* hintWindow, const QString& text);
   void FormKeyPress(QObject* Sender, QChar Key);
@@ -235,6 +238,7 @@ class TForm11 : public QWidget {
   bool image1Pressed_ = false;
   bool image1Dragged_ = false;
   bool whole_ = false;
+  QTimer* cueTimer_ = nullptr;
   // Where the window's top-left lies from the mouse at the press: the drag
   // follows the mouse's screen position, whichever control it passes over.
   QPoint dragOffset_;

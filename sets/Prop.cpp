@@ -543,13 +543,16 @@ void TTuning::ResolveRows(int first, int last, FolderListings* listings) {
   if (clips_.size() < static_cast<std::size_t>(Set.RowCount())) clips_.resize(Set.RowCount());
   // A whole pass (listings given) looks again even where the text is the
   // same; a single change only where the File text changed.
+  bool changed = false;
   for (int row = first; row <= last; ++row) {
     const QString& stored = Set.Row(row).File;
     ClipLocation& clip = clips_[row];
     if (!listings && clip.stored == stored) continue;
     clip = ResolveClip(stored, setFolder_, ProgramFolder(), listings);
     model_->SetClipProblem(row, ClipProblemText(clip));
+    changed = true;
   }
+  if (changed) emit ClipsResolved();
 }
 
 QString TTuning::ClipPath(int row) const {

@@ -60,6 +60,13 @@ class TTuning : public QWidget {
   // clips was plugged in.
   void ResolveClips();
 
+ signals:
+  // Where some rows' clips are was looked for again (a set loaded, a row's
+  // file changed).
+  void ClipsResolved();
+
+ public:
+
   // Controls other windows use.
   QTabWidget* CoolPageControl1 = nullptr;
   SetGrid* Grid = nullptr;
