@@ -21,6 +21,8 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -71,17 +73,27 @@ bool WaitForSilence(const JackProbe& probe, double seconds, int first = 0, int c
       5s);
 }
 
-// Plays `notes` note-ons from `keyboard`, alternating between `notes[0]`
-// (the low clip) and `notes[1]` (the high one), and finds on `ears` the
-// first frame of each note's own clip; both probes run on the server's frame
-// clock from origins of their own, so `keyboard`'s frames are moved onto
-// `ears`' timeline. With `checkClip` false any sound counts (the floor's
-// instrument has one sound for every note).
-Latencies Measure(JackProbe& keyboard, const JackProbe& ears, std::array<int, 2> notes, int count,
-                  bool checkClip, int first = 0, int inputs = 0) {
+// The note-ons of `count` presses alternating between the low clip's note
+// and the high one's.
+std::vector<int> Alternating(std::array<int, 2> notes, int count) {
+  std::vector<int> sequence;
+  for (int i = 0; i < count; ++i) sequence.push_back(notes[i % 2]);
+  return sequence;
+}
+
+// Plays the note-ons of `notes` from `keyboard`, each after silence, and
+// finds on `ears` the first frame of each note's own clip; both probes run
+// on the server's frame clock from origins of their own, so `keyboard`'s
+// frames are moved onto `ears`' timeline. With `checkClip` the notes
+// alternate between the low clip and the high one (Alternating), and only
+// the note's own clip counts; else any sound does (the floor's instrument
+// has one sound for every note; distinct clips after silence). The first
+// `warmUp` notes are not counted.
+Latencies Measure(JackProbe& keyboard, const JackProbe& ears, const std::vector<int>& notes,
+                  bool checkClip, int first = 0, int inputs = 0, int warmUp = kWarmUp) {
   Latencies result;
-  for (int i = 0; i < count; ++i) {
-    const int note = notes[i % 2];
+  for (int i = 0; i < static_cast<int>(notes.size()); ++i) {
+    const int note = notes[i];
     const bool high = i % 2 == 1;
     WaitForSilence(ears, 0.1, first, inputs);
     // The origins' difference, taken modulo JACK's 32-bit frame counter.
@@ -111,7 +123,7 @@ Latencies Measure(JackProbe& keyboard, const JackProbe& ears, std::array<int, 2>
     keyboard.SendMidi(0x80, static_cast<unsigned char>(note), 0);
     if (!onset) {
       ++result.missed;
-    } else if (i >= kWarmUp) {
+    } else if (i >= warmUp) {
       result.frames.push_back(static_cast<double>(*onset - at));
       result.stale += stale ? 1 : 0;
     }
@@ -166,6 +178,85 @@ bool Sounding(const JackProbe& probe, double seconds, int first, int count) {
       std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
 }
 
+// A field of a process's /proc status in MB ("VmRSS", "RssShmem"), or -1.
+double StatusMb(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024.0;
+  return -1;
+}
+
+// The program's resident memory: all of it, and without the JACK server's
+// shared memory that every JACK client maps (about 100 MB on the test
+// server), which is not the program's own.
+void PrintResident(const std::string& name, pid_t pid) {
+  Print(name, StatusMb(pid, "VmRSS"), "MB");
+  Print(name + "_own", StatusMb(pid, "VmRSS") - StatusMb(pid, "RssShmem"), "MB");
+}
+
+// The frames of silence a clip's decoded sound starts with (an MP3 made by
+// the encoder here carries about 23 ms of it, which is the clip's own, not
+// the program's delay); nothing when it can't be read.
+std::optional<int> LeadingSilence(const std::string& clip) {
+  const std::string wav = clip + ".decoded.wav";
+  const CommandResult r = RunCommand({"gst-launch-1.0", "-q", "filesrc", "location=" + clip, "!",
+                                      "decodebin", "!", "audioconvert", "!", "audioresample", "!",
+                                      "audio/x-raw,format=S16LE,channels=1,rate=48000", "!",
+                                      "wavenc", "!", "filesink", "location=" + wav});
+  std::ifstream file(wav, std::ios::binary);
+  if (r.status != 0 || !file) return std::nullopt;
+  file.seekg(44);  // past the header wavenc writes
+  int16_t sample = 0;
+  for (int frame = 0; file.read(reinterpret_cast<char*>(&sample), sizeof sample); ++frame)
+    if (std::abs(sample) > kThreshold * 32768) return frame;
+  return std::nullopt;
+}
+
+// A set of kFirstPressKeys distinct clips, a tone each, in four formats;
+// every third key starts at a mark a quarter into its clip. `leads` gets
+// each key's leading silence where it starts. Empty on success, else why
+// not.
+constexpr int kFirstPressKeys = 36;
+std::string MakeFirstPressSet(const RunFolder& folder, const std::string& set,
+                              std::vector<int>& leads) {
+  std::vector<SetRow> rows;
+  const char* formats[] = {"wav", "flac", "ogg", "mp3"};
+  for (int key = 0; key < kFirstPressKeys; ++key) {
+    const std::string format = formats[key % 4];
+    const std::string wav = folder.File("key" + std::to_string(key) + ".wav");
+    if (std::string why = MakeTone(wav, 1.0, 200.0 + 40.0 * key); !why.empty()) return why;
+    std::string file = wav;
+    if (format != "wav") {
+      file = folder.File("key" + std::to_string(key) + "." + format);
+      const CommandResult r =
+          format == "mp3" ? RunCommand({"gst-launch-1.0", "-q", "filesrc", "location=" + wav, "!",
+                                        "wavparse", "!", "audioconvert", "!", "lamemp3enc", "!",
+                                        "xingmux", "!", "filesink", "location=" + file})
+                          : RunCommand({"sox", wav, file});
+      if (r.status != 0) return "could not make " + file;
+    }
+    const bool marked = key % 3 == 2;
+    rows.push_back({"k" + std::to_string(key), file, marked ? "2500" : "0"});
+    const std::optional<int> lead = marked ? 0 : LeadingSilence(file);
+    if (!lead) return "could not decode " + file;
+    leads.push_back(*lead);
+  }
+  return WriteSet(set, rows) ? std::string() : "could not write " + set;
+}
+
+void PrintLatencies(const std::string& name, std::vector<double> frames, double rate,
+                    double period) {
+  if (frames.empty()) {
+    std::cerr << name << ": no note sounded\n";
+    return;
+  }
+  Print(name + "_p50", Percentile(frames, 50) / rate * 1000, "ms");
+  Print(name + "_p99", Percentile(frames, 99) / rate * 1000, "ms");
+  Print(name + "_p50_periods", Percentile(frames, 50) / period, "periods");
+  Print(name + "_p99_periods", Percentile(frames, 99) / period, "periods");
+}
+
 }  // namespace
 
 int main() {
@@ -217,7 +308,8 @@ int main() {
         floorKeys.ConnectMidiTo(answerer.MidiInName()) &&
         floorEars.ListenTo("bench-floor-" + tag) > 0) {
       floorEars.WaitForFrame(floorEars.RecordedUntil() + 2 * floorEars.Period());
-      const Latencies floor = Measure(floorKeys, floorEars, {60, 60}, kWarmUp + kNotes, false);
+      const Latencies floor =
+          Measure(floorKeys, floorEars, Alternating({60, 60}, kWarmUp + kNotes), false);
       floorP50 = Percentile(floor.frames, 50);
       Print("midi_to_sound_floor_p50_periods", floorP50 / period, "periods");
       Print("midi_to_sound_floor_p50", floorP50 / rate * 1000, "ms");
@@ -254,7 +346,8 @@ int main() {
     // The output may appear only with the first clip; the warm-up notes
     // give the probe time to connect to it.
     ears.Follow("Tastivo");
-    const Latencies program = Measure(keyboard, ears, {36, 38}, kWarmUp + kNotes, true);
+    const Latencies program =
+        Measure(keyboard, ears, Alternating({36, 38}, kWarmUp + kNotes), true);
     if (program.frames.empty()) {
       std::cerr << "no note sounded on the JACK client \"Tastivo\"; the JACK ports:\n"
                 << RunCommand({"jack_lsp"}).out << "the program's output:\n"
@@ -286,6 +379,64 @@ int main() {
     else
       std::cerr << "cpu_one_window_playing: not measured, the long clip did not sound\n";
     keyboard.SendMidi(0x80, 37, 0);
+  }
+
+  // The first press of each key after a set was loaded, and then a press
+  // of each again, every key in a random order, with the keys cued ahead
+  // as the program plays and without ($TASTIVO_CUE_CLIPS=0). Key 0 is the
+  // warm-up that opens the output; keys 1 to 35 are measured.
+  {
+    const std::string set = folder.File("first-press.wql");
+    std::vector<int> leads;
+    if (const std::string why = MakeFirstPressSet(folder, set, leads); !why.empty()) {
+      std::cerr << "first_press: not measured, " << why << "\n";
+      status = 1;
+    }
+    std::vector<int> order;
+    for (int key = 1; key < kFirstPressKeys; ++key) order.push_back(36 + key);
+    std::mt19937 random(20261209);
+    for (const bool cued : {false, true}) {
+      const std::string name = cued ? "first_press_cued" : "first_press_cold";
+      StoredSettings settings(folder.File(cued ? "config-cued" : "config-cold"));
+      settings.PreloadSet(0, set);
+      settings.SetWindow(0, {.midi = true});
+      Program app(program, folder, name + ".log");
+      auto env = ProgramEnv(settings);
+      env["QT_QPA_PLATFORM"] = "offscreen";
+      if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
+      JackProbe ears("bench-first-" + tag + (cued ? "-cued" : "-cold"), 2, 240);
+      if (!app.Start(env) || !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s)) {
+        std::cerr << name << ": the program did not start; its output:\n" << app.LogTail();
+        status = 1;
+        continue;
+      }
+      // The set's clips have a moment to be cued, as they would while the
+      // performer gets ready.
+      ears.WaitForFrame(ears.RecordedUntil() + static_cast<uint64_t>(3 * rate));
+      PrintResident(name + "_rss_before_playing", app.Pid());
+      ears.Follow("Tastivo");
+      Measure(keyboard, ears, {36, 36, 36}, false, 0, 0, 3);
+      std::vector<int> notes = order;
+      std::shuffle(notes.begin(), notes.end(), random);
+      // From the note to the clip's own first sound.
+      const auto fromClipSound = [&](Latencies l) {
+        for (std::size_t i = 0; i < l.frames.size() && l.missed == 0; ++i)
+          l.frames[i] -= leads[notes[i] - 36];
+        return l;
+      };
+      const Latencies first = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
+      std::vector<double> marked, unmarked;
+      for (std::size_t i = 0; i < first.frames.size() && first.missed == 0; ++i)
+        ((notes[i] - 36) % 3 == 2 ? marked : unmarked).push_back(first.frames[i]);
+      PrintLatencies(name, first.frames, rate, period);
+      PrintLatencies(name + "_at_a_start_mark", marked, rate, period);
+      PrintLatencies(name + "_from_the_clip_start", unmarked, rate, period);
+      Print(name + "_missed", first.missed, "notes");
+      std::shuffle(notes.begin(), notes.end(), random);
+      const Latencies again = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
+      PrintLatencies(cued ? "repeat_press_cued" : "repeat_press_cold", again.frames, rate, period);
+      PrintResident(name + "_rss_after_playing", app.Pid());
+    }
   }
 
   // Eight windows in group 0: New needs a click, so a display of its own.

@@ -53,8 +53,12 @@ bool HasMediaType(GstPad* pad, const char* prefix) {
 
 CueLimits LimitsFromEnvironment() {
   CueLimits limits;
-  if (const char* value = std::getenv("TASTIVO_CUE_CLIPS"); value != nullptr && *value != '\0')
-    limits.Clips = std::clamp(static_cast<int>(std::strtol(value, nullptr, 10)), 0, 256);
+  const auto read = [](const char* name, int& limit) {
+    if (const char* value = std::getenv(name); value != nullptr && *value != '\0')
+      limit = std::clamp(static_cast<int>(std::strtol(value, nullptr, 10)), 0, 256);
+  };
+  read("TASTIVO_CUE_CLIPS", limits.Clips);
+  read("TASTIVO_CUE_VIDEO_CLIPS", limits.VideoClips);
   return limits;
 }
 

@@ -17,7 +17,8 @@
 // cued again a moment later for its next press from another key.
 //
 // What the pool holds is bounded (CueChoice.h): $TASTIVO_CUE_CLIPS sets the
-// number of clips ("0" turns cueing off).
+// number of clips ("0" turns cueing off), $TASTIVO_CUE_VIDEO_CLIPS the
+// number of those with a picture.
 
 #include "platform/media/CueChoice.h"
 

@@ -2,6 +2,7 @@
 #include "app/morvela1.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/SettingsStore.h"
+#include "platform/media/CuePool.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -61,6 +63,37 @@ TEST_F(KeyboardWindowSetsTest, ShowingASetEditorReloadsEveryWindowsSetFromItsFil
   EXPECT_EQ(Window(0)->Tuning->Set.Row(0).Label, "Kick");
   EXPECT_EQ(Window(2)->Tuning->Set.Row(0).Label, "Kick");
   EXPECT_TRUE(dialogs.boxes().empty());
+}
+
+// The window names its set's clips to its player, which opens them ahead:
+// the set as it is now, after a row's file changed too.
+TEST_F(KeyboardWindowSetsTest, TheClipsOfTheSetAreCuedAsTheRowsChange) {
+  using platform::media::CuePool;
+  QStringList clips;
+  for (const char* name : {"one.wav", "two.wav", "three.wav"}) {
+    clips << folder.filePath(name);
+    ASSERT_EQ(QProcess::execute("sox", {"-n", "-r", "48000", "-c", "2", clips.back(), "synth",
+                                        "0.5", "sine", "440"}),
+              0);
+  }
+  const auto status = [](const QString& clip) {
+    return CuePool::Instance().StatusOf(clip.toStdString());
+  };
+  TTuning* tuning = Window(0)->Tuning;
+  tuning->Set.SetCell(0, kFileColumn, clips[0]);
+  tuning->Set.SetCell(1, kFileColumn, clips[1]);
+  EXPECT_TRUE(testing_support::WaitFor([&] {
+    return status(clips[0]) == CuePool::Status::Ready && status(clips[1]) == CuePool::Status::Ready;
+  }));
+  tuning->Set.SetCell(1, kFileColumn, clips[2]);
+  EXPECT_TRUE(testing_support::WaitFor([&] {
+    return status(clips[2]) == CuePool::Status::Ready && status(clips[1]) == CuePool::Status::None;
+  }));
+  EXPECT_EQ(status(clips[0]), CuePool::Status::Ready);
+  // A window that is gone holds nothing.
+  delete Form11;
+  Form11 = nullptr;
+  EXPECT_TRUE(testing_support::WaitFor([&] { return CuePool::Instance().Ready() == 0; }));
 }
 
 TEST_F(KeyboardWindowSetsTest, SetNameShowsTheFileNamePart) {
