@@ -17,7 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -38,7 +40,19 @@ std::string WindowName(xcb_connection_t* c, xcb_window_t w) {
 
 // Milliseconds from spawning the program to its "Tastivo" window mapped, or
 // a negative value when it did not come within 20 s.
-double StartOnce(xcb_connection_t* c, const std::string& program, const std::string& config) {
+// A field of a process's /proc status in MB ("VmRSS", "RssShmem"), or -1.
+double StatusMb(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024.0;
+  return -1;
+}
+
+// With `atRest`, the program's resident memory 2 s after its window came,
+// without the JACK server's shared memory (not the program's own).
+double StartOnce(xcb_connection_t* c, const std::string& program, const std::string& config,
+                 double* atRest = nullptr) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
@@ -80,6 +94,10 @@ double StartOnce(xcb_connection_t* c, const std::string& program, const std::str
       break;
     }
   }
+  if (atRest != nullptr && ms >= 0) {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    *atRest = StatusMb(pid, "VmRSS") - std::max(0.0, StatusMb(pid, "RssShmem"));
+  }
   kill(pid, SIGTERM);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -105,11 +123,12 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/tastivo-bench-startup-XXXXXX";
   const std::string config = mkdtemp(pattern);
   std::vector<double> times;
+  double atRest = -1;
   StartOnce(c, program, config);  // warms the file cache; not counted
   for (int i = 0; i < runs; ++i) {
     fs::remove_all(config);
     fs::create_directories(config);
-    const double ms = StartOnce(c, program, config);
+    const double ms = StartOnce(c, program, config, i == runs - 1 ? &atRest : nullptr);
     if (ms < 0) {
       std::fprintf(stderr, "bench_startup: no window within 20 s\n");
       return 1;
@@ -120,6 +139,7 @@ int main(int argc, char** argv) {
   std::sort(times.begin(), times.end());
   std::printf("startup_to_first_window_p50: %.1f ms\n", times[times.size() / 2]);
   std::printf("startup_to_first_window_max: %.1f ms\n", times.back());
+  std::printf("rss_at_rest_own: %.1f MB\n", atRest);
   xcb_disconnect(c);
   return 0;
 }
