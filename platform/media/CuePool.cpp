@@ -2,6 +2,7 @@
 
 #include "platform/media/ClipCache.h"
 #include "platform/media/GstInternal.h"
+#include "platform/media/Varispeed.h"
 
 #include <gst/pbutils/missing-plugins.h>
 
@@ -77,6 +78,10 @@ struct CuePool::Impl {
     GstElement* Decoder = nullptr;
     std::vector<PadState> Pads;
     bool NoMorePads = false;
+    // Sent back to its start with a segment seek, as every seek of the
+    // graphs is made, so its end is a segment's and a loop follows it
+    // without a flush from the first pass on.
+    bool Segmented = false;
     Status State = Status::Cueing;
     // Changed on disk since it was cued: released, not remembered as failed.
     bool Stale = false;
@@ -261,6 +266,26 @@ struct CuePool::Impl {
                                  [](auto& e) { return e->State == Status::Cueing; });
       if (cueing != entries.end()) {
         Entry& e = **cueing;
+        if (IsCued(e) && !e.Segmented && SeamlessLoops()) {
+          e.Segmented = true;
+          GstPad* pad = nullptr;
+          for (PadState& p : e.Pads) {
+            if (p.Media && pad == nullptr) pad = GST_PAD(gst_object_ref(p.Pad));
+            p.Blocked = false;
+          }
+          lock.unlock();
+          GstEvent* seek = gst_event_new_seek(
+              1.0, GST_FORMAT_TIME,
+              GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE | GST_SEEK_FLAG_SEGMENT),
+              GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET, -1);
+          const bool sought = gst_pad_send_event(pad, seek);
+          gst_object_unref(pad);
+          lock.lock();
+          // Refused, the first buffers are still held where they were.
+          if (!sought)
+            for (PadState& p : e.Pads) p.Blocked = true;
+          continue;
+        }
         if (IsCued(e)) {
           e.State = Status::Ready;
           e.Bytes = std::max<std::int64_t>(0, ResidentBytes() - e.ResidentBefore);

@@ -7,6 +7,7 @@
 #include "JackProbe.h"
 #include "NoticeRecorder.h"
 #include "app/PlayRules.h"
+#include "platform/media/CuePool.h"
 #include "platform/media/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
@@ -217,6 +218,42 @@ TEST_F(LoopsOnJack, LoopFollowsItsEndWithoutGapOrClick) {
     EXPECT_LT(end - looped, length + 48000 / 10) << "the clip looped once more";
     // The last pass plays to its end, ramped down there.
     EXPECT_LE(LargestStep(end - 960, end + 96), 2 * SineStep(440));
+    return;
+  }
+}
+
+// A whole clip, cued ahead as a keyboard window's keys are, loops without a
+// gap from its very first pass: its decoder comes already set to end with a
+// segment, not an end of stream that only a flush gets past.
+TEST_F(LoopsOnJack, AClipCuedAheadLoopsWithoutGapFromItsFirstPass) {
+  const QString clip = Sine(440, 0.5);  // a whole number of cycles: no seam of its own
+  player->CueClips({clip});
+  for (int attempt = 0;; ++attempt) {
+    ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
+    // Cued again for the next press.
+    ASSERT_TRUE(WaitFor([&] {
+      return media::CuePool::Instance().StatusOf(clip.toStdString()) ==
+             media::CuePool::Status::Ready;
+    }));
+    // Another clip first, so the key takes the cued decoder, not the one
+    // kept from its last press.
+    PressKey(Sine(660, 0.5));
+    player->Stop();
+    ends = restarts = 0;
+    const uint64_t mark = Now();
+    PressKey(clip);
+    ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
+    const uint64_t onset = *Onset(mark, Now());
+    ASSERT_TRUE(WaitFor([&] { return restarts >= 2; }));
+    ASSERT_TRUE(RecordUntil(Now() + 4800));
+    const uint64_t looped = Now();
+    player->Stop();
+    if (DroppedOut(onset + 480, looped)) continue;
+    const float step = LargestStep(onset + 480, looped);
+    const std::size_t quiet = LongestQuiet(onset + 480, looped);
+    if (step > 2 * SineStep(440) || quiet > 48) Save("cued-loop-failed.wav", onset, looped);
+    EXPECT_LE(quiet, 48u) << "the first seam left a gap";
+    EXPECT_LE(step, 2 * SineStep(440)) << "the first seam clicked";
     return;
   }
 }
