@@ -221,11 +221,23 @@ int CellNumber(const QString& text, const char* column) {
 
 void TForm11::CueKeys() {
   if (!Player || !Tuning) return;
-  QStringList files;
-  for (int row = 0; row < Tuning->Set.RowCount(); ++row)
-    if (!Tuning->Set.Row(row).File.isEmpty() && Tuning->ClipProblem(row).isEmpty())
-      files << Tuning->ClipPath(row);
-  Player->CueClips(files);
+  std::vector<platform::media::ClipToCue> clips;
+  for (int row = 0; row < Tuning->Set.RowCount(); ++row) {
+    const KeyRow& key = Tuning->Set.Row(row);
+    if (key.File.isEmpty() || !Tuning->ClipProblem(row).isEmpty()) continue;
+    platform::media::ClipToCue clip{Tuning->ClipPath(row).toStdString()};
+    // Cued at the key's marks; a row whose marks are not numbers is cued
+    // whole (its key says what is wrong when played).
+    bool startOk = false, stopOk = false;
+    const int start = key.Min.trimmed().toInt(&startOk);
+    const int stop = key.Max.trimmed().toInt(&stopOk);
+    if (startOk && stopOk) {
+      clip.StartMark = start;
+      clip.StopMark = stop;
+    }
+    clips.push_back(std::move(clip));
+  }
+  Player->CueClips(clips);
 }
 
 void TForm11::LoadKeyRange(int key) {

@@ -519,14 +519,15 @@ void TPlayer::SetOutputName(const QString& name) {
     output->SetOutputName(name.toStdString());
 }
 
+void TPlayer::CueClips(const std::vector<ClipToCue>& clips) {
+  if (auto cue = std::dynamic_pointer_cast<IClipCue>(FGraphBuilder)) cue->CueClips(clips);
+}
+
 void TPlayer::CueClips(const QStringList& fileNames) {
-  auto cue = std::dynamic_pointer_cast<IClipCue>(FGraphBuilder);
-  if (!cue) return;
-  std::vector<std::string> files;
-  files.reserve(fileNames.size());
+  std::vector<ClipToCue> clips;
   for (const QString& name : fileNames)
-    if (!name.isEmpty()) files.push_back(name.toStdString());
-  cue->CueClips(files);
+    if (!name.isEmpty()) clips.push_back({name.toStdString()});
+  CueClips(clips);
 }
 
 void TPlayer::ChangeDevice() {

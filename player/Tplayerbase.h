@@ -142,6 +142,8 @@ class TPlayer {
   // The clips this player's window may play next, the most likely first:
   // the graph opens them ahead so their first press starts at once. Nothing
   // else changes (Open opens and tells as always). Never raises.
+  void CueClips(const std::vector<platform::media::ClipToCue>& clips);
+  // Whole clips.
   void CueClips(const QStringList& fileNames);
 
  private:

@@ -75,6 +75,9 @@ struct CuePool::Impl {
   struct Entry {
     std::string Path;
     std::optional<FileIdentity> Identity;
+    // Its key's marks, and the segment they make of the clip.
+    int StartMark = 0, StopMark = 10000;
+    gint64 StartNs = 0, StopNs = -1;
     GstElement* Decoder = nullptr;
     std::vector<PadState> Pads;
     bool NoMorePads = false;
@@ -181,6 +184,28 @@ struct CuePool::Impl {
     return media;
   }
 
+  // Under the lock: the first key's clip of that file.
+  const ClipToCue* Wanted(const std::string& path) const {
+    for (auto& [owner, clips] : wanted)
+      for (const ClipToCue& clip : clips)
+        if (clip.FileName == path) return &clip;
+    return nullptr;
+  }
+
+  // The segment between the marks of a clip of this length (in ns), as the
+  // player and the graph turn a key's marks into a seek: the length in
+  // 100 ns units, each mark a share of it, a stop at the end as "to the
+  // end". Whole clip when the marks make no segment.
+  static std::pair<gint64, gint64> SegmentOf(int startMark, int stopMark, gint64 lengthNs) {
+    constexpr int kScale = 10000;
+    if (lengthNs <= 0 || startMark < 0 || stopMark > kScale || startMark >= stopMark)
+      return {0, -1};
+    const std::int64_t length = lengthNs / 100;
+    const std::int64_t start = std::int64_t{startMark} * length / kScale;
+    const std::int64_t stop = std::int64_t{stopMark} * length / kScale;
+    return {start * 100, stop >= length ? -1 : stop * 100};
+  }
+
   // Under the lock: the clips to hold now.
   std::vector<std::string> Choose() {
     std::vector<CueCandidate> candidates;
@@ -188,12 +213,12 @@ struct CuePool::Impl {
     // The windows' lists interleaved, so each window's first keys come
     // before any window's last ones.
     std::size_t longest = 0;
-    for (auto& [owner, paths] : wanted) longest = std::max(longest, paths.size());
+    for (auto& [owner, clips] : wanted) longest = std::max(longest, clips.size());
     for (std::size_t i = 0; i < longest; ++i)
-      for (auto& [owner, paths] : wanted) {
-        if (i >= paths.size()) continue;
+      for (auto& [owner, clips] : wanted) {
+        if (i >= clips.size()) continue;
         CueCandidate c;
-        c.Path = paths[i];
+        c.Path = clips[i].FileName;
         c.WantOrder = order++;
         if (auto it = lastPlayed.find(c.Path); it != lastPlayed.end()) c.LastPlayed = it->second;
         const Entry* e = Find(c.Path);
@@ -246,6 +271,13 @@ struct CuePool::Impl {
     e->Decoder = GST_ELEMENT(gst_object_ref_sink(decoder));
     e->Started = Clock::now();
     e->ResidentBefore = ResidentBytes();
+    {
+      std::lock_guard lock(mutex);
+      if (const ClipToCue* clip = Wanted(path)) {
+        e->StartMark = clip->StartMark;
+        e->StopMark = clip->StopMark;
+      }
+    }
     g_signal_connect(decoder, "pad-added", G_CALLBACK(&Impl::OnPadAdded), this);
     g_signal_connect(decoder, "no-more-pads", G_CALLBACK(&Impl::OnNoMorePads), this);
     {
@@ -273,17 +305,25 @@ struct CuePool::Impl {
             if (p.Media && pad == nullptr) pad = GST_PAD(gst_object_ref(p.Pad));
             p.Blocked = false;
           }
+          const int startMark = e.StartMark, stopMark = e.StopMark;
           lock.unlock();
+          gint64 length = -1;
+          if (!gst_pad_query_duration(pad, GST_FORMAT_TIME, &length)) length = -1;
+          const auto [startNs, stopNs] = SegmentOf(startMark, stopMark, length);
           GstEvent* seek = gst_event_new_seek(
               1.0, GST_FORMAT_TIME,
               GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE | GST_SEEK_FLAG_SEGMENT),
-              GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET, -1);
+              GST_SEEK_TYPE_SET, startNs, GST_SEEK_TYPE_SET, stopNs);
           const bool sought = gst_pad_send_event(pad, seek);
           gst_object_unref(pad);
           lock.lock();
-          // Refused, the first buffers are still held where they were.
-          if (!sought)
+          if (sought) {
+            e.StartNs = startNs;
+            e.StopNs = stopNs;
+          } else {
+            // Refused, the first buffers are still held where they were.
             for (PadState& p : e.Pads) p.Blocked = true;
+          }
           continue;
         }
         if (IsCued(e)) {
@@ -378,6 +418,8 @@ struct CuePool::Impl {
     gst_bin_remove(GST_BIN(pipeline), e->Decoder);
     Taken taken;
     taken.Decoder = e->Decoder;
+    taken.StartNs = e->StartNs;
+    taken.StopNs = e->StopNs;
     for (PadState& p : e->Pads) taken.Pads.push_back({p.Pad, p.Probe});
     return taken;
   }
@@ -390,7 +432,7 @@ struct CuePool::Impl {
 
   mutable std::mutex mutex;
   std::condition_variable wake;
-  std::map<const void*, std::vector<std::string>> wanted;
+  std::map<const void*, std::vector<ClipToCue>> wanted;
   std::vector<std::unique_ptr<Entry>> entries;
   std::map<std::string, std::uint64_t> lastPlayed;
   std::uint64_t plays = 0;
@@ -416,12 +458,12 @@ CuePool::CuePool() : d_(std::make_unique<Impl>()) {}
 
 CuePool::~CuePool() = default;
 
-void CuePool::Want(const void* owner, std::vector<std::string> paths) {
+void CuePool::Want(const void* owner, std::vector<ClipToCue> clips) {
   std::lock_guard lock(d_->mutex);
-  if (d_->limits.Clips == 0 || paths.empty())
+  if (d_->limits.Clips == 0 || clips.empty())
     d_->wanted.erase(owner);
   else
-    d_->wanted[owner] = std::move(paths);
+    d_->wanted[owner] = std::move(clips);
   d_->Changed();
 }
 

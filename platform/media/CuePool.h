@@ -21,6 +21,7 @@
 // number of those with a picture.
 
 #include "platform/media/CueChoice.h"
+#include "platform/media/MediaGraph.h"
 
 #include <gst/gst.h>
 
@@ -36,8 +37,9 @@ class CuePool {
   static CuePool& Instance();
 
   // Window thread: the clips `owner` may play, best first; replaces what it
-  // named before. An empty list, or Forget, withdraws it.
-  void Want(const void* owner, std::vector<std::string> paths);
+  // named before. An empty list, or Forget, withdraws it. A clip is cued at
+  // the segment between its marks (those of the first key that names it).
+  void Want(const void* owner, std::vector<ClipToCue> clips);
   void Forget(const void* owner);
 
   // A decoder taken over: its source pads, each blocked on its first
@@ -49,6 +51,8 @@ class CuePool {
       gulong Probe = 0;
     };
     std::vector<Pad> Pads;
+    // The segment it is cued at, as a seek sets it.
+    std::int64_t StartNs = 0, StopNs = -1;
   };
   // Window thread: the cued decoder of this file when the pool holds one
   // and the file is what it was when cued; it is out of the pool's

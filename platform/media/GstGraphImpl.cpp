@@ -507,8 +507,9 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   }
 
   loaded = true;
-  // A fresh decoder is cued at the start of the whole clip at normal speed.
-  ResetSegments(Segment{});
+  // A fresh decoder is cued at the start of the whole clip at normal speed,
+  // one cued ahead at its key's segment.
+  ResetSegments(Segment{done.cuedStartNs, done.cuedStopNs, 1.0});
   gint64 length = 0;
   if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &length) && length > 0)
     duration = length / 100;

@@ -124,6 +124,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
     std::shared_ptr<GstFilter> source;
     std::vector<std::shared_ptr<GstFilter>> before;
     QDeadlineTimer deadline, firstStream;
+    // Where the decoder is cued: a new one at the start of the whole clip,
+    // one cued ahead at its key's segment.
+    gint64 cuedStartNs = 0, cuedStopNs = -1;
   };
   std::optional<Loading> loading;
   // Waits up to kWindowWait for the loading clip and, once it is cued or

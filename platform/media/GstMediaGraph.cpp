@@ -22,9 +22,9 @@ GstMediaGraph::~GstMediaGraph() {
   if (d_->cueing) CuePool::Instance().Forget(this);
 }
 
-void GstMediaGraph::CueClips(const std::vector<std::string>& fileNames) {
+void GstMediaGraph::CueClips(const std::vector<ClipToCue>& clips) {
   d_->cueing = true;
-  CuePool::Instance().Want(this, fileNames);
+  CuePool::Instance().Want(this, clips);
 }
 
 std::string GstMediaGraph::DefaultAudioSinkName() {
@@ -133,6 +133,10 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
                               d_->filters,
                               QDeadlineTimer(kPrerollTimeout),
                               QDeadlineTimer(kFirstStreamTimeout)};
+  if (cued) {
+    d_->loading->cuedStartNs = cued->StartNs;
+    d_->loading->cuedStopNs = cued->StopNs;
+  }
   gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
   if (cued) {
     // Its streams are all there, each holding its first buffer: linked as

@@ -42,7 +42,7 @@ class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
   HRESULT CreateFilter(const Guid& classId, std::shared_ptr<IBaseFilter>& filter) override;
   std::string LastErrorDetail() const override;
   HRESULT SetOutputName(const std::string& name) override;
-  void CueClips(const std::vector<std::string>& fileNames) override;
+  void CueClips(const std::vector<ClipToCue>& clips) override;
 
   HRESULT Run() override;
   HRESULT Pause() override;

@@ -146,12 +146,19 @@ class IAudioOutput {
 // Clips the window may play next. A graph that can opens them ahead, in the
 // background, so that their first press starts at once; what it does is
 // never seen otherwise (a clip that can't be opened ahead opens as usual).
+struct ClipToCue {
+  std::string FileName;  // UTF-8
+  // The key's marks, in 10000ths of the clip's length: it is cued at its
+  // start mark, for its segment.
+  int StartMark = 0;
+  int StopMark = 10000;
+};
 class IClipCue {
  public:
   virtual ~IClipCue() = default;
-  // The clips of the window's keys, UTF-8 paths, the most likely first;
-  // replaces the list given before.
-  virtual void CueClips(const std::vector<std::string>& fileNames) = 0;
+  // The clips of the window's keys, the most likely first; replaces the
+  // list given before.
+  virtual void CueClips(const std::vector<ClipToCue>& clips) = 0;
 };
 
 // One graph offers every interface; the player queries each with

@@ -116,7 +116,7 @@ TEST_F(CuedKeys, OpenTellAndPlayLikeClipsOpenedCold) {
     // Taken clips are cued again for their next press.
     EXPECT_TRUE(WaitFor([&] { return AllStatus(clips, CuePool::Status::Ready); }));
     // A window that names nothing any more holds nothing.
-    player.CueClips({});
+    player.CueClips(QStringList{});
     EXPECT_TRUE(WaitFor([&] { return CuePool::Instance().Ready() == 0; }));
   }
   EXPECT_TRUE(WaitFor([&] { return OpenFilesOf(clips) == 0; }))
