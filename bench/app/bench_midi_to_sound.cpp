@@ -10,6 +10,7 @@
 
 #include "AppHarness.h"
 #include "JackProbe.h"
+#include "ProcStatus.h"
 #include "SoundEvents.h"
 
 #include <unistd.h>
@@ -176,15 +177,6 @@ bool Sounding(const JackProbe& probe, double seconds, int first, int count) {
         return CountSounding(probe.Level(now - span, now, first, count), kThreshold) > 0;
       },
       std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
-}
-
-// A field of a process's /proc status in MB ("VmRSS", "RssShmem"), or -1.
-double StatusMb(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024.0;
-  return -1;
 }
 
 // The program's resident memory: all of it, and without the JACK server's

@@ -4,6 +4,8 @@
 //
 // Needs an X display (./bench.sh provides Xvfb) and no window manager.
 
+#include "ProcStatus.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -40,14 +42,6 @@ std::string WindowName(xcb_connection_t* c, xcb_window_t w) {
 
 // Milliseconds from spawning the program to its "Tastivo" window mapped, or
 // a negative value when it did not come within 20 s.
-// A field of a process's /proc status in MB ("VmRSS", "RssShmem"), or -1.
-double StatusMb(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024.0;
-  return -1;
-}
 
 // With `atRest`, the program's resident memory 2 s after its window came,
 // without the JACK server's shared memory (not the program's own).
