@@ -431,6 +431,62 @@ int main() {
     }
   }
 
+  // The memory 16 video keys take when all are cued (720p H.264 with AAC
+  // sound, the pool's video limit raised to 16), beside the same set
+  // without cueing.
+  {
+    std::vector<SetRow> rows;
+    for (int key = 0; key < 16 && status == 0; ++key) {
+      const std::string file = folder.File("video" + std::to_string(key) + ".mp4");
+      const CommandResult r = RunCommand({"gst-launch-1.0",
+                                          "-q",
+                                          "videotestsrc",
+                                          "num-buffers=60",
+                                          "pattern=" + std::to_string(key),
+                                          "!",
+                                          "video/x-raw,width=1280,height=720,framerate=30/1",
+                                          "!",
+                                          "x264enc",
+                                          "speed-preset=ultrafast",
+                                          "!",
+                                          "mp4mux",
+                                          "name=mux",
+                                          "!",
+                                          "filesink",
+                                          "location=" + file,
+                                          "audiotestsrc",
+                                          "num-buffers=90",
+                                          "!",
+                                          "audioconvert",
+                                          "!",
+                                          "avenc_aac",
+                                          "!",
+                                          "mux."},
+                                         {}, 60s);
+      if (r.status != 0) {
+        std::cerr << "video keys: not measured, could not make " << file << "\n";
+        status = 1;
+      }
+      rows.push_back({"v" + std::to_string(key), file});
+    }
+    const std::string set = folder.File("video.wql");
+    WriteSet(set, rows);
+    for (const bool cued : {false, true}) {
+      StoredSettings settings(folder.File(cued ? "config-video-cued" : "config-video-cold"));
+      settings.PreloadSet(0, set);
+      settings.SetWindow(0, {});
+      Program app(program, folder, cued ? "video-cued.log" : "video-cold.log");
+      auto env = ProgramEnv(settings);
+      env["QT_QPA_PLATFORM"] = "offscreen";
+      env["TASTIVO_CUE_CLIPS"] = cued ? "48" : "0";
+      env["TASTIVO_CUE_VIDEO_CLIPS"] = "16";
+      if (status != 0 || !app.Start(env)) continue;
+      // Cueing 16 videos takes a few seconds on two cores.
+      keyboard.WaitForFrame(keyboard.RecordedUntil() + static_cast<uint64_t>(15 * rate));
+      PrintResident(cued ? "rss_16_video_keys_cued" : "rss_16_video_keys_cold", app.Pid());
+    }
+  }
+
   // Eight windows in group 0: New needs a click, so a display of its own.
   {
     Desktop desktop(folder);
