@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 namespace platform::media {
 
@@ -25,6 +26,19 @@ GroupStart* current = nullptr;
 constexpr std::chrono::nanoseconds kMinLead = std::chrono::milliseconds(1);
 constexpr std::chrono::nanoseconds kMaxLead = std::chrono::milliseconds(20);
 std::atomic<std::int64_t> leadNs{std::chrono::nanoseconds(std::chrono::milliseconds(3)).count()};
+
+// A graph started alone wakes at its base time this long after the window
+// thread chose it: the pipeline's change to playing and its streaming
+// thread's wait on the clock take a few hundred microseconds.
+std::chrono::nanoseconds SoloLead() {
+  if (const char* us = std::getenv("TASTIVO_SOLO_LEAD_US"))
+    return std::chrono::microseconds(std::atoll(us));
+  return std::chrono::microseconds(1000);
+}
+// The part of a cycle where a solo start may wake: after the server has
+// read the period of this cycle, and early enough before the next edge that
+// its first samples are written by then.
+constexpr std::uint64_t kAfterEdgeNs = 500'000, kBeforeEdgeNs = 1'000'000;
 
 }  // namespace
 
@@ -52,6 +66,25 @@ GroupStart* GroupStart::Current() {
 
 std::chrono::nanoseconds GroupStart::Lead() {
   return std::chrono::nanoseconds(leadNs.load());
+}
+
+std::optional<std::uint64_t> GroupStart::SoloBase() {
+  const auto cycle = CurrentServerCycle();
+  if (!cycle || cycle->periodNs == 0) return std::nullopt;
+  GstClock* clock = ObtainSharedClock();
+  const std::uint64_t earliest =
+      gst_clock_get_time(clock) + static_cast<std::uint64_t>(SoloLead().count());
+  gst_object_unref(clock);
+  const std::uint64_t p = cycle->periodNs;
+  const std::uint64_t after = std::min(kAfterEdgeNs, p / 4),
+                      before = std::min(kBeforeEdgeNs, p / 4);
+  if (earliest < cycle->startNs) return cycle->startNs + after;
+  // How far into its cycle `earliest` falls.
+  const std::uint64_t phase = (earliest - cycle->startNs) % p;
+  const std::uint64_t edge = earliest - phase;
+  if (phase < after) return edge + after;
+  if (phase > p - before) return edge + p + after;
+  return earliest;
 }
 
 void GroupStart::Hold(QObject* graph, std::function<void(std::chrono::nanoseconds)> cue,

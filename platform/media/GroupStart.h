@@ -54,6 +54,15 @@ class GroupStart {
   // How far in the future the next group start puts its base time.
   static std::chrono::nanoseconds Lead();
 
+  // The base time (ns of the shared clock) for a clip that starts alone,
+  // from its beginning or a seek: a little in the future, where its
+  // output's streaming thread wakes clear of the server's cycle edges, so
+  // that the first sample goes whole into the cycle that follows. A wake
+  // right at an edge would race the server for the period being read, and
+  // sound due before the output is up loses its beginning. Nothing when
+  // the output is no JACK server's: the clip then starts at once.
+  static std::optional<std::uint64_t> SoloBase();
+
  private:
   void StartHeld();
 
