@@ -35,11 +35,6 @@ std::chrono::nanoseconds SoloLead() {
     return std::chrono::microseconds(std::atoll(us));
   return std::chrono::microseconds(1000);
 }
-// The part of a cycle where a solo start may wake: after the server has
-// read the period of this cycle, and early enough before the next edge that
-// its first samples are written by then.
-constexpr std::uint64_t kAfterEdgeNs = 500'000, kBeforeEdgeNs = 1'000'000;
-
 }  // namespace
 
 struct GroupStart::Held {
@@ -75,16 +70,7 @@ std::optional<std::uint64_t> GroupStart::SoloBase() {
   const std::uint64_t earliest =
       gst_clock_get_time(clock) + static_cast<std::uint64_t>(SoloLead().count());
   gst_object_unref(clock);
-  const std::uint64_t p = cycle->periodNs;
-  const std::uint64_t after = std::min(kAfterEdgeNs, p / 4),
-                      before = std::min(kBeforeEdgeNs, p / 4);
-  if (earliest < cycle->startNs) return cycle->startNs + after;
-  // How far into its cycle `earliest` falls.
-  const std::uint64_t phase = (earliest - cycle->startNs) % p;
-  const std::uint64_t edge = earliest - phase;
-  if (phase < after) return edge + after;
-  if (phase > p - before) return edge + p + after;
-  return earliest;
+  return ClearOfCycleEdges(*cycle, earliest);
 }
 
 void GroupStart::Hold(QObject* graph, std::function<void(std::chrono::nanoseconds)> cue,

@@ -5,6 +5,7 @@
 #include <gst/audio/gstaudiobasesink.h>
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -99,6 +100,21 @@ std::optional<ServerCycle> CurrentServerCycle() {
   cycle.startNs = static_cast<std::uint64_t>(start) * 1000;
   cycle.periodNs = static_cast<std::uint64_t>(jack_get_buffer_size(client)) * 1000000000u / rate;
   return cycle;
+}
+
+std::uint64_t ClearOfCycleEdges(const ServerCycle& cycle, std::uint64_t ns) {
+  const std::uint64_t p = cycle.periodNs;
+  if (p == 0) return ns;
+  // The server reads every output at the start of its cycle; half a
+  // millisecond covers that on a busy graph. A millisecond before the next
+  // edge leaves a woken streaming thread time to write.
+  const std::uint64_t after = std::min<std::uint64_t>(500'000, p / 4);
+  const std::uint64_t before = std::min<std::uint64_t>(1'000'000, p / 4);
+  if (ns < cycle.startNs) return cycle.startNs + after;
+  const std::uint64_t phase = (ns - cycle.startNs) % p;
+  if (phase < after) return ns - phase + after;
+  if (phase > p - before) return ns - phase + p + after;
+  return ns;
 }
 
 void FollowSharedClock(GstElement* element) {
