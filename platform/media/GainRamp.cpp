@@ -50,7 +50,10 @@ bool NextSegmentIsFree(GstElement* sink) {
   GstClock* clock = ObtainSharedClock();
   const std::uint64_t now = gst_clock_get_time(clock);
   gst_object_unref(clock);
-  return ClearOfCycleEdges(*cycle, now) == now;
+  // Half a millisecond covers the server's reading of every output on a
+  // busy graph; a ramp written into a period under way would click, so a
+  // whole millisecond is kept before the next edge.
+  return ClearOfCycleEdges(*cycle, now, 500'000, 1'000'000) == now;
 }
 
 }  // namespace

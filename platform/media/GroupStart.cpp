@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 
 namespace platform::media {
 
@@ -27,14 +26,16 @@ constexpr std::chrono::nanoseconds kMinLead = std::chrono::milliseconds(1);
 constexpr std::chrono::nanoseconds kMaxLead = std::chrono::milliseconds(20);
 std::atomic<std::int64_t> leadNs{std::chrono::nanoseconds(std::chrono::milliseconds(3)).count()};
 
-// A graph started alone wakes at its base time this long after the window
-// thread chose it: the pipeline's change to playing and its streaming
-// thread's wait on the clock take a few hundred microseconds.
-std::chrono::nanoseconds SoloLead() {
-  if (const char* us = std::getenv("TASTIVO_SOLO_LEAD_US"))
-    return std::chrono::microseconds(std::atoll(us));
-  return std::chrono::microseconds(1000);
-}
+// A graph started alone is woken on its base time this long after the
+// window thread chose it: its change to playing and its streaming thread's
+// wait on the clock take a few hundred microseconds (sound due before the
+// wait begins is lost). Half a millisecond before the next cycle edge the
+// wake leaves time to write the first samples before the server reads.
+// Together they cost a period more to a key that comes in the last
+// millisecond of a cycle.
+constexpr std::uint64_t kSoloLeadNs = 500'000, kSoloBeforeEdgeNs = 500'000;
+// Half a millisecond past an edge the server has read every output.
+constexpr std::uint64_t kAfterEdgeNs = 500'000;
 }  // namespace
 
 struct GroupStart::Held {
@@ -67,10 +68,9 @@ std::optional<std::uint64_t> GroupStart::SoloBase() {
   const auto cycle = CurrentServerCycle();
   if (!cycle || cycle->periodNs == 0) return std::nullopt;
   GstClock* clock = ObtainSharedClock();
-  const std::uint64_t earliest =
-      gst_clock_get_time(clock) + static_cast<std::uint64_t>(SoloLead().count());
+  const std::uint64_t earliest = gst_clock_get_time(clock) + kSoloLeadNs;
   gst_object_unref(clock);
-  return ClearOfCycleEdges(*cycle, earliest);
+  return ClearOfCycleEdges(*cycle, earliest, kAfterEdgeNs, kSoloBeforeEdgeNs);
 }
 
 void GroupStart::Hold(QObject* graph, std::function<void(std::chrono::nanoseconds)> cue,

@@ -102,14 +102,11 @@ std::optional<ServerCycle> CurrentServerCycle() {
   return cycle;
 }
 
-std::uint64_t ClearOfCycleEdges(const ServerCycle& cycle, std::uint64_t ns) {
+std::uint64_t ClearOfCycleEdges(const ServerCycle& cycle, std::uint64_t ns, std::uint64_t afterNs,
+                                std::uint64_t beforeNs) {
   const std::uint64_t p = cycle.periodNs;
   if (p == 0) return ns;
-  // The server reads every output at the start of its cycle; half a
-  // millisecond covers that on a busy graph. A millisecond before the next
-  // edge leaves a woken streaming thread time to write.
-  const std::uint64_t after = std::min<std::uint64_t>(500'000, p / 4);
-  const std::uint64_t before = std::min<std::uint64_t>(1'000'000, p / 4);
+  const std::uint64_t after = std::min(afterNs, p / 4), before = std::min(beforeNs, p / 4);
   if (ns < cycle.startNs) return cycle.startNs + after;
   const std::uint64_t phase = (ns - cycle.startNs) % p;
   if (phase < after) return ns - phase + after;
