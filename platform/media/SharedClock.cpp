@@ -1,6 +1,7 @@
 #include "platform/media/SharedClock.h"
 
 #include "platform/media/GstInternal.h"
+#include "platform/media/MediaGraph.h"
 
 #include <gst/audio/gstaudiobasesink.h>
 #include <jack/jack.h>
@@ -56,15 +57,23 @@ GstClock* ObtainSharedClock() {
 namespace {
 
 // A client of our own that only reads the server's frame timer: it has no
-// ports and is never activated, so the server never waits for it. Opened
-// again after the server went away.
+// ports and is never activated, so the server never waits for it.
 class CycleReader {
  public:
   ~CycleReader() { Close(); }
 
   jack_client_t* Client() {
-    if (gone_.exchange(false)) Close();
-    if (client_ == nullptr) {
+    // A server that went away leaves every client of it in the process
+    // dead. Closing ours, or trying to open another while the outputs still
+    // hold theirs, breaks what they share: closing the outputs' clients then
+    // crashes. Ours is let go of (its little memory stays behind) and
+    // opened again only once an output has since found a server.
+    if (gone_.exchange(false)) {
+      client_ = nullptr;
+      lostAt_ = OutputsFoundWorking();
+    }
+    if (client_ == nullptr && (!lostAt_ || OutputsFoundWorking() > *lostAt_)) {
+      lostAt_.reset();
       jack_status_t status{};
       client_ = jack_client_open("tastivo-cycles", JackNoStartServer, &status);
       if (client_ != nullptr) jack_on_shutdown(client_, &CycleReader::ServerGone, this);
@@ -76,12 +85,13 @@ class CycleReader {
   // Runs on a JACK thread; only flags it.
   static void ServerGone(void* self) { static_cast<CycleReader*>(self)->gone_ = true; }
   void Close() {
-    if (client_ != nullptr) jack_client_close(client_);
+    if (client_ != nullptr && !gone_) jack_client_close(client_);
     client_ = nullptr;
   }
 
   jack_client_t* client_ = nullptr;
   std::atomic<bool> gone_{false};
+  std::optional<std::uint64_t> lostAt_;
 };
 
 }  // namespace
