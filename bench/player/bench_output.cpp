@@ -1,10 +1,12 @@
 // The size of the output's buffer, weighed on the JACK server: for a few
 // sizes, key-to-sound (a key press as the keyboard window makes it, to the
 // clip's first frame on the player's JACK output, read on the server's frame
-// clock) and the dropouts of a long clip while two threads keep the machine
-// busy (a server that misses cycles breaks the frame clock, so key-to-sound
-// is measured without the load). A bigger buffer lets the decoder be kept waiting longer
-// before the device runs dry; the start of a clip should not depend on it.
+// clock), the same for a key pressed again while its clip sounds (faded out,
+// then started over), and the dropouts of a long clip while two threads
+// keep the machine busy (a server that misses cycles breaks the frame
+// clock, so the latencies are measured without the load). A bigger buffer
+// lets the decoder be kept waiting longer before the device runs dry; the
+// start of a clip should not depend on it.
 //
 // Runs under scripts/with-test-services.sh (a JACK dummy server at
 // 48 kHz / 256 frames). The machine is shared: figures taken while others
@@ -37,6 +39,7 @@ using namespace e2e;
 
 constexpr int kPresses = 30;  // per round
 constexpr int kRounds = 3;
+constexpr int kRetriggers = 20;  // per round
 constexpr int kWarmUp = 3;
 constexpr float kThreshold = 0.05f;
 constexpr double kLongSeconds = 8;
@@ -87,6 +90,17 @@ int Dropouts(const JackProbe& ears, uint64_t from, uint64_t to, std::size_t fram
   return count;
 }
 
+// The first frame of sound after at least `frames` of silence, counted
+// from level[0], which may be sound.
+std::optional<uint64_t> AfterSilence(const std::vector<float>& level, std::size_t frames) {
+  std::size_t quiet = 0;
+  for (std::size_t i = 0; i < level.size(); ++i) {
+    if (level[i] > kThreshold && quiet >= frames) return i;
+    quiet = level[i] > kThreshold ? 0 : quiet + 1;
+  }
+  return std::nullopt;
+}
+
 struct Sizing {
   const char* name;
   const char* bufferUs;
@@ -128,7 +142,7 @@ int main(int argc, char** argv) {
   const std::vector<Sizing> sizings = {
       {"200ms", "200000"}, {"50ms", "50000"}, {"2periods", twoPeriods.c_str()}};
   struct Figures {
-    std::vector<double> latencies;
+    std::vector<double> latencies, retriggers;
     int missed = 0, dropouts = 0, xruns = 0, plays = 0;
   };
   std::vector<Figures> figures(sizings.size());
@@ -178,6 +192,40 @@ int main(int argc, char** argv) {
         if (i >= kWarmUp) latencies.push_back(static_cast<double>(*onset - at));
       }
 
+      // The same key pressed again while its clip sounds: the sound is
+      // faded out, then the clip starts over. From the press to the new
+      // start's first frame after the silence between them.
+      player->Open(QString::fromStdString(longClip));
+      player->SetRelativePositions(10000, 0, 10000, 0);
+      player->Play();
+      for (int i = 0; i < kRetriggers; ++i) {
+        const uint64_t heard = ears.RecordedUntil();
+        WaitUntil([&] {
+          app.processEvents();
+          return ears.RecordedUntil() >= heard + static_cast<uint64_t>(0.05 * ears.SampleRate()) &&
+                 CountSounding(ears.Level(ears.RecordedUntil() - 480, ears.RecordedUntil()),
+                               kThreshold) > 0;
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 5000));
+        const uint64_t at = frameNow();
+        player->Stop();
+        player->Open(QString::fromStdString(longClip));
+        player->SetRelativePositions(10000, 0, 10000, 0);
+        player->Play();
+        std::optional<uint64_t> onset;
+        WaitUntil(
+            [&] {
+              app.processEvents();
+              onset = AfterSilence(ears.Level(at, ears.RecordedUntil()), 16);
+              if (onset) *onset += at;
+              return onset.has_value();
+            },
+            3s);
+        if (onset) f.retriggers.push_back(static_cast<double>(*onset - at));
+      }
+      player->Stop();
+      app.processEvents();
+
       // A long clip played through on a busy machine. The server's own
       // xruns (it runs without real-time scheduling here, so the load slows
       // it too) are counted apart; a dropout the server did not report is the
@@ -224,6 +272,10 @@ int main(int argc, char** argv) {
     Print(prefix + "_key_to_sound_p99_periods", Percentile(f.latencies, 99) / period, "periods");
     Print(prefix + "_key_to_sound_p50", Percentile(f.latencies, 50) / ears.SampleRate() * 1000,
           "ms");
+    Print(prefix + "_retrigger_to_sound_p50_periods", Percentile(f.retriggers, 50) / period,
+          "periods");
+    Print(prefix + "_retrigger_to_sound_p99_periods", Percentile(f.retriggers, 99) / period,
+          "periods");
     Print(prefix + "_loaded_dropouts_per_minute",
           f.plays ? f.dropouts * 60.0 / (f.plays * (kLongSeconds - 0.5)) : -1, "dropouts");
     Print(prefix + "_loaded_server_xruns_per_minute",
