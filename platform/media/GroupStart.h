@@ -12,10 +12,10 @@
 // outputs then put the clips' first samples on the same frame of the
 // server.
 //
-// A graph held alone starts as a plain run, without a lead. Should a nested
-// event loop run before the GroupStart closes (a message box of one of the
-// windows), the graphs held until then start at once, together, rather than
-// wait for the box.
+// A graph held alone starts like any graph that runs alone, on a base time
+// of its own (SoloBase). Should a nested event loop run before the
+// GroupStart closes (a message box of one of the windows), the graphs held
+// until then start at once, together, rather than wait for the box.
 //
 // Window thread only.
 
