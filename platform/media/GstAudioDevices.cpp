@@ -49,7 +49,9 @@ bool SinkOpens(const std::string& name) {
 // sample of a start goes to the device's next period whatever this is;
 // what it sets is how long the decoder may be kept from running on a loaded
 // machine before the device runs dry, against how late a change made in
-// the stream (a volume, a rate changed while a clip plays) is heard.
+// the stream (a volume, a rate changed while a clip plays) is heard. A
+// start costs the same at any size (bench_output), so the size that rides
+// out the longest stall is kept: 200 ms, the outputs' own default.
 gint64 OutputBufferUs() {
   if (const char* us = std::getenv("TASTIVO_OUTPUT_BUFFER_US"); us && std::atoll(us) > 0)
     return std::atoll(us);
