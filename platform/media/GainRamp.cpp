@@ -1,5 +1,7 @@
 #include "platform/media/GainRamp.h"
 
+#include "platform/media/SharedClock.h"
+
 #include <gst/audio/audio.h>
 
 #include <algorithm>
@@ -37,6 +39,23 @@ void Scale(guint8* data, int frames, int channels, int firstFrame, int rampFrame
   }
 }
 
+// True when the output is a JACK server's and the server is clear of its
+// cycle edges now (ClearOfCycleEdges), so that it reads nothing from the
+// output until the next edge.
+bool NextSegmentIsFree(GstElement* sink) {
+  GstElementFactory* factory = gst_element_get_factory(sink);
+  if (factory == nullptr || g_strcmp0(GST_OBJECT_NAME(factory), "jackaudiosink") != 0) return false;
+  const auto cycle = CurrentServerCycle();
+  if (!cycle) return false;
+  GstClock* clock = ObtainSharedClock();
+  const std::uint64_t now = gst_clock_get_time(clock);
+  gst_object_unref(clock);
+  // Half a millisecond covers the server's reading of every output on a
+  // busy graph; a ramp written into a period under way would click, so a
+  // whole millisecond is kept before the next edge.
+  return ClearOfCycleEdges(*cycle, now, 500'000, 1'000'000) == now;
+}
+
 }  // namespace
 
 std::optional<SinkFade> FadeOutSink(GstElement* sink) {
@@ -66,9 +85,12 @@ std::optional<SinkFade> FadeOutSink(GstElement* sink) {
     const int segFrames = spec.segsize / bpf;
     const int rampFrames = std::max(1, int(std::lround(kRampSeconds * rate)));
     // The segment the device reads next may be being read right now; the
-    // ramp starts at the one after, so it is never torn.
+    // ramp starts at the one after, so it is never torn. A JACK server's
+    // output reads at the edges of the server's cycles: clear of them the
+    // next segment is not being read, and the ramp starts there, a period
+    // sooner.
     const int next = g_atomic_int_get(&ring->segdone) - ring->segbase;
-    const int first = next + 1;
+    const int first = NextSegmentIsFree(sink) ? next : next + 1;
     for (int k = 0; k < spec.segtotal - 1; ++k) {
       const int segment = (first + k) % spec.segtotal;
       guint8* data = ring->memory + std::size_t(segment) * spec.segsize;

@@ -28,9 +28,10 @@ struct SinkFade {
 };
 
 // Window thread: fades the sound already queued in a running output to
-// silence over kRampSeconds, starting one period ahead of what the device
-// is reading (never the period it may be reading now), and silences the
-// rest of its buffer. Nothing when the output is not running or keeps its
+// silence over kRampSeconds, starting with the period the device reads next
+// when it is surely not reading it now (a JACK server's output between two
+// cycle edges), else with the one after, and silences the rest of its
+// buffer. Nothing when the output is not running or keeps its
 // sound elsewhere (a sound server's own buffer): the cut stays hard there.
 std::optional<SinkFade> FadeOutSink(GstElement* sink);
 

@@ -26,6 +26,16 @@ constexpr std::chrono::nanoseconds kMinLead = std::chrono::milliseconds(1);
 constexpr std::chrono::nanoseconds kMaxLead = std::chrono::milliseconds(20);
 std::atomic<std::int64_t> leadNs{std::chrono::nanoseconds(std::chrono::milliseconds(3)).count()};
 
+// A graph started alone is woken on its base time this long after the
+// window thread chose it: its change to playing and its streaming thread's
+// wait on the clock take a few hundred microseconds (sound due before the
+// wait begins is lost). Half a millisecond before the next cycle edge the
+// wake leaves time to write the first samples before the server reads.
+// Together they cost a period more to a key that comes in the last
+// millisecond of a cycle.
+constexpr std::uint64_t kSoloLeadNs = 500'000, kSoloBeforeEdgeNs = 500'000;
+// Half a millisecond past an edge the server has read every output.
+constexpr std::uint64_t kAfterEdgeNs = 500'000;
 }  // namespace
 
 struct GroupStart::Held {
@@ -52,6 +62,15 @@ GroupStart* GroupStart::Current() {
 
 std::chrono::nanoseconds GroupStart::Lead() {
   return std::chrono::nanoseconds(leadNs.load());
+}
+
+std::optional<std::uint64_t> GroupStart::SoloBase() {
+  const auto cycle = CurrentServerCycle();
+  if (!cycle || cycle->periodNs == 0) return std::nullopt;
+  GstClock* clock = ObtainSharedClock();
+  const std::uint64_t earliest = gst_clock_get_time(clock) + kSoloLeadNs;
+  gst_object_unref(clock);
+  return ClearOfCycleEdges(*cycle, earliest, kAfterEdgeNs, kSoloBeforeEdgeNs);
 }
 
 void GroupStart::Hold(QObject* graph, std::function<void(std::chrono::nanoseconds)> cue,

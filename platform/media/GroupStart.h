@@ -12,10 +12,10 @@
 // outputs then put the clips' first samples on the same frame of the
 // server.
 //
-// A graph held alone starts as a plain run, without a lead. Should a nested
-// event loop run before the GroupStart closes (a message box of one of the
-// windows), the graphs held until then start at once, together, rather than
-// wait for the box.
+// A graph held alone starts like any graph that runs alone, on a base time
+// of its own (SoloBase). Should a nested event loop run before the
+// GroupStart closes (a message box of one of the windows), the graphs held
+// until then start at once, together, rather than wait for the box.
 //
 // Window thread only.
 
@@ -53,6 +53,15 @@ class GroupStart {
 
   // How far in the future the next group start puts its base time.
   static std::chrono::nanoseconds Lead();
+
+  // The base time (ns of the shared clock) for a clip that starts alone,
+  // from its beginning or a seek: a little in the future, where its
+  // output's streaming thread wakes clear of the server's cycle edges, so
+  // that the first sample goes whole into the cycle that follows. A wake
+  // right at an edge would race the server for the period being read, and
+  // sound due before the output is up loses its beginning. Nothing when
+  // the output is no JACK server's: the clip then starts at once.
+  static std::optional<std::uint64_t> SoloBase();
 
  private:
   void StartHeld();

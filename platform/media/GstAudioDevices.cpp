@@ -5,6 +5,9 @@
 #include "platform/media/MediaGraph.h"
 #include "platform/media/MediaInternal.h"
 
+#include <gst/audio/gstaudiobasesink.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -41,12 +44,33 @@ bool SinkOpens(const std::string& name) {
   return ok;
 }
 
+// How much sound an output holds ahead of what its device plays, in µs
+// ($TASTIVO_OUTPUT_BUFFER_US, for the bench that weighs it). The first
+// sample of a start goes to the device's next period whatever this is;
+// what it sets is how long the decoder may be kept from running on a loaded
+// machine before the device runs dry, against how late a change made in
+// the stream (a volume, a rate changed while a clip plays) is heard. A
+// start costs the same at any size (bench_output), so the size that rides
+// out the longest stall is kept: 200 ms, the outputs' own default.
+gint64 OutputBufferUs() {
+  if (const char* us = std::getenv("TASTIVO_OUTPUT_BUFFER_US"); us && std::atoll(us) > 0)
+    return std::atoll(us);
+  return 200'000;
+}
+
 GstElement* MakeSink(const std::string& factory, const std::string& clientName) {
   GstElement* sink = gst_element_factory_make(factory.c_str(), nullptr);
   if (sink == nullptr) sink = gst_element_factory_make("fakesink", nullptr);
   if (sink == nullptr) return nullptr;
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync"))
     g_object_set(sink, "sync", TRUE, nullptr);
+  if (GST_IS_AUDIO_BASE_SINK(sink)) {
+    // A JACK output writes in the server's periods whatever latency-time
+    // says; the others write in pieces of it.
+    const gint64 buffer = OutputBufferUs();
+    g_object_set(sink, "buffer-time", buffer, "latency-time", std::min<gint64>(10'000, buffer / 2),
+                 nullptr);
+  }
   // The name a sound server shows for this output (a JACK client's name).
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "client-name"))
     g_object_set(sink, "client-name", clientName.empty() ? kDefaultOutputName : clientName.c_str(),

@@ -2,6 +2,7 @@
 
 #include "platform/WindowMessages.h"
 #include "platform/media/GainRamp.h"
+#include "platform/media/GroupStart.h"
 #include "platform/media/GstInternal.h"
 #include "platform/media/SharedClock.h"
 #include "platform/media/Varispeed.h"
@@ -891,6 +892,13 @@ void GstMediaGraph::Impl::CueForGroup(std::chrono::nanoseconds wait) {
 void GstMediaGraph::Impl::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs) {
   if (ticket != holdTicket || target != FilterState::State_Running || !loaded) return;
   heldForGroup = false;
+  if (!baseNs && startsCued) {
+    // The base time is chosen once the clip is cued: chosen before, it
+    // could pass while the decoder still seeks, and the output would drop
+    // the clip's beginning as late.
+    CueForGroup(GroupStart::kCueBudget);
+    baseNs = GroupStart::SoloBase();
+  }
   if (!baseNs) {
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     return;

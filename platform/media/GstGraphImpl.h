@@ -257,7 +257,11 @@ struct GstMediaGraph::Impl : WaveOutListener {
   // overtaken by another call starts nothing.
   std::uint64_t holdTicket = 0;
   bool heldForGroup = false;
+  // The Run starts the clip from a seek rather than resuming it.
+  bool startsCued = false;
   void CueForGroup(std::chrono::nanoseconds wait);
+  // Starts the pipeline on `baseNs`, or alone: a clip started from a seek
+  // on a base time of its own (GroupStart::SoloBase), a resume at once.
   void StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs);
   // --- end group start
 

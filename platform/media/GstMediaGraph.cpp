@@ -262,6 +262,9 @@ HRESULT GstMediaGraph::Run() {
   const std::uint64_t ticket = ++d_->holdTicket;
   d_->heldForGroup = false;
   if (!d_->loaded) return S_OK;
+  // Cued at a segment, or about to be: the clip starts from a seek, not a
+  // resume (a resume must go on from where the clip paused).
+  d_->startsCued = d_->cued.has_value() || d_->pendingSeek.has_value();
   const HRESULT hr = d_->FlushPendingSeek(false);
   d_->cued.reset();  // from here on the position moves
   if (Failed(hr)) return hr;
@@ -275,7 +278,7 @@ HRESULT GstMediaGraph::Run() {
     return S_OK;
   }
   // A refused change is reported on the bus, and GetState answers with it.
-  gst_element_set_state(d_->pipeline, GST_STATE_PLAYING);
+  d_->StartHeld(ticket, std::nullopt);
   return S_OK;
 }
 

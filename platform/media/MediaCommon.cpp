@@ -4,6 +4,7 @@
 #include "platform/media/MediaGraph.h"
 #include "platform/media/MediaInternal.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -130,7 +131,16 @@ void ReportOutputLost(const std::string& detail) {
   h.detail = detail;
 }
 
+namespace {
+std::atomic<std::uint64_t> outputsFoundWorking{0};
+}  // namespace
+
+std::uint64_t OutputsFoundWorking() {
+  return outputsFoundWorking.load();
+}
+
 void ReportOutputWorking() {
+  ++outputsFoundWorking;
   auto& h = TheOutputHealth();
   std::lock_guard lock(h.mutex);
   if (!h.lost) return;

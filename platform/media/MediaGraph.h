@@ -203,6 +203,8 @@ std::vector<AudioDeviceMoniker> EnumerateAudioRenderers();
 enum class OutputChange { None, Lost, Back };
 void ReportOutputLost(const std::string& detail);
 void ReportOutputWorking();
+// How many times an output was found working so far (ReportOutputWorking).
+std::uint64_t OutputsFoundWorking();
 // The change since the last call, with the failure's detail when lost.
 OutputChange TakeOutputChange(std::string& detail);
 

@@ -1,10 +1,12 @@
 #include "platform/media/SharedClock.h"
 
 #include "platform/media/GstInternal.h"
+#include "platform/media/MediaGraph.h"
 
 #include <gst/audio/gstaudiobasesink.h>
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -55,15 +57,23 @@ GstClock* ObtainSharedClock() {
 namespace {
 
 // A client of our own that only reads the server's frame timer: it has no
-// ports and is never activated, so the server never waits for it. Opened
-// again after the server went away.
+// ports and is never activated, so the server never waits for it.
 class CycleReader {
  public:
   ~CycleReader() { Close(); }
 
   jack_client_t* Client() {
-    if (gone_.exchange(false)) Close();
-    if (client_ == nullptr) {
+    // A server that went away leaves every client of it in the process
+    // dead. Closing ours, or trying to open another while the outputs still
+    // hold theirs, breaks what they share: closing the outputs' clients then
+    // crashes. Ours is let go of (its little memory stays behind) and
+    // opened again only once an output has since found a server.
+    if (gone_.exchange(false)) {
+      client_ = nullptr;
+      lostAt_ = OutputsFoundWorking();
+    }
+    if (client_ == nullptr && (!lostAt_ || OutputsFoundWorking() > *lostAt_)) {
+      lostAt_.reset();
       jack_status_t status{};
       client_ = jack_client_open("tastivo-cycles", JackNoStartServer, &status);
       if (client_ != nullptr) jack_on_shutdown(client_, &CycleReader::ServerGone, this);
@@ -75,12 +85,13 @@ class CycleReader {
   // Runs on a JACK thread; only flags it.
   static void ServerGone(void* self) { static_cast<CycleReader*>(self)->gone_ = true; }
   void Close() {
-    if (client_ != nullptr) jack_client_close(client_);
+    if (client_ != nullptr && !gone_) jack_client_close(client_);
     client_ = nullptr;
   }
 
   jack_client_t* client_ = nullptr;
   std::atomic<bool> gone_{false};
+  std::optional<std::uint64_t> lostAt_;
 };
 
 }  // namespace
@@ -99,6 +110,18 @@ std::optional<ServerCycle> CurrentServerCycle() {
   cycle.startNs = static_cast<std::uint64_t>(start) * 1000;
   cycle.periodNs = static_cast<std::uint64_t>(jack_get_buffer_size(client)) * 1000000000u / rate;
   return cycle;
+}
+
+std::uint64_t ClearOfCycleEdges(const ServerCycle& cycle, std::uint64_t ns, std::uint64_t afterNs,
+                                std::uint64_t beforeNs) {
+  const std::uint64_t p = cycle.periodNs;
+  if (p == 0) return ns;
+  const std::uint64_t after = std::min(afterNs, p / 4), before = std::min(beforeNs, p / 4);
+  if (ns < cycle.startNs) return cycle.startNs + after;
+  const std::uint64_t phase = (ns - cycle.startNs) % p;
+  if (phase < after) return ns - phase + after;
+  if (phase > p - before) return ns - phase + p + after;
+  return ns;
 }
 
 void FollowSharedClock(GstElement* element) {

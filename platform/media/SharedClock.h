@@ -51,6 +51,14 @@ struct ServerCycle {
 };
 std::optional<ServerCycle> CurrentServerCycle();
 
+// The first moment at or after `ns` that lies clear of the server's cycle
+// edges: `afterNs` past the moment the server reads a period from the
+// outputs, and `beforeNs` short of the next edge (each at most a quarter
+// period), time to write one. Sound written there reaches the next cycle
+// whole, never torn by a read under way.
+std::uint64_t ClearOfCycleEdges(const ServerCycle& cycle, std::uint64_t ns, std::uint64_t afterNs,
+                                std::uint64_t beforeNs);
+
 // Tells an audio output (any element derived from GstAudioBaseSink; others
 // are left alone) to write its samples back to back instead of skipping or
 // repeating sound to follow the shared clock.

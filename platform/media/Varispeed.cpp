@@ -105,13 +105,8 @@ GstClockTime RunningEnd(const Varispeed* v) {
                                      std::max<GstClockTime>(v->outEnd, v->out.start));
 }
 
-// Scheduling slack on top of the output's periods for sound that ramps in.
-constexpr GstClockTime kRampLead = 4 * GST_MSECOND;
-
-// The period of the audio output downstream, 0 when there is none (or it
-// is not open yet).
-GstClockTime OutputPeriod(Varispeed* v) {
-  GstClockTime period = 0;
+// The audio output downstream, with a new reference, or nullptr.
+GstElement* Output(Varispeed* v) {
   GstPad* pad = GST_PAD(gst_object_ref(v->srcpad));
   for (int hops = 0; hops < 8 && pad != nullptr; ++hops) {
     GstPad* peer = gst_pad_get_peer(pad);
@@ -121,22 +116,43 @@ GstClockTime OutputPeriod(Varispeed* v) {
     GstElement* next = gst_pad_get_parent_element(peer);
     gst_object_unref(peer);
     if (next == nullptr) break;
-    if (GST_IS_AUDIO_BASE_SINK(next)) {
-      GST_OBJECT_LOCK(next);
-      GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(next)->ringbuffer;
-      if (ring && ring->acquired && GST_AUDIO_INFO_RATE(&ring->spec.info) > 0 &&
-          GST_AUDIO_INFO_BPF(&ring->spec.info) > 0)
-        period =
-            gst_util_uint64_scale_int(ring->spec.segsize / GST_AUDIO_INFO_BPF(&ring->spec.info),
-                                      GST_SECOND, GST_AUDIO_INFO_RATE(&ring->spec.info));
-      GST_OBJECT_UNLOCK(next);
-    } else {
-      pad = gst_element_get_static_pad(next, "src");
-    }
+    if (GST_IS_AUDIO_BASE_SINK(next)) return next;
+    pad = gst_element_get_static_pad(next, "src");
     gst_object_unref(next);
   }
   if (pad) gst_object_unref(pad);
-  return period;
+  return nullptr;
+}
+
+// How far ahead of the device's read position the output places the sound
+// due now, in ns (never less than 0). An output takes the moment it starts
+// (and the position of every sound after it) from the samples its device
+// has read, less those still queued in the device: the sound due at the
+// start lands that far behind what the device reads next, and is dropped
+// as late. So much is lost of every start but the device's very first,
+// when it has read less than it queues: a sound server's latency (two
+// periods on a JACK server with two periods), the attack of every clip.
+GstClockTime OutputQueue(Varispeed* v) {
+  GstElement* sink = Output(v);
+  if (sink == nullptr) return 0;
+  GstClockTime queued = 0;
+  GST_OBJECT_LOCK(sink);
+  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(sink)->ringbuffer;
+  if (ring) gst_object_ref(ring);
+  GST_OBJECT_UNLOCK(sink);
+  if (ring && gst_audio_ring_buffer_is_acquired(ring)) {
+    const int rate = GST_AUDIO_INFO_RATE(&ring->spec.info);
+    // One frame more: the clock's nanoseconds and the device's frames round
+    // apart, and a sample a frame late is kept where one a frame early is
+    // dropped.
+    const guint64 frames = std::min<guint64>(gst_audio_ring_buffer_delay(ring),
+                                             gst_audio_ring_buffer_samples_done(ring)) +
+                           1;
+    if (rate > 0) queued = gst_util_uint64_scale_int_ceil(frames, GST_SECOND, rate);
+  }
+  if (ring) gst_object_unref(ring);
+  gst_object_unref(sink);
+  return queued;
 }
 
 // Sends the segment downstream that maps clip time from anchorIn on; base
@@ -162,15 +178,12 @@ bool PushSegment(Varispeed* v, GstClockTime base, guint32 seqnum) {
 
 bool SendSegment(Varispeed* v, GstEvent* original, bool continues) {
   if (!continues) {
-    // An output that starts again places the first samples at the moment
-    // they arrive and drops what falls into the period it is already
-    // playing, so a ramp in would lose its beginning and start with a step.
-    // The sound that ramps in is therefore scheduled two periods and a
-    // little ahead; a start at the beginning of the file has no ramp and
-    // keeps its timing. A segment that continues the stream keeps the
-    // offset it has: it is heard right after what came before.
-    const bool rampIn = FadesEnabled() && v->segment.start > 0;
-    gst_pad_set_offset(v->srcpad, rampIn ? gint64(2 * OutputPeriod(v) + kRampLead) : 0);
+    // The sound of a start is scheduled past what the device still queues,
+    // so that it lands whole where the device reads next: the attack of a
+    // clip from its beginning, the whole ramp in after a start inside it.
+    // A segment that continues the stream keeps the offset it has: it is
+    // heard right after what came before.
+    gst_pad_set_offset(v->srcpad, gint64(OutputQueue(v)));
   }
   v->anchorIn = v->anchorOut = v->segment.start;
   GstClockTime base = v->segment.base;

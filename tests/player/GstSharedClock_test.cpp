@@ -159,6 +159,40 @@ TEST_P(ClockDrift, AClipOnADriftingClockReachesTheServerWholeEverySampleOnce) {
 INSTANTIATE_TEST_SUITE_P(FastAndSlow, ClockDrift, ::testing::Values(15000.0, -15000.0),
                          [](const auto& info) { return info.param > 0 ? "Fast" : "Slow"; });
 
+// Where a start may wake in the server's cycle: a period of 4 ms from
+// 1000 ns on, clear of an edge by 500 µs after it and 300 µs before the
+// next. A moment in the clear stays; one too close to an edge moves past
+// it, never back into the period the server has read.
+struct EdgeCase {
+  std::uint64_t ns, expected;
+};
+class CycleEdges : public ::testing::TestWithParam<EdgeCase> {};
+
+TEST_P(CycleEdges, MovesAMomentClearOfTheEdges) {
+  const media::ServerCycle cycle{1000, 4'000'000};
+  EXPECT_EQ(media::ClearOfCycleEdges(cycle, GetParam().ns, 500'000, 300'000), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(FourMsPeriod, CycleEdges,
+                         ::testing::Values(EdgeCase{1000, 501'000},         // on the edge
+                                           EdgeCase{400'000, 501'000},      // just after it
+                                           EdgeCase{501'000, 501'000},      // as soon as allowed
+                                           EdgeCase{2'000'000, 2'000'000},  // mid-cycle
+                                           EdgeCase{3'701'000, 3'701'000},  // as late as allowed
+                                           EdgeCase{3'800'000, 4'501'000},  // too close to the next
+                                           EdgeCase{8'000'500, 8'501'000},  // two cycles on
+                                           EdgeCase{500, 501'000},          // before the cycle read
+                                           EdgeCase{40'000'000'000, 40'000'501'000}  // far on
+                                           ));
+
+// A period too short for the margins keeps a quarter of it each side.
+TEST(CycleEdges, ShortPeriodsKeepAQuarterEachSide) {
+  const media::ServerCycle cycle{0, 1'000'000};
+  EXPECT_EQ(media::ClearOfCycleEdges(cycle, 100'000, 500'000, 500'000), 250'000u);
+  EXPECT_EQ(media::ClearOfCycleEdges(cycle, 500'000, 500'000, 500'000), 500'000u);
+  EXPECT_EQ(media::ClearOfCycleEdges(cycle, 800'000, 500'000, 500'000), 1'250'000u);
+}
+
 // The group start fixes the pipelines' base time by hand; afterwards each
 // graph must again keep its running time through a pause and take a fresh
 // one at a flushing seek, or a resumed clip jumps by the pause and a looped

@@ -1,0 +1,288 @@
+// The size of the output's buffer, weighed on the JACK server: for a few
+// sizes, key-to-sound (a key press as the keyboard window makes it, to the
+// clip's first frame on the player's JACK output, read on the server's frame
+// clock), the same for a key pressed again while its clip sounds (faded out,
+// then started over), and the dropouts of a long clip while two threads
+// keep the machine busy (a server that misses cycles breaks the frame
+// clock, so the latencies are measured without the load). A bigger buffer
+// lets the decoder be kept waiting longer before the device runs dry; the
+// start of a clip should not depend on it.
+//
+// Runs under scripts/with-test-services.sh (a JACK dummy server at
+// 48 kHz / 256 frames). The machine is shared: figures taken while others
+// build are noisy.
+
+#include "AppHarness.h"
+#include "JackProbe.h"
+#include "SoundEvents.h"
+#include "platform/WindowMessages.h"
+#include "platform/media/AudioOutputChoice.h"
+#include "player/Tplayerbase.h"
+
+#include <QApplication>
+
+#include <jack/jack.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace e2e;
+
+constexpr int kPresses = 30;  // per round
+constexpr int kRounds = 3;
+constexpr int kRetriggers = 20;  // per round
+constexpr int kWarmUp = 3;
+constexpr float kThreshold = 0.05f;
+constexpr double kLongSeconds = 8;
+
+class Window : public QObject {
+ protected:
+  bool event(QEvent* e) override {
+    if (platform::AsWindowMessage(e)) return true;
+    return QObject::event(e);
+  }
+};
+
+void Print(const std::string& name, double value, const char* unit) {
+  std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
+  std::fflush(stdout);
+}
+
+// Threads that spin until destroyed: a machine busy with something else.
+class Load {
+ public:
+  explicit Load(int threads) {
+    for (int i = 0; i < threads; ++i)
+      threads_.emplace_back([this] {
+        volatile double x = 1;
+        while (!stop_.load(std::memory_order_relaxed)) x = std::sqrt(x + 1.0);
+      });
+  }
+  ~Load() {
+    stop_ = true;
+    for (auto& t : threads_) t.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+// Stretches of exact silence of at least `frames` inside [from, to): a
+// device that ran dry. A tone never holds zero for more than a frame.
+int Dropouts(const JackProbe& ears, uint64_t from, uint64_t to, std::size_t frames) {
+  const std::vector<float> level = ears.Level(from, to);
+  int count = 0;
+  std::size_t run = 0;
+  for (float l : level) {
+    run = l == 0.0f ? run + 1 : 0;
+    count += run == frames ? 1 : 0;
+  }
+  return count;
+}
+
+// The first frame of sound after at least `frames` of silence, counted
+// from level[0], which may be sound.
+std::optional<uint64_t> AfterSilence(const std::vector<float>& level, std::size_t frames) {
+  std::size_t quiet = 0;
+  for (std::size_t i = 0; i < level.size(); ++i) {
+    if (level[i] > kThreshold && quiet >= frames) return i;
+    quiet = level[i] > kThreshold ? 0 : quiet + 1;
+  }
+  return std::nullopt;
+}
+
+struct Sizing {
+  const char* name;
+  const char* bufferUs;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (platform::media::DefaultAudioOutput().Sink != "jackaudiosink") {
+    std::fprintf(stderr, "needs a running JACK server (scripts/with-test-services.sh)\n");
+    return 1;
+  }
+  const std::string tag = std::to_string(getpid());
+  RunFolder folder("bench-output");
+  const std::string shortClip = folder.File("short.wav"), longClip = folder.File("long.wav");
+  if (!MakeTone(shortClip, 0.3, 1000).empty() || !MakeTone(longClip, kLongSeconds, 440).empty()) {
+    std::fprintf(stderr, "sox could not make the clips\n");
+    return 1;
+  }
+  JackProbe ears("bench-output-ears-" + tag, 2, 120);
+  jack_client_t* clock =
+      jack_client_open(("bench-output-clock-" + tag).c_str(), JackNoStartServer, nullptr);
+  if (!ears.Ok() || clock == nullptr) {
+    std::fprintf(stderr, "cannot open the JACK clients: %s\n", ears.Error().c_str());
+    return 1;
+  }
+  ears.WaitForFrame(ears.RecordedUntil() + ears.Period());
+  const double period = ears.Period();
+  // The server's frame now, on the probe's timeline.
+  auto frameNow = [&] {
+    return static_cast<uint64_t>(
+        static_cast<jack_nframes_t>(jack_frame_time(clock) - ears.Origin()));
+  };
+
+  // The default, a quarter of it, and two periods of this server.
+  const std::string twoPeriods =
+      std::to_string(static_cast<long long>(std::ceil(2 * period * 1e6 / ears.SampleRate())));
+  const std::vector<Sizing> sizings = {
+      {"200ms", "200000"}, {"50ms", "50000"}, {"2periods", twoPeriods.c_str()}};
+  struct Figures {
+    std::vector<double> latencies, retriggers;
+    int missed = 0, dropouts = 0, xruns = 0, plays = 0;
+  };
+  std::vector<Figures> figures(sizings.size());
+  // The sizings take turns, so that what else the machine does falls on
+  // each alike.
+  for (int round = 0; round < kRounds; ++round)
+    for (std::size_t n = 0; n < sizings.size(); ++n) {
+      const Sizing& sizing = sizings[n];
+      Figures& f = figures[n];
+      setenv("TASTIVO_OUTPUT_BUFFER_US", sizing.bufferUs, 1);
+      const std::string name =
+          "bench-output-" + tag + "-" + sizing.name + "-" + std::to_string(round);
+      Window window;
+      auto player = std::make_unique<TPlayer>(&window, 0);
+      player->SetOutputName(QString::fromStdString(name));
+      ears.Follow(name);
+
+      std::vector<double>& latencies = f.latencies;
+      int& missed = f.missed;
+      for (int i = 0; i < kWarmUp + kPresses; ++i) {
+        WaitUntil([&] {
+          const uint64_t now = ears.RecordedUntil();
+          const auto span = static_cast<uint64_t>(0.03 * ears.SampleRate());
+          return now >= span && CountSounding(ears.Level(now - span, now), kThreshold) == 0;
+        });
+        // A press at a random moment of the server's cycle.
+        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 5000));
+        const uint64_t at = frameNow();
+        if (player->State == fsPlaying) player->Stop();
+        player->Open(QString::fromStdString(shortClip));
+        player->SetRelativePositions(10000, 0, 10000, 0);
+        player->Play();
+        std::optional<uint64_t> onset;
+        WaitUntil(
+            [&] {
+              app.processEvents();
+              onset = FindOnset(ears.Level(at, ears.RecordedUntil()), kThreshold, 0, at, at);
+              return onset.has_value();
+            },
+            3s);
+        player->Stop();
+        app.processEvents();
+        if (!onset) {
+          ++missed;
+          continue;
+        }
+        if (i >= kWarmUp) latencies.push_back(static_cast<double>(*onset - at));
+      }
+
+      // The same key pressed again while its clip sounds: the sound is
+      // faded out, then the clip starts over. From the press to the new
+      // start's first frame after the silence between them.
+      player->Open(QString::fromStdString(longClip));
+      player->SetRelativePositions(10000, 0, 10000, 0);
+      player->Play();
+      for (int i = 0; i < kRetriggers; ++i) {
+        const uint64_t heard = ears.RecordedUntil();
+        WaitUntil([&] {
+          app.processEvents();
+          return ears.RecordedUntil() >= heard + static_cast<uint64_t>(0.05 * ears.SampleRate()) &&
+                 CountSounding(ears.Level(ears.RecordedUntil() - 480, ears.RecordedUntil()),
+                               kThreshold) > 0;
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 5000));
+        const uint64_t at = frameNow();
+        player->Stop();
+        player->Open(QString::fromStdString(longClip));
+        player->SetRelativePositions(10000, 0, 10000, 0);
+        player->Play();
+        std::optional<uint64_t> onset;
+        WaitUntil(
+            [&] {
+              app.processEvents();
+              onset = AfterSilence(ears.Level(at, ears.RecordedUntil()), 16);
+              if (onset) *onset += at;
+              return onset.has_value();
+            },
+            3s);
+        if (onset) f.retriggers.push_back(static_cast<double>(*onset - at));
+      }
+      player->Stop();
+      app.processEvents();
+
+      // A long clip played through on a busy machine. The server's own
+      // xruns (it runs without real-time scheduling here, so the load slows
+      // it too) are counted apart; a dropout the server did not report is the
+      // output's.
+      const int xrunsBefore = ears.Xruns();
+      Load load(2);
+      player->Open(QString::fromStdString(longClip));
+      player->SetRelativePositions(10000, 0, 10000, 0);
+      const uint64_t from = ears.RecordedUntil();
+      player->Play();
+      std::optional<uint64_t> begin;
+      WaitUntil(
+          [&] {
+            app.processEvents();
+            begin = FindOnset(ears.Level(from, ears.RecordedUntil()), kThreshold, 0, from, from);
+            return begin.has_value();
+          },
+          3s);
+      int dropouts = -1;
+      if (begin) {
+        const auto until = *begin + static_cast<uint64_t>((kLongSeconds - 0.5) * ears.SampleRate());
+        WaitUntil(
+            [&] {
+              app.processEvents();
+              return ears.RecordedUntil() >= until;
+            },
+            10s);
+        dropouts = Dropouts(ears, *begin + ears.Period(), until, 16);
+      }
+      player->Stop();
+      app.processEvents();
+
+      if (dropouts >= 0) {
+        f.dropouts += dropouts;
+        f.xruns += ears.Xruns() - xrunsBefore;
+        ++f.plays;
+      }
+    }
+  int status = 0;
+  for (std::size_t n = 0; n < sizings.size(); ++n) {
+    const Figures& f = figures[n];
+    const std::string prefix = std::string("output_buffer_") + sizings[n].name;
+    Print(prefix + "_key_to_sound_p50_periods", Percentile(f.latencies, 50) / period, "periods");
+    Print(prefix + "_key_to_sound_p99_periods", Percentile(f.latencies, 99) / period, "periods");
+    Print(prefix + "_key_to_sound_p50", Percentile(f.latencies, 50) / ears.SampleRate() * 1000,
+          "ms");
+    Print(prefix + "_retrigger_to_sound_p50_periods", Percentile(f.retriggers, 50) / period,
+          "periods");
+    Print(prefix + "_retrigger_to_sound_p99_periods", Percentile(f.retriggers, 99) / period,
+          "periods");
+    Print(prefix + "_loaded_dropouts_per_minute",
+          f.plays ? f.dropouts * 60.0 / (f.plays * (kLongSeconds - 0.5)) : -1, "dropouts");
+    Print(prefix + "_loaded_server_xruns_per_minute",
+          f.plays ? f.xruns * 60.0 / (f.plays * (kLongSeconds - 0.5)) : -1, "xruns");
+    Print(prefix + "_missed", f.missed, "presses");
+    if (f.missed > kPresses * kRounds / 10 || f.plays < kRounds) status = 1;
+  }
+  jack_client_close(clock);
+  return status;
+}
