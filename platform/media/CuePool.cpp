@@ -497,6 +497,19 @@ int CuePool::Ready() const {
                                         [](auto& e) { return e->State == Status::Ready; }));
 }
 
+bool CuePool::Settled() const {
+  std::lock_guard lock(d_->mutex);
+  if (d_->stopping > 0) return false;
+  const std::vector<std::string> chosen = d_->Choose();
+  for (auto& e : d_->entries)
+    if (e->State != Status::Ready || e->Stale ||
+        std::find(chosen.begin(), chosen.end(), e->Path) == chosen.end())
+      return false;
+  for (const std::string& path : chosen)
+    if (d_->Find(path) == nullptr && d_->failed.count(path) == 0) return false;
+  return true;
+}
+
 std::int64_t CuePool::Bytes() const {
   std::lock_guard lock(d_->mutex);
   std::int64_t bytes = 0;

@@ -66,6 +66,10 @@ class CuePool {
   enum class Status { None, Cueing, Ready, Failed };
   Status StatusOf(const std::string& path) const;
   int Ready() const;
+  // Holds what the windows want, within the limits, with nothing being
+  // cued, released or due to be cued again: what it holds stays so until
+  // a window names other clips or a key is played.
+  bool Settled() const;
   // The memory the cued clips held when they were cued, as measured.
   std::int64_t Bytes() const;
   void SetLimits(const CueLimits& limits);

@@ -3,6 +3,7 @@
 #include "app/FormList.h"
 #include "app/morvela1.h"
 #include "platform/ScriptedDialogs.h"
+#include "platform/media/CuePool.h"
 #include "platform/media/GstMediaGraph.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
@@ -227,6 +228,10 @@ class Performer {
     report_.Boxes += static_cast<int>(dialogs_.boxes().size());
     dialogs_.Clear();
     WaitFor([] { return platform::media::GstMediaGraph::PendingTeardowns() == 0; });
+    // The clips cued ahead for the windows' keys are a bounded number of
+    // decoders, each with its file and threads: counted when the pool holds
+    // what it wants, so a clip being cued again is not taken for a leak.
+    WaitFor([] { return platform::media::CuePool::Instance().Settled(); });
   }
 
   // The baseline: settled, and the thread and file counts steady over a
