@@ -431,11 +431,20 @@ HRESULT GstMediaGraph::Impl::WaitForSettled(const QDeadlineTimer& deadline,
                                             const QDeadlineTimer& firstStream,
                                             std::chrono::milliseconds budget) {
   QDeadlineTimer patience(budget);
+  int restarts = 0;
   for (;;) {
     GstState current, pending;
     const auto ret = gst_element_get_state(pipeline, &current, &pending, 10 * GST_MSECOND);
     if (ErrorInThisClip()) return ErrorResult();
     if (ret == GST_STATE_CHANGE_SUCCESS || ret == GST_STATE_CHANGE_NO_PREROLL) return S_OK;
+    // A clip given up a moment ago may still post its error on the way out
+    // and so end the state change the next clip began, with nothing wrong
+    // with that clip: its change is begun again.
+    if (ret == GST_STATE_CHANGE_FAILURE && restarts < 2 && NothingWrongWithThisClip()) {
+      ++restarts;
+      gst_element_set_state(pipeline, GST_STATE_PAUSED);
+      continue;
+    }
     if (ret == GST_STATE_CHANGE_FAILURE) return ErrorResult();
     bool exposed;
     {

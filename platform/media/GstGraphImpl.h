@@ -107,6 +107,12 @@ struct GstMediaGraph::Impl : WaveOutListener {
     std::lock_guard lock(mutex);
     return busError && busErrorGeneration == generation;
   }
+  // No error, missing plugin or failed link known of the clip in the graph.
+  bool NothingWrongWithThisClip() {
+    std::lock_guard lock(mutex);
+    return !(busError && busErrorGeneration == generation) && missing.empty() &&
+           linkFailures.empty();
+  }
 
   // Waits until the pipeline has finished its state change (a preroll).
   HRESULT WaitForSettled(std::chrono::milliseconds timeout);
