@@ -394,8 +394,7 @@ struct CuePool::Impl {
     }
   }
 
-  std::optional<Taken> Take(const std::string& path) {
-    const auto identity = FileIdentity::Of(path);
+  std::optional<Taken> Take(const std::string& path, const std::optional<FileIdentity>& identity) {
     std::unique_ptr<Entry> e;
     {
       std::lock_guard lock(mutex);
@@ -473,8 +472,9 @@ void CuePool::Forget(const void* owner) {
   d_->Changed();
 }
 
-std::optional<CuePool::Taken> CuePool::Take(const std::string& path) {
-  return d_->Take(path);
+std::optional<CuePool::Taken> CuePool::Take(const std::string& path,
+                                            const std::optional<FileIdentity>& identity) {
+  return d_->Take(path, identity);
 }
 
 void CuePool::Release(Taken& taken) {

@@ -20,6 +20,7 @@
 // number of clips ("0" turns cueing off), $TASTIVO_CUE_VIDEO_CLIPS the
 // number of those with a picture.
 
+#include "platform/media/ClipCache.h"
 #include "platform/media/CueChoice.h"
 #include "platform/media/MediaGraph.h"
 
@@ -55,10 +56,11 @@ class CuePool {
     std::int64_t StartNs = 0, StopNs = -1;
   };
   // Window thread: the cued decoder of this file when the pool holds one
-  // and the file is what it was when cued; it is out of the pool's
+  // and the file is what it was when cued (`identity`, as the caller read
+  // it once for the whole open); it is out of the pool's
   // pipeline, in the state it was cued in (paused). Counts as a play of the
   // file either way.
-  std::optional<Taken> Take(const std::string& path);
+  std::optional<Taken> Take(const std::string& path, const std::optional<FileIdentity>& identity);
   // Lets the taken streams flow; unrefs the pads.
   static void Release(Taken& taken);
 

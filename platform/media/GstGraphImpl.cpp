@@ -583,14 +583,15 @@ void GstMediaGraph::Impl::DropKept() {
   }
 }
 
-bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName) {
+bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName,
+                                    const std::optional<FileIdentity>& identity) {
   if (cache.Current() != decltype(cache)::State::Kept) return false;
   for (auto& f : filters)
     if (f->role == Role::AudioRenderer) return false;  // another output was chosen
   const bool audio = defaultAudio && defaultAudio->InBin() && defaultAudio->IsLinked();
   const bool video = keptVideo && keptVideo->InBin() && keptVideo->IsLinked();
   if (!audio && !video) return false;
-  const auto source = cache.Reuse(fileName, FileIdentity::Of(fileName));
+  const auto source = cache.Reuse(fileName, identity);
   if (!source) return false;
   {
     std::lock_guard lock(mutex);

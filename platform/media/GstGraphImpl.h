@@ -210,7 +210,8 @@ struct GstMediaGraph::Impl : WaveOutListener {
 
   // The same clip again, unchanged on disk: the kept decoder is flushed back
   // to its start instead of being built anew.
-  bool ReuseKept(const std::string& fileName);
+  // `identity`: the file as RenderFile read it, once for the whole open.
+  bool ReuseKept(const std::string& fileName, const std::optional<FileIdentity>& identity);
   void Detach(const std::shared_ptr<GstFilter>& f);
   void ApplyVolume();
   void WaveLevelChanged(double level) override;

@@ -74,13 +74,13 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
         std::find(d_->filters.begin(), d_->filters.end(), d_->defaultAudio) == d_->filters.end())
       d_->defaultAudio.reset();
   }
-  if (d_->ReuseKept(fileName)) return S_OK;
+  if (d_->ReuseKept(fileName, identity)) return S_OK;
   d_->DropKept();
 
   // A clip cued ahead for this window (CuePool.h) is taken over as it is;
   // any other is opened now.
   std::optional<CuePool::Taken> cued;
-  if (d_->cueing) cued = CuePool::Instance().Take(fileName);
+  if (d_->cueing) cued = CuePool::Instance().Take(fileName, identity);
   GstElement* decoder = cued ? cued->Decoder : nullptr;
   if (!cued) {
     GError* error = nullptr;
