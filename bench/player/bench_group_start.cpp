@@ -11,6 +11,7 @@
 // window's PlayKey does with the player: stop, open, marks, play.
 
 #include "AppHarness.h"
+#include "BenchOutput.h"
 #include "JackProbe.h"
 #include "SoundEvents.h"
 #include "platform/WindowMessages.h"
@@ -36,19 +37,6 @@ constexpr int kWindows = 4;
 constexpr int kPresses = 100;  // of each kind
 constexpr int kWarmUp = 2;
 constexpr float kThreshold = 0.05f;
-
-class Window : public QObject {
- protected:
-  bool event(QEvent* e) override {
-    if (platform::AsWindowMessage(e)) return true;
-    return QObject::event(e);
-  }
-};
-
-void Print(const std::string& name, double value, const char* unit) {
-  std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
-  std::fflush(stdout);
-}
 
 bool Silent(const JackProbe& ears, double seconds) {
   return WaitUntil(
@@ -87,7 +75,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open the JACK clients: %s\n", ears.Error().c_str());
     return 1;
   }
-  std::array<Window, kWindows> windows;
+  std::array<QuietWindow, kWindows> windows;
   std::vector<std::unique_ptr<TPlayer>> players;
   std::vector<std::string> names;
   for (int n = 0; n < kWindows; ++n) {

@@ -13,6 +13,7 @@
 // build are noisy.
 
 #include "AppHarness.h"
+#include "BenchOutput.h"
 #include "JackProbe.h"
 #include "SoundEvents.h"
 #include "platform/WindowMessages.h"
@@ -43,19 +44,6 @@ constexpr int kRetriggers = 20;  // per round
 constexpr int kWarmUp = 3;
 constexpr float kThreshold = 0.05f;
 constexpr double kLongSeconds = 8;
-
-class Window : public QObject {
- protected:
-  bool event(QEvent* e) override {
-    if (platform::AsWindowMessage(e)) return true;
-    return QObject::event(e);
-  }
-};
-
-void Print(const std::string& name, double value, const char* unit) {
-  std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
-  std::fflush(stdout);
-}
 
 // Threads that spin until destroyed: a machine busy with something else.
 class Load {
@@ -155,7 +143,7 @@ int main(int argc, char** argv) {
       setenv("TASTIVO_OUTPUT_BUFFER_US", sizing.bufferUs, 1);
       const std::string name =
           "bench-output-" + tag + "-" + sizing.name + "-" + std::to_string(round);
-      Window window;
+      QuietWindow window;
       auto player = std::make_unique<TPlayer>(&window, 0);
       player->SetOutputName(QString::fromStdString(name));
       ears.Follow(name);
