@@ -2,6 +2,7 @@
 
 #include "platform/media/AudioOutputChoice.h"
 #include "platform/media/GstInternal.h"
+#include "platform/media/JackOutput.h"
 #include "platform/media/MediaGraph.h"
 #include "platform/media/MediaInternal.h"
 
@@ -58,8 +59,16 @@ gint64 OutputBufferUs() {
   return 200'000;
 }
 
+// A JACK server gets our own output, which fades every cut it makes
+// ($TASTIVO_STOCK_JACK_OUTPUT keeps GStreamer's, to compare against).
+GstElement* MakeSinkElement(const std::string& factory) {
+  if (factory == "jackaudiosink" && std::getenv("TASTIVO_STOCK_JACK_OUTPUT") == nullptr)
+    if (GstElement* ours = MakeJackOutput(std::string())) return ours;
+  return gst_element_factory_make(factory.c_str(), nullptr);
+}
+
 GstElement* MakeSink(const std::string& factory, const std::string& clientName) {
-  GstElement* sink = gst_element_factory_make(factory.c_str(), nullptr);
+  GstElement* sink = MakeSinkElement(factory);
   if (sink == nullptr) sink = gst_element_factory_make("fakesink", nullptr);
   if (sink == nullptr) return nullptr;
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync"))

@@ -4,6 +4,7 @@
 #include "platform/media/GainRamp.h"
 #include "platform/media/GroupStart.h"
 #include "platform/media/GstInternal.h"
+#include "platform/media/JackOutput.h"
 #include "platform/media/SharedClock.h"
 #include "platform/media/Varispeed.h"
 
@@ -297,8 +298,12 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeAudioRenderer(GstElement* si
   // changed rate adds no tones of its own.
   GstElement* resample = gst_element_factory_make("audioresample", nullptr);
   if (resample) g_object_set(resample, "quality", 10, nullptr);
-  GstElement* bin = MakeChainBin(nullptr, {gst_element_factory_make("audioconvert", nullptr),
-                                           MakeVarispeed(), resample, volumeElement, sink});
+  // The last converter gives an output with a fixed number of channels (one
+  // per port of our JACK output) what it takes: a mono clip is heard on
+  // every one.
+  GstElement* bin = MakeChainBin(
+      nullptr, {gst_element_factory_make("audioconvert", nullptr), MakeVarispeed(), resample,
+                volumeElement, gst_element_factory_make("audioconvert", nullptr), sink});
   if (bin == nullptr) return nullptr;
   g_object_set_qdata(G_OBJECT(bin), OutputQuark(), GINT_TO_POINTER(1));
   auto filter = std::make_shared<GstFilter>(Role::AudioRenderer, bin, std::move(name), self);
@@ -744,8 +749,14 @@ HRESULT GstMediaGraph::Impl::FlushPendingSeek(bool wait) {
   return SeekNow(segment, wait);
 }
 
+bool GstMediaGraph::Impl::OutputFadesItself() const {
+  auto audio = Linked(Role::AudioRenderer);
+  return audio && audio->sink && IsJackOutput(audio->sink) && FadesEnabled();
+}
+
 bool GstMediaGraph::Impl::FadeOutput() {
   if (!loaded || target != FilterState::State_Running) return false;
+  if (OutputFadesItself()) return true;
   auto audio = Linked(Role::AudioRenderer);
   if (!audio || !audio->sink) return false;
   auto fade = FadeOutSink(audio->sink);

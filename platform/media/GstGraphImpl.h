@@ -251,8 +251,12 @@ struct GstMediaGraph::Impl : WaveOutListener {
   bool RateChangesInPlace() const;
   // Ramps the sounding output down and waits, about a period, until the
   // ramp has been played, so the cut that follows (a stop, a flushing seek)
-  // is silent. True when there was sound to ramp down.
+  // is silent; an output that fades its own cuts (OutputFadesItself) needs
+  // no wait. True when there was sound to ramp down.
   bool FadeOutput();
+  // True when the linked audio output fades every cut by itself (our JACK
+  // output), with nothing to wait for.
+  bool OutputFadesItself() const;
   // True when an end-of-stream message closes the segment of the latest
   // seek rather than one the seek replaced.
   bool EndsCurrentSegment(std::uint32_t messageSeqnum);

@@ -284,9 +284,24 @@ HRESULT GstMediaGraph::Run() {
 
 HRESULT GstMediaGraph::Pause() {
   d_->SettlePending();
+  const bool wasRunning = d_->target == FilterState::State_Running;
   d_->target = FilterState::State_Paused;
   ++d_->holdTicket;
   if (!d_->loaded) return S_OK;
+  // An output that fades its cut keeps no sound worth resuming: what it
+  // held after the fade would come back at a full-gain edge. The clip is
+  // cued again where it was heard, and a resume starts from there, ramped
+  // in like any start inside a clip.
+  if (wasRunning && !d_->segmentEnded && d_->OutputFadesItself()) {
+    REFERENCE_TIME at = 0;
+    GetCurrentPosition(at);
+    const HRESULT hr = d_->FlushPendingSeek(false);
+    gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
+    d_->cued.reset();
+    d_->Seek(at);
+    const HRESULT cue = d_->FlushPendingSeek(false);
+    return Failed(hr) ? hr : cue;
+  }
   if (d_->segmentEnded) {
     // The outputs have no buffer of the ended segment to pause on.
     d_->segmentEnded = false;

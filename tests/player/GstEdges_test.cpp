@@ -216,6 +216,19 @@ TEST_F(ClickFreeEdges, SeekRampsOutAndBackIn) {
   player->Stop();
 }
 
+TEST_F(ClickFreeEdges, PauseAndResumeRampOutAndBackIn) {
+  const QString clip = Sine(440, 8);
+  PressKey(clip, 0, 10000);
+  Check([] {},
+        [&] {
+          player->Pause();
+          ASSERT_TRUE(Record(20));
+          player->Pause();  // resumes
+        },
+        60);
+  player->Stop();
+}
+
 TEST_F(ClickFreeEdges, StopMarkRampsOut) {
   const QString clip = Sine(440, 4);
   // The stop mark at a random place of the clip's first 0.8 s; the clip
