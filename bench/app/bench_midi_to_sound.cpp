@@ -313,18 +313,25 @@ int main() {
 
   // The program offscreen, one window with MIDI input on: first with the
   // sound cut hard at every stop ($TASTIVO_NO_FADES), the figure to compare
-  // with, then as it plays, with a short ramp at each cut.
+  // with; then on GStreamer's own JACK sink, whose fades the window waits
+  // for ($TASTIVO_STOCK_JACK_OUTPUT); then as it plays, on our output, with
+  // a short ramp at each cut.
   double hardCutP50 = 0;
-  for (const bool fades : {false, true}) {
-    const std::string name = fades ? "midi_to_sound" : "midi_to_sound_hard_cut";
-    StoredSettings settings(folder.File(fades ? "config-offscreen" : "config-hard-cut"));
+  enum class Variant { HardCut, StockSink, AsItPlays };
+  for (const Variant variant : {Variant::HardCut, Variant::StockSink, Variant::AsItPlays}) {
+    const bool fades = variant != Variant::HardCut;
+    const std::string name = variant == Variant::AsItPlays   ? "midi_to_sound"
+                             : variant == Variant::StockSink ? "midi_to_sound_stock_sink"
+                                                             : "midi_to_sound_hard_cut";
+    StoredSettings settings(folder.File("config-" + name));
     settings.PreloadSet(0, set);
     settings.SetWindow(0, {.midi = true});
     Program app(program, folder, "offscreen.log");
     auto env = ProgramEnv(settings);
     env["QT_QPA_PLATFORM"] = "offscreen";
     if (!fades) env["TASTIVO_NO_FADES"] = "1";
-    JackProbe ears("bench-ears-" + tag + (fades ? "" : "-hard"), 2, 180);
+    if (variant == Variant::StockSink) env["TASTIVO_STOCK_JACK_OUTPUT"] = "1";
+    JackProbe ears("bench-ears-" + tag + "-" + name, 2, 180);
     std::string missing;
     if (!app.Start(env))
       missing = "the program did not start";
@@ -354,7 +361,7 @@ int main() {
       Print(name + "_p99_periods", p99 / period, "periods");
       if (floorP50 > 0) Print(name + "_p50_vs_floor", p50 / floorP50, "x");
       if (!fades) hardCutP50 = p50;
-      if (fades && hardCutP50 > 0) {
+      if (variant == Variant::AsItPlays && hardCutP50 > 0) {
         Print("midi_to_sound_p50_vs_hard_cut", p50 / hardCutP50, "x");
         Print("midi_to_sound_p50_cost_of_ramps", (p50 - hardCutP50) / rate * 1000, "ms");
       }
@@ -362,7 +369,7 @@ int main() {
     Print(name + "_notes", static_cast<double>(program.frames.size()), "notes");
     Print(name + "_missed", program.missed, "notes");
     Print(name + "_stale_first_sound", program.stale, "notes");
-    if (!fades) continue;
+    if (variant != Variant::AsItPlays) continue;
 
     // One window holding a long clip.
     keyboard.SendMidi(0x90, 37, 100);
