@@ -28,15 +28,16 @@ using testing_support::WaitFor;
 
 namespace {
 
-// A 48 kHz stereo sine at half scale, as float samples.
-QString Sine(double hertz, double seconds) {
-  const QString name = QString("sine-%1hz.wav").arg(hertz);
+// A 48 kHz sine at half scale, as float samples, stereo unless asked.
+QString Sine(double hertz, double seconds, int channels = 2) {
+  const QString name = QString("sine-%1hz-%2ch.wav").arg(hertz).arg(channels);
   const QString pipeline =
       QString(
           "audiotestsrc wave=sine freq=%1 volume=0.5 samplesperbuffer=4800 num-buffers=%2 ! "
-          "audio/x-raw,format=F32LE,rate=48000,channels=2 ! wavenc ! filesink location=%3")
+          "audio/x-raw,format=F32LE,rate=48000,channels=%3 ! wavenc ! filesink location=%4")
           .arg(hertz)
-          .arg(int(seconds * 10));
+          .arg(int(seconds * 10))
+          .arg(channels);
   return testing_support::CachedFile(name, pipeline, [&](const QString& partial) {
     QProcess process;
     process.start("gst-launch-1.0",
@@ -355,6 +356,23 @@ Spectrum Analyse(const std::vector<float>& samples, double sampleRate) {
   for (std::size_t i = 1; i < n / 2; ++i)
     if (i + 6 < peak || i > peak + 6) spur = std::max(spur, power[i]);
   return {double(peak) * sampleRate / double(n), 10 * std::log10(spur / power[peak])};
+}
+
+TEST_F(HeardOnJack, AMonoClipIsHeardOnEveryOutput) {
+  const QString clip = Sine(440, 1, 1);
+  const uint64_t before = Now();
+  PressKey(clip, 0, 10000);
+  std::optional<uint64_t> onset;
+  ASSERT_TRUE(WaitFor([&] { return (onset = Onset(before, Now())).has_value(); }));
+  ASSERT_TRUE(Record(100));
+  for (int channel = 0; channel < 2; ++channel) {
+    const auto s = probe->Samples(channel, *onset, *onset + rate / 20);
+    ASSERT_FALSE(s.empty());
+    const float peak = std::abs(*std::max_element(
+        s.begin(), s.end(), [](float a, float b) { return std::abs(a) < std::abs(b); }));
+    EXPECT_GT(peak, 0.3f) << "channel " << channel;
+  }
+  player->Stop();
 }
 
 TEST_F(HeardOnJack, RateResamplesWithoutProductsOfItsOwn) {
