@@ -41,6 +41,7 @@ struct Device {
   std::unique_ptr<OutputEdges> edges;
   std::vector<float> scratch;  // one period, interleaved
   unsigned seenRefills = 0;
+  int offset = 0;  // frames of the current segment already played
 };
 
 struct JackRing {
@@ -78,9 +79,10 @@ JackRing* Ring(GstAudioRingBuffer* buf) {
   return reinterpret_cast<JackRing*>(buf);
 }
 
-// Copies the first frames the ring plays after `segment` into the edges'
-// look-ahead, across as many segments as the ramp needs.
-void GatherAhead(GstAudioRingBuffer* buf, Device& d, int segment) {
+// Copies the first frames the ring plays next, from `offset` frames into
+// its segment `segment` on, into the edges' look-ahead, across as many
+// segments as the ramp needs.
+void GatherAhead(GstAudioRingBuffer* buf, Device& d, int segment, int offset) {
   OutputEdges& edges = *d.edges;
   const int channels = int(d.ports.size());
   const int bpf = channels * int(sizeof(float));
@@ -88,48 +90,63 @@ void GatherAhead(GstAudioRingBuffer* buf, Device& d, int segment) {
   const int want = edges.RampFrames();
   float* to = edges.AheadBuffer();
   int have = 0;
-  for (int k = 1; have < want && k < buf->spec.segtotal; ++k) {
+  for (int k = 0; have < want && k < buf->spec.segtotal; ++k, offset = 0) {
     const int s = (segment + k) % buf->spec.segtotal;
-    const auto* from =
-        reinterpret_cast<const float*>(buf->memory + std::size_t(s) * buf->spec.segsize);
-    const int n = std::min(segFrames, want - have);
+    const guint8* from =
+        buf->memory + std::size_t(s) * buf->spec.segsize + std::size_t(offset) * bpf;
+    const int n = std::min(segFrames - offset, want - have);
     std::memcpy(to + std::size_t(have) * channels, from, std::size_t(n) * bpf);
     have += n;
   }
   edges.SetAhead(have);
 }
 
-// Runs on the server's process thread; must not block.
+// Runs on the server's process thread; must not block. A segment is one
+// period as the output was set up; should the server's period change while
+// it plays (PipeWire changes it as other programs ask), a cycle reads more
+// or less than a segment, and the ring goes on where it was.
 int Process(jack_nframes_t frames, void* arg) {
   auto* buf = static_cast<GstAudioRingBuffer*>(arg);
   Device& d = *Ring(buf)->device;
   d.inProcess.store(true);
   const int channels = int(d.ports.size());
+  const int bpf = channels * int(sizeof(float));
   float* io = d.scratch.data();
   const bool fits = d.scratch.size() >= std::size_t(frames) * channels;
   bool read = false;
   bool refilled = false;
+  int done = 0;
   gint segment = 0;
-  if (fits && d.acquired.load()) {
+  while (fits && done < int(frames) && d.acquired.load()) {
     guint8* data = nullptr;
     gint len = 0;
-    if (gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) &&
-        len == gint(frames * channels * sizeof(float))) {
-      std::memcpy(io, data, std::size_t(len));
-      read = true;
+    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) break;
+    if (!read) {
       const unsigned refills = d.refills.load();
       refilled = refills != d.seenRefills;
       d.seenRefills = refills;
+      // Other sound begins at a segment's start.
+      if (refilled) d.offset = 0;
+      read = true;
+    }
+    const int segFrames = len / bpf;
+    const int n = std::min(segFrames - d.offset, int(frames) - done);
+    std::memcpy(io + std::size_t(done) * channels, data + std::size_t(d.offset) * bpf,
+                std::size_t(n) * bpf);
+    done += n;
+    d.offset += n;
+    if (d.offset >= segFrames) {
+      gst_audio_ring_buffer_clear(buf, segment);
+      gst_audio_ring_buffer_advance(buf, 1);
+      segment = (segment + 1) % buf->spec.segtotal;
+      d.offset = 0;
     }
   }
   if (fits) {
-    if (!read) std::fill_n(io, std::size_t(frames) * channels, 0.0f);
+    std::fill_n(io + std::size_t(done) * channels, std::size_t(int(frames) - done) * channels,
+                0.0f);
     d.edges->Cycle(io, int(frames), read, refilled);
-    if (read) {
-      gst_audio_ring_buffer_clear(buf, segment);
-      GatherAhead(buf, d, segment);
-      gst_audio_ring_buffer_advance(buf, 1);
-    }
+    if (read) GatherAhead(buf, d, segment, d.offset);
   }
   for (int c = 0; c < channels; ++c) {
     auto* out = static_cast<float*>(jack_port_get_buffer(d.ports[c], frames));

@@ -1,7 +1,8 @@
-// The sound server going away and coming back while the program runs: a
-// JACK server of the test's own on its dummy driver, stopped and started
-// again, with the players' output on it.
+// The sound server going away and coming back while the program runs, or
+// changing its period under it: a JACK server of the test's own on its
+// dummy driver, with the players' output on it.
 
+#include "JackProbe.h"
 #include "MediaFiles.h"
 #include "NoticeRecorder.h"
 #include "platform/media/GstMediaGraph.h"
@@ -115,6 +116,40 @@ TEST_F(OutputLost, ClipsGoOnSilentlyWhileTheServerIsGoneAndTheUserIsToldOnceEach
   player->SetRelativePositions(10000, 8000, 10000, 0);
   EXPECT_TRUE(PlayToCompletion());
   EXPECT_EQ(TakeAudioOutputChange(), QString());
+}
+
+// PipeWire changes its period as other programs ask for less latency; a
+// JACK server may be told to. A clip that plays on goes on sounding.
+TEST_F(OutputLost, AClipGoesOnSoundingWhenTheServersPeriodChanges) {
+  ASSERT_TRUE(server.Start());
+  e2e::JackProbe ears("period-ears", 2, 30);
+  ASSERT_TRUE(ears.Ok()) << ears.Error();
+  player = std::make_unique<TPlayer>(&window, 0);
+  player->SetOutputName("period-test");
+  ears.Follow("period-test");
+  ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
+  player->Play();
+  ASSERT_TRUE(WaitFor([&] { return ears.FollowedConnections("period-test") > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > kSecond / 5; }));
+  for (const char* frames : {"128", "512"}) {
+    SCOPED_TRACE(std::string("period ") + frames);
+    QProcess change;
+    change.start("jack_bufsize", {frames});
+    ASSERT_TRUE(change.waitForFinished(10000));
+    ASSERT_EQ(change.exitCode(), 0) << change.readAllStandardError().toStdString();
+    // The server takes a cycle or two to change over.
+    const std::uint64_t from = ears.RecordedUntil() + ears.SampleRate() / 20;
+    ASSERT_TRUE(ears.WaitForFrame(from + ears.SampleRate() / 4));
+    // The tone never rests near zero for more than a frame or two; a
+    // stretch of silence is the output running dry.
+    std::size_t quiet = 0, longest = 0;
+    for (float level : ears.Level(from, from + ears.SampleRate() / 4)) {
+      quiet = level < 0.01f ? quiet + 1 : 0;
+      longest = std::max(longest, quiet);
+    }
+    EXPECT_LT(longest, 32u);
+  }
+  player->Stop();
 }
 
 }  // namespace
