@@ -298,6 +298,10 @@ int main(int argc, char** argv) {
     Print(prefix + "_loaded_server_xruns_per_minute",
           f.plays ? f.xruns * 60.0 / (f.plays * (kLongSeconds - 0.5)) : -1, "xruns");
     Print(prefix + "_missed", f.missed + f.missedRetriggers, "presses");
+    // GStreamer's sink is only the baseline: in a long run after many of
+    // ours it now and then stops reading its buffer for good (its misses
+    // are printed, not held against the run).
+    if (sizings[n].stockOutput) continue;
     if (f.missed > kPresses * kRounds / 10 || f.missedRetriggers > kRetriggers * kRounds / 10 ||
         f.plays < kRounds)
       status = 1;

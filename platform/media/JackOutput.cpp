@@ -207,10 +207,9 @@ gboolean OpenDevice(GstAudioRingBuffer* buf) {
     if (port == nullptr) break;
     d.ports.push_back(port);
   }
-  // Room for a period several times the one at hand, should the server's
-  // change while it runs; a bigger one plays silence.
-  d.scratch.assign(std::size_t(std::max<jack_nframes_t>(d.period, 1024)) * 4 * d.ports.size(),
-                   0.0f);
+  // Room for the longest period a server is likely to change to while it
+  // runs; a longer one plays silence.
+  d.scratch.assign(std::size_t(std::max<jack_nframes_t>(d.period, 8192)) * d.ports.size(), 0.0f);
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * d.rate))) : 0;
   d.edges = std::make_unique<OutputEdges>(int(d.ports.size()), ramp);
   bool ok = !d.ports.empty();
@@ -259,7 +258,9 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
                        GST_AUDIO_INFO_RATE(&spec->info), channels, d.rate, d.ports.size()));
     return FALSE;
   }
-  // One segment is one server period: the process thread reads one a cycle.
+  // One segment is one server period, as it is now: the process thread
+  // reads one a cycle.
+  d.period = jack_get_buffer_size(d.client);
   const int bpf = GST_AUDIO_INFO_BPF(&spec->info);
   spec->segsize = int(d.period) * bpf;
   const double periodUs = double(d.period) * 1e6 / d.rate;

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace platform;
 using testing_support::WaitFor;
 
@@ -149,6 +151,14 @@ TEST_F(OutputLost, AClipGoesOnSoundingWhenTheServersPeriodChanges) {
     }
     EXPECT_LT(longest, 32u);
   }
+  // A clip opened since plays in the new period.
+  const std::uint64_t before = ears.RecordedUntil();
+  ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
+  player->Play();
+  EXPECT_TRUE(WaitFor([&] {
+    const auto level = ears.Level(before, ears.RecordedUntil());
+    return std::count_if(level.begin(), level.end(), [](float l) { return l > 0.1f; }) > 4800;
+  }));
   player->Stop();
 }
 
