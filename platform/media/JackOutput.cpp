@@ -20,9 +20,11 @@ namespace platform::media {
 
 namespace {
 
-// Most outputs a window drives; a server with more physical outputs gets
-// its first ones.
-constexpr int kMaxChannels = 8;
+// A window plays in stereo (in mono on a server with one physical output):
+// its clips' sound is converted to that, and a studio interface with many
+// outputs gets the window on its first two, as a patchbay would connect a
+// player, instead of on every one.
+constexpr int kMaxChannels = 2;
 
 // What the ring buffer shares with the server's process thread.
 struct Device {

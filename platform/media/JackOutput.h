@@ -13,8 +13,9 @@
 // resume after a pause is ramped in; a clip that starts anew is not, so its
 // attack stays whole.
 //
-// The JACK client lives from the element's READY to its NULL; its ports are
-// connected to the server's physical outputs, one channel to each.
+// The JACK client lives from the element's READY to its NULL. It has two
+// ports, left and right (one on a server with a single physical output),
+// connected to the server's first physical outputs.
 
 #include <gst/gst.h>
 
