@@ -3,6 +3,7 @@
 // messages and does nothing with them, and the "name: value unit" line.
 
 #include "platform/WindowMessages.h"
+#include "platform/media/AudioOutputChoice.h"
 
 #include <QEvent>
 #include <QObject>
@@ -21,4 +22,12 @@ class QuietWindow : public QObject {
 inline void Print(const std::string& name, double value, const char* unit) {
   std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
   std::fflush(stdout);
+}
+
+// False, with a word on stderr, when the default output is no JACK
+// server's: these benchmarks read the server's frame clock.
+inline bool OnJackServer() {
+  if (platform::media::DefaultAudioOutput().Sink == "jackaudiosink") return true;
+  std::fprintf(stderr, "needs a running JACK server (scripts/with-test-services.sh)\n");
+  return false;
 }

@@ -15,7 +15,6 @@
 #include "JackProbe.h"
 #include "SoundEvents.h"
 #include "platform/WindowMessages.h"
-#include "platform/media/AudioOutputChoice.h"
 #include "platform/media/GroupStart.h"
 #include "player/Tplayerbase.h"
 
@@ -57,10 +56,7 @@ struct Press {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (platform::media::DefaultAudioOutput().Sink != "jackaudiosink") {
-    std::fprintf(stderr, "needs a running JACK server (scripts/with-test-services.sh)\n");
-    return 1;
-  }
+  if (!OnJackServer()) return 1;
   const std::string tag = std::to_string(getpid());
   RunFolder folder("bench-group");
   const std::string clip = folder.File("tone.wav");

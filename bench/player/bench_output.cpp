@@ -19,7 +19,6 @@
 #include "JackProbe.h"
 #include "SoundEvents.h"
 #include "platform/WindowMessages.h"
-#include "platform/media/AudioOutputChoice.h"
 #include "player/Tplayerbase.h"
 
 #include <QApplication>
@@ -119,10 +118,7 @@ struct Sizing {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (platform::media::DefaultAudioOutput().Sink != "jackaudiosink") {
-    std::fprintf(stderr, "needs a running JACK server (scripts/with-test-services.sh)\n");
-    return 1;
-  }
+  if (!OnJackServer()) return 1;
   const std::string tag = std::to_string(getpid());
   RunFolder folder("bench-output");
   const std::string shortClip = folder.File("short.wav"), longClip = folder.File("long.wav");
@@ -175,6 +171,25 @@ int main(int argc, char** argv) {
       player->SetOutputName(QString::fromStdString(name));
       ears.Follow(name);
 
+      // A key press as the keyboard window makes it.
+      auto press = [&](const std::string& clip) {
+        player->Open(QString::fromStdString(clip));
+        player->SetRelativePositions(10000, 0, 10000, 0);
+        player->Play();
+      };
+      // The first frame from `at` on louder than `threshold`, if it comes.
+      auto onsetFrom = [&](uint64_t at, float threshold) {
+        std::optional<uint64_t> onset;
+        WaitUntil(
+            [&] {
+              app.processEvents();
+              onset = FindOnset(ears.Level(at, ears.RecordedUntil()), threshold, 0, at, at);
+              return onset.has_value();
+            },
+            3s);
+        return onset;
+      };
+
       std::vector<double>& latencies = f.latencies;
       int& missed = f.missed;
       for (int i = 0; i < kWarmUp + kPresses; ++i) {
@@ -187,17 +202,8 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 5000));
         const uint64_t at = frameNow();
         if (player->State == fsPlaying) player->Stop();
-        player->Open(QString::fromStdString(shortClip));
-        player->SetRelativePositions(10000, 0, 10000, 0);
-        player->Play();
-        std::optional<uint64_t> onset;
-        WaitUntil(
-            [&] {
-              app.processEvents();
-              onset = FindOnset(ears.Level(at, ears.RecordedUntil()), kThreshold, 0, at, at);
-              return onset.has_value();
-            },
-            3s);
+        press(shortClip);
+        const std::optional<uint64_t> onset = onsetFrom(at, kThreshold);
         player->Stop();
         app.processEvents();
         if (!onset) {
@@ -210,9 +216,7 @@ int main(int argc, char** argv) {
       // The same key pressed again while its clip sounds: the sound is
       // faded out and the clip starts over. From the press to the new
       // start's first frame: where its accent sounds again.
-      player->Open(QString::fromStdString(longClip));
-      player->SetRelativePositions(10000, 0, 10000, 0);
-      player->Play();
+      press(longClip);
       for (int i = 0; i < kRetriggers; ++i) {
         const uint64_t heard = ears.RecordedUntil();
         WaitUntil([&] {
@@ -224,17 +228,8 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 5000));
         const uint64_t at = frameNow();
         player->Stop();
-        player->Open(QString::fromStdString(longClip));
-        player->SetRelativePositions(10000, 0, 10000, 0);
-        player->Play();
-        std::optional<uint64_t> onset;
-        WaitUntil(
-            [&] {
-              app.processEvents();
-              onset = FindOnset(ears.Level(at, ears.RecordedUntil()), kAccentThreshold, 0, at, at);
-              return onset.has_value();
-            },
-            3s);
+        press(longClip);
+        const std::optional<uint64_t> onset = onsetFrom(at, kAccentThreshold);
         if (onset)
           f.retriggers.push_back(static_cast<double>(*onset - at) - AccentLead(ears.SampleRate()));
         else
@@ -249,18 +244,9 @@ int main(int argc, char** argv) {
       // output's.
       const int xrunsBefore = ears.Xruns();
       Load load(2);
-      player->Open(QString::fromStdString(longClip));
-      player->SetRelativePositions(10000, 0, 10000, 0);
       const uint64_t from = ears.RecordedUntil();
-      player->Play();
-      std::optional<uint64_t> begin;
-      WaitUntil(
-          [&] {
-            app.processEvents();
-            begin = FindOnset(ears.Level(from, ears.RecordedUntil()), kThreshold, 0, from, from);
-            return begin.has_value();
-          },
-          3s);
+      press(longClip);
+      const std::optional<uint64_t> begin = onsetFrom(from, kThreshold);
       int dropouts = -1;
       if (begin) {
         const auto until = *begin + static_cast<uint64_t>((kLongSeconds - 0.5) * ears.SampleRate());

@@ -1,6 +1,5 @@
 #include "platform/media/GainRamp.h"
 
-#include "platform/media/JackOutput.h"
 #include "platform/media/SharedClock.h"
 
 #include <gst/audio/audio.h>
@@ -61,8 +60,6 @@ bool NextSegmentIsFree(GstElement* sink) {
 
 std::optional<SinkFade> FadeOutSink(GstElement* sink) {
   if (sink == nullptr || !FadesEnabled() || !GST_IS_AUDIO_BASE_SINK(sink)) return std::nullopt;
-  // Our JACK output fades its cuts on the server's thread, with no wait.
-  if (IsJackOutput(sink)) return std::nullopt;
   // Past the end of its data the output plays silence already.
   if (GST_BASE_SINK(sink)->eos) return std::nullopt;
   auto* base = GST_AUDIO_BASE_SINK(sink);
