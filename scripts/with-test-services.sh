@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command with the services the tests need: a JACK server on the dummy
-# driver (MIDI ports and an audio sink without a sound card) and an X display
-# (Xvfb). Both are stopped afterwards. Each run has a server, a display and a
+# driver (MIDI ports and an audio sink without a sound card), a PulseAudio
+# server on a null sink, and an X display (Xvfb). Both are stopped afterwards. Each run has a server, a display and a
 # log folder of its own, so parallel runs and other users never collide.
 # TASTIVO_SERVICES_DIR names the log folder (default: a fresh one under
 # build/services/).
@@ -18,8 +18,12 @@ mkdir -p "$TASTIVO_SERVICES_DIR"
 export JACK_NO_AUDIO_RESERVATION=1
 jack_pid=""
 xvfb_pid=""
+pulse_pid=""
+pulse_dir=""
 cleanup() {
   local status=$?
+  if [[ -n "$pulse_pid" ]]; then kill "$pulse_pid" 2>/dev/null; wait "$pulse_pid" 2>/dev/null; fi
+  [[ -n "$pulse_dir" ]] && rm -rf "$pulse_dir"
   if [[ -n "$jack_pid" ]]; then kill "$jack_pid" 2>/dev/null; wait "$jack_pid" 2>/dev/null; fi
   if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
   # The logs of a run that went well are of no use; a failed run keeps them.
@@ -73,6 +77,29 @@ for candidate in "${names[@]}"; do
 done
 ((up)) || fail "no JACK dummy server came up; the log of the last try:" "$jack_log"
 export JACK_DEFAULT_SERVER="$name"
+
+# A PulseAudio server of this run's own, on a null sink at 48 kHz whose
+# monitor the tests record. Its socket lives in a short folder of its own
+# (a socket's path is limited to about 100 bytes).
+if [[ -z "${PULSE_SERVER:-}" ]]; then
+  command -v pulseaudio >/dev/null || fail "pulseaudio is not installed; run scripts/install-deps.sh"
+  pulse_dir="$(mktemp -d /tmp/tastivo-pulse.XXXXXX)"
+  pulse_log="$TASTIVO_SERVICES_DIR/pulseaudio.log"
+  PULSE_RUNTIME_PATH="$pulse_dir" PULSE_STATE_PATH="$pulse_dir" HOME="$pulse_dir" \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
+    -L "module-native-protocol-unix socket=$pulse_dir/native auth-anonymous=1" \
+    -L "module-null-sink sink_name=tastivo_test format=float32le rate=48000 channels=2" \
+    >"$pulse_log" 2>&1 &
+  pulse_pid=$!
+  export PULSE_SERVER="unix:$pulse_dir/native"
+  up=0
+  for _ in $(seq 1 100); do
+    kill -0 "$pulse_pid" 2>/dev/null || break
+    if pactl info >/dev/null 2>&1; then up=1; break; fi
+    sleep 0.1
+  done
+  ((up)) || fail "no PulseAudio server came up; its log:" "$pulse_log"
+fi
 
 if [[ -z "${DISPLAY:-}" ]]; then
   command -v Xvfb >/dev/null || fail "Xvfb is not installed (package xvfb); run scripts/install-deps.sh"

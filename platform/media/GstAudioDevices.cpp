@@ -5,6 +5,7 @@
 #include "platform/media/JackOutput.h"
 #include "platform/media/MediaGraph.h"
 #include "platform/media/MediaInternal.h"
+#include "platform/media/PulseOutput.h"
 
 #include <gst/audio/gstaudiobasesink.h>
 
@@ -59,11 +60,14 @@ gint64 OutputBufferUs() {
   return 200'000;
 }
 
-// A JACK server gets our own output, which fades every cut it makes
-// ($TASTIVO_STOCK_JACK_OUTPUT keeps GStreamer's, to compare against).
+// A JACK or PulseAudio server gets our own output, which fades every cut it
+// makes ($TASTIVO_STOCK_JACK_OUTPUT and $TASTIVO_STOCK_PULSE_OUTPUT keep
+// GStreamer's, to compare against).
 GstElement* MakeSinkElement(const std::string& factory) {
   if (factory == "jackaudiosink" && std::getenv("TASTIVO_STOCK_JACK_OUTPUT") == nullptr)
     if (GstElement* ours = MakeJackOutput(std::string())) return ours;
+  if (factory == "pulsesink" && std::getenv("TASTIVO_STOCK_PULSE_OUTPUT") == nullptr)
+    if (GstElement* ours = MakePulseOutput(std::string())) return ours;
   return gst_element_factory_make(factory.c_str(), nullptr);
 }
 

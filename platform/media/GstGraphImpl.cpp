@@ -5,6 +5,7 @@
 #include "platform/media/GroupStart.h"
 #include "platform/media/GstInternal.h"
 #include "platform/media/JackOutput.h"
+#include "platform/media/PulseOutput.h"
 #include "platform/media/SharedClock.h"
 #include "platform/media/Varispeed.h"
 
@@ -751,7 +752,8 @@ HRESULT GstMediaGraph::Impl::FlushPendingSeek(bool wait) {
 
 bool GstMediaGraph::Impl::OutputFadesItself() const {
   auto audio = Linked(Role::AudioRenderer);
-  return audio && audio->sink && IsJackOutput(audio->sink) && FadesEnabled();
+  return audio && audio->sink && (IsJackOutput(audio->sink) || IsPulseOutput(audio->sink)) &&
+         FadesEnabled();
 }
 
 bool GstMediaGraph::Impl::FadeOutput() {

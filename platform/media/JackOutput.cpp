@@ -1,7 +1,7 @@
 #include "platform/media/JackOutput.h"
 
 #include "platform/media/GainRamp.h"
-#include "platform/media/OutputEdges.h"
+#include "platform/media/RingReader.h"
 
 #include <gst/audio/audio.h>
 #include <gst/audio/gstaudiobasesink.h>
@@ -10,10 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
-#include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace platform::media {
@@ -34,16 +31,8 @@ struct Device {
   std::vector<jack_port_t*> ports;
   jack_nframes_t rate = 0;
   jack_nframes_t period = 0;
-  // Shared with the process thread.
-  std::atomic<bool> acquired{false};  // the ring's memory may be read
-  std::atomic<bool> inProcess{false};
-  std::atomic<unsigned> refills{0};  // the ring's sound was replaced
   std::atomic<bool> gone{false};
-  // Process thread only, made before the client is activated.
-  std::unique_ptr<OutputEdges> edges;
-  std::vector<float> scratch;  // one period, interleaved
-  unsigned seenRefills = 0;
-  int offset = 0;  // frames of the current segment already played
+  RingReader reader;
 };
 
 struct JackRing {
@@ -81,84 +70,21 @@ JackRing* Ring(GstAudioRingBuffer* buf) {
   return reinterpret_cast<JackRing*>(buf);
 }
 
-// Copies the first frames the ring plays next, from `offset` frames into
-// its segment `segment` on, into the edges' look-ahead, across as many
-// segments as the ramp needs.
-void GatherAhead(GstAudioRingBuffer* buf, Device& d, int segment, int offset) {
-  OutputEdges& edges = *d.edges;
-  const int channels = int(d.ports.size());
-  const int bpf = channels * int(sizeof(float));
-  const int segFrames = buf->spec.segsize / bpf;
-  const int want = edges.RampFrames();
-  float* to = edges.AheadBuffer();
-  int have = 0;
-  for (int k = 0; have < want && k < buf->spec.segtotal; ++k, offset = 0) {
-    const int s = (segment + k) % buf->spec.segtotal;
-    const guint8* from =
-        buf->memory + std::size_t(s) * buf->spec.segsize + std::size_t(offset) * bpf;
-    const int n = std::min(segFrames - offset, want - have);
-    std::memcpy(to + std::size_t(have) * channels, from, std::size_t(n) * bpf);
-    have += n;
-  }
-  edges.SetAhead(have);
-}
-
-// Runs on the server's process thread; must not block. A segment is one
-// period as the output was set up; should the server's period change while
-// it plays (PipeWire changes it as other programs ask), a cycle reads more
-// or less than a segment, and the ring goes on where it was.
+// Runs on the server's process thread; must not block.
 int Process(jack_nframes_t frames, void* arg) {
   auto* buf = static_cast<GstAudioRingBuffer*>(arg);
   Device& d = *Ring(buf)->device;
-  d.inProcess.store(true);
   const int channels = int(d.ports.size());
-  const int bpf = channels * int(sizeof(float));
-  float* io = d.scratch.data();
-  const bool fits = d.scratch.size() >= std::size_t(frames) * channels;
-  bool read = false;
-  bool refilled = false;
-  int done = 0;
-  gint segment = 0;
-  while (fits && done < int(frames) && d.acquired.load()) {
-    guint8* data = nullptr;
-    gint len = 0;
-    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) break;
-    if (!read) {
-      const unsigned refills = d.refills.load();
-      refilled = refills != d.seenRefills;
-      d.seenRefills = refills;
-      // Other sound begins at a segment's start.
-      if (refilled) d.offset = 0;
-      read = true;
-    }
-    const int segFrames = len / bpf;
-    const int n = std::min(segFrames - d.offset, int(frames) - done);
-    std::memcpy(io + std::size_t(done) * channels, data + std::size_t(d.offset) * bpf,
-                std::size_t(n) * bpf);
-    done += n;
-    d.offset += n;
-    if (d.offset >= segFrames) {
-      gst_audio_ring_buffer_clear(buf, segment);
-      gst_audio_ring_buffer_advance(buf, 1);
-      segment = (segment + 1) % buf->spec.segtotal;
-      d.offset = 0;
-    }
-  }
-  if (fits) {
-    std::fill_n(io + std::size_t(done) * channels, std::size_t(int(frames) - done) * channels,
-                0.0f);
-    d.edges->Cycle(io, int(frames), read, refilled);
-    if (read) GatherAhead(buf, d, segment, d.offset);
-  }
+  // A period longer than the reader was made for plays silence.
+  const float* io = int(frames) <= d.reader.MaxFrames() ? d.reader.Read(buf, int(frames)) : nullptr;
   for (int c = 0; c < channels; ++c) {
     auto* out = static_cast<float*>(jack_port_get_buffer(d.ports[c], frames));
-    if (!fits) {
+    if (io == nullptr) {
       std::fill_n(out, frames, 0.0f);
       continue;
     }
     for (jack_nframes_t f = 0; f < frames; ++f) out[f] = io[f * channels + c];
   }
-  d.inProcess.store(false);
   return 0;
 }
 
@@ -178,12 +104,6 @@ void ServerGone(void* arg) {
   }
   if (d.sink != nullptr)
     GST_ELEMENT_ERROR(d.sink, RESOURCE, READ, ("The JACK server went away."), (nullptr));
-}
-
-// Waits until the process thread is out of the ring's memory.
-void WaitOutOfProcess(Device& d) {
-  while (d.inProcess.load() && !d.gone.load())
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 gboolean OpenDevice(GstAudioRingBuffer* buf) {
@@ -210,10 +130,9 @@ gboolean OpenDevice(GstAudioRingBuffer* buf) {
     d.ports.push_back(port);
   }
   // Room for the longest period a server is likely to change to while it
-  // runs; a longer one plays silence.
-  d.scratch.assign(std::size_t(std::max<jack_nframes_t>(d.period, 8192)) * d.ports.size(), 0.0f);
+  // runs.
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * d.rate))) : 0;
-  d.edges = std::make_unique<OutputEdges>(int(d.ports.size()), ramp);
+  d.reader.Prepare(int(d.ports.size()), ramp, int(std::max<jack_nframes_t>(d.period, 8192)));
   bool ok = !d.ports.empty();
   ok = ok && jack_set_process_callback(d.client, &Process, buf) == 0;
   if (ok) jack_on_shutdown(d.client, &ServerGone, buf);
@@ -243,7 +162,7 @@ gboolean CloseDevice(GstAudioRingBuffer* buf) {
   }
   d.client = nullptr;
   d.ports.clear();
-  d.edges.reset();
+  d.reader.Reset();
   return TRUE;
 }
 
@@ -273,15 +192,15 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
   buf->size = spec->segtotal * spec->segsize;
   buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
   // A fresh buffer is new sound.
-  ++d.refills;
-  d.acquired = true;
+  d.reader.Refilled();
+  d.reader.SetAcquired(true);
   return TRUE;
 }
 
 gboolean Release(GstAudioRingBuffer* buf) {
   Device& d = *Ring(buf)->device;
-  d.acquired = false;
-  WaitOutOfProcess(d);
+  d.reader.SetAcquired(false);
+  d.reader.WaitOutOfDevice(d.gone);
   g_free(buf->memory);
   buf->memory = nullptr;
   return TRUE;
@@ -308,7 +227,7 @@ guint Delay(GstAudioRingBuffer* buf) {
 void ClearAll(GstAudioRingBuffer* buf) {
   GST_AUDIO_RING_BUFFER_CLASS(jack_ring_parent_class)->clear_all(buf);
   // Cleared for a flush: what is written next is other sound.
-  ++Ring(buf)->device->refills;
+  Ring(buf)->device->reader.Refilled();
 }
 
 void RingFinalize(GObject* object) {

@@ -4,6 +4,7 @@
 // must not cut a tone mid-swing, and a changed rate must resample cleanly.
 
 #include "JackProbe.h"
+#include "MediaFiles.h"
 #include "NoticeRecorder.h"
 #include "platform/media/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
@@ -11,7 +12,6 @@
 
 #include <QDataStream>
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -28,24 +28,7 @@ using testing_support::WaitFor;
 
 namespace {
 
-// A 48 kHz sine at half scale, as float samples, stereo unless asked.
-QString Sine(double hertz, double seconds, int channels = 2) {
-  const QString name = QString("sine-%1hz-%2ch.wav").arg(hertz).arg(channels);
-  const QString pipeline =
-      QString(
-          "audiotestsrc wave=sine freq=%1 volume=0.5 samplesperbuffer=4800 num-buffers=%2 ! "
-          "audio/x-raw,format=F32LE,rate=48000,channels=%3 ! wavenc ! filesink location=%4")
-          .arg(hertz)
-          .arg(int(seconds * 10))
-          .arg(channels);
-  return testing_support::CachedFile(name, pipeline, [&](const QString& partial) {
-    QProcess process;
-    process.start("gst-launch-1.0",
-                  QStringList{"-q"} + QProcess::splitCommand(pipeline.arg(partial)));
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
-      throw std::runtime_error("could not make " + name.toStdString());
-  });
-}
+using media_files::Sine;
 
 class HeardOnJack : public ::testing::Test {
  protected:

@@ -39,6 +39,17 @@ const char* kTone =
 
 }  // namespace
 
+QString Sine(double hertz, double seconds, int channels) {
+  return Make(QString("sine-%1hz-%2ch-%3s.wav").arg(hertz).arg(channels).arg(seconds),
+              QString("audiotestsrc wave=sine freq=%1 volume=0.5 samplesperbuffer=4800 "
+                      "num-buffers=%2 ! audio/x-raw,format=F32LE,rate=48000,channels=%3 ! "
+                      "wavenc ! filesink location=%4")
+                  .arg(hertz)
+                  .arg(int(seconds * 10))
+                  .arg(channels)
+                  .arg("%1"));
+}
+
 QString ToneWav() {
   return Make("tone.wav", QString(kTone) + "wavenc ! filesink location=%1");
 }

@@ -24,4 +24,8 @@ QString BlueDvx();   // the same under the short name
 QString ToneRiff();  // the tone WAV under a .riff name
 QString ShortKar();  // the MIDI note under a karaoke name
 
+// A 48 kHz sine at half scale in 32-bit float, `channels` channels: a tone
+// whose every sample step is known, for hearing edges.
+QString Sine(double hertz, double seconds, int channels = 2);
+
 }  // namespace media_files

@@ -1,0 +1,90 @@
+#include "platform/media/RingReader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace platform::media {
+
+void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
+  channels_ = std::max(1, channels);
+  maxFrames_ = std::max(1, maxFrames);
+  scratch_.assign(std::size_t(maxFrames_) * channels_, 0.0f);
+  edges_ = std::make_unique<OutputEdges>(channels_, rampFrames);
+  seenRefills_ = refills_.load();
+  offset_ = 0;
+}
+
+void RingReader::Reset() {
+  edges_.reset();
+  scratch_.clear();
+}
+
+// Copies the first frames the ring plays next, from `offset` frames into
+// its segment `segment` on, into the edges' look-ahead, across as many
+// segments as the ramp needs.
+void RingReader::GatherAhead(GstAudioRingBuffer* buf, int segment, int offset) {
+  const int bpf = channels_ * int(sizeof(float));
+  const int segFrames = buf->spec.segsize / bpf;
+  const int want = edges_->RampFrames();
+  float* to = edges_->AheadBuffer();
+  int have = 0;
+  for (int k = 0; have < want && k < buf->spec.segtotal; ++k, offset = 0) {
+    const int s = (segment + k) % buf->spec.segtotal;
+    const guint8* from =
+        buf->memory + std::size_t(s) * buf->spec.segsize + std::size_t(offset) * bpf;
+    const int n = std::min(segFrames - offset, want - have);
+    std::memcpy(to + std::size_t(have) * channels_, from, std::size_t(n) * bpf);
+    have += n;
+  }
+  edges_->SetAhead(have);
+}
+
+const float* RingReader::Read(GstAudioRingBuffer* buf, int frames) {
+  inDevice_.store(true);
+  frames = std::clamp(frames, 0, maxFrames_);
+  const int bpf = channels_ * int(sizeof(float));
+  float* io = scratch_.data();
+  bool read = false;
+  bool refilled = false;
+  int done = 0;
+  gint segment = 0;
+  while (done < frames && acquired_.load()) {
+    guint8* data = nullptr;
+    gint len = 0;
+    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) break;
+    if (!read) {
+      const unsigned refills = refills_.load();
+      refilled = refills != seenRefills_;
+      seenRefills_ = refills;
+      // Other sound begins at a segment's start.
+      if (refilled) offset_ = 0;
+      read = true;
+    }
+    const int segFrames = len / bpf;
+    const int n = std::min(segFrames - offset_, frames - done);
+    std::memcpy(io + std::size_t(done) * channels_, data + std::size_t(offset_) * bpf,
+                std::size_t(n) * bpf);
+    done += n;
+    offset_ += n;
+    if (offset_ >= segFrames) {
+      gst_audio_ring_buffer_clear(buf, segment);
+      gst_audio_ring_buffer_advance(buf, 1);
+      segment = (segment + 1) % buf->spec.segtotal;
+      offset_ = 0;
+    }
+  }
+  std::fill_n(io + std::size_t(done) * channels_, std::size_t(frames - done) * channels_, 0.0f);
+  edges_->Cycle(io, frames, read, refilled);
+  if (read) GatherAhead(buf, segment, offset_);
+  inDevice_.store(false);
+  return io;
+}
+
+void RingReader::WaitOutOfDevice(const std::atomic<bool>& gone) const {
+  while (inDevice_.load() && !gone.load())
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+}  // namespace platform::media

@@ -1,0 +1,55 @@
+#pragma once
+// Ears on a PulseAudio server, for tests that hear what the program plays
+// there: a record stream on the server's default source (the monitor of
+// the test server's null sink, which mixes every stream), kept frame by
+// frame in 32-bit float stereo at 48 kHz.
+//
+// Frame numbers count from the first frame recorded. A monitor hears the
+// sum of every stream, so a test plays one window at a time.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct pa_simple;
+
+namespace e2e {
+
+class PulseProbe {
+ public:
+  static constexpr unsigned kRate = 48000;
+  static constexpr int kChannels = 2;
+  // Frames the server hands over at a time.
+  static constexpr unsigned kChunk = 240;
+
+  PulseProbe();
+  ~PulseProbe();
+  PulseProbe(const PulseProbe&) = delete;
+  PulseProbe& operator=(const PulseProbe&) = delete;
+
+  bool Ok() const { return stream_ != nullptr; }
+  const std::string& Error() const { return error_; }
+
+  uint64_t RecordedUntil() const { return recorded_.load(std::memory_order_acquire); }
+  // Copies of the recording over [from, to), clamped to what was recorded:
+  // one channel, or the absolute value of the louder channel per frame.
+  std::vector<float> Samples(int channel, uint64_t from, uint64_t to) const;
+  std::vector<float> Level(uint64_t from, uint64_t to) const;
+  bool WriteWav(const std::string& path, uint64_t from, uint64_t to) const;
+
+ private:
+  void Run();
+
+  pa_simple* stream_ = nullptr;
+  std::string error_;
+  mutable std::mutex mutex_;
+  std::vector<float> samples_;  // interleaved
+  std::atomic<uint64_t> recorded_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace e2e

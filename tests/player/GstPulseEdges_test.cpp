@@ -1,0 +1,185 @@
+// What a listener hears of the edges the player makes in a clip's sound on a
+// PulseAudio server (the one scripts/with-test-services.sh starts, on a null
+// sink whose monitor is recorded): a stop, a re-trigger or a pause must
+// fade, not cut a tone mid-swing, as on JACK.
+
+#include "MediaFiles.h"
+#include "NoticeRecorder.h"
+#include "PulseProbe.h"
+#include "platform/media/GstMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <random>
+
+using namespace platform;
+using testing_support::WaitFor;
+
+namespace {
+
+// A half-scale 440 Hz sine steps by at most this between samples at 48 kHz;
+// an edge may step twice as far, a hard cut steps up to 0.5.
+const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
+
+class HeardOnPulse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(media::DefaultAudioOutput().Sink, "pulsesink")
+        << "needs a running PulseAudio server (scripts/with-test-services.sh)";
+    probe = std::make_unique<e2e::PulseProbe>();
+    ASSERT_TRUE(probe->Ok()) << probe->Error();
+    player = std::make_unique<TPlayer>(&window, 0);
+    player->SetOutputName("edges-on-pulse");
+  }
+
+  void PressKey(const QString& clip, int min, int max) {
+    player->Open(clip);
+    player->SetRelativePositions(10000, min, max, 0);
+    player->SetRelativeVolume(100, 1, 0, 0, 0);
+    player->SetRate(1.0);
+    player->Play();
+  }
+
+  uint64_t Now() const { return probe->RecordedUntil(); }
+
+  bool Record(double ms) {
+    const uint64_t until = Now() + uint64_t(ms * e2e::PulseProbe::kRate / 1000);
+    return WaitFor([&] { return Now() >= until; });
+  }
+
+  std::optional<uint64_t> Onset(uint64_t from, uint64_t to) const {
+    const auto level = probe->Level(from, to);
+    for (std::size_t i = 0; i < level.size(); ++i)
+      if (level[i] > 0.1f) return from + i;
+    return std::nullopt;
+  }
+
+  float LargestStep(uint64_t from, uint64_t to) const {
+    float largest = 0;
+    for (int channel = 0; channel < 2; ++channel) {
+      const auto s = probe->Samples(channel, from, to);
+      for (std::size_t i = 1; i < s.size(); ++i)
+        largest = std::max(largest, std::abs(s[i] - s[i - 1]));
+    }
+    return largest;
+  }
+
+  // True when the server ran dry under load: loud sound broken off into a
+  // millisecond or more of exact silence, with loud sound again after it.
+  // A fade of ours ends near zero, never from loud.
+  bool DroppedOut(uint64_t from, uint64_t to) const {
+    const auto s = probe->Level(from, to);
+    for (std::size_t i = 1; i + 48 < s.size(); ++i) {
+      if (s[i] != 0.0f || s[i - 1] < 0.1f) continue;
+      std::size_t end = i;
+      while (end < s.size() && s[end] == 0.0f) ++end;
+      if (end - i >= 48 && end < s.size() && s[end] > 0.0f) return true;
+      i = end;
+    }
+    return false;
+  }
+
+  // Runs `start`, then `cut` at a random moment, 20 times, and checks the
+  // steps of the recording from just before each cut until the sound has
+  // settled after it.
+  void Check(const std::function<void()>& start, const std::function<void()>& cut,
+             double settleMs) {
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> delay(60, 250);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    float worst = 0;
+    uint64_t worstAt = 0, worstTo = 0;
+    int rounds = 0, dropouts = 0;
+    while (rounds < 20) {
+      ASSERT_LT(dropouts, 10) << "the server ran dry too often to tell";
+      const uint64_t mark = Now();
+      start();
+      ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
+      ASSERT_TRUE(Record(delay(random)));
+      // What the server holds is heard a little after the cut; the window
+      // reaches back over it.
+      const uint64_t from = Now() - e2e::PulseProbe::kRate / 100;
+      cut();
+      ASSERT_TRUE(Record(settleMs));
+      const uint64_t to = Now();
+      if (DroppedOut(from, to)) {
+        ++dropouts;
+        continue;
+      }
+      ++rounds;
+      const float step = LargestStep(from, to);
+      if (step > worst) worst = step, worstAt = from, worstTo = to;
+    }
+    if (worst > 2 * kSineStep)
+      probe->WriteWav(testing_support::TestDataDir().toStdString() + "/pulse-edges-failed.wav",
+                      worstAt, worstTo);
+    EXPECT_LE(worst, 2 * kSineStep) << "a cut clicked near frame " << worstAt;
+  }
+
+  std::unique_ptr<e2e::PulseProbe> probe;
+  NoticeRecorder window;
+  std::unique_ptr<TPlayer> player;
+};
+
+TEST_F(HeardOnPulse, StopRampsTheSoundOut) {
+  const QString clip = media_files::Sine(440, 4);
+  Check([&] { PressKey(clip, 0, 10000); }, [&] { player->Stop(); }, 80);
+}
+
+TEST_F(HeardOnPulse, ReTriggerRampsOutAndBackIn) {
+  const QString clip = media_files::Sine(440, 4);
+  PressKey(clip, 2000, 10000);
+  Check([] {},
+        [&] {
+          player->Stop();
+          PressKey(clip, 2000, 10000);
+        },
+        100);
+  player->Stop();
+}
+
+TEST_F(HeardOnPulse, PauseAndResumeRampOutAndBackIn) {
+  const QString clip = media_files::Sine(440, 8);
+  PressKey(clip, 0, 10000);
+  Check([] {},
+        [&] {
+          player->Pause();
+          ASSERT_TRUE(Record(20));
+          player->Pause();  // resumes
+        },
+        100);
+  player->Stop();
+}
+
+// A mono clip is heard on both speakers, and at its own pitch and level.
+TEST_F(HeardOnPulse, AMonoClipIsHeardOnBothSides) {
+  const QString clip = media_files::Sine(440, 1, 1);
+  const uint64_t before = Now();
+  PressKey(clip, 0, 10000);
+  std::optional<uint64_t> onset;
+  ASSERT_TRUE(WaitFor([&] { return (onset = Onset(before, Now())).has_value(); }));
+  ASSERT_TRUE(Record(100));
+  for (int channel = 0; channel < 2; ++channel) {
+    const auto s = probe->Samples(channel, *onset + 480, *onset + 2880);
+    ASSERT_FALSE(s.empty());
+    float peak = 0;
+    int rises = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      peak = std::max(peak, std::abs(s[i]));
+      if (i > 0 && s[i - 1] < 0 && s[i] >= 0) ++rises;
+    }
+    EXPECT_NEAR(peak, 0.5f, 0.05f) << "channel " << channel;
+    // 2400 frames of 440 Hz at 48 kHz hold 22 periods.
+    EXPECT_NEAR(rises, 22, 1) << "channel " << channel;
+  }
+  player->Stop();
+}
+
+}  // namespace
