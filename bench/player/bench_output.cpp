@@ -16,6 +16,7 @@
 
 #include "AppHarness.h"
 #include "BenchOutput.h"
+#include "BenchSounds.h"
 #include "JackProbe.h"
 #include "SoundEvents.h"
 #include "platform/WindowMessages.h"
@@ -38,75 +39,13 @@
 namespace {
 
 using namespace e2e;
+using namespace bench_sounds;
 
 constexpr int kPresses = 30;  // per round
 constexpr int kRounds = 3;
 constexpr int kRetriggers = 20;  // per round
 constexpr int kWarmUp = 3;
 constexpr float kThreshold = 0.05f;
-constexpr double kLongSeconds = 8;
-// The long clip begins with an accent, louder than anything else it plays:
-// a key pressed again is heard where the accent comes back, whatever of
-// the old sound still fades under it.
-constexpr double kAccentSeconds = 0.03, kAccentHertz = 1000, kAccentLevel = 0.8, kBodyLevel = 0.2;
-constexpr float kAccentThreshold = 0.5f;
-
-// Threads that spin until destroyed: a machine busy with something else.
-class Load {
- public:
-  explicit Load(int threads) {
-    for (int i = 0; i < threads; ++i)
-      threads_.emplace_back([this] {
-        volatile double x = 1;
-        while (!stop_.load(std::memory_order_relaxed)) x = std::sqrt(x + 1.0);
-      });
-  }
-  ~Load() {
-    stop_ = true;
-    for (auto& t : threads_) t.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> threads_;
-};
-
-// Stretches of exact silence of at least `frames` inside [from, to): a
-// device that ran dry. A tone never holds zero for more than a frame.
-int Dropouts(const JackProbe& ears, uint64_t from, uint64_t to, std::size_t frames) {
-  const std::vector<float> level = ears.Level(from, to);
-  int count = 0;
-  std::size_t run = 0;
-  for (float l : level) {
-    run = l == 0.0f ? run + 1 : 0;
-    count += run == frames ? 1 : 0;
-  }
-  return count;
-}
-
-// The long clip: the accent, then a quiet tone (its join falls on a zero
-// crossing of both).
-std::string MakeAccentedTone(const std::string& path) {
-  const std::string accent = path + ".accent.wav", body = path + ".body.wav";
-  auto tone = [](const std::string& to, double seconds, double hertz, double level) {
-    return RunCommand({"sox", "-n", "-r", "48000", "-c", "2", "-b", "16", to, "synth",
-                       std::to_string(seconds), "sine", std::to_string(hertz), "vol",
-                       std::to_string(level)})
-               .status == 0;
-  };
-  const bool ok = tone(accent, kAccentSeconds, kAccentHertz, kAccentLevel) &&
-                  tone(body, kLongSeconds, 440, kBodyLevel) &&
-                  RunCommand({"sox", accent, body, path}).status == 0;
-  std::remove(accent.c_str());
-  std::remove(body.c_str());
-  return ok ? std::string() : "sox could not make " + path;
-}
-
-// Frames from the accent's first sample to its first one above the
-// threshold: the sine starts at zero.
-double AccentLead(double rate) {
-  return std::asin(kAccentThreshold / kAccentLevel) / (2 * M_PI * kAccentHertz) * rate;
-}
 
 struct Sizing {
   const char* name;
@@ -256,7 +195,7 @@ int main(int argc, char** argv) {
               return ears.RecordedUntil() >= until;
             },
             10s);
-        dropouts = Dropouts(ears, *begin + ears.Period(), until, 16);
+        dropouts = SilentStretches(ears.Level(*begin + ears.Period(), until), 16);
       }
       player->Stop();
       app.processEvents();

@@ -21,9 +21,12 @@ namespace {
 // that onto its speakers as it does for any player.
 constexpr int kMaxChannels = 2;
 
-// The server asks for sound in pieces of about this much, and the sink's
-// ring buffer is cut into segments of it.
-constexpr long kRequestUs = 5'000;
+// The server asks for sound in pieces of a quarter of what the stream
+// keeps (at most 5 ms), and the sink's ring buffer is cut into segments of
+// that much.
+long RequestUs() {
+  return std::clamp(PulseLatencyUs() / 4, 1'000L, 5'000L);
+}
 
 // Everything the stream shares with the server's thread (the threaded
 // main loop's), which runs every callback below with the loop's lock held.
@@ -34,6 +37,7 @@ struct Device {
   pa_context* context = nullptr;
   pa_stream* stream = nullptr;
   pa_sample_spec format{};
+  long requestUs = 5'000;
   std::string defaultSink;
   bool open = false;  // set up; a failure from now on is the server going away
   std::atomic<bool> gone{false};
@@ -217,9 +221,10 @@ bool Connect(GstAudioRingBuffer* buf) {
   pa_stream_set_write_callback(d.stream, &OnWrite, buf);
   pa_buffer_attr attr;
   attr.maxlength = std::uint32_t(-1);
+  d.requestUs = RequestUs();
   attr.tlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(PulseLatencyUs()), &d.format));
   attr.prebuf = std::uint32_t(-1);
-  attr.minreq = std::uint32_t(pa_usec_to_bytes(kRequestUs, &d.format));
+  attr.minreq = std::uint32_t(pa_usec_to_bytes(pa_usec_t(d.requestUs), &d.format));
   attr.fragsize = std::uint32_t(-1);
   // The latency asked for is the whole way to the speakers, so the server
   // keeps its own buffer short to match.
@@ -285,7 +290,7 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
     return FALSE;
   }
   const int bpf = GST_AUDIO_INFO_BPF(&spec->info);
-  const int segFrames = std::max(1, int(std::lround(double(kRequestUs) * d.format.rate / 1e6)));
+  const int segFrames = std::max(1, int(std::lround(double(d.requestUs) * d.format.rate / 1e6)));
   const double segmentUs = double(segFrames) * 1e6 / d.format.rate;
   spec->segsize = segFrames * bpf;
   spec->segtotal = std::max(2, int(std::lround(double(spec->buffer_time) / segmentUs)));
@@ -430,12 +435,9 @@ void pulse_sink_init(PulseSink* sink) {
 }  // namespace
 
 long PulseLatencyUs() {
-  static const long us = [] {
-    const char* text = std::getenv("TASTIVO_PULSE_LATENCY_US");
-    const long asked = text ? std::atol(text) : 0;
-    return asked > 0 ? std::max(asked, 2 * kRequestUs) : 20'000L;
-  }();
-  return us;
+  const char* text = std::getenv("TASTIVO_PULSE_LATENCY_US");
+  const long asked = text ? std::atol(text) : 0;
+  return asked > 0 ? std::max(asked, 2'000L) : 20'000L;
 }
 
 GstElement* MakePulseOutput(const std::string& clientName) {

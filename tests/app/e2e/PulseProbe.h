@@ -22,8 +22,9 @@ class PulseProbe {
  public:
   static constexpr unsigned kRate = 48000;
   static constexpr int kChannels = 2;
-  // Frames the server hands over at a time.
-  static constexpr unsigned kChunk = 240;
+  // Frames the server hands over at a time: 2 ms, so that a frame placed
+  // at "the last one recorded" is off by no more than that.
+  static constexpr unsigned kChunk = 96;
 
   PulseProbe();
   ~PulseProbe();
