@@ -17,6 +17,15 @@ void OutputEdges::SetAhead(int frames) {
   aheadFrames_ = std::clamp(frames, 0, ramp_);
 }
 
+void OutputEdges::FadeUnder(const float* frames, int count) {
+  count = std::clamp(count, 0, ramp_);
+  std::copy_n(frames, std::size_t(count) * channels_, ahead_.begin());
+  aheadFrames_ = count;
+  std::copy_n(frames, std::size_t(count) * channels_, tail_.begin());
+  tailFrames_ = count;
+  tailDone_ = 0;
+}
+
 void OutputEdges::Cycle(float* io, int frames, bool read, bool refilled) {
   if (reading_ && (!read || refilled)) {
     // Cut: what was about to sound fades out under what follows.

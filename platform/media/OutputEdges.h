@@ -33,7 +33,14 @@ class OutputEdges {
   // replaced since the cycle that last read it.
   void Cycle(float* io, int frames, bool read, bool refilled);
 
+  // Sound that the next cycle replaces, whatever it plays (a device that
+  // writes over what it had queued): it fades out under the cycle from
+  // its first frame. At most RampFrames() frames.
+  void FadeUnder(const float* frames, int count);
+
   int RampFrames() const { return ramp_; }
+  // The last cycle played the buffer.
+  bool Reading() const { return reading_; }
 
  private:
   int channels_;

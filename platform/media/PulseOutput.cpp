@@ -6,12 +6,16 @@
 #include <gst/audio/audio.h>
 #include <gst/audio/gstaudiobasesink.h>
 #include <pulse/pulseaudio.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace platform::media {
 
@@ -28,6 +32,10 @@ long RequestUs() {
   return std::clamp(PulseLatencyUs() / 4, 1'000L, 5'000L);
 }
 
+// How far ahead of what is heard a start or a cut is written: the server
+// can no longer take back the last moment of what it has mixed.
+constexpr double kMarginSeconds = 0.002;
+
 // Everything the stream shares with the server's thread (the threaded
 // main loop's), which runs every callback below with the loop's lock held.
 struct Device {
@@ -42,7 +50,18 @@ struct Device {
   bool open = false;  // set up; a failure from now on is the server going away
   std::atomic<bool> gone{false};
   std::atomic<guint> delayFrames{0};
+  std::atomic<guint64> committed{0};  // the ring holds sound up to this sample
+  std::atomic<bool> fresh{true};       // nothing committed since the ring was cleared
   RingReader reader;
+  // Server thread only, made before the stream connects.
+  std::uint64_t written = 0;   // frames written, as the stream counts them
+  std::uint64_t ringEnd = 0;   // where the last of the ring's sound written ends
+  std::vector<float> history;  // the last second written, by frame modulo its size
+  std::vector<float> tail;     // one ramp of it, for a cut's fade
+  int marginFrames = 0;
+  // Wakes the server's thread (Wake).
+  int wakeFd = -1;
+  pa_io_event* wakeEvent = nullptr;
 };
 
 struct PulseRing {
@@ -133,23 +152,116 @@ void OnSinkInfo(pa_context*, const pa_sink_info* info, int, void* arg) {
   pa_threaded_mainloop_signal(d.loop, 0);
 }
 
+// Frames written but not heard yet: what the server holds ahead of its
+// speakers, counted back from its write index (which is ours: every write
+// ends where the stream had got to).
+std::optional<std::uint64_t> QueuedFrames(const Device& d) {
+  pa_usec_t usec = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(d.stream, &usec, &negative) < 0) return std::nullopt;
+  return negative ? 0 : std::uint64_t(usec) * d.format.rate / 1'000'000u;
+}
+
 // Server thread, when the server has room for `bytes` more: fills it from
 // the ring, or with silence, and keeps what the stream holds unheard for
 // the sink's clock.
-void OnWrite(pa_stream* stream, size_t bytes, void* arg) {
+//
+// The stream keeps tens of milliseconds queued, so that a busy machine
+// never lets it run dry. A start or a cut is not put behind that: it is
+// written over what is queued, from just ahead of what is being heard
+// (the server takes back what it had not played yet), and the sound it
+// writes over fades out under it, from a copy of what was written.
+//
+// `frames` more are written than were queued. A start waits (writes
+// nothing) until the ring holds the sound it writes over the queue, which
+// the streaming thread commits a moment after the ring starts; the queue
+// is long enough to wait.
+void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
+  Device& d = DeviceOf(buf);
+  pa_stream* stream = d.stream;
+  const int channels = d.format.channels;
+  const std::size_t bpf = pa_frame_size(&d.format);
+  const std::uint64_t kept = d.history.size() / std::size_t(channels);
+  std::uint64_t at = d.written;
+  if (const RingReader::Edge edge = d.reader.EdgeComing(buf); edge != RingReader::Edge::None) {
+    if (const auto queued = QueuedFrames(d)) {
+      const std::uint64_t back = std::min(
+          {*queued > std::uint64_t(d.marginFrames) ? *queued - d.marginFrames : 0, at, kept - 1});
+      const std::uint64_t from = at - back;
+      // The sound written over the queue must be in the ring already: a
+      // start is written once the ring holds all of it, or when the queue
+      // runs short of the time that waiting takes.
+      const guint64 position = d.reader.Position(buf), committed = d.committed.load();
+      const std::uint64_t ready = committed > position ? committed - position : 0;
+      if (edge == RingReader::Edge::Start && ready < (at - from) + frames &&
+          *queued > std::uint64_t(2 * d.marginFrames))
+        return;
+      if (from < at) {
+        const int n = int(std::min<std::uint64_t>(at - from, std::uint64_t(d.reader.RampFrames())));
+        for (int f = 0; f < n; ++f)
+          std::copy_n(&d.history[((from + f) % kept) * channels], channels,
+                      &d.tail[std::size_t(f) * channels]);
+        d.reader.SetTail(d.tail.data(), n);
+        frames += at - from;
+        at = from;
+        // What the ring gave past here is never heard.
+        d.ringEnd = std::min(d.ringEnd, from);
+      }
+    }
+  }
+  bool first = true;
+  while (frames > 0) {
+    const int n = int(std::min<std::uint64_t>(frames, std::uint64_t(d.reader.MaxFrames())));
+    const float* io = d.reader.Read(buf, n);
+    // Back from the write index to where the sound is written over.
+    const std::int64_t seek = first ? -std::int64_t((d.written - at) * bpf) : 0;
+    if (pa_stream_write(stream, io, std::size_t(n) * bpf, nullptr, seek, PA_SEEK_RELATIVE) < 0)
+      break;
+    for (int f = 0; f < n; ++f)
+      std::copy_n(io + std::size_t(f) * channels, channels,
+                  &d.history[((at + f) % kept) * channels]);
+    at += std::uint64_t(n);
+    if (d.reader.Played()) d.ringEnd = at;
+    frames -= std::uint64_t(n);
+    first = false;
+  }
+  d.written = std::max(at, d.written);
+  // The sink's clock and the place of a start's first frame go by how much
+  // of the ring's sound is still to be heard. Silence queued after a cut
+  // is not: the next start is written over it.
+  if (const auto queued = QueuedFrames(d)) {
+    const std::uint64_t heard = d.written > *queued ? d.written - *queued : 0;
+    d.delayFrames = guint(d.ringEnd > heard ? d.ringEnd - heard : 0);
+  }
+}
+
+void OnWrite(pa_stream*, size_t bytes, void* arg) {
+  auto* buf = static_cast<GstAudioRingBuffer*>(arg);
+  Fill(buf, bytes / pa_frame_size(&DeviceOf(buf).format));
+}
+
+// Server thread, woken by the ring starting, stopping, being cleared or
+// given sound: a start or a cut is written at once instead of at the
+// server's next request, some milliseconds later.
+void OnWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* arg) {
   auto* buf = static_cast<GstAudioRingBuffer*>(arg);
   Device& d = DeviceOf(buf);
-  const std::size_t bpf = pa_frame_size(&d.format);
-  for (std::size_t frames = bytes / bpf; frames > 0;) {
-    const int n = int(std::min<std::size_t>(frames, std::size_t(d.reader.MaxFrames())));
-    const float* io = d.reader.Read(buf, n);
-    if (pa_stream_write(stream, io, std::size_t(n) * bpf, nullptr, 0, PA_SEEK_RELATIVE) < 0) break;
-    frames -= std::size_t(n);
+  std::uint64_t count = 0;
+  while (read(fd, &count, sizeof count) > 0) {
   }
-  pa_usec_t latency = 0;
-  int negative = 0;
-  if (pa_stream_get_latency(stream, &latency, &negative) == 0)
-    d.delayFrames = negative ? 0u : guint(latency * d.format.rate / 1'000'000);
+  if (!d.open || d.stream == nullptr || pa_stream_get_state(d.stream) != PA_STREAM_READY ||
+      d.reader.EdgeComing(buf) == RingReader::Edge::None)
+    return;
+  const std::size_t room = pa_stream_writable_size(d.stream);
+  Fill(buf, room == std::size_t(-1) ? 0 : room / pa_frame_size(&d.format));
+}
+
+// Any thread, under the ring's lock: never blocks.
+void Wake(GstAudioRingBuffer* buf) {
+  const Device& d = DeviceOf(buf);
+  if (d.wakeFd < 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto ignored = write(d.wakeFd, &one, sizeof one);
 }
 
 // Waits on the loop (its lock held) until `done` says so, or the context
@@ -167,6 +279,10 @@ void CloseConnection(Device& d) {
   if (d.loop == nullptr) return;
   pa_threaded_mainloop_lock(d.loop);
   d.open = false;
+  if (d.wakeEvent != nullptr) {
+    pa_threaded_mainloop_get_api(d.loop)->io_free(d.wakeEvent);
+    d.wakeEvent = nullptr;
+  }
   if (d.stream != nullptr) {
     pa_stream_set_write_callback(d.stream, nullptr, nullptr);
     pa_stream_set_state_callback(d.stream, nullptr, nullptr);
@@ -184,6 +300,8 @@ void CloseConnection(Device& d) {
   pa_threaded_mainloop_stop(d.loop);
   pa_threaded_mainloop_free(d.loop);
   d.loop = nullptr;
+  if (d.wakeFd >= 0) close(d.wakeFd);
+  d.wakeFd = -1;
 }
 
 // Under the loop's lock: the server's format, then a running stream in it.
@@ -217,6 +335,11 @@ bool Connect(GstAudioRingBuffer* buf) {
   // The server may ask for its whole buffer at once; the reader goes in
   // pieces of this.
   d.reader.Prepare(d.format.channels, ramp, 4096);
+  d.written = 0;
+  d.ringEnd = 0;
+  d.history.assign(std::size_t(d.format.rate) * d.format.channels, 0.0f);
+  d.tail.assign(std::size_t(std::max(ramp, 1)) * d.format.channels, 0.0f);
+  d.marginFrames = int(std::lround(kMarginSeconds * d.format.rate));
   pa_stream_set_state_callback(d.stream, &OnStreamState, buf);
   pa_stream_set_write_callback(d.stream, &OnWrite, buf);
   pa_buffer_attr attr;
@@ -232,10 +355,16 @@ bool Connect(GstAudioRingBuffer* buf) {
                                        PA_STREAM_INTERPOLATE_TIMING);
   if (pa_stream_connect_playback(d.stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
     return false;
-  return WaitFor(d, [&] {
+  const bool streaming = WaitFor(d, [&] {
     const pa_stream_state_t state = pa_stream_get_state(d.stream);
     return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
   });
+  if (!streaming) return false;
+  d.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (d.wakeFd >= 0)
+    d.wakeEvent = pa_threaded_mainloop_get_api(d.loop)->io_new(
+        pa_threaded_mainloop_get_api(d.loop), d.wakeFd, PA_IO_EVENT_INPUT, &OnWake, buf);
+  return true;
 }
 
 gboolean OpenDevice(GstAudioRingBuffer* buf) {
@@ -300,6 +429,8 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
   buf->size = spec->segtotal * spec->segsize;
   buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
   // A fresh buffer is new sound.
+  d.committed.store(0);
+  d.fresh.store(true);
   d.reader.Refilled();
   d.reader.SetAcquired(true);
   return TRUE;
@@ -314,9 +445,10 @@ gboolean Release(GstAudioRingBuffer* buf) {
   return TRUE;
 }
 
-gboolean StartOrStop(GstAudioRingBuffer*) {
+gboolean StartOrStop(GstAudioRingBuffer* buf) {
   // The stream runs from open to close; the ring's state decides whether
-  // a request is filled from it.
+  // it is filled from the ring, and the change is written at once.
+  Wake(buf);
   return TRUE;
 }
 
@@ -327,7 +459,34 @@ guint Delay(GstAudioRingBuffer* buf) {
 void ClearAll(GstAudioRingBuffer* buf) {
   GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)->clear_all(buf);
   // Cleared for a flush: what is written next is other sound.
+  DeviceOf(buf).committed.store(0);
+  DeviceOf(buf).fresh.store(true);
   DeviceOf(buf).reader.Refilled();
+  Wake(buf);
+}
+
+// Streaming thread: keeps how far the ring holds sound, and lets a start
+// waiting for it go on.
+//
+// The first sound after the ring was cleared is placed by the sink's clock,
+// which may put it a little behind what the stream has already taken from
+// the ring; the ring would drop those first frames as late, and with them
+// the clip's attack (or the ramp that starts a sound inside a clip). It
+// starts instead at the first frame still to be taken, as any start does.
+guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
+             gint* accum) {
+  Device& d = DeviceOf(buf);
+  if (d.fresh.exchange(false)) {
+    const guint64 next =
+        guint64(g_atomic_int_get(&buf->segdone) - buf->segbase) * guint64(buf->samples_per_seg);
+    if (*sample < next) *sample = next;
+  }
+  const guint64 before = *sample;
+  const guint n = GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)
+                      ->commit(buf, sample, data, in, out, accum);
+  d.committed.store(std::max(*sample, before + n));
+  Wake(buf);
+  return n;
 }
 
 void RingFinalize(GObject* object) {
@@ -347,6 +506,7 @@ void pulse_ring_class_init(PulseRingClass* klass) {
   ring->stop = StartOrStop;
   ring->delay = Delay;
   ring->clear_all = ClearAll;
+  ring->commit = Commit;
   G_OBJECT_CLASS(klass)->finalize = RingFinalize;
 }
 
@@ -437,7 +597,7 @@ void pulse_sink_init(PulseSink* sink) {
 long PulseLatencyUs() {
   const char* text = std::getenv("TASTIVO_PULSE_LATENCY_US");
   const long asked = text ? std::atol(text) : 0;
-  return asked > 0 ? std::max(asked, 2'000L) : 20'000L;
+  return asked > 0 ? std::max(asked, 2'000L) : 40'000L;
 }
 
 GstElement* MakePulseOutput(const std::string& clientName) {

@@ -41,6 +41,33 @@ void RingReader::GatherAhead(GstAudioRingBuffer* buf, int segment, int offset) {
   edges_->SetAhead(have);
 }
 
+bool RingReader::Readable(GstAudioRingBuffer* buf) const {
+  if (!acquired_.load()) return false;
+  gint segment = 0, len = 0;
+  guint8* data = nullptr;
+  return gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) &&
+         len >= channels_ * int(sizeof(float));
+}
+
+RingReader::Edge RingReader::EdgeComing(GstAudioRingBuffer* buf) {
+  inDevice_.store(true);
+  const bool readable = Readable(buf);
+  inDevice_.store(false);
+  const bool refilled = refills_.load() != seenRefills_;
+  if (readable && (refilled || !edges_->Reading())) return Edge::Start;
+  return !readable && edges_->Reading() ? Edge::Cut : Edge::None;
+}
+
+guint64 RingReader::Position(GstAudioRingBuffer* buf) const {
+  const guint64 segment = guint64(g_atomic_int_get(&buf->segdone)) - buf->segbase;
+  const bool restarts = refills_.load() != seenRefills_;
+  return segment * guint64(buf->samples_per_seg) + (restarts ? 0 : guint64(offset_));
+}
+
+void RingReader::SetTail(const float* frames, int count) {
+  edges_->FadeUnder(frames, count);
+}
+
 const float* RingReader::Read(GstAudioRingBuffer* buf, int frames) {
   inDevice_.store(true);
   frames = std::clamp(frames, 0, maxFrames_);

@@ -34,6 +34,22 @@ class RingReader {
   // edges faded. The result lives until the next call.
   const float* Read(GstAudioRingBuffer* buf, int frames);
 
+  // Device thread: what the next Read does to the sound: starts it (the
+  // ring begins to play, or holds other sound than it did), cuts it (the
+  // ring stopped playing), or neither.
+  enum class Edge { None, Start, Cut };
+  Edge EdgeComing(GstAudioRingBuffer* buf);
+  // Device thread: a device that writes the next Read over sound it had
+  // queued says here what that sound was from there on. It fades out under
+  // whatever the Read gives (a cut fades it instead of what followed the
+  // last read), so a fade still under way is never cut short.
+  void SetTail(const float* frames, int count);
+  int RampFrames() const { return edges_ ? edges_->RampFrames() : 0; }
+  // Device thread: the last Read played the ring's sound (not silence).
+  bool Played() const { return edges_ && edges_->Reading(); }
+  // Device thread: the ring's sample the next Read starts at.
+  guint64 Position(GstAudioRingBuffer* buf) const;
+
   // The ring's memory may be read (from its acquire to its release).
   void SetAcquired(bool acquired) { acquired_.store(acquired); }
   // The ring's sound was replaced (a fresh acquire, a flush): the next
@@ -45,6 +61,7 @@ class RingReader {
 
  private:
   void GatherAhead(GstAudioRingBuffer* buf, int segment, int offset);
+  bool Readable(GstAudioRingBuffer* buf) const;
 
   std::atomic<bool> acquired_{false};
   std::atomic<bool> inDevice_{false};

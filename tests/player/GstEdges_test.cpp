@@ -10,8 +10,6 @@
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
 
-#include <QDataStream>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -222,38 +220,8 @@ TEST_F(ClickFreeEdges, StopMarkRampsOut) {
   Check([&] { PressKey(clip, 0, mark(random)); }, [] {}, 800, true);
 }
 
-// A clip whose every first frame can be told by ear: the left channel holds
-// a constant 0.8 from the first frame on, the right one falls from 0.8 by
-// 0.8 / kMarkerFrames a frame. The first frame heard tells how much of the
-// clip's start was cut (from the ratio of the channels, whatever the gain),
-// and whether it was faded in (the left channel stays level).
-constexpr int kMarkerFrames = 4800;
-QString StartMarker() {
-  const QString generator = QString("float ramp marker, %1 frames of 48 kHz").arg(kMarkerFrames);
-  return testing_support::CachedFile("start-marker.wav", generator, [](const QString& partial) {
-    const int frames = 2 * kMarkerFrames;
-    std::vector<float> samples;
-    for (int i = 0; i < frames; ++i) {
-      samples.push_back(0.8f);
-      samples.push_back(i < kMarkerFrames ? 0.8f * float(kMarkerFrames - i) / kMarkerFrames : 0.f);
-    }
-    QFile file(partial);
-    if (!file.open(QIODevice::WriteOnly))
-      throw std::runtime_error("could not write " + partial.toStdString());
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    const quint32 bytes = quint32(samples.size() * sizeof(float));
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + bytes);
-    out.writeRawData("WAVEfmt ", 8);
-    // 32-bit float (format 3), stereo, 48 kHz.
-    out << quint32(16) << quint16(3) << quint16(2) << quint32(48000) << quint32(48000 * 8)
-        << quint16(8) << quint16(32);
-    out.writeRawData("data", 4);
-    out << bytes;
-    out.writeRawData(reinterpret_cast<const char*>(samples.data()), int(bytes));
-  });
-}
+using media_files::kMarkerFrames;
+using media_files::StartMarker;
 
 // A clip that starts at the beginning of its file is heard from its first
 // frame, at full gain: neither cut by the output's start nor softened, at

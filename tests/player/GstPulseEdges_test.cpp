@@ -158,6 +158,49 @@ TEST_F(HeardOnPulse, PauseAndResumeRampOutAndBackIn) {
   player->Stop();
 }
 
+TEST_F(HeardOnPulse, SeekRampsOutAndBackIn) {
+  const QString clip = media_files::Sine(440, 4);
+  PressKey(clip, 0, 10000);
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> to(500, 5000);
+  Check([] {}, [&] { player->SetRelativePosition(10000, to(random), 0); }, 100);
+  player->Stop();
+}
+
+// A clip that starts at the beginning of its file is heard from its first
+// frame, at full gain: the start written over the stream's queue neither
+// loses the clip's first frames nor softens them.
+TEST_F(HeardOnPulse, ClipFromItsStartKeepsItsWholeAttack) {
+  using media_files::kMarkerFrames;
+  const QString clip = media_files::StartMarker();
+  std::mt19937 random(std::random_device{}());
+  std::uniform_real_distribution<double> pause(20, 40);
+  double worstCut = 0;
+  int cutPresses = 0;
+  float worstLevel = 1;
+  for (int press = 0; press < 12; ++press) {
+    SCOPED_TRACE("press " + std::to_string(press));
+    const uint64_t before = Now();
+    PressKey(clip, 0, 10000);
+    std::optional<uint64_t> onset;
+    ASSERT_TRUE(WaitFor([&] { return (onset = Onset(before, Now())).has_value(); }));
+    ASSERT_TRUE(Record(20));
+    const auto left = probe->Samples(0, *onset, *onset + 480);
+    const auto right = probe->Samples(1, *onset, *onset + 1);
+    ASSERT_EQ(left.size(), 480u);
+    ASSERT_FALSE(right.empty());
+    const double cut = kMarkerFrames * (1.0 - double(right[0]) / double(left[0]));
+    worstCut = std::max(worstCut, cut);
+    cutPresses += cut >= 1.0 ? 1 : 0;
+    worstLevel = std::min(worstLevel, left.front() / left.back());
+    player->Stop();
+    ASSERT_TRUE(Record(pause(random)));
+  }
+  EXPECT_LE(cutPresses, 2) << "frames of the clip's start were not heard, the worst " << worstCut;
+  EXPECT_LT(worstCut, 240.0) << "5 ms of the clip's start were not heard";
+  EXPECT_GT(worstLevel, 0.99f) << "the attack was faded in";
+}
+
 // A mono clip is heard on both speakers, and at its own pitch and level.
 TEST_F(HeardOnPulse, AMonoClipIsHeardOnBothSides) {
   const QString clip = media_files::Sine(440, 1, 1);

@@ -2,12 +2,14 @@
 
 #include "support/TestSupport.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
 #include <stdexcept>
+#include <vector>
 
 namespace media_files {
 
@@ -48,6 +50,33 @@ QString Sine(double hertz, double seconds, int channels) {
                   .arg(int(seconds * 10))
                   .arg(channels)
                   .arg("%1"));
+}
+
+QString StartMarker() {
+  const QString generator = QString("float ramp marker, %1 frames of 48 kHz").arg(kMarkerFrames);
+  return testing_support::CachedFile("start-marker.wav", generator, [](const QString& partial) {
+    const int frames = 2 * kMarkerFrames;
+    std::vector<float> samples;
+    for (int i = 0; i < frames; ++i) {
+      samples.push_back(0.8f);
+      samples.push_back(i < kMarkerFrames ? 0.8f * float(kMarkerFrames - i) / kMarkerFrames : 0.f);
+    }
+    QFile file(partial);
+    if (!file.open(QIODevice::WriteOnly))
+      throw std::runtime_error("could not write " + partial.toStdString());
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 bytes = quint32(samples.size() * sizeof(float));
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + bytes);
+    out.writeRawData("WAVEfmt ", 8);
+    // 32-bit float (format 3), stereo, 48 kHz.
+    out << quint32(16) << quint16(3) << quint16(2) << quint32(48000) << quint32(48000 * 8)
+        << quint16(8) << quint16(32);
+    out.writeRawData("data", 4);
+    out << bytes;
+    out.writeRawData(reinterpret_cast<const char*>(samples.data()), int(bytes));
+  });
 }
 
 QString ToneWav() {

@@ -28,4 +28,12 @@ QString ShortKar();  // the MIDI note under a karaoke name
 // whose every sample step is known, for hearing edges.
 QString Sine(double hertz, double seconds, int channels = 2);
 
+// A clip whose every first frame can be told by ear: the left channel holds
+// a constant 0.8 from the first frame on, the right one falls from 0.8 by
+// 0.8 / kMarkerFrames a frame. The first frame heard tells how much of the
+// clip's start was cut (from the ratio of the channels, whatever the gain),
+// and whether it was faded in (the left channel stays level).
+constexpr int kMarkerFrames = 4800;
+QString StartMarker();
+
 }  // namespace media_files
