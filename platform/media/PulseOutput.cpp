@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -28,8 +29,8 @@ constexpr int kMaxChannels = 2;
 // The server asks for sound in pieces of a quarter of what the stream
 // keeps (at most 5 ms), and the sink's ring buffer is cut into segments of
 // that much.
-long RequestUs() {
-  return std::clamp(PulseLatencyUs() / 4, 1'000L, 5'000L);
+long RequestUs(long latencyUs) {
+  return std::clamp(latencyUs / 4, 1'000L, 5'000L);
 }
 
 // How far ahead of what is heard a start or a cut is written: the server
@@ -47,6 +48,7 @@ struct Device {
   pa_sample_spec format{};
   long requestUs = 5'000;
   std::string defaultSink;
+  bool rewrites = true;  // the server plays what is written over its queue
   bool open = false;  // set up; a failure from now on is the server going away
   std::atomic<bool> gone{false};
   std::atomic<guint> delayFrames{0};
@@ -141,6 +143,9 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* arg) {
   if (info != nullptr) {
     TakeFormat(d, info->sample_spec);
     if (info->default_sink_name != nullptr) d.defaultSink = info->default_sink_name;
+    // PipeWire's PulseAudio server hands what it is given on to the graph
+    // as soon as it has it: what it holds can't be written over.
+    d.rewrites = info->server_name == nullptr || std::strstr(info->server_name, "PipeWire") == nullptr;
   }
   pa_threaded_mainloop_signal(d.loop, 0);
 }
@@ -183,7 +188,8 @@ void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
   const std::size_t bpf = pa_frame_size(&d.format);
   const std::uint64_t kept = d.history.size() / std::size_t(channels);
   std::uint64_t at = d.written;
-  if (const RingReader::Edge edge = d.reader.EdgeComing(buf); edge != RingReader::Edge::None) {
+  const RingReader::Edge edge = d.rewrites ? d.reader.EdgeComing(buf) : RingReader::Edge::None;
+  if (edge != RingReader::Edge::None) {
     if (const auto queued = QueuedFrames(d)) {
       const std::uint64_t back = std::min(
           {*queued > std::uint64_t(d.marginFrames) ? *queued - d.marginFrames : 0, at, kept - 1});
@@ -344,8 +350,9 @@ bool Connect(GstAudioRingBuffer* buf) {
   pa_stream_set_write_callback(d.stream, &OnWrite, buf);
   pa_buffer_attr attr;
   attr.maxlength = std::uint32_t(-1);
-  d.requestUs = RequestUs();
-  attr.tlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(PulseLatencyUs()), &d.format));
+  const long latencyUs = PulseLatencyUs(d.rewrites);
+  d.requestUs = RequestUs(latencyUs);
+  attr.tlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(latencyUs), &d.format));
   attr.prebuf = std::uint32_t(-1);
   attr.minreq = std::uint32_t(pa_usec_to_bytes(pa_usec_t(d.requestUs), &d.format));
   attr.fragsize = std::uint32_t(-1);
@@ -594,10 +601,13 @@ void pulse_sink_init(PulseSink* sink) {
 
 }  // namespace
 
-long PulseLatencyUs() {
+long PulseLatencyUs(bool serverRewrites) {
   const char* text = std::getenv("TASTIVO_PULSE_LATENCY_US");
   const long asked = text ? std::atol(text) : 0;
-  return asked > 0 ? std::max(asked, 2'000L) : 40'000L;
+  if (asked > 0) return std::max(asked, 2'000L);
+  // Where starts and cuts are written over the queue, a long one costs
+  // nothing and rides out a busy machine; elsewhere they wait behind it.
+  return serverRewrites ? 40'000L : 20'000L;
 }
 
 GstElement* MakePulseOutput(const std::string& clientName) {

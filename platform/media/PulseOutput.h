@@ -9,12 +9,16 @@
 // the server as it comes, and a cut drops what the server holds at
 // whatever sample it had reached, which clicks.
 //
-// The stream runs from the element's READY to its NULL, at the server's
-// own rate, in stereo (mono on a mono server), and keeps a short buffer in
-// the server: the server asks for sound as it plays, and each request is
-// filled from the sink's ring buffer (or with silence), with the cut's fade
-// played from a copy made at the request before. A cut is therefore heard
-// as late as a start is, one server buffer later, and nothing waits for it.
+// The stream runs from the element's READY to its NULL, at the rate of the
+// server's sink, in stereo (mono on a mono server). The server asks for
+// sound as it plays, and each request is filled from the sink's ring buffer
+// (or with silence). The stream keeps tens of milliseconds queued in the
+// server, so a busy machine does not make it run dry; a start or a cut is
+// written over that queue, from just ahead of what the speakers play, with
+// the sound it replaces faded out under it, so it is heard as soon as on
+// GStreamer's sink. PipeWire's PulseAudio layer can't take back what it
+// was given: there the queue is short, and a start or a cut is heard at
+// its end.
 
 #include <gst/gst.h>
 
@@ -30,7 +34,9 @@ GstElement* MakePulseOutput(const std::string& clientName);
 bool IsPulseOutput(GstElement* element);
 
 // How much sound the stream keeps in the server, in µs
-// ($TASTIVO_PULSE_LATENCY_US, for the bench that weighs it).
-long PulseLatencyUs();
+// ($TASTIVO_PULSE_LATENCY_US, for the bench that weighs it), on a server
+// that plays what is written over its queue (PulseAudio) or not
+// (PipeWire's PulseAudio layer).
+long PulseLatencyUs(bool serverRewrites);
 
 }  // namespace platform::media

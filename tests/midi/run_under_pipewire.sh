@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command against a PipeWire of its own, headless (no sound card),
 # through PipeWire's JACK library: the MIDI layer of desktops that run
-# PipeWire instead of a JACK server. WirePlumber manages the session (it
+# PipeWire instead of a JACK server. PipeWire's PulseAudio server runs too,
+# for the sound of desktops that play through it. WirePlumber manages the session (it
 # needs a D-Bus session bus, which dbus-run-session gives it), and a null
 # sink stands in for the sound card.
 set -uo pipefail
@@ -20,8 +21,10 @@ export XDG_RUNTIME_DIR="$runtime"
 unset JACK_DEFAULT_SERVER
 pw_pid=""
 wp_pid=""
+pp_pid=""
 cleanup() {
   local status=$?
+  [[ -n "$pp_pid" ]] && kill "$pp_pid" 2>/dev/null && wait "$pp_pid" 2>/dev/null
   [[ -n "$wp_pid" ]] && kill "$wp_pid" 2>/dev/null && wait "$wp_pid" 2>/dev/null
   [[ -n "$pw_pid" ]] && kill "$pw_pid" 2>/dev/null && wait "$pw_pid" 2>/dev/null
   if ((status != 0)); then
@@ -53,6 +56,15 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 ((made)) || { echo "run_under_pipewire: no null sink could be made" >&2; exit 1; }
+if command -v pipewire-pulse >/dev/null; then
+  pipewire-pulse >"$runtime/pipewire-pulse.log" 2>&1 &
+  pp_pid=$!
+  export PULSE_SERVER="unix:$runtime/pulse/native"
+  for _ in $(seq 1 100); do
+    [[ -S "$runtime/pulse/native" ]] && break
+    sleep 0.1
+  done
+fi
 # JACK clients keep running while nothing is linked to them, as they do on
 # a JACK server, so a source's first notes are not lost to a sleeping graph.
 export PIPEWIRE_PROPS="{ node.always-process=true }"
