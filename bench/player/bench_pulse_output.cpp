@@ -70,9 +70,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double rate = PulseProbe::kRate;
-  const std::vector<Variant> variants = {
-      {"ours_40ms", "40000"}, {"ours_20ms", "20000"}, {"ours_10ms", "10000"},
-      {"stock_sink", "20000", true}};
+  const std::vector<Variant> variants = {{"ours_40ms", "40000"},
+                                         {"ours_20ms", "20000"},
+                                         {"ours_10ms", "10000"},
+                                         {"stock_sink", "20000", true}};
   struct Figures {
     std::vector<double> latencies, retriggers;
     int missed = 0, dropouts = 0, plays = 0;

@@ -91,6 +91,25 @@ GstElement* MakeSink(const std::string& factory, const std::string& clientName) 
   return sink;
 }
 
+// A PulseAudio device chosen from the list plays through our output too,
+// on that device, so its cuts fade as the default output's do.
+GstElement* OwnOutputFor(GstElement* sink, const std::string& clientName) {
+  GstElementFactory* factory = sink ? gst_element_get_factory(sink) : nullptr;
+  if (factory == nullptr || g_strcmp0(GST_OBJECT_NAME(factory), "pulsesink") != 0 ||
+      std::getenv("TASTIVO_STOCK_PULSE_OUTPUT") != nullptr)
+    return sink;
+  gchar* device = nullptr;
+  g_object_get(sink, "device", &device, nullptr);
+  GstElement* ours = MakePulseOutput(clientName.empty() ? kDefaultOutputName : clientName);
+  if (ours != nullptr) {
+    g_object_set(ours, "device", device, nullptr);
+    gst_object_unref(gst_object_ref_sink(sink));
+    sink = ours;
+  }
+  g_free(device);
+  return sink;
+}
+
 struct Device {
   GstDevice* device;
   AudioDeviceMoniker moniker;
@@ -194,7 +213,8 @@ GstElement* CreateAudioDeviceSink(const std::string& classId, const std::string&
   if (classId == kClassDefaultAudioRenderer.ToString()) return CreateDefaultAudioSink(clientName);
   std::lock_guard lock(DevicesMutex());
   for (auto& d : Devices())
-    if (d.moniker.ClassId == classId) return gst_device_create_element(d.device, nullptr);
+    if (d.moniker.ClassId == classId)
+      return OwnOutputFor(gst_device_create_element(d.device, nullptr), clientName);
   return nullptr;
 }
 

@@ -41,6 +41,7 @@ constexpr double kMarginSeconds = 0.002;
 // main loop's), which runs every callback below with the loop's lock held.
 struct Device {
   std::string clientName;
+  std::string deviceName;      // the server's sink to play on, "" for its default
   GstElement* sink = nullptr;  // the element owning the ring, not owned
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;
@@ -49,11 +50,11 @@ struct Device {
   long requestUs = 5'000;
   std::string defaultSink;
   bool rewrites = true;  // the server plays what is written over its queue
-  bool open = false;  // set up; a failure from now on is the server going away
+  bool open = false;     // set up; a failure from now on is the server going away
   std::atomic<bool> gone{false};
   std::atomic<guint> delayFrames{0};
   std::atomic<guint64> committed{0};  // the ring holds sound up to this sample
-  std::atomic<bool> fresh{true};       // nothing committed since the ring was cleared
+  std::atomic<bool> fresh{true};      // nothing committed since the ring was cleared
   RingReader reader;
   // Server thread only, made before the stream connects.
   std::uint64_t written = 0;   // frames written, as the stream counts them
@@ -80,6 +81,7 @@ G_DEFINE_TYPE(PulseRing, pulse_ring, GST_TYPE_AUDIO_RING_BUFFER)
 struct PulseSink {
   GstAudioBaseSink parent;
   gchar* clientName;
+  gchar* device;
 };
 
 struct PulseSinkClass {
@@ -88,7 +90,7 @@ struct PulseSinkClass {
 
 G_DEFINE_TYPE(PulseSink, pulse_sink, GST_TYPE_AUDIO_BASE_SINK)
 
-enum { kPropClientName = 1 };
+enum { kPropClientName = 1, kPropDevice };
 
 #define TASTIVO_PULSE_CAPS \
   "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
@@ -145,7 +147,8 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* arg) {
     if (info->default_sink_name != nullptr) d.defaultSink = info->default_sink_name;
     // PipeWire's PulseAudio server hands what it is given on to the graph
     // as soon as it has it: what it holds can't be written over.
-    d.rewrites = info->server_name == nullptr || std::strstr(info->server_name, "PipeWire") == nullptr;
+    d.rewrites =
+        info->server_name == nullptr || std::strstr(info->server_name, "PipeWire") == nullptr;
   }
   pa_threaded_mainloop_signal(d.loop, 0);
 }
@@ -199,8 +202,8 @@ void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
       // runs short of the time that waiting takes.
       const guint64 position = d.reader.Position(buf), committed = d.committed.load();
       const std::uint64_t ready = committed > position ? committed - position : 0;
-      if (edge == RingReader::Edge::Start && ready < (at - from) + frames &&
-          *queued > std::uint64_t(2 * d.marginFrames))
+      if (edge == RingReader::Edge::Start &&
+          ready<(at - from) + frames&& * queued> std::uint64_t(2 * d.marginFrames))
         return;
       if (from < at) {
         const int n = int(std::min<std::uint64_t>(at - from, std::uint64_t(d.reader.RampFrames())));
@@ -328,8 +331,9 @@ bool Connect(GstAudioRingBuffer* buf) {
     pa_operation_unref(operation);
   };
   await(pa_context_get_server_info(d.context, &OnServerInfo, buf));
-  if (!d.defaultSink.empty())
-    await(pa_context_get_sink_info_by_name(d.context, d.defaultSink.c_str(), &OnSinkInfo, buf));
+  const std::string& playOn = d.deviceName.empty() ? d.defaultSink : d.deviceName;
+  if (!playOn.empty())
+    await(pa_context_get_sink_info_by_name(d.context, playOn.c_str(), &OnSinkInfo, buf));
   if (d.format.rate == 0 || d.format.channels == 0) return false;
   d.format.format = PA_SAMPLE_FLOAT32NE;
 
@@ -360,7 +364,8 @@ bool Connect(GstAudioRingBuffer* buf) {
   // keeps its own buffer short to match.
   const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                        PA_STREAM_INTERPOLATE_TIMING);
-  if (pa_stream_connect_playback(d.stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+  const char* device = d.deviceName.empty() ? nullptr : d.deviceName.c_str();
+  if (pa_stream_connect_playback(d.stream, device, &attr, flags, nullptr, nullptr) < 0)
     return false;
   const bool streaming = WaitFor(d, [&] {
     const pa_stream_state_t state = pa_stream_get_state(d.stream);
@@ -418,11 +423,10 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
   }
   const int channels = GST_AUDIO_INFO_CHANNELS(&spec->info);
   if (GST_AUDIO_INFO_RATE(&spec->info) != int(d.format.rate) || channels != d.format.channels) {
-    GST_ELEMENT_ERROR(d.sink, RESOURCE, SETTINGS,
-                      ("The sound does not suit the PulseAudio output."),
-                      ("%d Hz, %d channels for a stream of %u Hz, %u channels",
-                       GST_AUDIO_INFO_RATE(&spec->info), channels, d.format.rate,
-                       unsigned(d.format.channels)));
+    GST_ELEMENT_ERROR(
+        d.sink, RESOURCE, SETTINGS, ("The sound does not suit the PulseAudio output."),
+        ("%d Hz, %d channels for a stream of %u Hz, %u channels", GST_AUDIO_INFO_RATE(&spec->info),
+         channels, d.format.rate, unsigned(d.format.channels)));
     return FALSE;
   }
   const int bpf = GST_AUDIO_INFO_BPF(&spec->info);
@@ -525,6 +529,7 @@ GstAudioRingBuffer* CreateRing(GstAudioBaseSink* base) {
   auto* sink = reinterpret_cast<PulseSink*>(base);
   auto* ring = static_cast<PulseRing*>(g_object_new(pulse_ring_get_type(), nullptr));
   ring->device->clientName = sink->clientName ? sink->clientName : "tastivo";
+  ring->device->deviceName = sink->device ? sink->device : "";
   ring->device->sink = GST_ELEMENT(base);
   return GST_AUDIO_RING_BUFFER(ring);
 }
@@ -559,6 +564,9 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
   if (id == kPropClientName) {
     g_free(sink->clientName);
     sink->clientName = g_value_dup_string(value);
+  } else if (id == kPropDevice) {
+    g_free(sink->device);
+    sink->device = g_value_dup_string(value);
   } else {
     G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
   }
@@ -568,12 +576,15 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
   auto* sink = reinterpret_cast<PulseSink*>(object);
   if (id == kPropClientName)
     g_value_set_string(value, sink->clientName);
+  else if (id == kPropDevice)
+    g_value_set_string(value, sink->device);
   else
     G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
 }
 
 void SinkFinalize(GObject* object) {
   g_free(reinterpret_cast<PulseSink*>(object)->clientName);
+  g_free(reinterpret_cast<PulseSink*>(object)->device);
   G_OBJECT_CLASS(pulse_sink_parent_class)->finalize(object);
 }
 
@@ -586,6 +597,10 @@ void pulse_sink_class_init(PulseSinkClass* klass) {
       object, kPropClientName,
       g_param_spec_string("client-name", "Client name", "The name of the stream on the server",
                           nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+  g_object_class_install_property(
+      object, kPropDevice,
+      g_param_spec_string("device", "Device", "The server's sink to play on (its default if unset)",
+                          nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
   auto* element = GST_ELEMENT_CLASS(klass);
   gst_element_class_add_static_pad_template(element, &sinkTemplate);
   gst_element_class_set_static_metadata(element, "Tastivo PulseAudio output", "Sink/Audio",
@@ -597,6 +612,7 @@ void pulse_sink_class_init(PulseSinkClass* klass) {
 
 void pulse_sink_init(PulseSink* sink) {
   sink->clientName = nullptr;
+  sink->device = nullptr;
 }
 
 }  // namespace

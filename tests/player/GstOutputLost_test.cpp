@@ -71,11 +71,11 @@ class SoundServer {
   }
 
   bool StartPulse() {
-    process_.start("pulseaudio",
-                   {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-L",
-                    "module-native-protocol-unix auth-anonymous=1 socket=" +
-                        pulseDir_->filePath("native"),
-                    "-L", "module-null-sink sink_name=lost rate=48000"});
+    process_.start(
+        "pulseaudio",
+        {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-L",
+         "module-native-protocol-unix auth-anonymous=1 socket=" + pulseDir_->filePath("native"),
+         "-L", "module-null-sink sink_name=lost rate=48000"});
     if (!process_.waitForStarted(10000)) return false;
     return WaitFor(
         [] {
@@ -126,7 +126,8 @@ class OutputLost : public ::testing::Test {
 TEST_F(OutputLost, ClipsGoOnSilentlyWhileTheServerIsGoneAndTheUserIsToldOnceEachWay) {
   ASSERT_TRUE(server.Start());
   player = std::make_unique<TPlayer>(&window, 0);
-  ASSERT_EQ(media::GstMediaGraph::DefaultAudioSinkName(), OnPulse() ? "pulsesink" : "jackaudiosink");
+  ASSERT_EQ(media::GstMediaGraph::DefaultAudioSinkName(),
+            OnPulse() ? "pulsesink" : "jackaudiosink");
   ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
   player->Play();
   ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > kSecond / 10; }));

@@ -8,7 +8,10 @@
 #include "PulseProbe.h"
 #include "platform/media/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "player/Tplayerrenderers.h"
 #include "support/TestSupport.h"
+
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -205,6 +208,18 @@ TEST_F(HeardOnPulse, ClipFromItsStartKeepsItsWholeAttack) {
   EXPECT_LE(cutPresses, 2) << "frames of the clip's start were not heard, the worst " << worstCut;
   EXPECT_LT(worstCut, 240.0) << "5 ms of the clip's start were not heard";
   EXPECT_GT(worstLevel, 0.99f) << "the attack was faded in";
+}
+
+// A PulseAudio device chosen from the list of outputs fades its cuts as the
+// default output does.
+TEST_F(HeardOnPulse, AChosenDeviceFadesItsCutsToo) {
+  InitializePlayerDevices();
+  const int index = int(TPlayerDeviceList.indexOf(QRegularExpression("Null Output")));
+  ASSERT_GE(index, 0) << TPlayerDeviceList.join(", ").toStdString();
+  player->UseAudioDevice = true;
+  player->DeviceIndex = index;
+  const QString clip = media_files::Sine(440, 4);
+  Check([&] { PressKey(clip, 0, 10000); }, [&] { player->Stop(); }, 80);
 }
 
 // A mono clip is heard on both speakers, and at its own pitch and level.
