@@ -23,7 +23,11 @@ class PulseProbe {
   static constexpr unsigned kRate = 48000;
   static constexpr int kChannels = 2;
   // Frames the server hands over at a time: 2 ms, so that a frame placed
-  // at "the last one recorded" is off by no more than that.
+  // at "the last one recorded" is off by no more than that. It also keeps
+  // the null sink mixing no more than that ahead: a monitor hands on what
+  // was mixed at once, and sound a stream writes over its queue afterwards
+  // (which a sound card would still play) would reach a slower recorder as
+  // a jump that no speaker plays.
   static constexpr unsigned kChunk = 96;
 
   PulseProbe();
