@@ -3,7 +3,7 @@
 # "name: value unit" lines.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --tests
 BUILD_TYPE=Release "$root/scripts/build.sh" "$root/build-release" -DTASTIVO_BUILD_TESTS=OFF
 shopt -s nullglob
 status=0

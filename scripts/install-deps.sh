@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of scripts/packages.txt that are missing.
+# Installs the Debian packages of scripts/packages.txt that are missing, and
+# with --tests those of scripts/packages-test.txt too.
 # As root it runs apt-get itself; a user with sudo gets it through sudo; a
 # user without sudo is told what to install and by which command.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
+lists=("$here/packages.txt")
+[[ "${1:-}" == "--tests" ]] && lists+=("$here/packages-test.txt")
+mapfile -t wanted < <(cat "${lists[@]}" | grep -v -E '^\s*(#|$)')
 missing=()
 for pkg in "${wanted[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)

@@ -14,6 +14,8 @@ passes=0
 mkdir -p "$work/scripts"
 cp "$script" "$work/scripts/install-deps.sh"
 printf '# test list\nalpha\n\nbeta\ngamma\n' >"$work/scripts/packages.txt"
+# What only the tests need, installed with --tests alone.
+printf '# for the tests\ndelta\n' >"$work/scripts/packages-test.txt"
 
 # make_bin <uid> <sudo: none|works|refuses> <installed packages...>
 make_bin() {
@@ -62,7 +64,7 @@ STUB
 }
 
 run() {
-  out="$(PATH="$bin" "$work/scripts/install-deps.sh" 2>&1)"
+  out="$(PATH="$bin" "$work/scripts/install-deps.sh" "$@" 2>&1)"
   status=$?
 }
 
@@ -131,6 +133,16 @@ for uid in 0 1000; do
   check "nothing missing (uid $uid) runs nothing" calls_are
   check "nothing missing (uid $uid) succeeds" test "$status" -eq 0
 done
+
+# The tests' packages come only with --tests, after the others.
+make_bin 0 none alpha gamma
+run --tests
+check "--tests installs the tests' packages too" \
+  calls_are "apt-get update -q [uid=0]" \
+  "apt-get install -y -q --no-install-recommends beta delta [uid=0]"
+make_bin 0 none alpha beta gamma
+run
+check "without --tests the tests' packages are left alone" calls_are
 
 echo "$passes passed, $failures failed"
 ((failures == 0))
