@@ -92,3 +92,23 @@ TEST(OutputEdges, ARampLongerThanAPeriodGoesOnInTheNextCycle) {
 }
 
 }  // namespace
+
+// A device that writes a cycle over sound it had queued: that sound fades
+// out under the cycle, whatever the cycle plays, so a fade still under way
+// in it goes on down instead of being cut off.
+TEST(OutputEdges, SoundWrittenOverFadesUnderWhatReplacesIt) {
+  OutputEdges edges(kChannels, kRamp);
+  Cycle(edges, true, true, 0.5f, 0.5f);
+  // Queued: the old sound's fade, a few frames in.
+  std::vector<float> queued(std::size_t(kRamp) * kChannels, 0.3f);
+  edges.FadeUnder(queued.data(), kRamp);
+  // The ring plays on (no edge of its own): the queued sound is added,
+  // ramped down from where it was.
+  const auto over = Cycle(edges, true, false, 0.25f, 0.25f);
+  EXPECT_FLOAT_EQ(At(over, 0), 0.55f);
+  for (int f = 1; f < kRamp; ++f) EXPECT_LT(At(over, f), At(over, f - 1)) << f;
+  EXPECT_FLOAT_EQ(At(over, kRamp), 0.25f);
+  // Written over silence: only silence fades.
+  edges.FadeUnder(std::vector<float>(std::size_t(kRamp) * kChannels, 0.0f).data(), kRamp);
+  for (float s : Cycle(edges, false, false, 0, 0)) EXPECT_EQ(s, 0.0f);
+}
