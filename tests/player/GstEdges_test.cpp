@@ -326,6 +326,28 @@ TEST_F(HeardOnJack, AMonoClipIsHeardOnEveryOutput) {
   player->Stop();
 }
 
+// The rate changed over and over while a clip plays, on an output whose
+// rate is not the clip's (a 44.1 kHz clip on a 48 kHz server), as a player
+// turning the rate knob does: the program keeps playing it, and the sound
+// goes on. GStreamer's resampler, left to pick its filter table anew at
+// each rate, corrupted the heap here within a few hundred changes.
+TEST_F(HeardOnJack, ARateTurnedOverAndOverKeepsSounding) {
+  const QString clip = media_files::ToneWav();
+  std::mt19937 random(3);
+  std::uniform_int_distribution<int> percent(50, 200);
+  for (int press = 0; press < 10; ++press) {
+    PressKey(clip, 0, 10000);
+    for (int turn = 0; turn < 20; ++turn) {
+      player->SetRate(percent(random) / 100.0);
+      ASSERT_TRUE(Record(5));
+    }
+    const uint64_t from = Now();
+    ASSERT_TRUE(Record(50));
+    EXPECT_TRUE(Onset(from, Now()).has_value()) << "silent after press " << press;
+    player->Stop();
+  }
+}
+
 TEST_F(HeardOnJack, RateResamplesWithoutProductsOfItsOwn) {
   const QString clip = Sine(1000, 3);
   for (double speed : {0.5, 1.5, 2.0}) {
