@@ -59,12 +59,9 @@ G_DEFINE_TYPE(JackSink, jack_sink, GST_TYPE_AUDIO_BASE_SINK)
 
 enum { kPropClientName = 1 };
 
-#define TASTIVO_JACK_CAPS \
-  "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
-
 GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS(TASTIVO_JACK_CAPS ", rate=(int)[1, MAX], channels=(int)[1, MAX]"));
+    GST_STATIC_CAPS(TASTIVO_OUTPUT_CAPS ", rate=(int)[1, MAX], channels=(int)[1, MAX]"));
 
 JackRing* Ring(GstAudioRingBuffer* buf) {
   return reinterpret_cast<JackRing*>(buf);
@@ -94,14 +91,7 @@ void ServerGone(void* arg) {
   auto* buf = static_cast<GstAudioRingBuffer*>(arg);
   Device& d = *Ring(buf)->device;
   d.gone = true;
-  // A writer waiting for room would wait for ever: the ring stops taking
-  // sound, and the writer is woken to find that out.
-  if (g_atomic_int_compare_and_exchange(&buf->state, GST_AUDIO_RING_BUFFER_STATE_STARTED,
-                                        GST_AUDIO_RING_BUFFER_STATE_ERROR)) {
-    GST_OBJECT_LOCK(buf);
-    GST_AUDIO_RING_BUFFER_BROADCAST(buf);
-    GST_OBJECT_UNLOCK(buf);
-  }
+  GiveUpRing(buf);
   if (d.sink != nullptr)
     GST_ELEMENT_ERROR(d.sink, RESOURCE, READ, ("The JACK server went away."), (nullptr));
 }
@@ -182,27 +172,13 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
   // One segment is one server period, as it is now: the process thread
   // reads one a cycle.
   d.period = jack_get_buffer_size(d.client);
-  const int bpf = GST_AUDIO_INFO_BPF(&spec->info);
-  spec->segsize = int(d.period) * bpf;
-  const double periodUs = double(d.period) * 1e6 / d.rate;
-  spec->segtotal = std::max(2, int(std::lround(double(spec->buffer_time) / periodUs)));
-  spec->latency_time = guint64(std::lround(periodUs));
-  spec->buffer_time = guint64(std::lround(periodUs * spec->segtotal));
-  spec->seglatency = spec->segtotal;
-  buf->size = spec->segtotal * spec->segsize;
-  buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
-  // A fresh buffer is new sound.
-  d.reader.Refilled();
-  d.reader.SetAcquired(true);
+  d.reader.Acquire(buf, spec, int(d.period), int(d.rate));
   return TRUE;
 }
 
 gboolean Release(GstAudioRingBuffer* buf) {
   Device& d = *Ring(buf)->device;
-  d.reader.SetAcquired(false);
-  d.reader.WaitOutOfDevice(d.gone);
-  g_free(buf->memory);
-  buf->memory = nullptr;
+  d.reader.Release(buf, d.gone);
   return TRUE;
 }
 
@@ -264,27 +240,13 @@ GstAudioRingBuffer* CreateRing(GstAudioBaseSink* base) {
 
 // The server's rate and our port count, once the client is open.
 GstCaps* GetCaps(GstBaseSink* base, GstCaps* filter) {
-  GstCaps* caps = gst_pad_get_pad_template_caps(GST_BASE_SINK_PAD(base));
-  GST_OBJECT_LOCK(base);
-  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(base)->ringbuffer;
-  if (ring != nullptr) gst_object_ref(ring);
-  GST_OBJECT_UNLOCK(base);
-  if (ring != nullptr) {
+  int rate = 0, channels = 0;
+  if (GstAudioRingBuffer* ring = RingOf(base)) {
     const Device& d = *Ring(ring)->device;
-    if (d.client != nullptr && !d.ports.empty()) {
-      gst_caps_unref(caps);
-      caps = gst_caps_from_string(TASTIVO_JACK_CAPS);
-      gst_caps_set_simple(caps, "rate", G_TYPE_INT, int(d.rate), "channels", G_TYPE_INT,
-                          int(d.ports.size()), nullptr);
-    }
+    if (d.client != nullptr) rate = int(d.rate), channels = int(d.ports.size());
     gst_object_unref(ring);
   }
-  if (filter != nullptr) {
-    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
-    gst_caps_unref(caps);
-    caps = both;
-  }
-  return caps;
+  return OutputCaps(base, filter, rate, channels);
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {

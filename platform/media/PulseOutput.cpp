@@ -92,12 +92,9 @@ G_DEFINE_TYPE(PulseSink, pulse_sink, GST_TYPE_AUDIO_BASE_SINK)
 
 enum { kPropClientName = 1, kPropDevice };
 
-#define TASTIVO_PULSE_CAPS \
-  "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
-
 GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS(TASTIVO_PULSE_CAPS ", rate=(int)[1, MAX], channels=(int)[1, 2]"));
+    GST_STATIC_CAPS(TASTIVO_OUTPUT_CAPS ", rate=(int)[1, MAX], channels=(int)[1, 2]"));
 
 Device& DeviceOf(GstAudioRingBuffer* buf) {
   return *reinterpret_cast<PulseRing*>(buf)->device;
@@ -108,14 +105,7 @@ Device& DeviceOf(GstAudioRingBuffer* buf) {
 void Lost(GstAudioRingBuffer* buf) {
   Device& d = DeviceOf(buf);
   if (d.gone.exchange(true)) return;
-  // A writer waiting for room would wait for ever: the ring stops taking
-  // sound, and the writer is woken to find that out.
-  if (g_atomic_int_compare_and_exchange(&buf->state, GST_AUDIO_RING_BUFFER_STATE_STARTED,
-                                        GST_AUDIO_RING_BUFFER_STATE_ERROR)) {
-    GST_OBJECT_LOCK(buf);
-    GST_AUDIO_RING_BUFFER_BROADCAST(buf);
-    GST_OBJECT_UNLOCK(buf);
-  }
+  GiveUpRing(buf);
   if (d.sink != nullptr)
     GST_ELEMENT_ERROR(d.sink, RESOURCE, WRITE, ("The PulseAudio server went away."), (nullptr));
 }
@@ -429,30 +419,17 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
          channels, d.format.rate, unsigned(d.format.channels)));
     return FALSE;
   }
-  const int bpf = GST_AUDIO_INFO_BPF(&spec->info);
-  const int segFrames = std::max(1, int(std::lround(double(d.requestUs) * d.format.rate / 1e6)));
-  const double segmentUs = double(segFrames) * 1e6 / d.format.rate;
-  spec->segsize = segFrames * bpf;
-  spec->segtotal = std::max(2, int(std::lround(double(spec->buffer_time) / segmentUs)));
-  spec->latency_time = guint64(std::lround(segmentUs));
-  spec->buffer_time = guint64(std::lround(segmentUs * spec->segtotal));
-  spec->seglatency = spec->segtotal;
-  buf->size = spec->segtotal * spec->segsize;
-  buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
-  // A fresh buffer is new sound.
   d.committed.store(0);
   d.fresh.store(true);
-  d.reader.Refilled();
-  d.reader.SetAcquired(true);
+  d.reader.Acquire(buf, spec,
+                   std::max(1, int(std::lround(double(d.requestUs) * d.format.rate / 1e6))),
+                   int(d.format.rate));
   return TRUE;
 }
 
 gboolean Release(GstAudioRingBuffer* buf) {
   Device& d = DeviceOf(buf);
-  d.reader.SetAcquired(false);
-  d.reader.WaitOutOfDevice(d.gone);
-  g_free(buf->memory);
-  buf->memory = nullptr;
+  d.reader.Release(buf, d.gone);
   return TRUE;
 }
 
@@ -536,27 +513,13 @@ GstAudioRingBuffer* CreateRing(GstAudioBaseSink* base) {
 
 // The stream's rate and channels, once it is open.
 GstCaps* GetCaps(GstBaseSink* base, GstCaps* filter) {
-  GstCaps* caps = gst_pad_get_pad_template_caps(GST_BASE_SINK_PAD(base));
-  GST_OBJECT_LOCK(base);
-  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(base)->ringbuffer;
-  if (ring != nullptr) gst_object_ref(ring);
-  GST_OBJECT_UNLOCK(base);
-  if (ring != nullptr) {
+  int rate = 0, channels = 0;
+  if (GstAudioRingBuffer* ring = RingOf(base)) {
     const Device& d = DeviceOf(ring);
-    if (d.stream != nullptr && d.format.rate != 0) {
-      gst_caps_unref(caps);
-      caps = gst_caps_from_string(TASTIVO_PULSE_CAPS);
-      gst_caps_set_simple(caps, "rate", G_TYPE_INT, int(d.format.rate), "channels", G_TYPE_INT,
-                          int(d.format.channels), nullptr);
-    }
+    if (d.stream != nullptr) rate = int(d.format.rate), channels = int(d.format.channels);
     gst_object_unref(ring);
   }
-  if (filter != nullptr) {
-    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
-    gst_caps_unref(caps);
-    caps = both;
-  }
-  return caps;
+  return OutputCaps(base, filter, rate, channels);
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {

@@ -1,7 +1,10 @@
 #include "platform/media/RingReader.h"
 
+#include <gst/audio/gstaudiobasesink.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -109,9 +112,60 @@ const float* RingReader::Read(GstAudioRingBuffer* buf, int frames) {
   return io;
 }
 
-void RingReader::WaitOutOfDevice(const std::atomic<bool>& gone) const {
+void RingReader::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames,
+                         int rate) {
+  const double segmentUs = double(segFrames) * 1e6 / rate;
+  spec->segsize = segFrames * GST_AUDIO_INFO_BPF(&spec->info);
+  spec->segtotal = std::max(2, int(std::lround(double(spec->buffer_time) / segmentUs)));
+  spec->latency_time = guint64(std::lround(segmentUs));
+  spec->buffer_time = guint64(std::lround(segmentUs * spec->segtotal));
+  spec->seglatency = spec->segtotal;
+  buf->size = spec->segtotal * spec->segsize;
+  buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
+  // A fresh buffer is new sound.
+  Refilled();
+  acquired_.store(true);
+}
+
+void RingReader::Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone) {
+  acquired_.store(false);
   while (inDevice_.load() && !gone.load())
     std::this_thread::sleep_for(std::chrono::microseconds(100));
+  g_free(buf->memory);
+  buf->memory = nullptr;
+}
+
+void GiveUpRing(GstAudioRingBuffer* buf) {
+  if (g_atomic_int_compare_and_exchange(&buf->state, GST_AUDIO_RING_BUFFER_STATE_STARTED,
+                                        GST_AUDIO_RING_BUFFER_STATE_ERROR)) {
+    GST_OBJECT_LOCK(buf);
+    GST_AUDIO_RING_BUFFER_BROADCAST(buf);
+    GST_OBJECT_UNLOCK(buf);
+  }
+}
+
+GstCaps* OutputCaps(GstBaseSink* sink, GstCaps* filter, int rate, int channels) {
+  GstCaps* caps = nullptr;
+  if (rate > 0 && channels > 0)
+    caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, GST_AUDIO_NE(F32), "layout",
+                               G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate, "channels",
+                               G_TYPE_INT, channels, nullptr);
+  else
+    caps = gst_pad_get_pad_template_caps(GST_BASE_SINK_PAD(sink));
+  if (filter != nullptr) {
+    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+    gst_caps_unref(caps);
+    caps = both;
+  }
+  return caps;
+}
+
+GstAudioRingBuffer* RingOf(GstBaseSink* sink) {
+  GST_OBJECT_LOCK(sink);
+  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(sink)->ringbuffer;
+  if (ring != nullptr) gst_object_ref(ring);
+  GST_OBJECT_UNLOCK(sink);
+  return ring;
 }
 
 }  // namespace platform::media

@@ -50,14 +50,16 @@ class RingReader {
   // Device thread: the ring's sample the next Read starts at.
   guint64 Position(GstAudioRingBuffer* buf) const;
 
-  // The ring's memory may be read (from its acquire to its release).
-  void SetAcquired(bool acquired) { acquired_.store(acquired); }
+  // The ring's acquire: segments of `segFrames` frames at `rate`, as many
+  // as the buffer time the sink asked for (at least two), in fresh memory
+  // the device may read from now on.
+  void Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames, int rate);
+  // The ring's release: the device stops reading (waiting for its thread to
+  // be out, or gone), and the memory is freed.
+  void Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone);
   // The ring's sound was replaced (a fresh acquire, a flush): the next
   // sound starts whole and the old one fades under it.
   void Refilled() { ++refills_; }
-  // Waits until the device's thread is out of the ring's memory, or the
-  // device is gone (its thread then never comes back).
-  void WaitOutOfDevice(const std::atomic<bool>& gone) const;
 
  private:
   void GatherAhead(GstAudioRingBuffer* buf, int segment, int offset);
@@ -74,5 +76,23 @@ class RingReader {
   unsigned seenRefills_ = 0;
   int offset_ = 0;  // frames of the current segment already played
 };
+
+// What our outputs share about their sink and ring, apart from the device.
+
+// The sound our outputs take, before the rate and channels.
+#define TASTIVO_OUTPUT_CAPS \
+  "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
+
+// Device thread, when the device went away: the ring stops taking sound,
+// and a writer waiting for room (which would wait for ever) is woken to
+// find that out.
+void GiveUpRing(GstAudioRingBuffer* buf);
+
+// The caps an output takes: its pad template's until its device is open
+// (`rate` 0), then interleaved floats at the device's rate and channels.
+GstCaps* OutputCaps(GstBaseSink* sink, GstCaps* filter, int rate, int channels);
+
+// The sink's ring buffer, referenced, or nullptr.
+GstAudioRingBuffer* RingOf(GstBaseSink* sink);
 
 }  // namespace platform::media
