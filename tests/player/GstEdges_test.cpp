@@ -4,6 +4,7 @@
 // must not cut a tone mid-swing, and a changed rate must resample cleanly.
 
 #include "JackProbe.h"
+#include "HeardEdges.h"
 #include "MediaFiles.h"
 #include "NoticeRecorder.h"
 #include "platform/media/GstMediaGraph.h"
@@ -66,21 +67,12 @@ class HeardOnJack : public ::testing::Test {
 
   // Frame where the sound starts after `from`, or nothing.
   std::optional<uint64_t> Onset(uint64_t from, uint64_t to) {
-    const auto level = probe->Level(from, to);
-    for (std::size_t i = 0; i < level.size(); ++i)
-      if (level[i] > 0.1f) return from + i;
-    return std::nullopt;
+    return heard_edges::Onset(*probe, from, to);
   }
 
   // The largest step between successive samples of either channel.
   float LargestStep(uint64_t from, uint64_t to) const {
-    float largest = 0;
-    for (int channel = 0; channel < 2; ++channel) {
-      const auto s = probe->Samples(channel, from, to);
-      for (std::size_t i = 1; i < s.size(); ++i)
-        largest = std::max(largest, std::abs(s[i] - s[i - 1]));
-    }
-    return largest;
+    return heard_edges::LargestStep(*probe, from, to);
   }
 
   // True when the server dropped out under load: whole periods of silence
@@ -114,9 +106,7 @@ class HeardOnJack : public ::testing::Test {
   std::unique_ptr<TPlayer> player;
 };
 
-// A half-scale 440 Hz sine steps by at most this between samples at 48 kHz;
-// an edge may step twice as far, a hard cut steps up to 0.5.
-const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
+using heard_edges::kSineStep;
 
 class ClickFreeEdges : public HeardOnJack {
  protected:

@@ -3,6 +3,7 @@
 // sink whose monitor is recorded): a stop, a re-trigger or a pause must
 // fade, not cut a tone mid-swing, as on JACK.
 
+#include "HeardEdges.h"
 #include "MediaFiles.h"
 #include "NoticeRecorder.h"
 #include "PulseProbe.h"
@@ -26,9 +27,7 @@ using testing_support::WaitFor;
 
 namespace {
 
-// A half-scale 440 Hz sine steps by at most this between samples at 48 kHz;
-// an edge may step twice as far, a hard cut steps up to 0.5.
-const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
+using heard_edges::kSineStep;
 
 class HeardOnPulse : public ::testing::Test {
  protected:
@@ -57,20 +56,11 @@ class HeardOnPulse : public ::testing::Test {
   }
 
   std::optional<uint64_t> Onset(uint64_t from, uint64_t to) const {
-    const auto level = probe->Level(from, to);
-    for (std::size_t i = 0; i < level.size(); ++i)
-      if (level[i] > 0.1f) return from + i;
-    return std::nullopt;
+    return heard_edges::Onset(*probe, from, to);
   }
 
   float LargestStep(uint64_t from, uint64_t to) const {
-    float largest = 0;
-    for (int channel = 0; channel < 2; ++channel) {
-      const auto s = probe->Samples(channel, from, to);
-      for (std::size_t i = 1; i < s.size(); ++i)
-        largest = std::max(largest, std::abs(s[i] - s[i - 1]));
-    }
-    return largest;
+    return heard_edges::LargestStep(*probe, from, to);
   }
 
   // True when the server ran dry under load: loud sound broken off into a

@@ -1,0 +1,38 @@
+#pragma once
+// What the edge tests measure in a recording, whichever sound server it was
+// made on: `Ears` is a JackProbe or a PulseProbe (Level, Samples).
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <optional>
+
+namespace heard_edges {
+
+// A half-scale 440 Hz sine steps by at most this between samples at 48 kHz;
+// an edge may step twice as far, a hard cut steps up to 0.5.
+inline const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
+
+// The first frame in [from, to) where the sound rises past a tenth.
+template <class Ears>
+std::optional<uint64_t> Onset(const Ears& ears, uint64_t from, uint64_t to) {
+  const auto level = ears.Level(from, to);
+  for (std::size_t i = 0; i < level.size(); ++i)
+    if (level[i] > 0.1f) return from + i;
+  return std::nullopt;
+}
+
+// The largest step between successive samples of either channel.
+template <class Ears>
+float LargestStep(const Ears& ears, uint64_t from, uint64_t to) {
+  float largest = 0;
+  for (int channel = 0; channel < 2; ++channel) {
+    const auto s = ears.Samples(channel, from, to);
+    for (std::size_t i = 1; i < s.size(); ++i)
+      largest = std::max(largest, std::abs(s[i] - s[i - 1]));
+  }
+  return largest;
+}
+
+}  // namespace heard_edges
