@@ -188,13 +188,15 @@ void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
           {*queued > std::uint64_t(d.marginFrames) ? *queued - d.marginFrames : 0, at, kept - 1});
       const std::uint64_t from = at - back;
       // The sound written over the queue must be in the ring already: a
-      // start is written once the ring holds all of it, or when the queue
-      // runs short of the time that waiting takes.
+      // start is written once the ring holds all of it, or once the queue
+      // runs short of the time that waiting takes and the ring holds some.
+      // Read before the streaming thread has given any, the ring would be
+      // passed over as silence, and the clip's first frames dropped as late.
       const guint64 position = d.reader.Position(buf), committed = d.committed.load();
       const std::uint64_t ready = committed > position ? committed - position : 0;
-      if (edge == RingReader::Edge::Start &&
-          ready<(at - from) + frames&& * queued> std::uint64_t(2 * d.marginFrames))
-        return;
+      const bool queueShort = *queued <= std::uint64_t(2 * d.marginFrames);
+      const bool wait = ready == 0 || (ready < (at - from) + frames && !queueShort);
+      if (edge == RingReader::Edge::Start && wait) return;
       if (from < at) {
         const int n = int(std::min<std::uint64_t>(at - from, std::uint64_t(d.reader.RampFrames())));
         for (int f = 0; f < n; ++f)
