@@ -181,6 +181,7 @@ void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
   const std::size_t bpf = pa_frame_size(&d.format);
   const std::uint64_t kept = d.history.size() / std::size_t(channels);
   std::uint64_t at = d.written;
+  bool hold = false;
   const RingReader::Edge edge = d.rewrites ? d.reader.EdgeComing(buf) : RingReader::Edge::None;
   if (edge != RingReader::Edge::None) {
     if (const auto queued = QueuedFrames(d)) {
@@ -189,14 +190,15 @@ void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
       const std::uint64_t from = at - back;
       // The sound written over the queue must be in the ring already: a
       // start is written once the ring holds all of it, or once the queue
-      // runs short of the time that waiting takes and the ring holds some.
-      // Read before the streaming thread has given any, the ring would be
-      // passed over as silence, and the clip's first frames dropped as late.
+      // runs short of the time that waiting takes. Read before the
+      // streaming thread has given any, the ring would be passed over as
+      // silence and the clip's first frames dropped as late: then the old
+      // sound is faded out instead, and the start written when it comes.
       const guint64 position = d.reader.Position(buf), committed = d.committed.load();
       const std::uint64_t ready = committed > position ? committed - position : 0;
       const bool queueShort = *queued <= std::uint64_t(2 * d.marginFrames);
-      const bool wait = ready == 0 || (ready < (at - from) + frames && !queueShort);
-      if (edge == RingReader::Edge::Start && wait) return;
+      if (edge == RingReader::Edge::Start && ready < (at - from) + frames && !queueShort) return;
+      hold = edge == RingReader::Edge::Start && ready == 0;
       if (from < at) {
         const int n = int(std::min<std::uint64_t>(at - from, std::uint64_t(d.reader.RampFrames())));
         for (int f = 0; f < n; ++f)
@@ -213,7 +215,7 @@ void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
   bool first = true;
   while (frames > 0) {
     const int n = int(std::min<std::uint64_t>(frames, std::uint64_t(d.reader.MaxFrames())));
-    const float* io = d.reader.Read(buf, n);
+    const float* io = d.reader.Read(buf, n, hold);
     // Back from the write index to where the sound is written over.
     const std::int64_t seek = first ? -std::int64_t((d.written - at) * bpf) : 0;
     if (pa_stream_write(stream, io, std::size_t(n) * bpf, nullptr, seek, PA_SEEK_RELATIVE) < 0)

@@ -71,7 +71,7 @@ void RingReader::SetTail(const float* frames, int count) {
   edges_->FadeUnder(frames, count);
 }
 
-const float* RingReader::Read(GstAudioRingBuffer* buf, int frames) {
+const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
   inDevice_.store(true);
   frames = std::clamp(frames, 0, maxFrames_);
   const int bpf = channels_ * int(sizeof(float));
@@ -80,7 +80,7 @@ const float* RingReader::Read(GstAudioRingBuffer* buf, int frames) {
   bool refilled = false;
   int done = 0;
   gint segment = 0;
-  while (done < frames && acquired_.load()) {
+  while (!hold && done < frames && acquired_.load()) {
     guint8* data = nullptr;
     gint len = 0;
     if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) break;

@@ -32,7 +32,10 @@ class RingReader {
   // Device thread: the next `frames` frames (at most MaxFrames), read from
   // the ring while it plays and acquired, silence otherwise, with the
   // edges faded. The result lives until the next call.
-  const float* Read(GstAudioRingBuffer* buf, int frames);
+  // With `hold`, the ring is left as it is and the Read plays as if it
+  // could not be read: a device that must write before the ring has sound
+  // fades out what it had, and the ring starts later, whole.
+  const float* Read(GstAudioRingBuffer* buf, int frames, bool hold = false);
 
   // Device thread: what the next Read does to the sound: starts it (the
   // ring begins to play, or holds other sound than it did), cuts it (the
