@@ -1,7 +1,7 @@
 #include "platform/media/PulseOutput.h"
 
 #include "platform/media/GainRamp.h"
-#include "platform/media/RingReader.h"
+#include "platform/media/QueueFiller.h"
 
 #include <gst/audio/audio.h>
 #include <gst/audio/gstaudiobasesink.h>
@@ -33,10 +33,6 @@ long RequestUs(long latencyUs) {
   return std::clamp(latencyUs / 4, 1'000L, 5'000L);
 }
 
-// How far ahead of what is heard a start or a cut is written: the server
-// can no longer take back the last moment of what it has mixed.
-constexpr double kMarginSeconds = 0.002;
-
 // Everything the stream shares with the server's thread (the threaded
 // main loop's), which runs every callback below with the loop's lock held.
 struct Device {
@@ -52,16 +48,7 @@ struct Device {
   bool rewrites = true;  // the server plays what is written over its queue
   bool open = false;     // set up; a failure from now on is the server going away
   std::atomic<bool> gone{false};
-  std::atomic<guint> delayFrames{0};
-  std::atomic<guint64> committed{0};  // the ring holds sound up to this sample
-  std::atomic<bool> fresh{true};      // nothing committed since the ring was cleared
-  RingReader reader;
-  // Server thread only, made before the stream connects.
-  std::uint64_t written = 0;   // frames written, as the stream counts them
-  std::uint64_t ringEnd = 0;   // where the last of the ring's sound written ends
-  std::vector<float> history;  // the last second written, by frame modulo its size
-  std::vector<float> tail;     // one ramp of it, for a cut's fade
-  int marginFrames = 0;
+  QueueFiller filler;
   // Wakes the server's thread (Wake).
   int wakeFd = -1;
   pa_io_event* wakeEvent = nullptr;
@@ -150,92 +137,45 @@ void OnSinkInfo(pa_context*, const pa_sink_info* info, int, void* arg) {
   pa_threaded_mainloop_signal(d.loop, 0);
 }
 
-// Frames written but not heard yet: what the server holds ahead of its
-// speakers, counted back from its write index (which is ours: every write
-// ends where the stream had got to).
-std::optional<std::uint64_t> QueuedFrames(const Device& d) {
-  pa_usec_t usec = 0;
-  int negative = 0;
-  if (pa_stream_get_latency(d.stream, &usec, &negative) < 0) return std::nullopt;
-  return negative ? 0 : std::uint64_t(usec) * d.format.rate / 1'000'000u;
-}
+// The stream as a queue written over from just ahead of what is heard:
+// the server takes back what it had not played yet.
+class StreamQueue : public QueuedDevice {
+ public:
+  explicit StreamQueue(Device& d) : d_(d) {}
 
-// Server thread, when the server has room for `bytes` more: fills it from
-// the ring, or with silence, and keeps what the stream holds unheard for
-// the sink's clock.
-//
-// The stream keeps tens of milliseconds queued, so that a busy machine
-// never lets it run dry. A start or a cut is not put behind that: it is
-// written over what is queued, from just ahead of what is being heard
-// (the server takes back what it had not played yet), and the sound it
-// writes over fades out under it, from a copy of what was written.
-//
-// `frames` more are written than were queued. A start waits (writes
-// nothing) until the ring holds the sound it writes over the queue, which
-// the streaming thread commits a moment after the ring starts; the queue
-// is long enough to wait.
+  // What the server holds ahead of its speakers, counted back from its
+  // write index (which is ours: every write ends where the stream had got
+  // to).
+  std::optional<std::uint64_t> Queued() override {
+    pa_usec_t usec = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(d_.stream, &usec, &negative) < 0) return std::nullopt;
+    return negative ? 0 : std::uint64_t(usec) * d_.format.rate / 1'000'000u;
+  }
+
+  std::uint64_t TakeBack(std::uint64_t frames) override {
+    seekBytes_ = -std::int64_t(frames * pa_frame_size(&d_.format));
+    return frames;
+  }
+
+  bool Write(const float* io, int frames) override {
+    const std::int64_t seek = seekBytes_;
+    seekBytes_ = 0;
+    return pa_stream_write(d_.stream, io, std::size_t(frames) * pa_frame_size(&d_.format), nullptr,
+                           seek, PA_SEEK_RELATIVE) >= 0;
+  }
+
+ private:
+  Device& d_;
+  std::int64_t seekBytes_ = 0;
+};
+
+// Server thread, when the server has room for `frames` more or an edge is
+// coming.
 void Fill(GstAudioRingBuffer* buf, std::uint64_t frames) {
   Device& d = DeviceOf(buf);
-  pa_stream* stream = d.stream;
-  const int channels = d.format.channels;
-  const std::size_t bpf = pa_frame_size(&d.format);
-  const std::uint64_t kept = d.history.size() / std::size_t(channels);
-  std::uint64_t at = d.written;
-  bool hold = false;
-  const RingReader::Edge edge = d.rewrites ? d.reader.EdgeComing(buf) : RingReader::Edge::None;
-  if (edge != RingReader::Edge::None) {
-    if (const auto queued = QueuedFrames(d)) {
-      const std::uint64_t back = std::min(
-          {*queued > std::uint64_t(d.marginFrames) ? *queued - d.marginFrames : 0, at, kept - 1});
-      const std::uint64_t from = at - back;
-      // The sound written over the queue must be in the ring already: a
-      // start is written once the ring holds all of it, or once the queue
-      // runs short of the time that waiting takes. Read before the
-      // streaming thread has given any, the ring would be passed over as
-      // silence and the clip's first frames dropped as late: then the old
-      // sound is faded out instead, and the start written when it comes.
-      const guint64 position = d.reader.Position(buf), committed = d.committed.load();
-      const std::uint64_t ready = committed > position ? committed - position : 0;
-      const bool queueShort = *queued <= std::uint64_t(2 * d.marginFrames);
-      if (edge == RingReader::Edge::Start && ready < (at - from) + frames && !queueShort) return;
-      hold = edge == RingReader::Edge::Start && ready == 0;
-      if (from < at) {
-        const int n = int(std::min<std::uint64_t>(at - from, std::uint64_t(d.reader.RampFrames())));
-        for (int f = 0; f < n; ++f)
-          std::copy_n(&d.history[((from + f) % kept) * channels], channels,
-                      &d.tail[std::size_t(f) * channels]);
-        d.reader.SetTail(d.tail.data(), n);
-        frames += at - from;
-        at = from;
-        // What the ring gave past here is never heard.
-        d.ringEnd = std::min(d.ringEnd, from);
-      }
-    }
-  }
-  bool first = true;
-  while (frames > 0) {
-    const int n = int(std::min<std::uint64_t>(frames, std::uint64_t(d.reader.MaxFrames())));
-    const float* io = d.reader.Read(buf, n, hold);
-    // Back from the write index to where the sound is written over.
-    const std::int64_t seek = first ? -std::int64_t((d.written - at) * bpf) : 0;
-    if (pa_stream_write(stream, io, std::size_t(n) * bpf, nullptr, seek, PA_SEEK_RELATIVE) < 0)
-      break;
-    for (int f = 0; f < n; ++f)
-      std::copy_n(io + std::size_t(f) * channels, channels,
-                  &d.history[((at + f) % kept) * channels]);
-    at += std::uint64_t(n);
-    if (d.reader.Played()) d.ringEnd = at;
-    frames -= std::uint64_t(n);
-    first = false;
-  }
-  d.written = std::max(at, d.written);
-  // The sink's clock and the place of a start's first frame go by how much
-  // of the ring's sound is still to be heard. Silence queued after a cut
-  // is not: the next start is written over it.
-  if (const auto queued = QueuedFrames(d)) {
-    const std::uint64_t heard = d.written > *queued ? d.written - *queued : 0;
-    d.delayFrames = guint(d.ringEnd > heard ? d.ringEnd - heard : 0);
-  }
+  StreamQueue queue(d);
+  d.filler.Fill(buf, queue, frames);
 }
 
 void OnWrite(pa_stream*, size_t bytes, void* arg) {
@@ -253,7 +193,7 @@ void OnWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* a
   while (read(fd, &count, sizeof count) > 0) {
   }
   if (!d.open || d.stream == nullptr || pa_stream_get_state(d.stream) != PA_STREAM_READY ||
-      d.reader.EdgeComing(buf) == RingReader::Edge::None)
+      d.filler.Reader().EdgeComing(buf) == RingReader::Edge::None)
     return;
   const std::size_t room = pa_stream_writable_size(d.stream);
   Fill(buf, room == std::size_t(-1) ? 0 : room / pa_frame_size(&d.format));
@@ -338,12 +278,7 @@ bool Connect(GstAudioRingBuffer* buf) {
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * d.format.rate))) : 0;
   // The server may ask for its whole buffer at once; the reader goes in
   // pieces of this.
-  d.reader.Prepare(d.format.channels, ramp, 4096);
-  d.written = 0;
-  d.ringEnd = 0;
-  d.history.assign(std::size_t(d.format.rate) * d.format.channels, 0.0f);
-  d.tail.assign(std::size_t(std::max(ramp, 1)) * d.format.channels, 0.0f);
-  d.marginFrames = int(std::lround(kMarginSeconds * d.format.rate));
+  d.filler.Prepare(d.format.channels, int(d.format.rate), ramp, 4096, d.rewrites);
   pa_stream_set_state_callback(d.stream, &OnStreamState, buf);
   pa_stream_set_write_callback(d.stream, &OnWrite, buf);
   pa_buffer_attr attr;
@@ -395,7 +330,7 @@ gboolean OpenDevice(GstAudioRingBuffer* buf) {
       GST_ELEMENT_ERROR(d.sink, RESOURCE, OPEN_WRITE, ("No PulseAudio server is running."),
                         (nullptr));
     CloseConnection(d);
-    d.reader.Reset();
+    d.filler.Reset();
     return FALSE;
   }
   return TRUE;
@@ -404,7 +339,7 @@ gboolean OpenDevice(GstAudioRingBuffer* buf) {
 gboolean CloseDevice(GstAudioRingBuffer* buf) {
   Device& d = DeviceOf(buf);
   CloseConnection(d);
-  d.reader.Reset();
+  d.filler.Reset();
   return TRUE;
 }
 
@@ -423,17 +358,14 @@ gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
          channels, d.format.rate, unsigned(d.format.channels)));
     return FALSE;
   }
-  d.committed.store(0);
-  d.fresh.store(true);
-  d.reader.Acquire(buf, spec,
-                   std::max(1, int(std::lround(double(d.requestUs) * d.format.rate / 1e6))),
-                   int(d.format.rate));
+  d.filler.Acquire(buf, spec,
+                   std::max(1, int(std::lround(double(d.requestUs) * d.format.rate / 1e6))));
   return TRUE;
 }
 
 gboolean Release(GstAudioRingBuffer* buf) {
   Device& d = DeviceOf(buf);
-  d.reader.Release(buf, d.gone);
+  d.filler.Reader().Release(buf, d.gone);
   return TRUE;
 }
 
@@ -445,38 +377,23 @@ gboolean StartOrStop(GstAudioRingBuffer* buf) {
 }
 
 guint Delay(GstAudioRingBuffer* buf) {
-  return DeviceOf(buf).delayFrames.load();
+  return DeviceOf(buf).filler.Delay();
 }
 
 void ClearAll(GstAudioRingBuffer* buf) {
   GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)->clear_all(buf);
   // Cleared for a flush: what is written next is other sound.
-  DeviceOf(buf).committed.store(0);
-  DeviceOf(buf).fresh.store(true);
-  DeviceOf(buf).reader.Refilled();
+  DeviceOf(buf).filler.Cleared();
   Wake(buf);
 }
 
 // Streaming thread: keeps how far the ring holds sound, and lets a start
 // waiting for it go on.
-//
-// The first sound after the ring was cleared is placed by the sink's clock,
-// which may put it a little behind what the stream has already taken from
-// the ring; the ring would drop those first frames as late, and with them
-// the clip's attack (or the ramp that starts a sound inside a clip). It
-// starts instead at the first frame still to be taken, as any start does.
 guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
              gint* accum) {
-  Device& d = DeviceOf(buf);
-  if (d.fresh.exchange(false)) {
-    const guint64 next =
-        guint64(g_atomic_int_get(&buf->segdone) - buf->segbase) * guint64(buf->samples_per_seg);
-    if (*sample < next) *sample = next;
-  }
-  const guint64 before = *sample;
-  const guint n = GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)
-                      ->commit(buf, sample, data, in, out, accum);
-  d.committed.store(std::max(*sample, before + n));
+  const guint n = DeviceOf(buf).filler.Commit(
+      GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)->commit, buf, sample, data, in, out,
+      accum);
   Wake(buf);
   return n;
 }
