@@ -409,7 +409,8 @@ void SendRelease(Varispeed* v) {
 }
 
 // How long before the held sound is due it is played out when no loop has
-// come for it: the output's own latency and a little more.
+// come for it, on top of what the output reads ahead of its speakers: the
+// output's own latency and a little more.
 constexpr GstClockTime kReleaseMargin = 20 * GST_MSECOND;
 
 struct TimedRelease {
@@ -431,8 +432,11 @@ void ReleaseInTime(Varispeed* v) {
   }
   const GstClockTime due = gst_element_get_base_time(GST_ELEMENT(v)) + running +
                            std::max<gint64>(0, gst_pad_get_offset(v->srcpad));
-  GstClockID id =
-      gst_clock_new_single_shot_id(clock, due > kReleaseMargin ? due - kReleaseMargin : 0);
+  // An output that keeps tens of milliseconds queued (ours on PulseAudio
+  // or ALSA) reads the ring that far ahead: released later, the held sound
+  // would find its place in the ring already read, as silence.
+  const GstClockTime margin = kReleaseMargin + OutputQueue(v);
+  GstClockID id = gst_clock_new_single_shot_id(clock, due > margin ? due - margin : 0);
   gst_object_unref(clock);
   auto* timed = new TimedRelease{reinterpret_cast<Varispeed*>(gst_object_ref(v)), v->epoch.load()};
   // Runs on the clock's thread, which must never block: the release, which

@@ -160,6 +160,34 @@ TEST_F(HeardOnPulse, SeekRampsOutAndBackIn) {
   player->Stop();
 }
 
+// A stop mark inside the clip ends it with a fade. The stream keeps its
+// sound queued well ahead of what is heard, so the mark's fade, held back
+// for a loop, must come to it in time: late, its place was read as silence
+// and the tone broke off.
+TEST_F(HeardOnPulse, StopMarkRampsOut) {
+  const QString clip = media_files::Sine(440, 4);
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> mark(500, 2000);
+  float worst = 0;
+  for (int round = 0; round < 10; ++round) {
+    const uint64_t before = Now();
+    PressKey(clip, 0, mark(random));
+    ASSERT_TRUE(WaitFor([&] { return Onset(before, Now()).has_value(); }));
+    // Until the sound has been over for a while.
+    uint64_t last = 0;
+    ASSERT_TRUE(WaitFor([&] {
+      const auto level = probe->Level(before, Now());
+      std::size_t end = level.size();
+      while (end > 0 && level[end - 1] < 0.001f) --end;
+      last = before + end;
+      return end > 0 && Now() > last + 4800;
+    }));
+    if (DroppedOut(last - 4800, last)) continue;
+    worst = std::max(worst, LargestStep(last - 480, last + 96));
+  }
+  EXPECT_LE(worst, 2 * kSineStep) << "the stop mark cut the tone";
+}
+
 // A clip that starts at the beginning of its file is heard from its first
 // frame, at full gain: the start written over the stream's queue neither
 // loses the clip's first frames nor softens them.
