@@ -1,5 +1,6 @@
 // Audio outputs: the default sink and the machine's devices.
 
+#include "platform/media/AlsaOutput.h"
 #include "platform/media/AudioOutputChoice.h"
 #include "platform/media/GstInternal.h"
 #include "platform/media/JackOutput.h"
@@ -60,14 +61,17 @@ gint64 OutputBufferUs() {
   return 200'000;
 }
 
-// A JACK or PulseAudio server gets our own output, which fades every cut it
-// makes ($TASTIVO_STOCK_JACK_OUTPUT and $TASTIVO_STOCK_PULSE_OUTPUT keep
+// A JACK or PulseAudio server, or an ALSA device, gets our own output, which
+// fades every cut it makes ($TASTIVO_STOCK_JACK_OUTPUT,
+// $TASTIVO_STOCK_PULSE_OUTPUT and $TASTIVO_STOCK_ALSA_OUTPUT keep
 // GStreamer's, to compare against).
 GstElement* MakeSinkElement(const std::string& factory) {
   if (factory == "jackaudiosink" && std::getenv("TASTIVO_STOCK_JACK_OUTPUT") == nullptr)
     if (GstElement* ours = MakeJackOutput(std::string())) return ours;
   if (factory == "pulsesink" && std::getenv("TASTIVO_STOCK_PULSE_OUTPUT") == nullptr)
     if (GstElement* ours = MakePulseOutput(std::string())) return ours;
+  if (factory == "alsasink" && std::getenv("TASTIVO_STOCK_ALSA_OUTPUT") == nullptr)
+    if (GstElement* ours = MakeAlsaOutput(std::string())) return ours;
   return gst_element_factory_make(factory.c_str(), nullptr);
 }
 
@@ -91,18 +95,22 @@ GstElement* MakeSink(const std::string& factory, const std::string& clientName) 
   return sink;
 }
 
-// A PulseAudio device chosen from the list plays through our output too,
-// on that device, so its cuts fade as the default output's do.
+// A PulseAudio or ALSA device chosen from the list plays through our output
+// too, on that device, so its cuts fade as the default output's do.
 GstElement* OwnOutputFor(GstElement* sink, const std::string& clientName) {
   GstElementFactory* factory = sink ? gst_element_get_factory(sink) : nullptr;
-  if (factory == nullptr || g_strcmp0(GST_OBJECT_NAME(factory), "pulsesink") != 0 ||
-      std::getenv("TASTIVO_STOCK_PULSE_OUTPUT") != nullptr)
-    return sink;
+  const char* kind = factory ? GST_OBJECT_NAME(factory) : "";
+  const bool pulse =
+      g_strcmp0(kind, "pulsesink") == 0 && std::getenv("TASTIVO_STOCK_PULSE_OUTPUT") == nullptr;
+  const bool alsa =
+      g_strcmp0(kind, "alsasink") == 0 && std::getenv("TASTIVO_STOCK_ALSA_OUTPUT") == nullptr;
+  if (!pulse && !alsa) return sink;
   gchar* device = nullptr;
   g_object_get(sink, "device", &device, nullptr);
-  GstElement* ours = MakePulseOutput(clientName.empty() ? kDefaultOutputName : clientName);
+  GstElement* ours = pulse ? MakePulseOutput(clientName.empty() ? kDefaultOutputName : clientName)
+                           : MakeAlsaOutput(device ? device : "");
   if (ours != nullptr) {
-    g_object_set(ours, "device", device, nullptr);
+    if (pulse) g_object_set(ours, "device", device, nullptr);
     gst_object_unref(gst_object_ref_sink(sink));
     sink = ours;
   }

@@ -1,6 +1,7 @@
 #include "platform/media/GstGraphImpl.h"
 
 #include "platform/WindowMessages.h"
+#include "platform/media/AlsaOutput.h"
 #include "platform/media/GainRamp.h"
 #include "platform/media/GroupStart.h"
 #include "platform/media/GstInternal.h"
@@ -757,7 +758,8 @@ HRESULT GstMediaGraph::Impl::FlushPendingSeek(bool wait) {
 
 bool GstMediaGraph::Impl::OutputFadesItself() const {
   auto audio = Linked(Role::AudioRenderer);
-  return audio && audio->sink && (IsJackOutput(audio->sink) || IsPulseOutput(audio->sink)) &&
+  return audio && audio->sink &&
+         (IsJackOutput(audio->sink) || IsPulseOutput(audio->sink) || IsAlsaOutput(audio->sink)) &&
          FadesEnabled();
 }
 
