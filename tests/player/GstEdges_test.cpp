@@ -39,28 +39,16 @@ bool OnAlsa() {
   return sink != nullptr && std::string(sink) == "alsasink";
 }
 
-// Makes ALSA's default device a JACK client named `client`, before ALSA
-// first reads its configuration.
-void PlayAlsaOnJack(const std::string& client) {
-  const std::string path =
-      testing_support::TestDataDir().toStdString() + "/alsa-on-jack-" + client + ".conf";
-  FILE* file = std::fopen(path.c_str(), "w");
-  ASSERT_NE(file, nullptr) << path;
-  std::fprintf(file,
-               "pcm.!default {\n  type jack\n  name \"%s\"\n"
-               "  playback_ports { 0 system:playback_1 1 system:playback_2 }\n}\n",
-               client.c_str());
-  std::fclose(file);
-  setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
-}
-
 class HeardOnJack : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string pid = std::to_string(getpid());
     client = "edges-" + pid;
     if (OnAlsa()) {
-      PlayAlsaOnJack(client);
+      const std::string why = e2e::PlayAlsaOnJack(
+          testing_support::TestDataDir().toStdString() + "/alsa-on-jack-" + client + ".conf",
+          client);
+      ASSERT_EQ(why, "");
       ASSERT_EQ(media::DefaultAudioOutput().Sink, "alsasink")
           << "needs ALSA's JACK device (libasound2-plugins) and a JACK server";
     } else {

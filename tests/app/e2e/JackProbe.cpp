@@ -3,10 +3,25 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 namespace e2e {
+
+std::string PlayAlsaOnJack(const std::string& path, const std::string& client) {
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return "cannot write " + path;
+  // The device connects its ports when it starts; the probe connects to
+  // them on its own, so the server's own outputs do for these.
+  std::fprintf(file,
+               "pcm.!default {\n  type jack\n  name \"%s\"\n"
+               "  playback_ports { 0 system:playback_1 1 system:playback_2 }\n}\n",
+               client.c_str());
+  std::fclose(file);
+  setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+  return {};
+}
 
 namespace {
 

@@ -26,6 +26,13 @@ namespace e2e {
 // Audio output port names of a client ("client:port"), in JACK's order.
 std::vector<std::string> OutputPortsOf(jack_client_t* client, const std::string& owner);
 
+// Makes ALSA's default device, for this process, a JACK client named
+// `client` (ALSA's JACK device), by a configuration written to `path`: a
+// program's ALSA output can then be heard by a probe that follows the
+// client. Must run before ALSA first reads its configuration. Returns an
+// empty text on success, else why not.
+std::string PlayAlsaOnJack(const std::string& path, const std::string& client);
+
 class JackProbe {
  public:
   // Opens `name` on the default server (never starts one) with `channels`
