@@ -174,7 +174,7 @@ void Run(GstAudioRingBuffer* buf) {
         }
       }
     }
-    const snd_pcm_sframes_t room = snd_pcm_avail_update(d.pcm);
+    const snd_pcm_sframes_t room = snd_pcm_avail(d.pcm);
     if (room < 0) {
       if (!queue.Recover(int(room))) {
         Lost(buf);
