@@ -11,4 +11,8 @@ for b in "$root"/build-release/bin/bench_*; do
   echo "== $(basename "$b")"
   "$root/scripts/with-test-services.sh" env QT_QPA_PLATFORM=offscreen "$b" || status=1
 done
+# Our ALSA output against GStreamer's, on ALSA's JACK device.
+echo "== bench_output (ALSA)"
+"$root/scripts/with-test-services.sh" env QT_QPA_PLATFORM=offscreen TASTIVO_AUDIO_SINK=alsasink \
+  "$root/build-release/bin/bench_output" || status=1
 exit $status
