@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -32,6 +33,10 @@ constexpr unsigned kRate = 48'000;
 // The device wakes the filling thread this often, and the sink's ring
 // buffer is cut into segments of that much.
 constexpr unsigned kPeriodUs = 5'000;
+// A running device that has taken nothing for this long is gone, though
+// ALSA did not say so: a device played through a sound server's ALSA plugin
+// just stops when the server goes away.
+constexpr auto kStalledFor = std::chrono::seconds(2);
 
 // What the ring buffer shares with the filling thread.
 struct Device {
@@ -152,7 +157,8 @@ void Run(GstAudioRingBuffer* buf) {
   std::vector<pollfd> fds(std::size_t(std::max(count, 0)) + 1);
   fds[0] = {d.wakeFd, POLLIN, 0};
   if (count > 0) snd_pcm_poll_descriptors(d.pcm, &fds[1], unsigned(count));
-  bool waiting = false;  // a start waits for the ring's first sound
+  bool waiting = false;                           // a start waits for the ring's first sound
+  auto heard = std::chrono::steady_clock::now();  // the device last asked for sound
   while (!d.stop.load()) {
     // While a start waits, the device's room is no reason to wake: the
     // ring being given sound is.
@@ -164,15 +170,19 @@ void Run(GstAudioRingBuffer* buf) {
       }
     }
     if (d.stop.load()) break;
-    if (!waiting && count > 0) {
-      unsigned short revents = 0;
+    unsigned short revents = 0;
+    if (!waiting && count > 0)
       snd_pcm_poll_descriptors_revents(d.pcm, &fds[1], unsigned(count), &revents);
-      if (revents & (POLLERR | POLLNVAL)) {
-        if (snd_pcm_state(d.pcm) == SND_PCM_STATE_DISCONNECTED) {
-          Lost(buf);
-          break;
-        }
-      }
+    if ((revents & (POLLERR | POLLNVAL)) && snd_pcm_state(d.pcm) == SND_PCM_STATE_DISCONNECTED) {
+      Lost(buf);
+      break;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if ((revents & POLLOUT) || snd_pcm_state(d.pcm) != SND_PCM_STATE_RUNNING) {
+      heard = now;
+    } else if (now - heard > kStalledFor) {
+      Lost(buf);
+      break;
     }
     const snd_pcm_sframes_t room = snd_pcm_avail(d.pcm);
     if (room < 0) {
