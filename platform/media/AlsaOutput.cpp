@@ -7,8 +7,6 @@
 #include <gst/audio/audio.h>
 #include <gst/audio/gstaudiobasesink.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -49,7 +47,6 @@ struct Device {
   std::atomic<bool> gone{false};
   std::atomic<bool> stop{false};
   QueueFiller filler;
-  int wakeFd = -1;
   std::thread thread;
 };
 
@@ -155,7 +152,7 @@ void Run(GstAudioRingBuffer* buf) {
   PcmQueue queue(d);
   const int count = snd_pcm_poll_descriptors_count(d.pcm);
   std::vector<pollfd> fds(std::size_t(std::max(count, 0)) + 1);
-  fds[0] = {d.wakeFd, POLLIN, 0};
+  fds[0] = {d.filler.WakeFd(), POLLIN, 0};
   if (count > 0) snd_pcm_poll_descriptors(d.pcm, &fds[1], unsigned(count));
   bool waiting = false;                           // a start waits for the ring's first sound
   auto heard = std::chrono::steady_clock::now();  // the device last asked for sound
@@ -164,11 +161,7 @@ void Run(GstAudioRingBuffer* buf) {
     // ring being given sound is.
     const int polled = waiting ? 1 : int(fds.size());
     if (poll(fds.data(), nfds_t(polled), waiting ? 2 : 200) < 0 && errno != EINTR) break;
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t wakes = 0;
-      while (read(d.wakeFd, &wakes, sizeof wakes) > 0) {
-      }
-    }
+    if (fds[0].revents & POLLIN) d.filler.TakeWakes();
     if (d.stop.load()) break;
     unsigned short revents = 0;
     if (!waiting && count > 0)
@@ -199,14 +192,6 @@ void Run(GstAudioRingBuffer* buf) {
     }
     waiting = !d.filler.Fill(buf, queue, std::uint64_t(room));
   }
-}
-
-// Any thread, under the ring's lock: never blocks.
-void Wake(GstAudioRingBuffer* buf) {
-  const Device& d = DeviceOf(buf);
-  if (d.wakeFd < 0) return;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const auto ignored = write(d.wakeFd, &one, sizeof one);
 }
 
 // The PCM in our format: interleaved floats, stereo or mono, the device's
@@ -267,8 +252,7 @@ bool OpenPcm(Device& d) {
 void ClosePcm(Device& d) {
   if (d.thread.joinable()) {
     d.stop = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto ignored = write(d.wakeFd, &one, sizeof one);
+    d.filler.Wake();
     d.thread.join();
   }
   if (d.pcm != nullptr) {
@@ -276,8 +260,7 @@ void ClosePcm(Device& d) {
     snd_pcm_close(d.pcm);
   }
   d.pcm = nullptr;
-  if (d.wakeFd >= 0) close(d.wakeFd);
-  d.wakeFd = -1;
+  d.filler.CloseWake();
 }
 
 gboolean OpenDevice(GstAudioRingBuffer* buf) {
@@ -291,8 +274,7 @@ gboolean OpenDevice(GstAudioRingBuffer* buf) {
   }
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * d.rate))) : 0;
   d.filler.Prepare(d.channels, int(d.rate), ramp, 4096, true);
-  d.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (d.wakeFd < 0) {
+  if (!d.filler.OpenWake()) {
     GST_ELEMENT_ERROR(d.sink, RESOURCE, OPEN_WRITE, ("The ALSA output could not be set up."),
                       (nullptr));
     ClosePcm(d);
@@ -337,7 +319,7 @@ gboolean Release(GstAudioRingBuffer* buf) {
 gboolean StartOrStop(GstAudioRingBuffer* buf) {
   // The device runs from open to close; the ring's state decides whether
   // it is filled from the ring, and the change is written at once.
-  Wake(buf);
+  DeviceOf(buf).filler.Wake();
   return TRUE;
 }
 
@@ -349,18 +331,14 @@ void ClearAll(GstAudioRingBuffer* buf) {
   GST_AUDIO_RING_BUFFER_CLASS(alsa_ring_parent_class)->clear_all(buf);
   // Cleared for a flush: what is written next is other sound.
   DeviceOf(buf).filler.Cleared();
-  Wake(buf);
 }
 
 // Streaming thread: keeps how far the ring holds sound, and lets a start
 // waiting for it go on.
 guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
              gint* accum) {
-  const guint n =
-      DeviceOf(buf).filler.Commit(GST_AUDIO_RING_BUFFER_CLASS(alsa_ring_parent_class)->commit, buf,
-                                  sample, data, in, out, accum);
-  Wake(buf);
-  return n;
+  return DeviceOf(buf).filler.Commit(GST_AUDIO_RING_BUFFER_CLASS(alsa_ring_parent_class)->commit,
+                                     buf, sample, data, in, out, accum);
 }
 
 void RingFinalize(GObject* object) {

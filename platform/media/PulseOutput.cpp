@@ -6,8 +6,6 @@
 #include <gst/audio/audio.h>
 #include <gst/audio/gstaudiobasesink.h>
 #include <pulse/pulseaudio.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -49,8 +47,6 @@ struct Device {
   bool open = false;     // set up; a failure from now on is the server going away
   std::atomic<bool> gone{false};
   QueueFiller filler;
-  // Wakes the server's thread (Wake).
-  int wakeFd = -1;
   pa_io_event* wakeEvent = nullptr;
 };
 
@@ -186,25 +182,15 @@ void OnWrite(pa_stream*, size_t bytes, void* arg) {
 // Server thread, woken by the ring starting, stopping, being cleared or
 // given sound: a start or a cut is written at once instead of at the
 // server's next request, some milliseconds later.
-void OnWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* arg) {
+void OnWake(pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* arg) {
   auto* buf = static_cast<GstAudioRingBuffer*>(arg);
   Device& d = DeviceOf(buf);
-  std::uint64_t count = 0;
-  while (read(fd, &count, sizeof count) > 0) {
-  }
+  d.filler.TakeWakes();
   if (!d.open || d.stream == nullptr || pa_stream_get_state(d.stream) != PA_STREAM_READY ||
       d.filler.Reader().EdgeComing(buf) == RingReader::Edge::None)
     return;
   const std::size_t room = pa_stream_writable_size(d.stream);
   Fill(buf, room == std::size_t(-1) ? 0 : room / pa_frame_size(&d.format));
-}
-
-// Any thread, under the ring's lock: never blocks.
-void Wake(GstAudioRingBuffer* buf) {
-  const Device& d = DeviceOf(buf);
-  if (d.wakeFd < 0) return;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const auto ignored = write(d.wakeFd, &one, sizeof one);
 }
 
 // Waits on the loop (its lock held) until `done` says so, or the context
@@ -243,8 +229,7 @@ void CloseConnection(Device& d) {
   pa_threaded_mainloop_stop(d.loop);
   pa_threaded_mainloop_free(d.loop);
   d.loop = nullptr;
-  if (d.wakeFd >= 0) close(d.wakeFd);
-  d.wakeFd = -1;
+  d.filler.CloseWake();
 }
 
 // Under the loop's lock: the server's format, then a running stream in it.
@@ -301,10 +286,9 @@ bool Connect(GstAudioRingBuffer* buf) {
     return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
   });
   if (!streaming) return false;
-  d.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (d.wakeFd >= 0)
+  if (d.filler.OpenWake())
     d.wakeEvent = pa_threaded_mainloop_get_api(d.loop)->io_new(
-        pa_threaded_mainloop_get_api(d.loop), d.wakeFd, PA_IO_EVENT_INPUT, &OnWake, buf);
+        pa_threaded_mainloop_get_api(d.loop), d.filler.WakeFd(), PA_IO_EVENT_INPUT, &OnWake, buf);
   return true;
 }
 
@@ -372,7 +356,7 @@ gboolean Release(GstAudioRingBuffer* buf) {
 gboolean StartOrStop(GstAudioRingBuffer* buf) {
   // The stream runs from open to close; the ring's state decides whether
   // it is filled from the ring, and the change is written at once.
-  Wake(buf);
+  DeviceOf(buf).filler.Wake();
   return TRUE;
 }
 
@@ -384,18 +368,14 @@ void ClearAll(GstAudioRingBuffer* buf) {
   GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)->clear_all(buf);
   // Cleared for a flush: what is written next is other sound.
   DeviceOf(buf).filler.Cleared();
-  Wake(buf);
 }
 
 // Streaming thread: keeps how far the ring holds sound, and lets a start
 // waiting for it go on.
 guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
              gint* accum) {
-  const guint n = DeviceOf(buf).filler.Commit(
-      GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)->commit, buf, sample, data, in, out,
-      accum);
-  Wake(buf);
-  return n;
+  return DeviceOf(buf).filler.Commit(GST_AUDIO_RING_BUFFER_CLASS(pulse_ring_parent_class)->commit,
+                                     buf, sample, data, in, out, accum);
 }
 
 void RingFinalize(GObject* object) {

@@ -1,7 +1,11 @@
 #include "platform/media/QueueFiller.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace platform::media {
 
@@ -86,6 +90,29 @@ bool QueueFiller::Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint6
   return true;
 }
 
+bool QueueFiller::OpenWake() {
+  CloseWake();
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return wakeFd_ >= 0;
+}
+
+void QueueFiller::CloseWake() {
+  if (wakeFd_ >= 0) close(wakeFd_);
+  wakeFd_ = -1;
+}
+
+void QueueFiller::Wake() const {
+  if (wakeFd_ < 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
+}
+
+void QueueFiller::TakeWakes() const {
+  std::uint64_t count = 0;
+  while (wakeFd_ >= 0 && read(wakeFd_, &count, sizeof count) > 0) {
+  }
+}
+
 void QueueFiller::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames) {
   committed_.store(0);
   fresh_.store(true);
@@ -96,6 +123,7 @@ void QueueFiller::Cleared() {
   committed_.store(0);
   fresh_.store(true);
   reader_.Refilled();
+  Wake();
 }
 
 guint QueueFiller::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample,
@@ -108,6 +136,7 @@ guint QueueFiller::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint6
   const guint64 before = *sample;
   const guint n = parent(buf, sample, data, in, out, accum);
   committed_.store(std::max(*sample, before + n));
+  Wake();
   return n;
 }
 

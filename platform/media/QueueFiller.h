@@ -57,9 +57,21 @@ class QueueFiller {
   // the sink's clock and the place of a start's first frame.
   guint Delay() const { return delayFrames_.load(); }
 
+  // The device thread's wake-up: a descriptor it polls, readable once the
+  // ring has started, stopped, been cleared or been given sound, so that a
+  // start or a cut is written at once, not at the device's next request.
+  bool OpenWake();
+  void CloseWake();
+  int WakeFd() const { return wakeFd_; }
+  // Any thread, under the ring's lock: never blocks.
+  void Wake() const;
+  // Device thread, woken: takes the wake-ups that came.
+  void TakeWakes() const;
+
   // The ring's acquire: segments of `segFrames` frames, fresh memory.
   void Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames);
   // The ring's clear_all (a flush): what is committed next is other sound.
+  // Wakes the device thread, as Commit does.
   void Cleared();
   // The ring's commit, around the ring class's own (`parent`): keeps how
   // far the ring holds sound. The first sound after the ring was cleared
@@ -74,6 +86,7 @@ class QueueFiller {
 
  private:
   RingReader reader_;
+  int wakeFd_ = -1;
   bool rewrites_ = true;
   std::atomic<guint> delayFrames_{0};
   std::atomic<guint64> committed_{0};  // the ring holds sound up to this sample
