@@ -158,6 +158,20 @@ class QueueFillerTest : public ::testing::Test {
     }
   }
 
+  // The sine plays for 100 ms, then the ring is paused, and the device
+  // runs on for 100 ms. Returns the frame heard when it was paused.
+  std::size_t PlayThenPause(ScriptedDevice& device) {
+    fill.Fill(ring, device, kQueue);  // silence while the ring waits
+    Give(9000);
+    EXPECT_TRUE(gst_audio_ring_buffer_start(ring));
+    Run(device, 4800);
+    const std::size_t pausedAt = device.heard.size();
+    gst_audio_ring_buffer_pause(ring);
+    fill.Fill(ring, device, 0);
+    Run(device, 4800);
+    return pausedAt;
+  }
+
   float LargestStep(const std::vector<float>& s, std::size_t from) const {
     float most = 0;
     for (std::size_t i = std::max<std::size_t>(from, 1); i < s.size(); ++i)
@@ -179,14 +193,7 @@ class QueueFillerTest : public ::testing::Test {
 
 TEST_F(QueueFillerTest, ACutIsWrittenOverTheQueueJustAheadOfWhatIsHeardAndFades) {
   ScriptedDevice device;
-  ASSERT_TRUE(fill.Fill(ring, device, kQueue));  // silence while the ring waits
-  Give(9000);
-  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
-  Run(device, 4800);
-  const std::size_t cutAt = device.heard.size();
-  gst_audio_ring_buffer_pause(ring);
-  fill.Fill(ring, device, 0);
-  Run(device, 4800);
+  const std::size_t cutAt = PlayThenPause(device);
   const std::size_t silent = SilentFrom(device.heard);
   // Heard 2 ms after the cut, over 3 ms, not after the 40 ms queued.
   EXPECT_NEAR(double(silent), double(cutAt + kMargin + kRamp), 2);
@@ -195,14 +202,7 @@ TEST_F(QueueFillerTest, ACutIsWrittenOverTheQueueJustAheadOfWhatIsHeardAndFades)
 
 TEST_F(QueueFillerTest, ADeviceThatCantTakeSoundBackHearsTheCutAtItsQueuesEndFadedAllTheSame) {
   ScriptedDevice device(0);
-  fill.Fill(ring, device, kQueue);
-  Give(9000);
-  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
-  Run(device, 4800);
-  const std::size_t cutAt = device.heard.size();
-  gst_audio_ring_buffer_pause(ring);
-  fill.Fill(ring, device, 0);
-  Run(device, 4800);
+  const std::size_t cutAt = PlayThenPause(device);
   const std::size_t silent = SilentFrom(device.heard);
   EXPECT_GE(silent, cutAt + kQueue - 240);
   EXPECT_LE(silent, cutAt + kQueue + kRamp);
