@@ -410,8 +410,9 @@ void SendRelease(Varispeed* v) {
 
 // How long before the held sound is due it is played out when no loop has
 // come for it, on top of what the output reads ahead of its speakers: the
-// output's own latency and a little more.
-constexpr GstClockTime kReleaseMargin = 20 * GST_MSECOND;
+// output's own latency, and the way to the output on a busy machine (the
+// release goes through a worker thread and the stages after this one).
+constexpr GstClockTime kReleaseMargin = 50 * GST_MSECOND;
 
 struct TimedRelease {
   Varispeed* v;  // owned reference
