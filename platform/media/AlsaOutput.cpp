@@ -31,6 +31,9 @@ constexpr unsigned kRate = 48'000;
 // The device wakes the filling thread this often, and the sink's ring
 // buffer is cut into segments of that much.
 constexpr unsigned kPeriodUs = 5'000;
+// How far ahead of what the card plays a start or a cut is written: what
+// it has already fetched can't be taken back.
+constexpr double kMarginSeconds = 0.002;
 // A running device that has taken nothing for this long is gone, though
 // ALSA did not say so: a device played through a sound server's ALSA plugin
 // just stops when the server goes away.
@@ -273,7 +276,7 @@ gboolean OpenDevice(GstAudioRingBuffer* buf) {
     return FALSE;
   }
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * d.rate))) : 0;
-  d.filler.Prepare(d.channels, int(d.rate), ramp, 4096, true);
+  d.filler.Prepare(d.channels, int(d.rate), ramp, 4096, true, kMarginSeconds);
   if (!d.filler.OpenWake()) {
     GST_ELEMENT_ERROR(d.sink, RESOURCE, OPEN_WRITE, ("The ALSA output could not be set up."),
                       (nullptr));

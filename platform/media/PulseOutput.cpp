@@ -31,6 +31,11 @@ long RequestUs(long latencyUs) {
   return std::clamp(latencyUs / 4, 1'000L, 5'000L);
 }
 
+// How far ahead of what is heard a start or a cut is written. The server
+// may have mixed a little more than its latency says: at 2 ms a re-trigger
+// on a busy machine now and then began its fade 2 ms in, with a click.
+constexpr double kMarginSeconds = 0.004;
+
 // Everything the stream shares with the server's thread (the threaded
 // main loop's), which runs every callback below with the loop's lock held.
 struct Device {
@@ -263,7 +268,7 @@ bool Connect(GstAudioRingBuffer* buf) {
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * d.format.rate))) : 0;
   // The server may ask for its whole buffer at once; the reader goes in
   // pieces of this.
-  d.filler.Prepare(d.format.channels, int(d.format.rate), ramp, 4096, d.rewrites);
+  d.filler.Prepare(d.format.channels, int(d.format.rate), ramp, 4096, d.rewrites, kMarginSeconds);
   pa_stream_set_state_callback(d.stream, &OnStreamState, buf);
   pa_stream_set_write_callback(d.stream, &OnWrite, buf);
   pa_buffer_attr attr;

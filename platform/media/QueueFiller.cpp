@@ -9,15 +9,8 @@
 
 namespace platform::media {
 
-namespace {
-
-// How far ahead of what is heard a start or a cut is written: a device
-// can no longer take back the last moment of what it has mixed.
-constexpr double kMarginSeconds = 0.002;
-
-}  // namespace
-
-void QueueFiller::Prepare(int channels, int rate, int rampFrames, int maxFrames, bool rewrites) {
+void QueueFiller::Prepare(int channels, int rate, int rampFrames, int maxFrames, bool rewrites,
+                          double marginSeconds) {
   reader_.Prepare(channels, rampFrames, maxFrames);
   rewrites_ = rewrites;
   rate_ = rate;
@@ -26,7 +19,7 @@ void QueueFiller::Prepare(int channels, int rate, int rampFrames, int maxFrames,
   delayFrames_ = 0;
   history_.assign(std::size_t(rate) * channels, 0.0f);
   tail_.assign(std::size_t(std::max(rampFrames, 1)) * channels, 0.0f);
-  marginFrames_ = int(std::lround(kMarginSeconds * rate));
+  marginFrames_ = int(std::lround(marginSeconds * rate));
 }
 
 // `frames` more are written than were queued. A start waits (writes

@@ -40,8 +40,11 @@ class QueueFiller {
   // Before the device's thread runs: `channels` interleaved float samples
   // a frame at `rate`, cuts faded over `rampFrames`, writes of at most
   // `maxFrames` at a time. `rewrites`: the device can take back sound it
-  // has not played, so starts and cuts go over its queue.
-  void Prepare(int channels, int rate, int rampFrames, int maxFrames, bool rewrites);
+  // has not played, so starts and cuts go over its queue, `marginSeconds`
+  // ahead of what is heard: the device can no longer take back the last
+  // moment of what it has mixed.
+  void Prepare(int channels, int rate, int rampFrames, int maxFrames, bool rewrites,
+               double marginSeconds);
   void Reset() { reader_.Reset(); }
 
   RingReader& Reader() { return reader_; }

@@ -120,7 +120,7 @@ class QueueFillerTest : public ::testing::Test {
   void SetUp() override {
     gst_init(nullptr, nullptr);
     filler = &fill;
-    fill.Prepare(kChannels, kRate, kRamp, 4096, true);
+    fill.Prepare(kChannels, kRate, kRamp, 4096, true, double(kMargin) / kRate);
     ring = GST_AUDIO_RING_BUFFER(g_object_new(test_ring_get_type(), nullptr));
     gst_audio_info_set_format(&ring->spec.info, GST_AUDIO_FORMAT_F32, kRate, kChannels, nullptr);
     ring->spec.buffer_time = 200'000;
