@@ -59,18 +59,13 @@ struct Sizing {
   const char* alsaUs = "";   // what our ALSA output keeps in its device
 };
 
-bool OnAlsa() {
-  const char* sink = std::getenv("TASTIVO_AUDIO_SINK");
-  return sink != nullptr && std::string(sink) == "alsasink";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const std::string tag = std::to_string(getpid());
   RunFolder folder("bench-output");
-  const bool alsa = OnAlsa();
+  const bool alsa = e2e::AlsaAsked();
   // On ALSA every player plays through the one JACK client its device is.
   const std::string alsaClient = "bench-output-alsa-" + tag;
   if (alsa) {

@@ -34,17 +34,12 @@ using media_files::Sine;
 // output, on ALSA's JACK device: a machine's own card can't be recorded
 // here, and that device is read a period at a time and rewound as a card
 // is. Its client takes the name the probe follows.
-bool OnAlsa() {
-  const char* sink = std::getenv("TASTIVO_AUDIO_SINK");
-  return sink != nullptr && std::string(sink) == "alsasink";
-}
-
 class HeardOnJack : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string pid = std::to_string(getpid());
     client = "edges-" + pid;
-    if (OnAlsa()) {
+    if (e2e::AlsaAsked()) {
       const std::string why = e2e::PlayAlsaOnJack(
           testing_support::TestDataDir().toStdString() + "/alsa-on-jack-" + client + ".conf",
           client);

@@ -32,10 +32,6 @@ bool OnPulse() {
   return qgetenv("TASTIVO_AUDIO_SINK") == "pulsesink";
 }
 
-bool OnAlsa() {
-  return qgetenv("TASTIVO_AUDIO_SINK") == "alsasink";
-}
-
 // A sound server of this test alone, so stopping it disturbs no other test.
 class SoundServer {
  public:
@@ -131,15 +127,15 @@ class OutputLost : public ::testing::Test {
 
 TEST_F(OutputLost, ClipsGoOnSilentlyWhileTheServerIsGoneAndTheUserIsToldOnceEachWay) {
   ASSERT_TRUE(server.Start());
-  if (OnAlsa()) {
+  if (e2e::AlsaAsked()) {
     ASSERT_EQ(e2e::PlayAlsaOnJack(testing_support::TestDataDir().toStdString() + "/alsa-lost.conf",
                                   "alsa-lost"),
               "");
   }
   player = std::make_unique<TPlayer>(&window, 0);
-  ASSERT_EQ(media::GstMediaGraph::DefaultAudioSinkName(), OnPulse()  ? "pulsesink"
-                                                          : OnAlsa() ? "alsasink"
-                                                                     : "jackaudiosink");
+  ASSERT_EQ(media::GstMediaGraph::DefaultAudioSinkName(), OnPulse()          ? "pulsesink"
+                                                          : e2e::AlsaAsked() ? "alsasink"
+                                                                             : "jackaudiosink");
   ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
   player->Play();
   ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > kSecond / 10; }));
@@ -173,7 +169,7 @@ TEST_F(OutputLost, ClipsGoOnSilentlyWhileTheServerIsGoneAndTheUserIsToldOnceEach
 // PipeWire changes its period as other programs ask for less latency; a
 // JACK server may be told to. A clip that plays on goes on sounding.
 TEST_F(OutputLost, AClipGoesOnSoundingWhenTheServersPeriodChanges) {
-  if (OnPulse() || OnAlsa()) GTEST_SKIP() << "a JACK server's period";
+  if (OnPulse() || e2e::AlsaAsked()) GTEST_SKIP() << "a JACK server's period";
   ASSERT_TRUE(server.Start());
   e2e::JackProbe ears("period-ears", 2, 30);
   ASSERT_TRUE(ears.Ok()) << ears.Error();

@@ -23,6 +23,11 @@ std::string PlayAlsaOnJack(const std::string& path, const std::string& client) {
   return {};
 }
 
+bool AlsaAsked() {
+  const char* sink = std::getenv("TASTIVO_AUDIO_SINK");
+  return sink != nullptr && std::string(sink) == "alsasink";
+}
+
 namespace {
 
 jack_client_t* OpenClient(const std::string& name, std::string* error) {

@@ -32,6 +32,9 @@ std::vector<std::string> OutputPortsOf(jack_client_t* client, const std::string&
 // client. Must run before ALSA first reads its configuration. Returns an
 // empty text on success, else why not.
 std::string PlayAlsaOnJack(const std::string& path, const std::string& client);
+// True when $TASTIVO_AUDIO_SINK asks for ALSA: a run that then plays
+// through ALSA's JACK device (PlayAlsaOnJack) to be heard.
+bool AlsaAsked();
 
 class JackProbe {
  public:
