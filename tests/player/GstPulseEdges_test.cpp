@@ -63,13 +63,14 @@ class HeardOnPulse : public ::testing::Test {
     return heard_edges::LargestStep(*probe, from, to);
   }
 
-  // True when the server ran dry under load: loud sound broken off into a
-  // millisecond or more of exact silence, with loud sound again after it.
-  // A fade of ours ends near zero, never from loud.
+  // True when the server ran dry under load: sound broken off into a
+  // millisecond or more of exact silence, with sound again after it. That
+  // may come in the middle of a fade, which then goes on after the gap. A
+  // fade of ours ends within a thousandth of zero, never from above 0.01.
   bool DroppedOut(uint64_t from, uint64_t to) const {
     const auto s = probe->Level(from, to);
     for (std::size_t i = 1; i + 48 < s.size(); ++i) {
-      if (s[i] != 0.0f || s[i - 1] < 0.1f) continue;
+      if (s[i] != 0.0f || s[i - 1] < 0.01f) continue;
       std::size_t end = i;
       while (end < s.size() && s[end] == 0.0f) ++end;
       if (end - i >= 48 && end < s.size() && s[end] > 0.0f) return true;
