@@ -1,6 +1,7 @@
 #include "platform/media/CuePool.h"
 
 #include "platform/media/ClipCache.h"
+#include "platform/media/FrameCount.h"
 #include "platform/media/GstInternal.h"
 #include "platform/media/Varispeed.h"
 
@@ -306,9 +307,15 @@ struct CuePool::Impl {
             p.Blocked = false;
           }
           const int startMark = e.StartMark, stopMark = e.StopMark;
+          const std::string path = e.Path;
           lock.unlock();
+          // The length the graph will find for the clip, so that the key's
+          // press finds it already at its marks.
           gint64 length = -1;
-          if (!gst_pad_query_duration(pad, GST_FORMAT_TIME, &length)) length = -1;
+          if (const auto count = CountAudioFrames(path))
+            length = count->LengthNs();
+          else if (!gst_pad_query_duration(pad, GST_FORMAT_TIME, &length))
+            length = -1;
           const auto [startNs, stopNs] = SegmentOf(startMark, stopMark, length);
           GstEvent* seek = gst_event_new_seek(
               1.0, GST_FORMAT_TIME,

@@ -1,5 +1,7 @@
 #include "platform/media/GstGraphImpl.h"
 
+#include "platform/media/FrameCount.h"
+
 #include "platform/WindowMessages.h"
 #include "platform/media/AlsaOutput.h"
 #include "platform/media/GainRamp.h"
@@ -621,6 +623,7 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName,
   }
   loaded = true;
   duration = cache.Duration();
+  lengthCounted = CountAudioFrames(fileName).has_value();
   if (audio) {
     std::lock_guard lock(mutex);
     audioVolume = defaultAudio->volume;

@@ -297,6 +297,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   bool loaded = false;
   double rate = 1.0;
   REFERENCE_TIME stop = -1, duration = 0, lastPosition = 0;
+  // The length was counted from the clip's frames: exact, where the
+  // parser's later guesses from the bitrate are not.
+  bool lengthCounted = false;
   long volume = 0;
   long videoWidth = 0, videoHeight = 0;
   QPointer<QWidget> owner;

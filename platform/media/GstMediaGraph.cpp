@@ -625,7 +625,8 @@ bool GstMediaGraph::event(QEvent* event) {
   if (bus && GST_MESSAGE_TYPE(bus->Message) == GST_MESSAGE_DURATION_CHANGED) {
     // A length that was unknown at preroll (or only estimated) is known now.
     gint64 ns = 0;
-    if (d_->loaded && gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &ns) && ns > 0)
+    if (d_->loaded && !d_->lengthCounted &&
+        gst_element_query_duration(d_->pipeline, GST_FORMAT_TIME, &ns) && ns > 0)
       d_->duration = ns / 100;
     return true;
   }

@@ -121,6 +121,16 @@ QString ToneRawMp3() {
   return Make("tone-raw.mp3", QString(kTone) + "lamemp3enc ! filesink location=%1");
 }
 
+QString ToneVbrMp3() {
+  return Make("tone-vbr.mp3",
+              QString(kTone) + "lamemp3enc target=quality quality=4 ! filesink location=%1");
+}
+
+QString ToneAdts() {
+  return Make("tone.aac",
+              QString(kTone) + "voaacenc ! audio/mpeg,stream-format=adts ! filesink location=%1");
+}
+
 QString RedAvi() {
   return Make("red.avi",
               "videotestsrc pattern=solid-color foreground-color=0xffff0000 num-buffers=25 ! "

@@ -12,6 +12,8 @@ QString ToneOgg();          // 2 s, Vorbis
 QString ChainedOgg();       // two Vorbis chains of 2 s, 440 Hz then 880 Hz, one after the other
 QString ToneMp3();          // 2 s, MP3 with a seek table
 QString ToneRawMp3();       // 2 s, bare MP3 frames: the length is unknown until it plays
+QString ToneVbrMp3();       // the same at a variable bit rate
+QString ToneAdts();         // 2 s, bare AAC frames (ADTS), as unknown in length
 QString RedAvi();           // 1 s of solid red 160 x 120 with 1 s of sound
 QString RedSilentAvi();     // the same picture without sound
 QString ShortMidi();        // one note of 1 s
