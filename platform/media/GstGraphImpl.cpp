@@ -534,8 +534,17 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   // A fresh decoder is cued at the start of the whole clip at normal speed,
   // one cued ahead at its key's segment.
   ResetSegments(Segment{done.cuedStartNs, done.cuedStopNs, 1.0});
+  // Opened, a clip is at its start, however it was cued: one cued at its
+  // key's marks goes there only when they are set.
+  if (done.cuedStartNs != 0 || done.cuedStopNs != -1) pendingSeek = Segment{};
   gint64 length = 0;
-  if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &length) && length > 0)
+  // A bare stream's parser knows no length at preroll, or guesses it from
+  // the bit rate of the few frames it has read: its frames tell it.
+  const auto count = CountAudioFrames(done.fileName);
+  lengthCounted = count.has_value();
+  if (count)
+    duration = count->LengthNs() / 100;
+  else if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &length) && length > 0)
     duration = length / 100;
   cache.Loaded(done.source, done.fileName, done.identity, duration,
                OnlyDefaultAudioLinked() || PictureChainKeepable());

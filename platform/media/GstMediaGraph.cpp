@@ -126,6 +126,10 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
 
   auto source = std::make_shared<GstFilter>(Role::Source, decoder, fileName, this);
   g_signal_connect(decoder, "pad-added", G_CALLBACK(&Impl::OnPadAdded), d_.get());
+  // A cued decoder is paused at its segment. The pipeline's own way up to
+  // paused (at a window's first clip) would take it down to ready on the
+  // way, which starts it again from the clip's beginning.
+  if (cued) gst_element_set_locked_state(decoder, TRUE);
   gst_bin_add(GST_BIN(d_->pipeline), decoder);
   d_->loading = Impl::Loading{fileName,
                               identity,
@@ -138,6 +142,7 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
     d_->loading->cuedStopNs = cued->StopNs;
   }
   gst_element_set_state(d_->pipeline, GST_STATE_PAUSED);
+  if (cued) gst_element_set_locked_state(decoder, FALSE);
   if (cued) {
     // Its streams are all there, each holding its first buffer: linked as
     // a new decoder's would be as they came, then let go.
@@ -379,7 +384,10 @@ HRESULT GstMediaGraph::GetDuration(REFERENCE_TIME& duration) {
 
 HRESULT GstMediaGraph::GetCurrentPosition(REFERENCE_TIME& position) {
   if (!d_->loaded) return E_NOTIMPL;
-  if (d_->pendingSeek || !d_->seam.hasExpired()) {  // the clip will start there
+  // The clip will start there. A decoder taken over cued may not yet have
+  // told the outputs its segment, and would answer 0.
+  if (d_->pendingSeek || !d_->seam.hasExpired() ||
+      (d_->cued && d_->target != FilterState::State_Running)) {
     position = d_->lastPosition;
     return S_OK;
   }
