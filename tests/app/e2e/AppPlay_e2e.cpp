@@ -12,7 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <set>
 
 namespace e2e {
 namespace {
@@ -24,6 +28,20 @@ constexpr float kThreshold = 0.05f;
 // client when the machine is busy; gaps up to this long are such dropouts,
 // not the end of a sound.
 constexpr double kDropout = 0.1;
+
+// How many of `files` the process has open.
+std::size_t OpenFilesOf(pid_t pid, const std::set<std::string>& files) {
+  std::set<std::string> open;
+  std::error_code error;
+  const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (auto it = std::filesystem::directory_iterator(fds, error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    const auto target = std::filesystem::read_symlink(it->path(), error);
+    if (!error && files.count(target.string())) open.insert(target.string());
+    error.clear();
+  }
+  return open.size();
+}
 
 struct Heard {
   std::vector<SoundSpan> sounds;
@@ -69,9 +87,10 @@ class AppPlay : public ::testing::Test {
   }
 
   // Starts the program and waits for its first window.
-  void StartProgram() {
+  void StartProgram(const std::map<std::string, std::string>& extra = {}) {
     program = std::make_unique<Program>(ProgramPath(), *folder);
     std::map<std::string, std::string> env = desktop->Env();
+    env.insert(extra.begin(), extra.end());
     env["XDG_CONFIG_HOME"] = settings->ConfigHome();
     env["QT_QPA_PLATFORM"] = "xcb";
     ASSERT_TRUE(program->Start(env)) << "cannot start " << ProgramPath();
@@ -309,6 +328,166 @@ TEST_F(AppPlay, AMidiNotePlaysTheKeyOfItsNumberModulo36) {
   EXPECT_NEAR(heard.hertz, 880, 880 * 0.03) << "note 38 did not play key 2's clip";
   EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.0) << "the note-off did not stop the clip";
 }
+
+// Every format a key may hold, played from its start mark: a staircase clip
+// (second k sounds at 200 + 100k Hz) tells where each press begins. Its
+// marks, 2000 and 6000 of 8 s, start it at 1.6 s, so the step from 300 to
+// 400 Hz comes 0.4 s (at rate 1.5, 0.267 s) after the sound begins. Each key
+// is pressed after another and then again, at rates 1 and 1.5, with the
+// clips held ready (TASTIVO_CUE_CLIPS unset) or opened cold ("0").
+class MarksInEveryFormat : public AppPlay, public ::testing::WithParamInterface<bool> {
+ protected:
+  struct Format {
+    const char* name;
+    const char* encode;  // gst-launch-1.0 from the staircase's WAV, %s: the output
+  };
+
+  // The staircase in every format, each a row at rate 100 and one at 150.
+  std::vector<SetRow> Staircases() {
+    std::vector<std::string> steps;
+    for (int k = 0; k < 8; ++k) {
+      steps.push_back(folder->File("step" + std::to_string(k) + ".wav"));
+      EXPECT_EQ(MakeTone(steps.back(), 1.0, 200 + 100 * k), "");
+    }
+    const std::string wav = folder->File("stair.wav");
+    std::vector<std::string> join{"sox"};
+    join.insert(join.end(), steps.begin(), steps.end());
+    join.push_back(wav);
+    EXPECT_EQ(RunCommand(join).status, 0) << "sox could not join the steps";
+    const std::string audio = "filesrc location=" + wav + " ! wavparse ! audioconvert ! ";
+    const std::string picture =
+        "videotestsrc num-buffers=200 ! video/x-raw,width=160,height=120,framerate=25/1 ! ";
+    const std::vector<std::pair<std::string, std::string>> formats{
+        {"flac", audio + "flacenc ! filesink location=%s"},
+        {"ogg", audio + "vorbisenc ! oggmux ! filesink location=%s"},
+        // Bare frames, without the seek table that would give the length.
+        {"cbr.mp3",
+         audio + "lamemp3enc target=bitrate bitrate=128 cbr=true ! filesink location=%s"},
+        {"vbr.mp3",
+         audio + "lamemp3enc target=quality quality=4 ! id3v2mux ! filesink location=%s"},
+        {"m4a", audio + "voaacenc ! mp4mux ! filesink location=%s"},
+        {"mp4",
+         picture + "x264enc ! mp4mux name=m ! filesink location=%s " + audio + "voaacenc ! m."},
+        // Motion JPEG with PCM, as cameras write it. (MP3 in AVI is left out:
+        // GStreamer's AVI demuxer times its frames by the stream's average
+        // rate, which misplaces a start by tens of milliseconds.)
+        {"avi", picture + "jpegenc ! avimux name=m ! filesink location=%s " + audio +
+                    "audio/x-raw,format=S16LE ! m."}};
+    std::vector<SetRow> rows;
+    const auto add = [&](const std::string& label, const std::string& file) {
+      rows.push_back({label, file, "2000", "6000", "100"});
+      rows.push_back({label + " x1.5", file, "2000", "6000", "150"});
+    };
+    add("wav", wav);
+    for (const auto& [name, encode] : formats) {
+      const std::string file = folder->File("stair." + name);
+      std::string line = encode;
+      line.replace(line.find("%s"), 2, file);
+      std::vector<std::string> argv{"gst-launch-1.0", "-q"};
+      for (std::size_t at = 0; at < line.size();) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        if (end > at) argv.push_back(line.substr(at, end - at));
+        at = end + 1;
+      }
+      EXPECT_EQ(RunCommand(argv, {}, 40s).status, 0) << "could not make " << file;
+      add(name, file);
+    }
+    return rows;
+  }
+
+  // The frame, counted from `from`, where the step from 300 to 400 Hz
+  // (times `rate`) begins: the first of three periods in a row closer to
+  // 400 Hz's than to 300 Hz's.
+  static std::optional<double> StepFrame(const std::vector<float>& samples, std::size_t from,
+                                         double rate, double frames) {
+    const double split = frames / (350 * rate);
+    std::optional<double> last;
+    int high = 0;
+    for (std::size_t i = std::max<std::size_t>(from, 1); i < samples.size(); ++i) {
+      if (!(samples[i - 1] < 0 && samples[i] >= 0)) continue;
+      const double crossing =
+          static_cast<double>(i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
+      if (last && crossing - *last < split) {
+        if (++high == 3) return *last - static_cast<double>(from);
+      } else {
+        high = 0;
+      }
+      last = crossing;
+    }
+    return std::nullopt;
+  }
+
+  // Where, in seconds of the file's own time line, the step from 300 to
+  // 400 Hz lies, and how long the file's sound is: codecs add their own
+  // delay, which is part of the clip as any player plays it.
+  std::optional<std::pair<double, double>> StepInFile(const std::string& file) {
+    const std::string raw = file + ".raw";
+    const CommandResult r = RunCommand(
+        {"gst-launch-1.0", "-q", "filesrc", "location=" + file, "!", "decodebin", "!",
+         "audioconvert", "!", "audioresample", "!",
+         "audio/x-raw,format=F32LE,channels=1,rate=48000", "!", "filesink", "location=" + raw},
+        {}, 40s);
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<float> samples;
+    for (float v; r.status == 0 && in.read(reinterpret_cast<char*>(&v), sizeof v);)
+      samples.push_back(v);
+    const auto step = StepFrame(samples, 48000 * 3 / 2, 1.0, 48000);
+    if (!step) return std::nullopt;
+    return std::pair{(*step + 48000 * 3 / 2) / 48000, static_cast<double>(samples.size()) / 48000};
+  }
+
+  // Seconds from the sound's first frame to the step, as heard on input 0.
+  std::optional<double> StepAfterOnset(uint64_t down, uint64_t up, double rate) {
+    const std::vector<float> samples = ears->Samples(0, down, up);
+    std::size_t onset = 0;
+    while (onset < samples.size() && std::abs(samples[onset]) <= kThreshold) ++onset;
+    const auto step = StepFrame(samples, onset, rate, ears->SampleRate());
+    if (!step) return std::nullopt;
+    return *step / ears->SampleRate();
+  }
+};
+
+TEST_P(MarksInEveryFormat, EveryKeyStartsAtItsStartMark) {
+  const bool cued = GetParam();
+  const std::vector<SetRow> rows = Staircases();
+  ASSERT_FALSE(HasFailure());
+  GiveSet(0, rows);
+  settings->SetWindow(0, {});
+  std::map<std::string, std::string> env;
+  if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
+  ASSERT_NO_FATAL_FAILURE(StartProgram(env));
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo"));
+  if (cued) {
+    // The pool holds a clip's file open once it is cued.
+    std::set<std::string> files;
+    for (const SetRow& row : rows) files.insert(row.file);
+    ASSERT_TRUE(WaitUntil([&] { return OpenFilesOf(program->Pid(), files) == files.size(); }, 30s))
+        << OpenFilesOf(program->Pid(), files) << " of " << files.size() << " clips were cued";
+  }
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const double rate = std::stod(rows[row].rate) / 100;
+    const auto inFile = StepInFile(rows[row].file);
+    ASSERT_TRUE(inFile.has_value()) << "cannot find the step in " << rows[row].file;
+    const auto [stepAt, length] = *inFile;
+    // The start mark, 2000 of 10000, as a time of the clip.
+    const double expected = (stepAt - 0.2 * length) / rate;
+    for (const char* press : {"first press", "again"}) {
+      SCOPED_TRACE(rows[row].label + ", " + press);
+      const auto [down, up] = Hold("Tastivo", std::string(1, static_cast<char>('a' + row)), 0.9);
+      // The rest of the step's period is in.
+      ears->WaitForFrame(up + ears->SampleRate() / 10);
+      const auto step = StepAfterOnset(down, up, rate);
+      ASSERT_TRUE(step.has_value())
+          << "no step from 300 to 400 Hz was heard: the key started "
+          << "far from its mark; " << Describe(HeardFrom(down, up, 0), down);
+      EXPECT_NEAR(*step, expected, 0.003)
+          << "the key did not start at its mark, " << 0.2 * length << " s";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadyAndCold, MarksInEveryFormat, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Cued" : "Cold"; });
 
 }  // namespace
 }  // namespace e2e
