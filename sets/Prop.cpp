@@ -461,8 +461,15 @@ bool TTuning::SaveAsClick() {
   if (QFileInfo::exists(chosen) &&
       platform::AskQuestion(chosen + " already exists. Replace it?", this) != IDYES)
     return false;
+  // A save that fails leaves the set with its own file: the next Save must
+  // not aim at a file that was never written.
+  const QString ownFile = FileName;
+  const setfile::Encoding ownEncoding = FileEncoding;
   FileName = chosen;
-  return SaveClick();
+  if (SaveClick()) return true;
+  FileName = ownFile;
+  FileEncoding = ownEncoding;
+  return false;
 }
 
 void TTuning::ComboChange() {
