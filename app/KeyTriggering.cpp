@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+#include <QWindow>
 
 #include <exception>
 #include <optional>
@@ -40,6 +41,20 @@ void ForEachWindowGuarded(Action action) {
     // An error before a window's own guarded steps (a key beyond its rows,
     // say) ends the dispatch; the windows after it do not react.
   }
+}
+
+// Shows a window without taking the activation from the one that has it: the
+// window manager is told that the window wants no focus when it is mapped.
+void ShowWithoutActivating(QWidget* window) {
+  // The attribute reaches a native window only when that is made; once it
+  // exists, the window's own property is what its show reads.
+  window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+  if (QWindow* handle = window->windowHandle())
+    handle->setProperty("_q_showWithoutActivating", true);
+  window->show();
+  window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+  if (QWindow* handle = window->windowHandle())
+    handle->setProperty("_q_showWithoutActivating", QVariant());
 }
 
 }  // namespace
@@ -158,7 +173,8 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
   if (Player->State == fsPlaying) Player->Stop();
   const KeyRow& row = Tuning->Set.Row(key);
   if (row.File.isEmpty()) {
-    CoolBtn1Click();
+    // The performer goes on typing into the window played in.
+    ToggleSetEditor(false);
     return;
   }
   VolumeEnabled = true;
@@ -339,6 +355,10 @@ void TForm11::KTHintTimer() {
 }
 
 void TForm11::CoolBtn1Click() {
+  ToggleSetEditor(true);
+}
+
+void TForm11::ToggleSetEditor(bool activate) {
   if (Tuning->isVisible()) {
     Tuning->hide();  // offers to save a modified set
   } else {
@@ -348,7 +368,10 @@ void TForm11::CoolBtn1Click() {
       if (TForm11* w = FormList[i]; w && w->Tuning->isVisible()) w->Tuning->hide();
     for (std::size_t i = 0; i < FormList.size(); ++i)
       if (TForm11* w = FormList[i]) w->Tuning->ReloadSet();
-    Tuning->show();
+    if (activate)
+      Tuning->show();
+    else
+      ShowWithoutActivating(Tuning);
   }
   CoolLabel3->setText(FileNamePart(Tuning->FileName));
 }

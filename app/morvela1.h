@@ -155,6 +155,9 @@ class TForm11 : public QWidget {
   void LKey1MouseUp();
   void KTHintTimer();
   void CoolBtn1Click();
+  // Configuration's toggle of the set editor. A key without a clip shows it
+  // with activate false: the window played in keeps the keyboard.
+  void ToggleSetEditor(bool activate);
 
   // Player notices and the transport.
   // Handles WM_PLAYERNOTIFY by its code in LParam.

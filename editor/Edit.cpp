@@ -182,7 +182,34 @@ QList<QWidget*> TEdit1::SetEditorControls() const {
 }
 
 void TEdit1::SetTuning(TTuning* tuning) {
+  disconnect(rowWatch_);
   tuning_ = tuning;
+  if (tuning)
+    rowWatch_ = connect(tuning, &TTuning::SelectedRowChanged, this, &TEdit1::SetEditorRowChanged);
+}
+
+void TEdit1::ShowCells(const KeyRow& cells) {
+  // Showing a row is no edit of it.
+  const QSignalBlocker quiet(Label);
+  Label->setText(cells.Label);
+  SFil->setText(cells.File);
+  Min->setText(cells.Min);
+  Max->setText(cells.Max);
+  Rate->setText(cells.Rate);
+}
+
+void TEdit1::SetEditorRowChanged(int row, int previous) {
+  TTuning* tuning = Tuning();
+  if (!isVisible() || !tuning || !tuning->isVisible()) return;
+  // The boxes show one row and edit that row, whatever chose another one. A
+  // value typed for the row that was shown, and not stored yet because its
+  // box still has the focus, goes to that row first.
+  if (previous >= 0 && previous < tuning->Set.RowCount()) {
+    if (Min->isModified()) StoreBox(tuning, previous, Min, kMinColumn, &keyedit::CorrectMin);
+    if (Max->isModified()) StoreBox(tuning, previous, Max, kMaxColumn, &keyedit::CorrectMax);
+    if (Rate->isModified()) StoreBox(tuning, previous, Rate, kRateColumn, &keyedit::CorrectRate);
+  }
+  if (row >= 0 && row < tuning->Set.RowCount()) ShowCells(tuning->Set.Row(row));
 }
 
 TTuning* TEdit1::Tuning() const {
@@ -289,11 +316,17 @@ void TEdit1::LabelChange() {
 }
 
 void TEdit1::CorrectAndStore(QLineEdit* box, int column, QString (*correct)(const QString&)) {
-  TTuning* tuning = EditedTuning();
-  if (!tuning) return;
+  if (TTuning* tuning = EditedTuning())
+    StoreBox(tuning, tuning->SelectedRow(), box, column, correct);
+}
+
+void TEdit1::StoreBox(TTuning* tuning, int row, QLineEdit* box, int column,
+                      QString (*correct)(const QString&)) {
   const QString text = correct(box->text());
   if (text != box->text()) box->setText(text);
-  tuning->Set.SetCell(tuning->SelectedRow(), column, text);
+  // Stored: nothing typed is waiting for a row any more.
+  box->setModified(false);
+  tuning->Set.SetCell(row, column, text);
   tuning->Modified = true;
 }
 

@@ -28,6 +28,7 @@ class QTimer;
 class TPlayer;
 class TTuning;
 class TVideo1;
+struct KeyRow;
 
 namespace platform::media {
 class MediaGraph;
@@ -59,6 +60,10 @@ class TEdit1 : public QWidget {
   TTuning* Tuning() const;
   // Decided at each show: attached to a set editor that was visible.
   bool SetEditorMode() const { return setEditorMode_; }
+  // Shows a row's Label, File, Min, Max and Rate in the boxes; stores
+  // nothing. Shown attached to a visible set editor, the boxes follow its
+  // selected row by themselves.
+  void ShowCells(const KeyRow& cells);
 
   // Makes the preview player's media graph; unset, the player makes its own.
   // Benchmarks and tests set it to watch the graph.
@@ -142,12 +147,16 @@ class TEdit1 : public QWidget {
   // selected row; otherwise null.
   TTuning* EditedTuning() const;
   void CorrectAndStore(QLineEdit* box, int column, QString (*correct)(const QString&));
+  void StoreBox(TTuning* tuning, int row, QLineEdit* box, int column,
+                QString (*correct)(const QString&));
+  void SetEditorRowChanged(int row, int previous);
   // The selected entry's full path, empty when nothing is selected.
   QString SelectedPath() const;
   void OpenInPlayer(const QString& path);
   void DestroyPreview();
 
   QPointer<QObject> tuning_;
+  QMetaObject::Connection rowWatch_;
   bool setEditorMode_ = false;
   // The preview has a loaded clip whose position and volume can be read.
   bool clipLoaded_ = false;

@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 using platform::IDCANCEL;
 using platform::IDOK;
@@ -137,6 +138,10 @@ QWidget* TTuning::BuildSetPage() {
 
   Grid = new SetGrid(page);
   Grid->setModel(model_);
+  connect(Grid->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    const int row = SelectedRow();
+    if (row != selectedRow_) emit SelectedRowChanged(row, std::exchange(selectedRow_, row));
+  });
   Grid->setToolTip(QStringLiteral("Double click"));
   const ColumnWidthArray widths = Grid->ContentWidths();
   for (int c = 0; c < kKeyColumnCount; ++c) Grid->setColumnWidth(c, widths[c]);
@@ -461,8 +466,15 @@ bool TTuning::SaveAsClick() {
   if (QFileInfo::exists(chosen) &&
       platform::AskQuestion(chosen + " already exists. Replace it?", this) != IDYES)
     return false;
+  // A save that fails leaves the set with its own file: the next Save must
+  // not aim at a file that was never written.
+  const QString ownFile = FileName;
+  const setfile::Encoding ownEncoding = FileEncoding;
   FileName = chosen;
-  return SaveClick();
+  if (SaveClick()) return true;
+  FileName = ownFile;
+  FileEncoding = ownEncoding;
+  return false;
 }
 
 void TTuning::ComboChange() {
@@ -589,11 +601,7 @@ void TTuning::AEditExecute() {
   Edit1->hide();
   Edit1->SetTuning(this);
   const KeyRow& cells = Set.Row(row);
-  Edit1->Label->setText(cells.Label);
-  Edit1->SFil->setText(cells.File);
-  Edit1->Min->setText(cells.Min);
-  Edit1->Max->setText(cells.Max);
-  Edit1->Rate->setText(cells.Rate);
+  Edit1->ShowCells(cells);
   // An empty row leaves the tree where the user browsed last: the program's
   // folder is a build or system folder here, no place to look for clips.
   if (!cells.File.isEmpty()) Edit1->Stv->SetPath(LocalFolderOf(cells.File));

@@ -64,9 +64,11 @@ class TTuning : public QWidget {
   // Where some rows' clips are was looked for again (a set loaded, a row's
   // file changed).
   void ClipsResolved();
+  // Another row, or none (-1), is selected in the list now, whatever chose
+  // it: a click, the keyboard, the key editor's Add or SelectRow().
+  void SelectedRowChanged(int row, int previous);
 
  public:
-
   // Controls other windows use.
   QTabWidget* CoolPageControl1 = nullptr;
   SetGrid* Grid = nullptr;
@@ -199,4 +201,5 @@ class TTuning : public QWidget {
   void ResolveRows(int first, int last, FolderListings* listings = nullptr);
   bool layoutCustomized_ = false;
   bool fittingColumns_ = false;
+  int selectedRow_ = -1;  // as last told by SelectedRowChanged
 };

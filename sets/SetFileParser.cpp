@@ -118,7 +118,9 @@ ParsedSet Parse(const char* data, std::size_t size) {
   if (hasFirst && !first.empty()) set.fieldsPerRow = static_cast<unsigned char>(first[0]) - '0';
   if (reader.ReadLine(kHeaderLineLimit, line)) {
     set.declaredRows = ParseCInteger(line);
-    set.isSetFile = hasFirst && !firstCut && IsSetHeader(first, line);
+    // A negative count would load as an empty set and a later save would
+    // overwrite the file with it.
+    set.isSetFile = hasFirst && !firstCut && IsSetHeader(first, line) && set.declaredRows >= 0;
   }
   const int n = set.fieldsPerRow;
   const long long r = set.declaredRows;

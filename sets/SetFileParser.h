@@ -34,9 +34,10 @@ struct ParsedSet {
   bool rowsCapped = false;     // more than kMaxRows rows were present
   bool truncated = false;      // the data ended before R * N field lines
   long long completeRows = 0;  // rows whose N lines were all there
-  // Line 1 is a single digit and line 2 holds a number. Anything else (a
-  // media file, a text file, an empty file) is not a set, and loading it
-  // would wipe the rows and later overwrite the file with a set.
+  // Line 1 is a single digit and line 2 holds a row count that is not
+  // negative. Anything else (a media file, a text file, an empty file) is
+  // not a set, and loading it would wipe the rows and later overwrite the
+  // file with a set.
   bool isSetFile = false;
 };
 

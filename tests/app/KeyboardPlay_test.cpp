@@ -19,11 +19,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <map>
@@ -260,6 +262,32 @@ TEST_F(KeyboardPlay, ATypedKeyWhoseSetEditorComesUpIsLetGoWhenTheWindowLosesFocu
   QApplication::setActiveWindow(W(0));
   Type(W(0), 'b', false, false);
   EXPECT_EQ(W(0)->CurrentKey, 1);
+}
+
+// Window activation is the window manager's to give: these run on a real X
+// server under openbox (app_desktop_test), with keys typed through it.
+class KeyboardPlayOnDesktop : public KeyboardPlay {
+ protected:
+  static void TypeOnDesktop(const char* key) {
+    ASSERT_EQ(QProcess::execute("xdotool", {"key", key}), 0);
+  }
+};
+
+TEST_F(KeyboardPlayOnDesktop, ASetEditorShownByTheGroupLeavesTheKeysToThePlayedWindow) {
+  ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+  const QString tone = Clip("tone.wav");
+  New();
+  SetGroup(1, 0);
+  SetRow(0, 0, tone);  // window 1 has no clip for "a"
+  SetRow(0, 1, tone);
+  W(0)->activateWindow();
+  ASSERT_TRUE(testing_support::WaitFor([] { return W(0)->isActiveWindow(); }));
+  TypeOnDesktop("a");
+  ASSERT_TRUE(testing_support::WaitFor(
+      [] { return W(1)->Tuning->isVisible() && W(1)->Tuning->windowHandle()->isExposed(); }));
+  TypeOnDesktop("b");
+  EXPECT_TRUE(testing_support::WaitFor([] { return W(0)->CurrentKey == 1; }));
+  EXPECT_TRUE(W(0)->isActiveWindow());
 }
 
 TEST_F(KeyboardPlay, PressingThePlayingKeyAgainStartsItFromItsStartMark) {

@@ -107,6 +107,39 @@ TEST_F(KeyEditor, EachKeystrokeOfTheLabelShowsInTheSetEditorsRow) {
   EXPECT_TRUE(t.Modified);
 }
 
+TEST_F(KeyEditor, TheRowChosenInTheSetEditorIsTheRowShownAndEdited) {
+  KeySet& set = tuning->Set;
+  set.SetCell(1, kLabelColumn, "kick");
+  set.SetCell(4, kLabelColumn, "snare");
+  set.SetCell(4, kFileColumn, "drums\\snare.wav");
+  set.SetCell(4, kMinColumn, "200");
+  set.SetCell(4, kMaxColumn, "9000");
+  set.SetCell(4, kRateColumn, "80");
+  TTuning& t = EditRow(1);
+  const QRect row4 = t.Grid->visualRect(t.Grid->model()->index(4, kLabelColumn));
+  QTest::mouseClick(t.Grid->viewport(), Qt::LeftButton, {}, row4.center());
+  ASSERT_EQ(t.SelectedRow(), 4);
+  EXPECT_EQ(Edit1->Label->text(), "snare");
+  EXPECT_EQ(Edit1->SFil->text(), "drums\\snare.wav");
+  EXPECT_EQ(Edit1->Min->text(), "200");
+  EXPECT_EQ(Edit1->Max->text(), "9000");
+  EXPECT_EQ(Edit1->Rate->text(), "80");
+  EXPECT_FALSE(t.Modified);
+  Edit1->Label->setText("clap");
+  EXPECT_EQ(set.Row(4).Label, "clap");
+  EXPECT_EQ(set.Row(1).Label, "kick");
+
+  // A value typed for the row shown stays with it when another row is chosen
+  // before the box is left.
+  Edit1->Min->clear();
+  QTest::keyClicks(Edit1->Min, "300");
+  QTest::keyClick(t.Grid, Qt::Key_Up);
+  ASSERT_EQ(t.SelectedRow(), 3);
+  EXPECT_EQ(set.Row(4).Min, "300");
+  EXPECT_EQ(Edit1->Min->text(), "0");
+  EXPECT_EQ(Edit1->Label->text(), "");
+}
+
 TEST_F(KeyEditor, AddFillsSuccessiveRowsFromTheFirstWhenNoneIsSelected) {
   TTuning& t = EditRow(-1);
   Browse(clips.path(), 7);
@@ -115,21 +148,22 @@ TEST_F(KeyEditor, AddFillsSuccessiveRowsFromTheFirstWhenNoneIsSelected) {
   EXPECT_EQ(t.Set.Row(0).Label, "a.wav");
   EXPECT_EQ(t.Set.Row(0).File, keyedit::RelativeToProgram(Path("a.wav"), ProgramFolder()));
   EXPECT_EQ(LocalFilePath(t.Set.Row(0).File), Path("a.wav"));
-  EXPECT_EQ(Edit1->SFil->text(), Path("a.wav"));
   EXPECT_EQ(t.SelectedRow(), 1);
   EXPECT_TRUE(t.Modified);
 
   t.Set.SetCell(1, kMinColumn, "5");
   t.Set.SetCell(1, kRateColumn, "50");
-  Edit1->Rate->setText("77");
+  t.Set.SetCell(2, kRateColumn, "77");
   Edit1->flist->SelectEntry(Row("b.wav"));
   Edit1->flistDblClick();
   EXPECT_EQ(t.Set.Row(1).Label, "b.wav");
   EXPECT_EQ(t.Set.Row(1).Min, "0");
   EXPECT_EQ(t.Set.Row(1).Max, "10000");
   EXPECT_EQ(t.Set.Row(1).Rate, "100");
-  EXPECT_EQ(Edit1->Rate->text(), "77");  // the boxes keep their texts
   EXPECT_EQ(t.SelectedRow(), 2);
+  // The boxes show the row that Add moved on to, which they now edit.
+  EXPECT_EQ(Edit1->Rate->text(), "77");
+  EXPECT_EQ(Edit1->Label->text(), "");
 }
 
 TEST_F(KeyEditor, AddOnTheLastRowKeepsTheSelectionAndAFolderIsEnteredNotAdded) {
@@ -138,6 +172,7 @@ TEST_F(KeyEditor, AddOnTheLastRowKeepsTheSelectionAndAFolderIsEnteredNotAdded) {
   Edit1->flist->SelectEntry(Row("a.wav"));
   Edit1->flistDblClick();
   EXPECT_EQ(t.Set.Row(76).Label, "a.wav");
+  EXPECT_EQ(Edit1->SFil->text(), Path("a.wav"));
   EXPECT_EQ(t.SelectedRow(), 76);
 
   t.Modified = false;

@@ -336,6 +336,34 @@ TEST_F(SetEditor, AFailedSaveWarnsAndKeepsTheSetModified) {
   EXPECT_EQ(t.Set.Row(0).Label, "unsaved");
 }
 
+TEST_F(SetEditor, AFailedSaveAsLeavesTheSetWithItsOwnFile) {
+  const QString a = WriteSet("a.wql", "old");
+  QFile plain(Path("plain"));
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  // Under a regular file: not even root can create it.
+  const QString elsewhere = Path("plain/elsewhere.wql");
+  TTuning& t = Make();
+  ASSERT_TRUE(t.LoadSet(a));
+  const QString caption = t.windowTitle();
+  t.Set.SetCell(0, kLabelColumn, "new");
+  t.Modified = true;
+  dialogs.AnswerFiles({elsewhere});
+  EXPECT_FALSE(t.SaveAsClick());
+  ASSERT_EQ(dialogs.boxes().size(), 1u);
+  EXPECT_TRUE(dialogs.boxes()[0].text.startsWith(elsewhere + " : File not Saved\n"));
+  EXPECT_EQ(t.FileName, a);
+  EXPECT_EQ(t.KnownLists(), QStringList({a}));
+  EXPECT_EQ(t.Combo->currentText(), a);
+  EXPECT_EQ(t.windowTitle(), caption);
+  EXPECT_TRUE(t.Modified);
+
+  dialogs.Clear();
+  EXPECT_TRUE(t.SaveClick());
+  EXPECT_TRUE(dialogs.boxes().empty());
+  EXPECT_EQ(Label0(a), "new");
+}
+
 TEST_F(SetEditor, AskSaveAnswersOkWithoutAQuestionWhenUnmodified) {
   TTuning& t = Make();
   EXPECT_EQ(t.AskSave(), IDOK);

@@ -38,7 +38,8 @@ std::vector<NotASet> FilesThatAreNotSets() {
           {"notes.txt", "Shopping list\r\n2 apples\r\n3 pears\r\n"},
           {"numbered.txt", "1. call Ann\n2. buy strings\n"},
           {"empty.wql", ""},
-          {"one-line.wql", "5\r\r\n"}};
+          {"one-line.wql", "5\r\r\n"},
+          {"negative.wql", "5\r\r\n-3\r\r\nx\r\r\n"}};
 }
 
 void WriteKnownLists(const QStringList& lists, int selected, const QString& last) {

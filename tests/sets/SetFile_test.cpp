@@ -304,7 +304,9 @@ TEST(KeySetFile, TellsASetFromOtherFilesByItsTwoHeaderLines) {
   } cases[] = {
       {"5\r\r\n77\r\r\n", true},
       {"5\n0x4d\n", true},
-      {"5 \r\n -3\r\n", true},
+      {"5 \r\n 3\r\n", true},
+      {"5\n-3\n", false},  // a negative row count
+      {"5\r\r\n-0x10\r\r\n", false},
       {" 5\n3\n", false},  // the field count is the first character
       {"0\n0\n", true},
       {"5\n12 rows\n", true},  // read like "%i": the number that starts the line

@@ -159,9 +159,8 @@ class KeyEditorE2e : public ::testing::Test {
     Tap("Return");
 
     // Closing the set editor, as the window manager's close does, asks to
-    // save: Yes. (The key that opened it can't close it here: the set editor
-    // took the focus before that key was released, so it still counts as
-    // held in the keyboard window.)
+    // save: Yes. (The key that opened it would close it too, but the keyboard
+    // is with the key editor now.)
     EXPECT_EQ(RunCommand({"wmctrl", "-i", "-c", setEditor}, desktop->Env()).status, 0);
     const std::string question = Window("^Tastivo:  Question");
     ASSERT_FALSE(question.empty()) << "no save question";
