@@ -83,8 +83,11 @@ SingleInstance::Start SingleInstance::HandOverOrClaim(const QString& file) {
     QLocalSocket socket;
     socket.connectToServer(path_);
     if (!socket.waitForConnected(kConnectMs)) {
-      // No socket, or one that no copy listens on any more.
-      return locked ? Start::kFirst : Start::kAlone;
+      // No socket, or one that no copy listens on any more. A lock that
+      // could not even be made (a folder without write access) leaves
+      // Listen() to fail and say why.
+      const bool waitedInVain = !locked && lock_->error() == QLockFile::LockFailedError;
+      return waitedInVain ? Start::kAlone : Start::kFirst;
     }
     lock_.reset();
     if (!PeerIsThisUser(socket)) return Start::kAlone;
