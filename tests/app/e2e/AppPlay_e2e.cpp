@@ -289,7 +289,7 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
 TEST_F(AppPlay, ASecondStartHandsItsSetToTheFirstWindowOfTheRunningCopy) {
   GiveSet(0, {{"old", Clip("old.wav", 3.0, 440)}});
   settings->SetWindow(0, {.top = 20, .left = 20});
-  settings->SetWindow(1, {.top = 300, .left = 20});
+  settings->SetWindow(1, {.group = 1, .top = 300, .left = 20});
   const std::string handed = folder->File("handed.wql");
   ASSERT_TRUE(WriteSet(handed, {{"new", Clip("new.wav", 3.0, 660)}}));
   ASSERT_NO_FATAL_FAILURE(StartProgram());
