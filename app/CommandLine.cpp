@@ -107,7 +107,15 @@ QString UsageText() {
       "  --version    show the version and end\n"
       "\n"
       "Without a set file, each keyboard window opens the set it had last time.\n"
-      "The manual opens from the about window (the Help button of the caption bar).\n");
+      "\n"
+      "Tastivo runs once per desktop session. Started while it runs, it hands\n"
+      "SET.wql to the running Tastivo, which opens it in its first keyboard window\n"
+      "(and tells there what is wrong with a file it cannot open), brings that\n"
+      "window to the front, and ends with status 0. Without SET.wql it only\n"
+      "brings the first window to the front.\n"
+      "\n"
+      "F1 in any Tastivo window opens the manual; so does the about window (the\n"
+      "Help button of the caption bar).\n");
 }
 
 QString VersionText() {

@@ -8,6 +8,7 @@
 #include "help/Hh.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "platform/SingleInstance.h"
 #include "platform/midi/MidiPorts.h"
 #include "player/Tplayerrenderers.h"
 
@@ -52,6 +53,15 @@ int main(int argc, char** argv) {
     case app::CommandLine::Action::kRun:
       break;
   }
+  // One copy per user and desktop session: a later start hands its set file
+  // to the running copy, which opens it (and tells there what is wrong with
+  // it), and ends.
+  platform::SingleInstance instance;
+  const platform::SingleInstance::Start start = instance.HandOverOrClaim(command.setFile);
+  if (start == platform::SingleInstance::Start::kHandedOver) return 0;
+  if (start == platform::SingleInstance::Start::kAlone)
+    PrintLine(stderr, QStringLiteral("tastivo: the copy already running does not answer; "
+                                     "this one runs on its own"));
   if (!command.setFile.isEmpty()) {
     const QString problem = app::SetFileProblem(command.setFile);
     if (!problem.isEmpty()) {
@@ -73,6 +83,11 @@ int main(int argc, char** argv) {
   platform::PrefetchMidiInputPortNames();
   std::thread devices([] { InitializePlayerDevices(); });
   platform::Application app(argc, argv);
+  app::HandedSets handed;
+  QObject::connect(&instance, &platform::SingleInstance::Requested, &handed, &app::HandedSets::Add);
+  if (start == platform::SingleInstance::Start::kFirst && !instance.Listen())
+    PrintLine(stderr, QStringLiteral("tastivo: later starts will run copies of their own (%1)")
+                          .arg(instance.Error()));
   // The playback engine has listed the audio outputs, and the help engine is
   // loaded, before the first window.
   HhModule helpModule;

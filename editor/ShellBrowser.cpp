@@ -1,5 +1,6 @@
 #include "editor/ShellBrowser.h"
 
+#include "platform/FileIcons.h"
 #include "sets/ArchivePath.h"
 
 #include <QDateTime>
@@ -52,6 +53,7 @@ QVariant ShellFileModel::data(const QModelIndex& index, int role) const {
 
 TShellTree::TShellTree(QWidget* parent) : QTreeView(parent) {
   model_ = new QFileSystemModel(this);
+  model_->setIconProvider(platform::FileIconsByName());
   model_->setReadOnly(true);
   // Folders, and the archives that are entered like them; an archive is one
   // whose name ends exactly in ".zip".
@@ -91,6 +93,7 @@ void TShellTree::UserChose(const QModelIndex& current) {
 
 TShellList::TShellList(QWidget* parent) : QTreeView(parent) {
   files_ = new ShellFileModel(this);
+  files_->setIconProvider(platform::FileIconsByName());
   files_->setReadOnly(true);
   files_->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
   files_->setNameFilterDisables(false);

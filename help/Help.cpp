@@ -11,6 +11,10 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#ifndef TASTIVO_VERSION
+#define TASTIVO_VERSION "unknown"
+#endif
+
 QPoint CentredTopLeft(const QRect& area, const QSize& size) {
   return {area.left() + (area.width() - size.width()) / 2,
           area.top() + (area.height() - size.height()) / 2};
@@ -19,7 +23,9 @@ QPoint CentredTopLeft(const QRect& area, const QSize& size) {
 THelp1::THelp1(QWidget* owner) : QDialog(owner) {
   setWindowTitle(QStringLiteral("Help"));
   setFixedSize(kWidth, kHeight);
-  setModal(true);
+  // Modal for its owner only: the manual opened from it is a window of its
+  // own, and must take input while this one is up.
+  setWindowModality(Qt::WindowModal);
 
   Title = new QLabel(QStringLiteral("Tastivo"), this);
   QFont titleFont = Title->font();
@@ -30,6 +36,9 @@ THelp1::THelp1(QWidget* owner) : QDialog(owner) {
 
   Subtitle = new QLabel(QStringLiteral("MultiMedia player"), this);
   Subtitle->setAlignment(Qt::AlignCenter);
+
+  Version = new QLabel(QStringLiteral("Version " TASTIVO_VERSION), this);
+  Version->setAlignment(Qt::AlignCenter);
 
   OkButton = new QPushButton(QStringLiteral("Ok"), this);
   OkButton->setDefault(true);
@@ -47,15 +56,12 @@ THelp1::THelp1(QWidget* owner) : QDialog(owner) {
   layout->addStretch();
   layout->addWidget(Title);
   layout->addWidget(Subtitle);
+  layout->addWidget(Version);
   layout->addStretch();
   layout->addLayout(buttons);
 
   QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
   if (screen) move(CentredTopLeft(screen->geometry(), size()));
-}
-
-THelp1::~THelp1() {
-  if (HtmlHelpLoaded()) HtmlHelp(nullptr, QString(), HH_CLOSE_ALL, 0);
 }
 
 void THelp1::OkClick() {
@@ -64,8 +70,6 @@ void THelp1::OkClick() {
 
 void THelp1::HelpClick() {
   if (!HtmlHelpLoaded()) return;
-  // The viewer belongs to this window rather than to the desktop: this
-  // window is modal, and a window outside it could not be used until it
-  // closed, which would also close the viewer.
-  HtmlHelp(this, platform::Application::HelpFile(), HH_DISPLAY_TOPIC, 0);
+  // Owned by the desktop, as with F1: the manual outlives this window.
+  HtmlHelp(nullptr, platform::Application::HelpFile(), HH_DISPLAY_TOPIC, 0);
 }

@@ -1,6 +1,8 @@
 #pragma once
-// The about window: the product's title, "Ok", and "Help", which opens the
-// manual. The keyboard window's help caption button shows it modally.
+// The about window: the product's title and version, "Ok", and "Help",
+// which opens the manual. The keyboard window's help caption button shows it
+// modally for that window; the manual it opens is a window of its own, which
+// takes input while the about window is up and stays open after it.
 
 #include <QDialog>
 #include <QPoint>
@@ -20,9 +22,6 @@ class THelp1 : public QDialog {
   static constexpr int kHeight = 253;
 
   explicit THelp1(QWidget* owner = nullptr);
-  // Closes every help viewer when the engine is loaded, so that the manual
-  // opened from this window goes away with it.
-  ~THelp1() override;
 
   // "Ok": closes the window.
   void OkClick();
@@ -32,6 +31,8 @@ class THelp1 : public QDialog {
 
   QLabel* Title = nullptr;
   QLabel* Subtitle = nullptr;
+  // "Version" and the program's version.
+  QLabel* Version = nullptr;
   QPushButton* OkButton = nullptr;
   QPushButton* HelpButton = nullptr;
 };

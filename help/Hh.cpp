@@ -1,14 +1,17 @@
 #include "help/Hh.h"
 
 #include "help/HelpViewer.h"
+#include "platform/Application.h"
 #include "platform/Dialogs.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHelpEngineCore>
+#include <QKeyEvent>
 #include <QPointer>
 
+#include <algorithm>
 #include <memory>
 
 bool AutoLoadAPI = true;
@@ -31,6 +34,25 @@ QString CanonicalOrSame(const QString& path) {
   return canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical;
 }
 
+// Our keyboard windows stay on top of other windows; a manual that did not
+// would open behind them.
+bool OursStayOnTop() {
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
+    return window->isVisible() && !qobject_cast<const HelpViewer*>(window) &&
+           platform::OwnerStaysOnTop(window);
+  });
+}
+
+void BringToFront(HelpViewer* viewer) {
+  const bool onTop = OursStayOnTop();
+  if (viewer->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != onTop)
+    viewer->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+  viewer->show();
+  viewer->raise();
+  viewer->activateWindow();
+}
+
 HelpViewer* DisplayTopic(QWidget* owner, const QString& file) {
   const QString collection = file.isEmpty() ? g_engine->collectionFile() : file;
   const QString wanted = CanonicalOrSame(collection);
@@ -38,9 +60,7 @@ HelpViewer* DisplayTopic(QWidget* owner, const QString& file) {
   for (const QPointer<HelpViewer>& viewer : g_viewers) {
     if (viewer->Owner() == owner && CanonicalOrSame(viewer->CollectionFile()) == wanted) {
       viewer->ShowDefaultTopic();
-      viewer->show();
-      viewer->raise();
-      viewer->activateWindow();
+      BringToFront(viewer.data());
       return viewer.data();
     }
   }
@@ -54,9 +74,7 @@ HelpViewer* DisplayTopic(QWidget* owner, const QString& file) {
   }
   viewer->ShowDefaultTopic();
   g_viewers.append(viewer);
-  viewer->show();
-  viewer->raise();
-  viewer->activateWindow();
+  BringToFront(viewer);
   return viewer;
 }
 
@@ -71,6 +89,20 @@ void CloseAll() {
     viewer->deleteLater();
   }
 }
+
+// Sees each key press before the widget it is meant for.
+class HelpKey : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier) return false;
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal->windowModality() == Qt::ApplicationModal) return false;
+    HtmlHelp(nullptr, platform::Application::HelpFile(), HH_DISPLAY_TOPIC, 0);
+    return true;
+  }
+};
 
 }  // namespace
 
@@ -139,8 +171,18 @@ QList<HelpViewer*> HelpViewers() {
   return open;
 }
 
+void InstallHelpKey() {
+  static HelpKey* const key = [] {
+    auto* filter = new HelpKey;
+    qApp->installEventFilter(filter);
+    return filter;
+  }();
+  Q_UNUSED(key);
+}
+
 HhModule::HhModule() {
   if (AutoLoadAPI) LoadHtmlHelp();
+  InstallHelpKey();
 }
 
 HhModule::~HhModule() {

@@ -53,15 +53,24 @@ bool HtmlHelpLoaded();
 // loaded collection) at its default topic in a viewer owned by owner (null:
 // a window of its own) and returns the viewer; a viewer already open on the
 // same file for the same owner is brought back to the default topic instead
-// of opening a second one. HH_CLOSE_ALL closes every viewer and returns null.
-// Other commands, and any call while the engine is not loaded, do nothing.
+// of opening a second one. The viewer comes up in front, active, and kept
+// above others while a window of ours is. HH_CLOSE_ALL closes every viewer
+// and returns null. Other commands, and any call while the engine is not
+// loaded, do nothing.
 HelpViewer* HtmlHelp(QWidget* owner, const QString& file, unsigned command, std::uintptr_t data);
 
 // The viewers open at present, oldest first.
 QList<HelpViewer*> HelpViewers();
 
+// Makes F1 in any window of the application open the application's help
+// file in a window of its own, as the about window's "Help" does. Not while
+// a window that blocks all others is up (a question, a file dialog): the
+// manual could not take input then. Needs the application object; once is
+// enough.
+void InstallHelpKey();
+
 // Module start and end: create one right after the application object and
-// keep it until the application ends.
+// keep it until the application ends. The start also installs the help key.
 class HhModule {
  public:
   HhModule();

@@ -1,11 +1,18 @@
 #include "Dialogs.h"
 
+#include "FileIcons.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSpacerItem>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QWindow>
 
 namespace platform {
@@ -54,6 +61,49 @@ void PlaceAboveOwner(QDialog& dialog, QWidget* owner) {
   QWidget* top = owner->window();
   if (dialog.windowHandle() && top->windowHandle())
     dialog.windowHandle()->setTransientParent(top->windowHandle());
+}
+
+// A file dialog lists the folder it is made in, and the last one any dialog
+// visited, before it can be given our icon provider; Qt's own would read
+// files there. So each dialog is made in an empty folder of the run's own,
+// and left there when it closes, which is also what Qt remembers for the
+// next one. A folder remembered by an earlier run (or by another program's
+// dialog) is replaced before the run's first dialog.
+QString EmptyFolder() {
+  static const QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/tastivo-dialog-XXXXXX"));
+  static const bool forgotten = [] {
+    QSettings qtDialogs(QSettings::UserScope, QStringLiteral("QtProject"));
+    if (qtDialogs.childGroups().contains(QStringLiteral("FileDialog")))
+      qtDialogs.setValue(QStringLiteral("FileDialog/lastVisited"),
+                         QUrl::fromLocalFile(folder.path()).toString());
+    return true;
+  }();
+  Q_UNUSED(forgotten);
+  return folder.path();
+}
+
+// The folder asked for, or the nearest one above it that exists.
+QString ExistingFolder(const QString& wanted) {
+  QString folder = wanted.isEmpty() ? QDir::currentPath() : QDir::cleanPath(wanted);
+  while (!QFileInfo(folder).isDir()) {
+    const QString up = QFileInfo(folder).path();
+    if (up == folder) return QDir::homePath();
+    folder = up;
+  }
+  return folder;
+}
+
+// Runs a Qt file dialog made as EmptyFolder() tells, and returns the chosen
+// file.
+QString RunFileDialog(QFileDialog& dialog, const FileDialogRequest& request) {
+  dialog.setIconProvider(FileIconsByName());
+  dialog.setDirectory(ExistingFolder(request.directory));
+  if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+  if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
+  const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+  const QString file = chosen ? dialog.selectedFiles().first() : QString();
+  dialog.setDirectory(EmptyFolder());
+  return file;
 }
 
 }  // namespace
@@ -133,29 +183,23 @@ int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& ca
 }
 
 QString QtDialogs::OpenFileName(QWidget* owner, const FileDialogRequest& request) {
-  QFileDialog dialog(owner, request.title, request.directory, request.filter);
+  QFileDialog dialog(owner, request.title, EmptyFolder(), request.filter);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   PlaceAboveOwner(dialog, StackingOwner(owner));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
-  if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return dialog.selectedFiles().first();
+  return RunFileDialog(dialog, request);
 }
 
 QString QtDialogs::SaveFileName(QWidget* owner, const FileDialogRequest& request) {
-  QFileDialog dialog(owner, request.title, request.directory, request.filter);
+  QFileDialog dialog(owner, request.title, EmptyFolder(), request.filter);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   PlaceAboveOwner(dialog, StackingOwner(owner));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   // Replacing an existing file is asked by the caller, with our own wording.
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
-  if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return dialog.selectedFiles().first();
+  return RunFileDialog(dialog, request);
 }
 
 }  // namespace platform

@@ -108,6 +108,9 @@ class TTuning : public QWidget {
   bool SaveSet(const QString& name, QString* error = nullptr);
   // LoadSet(FileName) when there is a FileName.
   void ReloadSet();
+  // Warns and returns false when name is a file that is not a set. A missing
+  // file passes: LoadSet tells about it.
+  bool CheckSetFile(const QString& name);
   // "List modified. Save?" when Modified: IDYES (saved), IDNO, IDCANCEL, or
   // IDOK when nothing was asked. Clears Modified, except when the user
   // answered Yes and the set could not be saved: then Modified stays and the
@@ -164,9 +167,6 @@ class TTuning : public QWidget {
   QWidget* BuildOptionsPage();
   void AddKnownList(const QString& name);
   void SelectKnownList(const QString& name);
-  // Warns and returns false when name is a file that is not a set. A missing
-  // file passes: LoadSet tells about it.
-  bool CheckSetFile(const QString& name);
   platform::FileDialogRequest SetFileRequest() const;
   void RememberSetFolder(const QString& chosen);
   void ResetAllRows();

@@ -1,8 +1,10 @@
 #include "sets/SetListPrint.h"
 
+#include "platform/FileIcons.h"
 #include "sets/KeySetModel.h"
 
 #include <QComboBox>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPageSetupDialog>
@@ -144,6 +146,9 @@ SetListPrintPage::SetListPrintPage(const KeySet& set,
   action(tr("Print dialog"), [this] {
     EnsurePreview();
     QPrintDialog dialog(printer_, this);
+    // The name of a file to print to is completed from a file list.
+    for (QFileSystemModel* files : dialog.findChildren<QFileSystemModel*>())
+      files->setIconProvider(platform::FileIconsByName());
     if (dialog.exec() == QDialog::Accepted) preview_->print();
   });
   action(tr("Printer setup"), [this] {

@@ -1,5 +1,7 @@
 #include "app/FormList.h"
 #include "app/morvela1.h"
+#include "help/HelpViewer.h"
+#include "help/Hh.h"
 #include "platform/Dialogs.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/SettingsStore.h"
@@ -296,6 +298,22 @@ TEST_F(KeyboardWindowTest, HelpButtonShowsTheAboutWindowModallyOwnedByTheWindow)
   Window(0)->CoolCaptionBtn2->click();  // returns when the modal window closes
   EXPECT_EQ(title, "Help");
   EXPECT_EQ(owner, Window(0));
+}
+
+TEST_F(KeyboardWindowTest, F1ShowsTheManualInFrontOfTheWindowThatStaysOnTop) {
+  LoadHtmlHelp();
+  ASSERT_TRUE(HtmlHelpLoaded());
+  InstallHelpKey();
+  Window(0)->activateWindow();
+  QTest::keyClick(Window(0), Qt::Key_F1);
+  const QList<HelpViewer*> viewers = HelpViewers();
+  ASSERT_EQ(viewers.size(), 1);
+  HelpViewer* manual = viewers.first();
+  EXPECT_TRUE(manual->isVisible());
+  EXPECT_EQ(manual->parentWidget(), nullptr);
+  EXPECT_TRUE(manual->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return QApplication::activeWindow() == manual; }));
+  UnloadHtmlHelp();
 }
 
 }  // namespace

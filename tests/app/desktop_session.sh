@@ -3,6 +3,11 @@
 # it, and start_window_manager to bring up openbox on $DISPLAY.
 [[ -n "${DISPLAY:-}" ]] || { echo "needs an X display (run under scripts/with-test-services.sh)"; exit 1; }
 work="$(mktemp -d)"
+# The program keeps one copy per user and display, found through a socket in
+# $XDG_RUNTIME_DIR; a folder of the run's own keeps tests that share the
+# display from handing their starts to each other.
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 wm_pid=""
 app_pid=""
 cleanup() {

@@ -50,7 +50,7 @@ field() { dpkg-deb -f "$deb" "$1" | tr ',' '\n' | sed 's/^ *//'; }
 field Depends >"$work/depends"
 field Recommends >"$work/recommends"
 # From the libraries the program links (dpkg-shlibdeps) ...
-for lib in libqt6core6 libqt6widgets6 libqt6help6 libgstreamer1.0-0 libgstreamer-plugins-base1.0-0 \
+for lib in libqt6core6 libqt6widgets6 libqt6network6 libqt6help6 libgstreamer1.0-0 libgstreamer-plugins-base1.0-0 \
   librtmidi6 libzip4 libc6 libstdc++6; do
   check "depends on $lib" grep -q "^$lib\\b" "$work/depends"
 done

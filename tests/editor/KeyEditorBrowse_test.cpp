@@ -4,22 +4,96 @@
 
 #include "KeyEditorFixture.h"
 
+#include "platform/Dialogs.h"
 #include "player/Tplayerbase.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace key_editor_testing {
 namespace {
 
 using testing_support::WaitFor;
+
+// The entries of a folder that anything opened, seen through inotify.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const QString& folder) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (fd_ >= 0) inotify_add_watch(fd_, QFile::encodeName(folder).constData(), IN_OPEN);
+  }
+  ~OpenWatch() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Ok() const { return fd_ >= 0; }
+  // Files opened so far (the folder itself and its sub-folders left out).
+  QStringList Opened() {
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = read(fd_, buffer, sizeof buffer)) > 0;) {
+      for (char* at = buffer; at < buffer + got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        if (event->len > 0 && !(event->mask & IN_ISDIR)) opened_ << QFile::decodeName(event->name);
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return opened_;
+  }
+
+ private:
+  int fd_;
+  QStringList opened_;
+};
+
+// A FIFO that something opened for reading would hold the window thread
+// until a writer came. Past a deadline this plays the writer, again and
+// again, so that such a test fails (the open shows) instead of hanging.
+class FifoWriter {
+ public:
+  explicit FifoWriter(const QStringList& fifos)
+      : thread_([this, fifos] {
+          std::unique_lock lock(mutex_);
+          std::chrono::milliseconds wait = std::chrono::seconds(20);
+          while (!finished_.wait_for(lock, wait, [this] { return done_; })) {
+            for (const QString& fifo : fifos) {
+              const int fd = open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+              if (fd >= 0) close(fd);
+            }
+            wait = std::chrono::milliseconds(100);
+          }
+        }) {}
+  ~FifoWriter() {
+    {
+      const std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    finished_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  bool done_ = false;
+  std::thread thread_;
+};
 
 TEST_F(KeyEditor, TheListShowsFoldersArchivesAndTheMasksFiles) {
   Browse(clips.path(), 7);
@@ -131,6 +205,51 @@ TEST_F(KeyEditor, NamesThatAreNotUtf8AreNamedInAMessageNotDroppedSilently) {
   EXPECT_TRUE(message.contains(QStringLiteral("bad\uFFFD.wav"))) << message.toStdString();
   // The other entries stay usable.
   EXPECT_EQ(Edit1->flist->FullPath(Row("a.wav")), Path("a.wav"));
+}
+
+TEST_F(KeyEditor, TheListAndTheFileDialogNeverOpenAFileToShowIt) {
+  // Two FIFOs that no one writes to, and a file whose type only its
+  // contents could tell (as with /proc/kmsg, whose read never ends).
+  QTemporaryDir folder;
+  const QDir dir(folder.path());
+  const QStringList fifos{dir.filePath("live.wav"), dir.filePath("pipe")};
+  for (const QString& fifo : fifos) ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  QFile take(dir.filePath("take"));
+  ASSERT_TRUE(take.open(QIODevice::WriteOnly));
+  take.write("#!/bin/sh\n");
+  take.close();
+  QFile::copy(toneWav, dir.filePath("a.wav"));
+  OpenWatch opens(folder.path());
+  ASSERT_TRUE(opens.Ok());
+  const FifoWriter writer(fifos);
+
+  Browse(folder.path(), 1);
+  ASSERT_TRUE(WaitFor([] { return Edit1->flist->Loaded(); }));
+  EXPECT_EQ(Edit1->flist->Caption(0), "a.wav");
+
+  QStringList shown;
+  QTimer poll;
+  const QDeadlineTimer deadline(std::chrono::seconds(10));
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    auto* files = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+    if (!files) return;
+    const QModelIndex root = files->index(folder.path());
+    shown.clear();
+    for (int row = 0; row < files->rowCount(root); ++row)
+      shown << files->fileName(files->index(row, 0, root));
+    if (shown.size() == 2 || deadline.hasExpired()) dialog->reject();
+  });
+  poll.start(5);
+  platform::FileDialogRequest request;
+  request.directory = folder.path();
+  request.filter = "All files (*)";
+  platform::QtDialogs().OpenFileName(nullptr, request);
+  shown.sort();
+  EXPECT_EQ(shown, QStringList({"a.wav", "take"}));
+
+  const QStringList opened = opens.Opened();
+  EXPECT_TRUE(opened.isEmpty()) << "opened: " << opened.join(", ").toStdString();
 }
 
 TEST_F(KeyEditor, TheFirstRunStartsInTheUsersMusicFolder) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,14 +87,20 @@ class AppPlay : public ::testing::Test {
     settings->PreloadSet(instance, path);
   }
 
-  // Starts the program and waits for its first window.
-  void StartProgram(const std::map<std::string, std::string>& extra = {}) {
-    program = std::make_unique<Program>(ProgramPath(), *folder);
+  // The program's environment: the run's display and settings, and `extra`.
+  std::map<std::string, std::string> ProgramEnv(
+      const std::map<std::string, std::string>& extra = {}) const {
     std::map<std::string, std::string> env = desktop->Env();
     env.insert(extra.begin(), extra.end());
     env["XDG_CONFIG_HOME"] = settings->ConfigHome();
     env["QT_QPA_PLATFORM"] = "xcb";
-    ASSERT_TRUE(program->Start(env)) << "cannot start " << ProgramPath();
+    return env;
+  }
+
+  // Starts the program and waits for its first window.
+  void StartProgram(const std::map<std::string, std::string>& extra = {}) {
+    program = std::make_unique<Program>(ProgramPath(), *folder);
+    ASSERT_TRUE(program->Start(ProgramEnv(extra))) << "cannot start " << ProgramPath();
     const auto window = desktop->WaitForWindow("Tastivo");
     ASSERT_TRUE(window.has_value()) << "no window \"Tastivo\" appeared";
     windows["Tastivo"] = *window;
@@ -297,6 +304,45 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
     EXPECT_NEAR(heard2.hertz, 880, 880 * 0.03);
     EXPECT_TRUE(heard0.sounds.empty()) << "window 0 sounded for a key of group 2";
   }
+}
+
+TEST_F(AppPlay, ASecondStartHandsItsSetToTheFirstWindowOfTheRunningCopy) {
+  GiveSet(0, {{"old", Clip("old.wav", 3.0, 440)}});
+  settings->SetWindow(0, {.top = 20, .left = 20});
+  settings->SetWindow(1, {.group = 1, .top = 300, .left = 20});
+  const std::string handed = folder->File("handed.wql");
+  ASSERT_TRUE(WriteSet(handed, {{"new", Clip("new.wav", 3.0, 660)}}));
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  // Another window of the copy has the focus.
+  ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 1"));
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo"));
+
+  // As a file manager starts it for a double-clicked set.
+  const CommandResult second = RunCommand({ProgramPath(), handed}, ProgramEnv());
+  EXPECT_EQ(second.status, 0);
+  const auto active = [&] {
+    const CommandResult r = RunCommand({"xdotool", "getactivewindow"}, desktop->Env(), 5s);
+    return r.status == 0 && std::stoul(r.out) == std::stoul(windows.at("Tastivo"));
+  };
+  EXPECT_TRUE(WaitUntil(active)) << "the first window was not brought forward";
+  EXPECT_EQ(desktop->FindWindows("^Tastivo$").size(), 1u) << "a second copy came up";
+
+  const auto [down, up] = Hold("Tastivo", "a", 0.6);
+  const Heard heard = HeardFrom(down, up, 1.0);
+  ASSERT_FALSE(heard.sounds.empty()) << Describe(heard, down);
+  EXPECT_NEAR(heard.hertz, 660, 660 * 0.03) << "the first window did not open the handed set";
+}
+
+TEST_F(AppPlay, AStartAfterACopyCrashedIsTheRunningCopyItself) {
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  kill(program->Pid(), SIGKILL);
+  program->Stop();
+  ASSERT_TRUE(WaitUntil([&] { return desktop->FindWindows("^Tastivo$").empty(); }));
+
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  EXPECT_TRUE(program->Running());
+  EXPECT_EQ(RunCommand({ProgramPath()}, ProgramEnv()).status, 0);
+  EXPECT_EQ(desktop->FindWindows("^Tastivo$").size(), 1u) << "a second copy came up";
 }
 
 TEST_F(AppPlay, AMidiNotePlaysTheKeyOfItsNumberModulo36) {
