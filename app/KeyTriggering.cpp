@@ -28,6 +28,16 @@
 
 namespace {
 
+// The message of a key whose clip could not be played. A clip not found
+// when the set was loaded tells, after the player's text, where it was
+// looked for.
+QString KeyErrorText(const std::exception& error, const QString& problem) {
+  const auto* player = dynamic_cast<const EPlayerError*>(&error);
+  if (player != nullptr && player->Text() == _ERR_NOFILE && !problem.isEmpty())
+    return QString::fromUtf8(_ERR_NOFILE) + "\n" + problem;
+  return QString::fromUtf8(error.what());
+}
+
 // Runs action for every keyboard window in list order, hidden ones included.
 // The list is read by index each time round: a window made by New inside a
 // message box of an earlier window joins at the end instead of invalidating
@@ -202,8 +212,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
     Player->Play();
   } catch (const std::exception& error) {
-    // A clip that was not found says where it was looked for.
-    platform::ShowInformation(problem.isEmpty() ? QString::fromUtf8(error.what()) : problem, this);
+    platform::ShowInformation(KeyErrorText(error, problem), this);
     return;
   }
   if (!audioOutputChecked_) {

@@ -95,7 +95,22 @@ void TPlayer::Notify(int code) {
 }
 
 int TPlayer::Guard(int result) {
-  return SCheck(result, FGraphBuilder ? FGraphBuilder->LastErrorDetail() : std::string());
+  const std::string detail = FGraphBuilder ? FGraphBuilder->LastErrorDetail() : std::string();
+  try {
+    return SCheck(result, detail);
+  } catch (const EPlayerError& e) {
+    // A failure the fixed texts don't tell apart: the clip's file and why.
+    if (FileName.isEmpty() || e.Text() != _ERR_UNKNOWN) throw;
+    throw ClipError(e.Text());
+  }
+}
+
+EPlayerError TPlayer::ClipError(const std::string& text) const {
+  std::string detail = FGraphBuilder ? FGraphBuilder->LastErrorDetail() : std::string();
+  if (FileName.isEmpty()) return EPlayerError(text, detail);
+  std::string reason = FGraphBuilder ? FGraphBuilder->LastErrorReason() : std::string();
+  if (reason.empty()) reason = "the media framework gave no reason";
+  return EPlayerError(text, FileName.toStdString(), reason, std::move(detail));
 }
 
 void TPlayer::Handle(QObject* window) {
@@ -155,18 +170,15 @@ void TPlayer::CleanUpGraph() {
 void TPlayer::RenderCurrentFile() {
   // The whole path goes to the graph: no fixed-size buffer cuts it short.
   const HRESULT hr = FGraphBuilder->RenderFile(FileName.toStdString());
-  if (hr == E_FILE_NOT_FOUND) throw EPlayerError(_ERR_NOFILE, FGraphBuilder->LastErrorDetail());
-  if (hr == VFW_E_TIMEOUT) throw EPlayerError(kOpenTimeoutText, FGraphBuilder->LastErrorDetail());
-  if (hr == E_PENDING) throw EPlayerError(kOpenPendingText, FGraphBuilder->LastErrorDetail());
+  if (hr == E_FILE_NOT_FOUND) throw ClipError(_ERR_NOFILE);
+  if (hr == VFW_E_TIMEOUT) throw ClipError(kOpenTimeoutText);
+  if (hr == E_PENDING) throw ClipError(kOpenPendingText);
   if (hr == VFW_E_NO_AUDIO_HARDWARE)
-    throw EPlayerError("The sound output stopped working while the clip was opened (" +
-                           FGraphBuilder->LastErrorDetail() +
-                           "). It is opened again at the next clip.",
-                       FGraphBuilder->LastErrorDetail());
+    throw ClipError("The sound output stopped working while the clip was opened (" +
+                    FGraphBuilder->LastErrorDetail() + "). It is opened again at the next clip.");
   if (hr == VFW_E_UNSUPPORTED_STREAM)
-    throw EPlayerError("This clip needs a media plugin that is not installed: " +
-                           FGraphBuilder->LastErrorDetail() + ".",
-                       FGraphBuilder->LastErrorDetail());
+    throw ClipError("This clip needs a media plugin that is not installed: " +
+                    FGraphBuilder->LastErrorDetail() + ".");
   Guard(hr);
 }
 
@@ -233,7 +245,12 @@ void TPlayer::LoadFileDuration(bool) {
 void TPlayer::Open(const QString& fileName) {
   Notify(platform::PN_OPENING);
   try {
-    if (!QFileInfo(fileName).isFile()) throw EPlayerError(_ERR_NOFILE);
+    if (const QFileInfo file(fileName); !file.isFile())
+      throw EPlayerError(_ERR_NOFILE, fileName.toStdString(),
+                         !file.exists() ? "there is no file of that name"
+                         : file.isDir() ? "it is a folder, not a file"
+                                        : "it is not a plain file",
+                         {});
     FileName = fileName;
     if (State != fsStopped)
       StopFMC();
@@ -329,7 +346,7 @@ void TPlayer::WaitForState(TPlayer_State state) {
     if (Failed(hr) && hr != E_NOTIMPL && hr != E_NOINTERFACE) Guard(hr);
     if (deadline.hasExpired()) {
       if (hr == VFW_S_STATE_INTERMEDIATE) return;
-      throw EPlayerError(kStateTimeoutText, FGraphBuilder->LastErrorDetail());
+      throw ClipError(kStateTimeoutText);
     }
   }
 }

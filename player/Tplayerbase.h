@@ -160,6 +160,9 @@ class TPlayer {
   // Stop and StopFMC: cue leaves the graph paused at its position.
   void StopGraph(bool cue);
   int Guard(int result);
+  // A failure of the clip FileName: text, then the file and what the graph
+  // says went wrong.
+  EPlayerError ClipError(const std::string& text) const;
 
   std::shared_ptr<IGraphBuilder> FGraphBuilder;
   std::shared_ptr<IMediaControl> FMediaControl;

@@ -8,6 +8,14 @@ constexpr std::uint32_t U(int v) {
 }
 }  // namespace
 
+std::string EPlayerError::ClipErrorMessage(const std::string& text, const std::string& fileName,
+                                           const std::string& reason, const std::string& detail) {
+  std::string message = text + "\n" + fileName;
+  if (!reason.empty()) message += ": " + reason + ".";
+  if (!detail.empty() && detail != reason) message += "\nDetails: " + detail;
+  return message;
+}
+
 int SCheck(int result, const std::string& detail) {
   switch (U(result)) {
     case 0x00000000:

@@ -3,17 +3,33 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
-// The exception every player failure raises. what() is the fixed text shown
-// to the user; Detail() keeps what the media layer said (for logs and a
-// details view), never instead of the text.
+// The exception every player failure raises. Its message starts with the
+// fixed text (Text()), so that whoever compares texts compares the first
+// line. A failure of a clip goes on with the file and the reason in plain
+// words, and the media layer's detail on a "Details" line; Detail() keeps
+// that detail for logs.
 class EPlayerError : public std::runtime_error {
  public:
   explicit EPlayerError(const std::string& text, std::string detail = {})
-      : std::runtime_error(text), detail_(std::move(detail)) {}
+      : std::runtime_error(text), text_(text), detail_(std::move(detail)) {}
+  EPlayerError(const std::string& text, const std::string& fileName, const std::string& reason,
+               std::string detail)
+      : std::runtime_error(ClipErrorMessage(text, fileName, reason, detail)),
+        text_(text),
+        detail_(std::move(detail)) {}
+  const std::string& Text() const { return text_; }
   const std::string& Detail() const { return detail_; }
 
+  // "text\nfile: reason.\nDetails: detail"; the reason and the details
+  // lines are left out when empty (and the details when they only repeat
+  // the reason).
+  static std::string ClipErrorMessage(const std::string& text, const std::string& fileName,
+                                      const std::string& reason, const std::string& detail);
+
  private:
+  std::string text_;
   std::string detail_;
 };
 

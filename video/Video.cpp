@@ -9,8 +9,10 @@
 #include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
+#include <QWindow>
 
 namespace {
 
@@ -157,18 +159,35 @@ QRect TVideo1::MonitorGeometry() const {
 }
 
 void TVideo1::SaveBounds() {
-  SavedLeft = x();
-  SavedTop = y();
+  // A window just out of full screen, or hidden, has no frame at the
+  // moment; the one it had is where it goes back to.
+  if (const QPoint inset = FrameInset(); !inset.isNull()) frameInset_ = inset;
+  const QPoint frame = video::FrameTopLeft(geometry().topLeft(), frameInset_);
+  SavedLeft = frame.x();
+  SavedTop = frame.y();
   SavedWidth = width();
   SavedHeight = height();
+}
+
+QPoint TVideo1::FrameInset() const {
+  // Asked of the window system each time: the widget's own idea of its
+  // frame lags behind the window manager's changes.
+  const QWindow* window = windowHandle();
+  if (window == nullptr) return {};
+  const QMargins margins = window->frameMargins();
+  return QPoint(margins.left(), margins.top());
+}
+
+void TVideo1::PlaceFrame(QPoint frame, QSize client) {
+  setGeometry(video::ClientRectForFrame(frame, client, frameInset_));
 }
 
 void TVideo1::EnterFullScreen() {
   fullMonitor_ = MonitorGeometry();
   if (isFullScreen()) return;
-  // The window goes on the monitor first, so that full screen covers that
-  // one; the window manager then takes the border away.
-  setGeometry(fullMonitor_);
+  // A window on another monitor goes there first, so that full screen
+  // covers that one; the window manager then takes the border away.
+  if (!fullMonitor_.contains(geometry().center())) setGeometry(fullMonitor_);
   setWindowState(windowState() | Qt::WindowFullScreen);
 }
 
@@ -192,8 +211,7 @@ void TVideo1::FormShow() {
       const video::WindowPlace place = video::PlaceWindow(
           QRect(SavedLeft, SavedTop, SavedWidth, SavedHeight), picture_, AOrig->isChecked(),
           AvailableAreas(), owner_ && owner_->isVisible() ? owner_->frameGeometry() : QRect());
-      move(place.position);
-      resize(place.client);
+      PlaceFrame(place.position, place.client);
     }
     Tag = 1;
     FormResize();
@@ -282,6 +300,16 @@ void TVideo1::resizeEvent(QResizeEvent* event) {
   // A hidden window gets its size from the next show; the resize Qt sends
   // just before showing must not overwrite the saved bounds.
   if (resizeAttached_ && isVisible()) FormResize();
+}
+
+void TVideo1::keyPressEvent(QKeyEvent* event) {
+  // Esc leaves full screen, as with any full-screen picture; the menu's mark
+  // follows.
+  if (event->key() == Qt::Key_Escape && AFull->isChecked()) {
+    AFull->trigger();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TVideo1::contextMenuEvent(QContextMenuEvent* event) {

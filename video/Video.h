@@ -81,6 +81,7 @@ class TVideo1 : public QWidget {
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
@@ -91,7 +92,13 @@ class TVideo1 : public QWidget {
   void ReadPictureSize();
   void PlacePicture(const QRect& rect);
   void LayOutFullScreen();
+  // Keeps the bounds outside full screen: the frame's place, the client's
+  // size.
   void SaveBounds();
+  // How far the client area sits inside the frame now; none without a frame.
+  QPoint FrameInset() const;
+  // Puts the frame's top left at `frame`, with a client of size `client`.
+  void PlaceFrame(QPoint frame, QSize client);
   void EnterFullScreen();
   void LeaveFullScreen();
 
@@ -103,4 +110,6 @@ class TVideo1 : public QWidget {
   bool resizeAttached_ = true;
   // The monitor chosen for full screen, kept while full screen lasts.
   QRect fullMonitor_;
+  // How far the client area sits inside the frame, as last seen with one.
+  QPoint frameInset_;
 };

@@ -79,4 +79,12 @@ WindowPlace PlaceWindow(const QRect& saved, QSize picture, bool originalSize,
   return WindowPlace{position, client};
 }
 
+QPoint FrameTopLeft(QPoint client, QPoint inset) {
+  return client - inset;
+}
+
+QRect ClientRectForFrame(QPoint frame, QSize client, QPoint inset) {
+  return QRect(frame + inset, client);
+}
+
 }  // namespace video

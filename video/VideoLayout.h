@@ -42,4 +42,16 @@ WindowPlace PlaceWindow(const QRect& saved, QSize picture, bool originalSize,
 
 inline constexpr QSize kDefaultClient{320, 240};
 
+// The window system places a window's client area; the window manager puts
+// its frame (border and title bar) around it. The frame goes back where it
+// was by asking for the client at the frame's place plus the client's inset
+// in the frame, as last seen with a frame: a window just out of full screen
+// has no frame yet, and a client placed at the frame's place would end up
+// one title bar lower each time.
+//
+// The frame's top left for a client area at `client`, `inset` inside it.
+QPoint FrameTopLeft(QPoint client, QPoint inset);
+// The client rectangle that puts the frame's top left at `frame`.
+QRect ClientRectForFrame(QPoint frame, QSize client, QPoint inset);
+
 }  // namespace video

@@ -4,6 +4,7 @@
 
 #include "platform/WindowMessages.h"
 #include "platform/media/AlsaOutput.h"
+#include "platform/media/FailureReason.h"
 #include "platform/media/GainRamp.h"
 #include "platform/media/GroupStart.h"
 #include "platform/media/GstInternal.h"
@@ -12,12 +13,15 @@
 #include "platform/media/SharedClock.h"
 #include "platform/media/Varispeed.h"
 
+#include <glib/gstdio.h>
 #include <gst/app/gstappsink.h>
 #include <gst/pbutils/pbutils.h>
 #include <gst/video/video.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -104,6 +108,13 @@ GstBusSyncReply GstMediaGraph::Impl::OnBusMessage(GstBus*, GstMessage* message, 
           d->errorText = std::string(g_quark_to_string(error->domain)) + " " +
                          std::to_string(error->code) + ": " + error->message +
                          (debug ? std::string(" (") + debug + ")" : std::string());
+          d->errorMessage = error->message ? error->message : "";
+          d->errorDebug = debug ? debug : "";
+          d->errorElement.clear();
+          if (GST_IS_ELEMENT(GST_MESSAGE_SRC(message)))
+            if (GstElementFactory* factory =
+                    gst_element_get_factory(GST_ELEMENT(GST_MESSAGE_SRC(message))))
+              d->errorElement = gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
         }
       }
       g_clear_error(&error);
@@ -401,24 +412,50 @@ std::shared_ptr<GstFilter> GstMediaGraph::Impl::MakeNullRenderer() {
   return std::make_shared<GstFilter>(Role::NullRenderer, bin, "Null Renderer", self);
 }
 
+ClipFailure GstMediaGraph::Impl::FailureOfClip() {
+  ClipFailure failure;
+  GStatBuf info;
+  if (!fileName.empty() && g_stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+    failure.fileSize = info.st_size;
+  gint64 position = -1;
+  if (gst_element_query_position(pipeline, GST_FORMAT_TIME, &position) && position >= 0)
+    failure.positionNs = position;
+  return failure;
+}
+
 HRESULT GstMediaGraph::Impl::ErrorResult() {
+  ClipFailure failure = FailureOfClip();
   std::lock_guard lock(mutex);
   if (!missing.empty()) {
     lastError.clear();
     for (auto& m : missing) lastError += (lastError.empty() ? "" : ", ") + m;
+    failure.missing = missing;
+    lastReason = ReasonInWords(failure);
     return VFW_E_UNSUPPORTED_STREAM;
   }
   if (!linkFailures.empty() && (!busError || busErrorGeneration != generation)) {
     lastError = linkFailures.front();
+    // A stream no output would take: the formats did not agree.
+    failure.domain = GST_CORE_ERROR;
+    failure.code = GST_CORE_ERROR_NEGOTIATION;
+    lastReason = ReasonInWords(failure);
     return VFW_E_INVALID_FILE_FORMAT;
   }
   if (!busError || busErrorGeneration != generation) {
     lastError = "the media pipeline failed without a message";
+    lastReason = ReasonInWords(failure);
     return E_FAIL;
   }
   lastError = errorText;
+  failure.domain = errorDomain;
+  failure.code = errorCode;
+  failure.message = errorMessage;
+  failure.debug = errorDebug;
+  failure.element = errorElement;
+  lastReason = ReasonInWords(failure);
   if (errorFromOutput) {
     lastError = "the sound output failed: " + errorText;
+    lastReason = "the sound output failed";
     return VFW_E_NO_AUDIO_HARDWARE;
   }
   if (errorDomain == GST_RESOURCE_ERROR &&
@@ -467,14 +504,17 @@ HRESULT GstMediaGraph::Impl::WaitForSettled(const QDeadlineTimer& deadline,
     }
     if (!exposed && firstStream.hasExpired()) {
       lastError = "the file gave no stream in time";
+      lastReason = "no sound or picture came from the file in time";
       return VFW_E_TIMEOUT;
     }
     if (deadline.hasExpired()) {
       lastError = "the media pipeline did not finish a state change in time";
+      lastReason = "the media framework did not answer in time";
       return VFW_E_TIMEOUT;
     }
     if (patience.hasExpired()) {
       lastError = "the clip is still being read";
+      lastReason = "it is still being read";
       return E_PENDING;
     }
   }
@@ -516,10 +556,16 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
     std::lock_guard lock(mutex);
     hr = missing.empty() ? VFW_E_INVALID_FILE_FORMAT : VFW_E_UNSUPPORTED_STREAM;
   }
-  if (Succeeded(hr) && linked.empty()) lastError = "the file has no stream that can be played";
+  if (Succeeded(hr) && linked.empty()) {
+    lastError = "the file has no stream that can be played";
+    ClipFailure failure = FailureOfClip();
+    failure.nothingToPlay = true;
+    lastReason = ReasonInWords(failure);
+  }
   if (Failed(hr)) {
     if (hr == VFW_E_UNSUPPORTED_STREAM) ErrorResult();
     const std::string detail = lastError;
+    const std::string reason = lastReason;
     // A decoder that failed may have left the output it fed half way
     // through a buffer; the next clip gets a fresh one.
     if (std::find(linked.begin(), linked.end(), defaultAudio) != linked.end()) outputFailed = true;
@@ -527,6 +573,7 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
     Detach(done.source);
     filters = done.before;
     lastError = detail;
+    lastReason = reason;
     return hr;
   }
 
@@ -891,6 +938,7 @@ HRESULT GstMediaGraph::Impl::SeekNow(const Segment& segment, bool wait, bool flu
   if (!gst_element_send_event(pipeline, seek)) {
     cued.reset();
     lastError = "the clip refused the seek";
+    lastReason = "the clip could not be moved to the place asked for";
     return E_FAIL;
   }
   cued = segment;

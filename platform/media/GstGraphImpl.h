@@ -3,6 +3,7 @@
 // calls shares. Private to the media layer.
 
 #include "platform/media/ClipCache.h"
+#include "platform/media/FailureReason.h"
 #include "platform/media/GstFilters.h"
 #include "platform/media/GstMediaGraph.h"
 #include "platform/media/MediaInternal.h"
@@ -101,7 +102,11 @@ struct GstMediaGraph::Impl : WaveOutListener {
     return nullptr;
   }
 
+  // The result for the failure of the clip in the graph; sets lastError
+  // and lastReason.
   HRESULT ErrorResult();
+  // What is known of the clip's file and place, for a failure's reason.
+  ClipFailure FailureOfClip();
 
   bool ErrorInThisClip() {
     std::lock_guard lock(mutex);
@@ -318,6 +323,10 @@ struct GstMediaGraph::Impl : WaveOutListener {
   std::intptr_t notifyParam = 0;
   long notifyFlags = 0;
   std::string lastError;
+  // The last failure in the user's words (FailureReason.h).
+  std::string lastReason;
+  // The file of the clip being loaded or in the graph.
+  std::string fileName;
   int flushingSeeks = 0;
   // The segment the clip is cued at, while it has not run since; unset when
   // unknown.
@@ -367,6 +376,9 @@ struct GstMediaGraph::Impl : WaveOutListener {
   GQuark errorDomain = 0;
   int errorCode = 0;
   std::string errorText;
+  std::string errorMessage, errorDebug;
+  // Factory of the element that posted the error.
+  std::string errorElement;
   GstElement* audioVolume = nullptr;
   std::atomic<double> waveLevel{1.0};
 };

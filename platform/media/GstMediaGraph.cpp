@@ -35,16 +35,19 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   d_->SettlePending();
   if (d_->loading) {
     const auto identity = FileIdentity::Of(fileName);
-    if (d_->loading->fileName == fileName && identity && d_->loading->identity == identity)
+    if (d_->loading->fileName == fileName && identity && d_->loading->identity == identity) {
+      d_->lastReason.clear();
       return d_->ContinueLoading();
+    }
     d_->CancelLoading();
   }
   if (d_->Source()) {
-    d_->lastError = "the graph already holds a clip";
+    d_->lastError = d_->lastReason = "the graph already holds a clip";
     return E_UNEXPECTED;
   }
   if (!g_file_test(fileName.c_str(), G_FILE_TEST_IS_REGULAR)) {
     d_->lastError = "no such file: " + fileName;
+    d_->lastReason = "there is no file of that name";
     return E_FILE_NOT_FOUND;
   }
   // Who the file is now, before anything reads it: a file rewritten while
@@ -54,6 +57,8 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
   ++d_->generation;
   d_->events.clear();
   d_->lastError.clear();
+  d_->lastReason.clear();
+  d_->fileName = fileName;
   d_->rate = 1.0;
   d_->stop = -1;
   d_->duration = 0;
@@ -87,6 +92,7 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
     gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
     if (uri == nullptr) {
       d_->lastError = error ? error->message : "bad file name";
+      d_->lastReason = "the file's name can't be used";
       g_clear_error(&error);
       return E_FILE_NOT_FOUND;
     }
@@ -94,6 +100,7 @@ HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
     if (decoder == nullptr) {
       g_free(uri);
       d_->lastError = "GStreamer element uridecodebin (gstreamer1.0-plugins-base)";
+      d_->lastReason = "the media framework's decoders are not installed";
       return VFW_E_UNSUPPORTED_STREAM;
     }
     g_object_set(decoder, "uri", uri, nullptr);
@@ -259,6 +266,10 @@ HRESULT GstMediaGraph::SetOutputName(const std::string& name) {
 
 std::string GstMediaGraph::LastErrorDetail() const {
   return d_->lastError;
+}
+
+std::string GstMediaGraph::LastErrorReason() const {
+  return d_->lastReason;
 }
 
 HRESULT GstMediaGraph::Run() {

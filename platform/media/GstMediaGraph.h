@@ -41,6 +41,7 @@ class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
   HRESULT Connect(const std::shared_ptr<IPin>& output, const std::shared_ptr<IPin>& input) override;
   HRESULT CreateFilter(const Guid& classId, std::shared_ptr<IBaseFilter>& filter) override;
   std::string LastErrorDetail() const override;
+  std::string LastErrorReason() const override;
   HRESULT SetOutputName(const std::string& name) override;
   void CueClips(const std::vector<ClipToCue>& clips) override;
 

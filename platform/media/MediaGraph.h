@@ -58,6 +58,9 @@ class IGraphBuilder {
   // The underlying detail of the last failure (domain, code, debug text),
   // for logs and a details view; empty when there is none.
   virtual std::string LastErrorDetail() const = 0;
+  // The last failure of a clip in the user's words, without a final full
+  // stop ("the MP3 data is damaged at 0:12"); empty when not known.
+  virtual std::string LastErrorReason() const { return {}; }
 };
 
 class IMediaControl {

@@ -158,8 +158,9 @@ TEST_F(KeyboardPlay, AMissingFileInTheMiddleOfAGroupShowsOneBoxAndTheOthersPlay)
   EXPECT_FALSE(Running(1));
   ASSERT_EQ(dialogs.boxes().size(), 1u);
   EXPECT_EQ(dialogs.boxes()[0].caption, "Tastivo:  Information");
-  // The box tells where the clip was looked for.
-  EXPECT_TRUE(dialogs.boxes()[0].text.startsWith(dir.filePath("gone.wav") + " : Clip not found"))
+  // The player's text first, then where the clip was looked for.
+  EXPECT_TRUE(dialogs.boxes()[0].text.startsWith("The specified file can not be found.\n" +
+                                                 dir.filePath("gone.wav") + " : Clip not found"))
       << dialogs.boxes()[0].text.toStdString();
   EXPECT_FALSE(W(1)->ClipLoaded);
   // The key shows as the current one all the same.

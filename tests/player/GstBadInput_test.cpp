@@ -9,6 +9,7 @@
 #include "MediaFiles.h"
 #include "NoticeRecorder.h"
 #include "StallingSource.h"
+#include "platform/media/FailureReason.h"
 #include "platform/media/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <gst/gst.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -82,6 +84,60 @@ bool IsPlayerText(const std::string& text) {
          text.rfind("The sound output stopped working", 0) == 0;
 }
 
+TEST(FailureReason, TellsWhatGStreamerFoundInPlainWords) {
+  using media::ClipFailure;
+  const auto Error = [](GQuark domain, int code, const char* element = "",
+                        std::int64_t positionNs = -1) {
+    ClipFailure f;
+    f.domain = domain;
+    f.code = code;
+    f.element = element;
+    f.positionNs = positionNs;
+    f.fileSize = 1000;
+    return f;
+  };
+  ClipFailure empty = Error(GST_STREAM_ERROR, GST_STREAM_ERROR_TYPE_NOT_FOUND);
+  empty.fileSize = 0;
+  ClipFailure missing;
+  missing.missing = {"MPEG-1 Layer 3 (MP3) decoder"};
+  ClipFailure unlinked = Error(GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED);
+  unlinked.debug = "streaming stopped, reason not-negotiated (-4)";
+  ClipFailure denied = Error(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ);
+  denied.debug = "system error: Permission denied";
+  ClipFailure silent;
+  silent.nothingToPlay = true;
+  ClipFailure other = Error(GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT);
+  other.message = "Could not initialize supporting library.";
+  const std::pair<ClipFailure, std::string> table[] = {
+      {Error(GST_STREAM_ERROR, GST_STREAM_ERROR_TYPE_NOT_FOUND, "typefind"),
+       "could not tell what kind of file this is"},
+      {Error(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, "mpg123audiodec", 12'400'000'000),
+       "the MP3 data is damaged at 0:12"},
+      {Error(GST_STREAM_ERROR, GST_STREAM_ERROR_DEMUX, "avidemux"), "the AVI data is damaged"},
+      {Error(GST_STREAM_ERROR, GST_STREAM_ERROR_WRONG_TYPE, "mpegvideoparse"),
+       "the MPEG video data is damaged"},
+      {Error(GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT, "wavparse", 200'000'000),
+       "the WAV data is damaged"},
+      {Error(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, "", 3725'000'000'000),
+       "the file's data is damaged at 1:02:05"},
+      {Error(GST_STREAM_ERROR, GST_STREAM_ERROR_CODEC_NOT_FOUND),
+       "no decoder for this format is installed"},
+      {Error(GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN),
+       "no decoder for this format is installed"},
+      {missing, "no decoder for this format is installed (MPEG-1 Layer 3 (MP3) decoder)"},
+      {empty, "the file is empty"},
+      {Error(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ), "the file could not be read"},
+      {Error(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ), "the file could not be opened"},
+      {Error(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND), "there is no file of that name"},
+      {denied, "you have no permission to read the file"},
+      {unlinked, "the decoder could not handle the format of the data"},
+      {silent, "the file has no sound or picture that can be played"},
+      {other, "the media framework reported: could not initialize supporting library"},
+      {ClipFailure{}, "the media framework failed without saying why"},
+  };
+  for (const auto& [failure, reason] : table) EXPECT_EQ(media::ReasonInWords(failure), reason);
+}
+
 class BadInput : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -135,8 +191,11 @@ class BadInput : public ::testing::Test {
       Timed([&] { player->Stop(); });
       return event == media::EC_ERRORABORT ? "failed while playing" : "played";
     } catch (const EPlayerError& e) {
-      EXPECT_TRUE(IsPlayerText(e.what())) << path.toStdString() << ": " << e.what();
-      return std::string("refused: ") + e.what();
+      const std::string message = e.what();
+      EXPECT_TRUE(IsPlayerText(e.Text())) << message;
+      // The fixed text comes first; the file and what is wrong with it follow.
+      EXPECT_EQ(message.rfind(e.Text() + "\n" + path.toStdString(), 0), 0u) << message;
+      return std::string("refused: ") + e.Text();
     }
   }
 

@@ -68,7 +68,9 @@ Press PressKey(TPlayer& player, NoticeRecorder& window, media::GstMediaGraph& gr
     press.played = WaitFor([&] { return graph.AudioTaken() - before > kSecond / 5; });
     player.Stop();
   } catch (const EPlayerError& e) {
-    press.error = e.what();
+    // What the user reads; the details name GStreamer's elements of the day.
+    const std::string message = e.what();
+    press.error = message.substr(0, message.find("\nDetails: "));
   }
   press.notices = window.codes;
   return press;

@@ -55,7 +55,7 @@ class PlayerOnGStreamer : public ::testing::Test {
       player->Open(path);
     } catch (const EPlayerError& e) {
       lastDetail = e.Detail();
-      return e.what();
+      return e.Text();
     }
     return "opened";
   }

@@ -38,7 +38,7 @@ class PlayerOnFake : public ::testing::Test {
     try {
       player->Open(path);
     } catch (const EPlayerError& e) {
-      return e.what();
+      return e.Text();
     }
     return "opened";
   }

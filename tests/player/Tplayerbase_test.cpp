@@ -181,7 +181,7 @@ TEST_F(PlayerOnFake, GraphThatNeverGetsThereEndsTheWaitWithAClearText) {
     player->Play();
     FAIL();
   } catch (const EPlayerError& e) {
-    EXPECT_STREQ(e.what(), TPlayer::kStateTimeoutText);
+    EXPECT_EQ(e.Text(), TPlayer::kStateTimeoutText);
   }
   EXPECT_EQ(window.codes.back(), PN_PLAYFAILED);
 }

@@ -108,3 +108,18 @@ TEST(WindowPlace, SavedPlaceOnAMonitorThatIsGoneComesBackOnTheFirstScreen) {
   EXPECT_EQ(place.client, QSize(400, 300));
   EXPECT_EQ(place.position, QPoint(440, 362));
 }
+
+TEST(FrameBounds, RoundTripsThroughFullScreenPutTheFrameBackWhereItWas) {
+  // No window manager, a thin border with a title bar, a thick one.
+  for (const QPoint inset : {QPoint(0, 0), QPoint(1, 20), QPoint(4, 30)}) {
+    QRect client(480, 392, 320, 240);
+    const QPoint frame = video::FrameTopLeft(client.topLeft(), inset);
+    for (int trip = 1; trip <= 3; ++trip) {
+      // Saved before full screen, where there is no frame; asked for after.
+      const QPoint saved = video::FrameTopLeft(client.topLeft(), inset);
+      client = video::ClientRectForFrame(saved, client.size(), inset);
+    }
+    EXPECT_EQ(video::FrameTopLeft(client.topLeft(), inset), frame);
+    EXPECT_EQ(client, QRect(480, 392, 320, 240));
+  }
+}

@@ -114,6 +114,18 @@ TEST_F(VideoWindow, LeavingFullScreenReturnsToTheSavedBounds) {
   EXPECT_EQ(Picture(), QRect(0, 0, 400, 250));
 }
 
+TEST_F(VideoWindow, EscLeavesFullScreenAndDoesNothingInAWindow) {
+  player->Open(VideoClip(640, 480));
+  QTest::keyClick(video.get(), Qt::Key_Escape);
+  EXPECT_FALSE(video->AFull->isChecked());
+  EXPECT_TRUE(video->isVisible());
+  video->AFull->trigger();
+  ASSERT_TRUE(video->isFullScreen());
+  QTest::keyClick(video.get(), Qt::Key_Escape);
+  EXPECT_FALSE(video->AFull->isChecked());
+  EXPECT_FALSE(video->isFullScreen());
+}
+
 TEST_F(VideoWindow, TogglingFullScreenLeavesTheClipAsItPlays) {
   player->Open(VideoClip(640, 480));
   player->SetRelativePositions(10000, 1000, 5000, 0);

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 namespace {
 
@@ -24,6 +25,13 @@ bool IsBlack(const QColor& c) {
 // The colour on screen, read back from the X server's root window.
 QColor ScreenPixel(QPoint global) {
   return QGuiApplication::primaryScreen()->grabWindow(0).toImage().pixelColor(global);
+}
+
+// The window's frame as the window system has it now (the widget's own
+// idea of its frame may lag behind).
+QRect Frame(QWidget* window) {
+  const QMargins margins = window->windowHandle()->frameMargins();
+  return window->geometry().marginsAdded(margins);
 }
 
 class VideoOnX11 : public ::testing::Test {
@@ -69,7 +77,7 @@ TEST_F(VideoOnX11, FirstShowIsCentredOnTheScreenWithThePicturesSize) {
   PlayRed();
   EXPECT_EQ(video->size(), QSize(320, 240));
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_TRUE(testing_support::WaitFor([&] { return screen.contains(video->frameGeometry()); }));
+  EXPECT_TRUE(testing_support::WaitFor([&] { return screen.contains(Frame(video.get())); }));
   EXPECT_GT(video->x(), 100);
   EXPECT_GT(video->y(), 100);
 }
@@ -83,9 +91,8 @@ TEST_F(VideoOnX11, TheClipsColourShowsOnScreenInsideTheWindowOnly) {
   // Outside the frame the screen is not red. The window manager may still be
   // placing the window and the X server tearing down the previous test's one,
   // so the place is read afresh until the screen has settled.
-  EXPECT_TRUE(testing_support::WaitFor([&] {
-    return !IsRed(ScreenPixel(video->frameGeometry().bottomRight() + QPoint(10, 10)));
-  }));
+  EXPECT_TRUE(testing_support::WaitFor(
+      [&] { return !IsRed(ScreenPixel(Frame(video.get()).bottomRight() + QPoint(10, 10))); }));
 }
 
 TEST_F(VideoOnX11, FullScreenCoversTheMonitorAndFitsThePicture) {
@@ -93,9 +100,9 @@ TEST_F(VideoOnX11, FullScreenCoversTheMonitorAndFitsThePicture) {
   video->AFull->trigger();
   const QRect monitor = QGuiApplication::primaryScreen()->geometry();
   ASSERT_TRUE(testing_support::WaitFor([&] {
-    return video->frameGeometry() == monitor && video->geometry() == monitor;
-  })) << video->frameGeometry().width()
-      << "x" << video->frameGeometry().height();
+    return Frame(video.get()) == monitor && video->geometry() == monitor;
+  })) << Frame(video.get()).width()
+      << "x" << Frame(video.get()).height();
   // The window manager knows it as full screen.
   QProcess xprop;
   xprop.start("xprop", {"-id", QString::number(video->winId()), "_NET_WM_STATE"});
@@ -125,7 +132,31 @@ TEST_F(VideoOnX11, FullScreenCoversTheMonitorAndFitsThePicture) {
   const QRect before(video->SavedLeft, video->SavedTop, video->SavedWidth, video->SavedHeight);
   video->AFull->trigger();
   EXPECT_TRUE(testing_support::WaitFor(
-      [&] { return !video->isFullScreen() && video->pos() == before.topLeft(); }));
+      [&] { return !video->isFullScreen() && Frame(video.get()).topLeft() == before.topLeft(); }));
+}
+
+TEST_F(VideoOnX11, FullScreenAndBackPutsTheFrameWhereItWasEveryTime) {
+  PlayRed();
+  // Placed and framed by the window manager: the client sits inside a frame.
+  ASSERT_TRUE(
+      testing_support::WaitFor([&] { return Frame(video.get()).top() < video->geometry().top(); }));
+  const QRect frame = Frame(video.get()), client = video->geometry();
+  const QRect monitor = QGuiApplication::primaryScreen()->geometry();
+  for (int trip = 1; trip <= 3; ++trip) {
+    SCOPED_TRACE(trip);
+    video->AFull->trigger();
+    ASSERT_TRUE(testing_support::WaitFor([&] { return Frame(video.get()) == monitor; }));
+    video->AFull->trigger();
+    // Framed again, frame and client both where they were (a client put
+    // at the frame's place passes neither).
+    ASSERT_TRUE(testing_support::WaitFor([&] {
+      return Frame(video.get()) == frame && video->geometry() == client;
+    })) << "frame at "
+        << Frame(video.get()).x() << "," << Frame(video.get()).y() << ", was at " << frame.x()
+        << "," << frame.y();
+    EXPECT_EQ(QRect(video->SavedLeft, video->SavedTop, video->SavedWidth, video->SavedHeight),
+              QRect(frame.topLeft(), client.size()));
+  }
 }
 
 TEST_F(VideoOnX11, TogglingFullScreenKeepsTheClipPlayingToItsStopMark) {
