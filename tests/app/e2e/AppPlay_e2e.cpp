@@ -526,7 +526,10 @@ TEST_P(MarksInEveryFormat, EveryKeyStartsAtItsStartMark) {
       ASSERT_TRUE(step.has_value())
           << "no step from 300 to 400 Hz was heard: the key started "
           << "far from its mark; " << Describe(HeardFrom(down, up, 0), down);
-      EXPECT_NEAR(*step, expected, 0.003)
+      // A busy machine has been seen to shift a start by one server period;
+      // a key that misses its mark misses it by ten milliseconds or more.
+      const double period = static_cast<double>(ears->Period()) / ears->SampleRate();
+      EXPECT_NEAR(*step, expected, period + 0.001)
           << "the key did not start at its mark, " << 0.2 * length << " s";
     }
   }
