@@ -213,6 +213,10 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     Player->Play();
   } catch (const std::exception& error) {
     platform::ShowInformation(KeyErrorText(error, problem), this);
+    // The key's release went to the box: the press is over, or the next key
+    // typed here would be taken for the held one and not play.
+    KeyHeld = false;
+    typedKeyDown_ = false;
     return;
   }
   if (!audioOutputChecked_) {

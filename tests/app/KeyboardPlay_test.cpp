@@ -291,6 +291,37 @@ TEST_F(KeyboardPlayOnDesktop, ASetEditorShownByTheGroupLeavesTheKeysToThePlayedW
   EXPECT_TRUE(W(0)->isActiveWindow());
 }
 
+// A box takes the keyboard: the key's release goes to it, and closing it may
+// leave the focus elsewhere in the window. The key must neither play twice
+// nor stay held, so that the next key typed sounds.
+TEST_F(KeyboardPlay, AKeyWhoseClipFailsShowsOneBoxAndTheNextTypedKeyPlays) {
+  struct FocusMovingBoxes : platform::ScriptedDialogs {
+    QWidget* focusAfter = nullptr;
+    int MessageBox(QWidget* owner, const QString& text, const QString& caption,
+                   platform::BoxIcon icon, platform::BoxButtons buttons) override {
+      const int answer = ScriptedDialogs::MessageBox(owner, text, caption, icon, buttons);
+      focusAfter->setFocus();
+      return answer;
+    }
+  };
+  const QString tone = Clip("tone.wav");
+  const QString bad =
+      Clip("bad.mp3", ScriptedClip{.RenderResult = platform::media::VFW_E_INVALID_FILE_FORMAT});
+  SetRow(0, 0, tone);
+  SetRow(0, 1, bad);
+  {
+    FocusMovingBoxes boxes;
+    boxes.focusAfter = W(0);
+    W(0)->Loop->setFocus();
+    Type(W(0), 'b', false, /*release=*/false);
+    EXPECT_EQ(boxes.boxes().size(), 1u) << boxes.BoxTexts().join("\n").toStdString();
+  }
+  platform::SetDialogProvider(&dialogs);
+  Type(W(0), 'a');
+  EXPECT_EQ(W(0)->CurrentKey, 0);
+  EXPECT_EQ(Count(0, "Run"), 1);
+}
+
 TEST_F(KeyboardPlay, PressingThePlayingKeyAgainStartsItFromItsStartMark) {
   const QString tone = Clip("tone.wav");
   SetRow(0, 0, tone, "L", "2500", "7500");
