@@ -12,7 +12,10 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
+
+#include <memory>
 
 namespace {
 
@@ -179,7 +182,27 @@ QPoint TVideo1::FrameInset() const {
 }
 
 void TVideo1::PlaceFrame(QPoint frame, QSize client) {
-  setGeometry(video::ClientRectForFrame(frame, client, frameInset_));
+  if (!frameInset_.isNull()) {
+    setGeometry(video::ClientRectForFrame(frame, client, frameInset_));
+    return;
+  }
+  // No frame seen yet (the window's first show): the client goes there for
+  // now, and once the window manager has put its frame around it, which it
+  // does in its own time and tells no widget of, the frame takes the place.
+  setGeometry(QRect(frame, client));
+  auto* watch = new QTimer(this);
+  auto tries = std::make_shared<int>(50);
+  connect(watch, &QTimer::timeout, this, [this, watch, tries, frame] {
+    // Full screen asked for meanwhile has a place of its own.
+    const bool windowed = !AFull->isChecked() && !isFullScreen();
+    const QPoint inset = FrameInset();
+    if (!inset.isNull() && windowed) {
+      frameInset_ = inset;
+      setGeometry(video::ClientRectForFrame(frame, size(), inset));
+    }
+    if (!inset.isNull() || !windowed || --*tries <= 0 || !isVisible()) watch->deleteLater();
+  });
+  watch->start(20);
 }
 
 void TVideo1::EnterFullScreen() {
@@ -268,8 +291,8 @@ void TVideo1::ApplyFull() {
   if (AFull->isChecked()) SaveBounds();
   Tag = 0;
   FormShow();
-  // A clip at rest starts again from where it stands.
-  if (Player != nullptr && Player->IsVideo() && Player->State != fsPlaying) Player->Play();
+  // A clip at rest stays at rest: a performer sets up the projector's full
+  // screen before the cue, and no sound may start without a key.
 }
 
 void TVideo1::ApplyRatio() {

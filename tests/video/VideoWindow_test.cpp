@@ -143,16 +143,16 @@ TEST_F(VideoWindow, TogglingFullScreenLeavesTheClipAsItPlays) {
   EXPECT_EQ(player->State, fsPlaying);
 }
 
-TEST_F(VideoWindow, TogglingFullScreenStartsAStoppedClipWhereItStands) {
+TEST_F(VideoWindow, TogglingFullScreenLeavesAStoppedClipAtRest) {
   player->Open(VideoClip(640, 480));
   player->SetRelativePositions(10000, 1000, 5000, 0);
   player->Play();
   player->Stop();
   graph->ClearCalls();
   video->AFull->trigger();
-  EXPECT_EQ(player->State, fsPlaying);
+  EXPECT_NE(player->State, fsPlaying);
   EXPECT_EQ(Count("SetPositions"), 0);
-  EXPECT_EQ(Count("Run"), 1);
+  EXPECT_EQ(Count("Run"), 0);
 }
 
 TEST_F(VideoWindow, OriginalSizeAppliesAtOnceInAWindow) {

@@ -157,6 +157,17 @@ TEST_F(VideoOnX11, FullScreenAndBackPutsTheFrameWhereItWasEveryTime) {
     EXPECT_EQ(QRect(video->SavedLeft, video->SavedTop, video->SavedWidth, video->SavedHeight),
               QRect(frame.topLeft(), client.size()));
   }
+  // The next start's window, made from what was saved, has its frame there.
+  player->Close();
+  video.reset();
+  video = std::make_unique<TVideo1>(nullptr, 0);
+  owner.video = video.get();
+  player->HandleVideo(video->Handle());
+  video->Player = player.get();
+  PlayRed();
+  EXPECT_TRUE(testing_support::WaitFor([&] { return Frame(video.get()) == frame; }))
+      << "frame at " << Frame(video.get()).x() << "," << Frame(video.get()).y() << ", was at "
+      << frame.x() << "," << frame.y();
 }
 
 TEST_F(VideoOnX11, TogglingFullScreenKeepsTheClipPlayingToItsStopMark) {
