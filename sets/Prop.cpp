@@ -434,12 +434,17 @@ void TTuning::OpenClick() {
 
 bool TTuning::SaveClick() {
   if (FileName.isEmpty()) return SaveAsClick();
+  return SaveUnder(FileName);
+}
+
+bool TTuning::SaveUnder(const QString& name) {
   // Text that the set's encoding can't hold is never dropped without a word.
+  const setfile::Encoding ownEncoding = FileEncoding;
   const TextLoss loss = FindTextLoss(Set, FileEncoding);
   if (loss.Any()) {
     const QString encoding = EncodingName(FileEncoding);
     const int answer = platform::AskQuestion(
-        FileName +
+        name +
             QStringLiteral(" : this set is saved in %1, which can't hold all of its text")
                 .arg(encoding) +
             QStringLiteral(" (row %1: %2).").arg(loss.row + 1).arg(loss.text) + "\n" +
@@ -450,10 +455,14 @@ bool TTuning::SaveClick() {
     if (answer == IDYES) FileEncoding = setfile::Encoding::kUtf8;
   }
   QString error;
-  if (!SaveSet(FileName, &error)) {
-    platform::ShowWarning(FileName + " : File not Saved\n" + error, this);
+  if (!SaveSet(name, &error)) {
+    // The set keeps its own file, also while the box is up: the next Save
+    // must not aim at a file that was never written.
+    FileEncoding = ownEncoding;
+    platform::ShowWarning(name + " : File not Saved\n" + error, this);
     return false;
   }
+  FileName = name;
   Modified = false;
   AddKnownList(FileName);
   return true;
@@ -462,19 +471,12 @@ bool TTuning::SaveClick() {
 bool TTuning::SaveAsClick() {
   const QString chosen = platform::Dialogs().SaveFileName(this, SetFileRequest());
   if (chosen.isEmpty()) return false;
-  RememberSetFolder(chosen);
   if (QFileInfo::exists(chosen) &&
       platform::AskQuestion(chosen + " already exists. Replace it?", this) != IDYES)
     return false;
-  // A save that fails leaves the set with its own file: the next Save must
-  // not aim at a file that was never written.
-  const QString ownFile = FileName;
-  const setfile::Encoding ownEncoding = FileEncoding;
-  FileName = chosen;
-  if (SaveClick()) return true;
-  FileName = ownFile;
-  FileEncoding = ownEncoding;
-  return false;
+  if (!SaveUnder(chosen)) return false;
+  RememberSetFolder(chosen);
+  return true;
 }
 
 void TTuning::ComboChange() {

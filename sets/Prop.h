@@ -169,6 +169,9 @@ class TTuning : public QWidget {
   void SelectKnownList(const QString& name);
   platform::FileDialogRequest SetFileRequest() const;
   void RememberSetFolder(const QString& chosen);
+  // Saves the set into `name`, which becomes its file once written; a
+  // failure is told and changes nothing.
+  bool SaveUnder(const QString& name);
   void ResetAllRows();
   std::vector<double> ColumnWidths() const;
   void RestoreGridLayout();

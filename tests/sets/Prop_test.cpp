@@ -348,17 +348,32 @@ TEST_F(SetEditor, AFailedSaveAsLeavesTheSetWithItsOwnFile) {
   const QString caption = t.windowTitle();
   t.Set.SetCell(0, kLabelColumn, "new");
   t.Modified = true;
-  dialogs.AnswerFiles({elsewhere});
-  EXPECT_FALSE(t.SaveAsClick());
-  ASSERT_EQ(dialogs.boxes().size(), 1u);
-  EXPECT_TRUE(dialogs.boxes()[0].text.startsWith(elsewhere + " : File not Saved\n"));
+  // What the windows show while the box is up (their captions follow it).
+  struct Watching : platform::ScriptedDialogs {
+    TTuning* tuning = nullptr;
+    QStringList fileNames;
+    int MessageBox(QWidget* owner, const QString& text, const QString& caption,
+                   platform::BoxIcon icon, platform::BoxButtons buttons) override {
+      fileNames << tuning->FileName;
+      return ScriptedDialogs::MessageBox(owner, text, caption, icon, buttons);
+    }
+  };
+  {
+    Watching watching;
+    watching.tuning = &t;
+    watching.AnswerFiles({elsewhere});
+    EXPECT_FALSE(t.SaveAsClick());
+    EXPECT_EQ(watching.fileNames, QStringList({a}));
+    ASSERT_EQ(watching.boxes().size(), 1u);
+    EXPECT_TRUE(watching.boxes()[0].text.startsWith(elsewhere + " : File not Saved\n"));
+  }
+  platform::SetDialogProvider(&dialogs);
   EXPECT_EQ(t.FileName, a);
   EXPECT_EQ(t.KnownLists(), QStringList({a}));
   EXPECT_EQ(t.Combo->currentText(), a);
   EXPECT_EQ(t.windowTitle(), caption);
   EXPECT_TRUE(t.Modified);
 
-  dialogs.Clear();
   EXPECT_TRUE(t.SaveClick());
   EXPECT_TRUE(dialogs.boxes().empty());
   EXPECT_EQ(Label0(a), "new");
