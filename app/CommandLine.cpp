@@ -115,7 +115,31 @@ QString UsageText() {
       "brings the first window to the front.\n"
       "\n"
       "F1 in any Tastivo window opens the manual; so does the about window (the\n"
-      "Help button of the caption bar).\n");
+      "Help button of the caption bar).\n"
+      "\n"
+      "Environment (none is needed; the manual's Advanced page tells more):\n"
+      "  TASTIVO_AUDIO_SINK          the GStreamer sink clips play through, by its\n"
+      "                              element name (e.g. pulsesink); without it: a\n"
+      "                              running JACK server, else PulseAudio, else ALSA\n"
+      "  TASTIVO_KEY_WAIT_MS         how long a key may wait for its clip to open\n"
+      "                              (200 ms) before it goes on loading\n"
+      "  TASTIVO_CUE_CLIPS           how many clips are held ready to play\n"
+      "                              (48; 0: none)\n"
+      "  TASTIVO_CUE_VIDEO_CLIPS     how many of them may be videos (6)\n"
+      "  TASTIVO_PULSE_LATENCY_US    the PulseAudio stream's queue (40000; 20000 on\n"
+      "                              PipeWire)\n"
+      "  TASTIVO_ALSA_LATENCY_US     the ALSA output's buffer (40000)\n"
+      "  TASTIVO_OUTPUT_BUFFER_US    what GStreamer's own sinks hold ahead (200000)\n"
+      "  XDG_CONFIG_HOME             the folder of Tastivo/Tastivo.ini (~/.config)\n"
+      "  XDG_RUNTIME_DIR             the folder of the socket by which a second start\n"
+      "                              finds the running Tastivo (else the temporary\n"
+      "                              folder)\n"
+      "To compare, set to any value:\n"
+      "  TASTIVO_NO_FADES            no fades at the cuts\n"
+      "  TASTIVO_FLUSHING_LOOPS      loops that flush and start anew\n"
+      "  TASTIVO_STOCK_JACK_OUTPUT   GStreamer's JACK sink, not Tastivo's own\n"
+      "  TASTIVO_STOCK_PULSE_OUTPUT  GStreamer's PulseAudio sink, not Tastivo's own\n"
+      "  TASTIVO_STOCK_ALSA_OUTPUT   GStreamer's ALSA sink, not Tastivo's own\n");
 }
 
 QString VersionText() {

@@ -54,7 +54,8 @@ TEST_F(CompiledManual, HoldsEveryPageWithATitle) {
   std::set<QString> names;
   for (const auto& [name, content] : pages_) names.insert(name);
   EXPECT_EQ(names, (std::set<QString>{"index.html", "playing.html", "sets.html", "keyeditor.html",
-                                      "video.html", "windows.html", "settings.html", "style.css"}));
+                                      "video.html", "windows.html", "settings.html",
+                                      "advanced.html", "style.css"}));
   static const QRegularExpression title("<title>([^<]+)</title>");
   for (const auto& [name, content] : pages_) {
     if (!name.endsWith(".html")) continue;

@@ -144,5 +144,18 @@ make_bin 0 none alpha beta gamma
 run
 check "without --tests the tests' packages are left alone" calls_are
 
+# The real lists: what ./run.sh installs holds none of the tests' tools,
+# servers and checkers, which a desktop must not gain by running the program.
+packages_of() { grep -v -E '^\s*(#|$)' "$root/scripts/$1"; }
+test_only=(xvfb xauth openbox xdotool wmctrl x11-utils procps lintian googletest libgtest-dev
+  libgmock-dev clang-format clang libclang-rt-14-dev sox jackd2 pulseaudio pulseaudio-utils
+  pipewire pipewire-bin pipewire-jack pipewire-pulse wireplumber dbus-daemon gstreamer1.0-tools
+  desktop-file-utils appstream libxml2-utils man-db fakeroot file)
+out="$(comm -12 <(packages_of packages.txt | sort -u) \
+  <({ printf '%s\n' "${test_only[@]}"; packages_of packages-test.txt; } | sort -u))"
+status=0
+log=/dev/null
+check "scripts/packages.txt holds no test-only package" test -z "$out"
+
 echo "$passes passed, $failures failed"
 ((failures == 0))
