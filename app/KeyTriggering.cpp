@@ -109,6 +109,13 @@ class KeyPreviewFilter : public QObject {
       form = qobject_cast<TForm11*>(video->Owner());
     if (form == nullptr || !form->KeyPreview || !form->IsWhole()) return false;
     auto* key = static_cast<QKeyEvent*>(event);
+    // A key that no control took climbs on to the parents once the window's
+    // handler is done. A message box shown by that handler (a clip that
+    // can't be played) moves the focus, and the same key may then meet the
+    // window again: it is not a new key.
+    if (event == handled_.event && type == handled_.type && key->timestamp() == handled_.timestamp)
+      return false;
+    handled_ = {event, type, key->timestamp()};
     if (type == QEvent::KeyPress) {
       const bool repeat = pending_.form == form && pending_.key == key->key() &&
                           (key->isAutoRepeat() || key->timestamp() == pending_.timestamp);
@@ -148,6 +155,13 @@ class KeyPreviewFilter : public QObject {
   };
   Pending pending_;
   QTimer pendingTimer_;
+  // The key event handled last, while it may still be on its way.
+  struct Handled {
+    const QEvent* event = nullptr;
+    QEvent::Type type = QEvent::None;
+    quint64 timestamp = 0;
+  };
+  Handled handled_;
 };
 
 void InstallKeyPreview() {

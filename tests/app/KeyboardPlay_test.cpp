@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
@@ -320,6 +321,32 @@ TEST_F(KeyboardPlay, AKeyWhoseClipFailsShowsOneBoxAndTheNextTypedKeyPlays) {
   Type(W(0), 'a');
   EXPECT_EQ(W(0)->CurrentKey, 0);
   EXPECT_EQ(Count(0, "Run"), 1);
+}
+
+// The real box, closed with the mouse as a user does: the window is
+// activated again while the key typed is still climbing to its parents.
+TEST_F(KeyboardPlayOnDesktop, ATypedKeyWhoseClipFailsShowsOneRealBox) {
+  ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+  const QString bad =
+      Clip("bad.mp3", ScriptedClip{.RenderResult = platform::media::VFW_E_INVALID_FILE_FORMAT});
+  SetRow(0, 1, bad);
+  platform::SetDialogProvider(nullptr);
+  int boxes = 0;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    ++boxes;
+    QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
+  });
+  closer.start(50);
+  W(0)->activateWindow();
+  ASSERT_TRUE(testing_support::WaitFor([] { return W(0)->isActiveWindow(); }));
+  TypeOnDesktop("b");
+  // A second box would come up before the first one's key is done with.
+  EXPECT_TRUE(testing_support::WaitFor([&] { return boxes > 0; }));
+  EXPECT_EQ(boxes, 1);
+  platform::SetDialogProvider(&dialogs);
 }
 
 TEST_F(KeyboardPlay, PressingThePlayingKeyAgainStartsItFromItsStartMark) {
