@@ -33,21 +33,41 @@ QStringList DroppedLocalFiles(const QMimeData* data) {
 // network mount) holds the window.
 constexpr std::chrono::milliseconds kProbeTimeout{1500};
 
+// Shows as much of its text as fits, with an ellipsis, in whatever font the
+// desktop and the style sheet give it; the whole text is its tool tip then.
+class ElidingLabel : public QLabel {
+ public:
+  ElidingLabel(const QString& text, QWidget* parent) : QLabel(parent), full_(text) { Elide(); }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    Elide();
+  }
+  void changeEvent(QEvent* event) override {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) Elide();
+  }
+
+ private:
+  void Elide() {
+    const QString shown = fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width());
+    if (shown != text()) setText(shown);
+    setToolTip(shown != full_ ? full_ : QString());
+  }
+
+  QString full_;
+};
+
 }  // namespace
 
 void TForm11::BuildEmptySetHint() {
   // The free strip between the mark displays and the position display.
-  EmptySetHint = new QLabel(this);
+  EmptySetHint = new ElidingLabel(
+      QStringLiteral("Drop clips on the keys, or press a key to open the set editor"), this);
   EmptySetHint->setGeometry(98, 63, 392, 17);
   EmptySetHint->setAlignment(Qt::AlignCenter);
   EmptySetHint->setStyleSheet("color: #1A3A78;");
-  // Measured in the font the style sheet gives it.
-  EmptySetHint->ensurePolished();
-  const QString text =
-      QStringLiteral("Drop clips on the keys, or press a key to open the set editor");
-  EmptySetHint->setText(EmptySetHint->fontMetrics().elidedText(
-      text, Qt::ElideRight, EmptySetHint->contentsRect().width()));
-  EmptySetHint->setToolTip(EmptySetHint->text() != text ? text : QString());
   connect(Tuning, &TTuning::ClipsResolved, this, &TForm11::UpdateEmptySetHint);
   UpdateEmptySetHint();
 }

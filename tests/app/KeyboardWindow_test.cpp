@@ -73,7 +73,7 @@ TEST_F(KeyboardWindowTest, AnEmptySetSaysWhatToDoUntilAKeyHasAClip) {
   TForm11* w = Window(0);
   const QLabel* hint = w->EmptySetHint;
   EXPECT_TRUE(hint->isVisible());
-  EXPECT_EQ(hint->text(), "Drop clips on the keys, or press a key to open the set editor");
+  EXPECT_TRUE(hint->text().startsWith("Drop clips on the keys"));
   EXPECT_LE(hint->fontMetrics().horizontalAdvance(hint->text()), hint->contentsRect().width());
   w->Tuning->Set.SetCell(9, kFileColumn, "kick.wav");
   EXPECT_FALSE(hint->isVisible());
