@@ -28,6 +28,20 @@ QStringList DroppedLocalFiles(const QMimeData* data) {
   return files;
 }
 
+// Takes the drop as a copy (or a link): a file manager that was offered a
+// move would delete the clip the set is about to name.
+bool AcceptAsCopy(QDropEvent* event) {
+  for (Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+    if (event->possibleActions() & action) {
+      event->setDropAction(action);
+      event->accept();
+      return true;
+    }
+  }
+  event->ignore();
+  return false;
+}
+
 // A clip read from a local disk is known in a few tens of milliseconds; the
 // limit only bounds how long a file that hangs its demuxer (or a stalled
 // network mount) holds the window.
@@ -88,9 +102,9 @@ void TForm11::dragEnterEvent(QDragEnterEvent* event) {
     event->ignore();
     return;
   }
-  // Taken whole: the moves decide where a drop may land.
-  event->acceptProposedAction();
-  dragMoveEvent(event);
+  // Taken whole: the move that always follows an enter decides where a drop
+  // may land.
+  AcceptAsCopy(event);
 }
 
 void TForm11::dragMoveEvent(QDragMoveEvent* event) {
@@ -99,7 +113,7 @@ void TForm11::dragMoveEvent(QDragMoveEvent* event) {
   const int key = set ? -1 : DropKeyAt(event->position().toPoint());
   Keys1->SetDropNote(key);
   if (set || key >= 0)
-    event->acceptProposedAction();
+    AcceptAsCopy(event);
   else
     event->ignore();
 }
@@ -117,7 +131,7 @@ void TForm11::dropEvent(QDropEvent* event) {
     event->ignore();
     return;
   }
-  event->acceptProposedAction();
+  if (!AcceptAsCopy(event)) return;
   // The file manager waits until the drop returns; questions and warnings
   // come after it.
   QTimer::singleShot(0, this, [this, files, key] { DropFiles(files, key); });
