@@ -147,8 +147,8 @@ void TForm11::DropFiles(const QStringList& files, int key) {
   const std::vector<app::DroppedRow> rows =
       app::PlaceDroppedClips(files, key, Tuning->Set.RowCount(), ProgramFolder());
   if (rows.empty()) {
-    platform::ShowWarning(QStringLiteral("%1 clips don't fit on this key and the keys after it: "
-                                         "the set ends %2 keys further. No key was changed.")
+    platform::ShowWarning(QStringLiteral("%1 clips don't fit: from this key on, the set has %2 "
+                                         "keys. No key was changed.")
                               .arg(files.size())
                               .arg(Tuning->Set.RowCount() - key),
                           this);
