@@ -356,7 +356,13 @@ void TForm11::Keys1MouseOn(QObject* Sender, int note, int velocity) {
   Q_UNUSED(Sender);
   Q_UNUSED(velocity);
   try {
-    ShowHintAtCursor(HintWindow, Tuning->Set.Row(note).Label);
+    const QString& label = Tuning->Set.Row(note).Label;
+    // No label, no box: an empty one says nothing and hides the keys.
+    if (label.isEmpty()) {
+      HintWindow->hide();
+      return;
+    }
+    ShowHintAtCursor(HintWindow, label);
     KTHint->start();
   } catch (const std::exception&) {
     // A note without a row has no hint.

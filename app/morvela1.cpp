@@ -68,6 +68,8 @@ TForm11::TForm11(QWidget* owner, int instance, bool appendSelf)
   Mini.MiniMode = false;
   if (appendSelf) FormList.push_back(this);
   FormCreate();
+  BuildEmptySetHint();
+  setAcceptDrops(true);
   // Only now is the window whole; its timers may tick from here on.
   whole_ = true;
   Timer1->start();

@@ -7,8 +7,9 @@
 // The class is spread over several files by concern: morvela1.cpp (the
 // window's life and frame), KeyboardWindowLayout.cpp (its controls),
 // KeyTriggering.cpp (keys and the group dispatch), Transport.cpp (player
-// notices, end-of-clip rules, Play, Stop, Loop, Sustain) and Displays.cpp
-// (display refresh, marks, volume, rate, Midi In, the key editor button).
+// notices, end-of-clip rules, Play, Stop, Loop, Sustain), Displays.cpp
+// (display refresh, marks, volume, rate, Midi In, the key editor button) and
+// KeyboardDrop.cpp (files dropped on the window, the empty set's hint).
 
 #include "app/MiniMode.h"
 #include "app/UpDown.h"
@@ -116,6 +117,8 @@ class TForm11 : public QWidget {
   QTimer* Timer1;
   QTimer* KTHint;
   QTimer* Timer2;
+  // Says what to do while no key of the set has a clip.
+  QLabel* EmptySetHint = nullptr;
 
   // Handlers: the window's life and frame.
   void FormCreate();
@@ -182,6 +185,12 @@ class TForm11 : public QWidget {
   void MidiIn1Click();
   void CoolBtn3Click();
 
+  // Files dropped on the window, after the drop returned: the first set file
+  // among them opens as Open does; otherwise the clips go on key and the
+  // keys after it, all or none (none when one can't be played).
+  void DropFiles(const QStringList& files, int key);
+  void UpdateEmptySetHint();
+
   // The group number: the integer value of the Group text.
   int GroupNumber() const;
   bool IsMainWindow() const { return Instance == 0; }
@@ -203,8 +212,15 @@ class TForm11 : public QWidget {
   void changeEvent(QEvent* event) override;
   friend class KeyPreviewFilter;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dragLeaveEvent(QDragLeaveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
+  void BuildEmptySetHint();
+  // The key of the set under a point of the window; -1 off the keys.
+  int DropKeyAt(QPoint at) const;
   TForm11(QWidget* owner, int instance, bool appendSelf);
   void BuildControls();
   void ReadSettings();

@@ -49,6 +49,9 @@ void InvertPixels(QImage& image, const QRect& r) {
   }
 }
 
+// Light enough that the key's label still reads through it.
+const QColor kDropHighlight(40, 120, 230, 120);
+
 }  // namespace
 
 TKeys::TKeys(QWidget* parent) : QWidget(parent) {
@@ -138,6 +141,16 @@ void TKeys::InvertNote(int note) {
   for (const QRect& r : Geometry().InvertRects(note)) update(r);
 }
 
+void TKeys::SetDropNote(int note) {
+  if (note < 0 || note > 127) note = -1;
+  if (note == dropNote_) return;
+  const KeyboardGeometry g = Geometry();
+  for (int changed : {dropNote_, note})
+    if (changed >= 0)
+      for (const QRect& r : g.InvertRects(changed)) update(r);
+  dropNote_ = note;
+}
+
 void TKeys::RenderFace() {
   face_ = QImage(size(), QImage::Format_RGB32);
   QPainter painter(&face_);
@@ -171,6 +184,9 @@ void TKeys::paintEvent(QPaintEvent* event) {
   }
   QPainter painter(this);
   painter.drawImage(area.topLeft(), shown);
+  if (dropNote_ >= 0)
+    for (const QRect& r : g.InvertRects(dropNote_))
+      painter.fillRect(r.intersected(area), kDropHighlight);
 }
 
 bool TKeys::Inside(QPoint point) const {

@@ -54,6 +54,10 @@ class TKeys : public QWidget {
   int NoteAtPoint(int x, int y, int* velocity) const;
   // Toggles the inverted look of one key.
   void InvertNote(int note);
+  // The key that files dragged over the keyboard would land on, drawn
+  // highlighted; -1 for none.
+  int DropNote() const { return dropNote_; }
+  void SetDropNote(int note);
 
   bool IsPressed(int note) const { return note >= 0 && note <= 127 && pressed_[note]; }
   int MouseNote() const { return mouseNote_; }
@@ -88,6 +92,7 @@ class TKeys : public QWidget {
   std::bitset<128> pressed_;
   int mouseNote_ = -1;
   int hoverNote_ = -1;
+  int dropNote_ = -1;
   QImage face_;  // every key released; held keys are inverted over it
   bool faceValid_ = false;
 };

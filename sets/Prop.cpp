@@ -423,13 +423,17 @@ void TTuning::OpenClick() {
   const QString chosen = platform::Dialogs().OpenFileName(this, SetFileRequest());
   if (chosen.isEmpty()) return;
   RememberSetFolder(chosen);
+  OpenSetFile(chosen);
+}
+
+bool TTuning::OpenSetFile(const QString& name) {
   // Decided before the save question: a file that is not a set changes
   // nothing at all.
-  if (!CheckSetFile(chosen)) return;
+  if (!CheckSetFile(name)) return false;
   AskSave();
-  if (Modified) return;
-  FileName = chosen;
-  LoadSet(chosen);
+  if (Modified) return false;
+  FileName = name;
+  return LoadSet(name);
 }
 
 bool TTuning::SaveClick() {

@@ -120,6 +120,10 @@ class TTuning : public QWidget {
   // Commands. The bool results tell whether the command went through.
   bool NewClick();
   void OpenClick();
+  // Open's steps after the file dialog, for a set file chosen elsewhere (a
+  // drop): a file that is not a set is refused before the save question,
+  // and a Cancel there keeps the rows. True when the set was loaded.
+  bool OpenSetFile(const QString& name);
   bool SaveClick();
   bool SaveAsClick();
   void ComboChange();

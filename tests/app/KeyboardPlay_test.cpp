@@ -613,6 +613,15 @@ TEST_F(KeyboardPlay, TheKeyHintHidesOnceTheMouseHasLeftTheKeyboard) {
   EXPECT_FALSE(w->HintWindow->isVisible());
 }
 
+TEST_F(KeyboardPlay, AKeyWithoutALabelShowsNoHintBox) {
+  SetRow(0, 4, QString(), "Drums");
+  TForm11* w = W(0);
+  w->Keys1MouseOn(w->Keys1, 4, 0);
+  EXPECT_TRUE(w->HintWindow->isVisible());
+  w->Keys1MouseOn(w->Keys1, 5, 0);
+  EXPECT_FALSE(w->HintWindow->isVisible());
+}
+
 TEST_F(KeyboardPlay, MidiKeyMessagesPressAndReleaseTheKeyboard) {
   const QString tone = Clip("tone.wav");
   SetRow(0, 2, tone);

@@ -1,20 +1,26 @@
 #include "app/FormList.h"
 #include "app/morvela1.h"
+#include "editor/KeyEditRules.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/SettingsStore.h"
 #include "platform/media/CuePool.h"
+#include "sets/LocalPath.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -94,6 +100,101 @@ TEST_F(KeyboardWindowSetsTest, TheClipsOfTheSetAreCuedAsTheRowsChange) {
   delete Form11;
   Form11 = nullptr;
   EXPECT_TRUE(testing_support::WaitFor([&] { return CuePool::Instance().Ready() == 0; }));
+}
+
+// A point on the face of a white key.
+QPoint OnKey(const TKeys* keys, int note) {
+  const int y = keys->height() - 4;
+  for (int x = 0; x < keys->width(); ++x)
+    if (keys->NoteAtPoint(x, y, nullptr) == note) return keys->mapTo(keys->window(), QPoint(x, y));
+  return {};
+}
+
+// Files dragged from a file manager and dropped at a point of the window.
+// Returns the key highlighted while the files were over the point.
+int DropFiles(TForm11* w, QPoint at, const QStringList& files) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& file : files) urls << QUrl::fromLocalFile(file);
+  data.setUrls(urls);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &enter);
+  QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &move);
+  const int highlighted = w->Keys1->DropNote();
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &drop);
+  return highlighted;
+}
+
+QString Tone(const QTemporaryDir& folder, const QString& name) {
+  const QString path = folder.filePath(name);
+  EXPECT_EQ(QProcess::execute(
+                "sox", {"-n", "-r", "48000", "-c", "1", path, "synth", "0.2", "sine", "440"}),
+            0);
+  return path;
+}
+
+TEST_F(KeyboardWindowSetsTest, DroppedClipsFillTheKeyDroppedOnAndTheKeysAfterItAsAddDoes) {
+  TForm11* w = Window(0);
+  const QStringList clips = {Tone(folder, "kick.wav"), Tone(folder, "snare.wav"),
+                             Tone(folder, "hat.wav")};
+  EXPECT_EQ(DropFiles(w, OnKey(w->Keys1, 4), clips), 4);
+  EXPECT_EQ(w->Keys1->DropNote(), -1);
+  const KeySet& set = w->Tuning->Set;
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !set.Row(6).File.isEmpty(); }));
+  for (int i = 0; i < 3; ++i) {
+    const KeyRow& row = set.Row(4 + i);
+    EXPECT_EQ(row.File, keyedit::RelativeToProgram(clips[i], ProgramFolder()));
+    EXPECT_EQ(row.Label, QFileInfo(clips[i]).fileName());
+    EXPECT_EQ(QStringList({row.Min, row.Max, row.Rate}), QStringList({"0", "10000", "100"}));
+  }
+  EXPECT_TRUE(set.Row(3).File.isEmpty() && set.Row(7).File.isEmpty());
+  EXPECT_TRUE(w->Tuning->Modified);
+  EXPECT_TRUE(dialogs.boxes().empty());
+}
+
+TEST_F(KeyboardWindowSetsTest, AClipGStreamerCantPlayRefusesTheDropAndLeavesTheSet) {
+  TForm11* w = Window(0);
+  const QString broken = folder.filePath("notes.mp3");
+  QFile text(broken);
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("shopping list: strings, rosin, a new bow\n");
+  text.close();
+  DropFiles(w, OnKey(w->Keys1, 0), {Tone(folder, "kick.wav"), broken});
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !dialogs.boxes().empty(); }));
+  EXPECT_TRUE(dialogs.boxes()[0].text.startsWith(broken + " : can't be played: "));
+  EXPECT_TRUE(dialogs.boxes()[0].text.endsWith("The drop was refused: no key was changed."));
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(w->Tuning->Set.Row(i).File.isEmpty());
+  EXPECT_FALSE(w->Tuning->Modified);
+}
+
+TEST_F(KeyboardWindowSetsTest, ADroppedSetFileOpensAfterTheSaveQuestion) {
+  TForm11* w = Window(0);
+  const QString show = folder.filePath("show.wql");
+  w->Tuning->Set.SetCell(0, kLabelColumn, "Kick");
+  ASSERT_TRUE(w->Tuning->SaveSet(show));
+  const QString notSet = folder.filePath("notes.wql");
+  QFile text(notSet);
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("not a set\n");
+  text.close();
+  w->Tuning->Set.SetCell(0, kLabelColumn, "unsaved");
+  w->Tuning->Modified = true;
+
+  DropFiles(w, QPoint(300, 70), {notSet});  // anywhere on the window
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !dialogs.boxes().empty(); }));
+  EXPECT_EQ(dialogs.BoxTexts(), QStringList{notSet + " : Not a set file"});
+  EXPECT_EQ(w->Tuning->Set.Row(0).Label, "unsaved");
+  EXPECT_TRUE(w->Tuning->Modified);
+
+  dialogs.Clear();
+  dialogs.AnswerBoxes({platform::IDNO});
+  DropFiles(w, QPoint(300, 70), {show});
+  ASSERT_TRUE(testing_support::WaitFor([&] { return w->Tuning->FileName == show; }));
+  EXPECT_EQ(dialogs.BoxTexts(), QStringList{"List modified. Save?"});
+  EXPECT_EQ(w->Tuning->Set.Row(0).Label, "Kick");
+  EXPECT_EQ(w->CoolLabel3->text(), "show.wql");
 }
 
 TEST_F(KeyboardWindowSetsTest, SetNameShowsTheFileNamePart) {

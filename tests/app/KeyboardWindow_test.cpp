@@ -69,6 +69,18 @@ TEST_F(KeyboardWindowTest, FirstStartMakesOneBorderlessWindowOfGroupZero) {
   EXPECT_EQ(w->Keys1->size(), QSize(565, 76));
 }
 
+TEST_F(KeyboardWindowTest, AnEmptySetSaysWhatToDoUntilAKeyHasAClip) {
+  TForm11* w = Window(0);
+  const QLabel* hint = w->EmptySetHint;
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_TRUE(hint->text().startsWith("Drop clips on the keys"));
+  EXPECT_LE(hint->fontMetrics().horizontalAdvance(hint->text()), hint->contentsRect().width());
+  w->Tuning->Set.SetCell(9, kFileColumn, "kick.wav");
+  EXPECT_FALSE(hint->isVisible());
+  ASSERT_TRUE(w->Tuning->NewClick());
+  EXPECT_TRUE(hint->isVisible());
+}
+
 TEST_F(KeyboardWindowTest, NewReusesTheLowestHiddenWindowElseMakesTheNext) {
   New();
   New();

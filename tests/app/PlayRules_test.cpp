@@ -1,4 +1,5 @@
 #include "app/PlayRules.h"
+#include "app/ClipDrop.h"
 
 #include <gtest/gtest.h>
 
@@ -103,4 +104,16 @@ TEST(Captions, VideoCaptionNumbersEveryWindowButTheFirst) {
   EXPECT_EQ(app::WindowName(0), "Tastivo");
   EXPECT_EQ(app::WindowName(2), "Tastivo 2");
   EXPECT_EQ(app::Hundredths(2055000000), 20550);
+}
+
+TEST(ClipDrop, ClipsGoOnTheKeyAndTheKeysAfterItWholeOrNotAtAll) {
+  const QStringList clips = {"/show/clips/kick.wav", "/show/clips/hat.ogg"};
+  const std::vector<app::DroppedRow> rows = app::PlaceDroppedClips(clips, 75, 77, "/show/bin");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].position, 76);
+  EXPECT_EQ(rows[1].File, "..\\clips\\hat.ogg");
+  EXPECT_EQ(rows[1].Label, "hat.ogg");
+  EXPECT_TRUE(app::PlaceDroppedClips(clips, 76, 77, "/show/bin").empty());  // one past the end
+  EXPECT_TRUE(app::PlaceDroppedClips(clips, -1, 77, "/show/bin").empty());
+  EXPECT_EQ(app::DroppedSetFile({"/a/kick.wav", "/a/Live.WQL", "/a/b.wql"}), "/a/Live.WQL");
 }
