@@ -165,7 +165,15 @@ TEST_F(CuedKeys, ClipsThatCantBeCuedOpenColdWithTheirOwnMessage) {
     SCOPED_TRACE(clips[i].toStdString());
     const Press press = PressKey(player, window, *graph, clips[i]);
     EXPECT_NE(press.error, "");
-    EXPECT_EQ(press.error, cold[i].error);
+    // The same text and file. The reason may or may not name the format:
+    // which of GStreamer's elements reports the damage first is up to its
+    // threads, cued or not.
+    const auto head = [&clip = clips[i]](const std::string& error) {
+      const std::string file = clip.toStdString();
+      const auto at = error.find(file);
+      return at == std::string::npos ? error : error.substr(0, at + file.size());
+    };
+    EXPECT_EQ(head(press.error), head(cold[i].error));
     EXPECT_EQ(press.notices, cold[i].notices);
   }
 }
