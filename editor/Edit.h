@@ -45,9 +45,11 @@ class TEdit1 : public QWidget {
   // Writes the settings (FormDestroy).
   ~TEdit1() override;
 
-  // The file list's mask.
+  // The file list's mask: the classic eleven patterns, then the formats that
+  // Linux users carry and the play path takes.
   static constexpr const char* kMask =
-      "*.wav;*.mp3;*.mpg;*.dat;*.avi;*.dvx;*.divx;*.ogg;*.mid;*.kar;*.riff";
+      "*.wav;*.mp3;*.mpg;*.dat;*.avi;*.dvx;*.divx;*.ogg;*.mid;*.kar;*.riff;"
+      "*.flac;*.opus;*.oga;*.m4a;*.aac;*.aif;*.aiff;*.wma;*.mp4;*.mkv;*.webm;*.mov;*.mpeg;*.ogv";
   // The value beside the window's place that keeps the folder browsed last,
   // where the tree starts next time.
   static constexpr const char* kLastFolderValue = "efolder";

@@ -104,6 +104,14 @@ TEST_F(KeyEditor, TheListShowsFoldersArchivesAndTheMasksFiles) {
             QStringList({"Vol. 2", "a.wav", "b.wav", "drums.zip", "red.avi", "sub", "x.ZIP"}));
   EXPECT_EQ(Edit1->flist->FullPath(Row("a.wav")), Path("a.wav"));
   EXPECT_TRUE(Edit1->flist->Message().isEmpty());
+
+  // Beside the classic names, the formats people carry, in either case.
+  const QStringList everyday{"a.flac", "a.opus", "a.oga", "a.m4a",  "a.aac",  "a.aif",
+                             "a.AIFF", "a.wma",  "a.mp4", "a.mkv",  "a.webm", "a.mov",
+                             "a.mpeg", "a.ogv",  "a.MP3", "a.divx", "a.kar"};
+  QDir(clips.path()).mkdir("formats");
+  for (const QString& name : everyday) QFile::copy(toneWav, Path("formats/" + name));
+  Browse(Path("formats"), everyday.size());
 }
 
 TEST_F(KeyEditor, ASingleClickEntersAFolderOrAZipAndNeverPlaysIt) {
