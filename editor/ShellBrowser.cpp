@@ -13,9 +13,11 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStandardItemModel>
+#include <QTimer>
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -48,7 +50,39 @@ Qt::ItemFlags ShellFileModel::flags(const QModelIndex& index) const {
 
 QVariant ShellFileModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole && Undecodable(index)) return QString::fromUtf8(kUndecodableText);
+  if (role == Qt::DisplayRole && (index.column() == kSizeColumn || index.column() == kDateColumn) &&
+      !isDir(index)) {
+    const FileStat& stat = Shown(filePath(index));
+    const QLocale locale = QLocale::system();
+    if (index.column() == kSizeColumn) return locale.formattedDataSize(stat.size);
+    return locale.toString(stat.modified, QLocale::ShortFormat);
+  }
   return QFileSystemModel::data(index, role);
+}
+
+ShellFileModel::FileStat ShellFileModel::Stat(const QString& path) {
+  // A stat, never an open: the entry may be a FIFO.
+  const QFileInfo info(path);
+  return {info.size(), info.lastModified()};
+}
+
+const ShellFileModel::FileStat& ShellFileModel::Shown(const QString& path) const {
+  auto it = stats_.find(path);
+  if (it == stats_.end()) it = stats_.insert(path, Stat(path));
+  return *it;
+}
+
+void ShellFileModel::Restat(const QModelIndex& parent, int first, int last) {
+  for (int row = std::max(first, 0); row <= last && row < rowCount(parent); ++row) {
+    const QString path = filePath(index(row, kNameColumn, parent));
+    const auto it = stats_.find(path);
+    if (it == stats_.end()) continue;  // not drawn yet: read when it is
+    const FileStat now = Stat(path);
+    if (now == *it) continue;
+    *it = now;
+    emit dataChanged(index(row, kSizeColumn, parent), index(row, kDateColumn, parent),
+                     {Qt::DisplayRole});
+  }
 }
 
 TShellTree::TShellTree(QWidget* parent) : QTreeView(parent) {
@@ -126,6 +160,13 @@ TShellList::TShellList(QWidget* parent) : QTreeView(parent) {
   message_->setAutoFillBackground(true);
   message_->setFrameShape(QFrame::StyledPanel);
   message_->hide();
+
+  // A file being written or copied into the folder grows without a word
+  // from the folder; a stat of the rows in view is cheap enough to do each
+  // second while the list is shown.
+  follow_ = new QTimer(this);
+  follow_->setInterval(1000);
+  connect(follow_, &QTimer::timeout, this, &TShellList::RestatShownRows);
 }
 
 void TShellList::SetMask(const QString& mask) {
@@ -198,6 +239,7 @@ void TShellList::SetFolder(const QString& folder) {
     setModel(files_);
     delete old;
   }
+  files_->ForgetStats();
   const QModelIndex root = files_->setRootPath(folder_);
   setRootIndex(root);
   clearSelection();
@@ -313,6 +355,24 @@ void TShellList::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QTreeView::keyPressEvent(event);
+}
+
+void TShellList::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  follow_->start();
+}
+
+void TShellList::hideEvent(QHideEvent* event) {
+  QTreeView::hideEvent(event);
+  follow_->stop();
+}
+
+void TShellList::RestatShownRows() {
+  if (model() != files_ || Count() == 0) return;
+  const QModelIndex top = indexAt(QPoint(0, 0));
+  const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
+  files_->Restat(rootIndex(), top.isValid() ? top.row() : 0,
+                 bottom.isValid() ? bottom.row() : Count() - 1);
 }
 
 void TShellList::resizeEvent(QResizeEvent* event) {

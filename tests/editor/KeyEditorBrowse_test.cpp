@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLocale>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -160,13 +161,28 @@ TEST_F(KeyEditor, AnUpperCaseZipIsAFileThatPlaysWithAutoPlay) {
   EXPECT_TRUE(WaitFor([] { return Edit1->Player->State == fsPlaying; }));
 }
 
-TEST_F(KeyEditor, AFileCopiedIntoTheFolderShowsUp) {
+TEST_F(KeyEditor, AFileCopiedIntoTheFolderShowsUpWithItsRealSize) {
+  Edit1->show();
   Browse(Path("sub"), 1);
   QFile::copy(toneWav, Path("sub/new.wav"));
   EXPECT_TRUE(WaitFor([] { return Edit1->flist->Count() == 2; }));
   QFile::remove(Path("sub/c.wav"));
   EXPECT_TRUE(WaitFor([] { return Edit1->flist->Count() == 1; }));
   EXPECT_EQ(Edit1->flist->Caption(0), "new.wav");
+
+  // Created empty, then written: the folder tells of the first only.
+  QFile steps(Path("sub/steps.ogg"));
+  ASSERT_TRUE(steps.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(WaitFor([] { return Edit1->flist->Count() == 2; }));
+  const auto sizeShown = [&] {
+    const int row = Row("steps.ogg");
+    return Edit1->flist->model()->index(row, 1, Edit1->flist->rootIndex()).data().toString();
+  };
+  EXPECT_EQ(sizeShown(), QLocale::system().formattedDataSize(0));
+  steps.write(QByteArray(300000, 'x'));
+  steps.close();
+  EXPECT_TRUE(WaitFor([&] { return sizeShown() == QLocale::system().formattedDataSize(300000); }))
+      << sizeShown().toStdString();
 }
 
 TEST_F(KeyEditor, AFolderThatIsGoneOrABrokenArchiveIsSaidInTheList) {
