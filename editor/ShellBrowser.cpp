@@ -11,8 +11,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include <dirent.h>
@@ -31,6 +33,23 @@ constexpr int kFolderRole = Qt::UserRole + 1;
 QString AbsoluteClean(const QString& path) {
   return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
+
+// The list's grid lines, drawn over what the style draws. A style sheet on
+// the items would draw them instead, and would then leave the selection's
+// highlight out and its text in the highlight's colour on white.
+class GridLines : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Midlight));
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+    painter->restore();
+  }
+};
 
 }  // namespace
 
@@ -149,9 +168,7 @@ TShellList::TShellList(QWidget* parent) : QTreeView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setStyleSheet(
-      QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
-                     " border-bottom: 1px solid palette(midlight); }"));
+  setItemDelegate(new GridLines(this));
   header()->resizeSection(kNameColumn, 240);
 
   message_ = new QLabel(viewport());

@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QImage>
 #include <QLocale>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -26,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -113,6 +115,40 @@ TEST_F(KeyEditor, TheListShowsFoldersArchivesAndTheMasksFiles) {
   QDir(clips.path()).mkdir("formats");
   for (const QString& name : everyday) QFile::copy(toneWav, Path("formats/" + name));
   Browse(Path("formats"), everyday.size());
+}
+
+// The text of an entry's Size cell: pixels far from its background.
+int TextPixels(const QImage& list, const QRect& cell, QColor* background) {
+  *background = list.pixelColor(cell.left() + 3, cell.center().y());
+  int count = 0;
+  for (int y = cell.top() + 1; y < cell.bottom(); ++y)
+    for (int x = cell.left() + 1; x < cell.right(); ++x)
+      if (std::abs(qGray(list.pixel(x, y)) - qGray(background->rgb())) > 96) ++count;
+  return count;
+}
+
+TEST_F(KeyEditor, TheSelectedEntryIsHighlightedAndReadableWithOrWithoutTheFocus) {
+  EditRow(2);
+  Browse(clips.path(), 7);
+  Edit1->flist->SelectEntry(Row("a.wav"));
+  const auto cell = [this](const QString& name) {
+    return Edit1->flist->visualRect(
+        Edit1->flist->model()->index(Row(name), 1, Edit1->flist->rootIndex()));
+  };
+  for (const bool focused : {true, false}) {
+    SCOPED_TRACE(focused ? "focused" : "not focused");
+    if (focused) {
+      Edit1->activateWindow();
+      Edit1->flist->setFocus();
+    } else {
+      Edit1->Label->setFocus();
+    }
+    const QImage list = Edit1->flist->viewport()->grab().toImage();
+    QColor selected, other;
+    EXPECT_GT(TextPixels(list, cell("a.wav"), &selected), 10);
+    EXPECT_GT(TextPixels(list, cell("b.wav"), &other), 10);
+    EXPECT_NE(selected, other) << "the selection is not highlighted";
+  }
 }
 
 TEST_F(KeyEditor, ASingleClickEntersAFolderOrAZipAndNeverPlaysIt) {
