@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -121,6 +122,30 @@ TShellTree::TShellTree(QWidget* parent) : QTreeView(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { UserChose(current); });
+  // Folders load and sort a while after they are first shown, moving the
+  // current one; it is kept in view until the user takes the tree in hand.
+  const auto follow = [this] {
+    if (revealing_) QTimer::singleShot(0, this, &TShellTree::Reveal);
+  };
+  connect(model_, &QFileSystemModel::directoryLoaded, this, follow);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, follow);
+  connect(model_, &QAbstractItemModel::layoutChanged, this, follow);
+  connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+          [this] { revealing_ = false; });
+}
+
+void TShellTree::wheelEvent(QWheelEvent* event) {
+  revealing_ = false;
+  QTreeView::wheelEvent(event);
+}
+
+void TShellTree::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  Reveal();
+}
+
+void TShellTree::Reveal() {
+  if (currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
 }
 
 void TShellTree::SetPath(const QString& path) {
@@ -131,15 +156,16 @@ void TShellTree::SetPath(const QString& path) {
   // says what is wrong with the folder itself.
   while (!QFileInfo::exists(shown) && shown != QStringLiteral("/")) shown = QFileInfo(shown).path();
   settingPath_ = true;
-  const QModelIndex index = model_->index(shown);
-  setCurrentIndex(index);
-  scrollTo(index);
+  revealing_ = true;
+  setCurrentIndex(model_->index(shown));
+  Reveal();
   settingPath_ = false;
   emit PathChanged(path_);
 }
 
 void TShellTree::UserChose(const QModelIndex& current) {
   if (settingPath_ || !current.isValid()) return;
+  revealing_ = false;
   path_ = model_->filePath(current);
   emit PathChanged(path_);
 }

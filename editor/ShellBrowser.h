@@ -73,12 +73,21 @@ class TShellTree : public QTreeView {
  signals:
   void PathChanged(const QString& path);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
  private:
   void UserChose(const QModelIndex& current);
+  // Scrolls the current folder into view while it is being set.
+  void Reveal();
 
   QFileSystemModel* model_;
   QString path_;
   bool settingPath_ = false;
+  // A path set by SetPath is kept in view until the user picks a folder,
+  // scrolls or turns the wheel.
+  bool revealing_ = false;
 };
 
 // The file list (flist): report view, one entry per row.

@@ -324,6 +324,17 @@ TEST_F(KeyEditor, TheFirstRunStartsInTheUsersMusicFolder) {
   EXPECT_EQ(Edit1->Stv->Path(), config->path() + "/music-here");
 }
 
+TEST_F(KeyEditor, TheTreeShowsItsFolderNotTheRootsSystemFolders) {
+  Edit1->show();
+  Browse(Path("sub"), 1);
+  const auto shown = [] {
+    const QRect folder = Edit1->Stv->visualRect(Edit1->Stv->currentIndex());
+    return !folder.isEmpty() && Edit1->Stv->viewport()->rect().contains(folder.center());
+  };
+  EXPECT_TRUE(WaitFor(shown));
+  EXPECT_EQ(Edit1->Stv->currentIndex().data().toString(), "sub");
+}
+
 TEST_F(KeyEditor, TheSetEditorsEditTakesTheTreeToTheRowsFolder) {
   tuning->Set.SetCell(2, kFileColumn, Path("sub/c.wav"));
   EditRow(2);
