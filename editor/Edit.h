@@ -22,7 +22,6 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QPushButton;
-class QScrollBar;
 class QSlider;
 class QTimer;
 class TPlayer;
@@ -93,7 +92,7 @@ class TEdit1 : public QWidget {
   QFrame* CoolPanel1 = nullptr;
   QPushButton* CoolBtn2 = nullptr;  // play
   QPushButton* CoolBtn3 = nullptr;  // stop
-  QScrollBar* CoolScrollbar1 = nullptr;
+  QSlider* CoolScrollbar1 = nullptr;
   QSlider* Slider1 = nullptr;
   QCheckBox* Auto = nullptr;
   // Browsing.
