@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -93,7 +92,7 @@ TEdit1::TEdit1(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(CoolBtn1, &QPushButton::clicked, this, [this] { CoolBtn1Click(); });
   connect(CoolBtn2, &QPushButton::clicked, this, [this] { CoolBtn2Click(); });
   connect(CoolBtn3, &QPushButton::clicked, this, [this] { CoolBtn3Click(); });
-  connect(CoolScrollbar1, &QScrollBar::valueChanged, this, [this] { CoolScrollbar1Change(); });
+  connect(CoolScrollbar1, &QSlider::valueChanged, this, [this] { CoolScrollbar1Change(); });
   connect(Slider1, &QSlider::valueChanged, this, [this] { Slider1Change(); });
   connect(Label, &QLineEdit::textChanged, this, [this] { LabelChange(); });
   // Leaving a box stores it even when unchanged, which editingFinished
@@ -157,12 +156,15 @@ void TEdit1::BuildToolPanel() {
   CoolBtn3->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
   CoolBtn3->setToolTip(QStringLiteral("Stop"));
   CoolBtn3->setGeometry(32, 4, 28, 26);
-  CoolScrollbar1 = new QScrollBar(Qt::Vertical, CoolPanel1);
+  // A track bar, as the keyboard window's: a scroll bar's arrows would take
+  // all of the panel's height and leave no track.
+  CoolScrollbar1 = new QSlider(Qt::Vertical, CoolPanel1);
   CoolScrollbar1->setToolTip(QStringLiteral("Volume"));
   CoolScrollbar1->setRange(0, 100);
   CoolScrollbar1->setPageStep(1);
+  CoolScrollbar1->setInvertedAppearance(true);  // top = 0 = loudest
   CoolScrollbar1->setValue(10);
-  CoolScrollbar1->setGeometry(62, 2, 14, kToolPanelHeight - 4);
+  CoolScrollbar1->setGeometry(62, 2, 16, kToolPanelHeight - 4);
   Slider1 = new QSlider(Qt::Horizontal, CoolPanel1);
   Slider1->setToolTip(QStringLiteral("Position"));
   Slider1->setRange(0, 1000);

@@ -22,7 +22,6 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QPushButton;
-class QScrollBar;
 class QSlider;
 class QTimer;
 class TPlayer;
@@ -45,9 +44,11 @@ class TEdit1 : public QWidget {
   // Writes the settings (FormDestroy).
   ~TEdit1() override;
 
-  // The file list's mask.
+  // The file list's mask: the classic eleven patterns, then the formats that
+  // Linux users carry and the play path takes.
   static constexpr const char* kMask =
-      "*.wav;*.mp3;*.mpg;*.dat;*.avi;*.dvx;*.divx;*.ogg;*.mid;*.kar;*.riff";
+      "*.wav;*.mp3;*.mpg;*.dat;*.avi;*.dvx;*.divx;*.ogg;*.mid;*.kar;*.riff;"
+      "*.flac;*.opus;*.oga;*.m4a;*.aac;*.aif;*.aiff;*.wma;*.mp4;*.mkv;*.webm;*.mov;*.mpeg;*.ogv";
   // The value beside the window's place that keeps the folder browsed last,
   // where the tree starts next time.
   static constexpr const char* kLastFolderValue = "efolder";
@@ -91,7 +92,7 @@ class TEdit1 : public QWidget {
   QFrame* CoolPanel1 = nullptr;
   QPushButton* CoolBtn2 = nullptr;  // play
   QPushButton* CoolBtn3 = nullptr;  // stop
-  QScrollBar* CoolScrollbar1 = nullptr;
+  QSlider* CoolScrollbar1 = nullptr;
   QSlider* Slider1 = nullptr;
   QCheckBox* Auto = nullptr;
   // Browsing.

@@ -11,11 +11,16 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -29,6 +34,23 @@ constexpr int kFolderRole = Qt::UserRole + 1;
 QString AbsoluteClean(const QString& path) {
   return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
+
+// The list's grid lines, drawn over what the style draws. A style sheet on
+// the items would draw them instead, and would then leave the selection's
+// highlight out and its text in the highlight's colour on white.
+class GridLines : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Midlight));
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+    painter->restore();
+  }
+};
 
 }  // namespace
 
@@ -48,7 +70,39 @@ Qt::ItemFlags ShellFileModel::flags(const QModelIndex& index) const {
 
 QVariant ShellFileModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole && Undecodable(index)) return QString::fromUtf8(kUndecodableText);
+  if (role == Qt::DisplayRole && (index.column() == kSizeColumn || index.column() == kDateColumn) &&
+      !isDir(index)) {
+    const FileStat& stat = Shown(filePath(index));
+    const QLocale locale = QLocale::system();
+    if (index.column() == kSizeColumn) return locale.formattedDataSize(stat.size);
+    return locale.toString(stat.modified, QLocale::ShortFormat);
+  }
   return QFileSystemModel::data(index, role);
+}
+
+ShellFileModel::FileStat ShellFileModel::Stat(const QString& path) {
+  // A stat, never an open: the entry may be a FIFO.
+  const QFileInfo info(path);
+  return {info.size(), info.lastModified()};
+}
+
+const ShellFileModel::FileStat& ShellFileModel::Shown(const QString& path) const {
+  auto it = stats_.find(path);
+  if (it == stats_.end()) it = stats_.insert(path, Stat(path));
+  return *it;
+}
+
+void ShellFileModel::Restat(const QModelIndex& parent, int first, int last) {
+  for (int row = std::max(first, 0); row <= last && row < rowCount(parent); ++row) {
+    const QString path = filePath(index(row, kNameColumn, parent));
+    const auto it = stats_.find(path);
+    if (it == stats_.end()) continue;  // not drawn yet: read when it is
+    const FileStat now = Stat(path);
+    if (now == *it) continue;
+    *it = now;
+    emit dataChanged(index(row, kSizeColumn, parent), index(row, kDateColumn, parent),
+                     {Qt::DisplayRole});
+  }
 }
 
 TShellTree::TShellTree(QWidget* parent) : QTreeView(parent) {
@@ -68,6 +122,30 @@ TShellTree::TShellTree(QWidget* parent) : QTreeView(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { UserChose(current); });
+  // Folders load and sort a while after they are first shown, moving the
+  // current one; it is kept in view until the user takes the tree in hand.
+  const auto follow = [this] {
+    if (revealing_) QTimer::singleShot(0, this, &TShellTree::Reveal);
+  };
+  connect(model_, &QFileSystemModel::directoryLoaded, this, follow);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, follow);
+  connect(model_, &QAbstractItemModel::layoutChanged, this, follow);
+  connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+          [this] { revealing_ = false; });
+}
+
+void TShellTree::wheelEvent(QWheelEvent* event) {
+  revealing_ = false;
+  QTreeView::wheelEvent(event);
+}
+
+void TShellTree::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  Reveal();
+}
+
+void TShellTree::Reveal() {
+  if (currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
 }
 
 void TShellTree::SetPath(const QString& path) {
@@ -78,15 +156,16 @@ void TShellTree::SetPath(const QString& path) {
   // says what is wrong with the folder itself.
   while (!QFileInfo::exists(shown) && shown != QStringLiteral("/")) shown = QFileInfo(shown).path();
   settingPath_ = true;
-  const QModelIndex index = model_->index(shown);
-  setCurrentIndex(index);
-  scrollTo(index);
+  revealing_ = true;
+  setCurrentIndex(model_->index(shown));
+  Reveal();
   settingPath_ = false;
   emit PathChanged(path_);
 }
 
 void TShellTree::UserChose(const QModelIndex& current) {
   if (settingPath_ || !current.isValid()) return;
+  revealing_ = false;
   path_ = model_->filePath(current);
   emit PathChanged(path_);
 }
@@ -115,9 +194,7 @@ TShellList::TShellList(QWidget* parent) : QTreeView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setStyleSheet(
-      QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
-                     " border-bottom: 1px solid palette(midlight); }"));
+  setItemDelegate(new GridLines(this));
   header()->resizeSection(kNameColumn, 240);
 
   message_ = new QLabel(viewport());
@@ -126,6 +203,13 @@ TShellList::TShellList(QWidget* parent) : QTreeView(parent) {
   message_->setAutoFillBackground(true);
   message_->setFrameShape(QFrame::StyledPanel);
   message_->hide();
+
+  // A file being written or copied into the folder grows without a word
+  // from the folder; a stat of the rows in view is cheap enough to do each
+  // second while the list is shown.
+  follow_ = new QTimer(this);
+  follow_->setInterval(1000);
+  connect(follow_, &QTimer::timeout, this, &TShellList::RestatShownRows);
 }
 
 void TShellList::SetMask(const QString& mask) {
@@ -198,6 +282,7 @@ void TShellList::SetFolder(const QString& folder) {
     setModel(files_);
     delete old;
   }
+  files_->ForgetStats();
   const QModelIndex root = files_->setRootPath(folder_);
   setRootIndex(root);
   clearSelection();
@@ -313,6 +398,24 @@ void TShellList::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QTreeView::keyPressEvent(event);
+}
+
+void TShellList::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  follow_->start();
+}
+
+void TShellList::hideEvent(QHideEvent* event) {
+  QTreeView::hideEvent(event);
+  follow_->stop();
+}
+
+void TShellList::RestatShownRows() {
+  if (model() != files_ || Count() == 0) return;
+  const QModelIndex top = indexAt(QPoint(0, 0));
+  const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
+  files_->Restat(rootIndex(), top.isValid() ? top.row() : 0,
+                 bottom.isValid() ? bottom.row() : Count() - 1);
 }
 
 void TShellList::resizeEvent(QResizeEvent* event) {

@@ -8,13 +8,16 @@
 // be read, or a name that can't be opened, is said so in the list instead of
 // showing an empty list or an entry that fails.
 
+#include <QDateTime>
 #include <QFileSystemModel>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QTreeView>
 
 class QLabel;
 class QStandardItemModel;
+class QTimer;
 
 namespace keyedit {
 
@@ -30,8 +33,27 @@ class ShellFileModel : public QFileSystemModel {
   // Whether the entry's name came from bytes that are not valid UTF-8.
   bool Undecodable(const QModelIndex& index) const;
 
+  // Reads again the size and time of the files in rows first to last of
+  // parent, and reports those that changed. The file system model alone
+  // reads them when the folder changes, not when a file in it grows.
+  void Restat(const QModelIndex& parent, int first, int last);
+  // Forgets what was read, as for a folder left.
+  void ForgetStats() { stats_.clear(); }
+
   static constexpr const char* kUndecodableText =
       "This name is not valid UTF-8, so the file can't be opened. Rename it to use it.";
+
+ private:
+  struct FileStat {
+    qint64 size = 0;
+    QDateTime modified;
+    bool operator==(const FileStat&) const = default;
+  };
+  static FileStat Stat(const QString& path);
+  const FileStat& Shown(const QString& path) const;
+
+  // What the list shows of each file, by full path.
+  mutable QHash<QString, FileStat> stats_;
 };
 
 // The folder tree (Stv): folders and ".zip" archives.
@@ -51,12 +73,21 @@ class TShellTree : public QTreeView {
  signals:
   void PathChanged(const QString& path);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
  private:
   void UserChose(const QModelIndex& current);
+  // Scrolls the current folder into view while it is being set.
+  void Reveal();
 
   QFileSystemModel* model_;
   QString path_;
   bool settingPath_ = false;
+  // A path set by SetPath is kept in view until the user picks a folder,
+  // scrolls or turns the wheel.
+  bool revealing_ = false;
 };
 
 // The file list (flist): report view, one entry per row.
@@ -110,9 +141,12 @@ class TShellList : public QTreeView {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   QModelIndex EntryIndex(int row) const;
+  void RestatShownRows();
   void ShowMessage(const QString& text);
   void PlaceMessage();
   void ShowEmpty();
@@ -120,6 +154,7 @@ class TShellList : public QTreeView {
   ShellFileModel* files_;
   QStandardItemModel* archive_;
   QLabel* message_;
+  QTimer* follow_;
   QStringList mask_;
   QString folder_;
   bool loaded_ = false;

@@ -15,6 +15,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QImage>
+#include <QLocale>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -25,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -104,6 +107,48 @@ TEST_F(KeyEditor, TheListShowsFoldersArchivesAndTheMasksFiles) {
             QStringList({"Vol. 2", "a.wav", "b.wav", "drums.zip", "red.avi", "sub", "x.ZIP"}));
   EXPECT_EQ(Edit1->flist->FullPath(Row("a.wav")), Path("a.wav"));
   EXPECT_TRUE(Edit1->flist->Message().isEmpty());
+
+  // Beside the classic names, the formats people carry, in either case.
+  const QStringList everyday{"a.flac", "a.opus", "a.oga", "a.m4a",  "a.aac",  "a.aif",
+                             "a.AIFF", "a.wma",  "a.mp4", "a.mkv",  "a.webm", "a.mov",
+                             "a.mpeg", "a.ogv",  "a.MP3", "a.divx", "a.kar"};
+  QDir(clips.path()).mkdir("formats");
+  for (const QString& name : everyday) QFile::copy(toneWav, Path("formats/" + name));
+  Browse(Path("formats"), everyday.size());
+}
+
+// The text of an entry's Size cell: pixels far from its background.
+int TextPixels(const QImage& list, const QRect& cell, QColor* background) {
+  *background = list.pixelColor(cell.left() + 3, cell.center().y());
+  int count = 0;
+  for (int y = cell.top() + 1; y < cell.bottom(); ++y)
+    for (int x = cell.left() + 1; x < cell.right(); ++x)
+      if (std::abs(qGray(list.pixel(x, y)) - qGray(background->rgb())) > 96) ++count;
+  return count;
+}
+
+TEST_F(KeyEditor, TheSelectedEntryIsHighlightedAndReadableWithOrWithoutTheFocus) {
+  EditRow(2);
+  Browse(clips.path(), 7);
+  Edit1->flist->SelectEntry(Row("a.wav"));
+  const auto cell = [this](const QString& name) {
+    return Edit1->flist->visualRect(
+        Edit1->flist->model()->index(Row(name), 1, Edit1->flist->rootIndex()));
+  };
+  for (const bool focused : {true, false}) {
+    SCOPED_TRACE(focused ? "focused" : "not focused");
+    if (focused) {
+      Edit1->activateWindow();
+      Edit1->flist->setFocus();
+    } else {
+      Edit1->Label->setFocus();
+    }
+    const QImage list = Edit1->flist->viewport()->grab().toImage();
+    QColor selected, other;
+    EXPECT_GT(TextPixels(list, cell("a.wav"), &selected), 10);
+    EXPECT_GT(TextPixels(list, cell("b.wav"), &other), 10);
+    EXPECT_NE(selected, other) << "the selection is not highlighted";
+  }
 }
 
 TEST_F(KeyEditor, ASingleClickEntersAFolderOrAZipAndNeverPlaysIt) {
@@ -152,13 +197,28 @@ TEST_F(KeyEditor, AnUpperCaseZipIsAFileThatPlaysWithAutoPlay) {
   EXPECT_TRUE(WaitFor([] { return Edit1->Player->State == fsPlaying; }));
 }
 
-TEST_F(KeyEditor, AFileCopiedIntoTheFolderShowsUp) {
+TEST_F(KeyEditor, AFileCopiedIntoTheFolderShowsUpWithItsRealSize) {
+  Edit1->show();
   Browse(Path("sub"), 1);
   QFile::copy(toneWav, Path("sub/new.wav"));
   EXPECT_TRUE(WaitFor([] { return Edit1->flist->Count() == 2; }));
   QFile::remove(Path("sub/c.wav"));
   EXPECT_TRUE(WaitFor([] { return Edit1->flist->Count() == 1; }));
   EXPECT_EQ(Edit1->flist->Caption(0), "new.wav");
+
+  // Created empty, then written: the folder tells of the first only.
+  QFile steps(Path("sub/steps.ogg"));
+  ASSERT_TRUE(steps.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(WaitFor([] { return Edit1->flist->Count() == 2; }));
+  const auto sizeShown = [&] {
+    const int row = Row("steps.ogg");
+    return Edit1->flist->model()->index(row, 1, Edit1->flist->rootIndex()).data().toString();
+  };
+  EXPECT_EQ(sizeShown(), QLocale::system().formattedDataSize(0));
+  steps.write(QByteArray(300000, 'x'));
+  steps.close();
+  EXPECT_TRUE(WaitFor([&] { return sizeShown() == QLocale::system().formattedDataSize(300000); }))
+      << sizeShown().toStdString();
 }
 
 TEST_F(KeyEditor, AFolderThatIsGoneOrABrokenArchiveIsSaidInTheList) {
@@ -262,6 +322,17 @@ TEST_F(KeyEditor, TheFirstRunStartsInTheUsersMusicFolder) {
   QFile::remove(config->path() + "/Tastivo/Tastivo.ini");
   Edit1 = new TEdit1;
   EXPECT_EQ(Edit1->Stv->Path(), config->path() + "/music-here");
+}
+
+TEST_F(KeyEditor, TheTreeShowsItsFolderNotTheRootsSystemFolders) {
+  Edit1->show();
+  Browse(Path("sub"), 1);
+  const auto shown = [] {
+    const QRect folder = Edit1->Stv->visualRect(Edit1->Stv->currentIndex());
+    return !folder.isEmpty() && Edit1->Stv->viewport()->rect().contains(folder.center());
+  };
+  EXPECT_TRUE(WaitFor(shown));
+  EXPECT_EQ(Edit1->Stv->currentIndex().data().toString(), "sub");
 }
 
 TEST_F(KeyEditor, TheSetEditorsEditTakesTheTreeToTheRowsFolder) {

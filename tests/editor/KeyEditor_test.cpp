@@ -15,12 +15,15 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFocusEvent>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace key_editor_testing {
 namespace {
@@ -271,6 +274,26 @@ TEST_F(KeyEditor, PlayStopAndTheBarsDriveThePreview) {
   EXPECT_TRUE(WaitFor([] { return Edit1->Slider1->value() >= 900; }));
   Edit1->CoolBtn3->click();
   EXPECT_EQ(Edit1->Player->State, fsStopped);
+}
+
+TEST_F(KeyEditor, TheVolumeBarsHandleTravelsMostOfItsLength) {
+  Edit1->show();
+  const auto picture = [](int value) {
+    Edit1->CoolScrollbar1->setValue(value);
+    return Edit1->CoolScrollbar1->grab().toImage();
+  };
+  const QImage loudest = picture(0), silent = picture(100);
+  int first = loudest.height(), last = -1;
+  for (int y = 0; y < loudest.height(); ++y) {
+    for (int x = 0; x < loudest.width(); ++x) {
+      if (loudest.pixel(x, y) != silent.pixel(x, y)) {
+        first = std::min(first, y);
+        last = std::max(last, y);
+      }
+    }
+  }
+  EXPECT_GE(last - first, loudest.height() * 2 / 3)
+      << "the handle moves over rows " << first << " to " << last << " of " << loudest.height();
 }
 
 TEST_F(KeyEditor, AClipThatFailsToOpenIsClosedAndTheTimerLeavesItAlone) {
