@@ -40,8 +40,8 @@ void DrawCell(QPainter& painter, const SetListPrintLayout& layout, const SetList
 
 }  // namespace
 
-SetListPrintLayout::SetListPrintLayout(QSizeF page, std::vector<double> columnWidths)
-    : geometry_(page, std::move(columnWidths)) {}
+SetListPrintLayout::SetListPrintLayout(QSizeF page, std::vector<double> columnWidths, double dpi)
+    : geometry_(page, std::move(columnWidths), dpi) {}
 
 int SetListPrintLayout::TextPixelSize() const {
   // Three quarters of the row leaves room for the descenders and the lines.
@@ -104,7 +104,7 @@ void PaintSetList(QPrinter* printer, const KeySet& set, const std::vector<double
   QPainter painter;
   if (!painter.begin(printer)) return;
   const QRectF paper = printer->paperRect(QPrinter::DevicePixel);
-  const SetListPrintLayout layout(paper.size(), columnWidths);
+  const SetListPrintLayout layout(paper.size(), columnWidths, printer->resolution());
   const int pages = ListPrintLayout::PageCount(set.RowCount());
   for (int page = 0; page < pages; ++page) {
     if (page > 0) printer->newPage();
