@@ -3,14 +3,13 @@
 #include "FileIcons.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QGridLayout>
 #include <QMessageBox>
 #include <QSettings>
-#include <QSpacerItem>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWindow>
@@ -156,13 +155,13 @@ void ShowException(const QString& text, QWidget* owner) {
 int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,
                           BoxButtons buttons) {
   QMessageBox box(ToQtIcon(icon), caption, text, QMessageBox::NoButton, owner);
-  // A message box sizes itself to its text alone, and window managers then
-  // cut a longer title short; a spacer across the box keeps it wide enough.
-  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-    grid->addItem(new QSpacerItem(MinimumBoxWidth(caption, box.font()), 0, QSizePolicy::Minimum,
-                                  QSizePolicy::Fixed),
-                  grid->rowCount(), 0, 1, grid->columnCount());
   PlaceAboveOwner(box, StackingOwner(owner));
+  // A message box sizes itself to its text alone, and window managers then
+  // cut a longer title short. Its button row spans the box, and keeps its
+  // least width when the box rebuilds its layout (it does on taking the
+  // style of a skinned owner, as when it is kept on top for one).
+  if (auto* buttons = box.findChild<QDialogButtonBox*>())
+    buttons->setMinimumWidth(MinimumBoxWidth(caption, box.font()));
   if (buttons == BoxButtons::Ok) {
     box.setStandardButtons(QMessageBox::Ok);
   } else {
