@@ -5,6 +5,7 @@
 
 ListPrintLayout::ListPrintLayout(QSizeF page, std::vector<double> columnWidths, double dpi) {
   const double scale = dpi > 0 ? dpi / kLayoutDpi : 1.0;
+  scale_ = scale;
   headerHeight_ = kHeaderHeight * scale;
   const double width = std::max(0.0, page.width() - (kLeftMargin + kRightMargin) * scale);
   const double height = std::max(0.0, page.height() - (kTopMargin + kBottomMargin) * scale);

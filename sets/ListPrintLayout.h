@@ -32,6 +32,8 @@ class ListPrintLayout {
   static int FirstRowOf(int page) { return page * kRowsPerPage; }
   static int RowsOnPage(int page, int rowCount);
 
+  // Device pixels per pixel of the layout's resolution.
+  double Scale() const { return scale_; }
   QRectF Table() const { return table_; }
   QRectF Header() const;
   QRectF Footer() const;
@@ -44,6 +46,7 @@ class ListPrintLayout {
 
  private:
   QRectF table_;
+  double scale_ = 1;
   double headerHeight_ = kHeaderHeight;
   double rowHeight_ = 0;
   std::vector<double> columnX_;  // left edges plus the right edge of the last

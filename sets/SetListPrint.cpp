@@ -57,7 +57,7 @@ QFont SetListPrintLayout::BodyFont() const {
 }
 
 double SetListPrintLayout::Padding(const QRectF& cell) const {
-  return std::min({geometry_.RowHeight() / 4, cell.width() / 8, 8.0});
+  return std::min({geometry_.RowHeight() / 4, cell.width() / 8, 8.0 * geometry_.Scale()});
 }
 
 std::vector<SetListPrintCell> SetListPrintLayout::HeaderCells() const {
