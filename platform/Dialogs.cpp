@@ -50,18 +50,6 @@ QWidget* StackingOwner(QWidget* owner) {
   return owner ? owner : QApplication::activeWindow();
 }
 
-// Makes a modal dialog come up above its owner: transient for the owner's
-// window, and itself on top when that window is (a dialog in the normal
-// layer would open underneath an always-on-top owner).
-void PlaceAboveOwner(QDialog& dialog, QWidget* owner) {
-  if (!owner) return;
-  if (OwnerStaysOnTop(owner)) dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  dialog.winId();  // creates the native window so it can be tied to the owner's
-  QWidget* top = owner->window();
-  if (dialog.windowHandle() && top->windowHandle())
-    dialog.windowHandle()->setTransientParent(top->windowHandle());
-}
-
 // A file dialog lists the folder it is made in, and the last one any dialog
 // visited, before it can be given our icon provider; Qt's own would read
 // files there. So each dialog is made in an empty folder of the run's own,
@@ -119,6 +107,15 @@ bool OwnerStaysOnTop(const QWidget* owner) {
     }
   }
   return false;
+}
+
+void PlaceAboveOwner(QDialog& dialog, QWidget* owner) {
+  if (!owner) return;
+  if (OwnerStaysOnTop(owner)) dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  dialog.winId();  // creates the native window so it can be tied to the owner's
+  QWidget* top = owner->window();
+  if (dialog.windowHandle() && top->windowHandle())
+    dialog.windowHandle()->setTransientParent(top->windowHandle());
 }
 
 int MinimumBoxWidth(const QString& caption, const QFont& font) {

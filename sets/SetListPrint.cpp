@@ -1,5 +1,6 @@
 #include "sets/SetListPrint.h"
 
+#include "platform/Dialogs.h"
 #include "platform/FileIcons.h"
 #include "sets/KeySetModel.h"
 
@@ -146,6 +147,7 @@ SetListPrintPage::SetListPrintPage(const KeySet& set,
   action(tr("Print dialog"), [this] {
     EnsurePreview();
     QPrintDialog dialog(printer_, this);
+    platform::PlaceAboveOwner(dialog, this);
     // The name of a file to print to is completed from a file list.
     for (QFileSystemModel* files : dialog.findChildren<QFileSystemModel*>())
       files->setIconProvider(platform::FileIconsByName());
@@ -154,6 +156,7 @@ SetListPrintPage::SetListPrintPage(const KeySet& set,
   action(tr("Printer setup"), [this] {
     EnsurePreview();
     QPageSetupDialog dialog(printer_, this);
+    platform::PlaceAboveOwner(dialog, this);
     if (dialog.exec() == QDialog::Accepted) preview_->updatePreview();
   });
   toolBar_->addSeparator();
