@@ -218,6 +218,12 @@ void TVideo1::FormShow() {
       if (!placed_) {
         placed_ = true;
         frame = platform::FirstPlace(this, place.client, frame, owner_).topLeft();
+        // Never framed yet: the frame the window manager will add, as
+        // expected, so that the title bar lands on the screen too.
+        if (frameInset_.isNull()) {
+          const QMargins expected = platform::ExpectedFrame(this);
+          frameInset_ = QPoint(expected.left(), expected.top());
+        }
       }
       PlaceFrame(frame, place.client);
     }
