@@ -19,6 +19,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 #include <QWindow>
 
@@ -27,6 +29,17 @@
 #include <utility>
 
 namespace {
+
+// A label longer than its button ends in an ellipsis; centred whole, it
+// would be cut on both sides. An ampersand is shown, not taken as a shortcut.
+void ShowKeyLabel(QPushButton* button, const QString& label) {
+  QStyleOptionButton option;
+  option.initFrom(button);
+  const QRect room =
+      button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+  const QString shown = button->fontMetrics().elidedText(label, Qt::ElideRight, room.width() - 4);
+  button->setText(QString(shown).replace('&', QStringLiteral("&&")));
+}
 
 // The message of a key whose clip could not be played. A clip not found
 // when the set was loaded tells, after the player's text, where it was
@@ -204,7 +217,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
   VolumeEnabled = true;
   SeekEnabled = true;
   refreshErrorShown_ = false;
-  Label1->setText(row.Label);
+  ShowKeyLabel(Label1, row.Label);
   LKey1->setText(row.Key.left(1));
   CurrentKey = key;
   Video->Player = Player.get();

@@ -7,6 +7,17 @@
 
 namespace controls {
 
+namespace {
+
+// The device pixels under a rectangle of the widget: on a screen scaled
+// two times the face is drawn at twice the size, so that it stays sharp.
+QRect DeviceRect(const QRect& r, qreal ratio) {
+  return QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio)
+      .toAlignedRect();
+}
+
+}  // namespace
+
 TLCD99::TLCD99(QWidget* parent) : QWidget(parent) {
   // Painting covers every pixel, so the background is never erased first.
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -148,7 +159,9 @@ void TLCD99::DrawStep(const Change& change, int step, bool onlyChanged) {
 }
 
 void TLCD99::RenderAll() {
-  picture_ = QImage(size(), QImage::Format_RGB32);
+  const qreal ratio = devicePixelRatioF();
+  picture_ = QImage(DeviceRect(rect(), ratio).size(), QImage::Format_RGB32);
+  picture_.setDevicePixelRatio(ratio);
   picture_.fill(ToQColor(color_));
   Change all;
   all.to = lcd::SplitCells(value_, digitNum_);
@@ -162,7 +175,7 @@ void TLCD99::RenderAll() {
 }
 
 void TLCD99::BringPictureUpToDate() {
-  if (!pictureValid_ || picture_.size() != size()) {
+  if (!pictureValid_ || picture_.size() != DeviceRect(rect(), devicePixelRatioF()).size()) {
     RenderAll();
     return;
   }
@@ -204,7 +217,8 @@ void TLCD99::NextAnimationStep() {
 void TLCD99::paintEvent(QPaintEvent* event) {
   BringPictureUpToDate();
   QPainter painter(this);
-  painter.drawImage(event->rect().topLeft(), picture_, event->rect());
+  painter.drawImage(event->rect().topLeft(), picture_,
+                    DeviceRect(event->rect(), picture_.devicePixelRatio()));
 }
 
 }  // namespace controls

@@ -284,7 +284,10 @@ void TmkRangeSlider::resizeEvent(QResizeEvent*) {
 
 void TmkRangeSlider::RenderRuler() {
   const QRect r = layout_.Ruler();
-  ruler_ = QPixmap(r.size().expandedTo(QSize(1, 1)));
+  // Drawn at the screen's scale, so that it stays sharp on a scaled screen.
+  const qreal ratio = devicePixelRatioF();
+  ruler_ = QPixmap(r.size().expandedTo(QSize(1, 1)) * ratio);
+  ruler_.setDevicePixelRatio(ratio);
   QPainter painter(&ruler_);
   const QColor shadow = ToQColor(kColorButtonShadow);
   const QColor highlight = ToQColor(kColorButtonHighlight);

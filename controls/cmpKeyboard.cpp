@@ -40,6 +40,13 @@ void DrawLabel(QPainter& painter, QPoint at, int index, const QBrush& background
   painter.drawText(at.x(), at.y() + metrics.ascent(), text);
 }
 
+// The device pixels under a rectangle of the widget: on a screen scaled
+// two times the face is drawn at twice the size, so that it stays sharp.
+QRect DeviceRect(const QRect& r, qreal ratio) {
+  return QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio)
+      .toAlignedRect();
+}
+
 // Inverts every colour bit of the pixels in r, so doing it twice restores them.
 void InvertPixels(QImage& image, const QRect& r) {
   const QRect area = r.intersected(image.rect());
@@ -152,7 +159,9 @@ void TKeys::SetDropNote(int note) {
 }
 
 void TKeys::RenderFace() {
-  face_ = QImage(size(), QImage::Format_RGB32);
+  const qreal ratio = devicePixelRatioF();
+  face_ = QImage(DeviceRect(rect(), ratio).size(), QImage::Format_RGB32);
+  face_.setDevicePixelRatio(ratio);
   QPainter painter(&face_);
   const KeyboardGeometry g = Geometry();
   DrawFrameRect(painter, QRect(0, 0, width(), height()), blackBrush_, QPen(Qt::black));
@@ -172,14 +181,16 @@ void TKeys::RenderFace() {
 }
 
 void TKeys::paintEvent(QPaintEvent* event) {
-  if (!faceValid_ || face_.size() != size()) RenderFace();
+  const qreal ratio = devicePixelRatioF();
+  if (!faceValid_ || face_.size() != DeviceRect(rect(), ratio).size()) RenderFace();
   const QRect area = event->rect();
-  QImage shown = face_.copy(area);
+  QImage shown = face_.copy(DeviceRect(area, ratio));
+  shown.setDevicePixelRatio(ratio);
   const KeyboardGeometry g = Geometry();
   for (int note = 0; note < 128; ++note) {
     if (!pressed_[note]) continue;
     for (const QRect& r : g.InvertRects(note)) {
-      if (r.intersects(area)) InvertPixels(shown, r.translated(-area.topLeft()));
+      if (r.intersects(area)) InvertPixels(shown, DeviceRect(r.translated(-area.topLeft()), ratio));
     }
   }
   QPainter painter(this);

@@ -5,12 +5,14 @@
 #include "editor/ShellBrowser.h"
 #include "platform/SettingsStore.h"
 #include "platform/WindowMessages.h"
+#include "platform/WindowPlacement.h"
 #include "player/Tplayerbase.h"
 #include "sets/ArchivePath.h"
 #include "sets/LocalPath.h"
 #include "sets/Prop.h"
 #include "video/Video.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -266,6 +268,11 @@ void TEdit1::FormDestroy() {
 }
 
 void TEdit1::showEvent(QShowEvent* event) {
+  if (!event->spontaneous() && !placed_) {
+    placed_ = true;
+    platform::PlaceOnScreen(this,
+                            Tuning() ? Tuning()->parentWidget() : QApplication::activeWindow());
+  }
   QWidget::showEvent(event);
   if (!event->spontaneous()) FormShow();
 }

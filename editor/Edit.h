@@ -162,6 +162,9 @@ class TEdit1 : public QWidget {
   // The preview has a loaded clip whose position and volume can be read.
   bool clipLoaded_ = false;
   bool destroyed_ = false;
+  // Placed clear of the keyboard windows at its first show; hidden and shown
+  // again to change its mode, it keeps its place.
+  bool placed_ = false;
 };
 
 // The one key editor, created at start-up.

@@ -3,14 +3,13 @@
 #include "FileIcons.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QGridLayout>
 #include <QMessageBox>
 #include <QSettings>
-#include <QSpacerItem>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWindow>
@@ -49,18 +48,6 @@ constexpr int kTitleBarExtras = 140;
 // stack) with it when it closes while the box is up.
 QWidget* StackingOwner(QWidget* owner) {
   return owner ? owner : QApplication::activeWindow();
-}
-
-// Makes a modal dialog come up above its owner: transient for the owner's
-// window, and itself on top when that window is (a dialog in the normal
-// layer would open underneath an always-on-top owner).
-void PlaceAboveOwner(QDialog& dialog, QWidget* owner) {
-  if (!owner) return;
-  if (OwnerStaysOnTop(owner)) dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  dialog.winId();  // creates the native window so it can be tied to the owner's
-  QWidget* top = owner->window();
-  if (dialog.windowHandle() && top->windowHandle())
-    dialog.windowHandle()->setTransientParent(top->windowHandle());
 }
 
 // A file dialog lists the folder it is made in, and the last one any dialog
@@ -122,6 +109,15 @@ bool OwnerStaysOnTop(const QWidget* owner) {
   return false;
 }
 
+void PlaceAboveOwner(QDialog& dialog, QWidget* owner) {
+  if (!owner) return;
+  if (OwnerStaysOnTop(owner)) dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  dialog.winId();  // creates the native window so it can be tied to the owner's
+  QWidget* top = owner->window();
+  if (dialog.windowHandle() && top->windowHandle())
+    dialog.windowHandle()->setTransientParent(top->windowHandle());
+}
+
 int MinimumBoxWidth(const QString& caption, const QFont& font) {
   QFont title = font;
   title.setBold(true);
@@ -156,13 +152,13 @@ void ShowException(const QString& text, QWidget* owner) {
 int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon,
                           BoxButtons buttons) {
   QMessageBox box(ToQtIcon(icon), caption, text, QMessageBox::NoButton, owner);
-  // A message box sizes itself to its text alone, and window managers then
-  // cut a longer title short; a spacer across the box keeps it wide enough.
-  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-    grid->addItem(new QSpacerItem(MinimumBoxWidth(caption, box.font()), 0, QSizePolicy::Minimum,
-                                  QSizePolicy::Fixed),
-                  grid->rowCount(), 0, 1, grid->columnCount());
   PlaceAboveOwner(box, StackingOwner(owner));
+  // A message box sizes itself to its text alone, and window managers then
+  // cut a longer title short. Its button row spans the box, and keeps its
+  // least width when the box rebuilds its layout (it does on taking the
+  // style of a skinned owner, as when it is kept on top for one).
+  if (auto* buttons = box.findChild<QDialogButtonBox*>())
+    buttons->setMinimumWidth(MinimumBoxWidth(caption, box.font()));
   if (buttons == BoxButtons::Ok) {
     box.setStandardButtons(QMessageBox::Ok);
   } else {

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+class QDialog;
 class QFont;
 class QWidget;
 
@@ -64,6 +65,12 @@ inline constexpr const char* kApplicationTitle = "Tastivo";
 // top-level window, or a window it is transient for (its parent window, that
 // window's parent, ...), stays on top of others.
 bool OwnerStaysOnTop(const QWidget* owner);
+
+// Makes a modal dialog come up above its owner: transient for the owner's
+// window, and itself on top when that window is (a dialog in the normal
+// layer would open underneath an always-on-top owner). The boxes and file
+// dialogs here do it themselves; other dialogs (printing) call it.
+void PlaceAboveOwner(QDialog& dialog, QWidget* owner);
 
 // The least width of a message box whose title bar shows caption whole in
 // font (the title's text, bold as window managers draw it, and room for the

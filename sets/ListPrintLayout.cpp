@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <numeric>
 
-ListPrintLayout::ListPrintLayout(QSizeF page, std::vector<double> columnWidths) {
-  const double width = std::max(0.0, page.width() - kLeftMargin - kRightMargin);
-  const double height = std::max(0.0, page.height() - kTopMargin - kBottomMargin);
-  table_ = QRectF(kLeftMargin, kTopMargin, width, height);
+ListPrintLayout::ListPrintLayout(QSizeF page, std::vector<double> columnWidths, double dpi) {
+  const double scale = dpi > 0 ? dpi / kLayoutDpi : 1.0;
+  scale_ = scale;
+  headerHeight_ = kHeaderHeight * scale;
+  const double width = std::max(0.0, page.width() - (kLeftMargin + kRightMargin) * scale);
+  const double height = std::max(0.0, page.height() - (kTopMargin + kBottomMargin) * scale);
+  table_ = QRectF(kLeftMargin * scale, kTopMargin * scale, width, height);
   // The footer takes one row's height below the body.
-  rowHeight_ = std::max(0.0, height - kHeaderHeight) / (kRowsPerPage + 1);
+  rowHeight_ = std::max(0.0, height - headerHeight_) / (kRowsPerPage + 1);
 
   if (columnWidths.empty()) columnWidths.push_back(1);
   for (double& w : columnWidths) w = std::max(w, 0.0);
@@ -38,7 +41,7 @@ int ListPrintLayout::RowsOnPage(int page, int rowCount) {
 
 QRectF ListPrintLayout::Header() const {
   return QRectF(table_.left(), table_.top(), table_.width(),
-                std::min(kHeaderHeight, table_.height()));
+                std::min(headerHeight_, table_.height()));
 }
 
 QRectF ListPrintLayout::BodyRow(int line) const {

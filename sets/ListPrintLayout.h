@@ -16,16 +16,24 @@ class ListPrintLayout {
   static constexpr double kBottomMargin = 300;
   static constexpr double kHeaderHeight = 150;
 
+  // The margins and the header are given in pixels of a printer of this
+  // resolution, where they frame the table as a page of 36 rows needs; on
+  // another device they keep their size on paper, so that the header stays
+  // at the body's scale on a screen-resolution preview as on a fine printer.
+  static constexpr double kLayoutDpi = 600;
+
   // page: the printed page in device pixels. columnWidths: relative widths
   // of the columns (the list's own widths); the table's width is shared out
-  // in their proportion.
-  ListPrintLayout(QSizeF page, std::vector<double> columnWidths);
+  // in their proportion. dpi: the device's resolution.
+  ListPrintLayout(QSizeF page, std::vector<double> columnWidths, double dpi = kLayoutDpi);
 
   // At least one page, so an empty list still prints its header.
   static int PageCount(int rowCount);
   static int FirstRowOf(int page) { return page * kRowsPerPage; }
   static int RowsOnPage(int page, int rowCount);
 
+  // Device pixels per pixel of the layout's resolution.
+  double Scale() const { return scale_; }
   QRectF Table() const { return table_; }
   QRectF Header() const;
   QRectF Footer() const;
@@ -38,6 +46,8 @@ class ListPrintLayout {
 
  private:
   QRectF table_;
+  double scale_ = 1;
+  double headerHeight_ = kHeaderHeight;
   double rowHeight_ = 0;
   std::vector<double> columnX_;  // left edges plus the right edge of the last
 };

@@ -3,6 +3,7 @@
 #include "editor/Edit.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
+#include "platform/WindowPlacement.h"
 #include "platform/midi/MidiDeviceList.h"
 #include "platform/midi/MidiPorts.h"
 #include "sets/KeySetModel.h"
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -621,6 +623,14 @@ void TTuning::FormHide() {
     Edit1->SetTuning(nullptr);
     Edit1->show();
   }
+}
+
+void TTuning::showEvent(QShowEvent* event) {
+  if (!event->spontaneous() && !placed_) {
+    placed_ = true;
+    platform::PlaceOnScreen(this, parentWidget());
+  }
+  QWidget::showEvent(event);
 }
 
 void TTuning::hideEvent(QHideEvent* event) {

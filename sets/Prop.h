@@ -163,6 +163,7 @@ class TTuning : public QWidget {
   void FitColumns();
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -185,6 +186,9 @@ class TTuning : public QWidget {
   std::vector<QMetaObject::Connection> videoBindings_;
   int shownPage_ = 0;
   bool destroying_ = false;
+  // Placed clear of the keyboard windows at its first show; after that it
+  // stays where the user leaves it.
+  bool placed_ = false;
   // Set at the end of construction. A message box shown while the window is
   // being built (the warning of a known list whose file is gone) runs a
   // nested event loop; handlers it can reach wait until the window is whole.

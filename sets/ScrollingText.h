@@ -1,5 +1,7 @@
 #pragma once
-// A line of text that scrolls from right to left while started.
+// An explanation: wrapped to its width and standing still where its box
+// holds it whole; otherwise one line that scrolls from right to left while
+// started.
 
 #include <QTimer>
 #include <QWidget>
@@ -21,6 +23,11 @@ class ScrollingText : public QWidget {
   bool Running() const { return timer_.isActive(); }
   int Offset() const { return offset_; }
   QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+  // The whole text fits the box, wrapped.
+  bool ShowsWhole() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

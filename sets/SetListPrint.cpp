@@ -1,5 +1,6 @@
 #include "sets/SetListPrint.h"
 
+#include "platform/Dialogs.h"
 #include "platform/FileIcons.h"
 #include "sets/KeySetModel.h"
 
@@ -40,8 +41,8 @@ void DrawCell(QPainter& painter, const SetListPrintLayout& layout, const SetList
 
 }  // namespace
 
-SetListPrintLayout::SetListPrintLayout(QSizeF page, std::vector<double> columnWidths)
-    : geometry_(page, std::move(columnWidths)) {}
+SetListPrintLayout::SetListPrintLayout(QSizeF page, std::vector<double> columnWidths, double dpi)
+    : geometry_(page, std::move(columnWidths), dpi) {}
 
 int SetListPrintLayout::TextPixelSize() const {
   // Three quarters of the row leaves room for the descenders and the lines.
@@ -57,7 +58,7 @@ QFont SetListPrintLayout::BodyFont() const {
 }
 
 double SetListPrintLayout::Padding(const QRectF& cell) const {
-  return std::min({geometry_.RowHeight() / 4, cell.width() / 8, 8.0});
+  return std::min({geometry_.RowHeight() / 4, cell.width() / 8, 8.0 * geometry_.Scale()});
 }
 
 std::vector<SetListPrintCell> SetListPrintLayout::HeaderCells() const {
@@ -104,7 +105,7 @@ void PaintSetList(QPrinter* printer, const KeySet& set, const std::vector<double
   QPainter painter;
   if (!painter.begin(printer)) return;
   const QRectF paper = printer->paperRect(QPrinter::DevicePixel);
-  const SetListPrintLayout layout(paper.size(), columnWidths);
+  const SetListPrintLayout layout(paper.size(), columnWidths, printer->resolution());
   const int pages = ListPrintLayout::PageCount(set.RowCount());
   for (int page = 0; page < pages; ++page) {
     if (page > 0) printer->newPage();
@@ -146,6 +147,7 @@ SetListPrintPage::SetListPrintPage(const KeySet& set,
   action(tr("Print dialog"), [this] {
     EnsurePreview();
     QPrintDialog dialog(printer_, this);
+    platform::PlaceAboveOwner(dialog, this);
     // The name of a file to print to is completed from a file list.
     for (QFileSystemModel* files : dialog.findChildren<QFileSystemModel*>())
       files->setIconProvider(platform::FileIconsByName());
@@ -154,6 +156,7 @@ SetListPrintPage::SetListPrintPage(const KeySet& set,
   action(tr("Printer setup"), [this] {
     EnsurePreview();
     QPageSetupDialog dialog(printer_, this);
+    platform::PlaceAboveOwner(dialog, this);
     if (dialog.exec() == QDialog::Accepted) preview_->updatePreview();
   });
   toolBar_->addSeparator();

@@ -37,7 +37,8 @@ struct SetListPrintCell {
 // values below it and fits the same column width.
 class SetListPrintLayout {
  public:
-  SetListPrintLayout(QSizeF page, std::vector<double> columnWidths);
+  SetListPrintLayout(QSizeF page, std::vector<double> columnWidths,
+                     double dpi = ListPrintLayout::kLayoutDpi);
 
   const ListPrintLayout& Geometry() const { return geometry_; }
   // The text's pixel size, from the height of a body row.

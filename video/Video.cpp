@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/SettingsStore.h"
+#include "platform/WindowPlacement.h"
 #include "player/Tplayerbase.h"
 #include "video/VideoLayout.h"
 
@@ -234,7 +235,20 @@ void TVideo1::FormShow() {
       const video::WindowPlace place = video::PlaceWindow(
           QRect(SavedLeft, SavedTop, SavedWidth, SavedHeight), picture_, AOrig->isChecked(),
           AvailableAreas(), owner_ && owner_->isVisible() ? owner_->frameGeometry() : QRect());
-      PlaceFrame(place.position, place.client);
+      QPoint frame = place.position;
+      // The first show of the session keeps clear of the keyboard windows
+      // and wholly on its screen; later shows go back where the user left it.
+      if (!placed_) {
+        placed_ = true;
+        frame = platform::FirstPlace(this, place.client, frame, owner_).topLeft();
+        // Never framed yet: the frame the window manager will add, as
+        // expected, so that the title bar lands on the screen too.
+        if (frameInset_.isNull()) {
+          const QMargins expected = platform::ExpectedFrame(this);
+          frameInset_ = QPoint(expected.left(), expected.top());
+        }
+      }
+      PlaceFrame(frame, place.client);
     }
     Tag = 1;
     FormResize();

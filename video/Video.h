@@ -112,4 +112,5 @@ class TVideo1 : public QWidget {
   QRect fullMonitor_;
   // How far the client area sits inside the frame, as last seen with one.
   QPoint frameInset_;
+  bool placed_ = false;
 };

@@ -169,6 +169,15 @@ TEST_F(KeyboardPlay, AMissingFileInTheMiddleOfAGroupShowsOneBoxAndTheOthersPlay)
   EXPECT_EQ(W(1)->Label1->text(), "Gone");
 }
 
+TEST_F(KeyboardPlay, ALongLabelEndsInAnEllipsisInsteadOfBeingCutOnBothSides) {
+  SetRow(0, 0, Clip("tone.wav"), "Opening fanfare, second take, louder & longer");
+  W(0)->Keys1->NoteOn(0, 0, true);
+  const QPushButton* label = W(0)->Label1;
+  EXPECT_TRUE(label->text().startsWith("Opening")) << label->text().toStdString();
+  EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+  EXPECT_LT(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+}
+
 TEST_F(KeyboardPlay, AKeyBeyondAWindowsRowsEndsTheDispatchSilently) {
   const QString tone = Clip("tone.wav");
   New();

@@ -3,6 +3,7 @@
 // also when the owner's window stays on top of all others.
 
 #include "platform/Dialogs.h"
+#include "platform/WindowPlacement.h"
 
 #include "support/TestSupport.h"
 
@@ -12,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QProcess>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -128,6 +130,37 @@ TEST_F(DialogStacking, ComeUpAboveAStayOnTopKeyboardWindowAndItsSetEditor) {
       EXPECT_GT(at, order.indexOf(owner->winId()));
     }
   }
+}
+
+// A window shown for the first time, already made (as the key editor is),
+// beside a keyboard window that stays on top at its first place: wholly on the
+// screen, its title bar clear, and at the same place when it is hidden and
+// shown again to change its mode.
+TEST_F(DialogStacking, AFirstPlaceIsOnScreenAndKeptThroughHideAndShow) {
+  QWidget keyboard(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  keyboard.setGeometry(322, 408, 635, 207);
+  keyboard.show();
+  ASSERT_TRUE(testing_support::WaitFor([&] { return IsKeptAbove(keyboard); }));
+  QWidget editor;
+  editor.resize(718, 438);
+  editor.winId();
+  PlaceOnScreen(&editor, &keyboard);
+  editor.show();
+  auto framed = [&] { return editor.frameGeometry() != editor.geometry(); };
+  ASSERT_TRUE(testing_support::WaitFor(framed));
+  const QRect first = editor.frameGeometry();
+  EXPECT_TRUE(editor.screen()->availableGeometry().contains(first)) << "off screen";
+  EXPECT_FALSE(QRect(first.topLeft(), QSize(first.width(), 40)).intersects(keyboard.geometry()))
+      << "title bar under the keyboard window";
+
+  editor.hide();
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !Stacking().contains(editor.winId()); }));
+  editor.show();
+  // Managed again means placed again by the window manager.
+  EXPECT_TRUE(testing_support::WaitFor([&] {
+    return Stacking().contains(editor.winId()) && framed() && editor.frameGeometry() == first;
+  })) << "moved to "
+      << editor.frameGeometry().x() << "," << editor.frameGeometry().y();
 }
 
 }  // namespace

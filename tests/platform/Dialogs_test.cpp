@@ -104,19 +104,27 @@ class ModalWatcher {
 };
 
 TEST(QtDialogs, ATitleNeverLosesWhatItSays) {
+  // The keyboard window stays on top and is skinned with a style sheet. A box
+  // of its set editor is made to stay on top as well, takes the skin's style
+  // then and lays itself out anew.
+  QWidget keyboard(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
+  keyboard.setStyleSheet("QPushButton { font-weight: bold; }");
+  QWidget setEditor(&keyboard, Qt::Window);
   for (const char* caption : {kInformationCaption, kWarningCaption, kQuestionCaption}) {
-    int width = 0;
-    QFont font;
-    ModalWatcher watcher([&](QDialog* box) {
-      width = box->width();
-      font = box->font();
-    });
-    QtDialogs().MessageBox(nullptr, "OK", caption, BoxIcon::Information, BoxButtons::Ok);
-    ASSERT_TRUE(watcher.seen());
-    QFont bold = font;
-    bold.setBold(true);
-    EXPECT_GT(width, QFontMetrics(bold).horizontalAdvance(caption) + 60) << caption;
-    EXPECT_GE(width, MinimumBoxWidth(caption, font)) << caption;
+    for (QWidget* owner : {static_cast<QWidget*>(nullptr), &setEditor}) {
+      int width = 0;
+      QFont font;
+      ModalWatcher watcher([&](QDialog* box) {
+        width = box->width();
+        font = box->font();
+      });
+      QtDialogs().MessageBox(owner, "OK", caption, BoxIcon::Information, BoxButtons::Ok);
+      ASSERT_TRUE(watcher.seen());
+      QFont bold = font;
+      bold.setBold(true);
+      EXPECT_GT(width, QFontMetrics(bold).horizontalAdvance(caption) + 60) << caption;
+      EXPECT_GE(width, MinimumBoxWidth(caption, font)) << caption;
+    }
   }
 }
 

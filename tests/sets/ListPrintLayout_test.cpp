@@ -36,6 +36,17 @@ TEST(ListPrintLayout, PlacesTheTableInsideTheMargins) {
   EXPECT_EQ(layout.ColumnCount(), 7);
 }
 
+TEST(ListPrintLayout, TheHeaderIsAtTheBodysScaleAtAnyResolution) {
+  for (const double dpi : {96.0, 300.0, 600.0, 1200.0}) {
+    SCOPED_TRACE(dpi);
+    const double a4Height = 11.69 * dpi;
+    const ListPrintLayout layout(QSizeF(8.27 * dpi, a4Height), {1, 1, 1, 1, 1, 1, 1}, dpi);
+    EXPECT_GT(layout.Header().height(), layout.RowHeight() / 2);
+    EXPECT_LT(layout.Header().height(), layout.RowHeight() * 2);
+    EXPECT_DOUBLE_EQ(layout.Table().top() / a4Height, 200.0 / (11.69 * 600));
+  }
+}
+
 TEST(ListPrintLayout, SurvivesDegenerateInput) {
   const ListPrintLayout tiny(QSizeF(10, 10), {});
   EXPECT_EQ(tiny.Table().width(), 0);

@@ -1,0 +1,129 @@
+#include "platform/WindowPlacement.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdint>
+#include <tuple>
+
+namespace platform {
+
+namespace {
+
+// The top of a window that must stay in sight when nothing else can: the
+// title bar and, below it, the tab bar and tool bar of our windows.
+constexpr int kTopBand = 100;
+
+std::int64_t Area(const QRect& r) {
+  return r.isEmpty() ? 0 : std::int64_t{r.width()} * r.height();
+}
+
+std::int64_t Covered(const QRect& place, const QList<QRect>& onTop) {
+  std::int64_t covered = 0;
+  for (const QRect& r : onTop) covered += Area(place.intersected(r));
+  return covered;
+}
+
+}  // namespace
+
+QRect ClearPlace(const QRect& screen, const QList<QRect>& onTop, QSize size, QPoint wanted) {
+  const QSize s = size.boundedTo(screen.size()).expandedTo(QSize(1, 1));
+  const int maxX = screen.left() + screen.width() - s.width();
+  const int maxY = screen.top() + screen.height() - s.height();
+  auto onScreen = [&](int x, int y) {
+    return QPoint(std::clamp(x, screen.left(), maxX), std::clamp(y, screen.top(), maxY));
+  };
+  const QPoint start = onScreen(wanted.x(), wanted.y());
+  // Every place worth trying touches the screen's edges, an on-top window's
+  // edges, or keeps the wanted coordinate.
+  QList<int> xs{start.x(), screen.left(), maxX};
+  QList<int> ys{start.y(), screen.top(), maxY};
+  for (const QRect& r : onTop) {
+    xs << r.left() - s.width() << r.left() + r.width();
+    ys << r.top() - s.height() << r.top() + r.height();
+  }
+  QRect best;
+  std::tuple<std::int64_t, std::int64_t, int> bestCost{};
+  bool first = true;
+  for (int x : xs) {
+    for (int y : ys) {
+      const QRect place(onScreen(x, y), s);
+      const QRect top(place.topLeft(), QSize(s.width(), std::min(s.height(), kTopBand)));
+      const auto cost = std::make_tuple(Covered(top, onTop), Covered(place, onTop),
+                                        (place.topLeft() - start).manhattanLength());
+      if (first || cost < bestCost) {
+        best = place;
+        bestCost = cost;
+        first = false;
+      }
+    }
+  }
+  return best;
+}
+
+QList<QRect> OnTopFrames(const QWidget* except) {
+  QList<QRect> frames;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w == except || !w->isVisible() || w->isMinimized()) continue;
+    if (w->windowFlags() & Qt::WindowStaysOnTopHint) frames << w->frameGeometry();
+  }
+  return frames;
+}
+
+QMargins ExpectedFrame(const QWidget* window) {
+  if (window->windowFlags() & Qt::FramelessWindowHint) return {};
+  if (window->isVisible() && window->frameGeometry() != window->geometry())
+    return window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins();
+  // Another framed window of ours shows what the window manager draws.
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w != window && w->isVisible() && w->windowHandle() &&
+        !(w->windowFlags() & Qt::FramelessWindowHint) &&
+        !w->windowHandle()->frameMargins().isNull())
+      return w->windowHandle()->frameMargins();
+  return QMargins(8, 32, 8, 8);
+}
+
+namespace {
+
+QScreen* ScreenFor(QPoint point, const QWidget* owner) {
+  if (QScreen* s = QGuiApplication::screenAt(point)) return s;
+  if (owner && owner->screen()) return owner->screen();
+  return QGuiApplication::primaryScreen();
+}
+
+}  // namespace
+
+QPoint CentredOnScreen(QSize frameSize, const QWidget* owner) {
+  QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return {};
+  const QRect area = screen->availableGeometry();
+  return area.topLeft() +
+         QPoint((area.width() - frameSize.width()) / 2, (area.height() - frameSize.height()) / 2);
+}
+
+QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidget* owner) {
+  const QMargins frame = ExpectedFrame(window);
+  const QSize frameSize = client.grownBy(frame);
+  QScreen* screen = ScreenFor(wanted, owner);
+  if (!screen) return QRect(wanted, frameSize);
+  return ClearPlace(screen->availableGeometry(), OnTopFrames(window), frameSize, wanted);
+}
+
+void PlaceOnScreen(QWidget* window, const QWidget* owner) {
+  const QMargins frame = ExpectedFrame(window);
+  const QPoint wanted = window->testAttribute(Qt::WA_Moved)
+                            ? window->pos()
+                            : CentredOnScreen(window->size().grownBy(frame), owner);
+  const QRect place = FirstPlace(window, window->size(), wanted, owner);
+  // A window that has its native window but was never framed takes a move
+  // as its client's place, not its frame's.
+  const bool unframed =
+      window->testAttribute(Qt::WA_WState_Created) && window->frameGeometry() == window->geometry();
+  window->move(unframed ? place.topLeft() + QPoint(frame.left(), frame.top()) : place.topLeft());
+}
+
+}  // namespace platform
