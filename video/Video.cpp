@@ -165,7 +165,10 @@ QRect TVideo1::MonitorGeometry() const {
 void TVideo1::SaveBounds() {
   // A window just out of full screen, or hidden, has no frame at the
   // moment; the one it had is where it goes back to.
-  if (const QPoint inset = FrameInset(); !inset.isNull()) frameInset_ = inset;
+  if (const QPoint inset = FrameInset(); !inset.isNull()) {
+    frameInset_ = inset;
+    frameSeen_ = true;
+  }
   const QPoint frame = video::FrameTopLeft(geometry().topLeft(), frameInset_);
   SavedLeft = frame.x();
   SavedTop = frame.y();
@@ -183,14 +186,11 @@ QPoint TVideo1::FrameInset() const {
 }
 
 void TVideo1::PlaceFrame(QPoint frame, QSize client) {
-  if (!frameInset_.isNull()) {
-    setGeometry(video::ClientRectForFrame(frame, client, frameInset_));
-    return;
-  }
-  // No frame seen yet (the window's first show): the client goes there for
-  // now, and once the window manager has put its frame around it, which it
-  // does in its own time and tells no widget of, the frame takes the place.
-  setGeometry(QRect(frame, client));
+  setGeometry(video::ClientRectForFrame(frame, client, frameInset_));
+  if (frameSeen_) return;
+  // Never framed yet (the window's first show): the inset is a guess until
+  // the window manager has put its frame around the window, which it does
+  // in its own time and tells no widget of; then the frame takes the place.
   auto* watch = new QTimer(this);
   auto tries = std::make_shared<int>(50);
   connect(watch, &QTimer::timeout, this, [this, watch, tries, frame] {
@@ -198,8 +198,11 @@ void TVideo1::PlaceFrame(QPoint frame, QSize client) {
     const bool windowed = !AFull->isChecked() && !isFullScreen();
     const QPoint inset = FrameInset();
     if (!inset.isNull() && windowed) {
-      frameInset_ = inset;
-      setGeometry(video::ClientRectForFrame(frame, size(), inset));
+      frameSeen_ = true;
+      if (inset != frameInset_) {
+        frameInset_ = inset;
+        setGeometry(video::ClientRectForFrame(frame, size(), inset));
+      }
     }
     if (!inset.isNull() || !windowed || --*tries <= 0 || !isVisible()) watch->deleteLater();
   });

@@ -112,5 +112,7 @@ class TVideo1 : public QWidget {
   QRect fullMonitor_;
   // How far the client area sits inside the frame, as last seen with one.
   QPoint frameInset_;
+  // frameInset_ was read off a real frame, not guessed.
+  bool frameSeen_ = false;
   bool placed_ = false;
 };
