@@ -28,10 +28,7 @@ std::vector<DroppedRow> PlaceDroppedClips(const QStringList& files, int key, int
 
 void ApplyDroppedClips(KeySet& set, const std::vector<DroppedRow>& rows) {
   for (const DroppedRow& row : rows) {
-    set.SetCell(row.position, kFileColumn, row.File);
-    set.SetCell(row.position, kMinColumn, QString::fromLatin1(kDefaultMin));
-    set.SetCell(row.position, kMaxColumn, QString::fromLatin1(kDefaultMax));
-    set.SetCell(row.position, kRateColumn, QString::fromLatin1(kDefaultRate));
+    keyedit::StoreAddedClip(set, row.position, row.File);
     set.SetCell(row.position, kLabelColumn, row.Label);
   }
 }

@@ -410,10 +410,7 @@ void TEdit1::flistDblClick() {
   if (tuning->SelectedRow() < 0) tuning->SelectRow(0);
   const int target = tuning->SelectedRow();
   if (target < 0) return;
-  tuning->Set.SetCell(target, kFileColumn, keyedit::RelativeToProgram(path, ProgramFolder()));
-  tuning->Set.SetCell(target, kMinColumn, QStringLiteral("0"));
-  tuning->Set.SetCell(target, kMaxColumn, QStringLiteral("10000"));
-  tuning->Set.SetCell(target, kRateColumn, QStringLiteral("100"));
+  keyedit::StoreAddedClip(tuning->Set, target, keyedit::RelativeToProgram(path, ProgramFolder()));
   SFil->setText(QDir::toNativeSeparators(Stv->Path() + '/' + caption));
   Label->setText(QString());
   Label->setText(caption);

@@ -1,5 +1,7 @@
 #include "editor/KeyEditRules.h"
 
+#include "sets/KeySet.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -81,6 +83,13 @@ QString UpOneLevel(const QString& path) {
   const qsizetype cut = std::max(path.lastIndexOf('\\'), path.lastIndexOf('/'));
   if (cut < 0) return path;
   return path.left(cut + 1);
+}
+
+void StoreAddedClip(KeySet& set, int row, const QString& file) {
+  set.SetCell(row, kFileColumn, file);
+  set.SetCell(row, kMinColumn, QString::fromLatin1(kDefaultMin));
+  set.SetCell(row, kMaxColumn, QString::fromLatin1(kDefaultMax));
+  set.SetCell(row, kRateColumn, QString::fromLatin1(kDefaultRate));
 }
 
 }  // namespace keyedit

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class KeySet;
+
 namespace keyedit {
 
 // The corrected text of a box when it loses the focus. Checked in this
@@ -33,6 +35,11 @@ bool EntersLikeFolder(const QString& name);
 // drive compare folder names exactly: "/opt/Music" and "/opt/music" are two
 // folders here, and taking one for the other would store the wrong file.
 QString RelativeToProgram(const QString& file, const QString& programFolder);
+
+// What Add stores in row `row` for a clip: `file` (as RelativeToProgram
+// writes it), the whole clip (marks 0 and 10000) and rate 100. The label is
+// left to the caller (Add's Label box, a drop).
+void StoreAddedClip(KeySet& set, int row, const QString& file);
 
 // Where "Up one level" goes from path: the text up to its last separator,
 // that separator kept ("C:\Prog\music" gives "C:\Prog\", "/home/u/Music"
