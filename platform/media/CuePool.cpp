@@ -308,11 +308,12 @@ struct CuePool::Impl {
           }
           const int startMark = e.StartMark, stopMark = e.StopMark;
           const std::string path = e.Path;
+          const std::optional<FileIdentity> identity = e.Identity;
           lock.unlock();
           // The length the graph will find for the clip, so that the key's
           // press finds it already at its marks.
           gint64 length = -1;
-          if (const auto count = CountAudioFrames(path))
+          if (const auto count = CountAudioFrames(path, identity))
             length = count->LengthNs();
           else if (!gst_pad_query_duration(pad, GST_FORMAT_TIME, &length))
             length = -1;

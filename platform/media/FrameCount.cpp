@@ -201,9 +201,13 @@ std::optional<FrameCount> CountAudioFrames(const unsigned char* data, std::size_
 }
 
 std::optional<FrameCount> CountAudioFrames(const std::string& path) {
+  return CountAudioFrames(path, FileIdentity::Of(path));
+}
+
+std::optional<FrameCount> CountAudioFrames(const std::string& path,
+                                           const std::optional<FileIdentity>& identity) {
   static std::mutex mutex;
   static std::map<std::string, std::pair<FileIdentity, std::optional<FrameCount>>> counted;
-  const auto identity = FileIdentity::Of(path);
   if (!identity) return std::nullopt;
   {
     std::lock_guard lock(mutex);

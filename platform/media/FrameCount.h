@@ -17,6 +17,8 @@
 
 namespace platform::media {
 
+struct FileIdentity;  // ClipCache.h
+
 struct FrameCount {
   std::int64_t Samples = 0;
   int SampleRate = 0;
@@ -39,5 +41,9 @@ std::optional<FrameCount> CountAudioFrames(const unsigned char* data, std::size_
 // kept while the file stays the same on disk, so the cue pool and the graph
 // that takes its clip over agree and count once.
 std::optional<FrameCount> CountAudioFrames(const std::string& path);
+// The same, for a file whose identity the caller has just read (none: not a
+// regular file), so that a key press reads it once.
+std::optional<FrameCount> CountAudioFrames(const std::string& path,
+                                           const std::optional<FileIdentity>& identity);
 
 }  // namespace platform::media

@@ -587,7 +587,7 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   gint64 length = 0;
   // A bare stream's parser knows no length at preroll, or guesses it from
   // the bit rate of the few frames it has read: its frames tell it.
-  const auto count = CountAudioFrames(done.fileName);
+  const auto count = CountAudioFrames(done.fileName, done.identity);
   lengthCounted = count.has_value();
   if (count)
     duration = count->LengthNs() / 100;
@@ -678,8 +678,9 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& fileName,
     decoder = (*source)->element;
   }
   loaded = true;
+  // lengthCounted is still the kept clip's: a clip loaded since would have
+  // dropped it.
   duration = cache.Duration();
-  lengthCounted = CountAudioFrames(fileName).has_value();
   if (audio) {
     std::lock_guard lock(mutex);
     audioVolume = defaultAudio->volume;
