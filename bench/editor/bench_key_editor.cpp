@@ -5,7 +5,7 @@
 
 #include "editor/Edit.h"
 #include "platform/Application.h"
-#include "platform/media/GstMediaGraph.h"
+#include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "sets/Prop.h"
 

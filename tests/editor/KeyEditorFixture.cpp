@@ -1,6 +1,6 @@
 #include "KeyEditorFixture.h"
 
-#include "../player/MediaFiles.h"
+#include "support/MediaFiles.h"
 #include "ZipMaker.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 
 #include "KeyEditorFixture.h"
 
-#include "../player/MediaFiles.h"
+#include "support/MediaFiles.h"
 
 #include "editor/KeyEditRules.h"
 #include "player/Tplayerbase.h"
