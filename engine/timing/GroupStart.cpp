@@ -17,11 +17,15 @@ namespace {
 
 GroupStart* current = nullptr;
 
-// Starting a held graph is a state change of a cued pipeline: well under a
-// millisecond each on an idle machine, more on a loaded one. The lead is
-// twice what starting them all took the last time, within these bounds; a
-// graph started after its base time has passed loses the first moment of
-// its clip, which the margin keeps rare.
+// The lead is measured, not chosen: twice what starting every held graph
+// took at the previous group start (a state change of a cued pipeline each:
+// well under a millisecond on an idle machine, more on a loaded one). The
+// bounds only keep one odd measurement from ruling the next start: below a
+// millisecond the measurement itself is noise, and a group whose start took
+// over 10 ms was starved, so waiting longer than 20 ms would only make
+// every next key late too. Should the machine be slower than the lead, the
+// graphs started after the base time lose the first moment of their clip
+// and the next lead grows to match.
 constexpr std::chrono::nanoseconds kMinLead = std::chrono::milliseconds(1);
 constexpr std::chrono::nanoseconds kMaxLead = std::chrono::milliseconds(20);
 std::atomic<std::int64_t> leadNs{std::chrono::nanoseconds(std::chrono::milliseconds(3)).count()};
@@ -32,9 +36,13 @@ std::atomic<std::int64_t> leadNs{std::chrono::nanoseconds(std::chrono::milliseco
 // wait begins is lost). Half a millisecond before the next cycle edge the
 // wake leaves time to write the first samples before the server reads.
 // Together they cost a period more to a key that comes in the last
-// millisecond of a cycle.
+// millisecond of a cycle. Both are set by the kernel's wake-up latency, not
+// by this machine's speed, and ClearOfCycleEdges caps each at a quarter of
+// the server's period, so a short period never leaves the wake no room.
 constexpr std::uint64_t kSoloLeadNs = 500'000, kSoloBeforeEdgeNs = 500'000;
-// Half a millisecond past an edge the server has read every output.
+// Half a millisecond past an edge the server has read every output: JACK
+// runs its clients one after the other at the start of a cycle (capped, too,
+// at a quarter period).
 constexpr std::uint64_t kAfterEdgeNs = 500'000;
 }  // namespace
 
