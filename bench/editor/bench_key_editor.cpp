@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
   platform::Application app(argc, argv);
   Edit1 = new TEdit1;
+  TTuning::Editor = Edit1;
   ListLargeFolder();
   PreviewStart();
   AddHundred();
