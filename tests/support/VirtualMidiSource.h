@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace testing_support {
 
 class VirtualMidiSource {
  public:
   // Opens an output port named portName; throws std::runtime_error with
   // RtMidi's text when the MIDI system cannot be reached.
-  explicit VirtualMidiSource(const std::string& portName, MidiApi api = MidiApi::Jack);
+  explicit VirtualMidiSource(const std::string& portName,
+                             platform::MidiApi api = platform::MidiApi::Jack);
   ~VirtualMidiSource();
   VirtualMidiSource(const VirtualMidiSource&) = delete;
   VirtualMidiSource& operator=(const VirtualMidiSource&) = delete;
@@ -24,7 +25,7 @@ class VirtualMidiSource {
   // This port's device number in MidiInputPortNames() now, or -1.
   int DeviceNumber() const;
   // This port's id as its API lists it now; empty while it is not listed.
-  MidiPortId PortId() const;
+  platform::MidiPortId PortId() const;
 
   // Sends the bytes as one message; false (with the reason in LastError())
   // when RtMidi could not queue it.
@@ -40,4 +41,4 @@ class VirtualMidiSource {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace platform
+}  // namespace testing_support

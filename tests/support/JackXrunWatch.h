@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace platform {
+namespace testing_support {
 
 class JackXrunWatch {
  public:
@@ -26,4 +26,4 @@ class JackXrunWatch {
   std::atomic<long> count_{0};
 };
 
-}  // namespace platform
+}  // namespace testing_support

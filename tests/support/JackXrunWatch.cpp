@@ -1,10 +1,10 @@
-#include "platform/midi/JackXrunWatch.h"
+#include "support/JackXrunWatch.h"
 
 #include <jack/jack.h>
 
 #include <stdexcept>
 
-namespace platform {
+namespace testing_support {
 
 struct JackXrunWatch::Client {
   jack_client_t* handle = nullptr;
@@ -37,4 +37,4 @@ JackXrunWatch::~JackXrunWatch() {
   jack_client_close(client_->handle);
 }
 
-}  // namespace platform
+}  // namespace testing_support

@@ -1,4 +1,4 @@
-#include "platform/midi/VirtualMidiSource.h"
+#include "support/VirtualMidiSource.h"
 
 #include "platform/midi/MidiPorts.h"
 
@@ -7,7 +7,12 @@
 #include <mutex>
 #include <stdexcept>
 
-namespace platform {
+namespace testing_support {
+
+using platform::MidiApi;
+using platform::MidiInputPortNames;
+using platform::MidiInputPortsOf;
+using platform::MidiPortId;
 
 struct VirtualMidiSource::Impl {
   std::string portName;
@@ -91,4 +96,4 @@ std::string VirtualMidiSource::LastError() const {
   return impl_->lastError;
 }
 
-}  // namespace platform
+}  // namespace testing_support
