@@ -254,6 +254,10 @@ class TForm11 : public QWidget {
   void RunNoteOffDispatch(QObject* Sender, int note);
   // Reports a failure of the display refresh once, not at every tick.
   void ReportRefreshError(const QString& text);
+  // A mark moved: the current key's row keeps it and the rate goes back to
+  // 100. False when no key is current.
+  bool StoreMark(int column, int value);
+  void ShowMarks();
 
   QWidget* owner_ = nullptr;
   // Keys held down by MIDI notes; released when input stops, so no key stays

@@ -76,8 +76,7 @@ void TPlayer::Construct(std::shared_ptr<MediaGraph> graph) {
   AssignBasicAudio(FGraphBuilder, FBasicAudio);
   AssignVideoWindow(FGraphBuilder, FVideoWindow);
   AssignBasicVideo(FGraphBuilder, FBasicVideo);
-  FMediaEventEx = std::dynamic_pointer_cast<IMediaEventEx>(FGraphBuilder);
-  SCheck(FMediaEventEx ? S_OK : E_NOINTERFACE);
+  AssignInterface(FGraphBuilder, FMediaEventEx);
   SCheck(Use(FMediaEventEx, [&](IMediaEventEx& e) {
     return e.SetNotifyWindow(NotifyWindow, platform::WM_PLAYERNOTIFY + MessageOffset,
                              platform::PN_MEDIAEVENT);
