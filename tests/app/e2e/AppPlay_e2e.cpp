@@ -469,9 +469,14 @@ class MarksInEveryFormat : public AppPlay,
         {"m4a", audio + "voaacenc ! mp4mux ! filesink location=%s"},
         {"mp4",
          picture + "x264enc ! mp4mux name=m ! filesink location=%s " + audio + "voaacenc ! m."},
-        // Motion JPEG with PCM, as cameras write it. (MP3 in AVI is left out:
-        // GStreamer's AVI demuxer times its frames by the stream's average
-        // rate, which misplaces a start by tens of milliseconds.)
+        // Motion JPEG with PCM, as cameras write it. (MP3 in AVI is left out,
+        // for GStreamer's AVI demuxer, with or without our graph: it moves
+        // CBR sound to the very frame at the mark, whose data MP3 keeps
+        // partly in the frames before, so the decoder gives 40 ms of silence
+        // before the sound, which is then in place. VBR sound is indexed by
+        // the average byte rate the header gives, so a start lands in the
+        // middle of a frame (200 ms of silence) and at a time that drifts
+        // from the frames' own, by 10 to 30 ms near 1.6 s, 200 ms at 5.5 s.)
         {"avi", picture + "jpegenc ! avimux name=m ! filesink location=%s " + audio +
                     "audio/x-raw,format=S16LE ! m."}};
     const std::vector<std::pair<std::string, std::string>> moreAudio{
