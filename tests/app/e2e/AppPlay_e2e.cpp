@@ -494,12 +494,12 @@ class MarksInEveryFormat : public AppPlay,
                     "audio/x-raw,format=S16LE ! m."},
         {"ogv",
          picture + "theoraenc ! oggmux name=m ! filesink location=%s " + audio + "vorbisenc ! m."}};
-    // An MPEG program stream, whose demuxer only estimates its length and
-    // whose time line starts with its first clock reference, not with its
-    // sound. (One whose clock starts half a second before its first time
-    // stamp, as FFmpeg's muxer writes it, is left out: GStreamer's demuxer
-    // starts an accurate seek in it 8 to 50 ms late, and ends a segment
-    // with a stop a quarter of a second after its start.)
+    // An MPEG program stream, whose demuxer only estimates its length, and
+    // whose sound, as GStreamer plays it, begins 0.44 s into the file's
+    // time line. (One whose clock starts at half a second, as FFmpeg's muxer
+    // writes it, is left out: GStreamer's demuxer starts an accurate seek
+    // in it 8 to 50 ms late, and ends any seek with a stop a quarter of a
+    // second after its start.)
     const std::vector<std::pair<std::string, std::string>> mpeg{
         {"mpg",
          "videotestsrc num-buffers=200 ! "
