@@ -97,7 +97,7 @@ std::vector<AudioPacket> AudioPackets(const unsigned char* data, std::size_t siz
       std::size_t h = at + 6;
       if ((data[h] & 0xC0) == 0x80) {  // MPEG-2
         if (h + 3 > end) break;
-        if (data[h + 1] & 0x80) packet.pts = TimeStamp(data + h + 3);
+        if ((data[h + 1] & 0x80) && h + 8 <= end) packet.pts = TimeStamp(data + h + 3);
         packet.payload = h + 3 + data[h + 2];
       } else {  // MPEG-1: stuffing, buffer size, then the time stamps
         while (h < end && data[h] == 0xFF) ++h;
