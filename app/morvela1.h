@@ -222,7 +222,15 @@ class TForm11 : public QWidget {
   // The key of the set under a point of the window; -1 off the keys.
   int DropKeyAt(QPoint at) const;
   TForm11(QWidget* owner, int instance, bool appendSelf);
+  // The controls by panel, with their design values, then their bindings.
   void BuildControls();
+  void BuildCaptionBar();
+  void BuildTransportRow();
+  void BuildPositionRow();
+  void BuildKeyboard();
+  void BuildSideBars();
+  void BuildTimers();
+  void ConnectControls();
   void ReadSettings();
   void RepaintFrame();
   void SetCaptionBarLabels();

@@ -1,5 +1,6 @@
 #include "player/Tplayerbase.h"
 
+#include "engine/timing/GroupStart.h"
 #include "platform/WindowMessages.h"
 
 #include <QDeadlineTimer>
@@ -42,6 +43,16 @@ int InverseVolumeCurve(int target, float width, float low) {
     if (target >= c) low = static_cast<float>(low + width / 2.0L);
     width = half;
   }
+}
+
+TPlayer::GroupStart::GroupStart(bool together) {
+  if (together) start_ = std::make_unique<platform::media::GroupStart>();
+}
+
+TPlayer::GroupStart::~GroupStart() = default;
+
+void TPlayer::GroupStart::Start() {
+  if (start_) start_->Start();
 }
 
 TPlayer::TPlayer(QObject* ownerWindow, int messageOffset)

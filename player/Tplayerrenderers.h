@@ -2,7 +2,7 @@
 // Audio output devices and the helpers that find, check and replace the
 // renderer filters of a graph.
 
-#include "platform/media/MediaGraph.h"
+#include "engine/MediaGraph.h"
 
 #include <QStringList>
 

@@ -8,11 +8,11 @@
 // process of its own since the sink is chosen once per process.
 
 #include "platform/WindowMessages.h"
-#include "platform/media/ClipCache.h"
-#include "platform/media/ClipLength.h"
-#include "platform/media/FrameCount.h"
-#include "platform/media/GstMediaGraph.h"
-#include "platform/media/PlaybinBaseline.h"
+#include "engine/graph/ClipCache.h"
+#include "engine/graph/ClipLength.h"
+#include "engine/graph/FrameCount.h"
+#include "engine/graph/GstMediaGraph.h"
+#include "bench/player/PlaybinBaseline.h"
 #include "player/Tplayerbase.h"
 
 #include <QApplication>
@@ -124,7 +124,7 @@ int RunMeasurements(const std::string& sink) {
     const double seeksPerPress = double(graph->FlushingSeeks() - seeksBefore) / kRuns;
     for (int i = 0; i < kRuns; ++i)
       baseline.push_back(
-          platform::media::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
+          bench::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
     const std::string suffix = std::string(format) + "_" + sink;
     Print("key_to_sound_" + suffix, ours);
     Print("key_to_sound_baseline_playbin_" + suffix, baseline);
