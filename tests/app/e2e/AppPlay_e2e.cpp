@@ -526,8 +526,8 @@ class MarksInEveryFormat : public AppPlay,
       const std::string file = folder->File("stair.mid");
       std::ofstream(file, std::ios::binary) << midi << track;
       // At rate 1 only: at 1.5 the step was heard 8 to 35 ms late in two
-      // runs of nine, with the note sounding at the press before still
-      // heard in the first 40 ms of the next.
+      // runs of nine; in one, the note sounding when the press before was
+      // let go still sounded through the first 40 ms of the next.
       rows.push_back({"mid", file, "2000", "6000", "100"});
     }
     const auto& formats = table == FormatTable::kClassic     ? classic
