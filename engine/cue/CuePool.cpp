@@ -1,7 +1,7 @@
 #include "engine/cue/CuePool.h"
 
 #include "engine/graph/ClipCache.h"
-#include "engine/graph/FrameCount.h"
+#include "engine/graph/ClipLength.h"
 #include "engine/GstInternal.h"
 #include "engine/stages/Varispeed.h"
 
@@ -313,8 +313,8 @@ struct CuePool::Impl {
           // The length the graph will find for the clip, so that the key's
           // press finds it already at its marks.
           gint64 length = -1;
-          if (const auto count = CountAudioFrames(path, identity))
-            length = count->LengthNs();
+          if (const auto exact = ExactLengthNs(path, identity))
+            length = *exact;
           else if (!gst_pad_query_duration(pad, GST_FORMAT_TIME, &length))
             length = -1;
           const auto [startNs, stopNs] = SegmentOf(startMark, stopMark, length);

@@ -1,6 +1,6 @@
 #include "engine/graph/GstGraphImpl.h"
 
-#include "engine/graph/FrameCount.h"
+#include "engine/graph/ClipLength.h"
 
 #include "platform/WindowMessages.h"
 #include "engine/outputs/AlsaOutput.h"
@@ -586,11 +586,12 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   if (done.cuedStartNs != 0 || done.cuedStopNs != -1) pendingSeek = Segment{};
   gint64 length = 0;
   // A bare stream's parser knows no length at preroll, or guesses it from
-  // the bit rate of the few frames it has read: its frames tell it.
-  const auto count = CountAudioFrames(done.fileName, done.identity);
-  lengthCounted = count.has_value();
-  if (count)
-    duration = count->LengthNs() / 100;
+  // the bit rate of the few frames it has read, and a program stream's
+  // demuxer from stamps near its ends: the file tells it exactly.
+  const auto exact = ExactLengthNs(done.fileName, done.identity);
+  lengthCounted = exact.has_value();
+  if (exact)
+    duration = *exact / 100;
   else if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &length) && length > 0)
     duration = length / 100;
   cache.Loaded(done.source, done.fileName, done.identity, duration,
