@@ -238,10 +238,7 @@ void SinkFinalize(GObject* object) {
 }
 
 void output_sink_class_init(OutputSinkClass* klass) {
-  auto* object = G_OBJECT_CLASS(klass);
-  object->set_property = SetProperty;
-  object->get_property = GetProperty;
-  object->finalize = SinkFinalize;
+  G_OBJECT_CLASS(klass)->finalize = SinkFinalize;
   GST_BASE_SINK_CLASS(klass)->get_caps = GetCaps;
   GST_AUDIO_BASE_SINK_CLASS(klass)->create_ringbuffer = CreateRing;
 }
@@ -257,6 +254,9 @@ void KindClassInit(gpointer klass, gpointer data) {
   const auto* kind = static_cast<const OutputKind*>(data);
   reinterpret_cast<OutputSinkClass*>(klass)->kind = kind;
   auto* object = G_OBJECT_CLASS(klass);
+  // GObject gives each class its own property handlers.
+  object->set_property = SetProperty;
+  object->get_property = GetProperty;
   const auto flags = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
   if (kind->hasClientName)
     g_object_class_install_property(
