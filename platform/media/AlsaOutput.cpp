@@ -84,6 +84,11 @@ class AlsaDevice : public OutputDevice {
   std::thread thread_;
 };
 
+const OutputKind kAlsa("tastivoalsasink", "TastivoAlsaSink", "Tastivo ALSA output",
+                       "Plays sound on an ALSA device, fading every cut", kMaxChannels, false, true,
+                       "The ALSA sound device went away.",
+                       "The sound does not suit the ALSA output.", &MakeDevice<AlsaDevice>);
+
 // The PCM's buffer as a queue written over from just ahead of what is
 // heard: ALSA rewinds what the card has not played yet.
 class AlsaDevice::PcmQueue : public QueuedDevice {
@@ -279,21 +284,6 @@ bool AlsaDevice::Open() {
   return true;
 }
 
-const OutputKind kAlsa = {
-    "tastivoalsasink",
-    "TastivoAlsaSink",
-    "Tastivo ALSA output",
-    "Plays sound on an ALSA device, fading every cut",
-    TASTIVO_OUTPUT_CAPS ", rate=(int)[1, MAX], channels=(int)[1, 2]",
-    false,
-    true,
-    "The ALSA sound device went away.",
-    "The sound does not suit the ALSA output.",
-    [](const OutputSettings& settings) -> std::unique_ptr<OutputDevice> {
-      return std::make_unique<AlsaDevice>(settings);
-    },
-};
-
 }  // namespace
 
 long AlsaLatencyUs() {
@@ -304,13 +294,7 @@ long AlsaLatencyUs() {
 }
 
 GstElement* MakeAlsaOutput(const std::string& device) {
-  GstElement* sink = MakeOutputSink(kAlsa);
-  if (sink != nullptr && !device.empty()) g_object_set(sink, "device", device.c_str(), nullptr);
-  return sink;
-}
-
-bool IsAlsaOutput(GstElement* element) {
-  return IsOutputSink(element, kAlsa);
+  return MakeOutputSink(kAlsa, {{}, device});
 }
 
 }  // namespace platform::media

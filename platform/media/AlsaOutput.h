@@ -26,9 +26,6 @@ namespace platform::media {
 // the default one), or nullptr when it can't be made.
 GstElement* MakeAlsaOutput(const std::string& device);
 
-// True for an element made by MakeAlsaOutput.
-bool IsAlsaOutput(GstElement* element);
-
 // How much sound the device's buffer holds, in µs
 // ($TASTIVO_ALSA_LATENCY_US, for the bench that weighs it).
 long AlsaLatencyUs();

@@ -3,13 +3,11 @@
 #include "platform/media/FrameCount.h"
 
 #include "platform/WindowMessages.h"
-#include "platform/media/AlsaOutput.h"
 #include "platform/media/FailureReason.h"
 #include "platform/media/GainRamp.h"
 #include "platform/media/GroupStart.h"
 #include "platform/media/GstInternal.h"
-#include "platform/media/JackOutput.h"
-#include "platform/media/PulseOutput.h"
+#include "platform/media/OutputSink.h"
 #include "platform/media/SharedClock.h"
 #include "platform/media/Varispeed.h"
 
@@ -818,9 +816,7 @@ HRESULT GstMediaGraph::Impl::FlushPendingSeek(bool wait) {
 
 bool GstMediaGraph::Impl::OutputFadesItself() const {
   auto audio = Linked(Role::AudioRenderer);
-  return audio && audio->sink &&
-         (IsJackOutput(audio->sink) || IsPulseOutput(audio->sink) || IsAlsaOutput(audio->sink)) &&
-         FadesEnabled();
+  return audio && audio->sink && IsOwnOutput(audio->sink) && FadesEnabled();
 }
 
 bool GstMediaGraph::Impl::FadeOutput() {

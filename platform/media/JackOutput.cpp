@@ -61,6 +61,11 @@ class JackDevice : public OutputDevice {
   jack_nframes_t rate_ = 0;
 };
 
+const OutputKind kJack("tastivojacksink", "TastivoJackSink", "Tastivo JACK output",
+                       "Plays sound on a JACK server, fading every cut", 0, true, false,
+                       "The JACK server went away.", "The sound does not suit the JACK server.",
+                       &MakeDevice<JackDevice>);
+
 // Runs on the server's process thread; must not block.
 int JackDevice::Process(jack_nframes_t frames, void* arg) {
   auto& d = *static_cast<JackDevice*>(arg);
@@ -144,32 +149,10 @@ void JackDevice::Close() {
   Reader().Reset();
 }
 
-const OutputKind kJack = {
-    "tastivojacksink",
-    "TastivoJackSink",
-    "Tastivo JACK output",
-    "Plays sound on a JACK server, fading every cut",
-    TASTIVO_OUTPUT_CAPS ", rate=(int)[1, MAX], channels=(int)[1, MAX]",
-    true,
-    false,
-    "The JACK server went away.",
-    "The sound does not suit the JACK server.",
-    [](const OutputSettings& settings) -> std::unique_ptr<OutputDevice> {
-      return std::make_unique<JackDevice>(settings);
-    },
-};
-
 }  // namespace
 
 GstElement* MakeJackOutput(const std::string& clientName) {
-  GstElement* sink = MakeOutputSink(kJack);
-  if (sink != nullptr && !clientName.empty())
-    g_object_set(sink, "client-name", clientName.c_str(), nullptr);
-  return sink;
-}
-
-bool IsJackOutput(GstElement* element) {
-  return IsOutputSink(element, kJack);
+  return MakeOutputSink(kJack, {clientName, {}});
 }
 
 }  // namespace platform::media

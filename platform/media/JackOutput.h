@@ -27,7 +27,4 @@ namespace platform::media {
 // no JACK library is at hand.
 GstElement* MakeJackOutput(const std::string& clientName);
 
-// True for an element made by MakeJackOutput.
-bool IsJackOutput(GstElement* element);
-
 }  // namespace platform::media

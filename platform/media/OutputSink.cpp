@@ -269,7 +269,10 @@ void KindClassInit(gpointer klass, gpointer data) {
         g_param_spec_string("device", "Device", "The device to play on (the default if unset)",
                             nullptr, flags));
   auto* element = GST_ELEMENT_CLASS(klass);
-  GstCaps* caps = gst_caps_from_string(kind->caps);
+  const std::string channels =
+      kind->maxChannels > 0 ? "[1, " + std::to_string(kind->maxChannels) + "]" : "[1, MAX]";
+  GstCaps* caps = gst_caps_from_string(
+      (TASTIVO_OUTPUT_CAPS ", rate=(int)[1, MAX], channels=(int)" + channels).c_str());
   gst_element_class_add_pad_template(
       element, gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, caps));
   gst_caps_unref(caps);
@@ -312,13 +315,18 @@ void OutputDevice::ReleaseRing(GstAudioRingBuffer* buf) {
   Reader().Release(buf, gone_);
 }
 
-GstElement* MakeOutputSink(const OutputKind& kind) {
+GstElement* MakeOutputSink(const OutputKind& kind, const OutputSettings& settings) {
   KindType(kind);
-  return gst_element_factory_make(kind.factoryName, nullptr);
+  GstElement* sink = gst_element_factory_make(kind.factoryName, nullptr);
+  if (sink != nullptr && kind.hasClientName && !settings.clientName.empty())
+    g_object_set(sink, "client-name", settings.clientName.c_str(), nullptr);
+  if (sink != nullptr && kind.hasDevice && !settings.device.empty())
+    g_object_set(sink, "device", settings.device.c_str(), nullptr);
+  return sink;
 }
 
-bool IsOutputSink(GstElement* element, const OutputKind& kind) {
-  return element != nullptr && G_TYPE_CHECK_INSTANCE_TYPE(element, KindType(kind));
+bool IsOwnOutput(GstElement* element) {
+  return element != nullptr && G_TYPE_CHECK_INSTANCE_TYPE(element, output_sink_get_type());
 }
 
 OutputQueue OutputQueued(GstElement* sink) {

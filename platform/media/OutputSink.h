@@ -24,7 +24,7 @@ struct OutputKind {
   const char* typeName;     // the element's GType name
   const char* longName;
   const char* description;
-  const char* caps;          // the pad template's caps
+  int maxChannels;           // what the pad template takes; 0: any number
   bool hasClientName;        // the element has a "client-name" property
   bool hasDevice;            // the element has a "device" property
   const char* goneText;      // the error when the device went away
@@ -32,11 +32,19 @@ struct OutputKind {
   std::unique_ptr<OutputDevice> (*make)(const OutputSettings&);
 };
 
-// A new floating element of `kind` (registered on first use), or nullptr.
-GstElement* MakeOutputSink(const OutputKind& kind);
+// The maker of a kind's device.
+template <typename Device>
+std::unique_ptr<OutputDevice> MakeDevice(const OutputSettings& settings) {
+  return std::make_unique<Device>(settings);
+}
 
-// True for an element made by MakeOutputSink(kind).
-bool IsOutputSink(GstElement* element, const OutputKind& kind);
+// A new floating element of `kind` (registered on first use) set to play
+// as `settings` say, or nullptr.
+GstElement* MakeOutputSink(const OutputKind& kind, const OutputSettings& settings);
+
+// True for an element made by MakeOutputSink, of any kind: an output that
+// fades its own cuts.
+bool IsOwnOutput(GstElement* element);
 
 // The sound our outputs take, before the rate and channels.
 #define TASTIVO_OUTPUT_CAPS \

@@ -88,6 +88,11 @@ class PulseDevice : public OutputDevice {
   pa_io_event* wakeEvent_ = nullptr;
 };
 
+const OutputKind kPulse("tastivopulsesink", "TastivoPulseSink", "Tastivo PulseAudio output",
+                        "Plays sound on a PulseAudio server, fading every cut", kMaxChannels, true,
+                        true, "The PulseAudio server went away.",
+                        "The sound does not suit the PulseAudio output.", &MakeDevice<PulseDevice>);
+
 void PulseDevice::OnContextState(pa_context* context, void* arg) {
   auto& d = *static_cast<PulseDevice*>(arg);
   if (d.open_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) d.Lost();
@@ -295,21 +300,6 @@ bool PulseDevice::Open() {
   return true;
 }
 
-const OutputKind kPulse = {
-    "tastivopulsesink",
-    "TastivoPulseSink",
-    "Tastivo PulseAudio output",
-    "Plays sound on a PulseAudio server, fading every cut",
-    TASTIVO_OUTPUT_CAPS ", rate=(int)[1, MAX], channels=(int)[1, 2]",
-    true,
-    true,
-    "The PulseAudio server went away.",
-    "The sound does not suit the PulseAudio output.",
-    [](const OutputSettings& settings) -> std::unique_ptr<OutputDevice> {
-      return std::make_unique<PulseDevice>(settings);
-    },
-};
-
 }  // namespace
 
 long PulseLatencyUs(bool serverRewrites) {
@@ -322,14 +312,7 @@ long PulseLatencyUs(bool serverRewrites) {
 }
 
 GstElement* MakePulseOutput(const std::string& clientName) {
-  GstElement* sink = MakeOutputSink(kPulse);
-  if (sink != nullptr && !clientName.empty())
-    g_object_set(sink, "client-name", clientName.c_str(), nullptr);
-  return sink;
-}
-
-bool IsPulseOutput(GstElement* element) {
-  return IsOutputSink(element, kPulse);
+  return MakeOutputSink(kPulse, {clientName, {}});
 }
 
 }  // namespace platform::media

@@ -30,9 +30,6 @@ namespace platform::media {
 // or nullptr when no PulseAudio library is at hand.
 GstElement* MakePulseOutput(const std::string& clientName);
 
-// True for an element made by MakePulseOutput.
-bool IsPulseOutput(GstElement* element);
-
 // How much sound the stream keeps in the server, in µs
 // ($TASTIVO_PULSE_LATENCY_US, for the bench that weighs it), on a server
 // that plays what is written over its queue (PulseAudio) or not

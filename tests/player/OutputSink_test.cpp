@@ -30,7 +30,7 @@ int opens = 0, closes = 0;
 
 class ScriptedDevice : public OutputDevice {
  public:
-  ScriptedDevice() { current = this; }
+  explicit ScriptedDevice(const OutputSettings&) { current = this; }
   ~ScriptedDevice() override { current = nullptr; }
 
   bool Open() override {
@@ -63,20 +63,10 @@ class ScriptedDevice : public OutputDevice {
   bool open_ = false;
 };
 
-const OutputKind kScripted = {
-    "tastivotestsink",
-    "TastivoTestSink",
-    "Tastivo test output",
-    "Plays on a scripted device",
-    TASTIVO_OUTPUT_CAPS ", rate=(int)[1, MAX], channels=(int)[1, 2]",
-    false,
-    false,
-    "The test device went away.",
-    "The sound does not suit the test device.",
-    [](const OutputSettings&) -> std::unique_ptr<OutputDevice> {
-      return std::make_unique<ScriptedDevice>();
-    },
-};
+const OutputKind kScripted("tastivotestsink", "TastivoTestSink", "Tastivo test output",
+                           "Plays on a scripted device", 2, false, false,
+                           "The test device went away.", "The sound does not suit the test device.",
+                           &MakeDevice<ScriptedDevice>);
 
 class OutputSinkTest : public ::testing::Test {
  protected:
@@ -88,7 +78,7 @@ class OutputSinkTest : public ::testing::Test {
         "audio/x-raw,format=F32LE,rate=48000,channels=2 ! audioconvert name=last",
         nullptr);
     ASSERT_NE(pipeline, nullptr);
-    sink = MakeOutputSink(kScripted);
+    sink = MakeOutputSink(kScripted, {});
     ASSERT_NE(sink, nullptr);
     g_object_set(sink, "sync", FALSE, nullptr);
     gst_bin_add(GST_BIN(pipeline), sink);
