@@ -26,10 +26,14 @@ constexpr int kMaxChannels = 2;
 // between us and the card resamples.
 constexpr unsigned kRate = 48'000;
 // The device wakes the filling thread this often, and the sink's ring
-// buffer is cut into segments of that much.
+// buffer is cut into segments of that much. Only asked for: the device
+// takes its nearest, and all that follows goes by the period it took.
 constexpr unsigned kPeriodUs = 5'000;
 // How far ahead of what the card plays a start or a cut is written: what
-// it has already fetched can't be taken back.
+// it has already fetched can't be taken back. Safe on any card: what is
+// taken back is bounded by what ALSA says can be rewound, so a card that
+// fetches further ahead has its starts land later, never inside sound it
+// has fetched.
 constexpr double kMarginSeconds = 0.002;
 // A running device that has taken nothing for this long is gone, though
 // ALSA did not say so: a device played through a sound server's ALSA plugin

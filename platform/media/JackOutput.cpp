@@ -115,7 +115,7 @@ bool JackDevice::Open() {
     ports_.push_back(port);
   }
   // Room for the longest period a server is likely to change to while it
-  // runs (JACK's largest is 8192 frames).
+  // runs; a longer one plays silence rather than overrun the reader.
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * rate_))) : 0;
   Reader().Prepare(int(ports_.size()), ramp,
                    int(std::max<jack_nframes_t>(jack_get_buffer_size(client_), 8192)));

@@ -22,7 +22,9 @@ constexpr int kMaxChannels = 2;
 
 // The server asks for sound in pieces of a quarter of what the stream
 // keeps (at most 5 ms), and the sink's ring buffer is cut into segments of
-// that much.
+// that much. Derived from the queue, so that three quarters of it are
+// still queued when the server asks, on any machine; the bounds only keep
+// the ring's segments between 1 and 5 ms, as on our other outputs.
 long RequestUs(long latencyUs) {
   return std::clamp(latencyUs / 4, 1'000L, 5'000L);
 }
@@ -30,6 +32,9 @@ long RequestUs(long latencyUs) {
 // How far ahead of what is heard a start or a cut is written. The server
 // may have mixed a little more than its latency says: at 2 ms a re-trigger
 // on a busy machine now and then began its fade 2 ms in, with a click.
+// The server does not report how far it has mixed, so this stays a margin:
+// a tenth of the queue, so a start is still heard long before the queue's
+// end, and twice what was seen to be needed.
 constexpr double kMarginSeconds = 0.004;
 
 // A playback stream of the server's (through a threaded main loop, whose

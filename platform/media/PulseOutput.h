@@ -1,7 +1,7 @@
 #pragma once
-// Our output to a PulseAudio server (or PipeWire's PulseAudio layer): a
-// GStreamer audio sink whose device is a playback stream of its own. Private
-// to the media layer.
+// Our output to a PulseAudio server (or PipeWire's PulseAudio layer): our
+// output sink (OutputSink.h) whose device is a playback stream of its own.
+// Private to the media layer.
 //
 // Like our JACK output it fades every cut (a stop, a pause, a flush for a
 // seek or for the next clip) over a few milliseconds instead of cutting the

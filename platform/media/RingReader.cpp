@@ -127,6 +127,8 @@ void RingReader::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, 
 
 void RingReader::Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone) {
   acquired_.store(false);
+  // The device's thread is out within one Read, microseconds on any
+  // machine; this only paces the wait.
   while (inDevice_.load() && !gone.load())
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   g_free(buf->memory);
