@@ -38,6 +38,10 @@ G_DEFINE_ABSTRACT_TYPE(OutputSink, output_sink, GST_TYPE_AUDIO_BASE_SINK)
 
 enum { kPropClientName = 1, kPropDevice };
 
+// The sound our outputs take, before the rate and channels.
+#define TASTIVO_OUTPUT_CAPS \
+  "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
+
 OutputRing* Ring(GstAudioRingBuffer* buf) {
   return reinterpret_cast<OutputRing*>(buf);
 }

@@ -46,10 +46,6 @@ GstElement* MakeOutputSink(const OutputKind& kind, const OutputSettings& setting
 // fades its own cuts.
 bool IsOwnOutput(GstElement* element);
 
-// The sound our outputs take, before the rate and channels.
-#define TASTIVO_OUTPUT_CAPS \
-  "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
-
 // How much sound an audio output holds, measured: what its device holds
 // and has not played (its own report), and what waits in its ring buffer.
 struct OutputQueue {
