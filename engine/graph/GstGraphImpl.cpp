@@ -3,13 +3,11 @@
 #include "engine/graph/ClipLength.h"
 
 #include "platform/WindowMessages.h"
-#include "engine/outputs/AlsaOutput.h"
 #include "engine/graph/FailureReason.h"
 #include "engine/stages/GainRamp.h"
 #include "engine/timing/GroupStart.h"
 #include "engine/GstInternal.h"
-#include "engine/outputs/JackOutput.h"
-#include "engine/outputs/PulseOutput.h"
+#include "engine/outputs/OutputSink.h"
 #include "engine/timing/SharedClock.h"
 #include "engine/stages/Varispeed.h"
 
@@ -819,9 +817,7 @@ HRESULT GstMediaGraph::Impl::FlushPendingSeek(bool wait) {
 
 bool GstMediaGraph::Impl::OutputFadesItself() const {
   auto audio = Linked(Role::AudioRenderer);
-  return audio && audio->sink &&
-         (IsJackOutput(audio->sink) || IsPulseOutput(audio->sink) || IsAlsaOutput(audio->sink)) &&
-         FadesEnabled();
+  return audio && audio->sink && IsOwnOutput(audio->sink) && FadesEnabled();
 }
 
 bool GstMediaGraph::Impl::FadeOutput() {

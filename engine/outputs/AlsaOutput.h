@@ -1,7 +1,7 @@
 #pragma once
 // Our output straight to an ALSA device, for a machine with no sound
-// server: a GStreamer audio sink whose device is an ALSA playback PCM,
-// filled by a thread of its own. Private to the media layer.
+// server: our output sink (OutputSink.h) whose device is an ALSA playback
+// PCM, filled by a thread of its own. Private to the media layer.
 //
 // Like our JACK and PulseAudio outputs it fades every cut (a stop, a
 // pause, a flush for a seek or for the next clip) over a few milliseconds.
@@ -25,9 +25,6 @@ namespace platform::media {
 // A new floating element that plays on the ALSA device `device` ("" for
 // the default one), or nullptr when it can't be made.
 GstElement* MakeAlsaOutput(const std::string& device);
-
-// True for an element made by MakeAlsaOutput.
-bool IsAlsaOutput(GstElement* element);
 
 // How much sound the device's buffer holds, in µs
 // ($TASTIVO_ALSA_LATENCY_US, for the bench that weighs it).

@@ -1,12 +1,11 @@
 #pragma once
-// Our output to a JACK server: a GStreamer audio sink whose device is a JACK
-// client of its own. Private to the media layer.
+// Our output to a JACK server: our output sink (OutputSink.h) whose device
+// is a JACK client of its own. Private to the media layer.
 //
-// It plays what the stream gives it like any audio sink, with one
-// difference that matters on stage: whenever its sound is cut (a stop, a
-// pause, a flush for a seek or for the next clip, the clip taken away), the
-// server's next cycle still plays the first few milliseconds of what was
-// about to sound, ramped down to silence. The fade is played by the
+// Whenever its sound is cut (a stop, a pause, a flush for a seek or for the
+// next clip, the clip taken away), the server's next cycle still plays the
+// first few milliseconds of what was about to sound, ramped down to
+// silence. The fade is played by the
 // server's own thread from a copy made one cycle ahead, so nothing waits
 // for it: a key pressed again starts its clip as soon as a key pressed in
 // silence would, with the old sound fading under the new one's attack. A
@@ -26,8 +25,5 @@ namespace platform::media {
 // A new floating element named `clientName` on the server, or nullptr when
 // no JACK library is at hand.
 GstElement* MakeJackOutput(const std::string& clientName);
-
-// True for an element made by MakeJackOutput.
-bool IsJackOutput(GstElement* element);
 
 }  // namespace platform::media

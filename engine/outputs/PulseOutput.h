@@ -1,7 +1,7 @@
 #pragma once
-// Our output to a PulseAudio server (or PipeWire's PulseAudio layer): a
-// GStreamer audio sink whose device is a playback stream of its own. Private
-// to the media layer.
+// Our output to a PulseAudio server (or PipeWire's PulseAudio layer): our
+// output sink (OutputSink.h) whose device is a playback stream of its own.
+// Private to the media layer.
 //
 // Like our JACK output it fades every cut (a stop, a pause, a flush for a
 // seek or for the next clip) over a few milliseconds instead of cutting the
@@ -29,9 +29,6 @@ namespace platform::media {
 // A new floating element whose stream is named `clientName` on the server,
 // or nullptr when no PulseAudio library is at hand.
 GstElement* MakePulseOutput(const std::string& clientName);
-
-// True for an element made by MakePulseOutput.
-bool IsPulseOutput(GstElement* element);
 
 // How much sound the stream keeps in the server, in µs
 // ($TASTIVO_PULSE_LATENCY_US, for the bench that weighs it), on a server

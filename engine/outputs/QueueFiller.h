@@ -96,10 +96,12 @@ class QueueFiller {
   std::atomic<bool> fresh_{true};      // nothing committed since the ring was cleared
   int rate_ = 0;
   // Device thread only, made before it runs.
-  std::uint64_t written_ = 0;   // frames written, as the device counts them
-  std::uint64_t ringEnd_ = 0;   // where the last of the ring's sound written ends
-  std::vector<float> history_;  // the last second written, by frame modulo its size
-  std::vector<float> tail_;     // one ramp of it, for a cut's fade
+  std::uint64_t written_ = 0;  // frames written, as the device counts them
+  std::uint64_t ringEnd_ = 0;  // where the last of the ring's sound written ends
+  // The last second written, by frame modulo its size: far more than any
+  // device queues.
+  std::vector<float> history_;
+  std::vector<float> tail_;  // one ramp of it, for a cut's fade
   int marginFrames_ = 0;
 };
 

@@ -1,7 +1,5 @@
 #include "engine/outputs/RingReader.h"
 
-#include <gst/audio/gstaudiobasesink.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -129,43 +127,12 @@ void RingReader::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, 
 
 void RingReader::Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone) {
   acquired_.store(false);
+  // The device's thread is out within one Read, microseconds on any
+  // machine; this only paces the wait.
   while (inDevice_.load() && !gone.load())
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   g_free(buf->memory);
   buf->memory = nullptr;
-}
-
-void GiveUpRing(GstAudioRingBuffer* buf) {
-  if (g_atomic_int_compare_and_exchange(&buf->state, GST_AUDIO_RING_BUFFER_STATE_STARTED,
-                                        GST_AUDIO_RING_BUFFER_STATE_ERROR)) {
-    GST_OBJECT_LOCK(buf);
-    GST_AUDIO_RING_BUFFER_BROADCAST(buf);
-    GST_OBJECT_UNLOCK(buf);
-  }
-}
-
-GstCaps* OutputCaps(GstBaseSink* sink, GstCaps* filter, int rate, int channels) {
-  GstCaps* caps = nullptr;
-  if (rate > 0 && channels > 0)
-    caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, GST_AUDIO_NE(F32), "layout",
-                               G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate, "channels",
-                               G_TYPE_INT, channels, nullptr);
-  else
-    caps = gst_pad_get_pad_template_caps(GST_BASE_SINK_PAD(sink));
-  if (filter != nullptr) {
-    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
-    gst_caps_unref(caps);
-    caps = both;
-  }
-  return caps;
-}
-
-GstAudioRingBuffer* RingOf(GstBaseSink* sink) {
-  GST_OBJECT_LOCK(sink);
-  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(sink)->ringbuffer;
-  if (ring != nullptr) gst_object_ref(ring);
-  GST_OBJECT_UNLOCK(sink);
-  return ring;
 }
 
 }  // namespace platform::media

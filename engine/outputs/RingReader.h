@@ -80,22 +80,4 @@ class RingReader {
   int offset_ = 0;  // frames of the current segment already played
 };
 
-// What our outputs share about their sink and ring, apart from the device.
-
-// The sound our outputs take, before the rate and channels.
-#define TASTIVO_OUTPUT_CAPS \
-  "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
-
-// Device thread, when the device went away: the ring stops taking sound,
-// and a writer waiting for room (which would wait for ever) is woken to
-// find that out.
-void GiveUpRing(GstAudioRingBuffer* buf);
-
-// The caps an output takes: its pad template's until its device is open
-// (`rate` 0), then interleaved floats at the device's rate and channels.
-GstCaps* OutputCaps(GstBaseSink* sink, GstCaps* filter, int rate, int channels);
-
-// The sink's ring buffer, referenced, or nullptr.
-GstAudioRingBuffer* RingOf(GstBaseSink* sink);
-
 }  // namespace platform::media

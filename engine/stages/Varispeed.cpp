@@ -1,6 +1,7 @@
 #include "engine/stages/Varispeed.h"
 
 #include "engine/stages/GainRamp.h"
+#include "engine/outputs/OutputSink.h"
 
 #include <gst/audio/audio.h>
 
@@ -105,53 +106,15 @@ GstClockTime RunningEnd(const Varispeed* v) {
                                      std::max<GstClockTime>(v->outEnd, v->out.start));
 }
 
-// The audio output downstream, with a new reference, or nullptr.
-GstElement* Output(Varispeed* v) {
-  GstPad* pad = GST_PAD(gst_object_ref(v->srcpad));
-  for (int hops = 0; hops < 8 && pad != nullptr; ++hops) {
-    GstPad* peer = gst_pad_get_peer(pad);
-    gst_object_unref(pad);
-    pad = nullptr;
-    if (peer == nullptr) break;
-    GstElement* next = gst_pad_get_parent_element(peer);
-    gst_object_unref(peer);
-    if (next == nullptr) break;
-    if (GST_IS_AUDIO_BASE_SINK(next)) return next;
-    pad = gst_element_get_static_pad(next, "src");
-    gst_object_unref(next);
-  }
-  if (pad) gst_object_unref(pad);
-  return nullptr;
-}
-
 // How far ahead of the device's read position the output places the sound
-// due now, in ns (never less than 0). An output takes the moment it starts
-// (and the position of every sound after it) from the samples its device
-// has read, less those still queued in the device: the sound due at the
-// start lands that far behind what the device reads next, and is dropped
-// as late. So much is lost of every start but the device's very first,
-// when it has read less than it queues: a sound server's latency (two
-// periods on a JACK server with two periods), the attack of every clip.
+// due now, in ns. So much is lost of every start but the device's very
+// first, when it has read less than it queues: a sound server's latency
+// (two periods on a JACK server with two periods), the attack of every
+// clip.
 GstClockTime OutputQueue(Varispeed* v) {
-  GstElement* sink = Output(v);
-  if (sink == nullptr) return 0;
-  GstClockTime queued = 0;
-  GST_OBJECT_LOCK(sink);
-  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(sink)->ringbuffer;
-  if (ring) gst_object_ref(ring);
-  GST_OBJECT_UNLOCK(sink);
-  if (ring && gst_audio_ring_buffer_is_acquired(ring)) {
-    const int rate = GST_AUDIO_INFO_RATE(&ring->spec.info);
-    // One frame more: the clock's nanoseconds and the device's frames round
-    // apart, and a sample a frame late is kept where one a frame early is
-    // dropped.
-    const guint64 frames = std::min<guint64>(gst_audio_ring_buffer_delay(ring),
-                                             gst_audio_ring_buffer_samples_done(ring)) +
-                           1;
-    if (rate > 0) queued = gst_util_uint64_scale_int_ceil(frames, GST_SECOND, rate);
-  }
-  if (ring) gst_object_unref(ring);
-  gst_object_unref(sink);
+  GstElement* sink = OutputAfter(v->srcpad);
+  const GstClockTime queued = OutputQueued(sink).device;
+  if (sink) gst_object_unref(sink);
   return queued;
 }
 
