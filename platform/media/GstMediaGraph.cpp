@@ -1,17 +1,11 @@
 #include "platform/media/GstMediaGraph.h"
 
 #include "platform/media/CuePool.h"
-#include "platform/media/GroupStart.h"
 #include "platform/media/GstGraphImpl.h"
 #include "platform/media/GstInternal.h"
-#include "platform/media/Varispeed.h"
-#include "platform/media/VideoSurface.h"
-
-#include <gst/video/video.h>
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <mutex>
 
 namespace platform::media {
