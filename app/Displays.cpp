@@ -89,31 +89,34 @@ void TForm11::Timer2Timer() {
     CoolLabel3->setText(FileNamePart(Tuning->FileName));
 }
 
+bool TForm11::StoreMark(int column, int value) {
+  if (CurrentKey == -1) return false;
+  Tuning->Set.SetCell(CurrentKey, column, QString::number(value));
+  Tuning->Modified = true;
+  Rate1->setValue(100);
+  return true;
+}
+
+void TForm11::ShowMarks() {
+  LcdMin->SetValue(QString::number(Slider1->MinPosition()));
+  LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
+}
+
 void TForm11::Slider1MinPosChange(QObject* Sender, int Value) {
   Q_UNUSED(Sender);
   Q_UNUSED(Value);
-  if (CurrentKey != -1) {
-    Tuning->Set.SetCell(CurrentKey, kMinColumn, QString::number(Slider1->MinPosition()));
-    Tuning->Modified = true;
-    Rate1->setValue(100);
-  }
-  LcdMin->SetValue(QString::number(Slider1->MinPosition()));
-  LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
+  StoreMark(kMinColumn, Slider1->MinPosition());
+  ShowMarks();
 }
 
 void TForm11::Slider1MaxPosChange(QObject* Sender, int Value) {
   Q_UNUSED(Sender);
   Q_UNUSED(Value);
-  if (CurrentKey != -1) {
-    Tuning->Set.SetCell(CurrentKey, kMaxColumn, QString::number(Slider1->MaxPosition()));
-    Tuning->Modified = true;
-    Rate1->setValue(100);
-    // A playing clip goes back to its start mark and now stops at the new
-    // stop mark.
+  // A playing clip goes back to its start mark and now stops at the new
+  // stop mark.
+  if (StoreMark(kMaxColumn, Slider1->MaxPosition()))
     Player->SetRelativePositions(PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
-  }
-  LcdMin->SetValue(QString::number(Slider1->MinPosition()));
-  LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
+  ShowMarks();
 }
 
 void TForm11::Slider1PosChange(QObject* Sender, int Value) {

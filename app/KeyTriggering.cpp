@@ -6,7 +6,6 @@
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "platform/Dialogs.h"
-#include "platform/media/GroupStart.h"
 #include "sets/LocalPath.h"
 #include "video/Video.h"
 
@@ -183,15 +182,12 @@ void InstallKeyPreview() {
 
 void TForm11::Keys1NoteOn(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
-  // --- group start: the clips of a group begin on one sample of the output.
-  // A window alone in its group starts its clip as soon as it can.
   int members = 0;
   for (std::size_t i = 0; i < FormList.size(); ++i)
     if (TForm11* w = FormList[i]; w && w->GroupNumber() == GroupNumber()) ++members;
-  std::optional<platform::media::GroupStart> together;
-  if (members > 1) together.emplace();
-  // --- end group start
+  TPlayer::GroupStart together(members > 1);
   ForEachWindowGuarded([&](TForm11* w) { w->PlayKey(Sender, note, GroupNumber()); });
+  together.Start();
 }
 
 void TForm11::Keys1NoteOff(QObject* Sender, int note, int velocity) {

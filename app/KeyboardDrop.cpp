@@ -4,7 +4,7 @@
 #include "app/ClipDrop.h"
 #include "app/morvela1.h"
 #include "platform/Dialogs.h"
-#include "platform/media/ClipProbe.h"
+#include "engine/ClipProbe.h"
 #include "sets/LocalPath.h"
 
 #include <QApplication>

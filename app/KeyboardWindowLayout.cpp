@@ -83,8 +83,18 @@ void TForm11::BuildControls() {
       " border: 1px solid #808080; border-radius: 3px; padding: 0 2px; }"
       "QPushButton:pressed { background: #A8A8A8; }"
       "QCheckBox { spacing: 3px; }");
+  BuildCaptionBar();
+  BuildTransportRow();
+  BuildPositionRow();
+  BuildKeyboard();
+  BuildSideBars();
+  BuildTimers();
+  ConnectControls();
+  SetCaptionBarLabels();
+}
 
-  // The caption bar: the drag area, ending 35 pixels below the window's top.
+// The caption bar: the drag area, ending 35 pixels below the window's top.
+void TForm11::BuildCaptionBar() {
   CoolPanel3 = new QFrame(this);
   CoolPanel3->setObjectName("CoolPanel3");
   CoolPanel3->setGeometry(16, 7, 607, 28);
@@ -122,8 +132,9 @@ void TForm11::BuildControls() {
   minimize = CaptionButton(CoolPanel3, QString::fromUtf8("\u2581"), QString(), 525);
   CoolCaptionBtn2 = CaptionButton(CoolPanel3, "?", "Help", 549);
   CoolCaptionBtn1 = CaptionButton(CoolPanel3, QString::fromUtf8("\u2715"), "Quit", 575);
+}
 
-  // The transport row.
+void TForm11::BuildTransportRow() {
   LKey1 = Button(this, "-", "Current Key", QRect(16, 40, 24, 22));
   LKey1->setStyleSheet("font-weight: bold; color: blue;");
   Label1 = Button(this, "-", QString(), QRect(42, 40, 110, 22));
@@ -152,7 +163,10 @@ void TForm11::BuildControls() {
   MidiIn1 = new QCheckBox("Midi In", this);
   MidiIn1->setGeometry(450, 42, 66, 18);
   for (auto* box : {Loop, Sustain, MidiIn1}) box->setFocusPolicy(Qt::NoFocus);
+}
 
+// The marks' and the position's displays over the range slider.
+void TForm11::BuildPositionRow() {
   LcdMin = Lcd(this, "Start position (Min)", 5, 2, 12112845, 100, QRect(16, 69, 37, 9));
   LcdMax = Lcd(this, "Stop Position (Max)", 5, 2, 12112845, 100, QRect(57, 69, 36, 9));
   LcdCurp = Lcd(this, "Current position", 5, 7, 12112845, 100, QRect(494, 68, 78, 10));
@@ -171,7 +185,9 @@ void TForm11::BuildControls() {
   Slider1->SetFrequency(100);
   Slider1->SetThumbStyle(controls::rsTriangle);
   Slider1->setFocusPolicy(Qt::TabFocus);
+}
 
+void TForm11::BuildKeyboard() {
   Cool1 = new QFrame(this);
   Cool1->setGeometry(16, 110, 567, 80);
   Cool1->setFrameShape(QFrame::StyledPanel);
@@ -185,7 +201,10 @@ void TForm11::BuildControls() {
   Keys1->SetVelocityMode(false);
   Keys1->SetAlphaNum(true);
   Keys1->setCursor(Qt::PointingHandCursor);
+}
 
+// The volume and rate bars at the right edge.
+void TForm11::BuildSideBars() {
   CoolScrollbar1 = new QSlider(Qt::Vertical, this);
   CoolScrollbar1->setGeometry(592, 40, 14, 150);
   CoolScrollbar1->setRange(0, 100);
@@ -202,7 +221,9 @@ void TForm11::BuildControls() {
     bar->setMouseTracking(true);
     bar->installEventFilter(this);
   }
+}
 
+void TForm11::BuildTimers() {
   // The timers start only once the window is whole (end of construction):
   // a message box shown while the set editor is being made runs an event
   // loop of its own, and a tick must not find the window half-built.
@@ -212,7 +233,9 @@ void TForm11::BuildControls() {
   KTHint->setInterval(1000);
   Timer2 = new QTimer(this);
   Timer2->setInterval(1000);
+}
 
+void TForm11::ConnectControls() {
   connect(CoolCaptionBtn4, &QToolButton::clicked, this, [this] { Image1Click(); });
   connect(CoolCaptionBtn1, &QToolButton::clicked, this, [this] { CoolCaptionBtn1Click(); });
   connect(CoolCaptionBtn2, &QToolButton::clicked, this, [this] { CoolCaptionBtn2Click(); });
@@ -245,5 +268,4 @@ void TForm11::BuildControls() {
   for (QWidget* w :
        std::initializer_list<QWidget*>{CoolPanel3, CoolLabel1, CoolLabel2, Image1, CoolLabel3})
     w->installEventFilter(this);
-  SetCaptionBarLabels();
 }

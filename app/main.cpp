@@ -11,6 +11,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/midi/MidiPorts.h"
 #include "player/Tplayerrenderers.h"
+#include "sets/Prop.h"
 
 #include <QDir>
 #include <QStringList>
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();
+    TTuning::Editor = Edit1;
     Form11->show();
     if (!command.setFile.isEmpty()) app::OpenStartSet(*Form11, command.setFile);
     result = app.exec();

@@ -222,7 +222,15 @@ class TForm11 : public QWidget {
   // The key of the set under a point of the window; -1 off the keys.
   int DropKeyAt(QPoint at) const;
   TForm11(QWidget* owner, int instance, bool appendSelf);
+  // The controls by panel, with their design values, then their bindings.
   void BuildControls();
+  void BuildCaptionBar();
+  void BuildTransportRow();
+  void BuildPositionRow();
+  void BuildKeyboard();
+  void BuildSideBars();
+  void BuildTimers();
+  void ConnectControls();
   void ReadSettings();
   void RepaintFrame();
   void SetCaptionBarLabels();
@@ -246,6 +254,10 @@ class TForm11 : public QWidget {
   void RunNoteOffDispatch(QObject* Sender, int note);
   // Reports a failure of the display refresh once, not at every tick.
   void ReportRefreshError(const QString& text);
+  // A mark moved: the current key's row keeps it and the rate goes back to
+  // 100. False when no key is current.
+  bool StoreMark(int column, int value);
+  void ShowMarks();
 
   QWidget* owner_ = nullptr;
   // Keys held down by MIDI notes; released when input stops, so no key stays

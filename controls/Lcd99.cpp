@@ -60,41 +60,9 @@ QRect TLCD99::ChangedBounds(const QString& fromValue, const QString& toValue) co
   return bounds.isEmpty() ? bounds : bounds.adjusted(-1, -1, 1, 1) & rect();
 }
 
-#define TLCD99_SETTER(Name, member)   \
-  void TLCD99::Set##Name(int value) { \
-    if (value == member) return;      \
-    member = value;                   \
-    PropertyChanged();                \
-  }
-TLCD99_SETTER(DigitSpacing, digitSpacing_)
-TLCD99_SETTER(GapX, gapX_)
-TLCD99_SETTER(GapY, gapY_)
-TLCD99_SETTER(SegmentSize, segmentSize_)
-#undef TLCD99_SETTER
-
 void TLCD99::SetDigitNum(int value) {
   if (value < 1) throw std::invalid_argument("DigitNum must be at least 1");
-  if (value == digitNum_) return;
-  digitNum_ = value;
-  PropertyChanged();
-}
-
-void TLCD99::SetOnColor(TColor value) {
-  if (value == onColor_) return;
-  onColor_ = value;
-  PropertyChanged();
-}
-
-void TLCD99::SetOffColor(TColor value) {
-  if (value == offColor_) return;
-  offColor_ = value;
-  PropertyChanged();
-}
-
-void TLCD99::SetColor(TColor value) {
-  if (value == color_) return;
-  color_ = value;
-  PropertyChanged();
+  SetProperty(digitNum_, value);
 }
 
 void TLCD99::PropertyChanged() {

@@ -5,6 +5,7 @@
 
 #include "controls/Colors.h"
 #include "controls/LcdGeometry.h"
+#include "controls/SetIfChanged.h"
 
 #include <QImage>
 #include <QTimer>
@@ -28,19 +29,19 @@ class TLCD99 : public QWidget {
   // Throws std::invalid_argument below 1.
   void SetDigitNum(int value);
   int DigitSpacing() const { return digitSpacing_; }
-  void SetDigitSpacing(int value);
+  void SetDigitSpacing(int value) { SetProperty(digitSpacing_, value); }
   int GapX() const { return gapX_; }
-  void SetGapX(int value);
+  void SetGapX(int value) { SetProperty(gapX_, value); }
   int GapY() const { return gapY_; }
-  void SetGapY(int value);
+  void SetGapY(int value) { SetProperty(gapY_, value); }
   int SegmentSize() const { return segmentSize_; }
-  void SetSegmentSize(int value);
+  void SetSegmentSize(int value) { SetProperty(segmentSize_, value); }
   TColor OnColor() const { return onColor_; }
-  void SetOnColor(TColor value);
+  void SetOnColor(TColor value) { SetProperty(onColor_, value); }
   TColor OffColor() const { return offColor_; }
-  void SetOffColor(TColor value);
+  void SetOffColor(TColor value) { SetProperty(offColor_, value); }
   TColor Color() const { return color_; }
-  void SetColor(TColor value);
+  void SetColor(TColor value) { SetProperty(color_, value); }
   TLCDAnimation Animation() const { return animation_; }
   void SetAnimation(TLCDAnimation value) { animation_ = value; }
   int AnimationDelay() const { return animationDelay_; }
@@ -61,6 +62,11 @@ class TLCD99 : public QWidget {
     int step = 0;  // next step, 0..8
   };
 
+  // Stores a property of the picture; it is redrawn only on a real change.
+  template <typename T>
+  void SetProperty(T& field, const T& value) {
+    if (SetIfChanged(field, value)) PropertyChanged();
+  }
   void PropertyChanged();
   void RenderAll();
   void BringPictureUpToDate();

@@ -140,31 +140,27 @@ void TmkRangeSlider::Raise(const TmkPositionChangeEvent& event, int value) {
   if (event) event(this, value);
 }
 
-void TmkRangeSlider::ClampMarks() {
+// The range's ends are stored before OnBeforeChange; the marks follow them.
+void TmkRangeSlider::RangeChanged(const TmkPositionChangeEvent& event, int value) {
+  BeforeChange();
   minPosition_ = std::clamp(minPosition_, min_, max_);
   maxPosition_ = std::clamp(maxPosition_, min_, max_);
+  Relayout();
+  update();
+  Raise(event, value);
+  Changed();
 }
 
 void TmkRangeSlider::SetMin(int value) {
   if (value >= max_) throw EmkRangeSlider("Min >= Max");
   min_ = value;
-  BeforeChange();
-  ClampMarks();
-  Relayout();
-  update();
-  Raise(OnMinChange, min_);
-  Changed();
+  RangeChanged(OnMinChange, min_);
 }
 
 void TmkRangeSlider::SetMax(int value) {
   if (min_ >= value) throw EmkRangeSlider("Max <= Min");
   max_ = value;
-  BeforeChange();
-  ClampMarks();
-  Relayout();
-  update();
-  Raise(OnMaxChange, max_);
-  Changed();
+  RangeChanged(OnMaxChange, max_);
 }
 
 void TmkRangeSlider::SetMinPosition(int value) {
@@ -230,38 +226,14 @@ void TmkRangeSlider::SetOrientation(TmkOrientation value) {
   update();
 }
 
-void TmkRangeSlider::SetTickStyle(TmkTickStyle value) {
-  if (value == tickStyle_) return;
-  BeforeChange();
-  tickStyle_ = value;
-  RebuildThumbs();
-  Relayout();
-  update();
-}
-
-void TmkRangeSlider::SetThumbStyle(TmkThumbStyle value) {
-  if (value == thumbStyle_) return;
-  BeforeChange();
-  thumbStyle_ = value;
-  RebuildThumbs();
-  Relayout();
-  update();
-}
-
 void TmkRangeSlider::SetColorBack(TColor value) {
   colorBack_ = value;
   rulerValid_ = false;
   update();
 }
 
-void TmkRangeSlider::SetColorTag(TColor value) {
-  colorTag_ = value;
-  RebuildThumbs();
-  update();
-}
-
-void TmkRangeSlider::SetColorPos(TColor value) {
-  colorPos_ = value;
+void TmkRangeSlider::Recolor(TColor& field, TColor value) {
+  field = value;
   RebuildThumbs();
   update();
 }

@@ -67,15 +67,15 @@ class TmkRangeSlider : public QWidget {
   TmkOrientation Orientation() const { return orientation_; }
   void SetOrientation(TmkOrientation value);
   TmkTickStyle TickStyle() const { return tickStyle_; }
-  void SetTickStyle(TmkTickStyle value);
+  void SetTickStyle(TmkTickStyle value) { Restyle(tickStyle_, value); }
   TmkThumbStyle ThumbStyle() const { return thumbStyle_; }
-  void SetThumbStyle(TmkThumbStyle value);
+  void SetThumbStyle(TmkThumbStyle value) { Restyle(thumbStyle_, value); }
   TColor ColorBack() const { return colorBack_; }
   void SetColorBack(TColor value);
   TColor ColorTag() const { return colorTag_; }
-  void SetColorTag(TColor value);
+  void SetColorTag(TColor value) { Recolor(colorTag_, value); }
   TColor ColorPos() const { return colorPos_; }
-  void SetColorPos(TColor value);
+  void SetColorPos(TColor value) { Recolor(colorPos_, value); }
 
   // Assigning the handler redoes the layout with the host's ruler length.
   void SetOnGetRullerLength(TmkGetRullerLength handler);
@@ -112,11 +112,24 @@ class TmkRangeSlider : public QWidget {
   void RepaintMoved(const ThumbRects& before);
   void Relayout();
   void RebuildThumbs();
+  // Stores a setting of the thumbs' look; they and the layout are redone
+  // only on a real change, after OnBeforeChange.
+  template <typename T>
+  void Restyle(T& field, const T& value) {
+    if (field == value) return;
+    BeforeChange();
+    field = value;
+    RebuildThumbs();
+    Relayout();
+    update();
+  }
+  // Stores a colour of the thumbs, which are redrawn.
+  void Recolor(TColor& field, TColor value);
   void RenderRuler();
   void BeforeChange();
   void Changed();
   void Raise(const TmkPositionChangeEvent& event, int value);
-  void ClampMarks();
+  void RangeChanged(const TmkPositionChangeEvent& event, int value);
   void MovePair(int minValue, int maxValue, bool maxFirst);
 
   int min_ = 0, max_ = 100;

@@ -41,56 +41,16 @@ int TSlidePanel::FrameSize() const {
   return slide::FrameSize(borderWidth_, bevelOuter_, bevelInner_, bevelWidth_);
 }
 
-void TSlidePanel::SetHandlePosition(THandlePosition value) {
-  if (value == handlePosition_) return;
-  handlePosition_ = value;
-  LayOutHandle();
-}
-
-void TSlidePanel::SetHandleVisible(bool value) {
-  if (value == handleVisible_) return;
-  handleVisible_ = value;
-  LayOutHandle();
-}
-
-void TSlidePanel::SetBevelOuter(bool raised) {
-  bevelOuter_ = raised;
-  LayOutHandle();
-}
-void TSlidePanel::SetBevelInner(bool raised) {
-  bevelInner_ = raised;
-  LayOutHandle();
-}
-void TSlidePanel::SetBevelWidth(int value) {
-  bevelWidth_ = value;
-  LayOutHandle();
-}
-void TSlidePanel::SetBorderWidth(int value) {
-  borderWidth_ = value;
-  LayOutHandle();
-}
-
 void TSlidePanel::LayOutHandle() {
   const int inset = (FrameSize() - kHandleThickness) / 2;
   handle_->setGeometry(slide::HandleRect(handlePosition_, size(), inset));
   handle_->setFrameStyle(handleVisible_ ? (QFrame::Panel | QFrame::Raised) : QFrame::NoFrame);
   handle_->setCursor(slide::Horizontal(handlePosition_) ? Qt::SizeHorCursor : Qt::SizeVerCursor);
   // Children laid out by the host keep clear of the handle.
-  QMargins margins(inset, inset, inset, inset);
-  switch (handlePosition_) {
-    case hpLeft:
-      margins.setLeft(inset + kHandleThickness);
-      break;
-    case hpRight:
-      margins.setRight(inset + kHandleThickness);
-      break;
-    case hpTop:
-      margins.setTop(inset + kHandleThickness);
-      break;
-    case hpBottom:
-      margins.setBottom(inset + kHandleThickness);
-      break;
-  }
+  const int beside = inset + kHandleThickness;
+  const QMargins margins(
+      handlePosition_ == hpLeft ? beside : inset, handlePosition_ == hpTop ? beside : inset,
+      handlePosition_ == hpRight ? beside : inset, handlePosition_ == hpBottom ? beside : inset);
   setContentsMargins(margins);
   update();
 }

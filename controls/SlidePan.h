@@ -3,6 +3,7 @@
 // resizes the panel, live (stFull) or by a drag line that the panel follows
 // on release (stLine).
 
+#include "controls/SetIfChanged.h"
 #include "controls/SlidePanelGeometry.h"
 
 #include <QFrame>
@@ -28,7 +29,7 @@ class TSlidePanel : public QFrame {
   ~TSlidePanel() override;
 
   THandlePosition HandlePosition() const { return handlePosition_; }
-  void SetHandlePosition(THandlePosition value);
+  void SetHandlePosition(THandlePosition value) { SetFrame(handlePosition_, value); }
   TSlideType SlideType() const { return slideType_; }
   void SetSlideType(TSlideType value) { slideType_ = value; }
   int MinSize() const { return minSize_; }
@@ -36,17 +37,17 @@ class TSlidePanel : public QFrame {
   int MaxSize() const { return maxSize_; }
   void SetMaxSize(int value) { maxSize_ = value; }
   bool HandleVisible() const { return handleVisible_; }
-  void SetHandleVisible(bool value);
+  void SetHandleVisible(bool value) { SetFrame(handleVisible_, value); }
 
   // The panel's own frame: a raised outer bevel by default.
   bool BevelOuter() const { return bevelOuter_; }
-  void SetBevelOuter(bool raised);
+  void SetBevelOuter(bool raised) { SetFrame(bevelOuter_, raised); }
   bool BevelInner() const { return bevelInner_; }
-  void SetBevelInner(bool raised);
+  void SetBevelInner(bool raised) { SetFrame(bevelInner_, raised); }
   int BevelWidth() const { return bevelWidth_; }
-  void SetBevelWidth(int value);
+  void SetBevelWidth(int value) { SetFrame(bevelWidth_, value); }
   int BorderWidth() const { return borderWidth_; }
-  void SetBorderWidth(int value);
+  void SetBorderWidth(int value) { SetFrame(borderWidth_, value); }
 
   int FrameSize() const;
   QWidget* Handle() const { return handle_; }
@@ -58,6 +59,12 @@ class TSlidePanel : public QFrame {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // Stores a property of the frame or handle; they are laid out again only
+  // on a real change.
+  template <typename T>
+  void SetFrame(T& field, const T& value) {
+    if (SetIfChanged(field, value)) LayOutHandle();
+  }
   void LayOutHandle();
   void ApplyGeometry(const QRect& r);
   QPoint PointerInParent(QPoint onHandle) const;

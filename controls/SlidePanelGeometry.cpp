@@ -1,6 +1,30 @@
 #include "controls/SlidePanelGeometry.h"
 
 namespace controls::slide {
+namespace {
+
+// The panel along the axis its handle moves it: x and width for a handle on
+// the left or right, y and height for one on the top or bottom.
+struct Axis {
+  bool horizontal;
+  int Of(QPoint p) const { return horizontal ? p.x() : p.y(); }
+  int Of(QSize s) const { return horizontal ? s.width() : s.height(); }
+  int Start(const QRect& r) const { return horizontal ? r.left() : r.top(); }
+  int Length(const QRect& r) const { return horizontal ? r.width() : r.height(); }
+  // Moves the near edge; the far edge stays.
+  void SetStart(QRect& r, int v) const { horizontal ? r.setLeft(v) : r.setTop(v); }
+  // Moves the far edge; the near edge stays.
+  void SetLength(QRect& r, int v) const { horizontal ? r.setWidth(v) : r.setHeight(v); }
+  // Moves the whole rectangle.
+  void MoveStart(QRect& r, int v) const { horizontal ? r.moveLeft(v) : r.moveTop(v); }
+};
+
+// A handle on the left or top edge: dragging it moves the panel's start.
+bool NearEdge(THandlePosition handle) {
+  return handle == hpLeft || handle == hpTop;
+}
+
+}  // namespace
 
 int FrameSize(int borderWidth, bool outerBevel, bool innerBevel, int bevelWidth) {
   return kHandleThickness + 2 * borderWidth + (outerBevel ? 2 * bevelWidth : 0) +
@@ -35,66 +59,36 @@ QRect HandleRect(THandlePosition handle, QSize panel, int inset) {
 
 std::optional<MoveResult> Move(THandlePosition handle, TSlideType type, QPoint p, QRect panel,
                                QPoint offset, QSize parent, Limits limits) {
-  auto within = [&limits](int size) { return limits.min <= size && size <= limits.max; };
-  MoveResult result;
-  result.panel = panel;
-  const bool full = type == stFull;
-  switch (handle) {
-    case hpLeft: {
-      const int w = panel.left() + panel.width() - p.x() - offset.x();
-      if (!within(w) || p.x() <= 0) return std::nullopt;
-      result.panel.setLeft(p.x() + offset.x());
-      result.panel.setWidth(w);
-      result.line = p.x();
-      break;
-    }
-    case hpRight: {
-      const int w = full ? p.x() - panel.left() + kHandleThickness
-                         : panel.width() + p.x() + offset.x() - panel.left();
-      const int margin = full ? kHandleThickness : kHandleThickness + 2;
-      if (!within(w) || p.x() >= parent.width() - margin) return std::nullopt;
-      result.panel.setWidth(w);
-      result.line = p.x();
-      break;
-    }
-    case hpTop: {
-      const int h = panel.top() + panel.height() - p.y() - offset.y();
-      if (!within(h) || p.y() <= 0) return std::nullopt;
-      result.panel.setTop(p.y() + offset.y());
-      result.panel.setHeight(h);
-      result.line = p.y();
-      break;
-    }
-    case hpBottom: {
-      const int h = full ? p.y() - panel.top() + kHandleThickness
-                         : panel.height() + p.y() + offset.y() - panel.top();
-      const int margin = full ? kHandleThickness : kHandleThickness + 2;
-      if (!within(h) || p.y() >= parent.height() - margin) return std::nullopt;
-      result.panel.setHeight(h);
-      result.line = p.y();
-      break;
-    }
+  const Axis axis{Horizontal(handle)};
+  const int at = axis.Of(p), shift = axis.Of(offset);
+  const int start = axis.Start(panel), length = axis.Length(panel);
+  MoveResult result{panel, at};
+  int size;
+  if (NearEdge(handle)) {
+    size = start + length - at - shift;
+    if (at <= 0) return std::nullopt;
+    axis.SetStart(result.panel, at + shift);
+  } else {
+    const bool full = type == stFull;
+    size = full ? at - start + kHandleThickness : length + at + shift - start;
+    const int margin = full ? kHandleThickness : kHandleThickness + 2;
+    if (at >= axis.Of(parent) - margin) return std::nullopt;
   }
+  if (size < limits.min || size > limits.max) return std::nullopt;
+  axis.SetLength(result.panel, size);
   return result;
 }
 
 QRect ApplyLine(THandlePosition handle, QRect panel, int linePos, QPoint offset) {
+  const Axis axis{Horizontal(handle)};
+  const int shift = axis.Of(offset);
+  const int start = axis.Start(panel), length = axis.Length(panel);
   QRect r = panel;
-  switch (handle) {
-    case hpLeft:
-      r.setWidth(panel.left() + panel.width() - linePos - offset.x());
-      r.moveLeft(linePos + offset.x());
-      break;
-    case hpRight:
-      r.setWidth(panel.width() + linePos + offset.x() - panel.left());
-      break;
-    case hpTop:
-      r.setHeight(panel.top() + panel.height() - linePos - offset.y());
-      r.moveTop(linePos + offset.y());
-      break;
-    case hpBottom:
-      r.setHeight(panel.height() + linePos + offset.y() - panel.top());
-      break;
+  if (NearEdge(handle)) {
+    axis.SetLength(r, start + length - linePos - shift);
+    axis.MoveStart(r, linePos + shift);
+  } else {
+    axis.SetLength(r, length + linePos + shift - start);
   }
   return r;
 }

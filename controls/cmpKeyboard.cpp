@@ -71,39 +71,9 @@ KeyboardGeometry TKeys::Geometry() const {
   return KeyboardGeometry(orientation_, noteWidth_, baseOctave_, width(), height());
 }
 
-void TKeys::SetOrientation(TKeyboardOrientation value) {
-  if (value == orientation_) return;
-  orientation_ = value;
-  FaceChanged();
-}
-
 void TKeys::SetNoteWidth(int value) {
   if (value < 1) throw std::invalid_argument("NoteWidth must be at least 1 pixel");
-  if (value == noteWidth_) return;
-  noteWidth_ = value;
-  FaceChanged();
-}
-
-void TKeys::SetBaseOctave(int value) {
-  if (value == baseOctave_) return;
-  baseOctave_ = value;
-  FaceChanged();
-}
-
-void TKeys::SetAlphaNum(bool value) {
-  if (value == alphaNum_) return;
-  alphaNum_ = value;
-  FaceChanged();
-}
-
-void TKeys::SetBlackBrush(const QBrush& brush) {
-  blackBrush_ = brush;
-  FaceChanged();
-}
-
-void TKeys::SetWhiteBrush(const QBrush& brush) {
-  whiteBrush_ = brush;
-  FaceChanged();
+  SetFace(noteWidth_, value);
 }
 
 void TKeys::SetPen(const QPen& pen) {

@@ -5,6 +5,7 @@
 
 #include "controls/Colors.h"
 #include "controls/KeyboardGeometry.h"
+#include "controls/SetIfChanged.h"
 
 #include <QBrush>
 #include <QImage>
@@ -25,22 +26,22 @@ class TKeys : public QWidget {
   explicit TKeys(QWidget* parent);
 
   TKeyboardOrientation Orientation() const { return orientation_; }
-  void SetOrientation(TKeyboardOrientation value);
+  void SetOrientation(TKeyboardOrientation value) { SetFace(orientation_, value); }
   int NoteWidth() const { return noteWidth_; }
   // Throws std::invalid_argument below 1 (a key needs at least one pixel).
   void SetNoteWidth(int value);
   int BaseOctave() const { return baseOctave_; }
-  void SetBaseOctave(int value);
+  void SetBaseOctave(int value) { SetFace(baseOctave_, value); }
   bool VelocityMode() const { return velocityMode_; }
   void SetVelocityMode(bool value) { velocityMode_ = value; }
   bool AlphaNum() const { return alphaNum_; }
-  void SetAlphaNum(bool value);
+  void SetAlphaNum(bool value) { SetFace(alphaNum_, value); }
 
   // The control keeps its own copies; assigning copies the attributes.
   const QBrush& BlackBrush() const { return blackBrush_; }
-  void SetBlackBrush(const QBrush& brush);
+  void SetBlackBrush(const QBrush& brush) { SetFace(blackBrush_, brush); }
   const QBrush& WhiteBrush() const { return whiteBrush_; }
-  void SetWhiteBrush(const QBrush& brush);
+  void SetWhiteBrush(const QBrush& brush) { SetFace(whiteBrush_, brush); }
   const QPen& Pen() const { return pen_; }
   void SetPen(const QPen& pen);
 
@@ -77,6 +78,11 @@ class TKeys : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  // Stores a property of the face; it is redrawn only on a real change.
+  template <typename T>
+  void SetFace(T& field, const T& value) {
+    if (SetIfChanged(field, value)) FaceChanged();
+  }
   void FaceChanged();
   void RenderFace();
   bool Inside(QPoint point) const;

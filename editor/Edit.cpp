@@ -29,14 +29,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 TEdit1* Edit1 = nullptr;
 std::function<std::shared_ptr<platform::media::MediaGraph>()> TEdit1::MakeGraph;
 
 namespace {
 
 constexpr int kToolPanelHeight = 50;
-constexpr int kPlayerPanelSetEditorX = 492;
-constexpr int kPlayerPanelPlayerX = 73;
 
 // Where the tree starts on a first run: the user's music, not the program's
 // folder, which on this system is a build or system folder.
@@ -105,6 +105,7 @@ TEdit1::TEdit1(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 TEdit1::~TEdit1() {
+  if (TTuning::Editor == this) TTuning::Editor = nullptr;
   destroyed_ = true;
   FormDestroy();
   DestroyPreview();
@@ -149,7 +150,7 @@ void TEdit1::BuildToolPanel() {
 
   CoolPanel1 = new QFrame(ToolPanel);
   CoolPanel1->setFrameShape(QFrame::StyledPanel);
-  CoolPanel1->setGeometry(kPlayerPanelSetEditorX, 0, 220, kToolPanelHeight);
+  CoolPanel1->setGeometry(0, 0, 220, kToolPanelHeight);
   CoolBtn2 = new QPushButton(CoolPanel1);
   CoolBtn2->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
   CoolBtn2->setToolTip(QStringLiteral("Play"));
@@ -178,6 +179,28 @@ void TEdit1::BuildToolPanel() {
   // takes Return as "Add" and type-ahead to find an entry.
   for (QPushButton* button : {CoolBtn1, CoolBtn4, CoolBtn2, CoolBtn3})
     button->setFocusPolicy(Qt::NoFocus);
+  ToolPanel->installEventFilter(this);
+}
+
+void TEdit1::LayOutToolPanel() {
+  const keyedit::ToolPanelPlaces p = keyedit::PlaceToolPanel(ToolPanel->width(), setEditorMode_);
+  auto across = [](QWidget* w, int x, int width) { w->setGeometry(x, w->y(), width, w->height()); };
+  // Each caption takes its box's width, so none reaches over its neighbour.
+  const std::pair<QLabel*, QLineEdit*> columns[] = {{LabelCaption, Label},
+                                                    {FileCaption, SFil},
+                                                    {MinCaption, Min},
+                                                    {MaxCaption, Max},
+                                                    {RateCaption, Rate}};
+  const int xs[] = {p.labelX, p.fileX, p.minX, p.maxX, p.rateX};
+  const int widths[] = {p.labelWidth, p.fileWidth, Min->width(), Max->width(), Rate->width()};
+  for (int i = 0; i < 5; ++i) {
+    across(columns[i].first, xs[i], widths[i]);
+    across(columns[i].second, xs[i], widths[i]);
+  }
+  across(CoolPanel1, p.playerX, p.playerWidth);
+  // The position slider and "Auto Play" take what the panel has left.
+  across(Slider1, Slider1->x(), p.playerWidth - Slider1->x() - 4);
+  across(Auto, Auto->x(), p.playerWidth - Auto->x() - 4);
 }
 
 QList<QWidget*> TEdit1::SetEditorControls() const {
@@ -200,6 +223,28 @@ void TEdit1::ShowCells(const KeyRow& cells) {
   Min->setText(cells.Min);
   Max->setText(cells.Max);
   Rate->setText(cells.Rate);
+}
+
+void TEdit1::EditRow(TTuning* tuning, int row) {
+  hide();
+  SetTuning(tuning);
+  const KeyRow& cells = tuning->Set.Row(row);
+  ShowCells(cells);
+  // An empty row leaves the tree where the user browsed last: the program's
+  // folder is a build or system folder here, no place to look for clips.
+  if (!cells.File.isEmpty()) Stv->SetPath(LocalFolderOf(cells.File));
+  show();
+}
+
+void TEdit1::SetEditorHidden(TTuning*) {
+  if (!isVisible()) return;
+  hide();
+  SetTuning(nullptr);
+  show();
+}
+
+void TEdit1::SetEditorGone(TTuning* tuning) {
+  if (Tuning() == tuning) SetTuning(nullptr);
 }
 
 void TEdit1::SetEditorRowChanged(int row, int previous) {
@@ -270,8 +315,13 @@ void TEdit1::FormDestroy() {
 void TEdit1::showEvent(QShowEvent* event) {
   if (!event->spontaneous() && !placed_) {
     placed_ = true;
-    platform::PlaceOnScreen(this,
-                            Tuning() ? Tuning()->parentWidget() : QApplication::activeWindow());
+    const QWidget* owner = Tuning() ? Tuning()->parentWidget() : QApplication::activeWindow();
+    // Larger than its screen (a small one, or a 2x scale) it is cut to it:
+    // the tool panel gives up room first.
+    resize(size().boundedTo(platform::LargestClient(this, owner)));
+    QList<QRect> keepInSight;
+    if (Tuning() && Tuning()->isVisible()) keepInSight << Tuning()->ToolBarBand();
+    platform::PlaceOnScreen(this, owner, keepInSight);
   }
   QWidget::showEvent(event);
   if (!event->spontaneous()) FormShow();
@@ -300,7 +350,7 @@ void TEdit1::FormShow() {
   for (QWidget* control : SetEditorControls()) control->setVisible(setEditorMode_);
   setWindowTitle(setEditorMode_ ? QStringLiteral("Set Editor")
                                 : QStringLiteral("Multimedia player"));
-  CoolPanel1->move(setEditorMode_ ? kPlayerPanelSetEditorX : kPlayerPanelPlayerX, 0);
+  LayOutToolPanel();
   flist->setFocus();
 }
 
@@ -352,6 +402,7 @@ void TEdit1::RateChange() {
 }
 
 bool TEdit1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ToolPanel && event->type() == QEvent::Resize) LayOutToolPanel();
   if (event->type() == QEvent::FocusOut) {
     if (watched == Min) MinChange();
     if (watched == Max) MaxChange();

@@ -10,6 +10,7 @@
 // any preview.
 
 #include "editor/ShellBrowser.h"
+#include "sets/RowEditor.h"
 
 #include <QLineEdit>
 #include <QPointer>
@@ -37,7 +38,7 @@ namespace controls {
 class TSlidePanel;
 }
 
-class TEdit1 : public QWidget {
+class TEdit1 : public QWidget, public RowEditor {
   Q_OBJECT
  public:
   explicit TEdit1(QWidget* parent = nullptr);
@@ -65,6 +66,13 @@ class TEdit1 : public QWidget {
   // nothing. Shown attached to a visible set editor, the boxes follow its
   // selected row by themselves.
   void ShowCells(const KeyRow& cells);
+
+  // The set editor's Edit: attaches to `tuning`, shows its row and browses
+  // the row's folder, then shows the window in set-editor mode.
+  void EditRow(TTuning* tuning, int row) override;
+  // A set editor was hidden: shown, the window turns into the player.
+  void SetEditorHidden(TTuning* tuning) override;
+  void SetEditorGone(TTuning* tuning) override;
 
   // Makes the preview player's media graph; unset, the player makes its own.
   // Benchmarks and tests set it to watch the graph.
@@ -144,6 +152,8 @@ class TEdit1 : public QWidget {
 
  private:
   void BuildToolPanel();
+  // Places the boxes and the player panel across the tool panel's width.
+  void LayOutToolPanel();
   // The set editor whose row is edited now: attached, visible, and with a
   // selected row; otherwise null.
   TTuning* EditedTuning() const;

@@ -92,4 +92,33 @@ void StoreAddedClip(KeySet& set, int row, const QString& file) {
   set.SetCell(row, kRateColumn, QString::fromLatin1(kDefaultRate));
 }
 
+ToolPanelPlaces PlaceToolPanel(int width, bool withBoxes) {
+  constexpr int kGap = 4, kLabelX = 76, kLabel = 120, kFile = 150, kNumber = 42, kPlayer = 220;
+  constexpr int kNarrowest = 60, kPlayerX = 73;
+  const int natural =
+      withBoxes ? kLabelX + kLabel + kFile + 3 * kNumber + 5 * kGap + kPlayer : kPlayerX + kPlayer;
+  int deficit = std::max(0, natural - width);
+  auto giveUp = [&deficit](int size) {
+    const int given = std::min(deficit, size - kNarrowest);
+    deficit -= given;
+    return size - given;
+  };
+  ToolPanelPlaces p{};
+  p.labelX = kLabelX;
+  if (withBoxes) {
+    p.fileWidth = giveUp(kFile);
+    p.labelWidth = giveUp(kLabel);
+  } else {
+    p.fileWidth = kFile;
+    p.labelWidth = kLabel;
+  }
+  p.playerWidth = giveUp(kPlayer);
+  p.fileX = p.labelX + p.labelWidth + kGap;
+  p.minX = p.fileX + p.fileWidth + kGap;
+  p.maxX = p.minX + kNumber + kGap;
+  p.rateX = p.maxX + kNumber + kGap;
+  p.playerX = withBoxes ? p.rateX + kNumber + kGap : kPlayerX;
+  return p;
+}
+
 }  // namespace keyedit

@@ -46,4 +46,14 @@ void StoreAddedClip(KeySet& set, int row, const QString& file);
 // gives "/home/u/"). A root stays where it is.
 QString UpOneLevel(const QString& path);
 
+// Where the tool panel's boxes and the player panel go across a panel
+// `width` wide, as x and width. From the window's first width up they keep
+// their places; narrower (a small screen, a 2x scale), the File box gives up
+// room first, then the Label box, then the player panel's position slider.
+// Without the boxes (the player mode) only the player panel is placed.
+struct ToolPanelPlaces {
+  int labelX, labelWidth, fileX, fileWidth, minX, maxX, rateX, playerX, playerWidth;
+};
+ToolPanelPlaces PlaceToolPanel(int width, bool withBoxes);
+
 }  // namespace keyedit

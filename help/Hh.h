@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <QtGlobal>
 
 #include <cstdint>
 
@@ -75,6 +76,5 @@ class HhModule {
  public:
   HhModule();
   ~HhModule();
-  HhModule(const HhModule&) = delete;
-  HhModule& operator=(const HhModule&) = delete;
+  Q_DISABLE_COPY(HhModule)
 };

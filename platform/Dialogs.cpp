@@ -81,8 +81,20 @@ QString ExistingFolder(const QString& wanted) {
 }
 
 // Runs a Qt file dialog made as EmptyFolder() tells, and returns the chosen
-// file.
-QString RunFileDialog(QFileDialog& dialog, const FileDialogRequest& request) {
+// file: an existing one to open, any name to save.
+QString RunFileDialog(QWidget* owner, const FileDialogRequest& request,
+                      QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(owner, request.title, EmptyFolder(), request.filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  PlaceAboveOwner(dialog, StackingOwner(owner));
+  dialog.setAcceptMode(mode);
+  if (mode == QFileDialog::AcceptOpen) {
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  } else {
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // Replacing an existing file is asked by the caller, with our own wording.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  }
   dialog.setIconProvider(FileIconsByName());
   dialog.setDirectory(ExistingFolder(request.directory));
   if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
@@ -179,23 +191,11 @@ int QtDialogs::MessageBox(QWidget* owner, const QString& text, const QString& ca
 }
 
 QString QtDialogs::OpenFileName(QWidget* owner, const FileDialogRequest& request) {
-  QFileDialog dialog(owner, request.title, EmptyFolder(), request.filter);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  PlaceAboveOwner(dialog, StackingOwner(owner));
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  return RunFileDialog(dialog, request);
+  return RunFileDialog(owner, request, QFileDialog::AcceptOpen);
 }
 
 QString QtDialogs::SaveFileName(QWidget* owner, const FileDialogRequest& request) {
-  QFileDialog dialog(owner, request.title, EmptyFolder(), request.filter);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  PlaceAboveOwner(dialog, StackingOwner(owner));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  // Replacing an existing file is asked by the caller, with our own wording.
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  return RunFileDialog(dialog, request);
+  return RunFileDialog(owner, request, QFileDialog::AcceptSave);
 }
 
 }  // namespace platform

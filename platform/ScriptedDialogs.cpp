@@ -41,15 +41,15 @@ int ScriptedDialogs::MessageBox(QWidget*, const QString& text, const QString& ca
 }
 
 QString ScriptedDialogs::OpenFileName(QWidget*, const FileDialogRequest& request) {
-  files_.push_back({false, request});
-  if (fileAnswers_.empty()) return {};
-  QString path = fileAnswers_.front();
-  fileAnswers_.pop_front();
-  return path;
+  return NextFile(false, request);
 }
 
 QString ScriptedDialogs::SaveFileName(QWidget*, const FileDialogRequest& request) {
-  files_.push_back({true, request});
+  return NextFile(true, request);
+}
+
+QString ScriptedDialogs::NextFile(bool save, const FileDialogRequest& request) {
+  files_.push_back({save, request});
   if (fileAnswers_.empty()) return {};
   QString path = fileAnswers_.front();
   fileAnswers_.pop_front();

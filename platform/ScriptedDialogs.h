@@ -45,6 +45,8 @@ class ScriptedDialogs : public DialogProvider {
   QString SaveFileName(QWidget* owner, const FileDialogRequest& request) override;
 
  private:
+  QString NextFile(bool save, const FileDialogRequest& request);
+
   std::deque<int> boxAnswers_;
   std::deque<QString> fileAnswers_;
   std::vector<Box> boxes_;

@@ -9,6 +9,7 @@
 // without either prefix (edited by hand) counts as text.
 
 #include <QString>
+#include <QtGlobal>
 
 #include <memory>
 #include <stdexcept>
@@ -28,8 +29,7 @@ class SettingsStore {
  public:
   SettingsStore();
   ~SettingsStore();
-  SettingsStore(const SettingsStore&) = delete;
-  SettingsStore& operator=(const SettingsStore&) = delete;
+  Q_DISABLE_COPY(SettingsStore)
 
   // Opens a key; with canCreate the key (and its parents) is created when
   // missing. Returns false when the key does not exist and may not be created.

@@ -90,8 +90,7 @@ class MessageChannel {
  public:
   MessageChannel();
   ~MessageChannel();
-  MessageChannel(const MessageChannel&) = delete;
-  MessageChannel& operator=(const MessageChannel&) = delete;
+  Q_DISABLE_COPY(MessageChannel)
 
   // Returns true when the message was handled; the handler's result goes to
   // *result when given. Called on the target's own thread it is a plain send.

@@ -105,20 +105,28 @@ QPoint CentredOnScreen(QSize frameSize, const QWidget* owner) {
          QPoint((area.width() - frameSize.width()) / 2, (area.height() - frameSize.height()) / 2);
 }
 
-QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidget* owner) {
+QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidget* owner,
+                 const QList<QRect>& alsoClear) {
   const QMargins frame = ExpectedFrame(window);
   const QSize frameSize = client.grownBy(frame);
   QScreen* screen = ScreenFor(wanted, owner);
   if (!screen) return QRect(wanted, frameSize);
-  return ClearPlace(screen->availableGeometry(), OnTopFrames(window), frameSize, wanted);
+  return ClearPlace(screen->availableGeometry(), OnTopFrames(window) + alsoClear, frameSize,
+                    wanted);
 }
 
-void PlaceOnScreen(QWidget* window, const QWidget* owner) {
+QSize LargestClient(const QWidget* window, const QWidget* owner) {
+  QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  return screen->availableGeometry().size().shrunkBy(ExpectedFrame(window));
+}
+
+void PlaceOnScreen(QWidget* window, const QWidget* owner, const QList<QRect>& alsoClear) {
   const QMargins frame = ExpectedFrame(window);
   const QPoint wanted = window->testAttribute(Qt::WA_Moved)
                             ? window->pos()
                             : CentredOnScreen(window->size().grownBy(frame), owner);
-  const QRect place = FirstPlace(window, window->size(), wanted, owner);
+  const QRect place = FirstPlace(window, window->size(), wanted, owner, alsoClear);
   // A window that has its native window but was never framed takes a move
   // as its client's place, not its frame's.
   const bool unframed =

@@ -25,8 +25,11 @@ QList<QRect> OnTopFrames(const QWidget* except);
 
 // The frame rectangle of `window`, with a client area of `client`, at its
 // ClearPlace on the screen it belongs to: the one under `wanted` if any,
-// else `owner`'s, else the primary one.
-QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidget* owner);
+// else `owner`'s, else the primary one. `alsoClear` are more rectangles to
+// keep clear of as if they stayed on top: the tool bar of the window that the
+// new one works for, which it would otherwise open over.
+QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidget* owner,
+                 const QList<QRect>& alsoClear = {});
 
 // Moves a window that is about to be shown for the first time to its
 // FirstPlace, at its saved place if it has one (it was moved), else centred.
@@ -34,7 +37,11 @@ QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidg
 // Call it before the window is shown; it also tells the window manager that
 // the place is ours, so that the window stays there when it is hidden and
 // shown again (as the key editor is, to change its mode).
-void PlaceOnScreen(QWidget* window, const QWidget* owner);
+void PlaceOnScreen(QWidget* window, const QWidget* owner, const QList<QRect>& alsoClear = {});
+
+// The largest client area a window can have on the screen it would belong to
+// for `owner`, its frame included.
+QSize LargestClient(const QWidget* window, const QWidget* owner);
 
 // The frame's top left that centres a window of `frameSize` on the screen it
 // would belong to for `owner`.

@@ -1,5 +1,6 @@
 #include "player/Tplayerbase.h"
 
+#include "engine/timing/GroupStart.h"
 #include "platform/WindowMessages.h"
 
 #include <QDeadlineTimer>
@@ -44,6 +45,16 @@ int InverseVolumeCurve(int target, float width, float low) {
   }
 }
 
+TPlayer::GroupStart::GroupStart(bool together) {
+  if (together) start_ = std::make_unique<platform::media::GroupStart>();
+}
+
+TPlayer::GroupStart::~GroupStart() = default;
+
+void TPlayer::GroupStart::Start() {
+  if (start_) start_->Start();
+}
+
 TPlayer::TPlayer(QObject* ownerWindow, int messageOffset)
     : NotifyWindow(ownerWindow), MessageOffset(messageOffset) {
   Construct(nullptr);
@@ -65,8 +76,7 @@ void TPlayer::Construct(std::shared_ptr<MediaGraph> graph) {
   AssignBasicAudio(FGraphBuilder, FBasicAudio);
   AssignVideoWindow(FGraphBuilder, FVideoWindow);
   AssignBasicVideo(FGraphBuilder, FBasicVideo);
-  FMediaEventEx = std::dynamic_pointer_cast<IMediaEventEx>(FGraphBuilder);
-  SCheck(FMediaEventEx ? S_OK : E_NOINTERFACE);
+  AssignInterface(FGraphBuilder, FMediaEventEx);
   SCheck(Use(FMediaEventEx, [&](IMediaEventEx& e) {
     return e.SetNotifyWindow(NotifyWindow, platform::WM_PLAYERNOTIFY + MessageOffset,
                              platform::PN_MEDIAEVENT);

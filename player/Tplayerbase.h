@@ -5,7 +5,7 @@
 //
 // Everything runs on the window thread that created the player.
 
-#include "platform/media/MediaGraph.h"
+#include "engine/MediaGraph.h"
 #include "player/Tplayererrors.h"
 #include "player/Tplayerfilters.h"
 #include "player/Tplayerrenderers.h"
@@ -22,6 +22,10 @@ class QObject;
 class QWidget;
 
 enum TPlayer_State : std::uint8_t { fsStopped = 0, fsPaused = 1, fsPlaying = 2, fsOpened = 3 };
+
+namespace platform::media {
+class GroupStart;
+}
 
 class TPlayer;
 using TOnOpened = std::function<void(TPlayer* Sender)>;
@@ -64,6 +68,25 @@ class TPlayer {
   // wait; it goes on loading, and its key plays it once it is ready.
   static constexpr const char* kOpenPendingText =
       "The clip is still loading. Press its key again in a moment.";
+
+  // Players that play while a GroupStart is open begin together, on one
+  // sample of the output, when it starts: the windows of a group each open,
+  // seek and play in turn, and are heard as one. Without `together` (a
+  // window alone in its group) each player starts as soon as it can.
+  // Window thread only.
+  class GroupStart {
+   public:
+    explicit GroupStart(bool together);
+    // Starts, unless Start did.
+    ~GroupStart();
+    GroupStart(const GroupStart&) = delete;
+    GroupStart& operator=(const GroupStart&) = delete;
+    // The sound of every player held begins here.
+    void Start();
+
+   private:
+    std::unique_ptr<platform::media::GroupStart> start_;
+  };
 
   TPlayer(QObject* ownerWindow, int messageOffset);
   // With a graph of the caller's (a scripted one in tests).

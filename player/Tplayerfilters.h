@@ -2,7 +2,7 @@
 // Class, category, media type and interface identifiers the playback engine
 // uses (the published values of the media graph service).
 
-#include "platform/media/MediaTypes.h"
+#include "engine/MediaTypes.h"
 
 using platform::media::Guid;
 

@@ -89,35 +89,6 @@ void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph) {
   SCheck(graph ? S_OK : E_OUTOFMEMORY);
 }
 
-namespace {
-template <typename I>
-void Query(const std::shared_ptr<IGraphBuilder>& graph, std::shared_ptr<I>& out) {
-  out = std::dynamic_pointer_cast<I>(graph);
-  SCheck(out ? S_OK : E_NOINTERFACE);
-}
-}  // namespace
-
-void AssignMediaControl(const std::shared_ptr<IGraphBuilder>& graph,
-                        std::shared_ptr<IMediaControl>& control) {
-  Query(graph, control);
-}
-void AssignMediaSeeking(const std::shared_ptr<IGraphBuilder>& graph,
-                        std::shared_ptr<IMediaSeeking>& seeking) {
-  Query(graph, seeking);
-}
-void AssignBasicAudio(const std::shared_ptr<IGraphBuilder>& graph,
-                      std::shared_ptr<IBasicAudio>& audio) {
-  Query(graph, audio);
-}
-void AssignVideoWindow(const std::shared_ptr<IGraphBuilder>& graph,
-                       std::shared_ptr<IVideoWindow>& window) {
-  Query(graph, window);
-}
-void AssignBasicVideo(const std::shared_ptr<IGraphBuilder>& graph,
-                      std::shared_ptr<IBasicVideo>& video) {
-  Query(graph, video);
-}
-
 void AddAudioRenderer(const std::shared_ptr<IGraphBuilder>& graph,
                       std::shared_ptr<IBaseFilter>& filter, int index) {
   if (index < 0 || index >= TPlayerDeviceGUIDList.size())

@@ -2,7 +2,8 @@
 // Audio output devices and the helpers that find, check and replace the
 // renderer filters of a graph.
 
-#include "platform/media/MediaGraph.h"
+#include "engine/MediaGraph.h"
+#include "player/Tplayererrors.h"
 
 #include <QStringList>
 
@@ -47,16 +48,18 @@ QString TakeAudioOutputWarning();
 QString TakeAudioOutputChange();
 
 void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph);
-void AssignMediaControl(const std::shared_ptr<IGraphBuilder>& graph,
-                        std::shared_ptr<IMediaControl>& control);
-void AssignMediaSeeking(const std::shared_ptr<IGraphBuilder>& graph,
-                        std::shared_ptr<IMediaSeeking>& seeking);
-void AssignBasicAudio(const std::shared_ptr<IGraphBuilder>& graph,
-                      std::shared_ptr<IBasicAudio>& audio);
-void AssignVideoWindow(const std::shared_ptr<IGraphBuilder>& graph,
-                       std::shared_ptr<IVideoWindow>& window);
-void AssignBasicVideo(const std::shared_ptr<IGraphBuilder>& graph,
-                      std::shared_ptr<IBasicVideo>& video);
+// Queries interface I from the graph; out stays null when the graph lacks it
+// (SCheck lets E_NOINTERFACE pass).
+template <typename I>
+void AssignInterface(const std::shared_ptr<IGraphBuilder>& graph, std::shared_ptr<I>& out) {
+  out = std::dynamic_pointer_cast<I>(graph);
+  SCheck(out ? platform::media::S_OK : platform::media::E_NOINTERFACE);
+}
+inline constexpr auto AssignMediaControl = AssignInterface<IMediaControl>;
+inline constexpr auto AssignMediaSeeking = AssignInterface<IMediaSeeking>;
+inline constexpr auto AssignBasicAudio = AssignInterface<IBasicAudio>;
+inline constexpr auto AssignVideoWindow = AssignInterface<IVideoWindow>;
+inline constexpr auto AssignBasicVideo = AssignInterface<IBasicVideo>;
 
 // Creates the renderer of device index and adds it to the graph.
 void AddAudioRenderer(const std::shared_ptr<IGraphBuilder>& graph,

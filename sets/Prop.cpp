@@ -1,6 +1,5 @@
 #include "sets/Prop.h"
 
-#include "editor/Edit.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
 #include "platform/WindowPlacement.h"
@@ -73,6 +72,8 @@ QLabel* Heading(const QString& text, QWidget* parent) {
 
 }  // namespace
 
+RowEditor* TTuning::Editor = nullptr;
+
 TTuning::TTuning(QWidget* owner, int instance) : QWidget(owner, Qt::Window), Instance(instance) {
   setAttribute(Qt::WA_DeleteOnClose, false);
   resize(598, 834);
@@ -111,7 +112,7 @@ TTuning::~TTuning() {
   destroying_ = true;
   FormDestroy();
   // The key editor must never point at a set editor that is gone.
-  if (Edit1 && Edit1->Tuning() == this) Edit1->SetTuning(nullptr);
+  if (Editor) Editor->SetEditorGone(this);
   // The model observes Set, which is destroyed after the children.
   delete model_;
   model_ = nullptr;
@@ -605,24 +606,18 @@ void TTuning::Clear1Click() {
 
 void TTuning::AEditExecute() {
   const int row = SelectedRow();
-  if (row < 0 || !Edit1) return;
-  Edit1->hide();
-  Edit1->SetTuning(this);
-  const KeyRow& cells = Set.Row(row);
-  Edit1->ShowCells(cells);
-  // An empty row leaves the tree where the user browsed last: the program's
-  // folder is a build or system folder here, no place to look for clips.
-  if (!cells.File.isEmpty()) Edit1->Stv->SetPath(LocalFolderOf(cells.File));
-  Edit1->show();
+  if (row >= 0 && Editor) Editor->EditRow(this, row);
+}
+
+QRect TTuning::ToolBarBand() const {
+  const QRect frame = frameGeometry();
+  const int bottom = Open->mapToGlobal(QPoint(0, Open->height())).y();
+  return QRect(frame.topLeft(), QPoint(frame.right(), std::max(bottom, frame.top())));
 }
 
 void TTuning::FormHide() {
   AskSave();
-  if (Edit1 && Edit1->isVisible()) {
-    Edit1->hide();
-    Edit1->SetTuning(nullptr);
-    Edit1->show();
-  }
+  if (Editor) Editor->SetEditorHidden(this);
 }
 
 void TTuning::showEvent(QShowEvent* event) {

@@ -11,6 +11,7 @@
 #include "platform/Dialogs.h"
 #include "sets/KeySet.h"
 #include "sets/LocalPath.h"
+#include "sets/RowEditor.h"
 #include "sets/SetFileText.h"
 
 #include <QStringList>
@@ -97,6 +98,10 @@ class TTuning : public QWidget {
   // replaces the binding; nullptr leaves a box unbound.
   void BindVideoOptions(QAction* ratio, QAction* orig, QAction* full);
 
+  // The key editor that Edit hands a row to, installed at start-up; while
+  // none is, Edit does nothing. It uninstalls itself when destroyed.
+  static RowEditor* Editor;
+
   // Index and defaults for from <= i < to.
   void InitRows(int from, int to);
   // Reads a set file into the rows. Returns false when nothing was read: a
@@ -136,6 +141,9 @@ class TTuning : public QWidget {
 
   int SelectedRow() const;
   void SelectRow(int row);
+  // The top of the frame down to the New, Open and Save row, on the screen:
+  // what a window opened to work for this set editor must leave in sight.
+  QRect ToolBarBand() const;
   // The known lists, in their (alphabetical) order.
   QStringList KnownLists() const;
   int KnownListIndex() const;

@@ -249,6 +249,312 @@ void PrintLatencies(const std::string& name, std::vector<double> frames, double 
   Print(name + "_p99_periods", Percentile(frames, 99) / period, "periods");
 }
 
+// What every part of the run shares: its folder, the program, the MIDI
+// source the program listens to, the server's clock and the three-clip set.
+struct Run {
+  RunFolder& folder;
+  std::string program;
+  std::string tag;
+  JackProbe& keyboard;
+  double period;
+  double rate;
+  std::string set;
+};
+
+// A part that fails leaves the run's figures incomplete; one that aborts
+// leaves nothing worth measuring after it.
+enum class Outcome { kOk, kFailed, kAbort };
+
+// The floor first: an in-graph instrument answering the same kind of
+// notes. Its ports are gone before the program looks for MIDI sources.
+int MeasureFloor(const Run& run, double& floorP50) {
+  const std::string& tag = run.tag;
+  const double period = run.period;
+  const double rate = run.rate;
+  JackAnswerer answerer("bench-floor-" + tag);
+  JackProbe floorKeys("bench-floor-keys-" + tag, 1, 5);
+  JackProbe floorEars("bench-floor-ears-" + tag, 1, 60);
+  if (answerer.Ok() && floorKeys.Ok() && floorEars.Ok() &&
+      floorKeys.ConnectMidiTo(answerer.MidiInName()) &&
+      floorEars.ListenTo("bench-floor-" + tag) > 0) {
+    floorEars.WaitForFrame(floorEars.RecordedUntil() + 2 * floorEars.Period());
+    const Latencies floor =
+        Measure(floorKeys, floorEars, Alternating({60, 60}, kWarmUp + kNotes), false);
+    floorP50 = Percentile(floor.frames, 50);
+    Print("midi_to_sound_floor_p50_periods", floorP50 / period, "periods");
+    Print("midi_to_sound_floor_p50", floorP50 / rate * 1000, "ms");
+  } else {
+    std::cerr << "the floor instrument could not be set up\n";
+    return 1;
+  }
+  return 0;
+}
+
+// The program offscreen, one window with MIDI input on: first with the
+// sound cut hard at every stop ($TASTIVO_NO_FADES), the figure to compare
+// with; then on GStreamer's own JACK sink, whose fades the window waits
+// for ($TASTIVO_STOCK_JACK_OUTPUT); then as it plays, on our output, with
+// a short ramp at each cut.
+Outcome MeasureProgram(const Run& run, double floorP50) {
+  RunFolder& folder = run.folder;
+  const std::string& program = run.program;
+  const std::string& tag = run.tag;
+  JackProbe& keyboard = run.keyboard;
+  const double period = run.period;
+  const double rate = run.rate;
+  const std::string& set = run.set;
+  Outcome outcome = Outcome::kOk;
+  double hardCutP50 = 0;
+  enum class Variant { HardCut, StockSink, AsItPlays };
+  for (const Variant variant : {Variant::HardCut, Variant::StockSink, Variant::AsItPlays}) {
+    const bool fades = variant != Variant::HardCut;
+    const std::string name = variant == Variant::AsItPlays   ? "midi_to_sound"
+                             : variant == Variant::StockSink ? "midi_to_sound_stock_sink"
+                                                             : "midi_to_sound_hard_cut";
+    StoredSettings settings(folder.File("config-" + name));
+    settings.PreloadSet(0, set);
+    settings.SetWindow(0, {.midi = true});
+    Program app(program, folder, "offscreen.log");
+    auto env = ProgramEnv(settings);
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    if (!fades) env["TASTIVO_NO_FADES"] = "1";
+    if (variant == Variant::StockSink) env["TASTIVO_STOCK_JACK_OUTPUT"] = "1";
+    JackProbe ears("bench-ears-" + tag + "-" + name, 2, 180);
+    std::string missing;
+    if (!app.Start(env))
+      missing = "the program did not start";
+    else if (!WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s))
+      missing = "the program never connected to the MIDI source";
+    if (!missing.empty()) {
+      std::cerr << missing << "; the program's output:\n" << app.LogTail();
+      folder.Keep();
+      return Outcome::kAbort;
+    }
+    // The output may appear only with the first clip; the warm-up notes
+    // give the probe time to connect to it.
+    ears.Follow("Tastivo");
+    const Latencies program =
+        Measure(keyboard, ears, Alternating({36, 38}, kWarmUp + kNotes), true);
+    if (program.frames.empty()) {
+      std::cerr << "no note sounded on the JACK client \"Tastivo\"; the JACK ports:\n"
+                << RunCommand({"jack_lsp"}).out << "the program's output:\n"
+                << app.LogTail();
+      folder.Keep();
+      outcome = Outcome::kFailed;
+    } else {
+      const double p50 = Percentile(program.frames, 50), p99 = Percentile(program.frames, 99);
+      Print(name + "_p50", p50 / rate * 1000, "ms");
+      Print(name + "_p99", p99 / rate * 1000, "ms");
+      Print(name + "_p50_periods", p50 / period, "periods");
+      Print(name + "_p99_periods", p99 / period, "periods");
+      if (floorP50 > 0) Print(name + "_p50_vs_floor", p50 / floorP50, "x");
+      if (!fades) hardCutP50 = p50;
+      if (variant == Variant::AsItPlays && hardCutP50 > 0) {
+        Print("midi_to_sound_p50_vs_hard_cut", p50 / hardCutP50, "x");
+        Print("midi_to_sound_p50_cost_of_ramps", (p50 - hardCutP50) / rate * 1000, "ms");
+      }
+    }
+    Print(name + "_notes", static_cast<double>(program.frames.size()), "notes");
+    Print(name + "_missed", program.missed, "notes");
+    Print(name + "_stale_first_sound", program.stale, "notes");
+    if (variant != Variant::AsItPlays) continue;
+
+    // One window holding a long clip.
+    keyboard.SendMidi(0x90, 37, 100);
+    if (Sounding(ears, 3, 0, 0))
+      Print("cpu_one_window_playing", CpuPercent(app.Pid(), ears, 5), "%");
+    else
+      std::cerr << "cpu_one_window_playing: not measured, the long clip did not sound\n";
+    keyboard.SendMidi(0x80, 37, 0);
+  }
+  return outcome;
+}
+
+// The first press of each key after a set was loaded, and then a press
+// of each again, every key in a random order, with the keys cued ahead
+// as the program plays and without ($TASTIVO_CUE_CLIPS=0). Key 0 is the
+// warm-up that opens the output; keys 1 to 35 are measured.
+int MeasureFirstPress(const Run& run) {
+  RunFolder& folder = run.folder;
+  const std::string& program = run.program;
+  const std::string& tag = run.tag;
+  JackProbe& keyboard = run.keyboard;
+  const double period = run.period;
+  const double rate = run.rate;
+  int status = 0;
+  const std::string set = folder.File("first-press.wql");
+  std::vector<int> leads;
+  if (const std::string why = MakeFirstPressSet(folder, set, leads); !why.empty()) {
+    std::cerr << "first_press: not measured, " << why << "\n";
+    status = 1;
+  }
+  std::vector<int> order;
+  for (int key = 1; key < kFirstPressKeys; ++key) order.push_back(36 + key);
+  std::mt19937 random(20261209);
+  for (const bool cued : {false, true}) {
+    const std::string name = cued ? "first_press_cued" : "first_press_cold";
+    StoredSettings settings(folder.File(cued ? "config-cued" : "config-cold"));
+    settings.PreloadSet(0, set);
+    settings.SetWindow(0, {.midi = true});
+    Program app(program, folder, name + ".log");
+    auto env = ProgramEnv(settings);
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
+    JackProbe ears("bench-first-" + tag + (cued ? "-cued" : "-cold"), 2, 240);
+    if (!app.Start(env) || !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s)) {
+      std::cerr << name << ": the program did not start; its output:\n" << app.LogTail();
+      status = 1;
+      continue;
+    }
+    // The set's clips have a moment to be cued, as they would while the
+    // performer gets ready.
+    ears.WaitForFrame(ears.RecordedUntil() + static_cast<uint64_t>(3 * rate));
+    PrintResident(name + "_rss_before_playing", app.Pid());
+    ears.Follow("Tastivo");
+    Measure(keyboard, ears, {36, 36, 36}, false, 0, 0, 3);
+    std::vector<int> notes = order;
+    std::shuffle(notes.begin(), notes.end(), random);
+    // From the note to the clip's own first sound.
+    const auto fromClipSound = [&](Latencies l) {
+      for (std::size_t i = 0; i < l.frames.size() && l.missed == 0; ++i)
+        l.frames[i] -= leads[notes[i] - 36];
+      return l;
+    };
+    const Latencies first = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
+    std::vector<double> marked, unmarked;
+    for (std::size_t i = 0; i < first.frames.size() && first.missed == 0; ++i)
+      ((notes[i] - 36) % 3 == 2 ? marked : unmarked).push_back(first.frames[i]);
+    PrintLatencies(name, first.frames, rate, period);
+    PrintLatencies(name + "_at_a_start_mark", marked, rate, period);
+    PrintLatencies(name + "_from_the_clip_start", unmarked, rate, period);
+    Print(name + "_missed", first.missed, "notes");
+    std::shuffle(notes.begin(), notes.end(), random);
+    const Latencies again = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
+    PrintLatencies(cued ? "repeat_press_cued" : "repeat_press_cold", again.frames, rate, period);
+    PrintResident(name + "_rss_after_playing", app.Pid());
+  }
+  return status;
+}
+
+// The memory 16 video keys take when all are cued (720p H.264 with AAC
+// sound, the pool's video limit raised to 16), beside the same set
+// without cueing.
+int MeasureVideoKeys(const Run& run, int status) {
+  RunFolder& folder = run.folder;
+  const std::string& program = run.program;
+  JackProbe& keyboard = run.keyboard;
+  const double rate = run.rate;
+  std::vector<SetRow> rows;
+  for (int key = 0; key < 16 && status == 0; ++key) {
+    const std::string file = folder.File("video" + std::to_string(key) + ".mp4");
+    const CommandResult r = RunCommand({"gst-launch-1.0",
+                                        "-q",
+                                        "videotestsrc",
+                                        "num-buffers=60",
+                                        "pattern=" + std::to_string(key),
+                                        "!",
+                                        "video/x-raw,width=1280,height=720,framerate=30/1",
+                                        "!",
+                                        "x264enc",
+                                        "speed-preset=ultrafast",
+                                        "!",
+                                        "mp4mux",
+                                        "name=mux",
+                                        "!",
+                                        "filesink",
+                                        "location=" + file,
+                                        "audiotestsrc",
+                                        "num-buffers=90",
+                                        "!",
+                                        "audioconvert",
+                                        "!",
+                                        "avenc_aac",
+                                        "!",
+                                        "mux."},
+                                       {}, 60s);
+    if (r.status != 0) {
+      std::cerr << "video keys: not measured, could not make " << file << "\n";
+      status = 1;
+    }
+    rows.push_back({"v" + std::to_string(key), file});
+  }
+  const std::string set = folder.File("video.wql");
+  WriteSet(set, rows);
+  for (const bool cued : {false, true}) {
+    StoredSettings settings(folder.File(cued ? "config-video-cued" : "config-video-cold"));
+    settings.PreloadSet(0, set);
+    settings.SetWindow(0, {});
+    Program app(program, folder, cued ? "video-cued.log" : "video-cold.log");
+    auto env = ProgramEnv(settings);
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    env["TASTIVO_CUE_CLIPS"] = cued ? "48" : "0";
+    env["TASTIVO_CUE_VIDEO_CLIPS"] = "16";
+    if (status != 0 || !app.Start(env)) continue;
+    // Cueing 16 videos takes a few seconds on two cores.
+    keyboard.WaitForFrame(keyboard.RecordedUntil() + static_cast<uint64_t>(15 * rate));
+    PrintResident(cued ? "rss_16_video_keys_cued" : "rss_16_video_keys_cold", app.Pid());
+  }
+  return status;
+}
+
+// Eight windows in group 0: New needs a click, so a display of its own.
+int MeasureEightWindows(const Run& run, int status) {
+  RunFolder& folder = run.folder;
+  const std::string& program = run.program;
+  const std::string& tag = run.tag;
+  JackProbe& keyboard = run.keyboard;
+  const std::string& set = run.set;
+  Desktop desktop(folder);
+  if (const std::string why = desktop.Start(); !why.empty()) {
+    std::cerr << "cpu_eight_windows_playing: not measured, " << why << "\n";
+    return status;
+  }
+  StoredSettings settings(folder.File("config-x"));
+  for (int n = 0; n < 8; ++n) {
+    settings.PreloadSet(n, set);
+    settings.SetWindow(n, {.midi = n == 0, .group = 0, .top = 10 + 110 * n, .left = 600});
+  }
+  // Window 0 stays clear of the others, so its New button takes the clicks.
+  settings.SetWindow(0, {.midi = true, .group = 0, .top = 10, .left = 10});
+  Program app(program, folder, "x.log");
+  auto env = ProgramEnv(settings);
+  env["QT_QPA_PLATFORM"] = "xcb";
+  env["DISPLAY"] = desktop.Display();
+  JackProbe ears("bench-ears8-" + tag, 8, 30);
+  const auto first = app.Start(env) ? desktop.WaitForWindow("Tastivo") : std::nullopt;
+  bool made = first.has_value() && WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s);
+  for (int n = 1; made && n < 8; ++n)
+    made = desktop.ClickForNewWindow(*first, 517, 11, "^Tastivo").has_value();
+  if (!made) {
+    std::cerr << "cpu_eight_windows_playing: not measured, the eight windows did not appear; "
+                 "the program's output:\n"
+              << app.LogTail();
+    folder.Keep();
+    return 1;
+  }
+  for (int n = 0; n < 8; ++n)
+    ears.Follow(n == 0 ? "Tastivo" : "Tastivo " + std::to_string(n), n, 1);
+  // A first note makes the outputs that appear only with a clip.
+  keyboard.SendMidi(0x90, 37, 100);
+  Sounding(ears, 3, 0, 0);
+  keyboard.SendMidi(0x80, 37, 0);
+  WaitForSilence(ears, 0.1);
+  keyboard.SendMidi(0x90, 37, 100);
+  int heard = 0;
+  for (int n = 0; n < 8; ++n) heard += Sounding(ears, 3, n, 1) ? 1 : 0;
+  if (heard == 8) {
+    Print("cpu_eight_windows_playing", CpuPercent(app.Pid(), ears, 5), "%");
+  } else {
+    std::cerr << "cpu_eight_windows_playing: not measured, " << heard
+              << " of 8 windows sounded on JACK clients \"Tastivo\" to \"Tastivo 7\"; the "
+                 "JACK ports:\n"
+              << RunCommand({"jack_lsp"}).out;
+    status = 1;
+  }
+  keyboard.SendMidi(0x80, 37, 0);
+  return status;
+}
+
 }  // namespace
 
 int main() {
@@ -288,262 +594,13 @@ int main() {
   const std::string set = folder.File("bench.wql");
   WriteSet(set, {{"low", shortClip}, {"long", longClip}, {"high", highClip}});
 
-  int status = 0;
-  // The floor first: an in-graph instrument answering the same kind of
-  // notes. Its ports are gone before the program looks for MIDI sources.
+  const Run run{folder, program, tag, keyboard, period, rate, set};
   double floorP50 = 0;
-  {
-    JackAnswerer answerer("bench-floor-" + tag);
-    JackProbe floorKeys("bench-floor-keys-" + tag, 1, 5);
-    JackProbe floorEars("bench-floor-ears-" + tag, 1, 60);
-    if (answerer.Ok() && floorKeys.Ok() && floorEars.Ok() &&
-        floorKeys.ConnectMidiTo(answerer.MidiInName()) &&
-        floorEars.ListenTo("bench-floor-" + tag) > 0) {
-      floorEars.WaitForFrame(floorEars.RecordedUntil() + 2 * floorEars.Period());
-      const Latencies floor =
-          Measure(floorKeys, floorEars, Alternating({60, 60}, kWarmUp + kNotes), false);
-      floorP50 = Percentile(floor.frames, 50);
-      Print("midi_to_sound_floor_p50_periods", floorP50 / period, "periods");
-      Print("midi_to_sound_floor_p50", floorP50 / rate * 1000, "ms");
-    } else {
-      std::cerr << "the floor instrument could not be set up\n";
-      status = 1;
-    }
-  }
-
-  // The program offscreen, one window with MIDI input on: first with the
-  // sound cut hard at every stop ($TASTIVO_NO_FADES), the figure to compare
-  // with; then on GStreamer's own JACK sink, whose fades the window waits
-  // for ($TASTIVO_STOCK_JACK_OUTPUT); then as it plays, on our output, with
-  // a short ramp at each cut.
-  double hardCutP50 = 0;
-  enum class Variant { HardCut, StockSink, AsItPlays };
-  for (const Variant variant : {Variant::HardCut, Variant::StockSink, Variant::AsItPlays}) {
-    const bool fades = variant != Variant::HardCut;
-    const std::string name = variant == Variant::AsItPlays   ? "midi_to_sound"
-                             : variant == Variant::StockSink ? "midi_to_sound_stock_sink"
-                                                             : "midi_to_sound_hard_cut";
-    StoredSettings settings(folder.File("config-" + name));
-    settings.PreloadSet(0, set);
-    settings.SetWindow(0, {.midi = true});
-    Program app(program, folder, "offscreen.log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "offscreen";
-    if (!fades) env["TASTIVO_NO_FADES"] = "1";
-    if (variant == Variant::StockSink) env["TASTIVO_STOCK_JACK_OUTPUT"] = "1";
-    JackProbe ears("bench-ears-" + tag + "-" + name, 2, 180);
-    std::string missing;
-    if (!app.Start(env))
-      missing = "the program did not start";
-    else if (!WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s))
-      missing = "the program never connected to the MIDI source";
-    if (!missing.empty()) {
-      std::cerr << missing << "; the program's output:\n" << app.LogTail();
-      folder.Keep();
-      return 1;
-    }
-    // The output may appear only with the first clip; the warm-up notes
-    // give the probe time to connect to it.
-    ears.Follow("Tastivo");
-    const Latencies program =
-        Measure(keyboard, ears, Alternating({36, 38}, kWarmUp + kNotes), true);
-    if (program.frames.empty()) {
-      std::cerr << "no note sounded on the JACK client \"Tastivo\"; the JACK ports:\n"
-                << RunCommand({"jack_lsp"}).out << "the program's output:\n"
-                << app.LogTail();
-      folder.Keep();
-      status = 1;
-    } else {
-      const double p50 = Percentile(program.frames, 50), p99 = Percentile(program.frames, 99);
-      Print(name + "_p50", p50 / rate * 1000, "ms");
-      Print(name + "_p99", p99 / rate * 1000, "ms");
-      Print(name + "_p50_periods", p50 / period, "periods");
-      Print(name + "_p99_periods", p99 / period, "periods");
-      if (floorP50 > 0) Print(name + "_p50_vs_floor", p50 / floorP50, "x");
-      if (!fades) hardCutP50 = p50;
-      if (variant == Variant::AsItPlays && hardCutP50 > 0) {
-        Print("midi_to_sound_p50_vs_hard_cut", p50 / hardCutP50, "x");
-        Print("midi_to_sound_p50_cost_of_ramps", (p50 - hardCutP50) / rate * 1000, "ms");
-      }
-    }
-    Print(name + "_notes", static_cast<double>(program.frames.size()), "notes");
-    Print(name + "_missed", program.missed, "notes");
-    Print(name + "_stale_first_sound", program.stale, "notes");
-    if (variant != Variant::AsItPlays) continue;
-
-    // One window holding a long clip.
-    keyboard.SendMidi(0x90, 37, 100);
-    if (Sounding(ears, 3, 0, 0))
-      Print("cpu_one_window_playing", CpuPercent(app.Pid(), ears, 5), "%");
-    else
-      std::cerr << "cpu_one_window_playing: not measured, the long clip did not sound\n";
-    keyboard.SendMidi(0x80, 37, 0);
-  }
-
-  // The first press of each key after a set was loaded, and then a press
-  // of each again, every key in a random order, with the keys cued ahead
-  // as the program plays and without ($TASTIVO_CUE_CLIPS=0). Key 0 is the
-  // warm-up that opens the output; keys 1 to 35 are measured.
-  {
-    const std::string set = folder.File("first-press.wql");
-    std::vector<int> leads;
-    if (const std::string why = MakeFirstPressSet(folder, set, leads); !why.empty()) {
-      std::cerr << "first_press: not measured, " << why << "\n";
-      status = 1;
-    }
-    std::vector<int> order;
-    for (int key = 1; key < kFirstPressKeys; ++key) order.push_back(36 + key);
-    std::mt19937 random(20261209);
-    for (const bool cued : {false, true}) {
-      const std::string name = cued ? "first_press_cued" : "first_press_cold";
-      StoredSettings settings(folder.File(cued ? "config-cued" : "config-cold"));
-      settings.PreloadSet(0, set);
-      settings.SetWindow(0, {.midi = true});
-      Program app(program, folder, name + ".log");
-      auto env = ProgramEnv(settings);
-      env["QT_QPA_PLATFORM"] = "offscreen";
-      if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
-      JackProbe ears("bench-first-" + tag + (cued ? "-cued" : "-cold"), 2, 240);
-      if (!app.Start(env) || !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s)) {
-        std::cerr << name << ": the program did not start; its output:\n" << app.LogTail();
-        status = 1;
-        continue;
-      }
-      // The set's clips have a moment to be cued, as they would while the
-      // performer gets ready.
-      ears.WaitForFrame(ears.RecordedUntil() + static_cast<uint64_t>(3 * rate));
-      PrintResident(name + "_rss_before_playing", app.Pid());
-      ears.Follow("Tastivo");
-      Measure(keyboard, ears, {36, 36, 36}, false, 0, 0, 3);
-      std::vector<int> notes = order;
-      std::shuffle(notes.begin(), notes.end(), random);
-      // From the note to the clip's own first sound.
-      const auto fromClipSound = [&](Latencies l) {
-        for (std::size_t i = 0; i < l.frames.size() && l.missed == 0; ++i)
-          l.frames[i] -= leads[notes[i] - 36];
-        return l;
-      };
-      const Latencies first = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
-      std::vector<double> marked, unmarked;
-      for (std::size_t i = 0; i < first.frames.size() && first.missed == 0; ++i)
-        ((notes[i] - 36) % 3 == 2 ? marked : unmarked).push_back(first.frames[i]);
-      PrintLatencies(name, first.frames, rate, period);
-      PrintLatencies(name + "_at_a_start_mark", marked, rate, period);
-      PrintLatencies(name + "_from_the_clip_start", unmarked, rate, period);
-      Print(name + "_missed", first.missed, "notes");
-      std::shuffle(notes.begin(), notes.end(), random);
-      const Latencies again = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
-      PrintLatencies(cued ? "repeat_press_cued" : "repeat_press_cold", again.frames, rate, period);
-      PrintResident(name + "_rss_after_playing", app.Pid());
-    }
-  }
-
-  // The memory 16 video keys take when all are cued (720p H.264 with AAC
-  // sound, the pool's video limit raised to 16), beside the same set
-  // without cueing.
-  {
-    std::vector<SetRow> rows;
-    for (int key = 0; key < 16 && status == 0; ++key) {
-      const std::string file = folder.File("video" + std::to_string(key) + ".mp4");
-      const CommandResult r = RunCommand({"gst-launch-1.0",
-                                          "-q",
-                                          "videotestsrc",
-                                          "num-buffers=60",
-                                          "pattern=" + std::to_string(key),
-                                          "!",
-                                          "video/x-raw,width=1280,height=720,framerate=30/1",
-                                          "!",
-                                          "x264enc",
-                                          "speed-preset=ultrafast",
-                                          "!",
-                                          "mp4mux",
-                                          "name=mux",
-                                          "!",
-                                          "filesink",
-                                          "location=" + file,
-                                          "audiotestsrc",
-                                          "num-buffers=90",
-                                          "!",
-                                          "audioconvert",
-                                          "!",
-                                          "avenc_aac",
-                                          "!",
-                                          "mux."},
-                                         {}, 60s);
-      if (r.status != 0) {
-        std::cerr << "video keys: not measured, could not make " << file << "\n";
-        status = 1;
-      }
-      rows.push_back({"v" + std::to_string(key), file});
-    }
-    const std::string set = folder.File("video.wql");
-    WriteSet(set, rows);
-    for (const bool cued : {false, true}) {
-      StoredSettings settings(folder.File(cued ? "config-video-cued" : "config-video-cold"));
-      settings.PreloadSet(0, set);
-      settings.SetWindow(0, {});
-      Program app(program, folder, cued ? "video-cued.log" : "video-cold.log");
-      auto env = ProgramEnv(settings);
-      env["QT_QPA_PLATFORM"] = "offscreen";
-      env["TASTIVO_CUE_CLIPS"] = cued ? "48" : "0";
-      env["TASTIVO_CUE_VIDEO_CLIPS"] = "16";
-      if (status != 0 || !app.Start(env)) continue;
-      // Cueing 16 videos takes a few seconds on two cores.
-      keyboard.WaitForFrame(keyboard.RecordedUntil() + static_cast<uint64_t>(15 * rate));
-      PrintResident(cued ? "rss_16_video_keys_cued" : "rss_16_video_keys_cold", app.Pid());
-    }
-  }
-
-  // Eight windows in group 0: New needs a click, so a display of its own.
-  {
-    Desktop desktop(folder);
-    if (const std::string why = desktop.Start(); !why.empty()) {
-      std::cerr << "cpu_eight_windows_playing: not measured, " << why << "\n";
-      return status;
-    }
-    StoredSettings settings(folder.File("config-x"));
-    for (int n = 0; n < 8; ++n) {
-      settings.PreloadSet(n, set);
-      settings.SetWindow(n, {.midi = n == 0, .group = 0, .top = 10 + 110 * n, .left = 600});
-    }
-    // Window 0 stays clear of the others, so its New button takes the clicks.
-    settings.SetWindow(0, {.midi = true, .group = 0, .top = 10, .left = 10});
-    Program app(program, folder, "x.log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "xcb";
-    env["DISPLAY"] = desktop.Display();
-    JackProbe ears("bench-ears8-" + tag, 8, 30);
-    const auto first = app.Start(env) ? desktop.WaitForWindow("Tastivo") : std::nullopt;
-    bool made = first.has_value() && WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s);
-    for (int n = 1; made && n < 8; ++n)
-      made = desktop.ClickForNewWindow(*first, 517, 11, "^Tastivo").has_value();
-    if (!made) {
-      std::cerr << "cpu_eight_windows_playing: not measured, the eight windows did not appear; "
-                   "the program's output:\n"
-                << app.LogTail();
-      folder.Keep();
-      return 1;
-    }
-    for (int n = 0; n < 8; ++n)
-      ears.Follow(n == 0 ? "Tastivo" : "Tastivo " + std::to_string(n), n, 1);
-    // A first note makes the outputs that appear only with a clip.
-    keyboard.SendMidi(0x90, 37, 100);
-    Sounding(ears, 3, 0, 0);
-    keyboard.SendMidi(0x80, 37, 0);
-    WaitForSilence(ears, 0.1);
-    keyboard.SendMidi(0x90, 37, 100);
-    int heard = 0;
-    for (int n = 0; n < 8; ++n) heard += Sounding(ears, 3, n, 1) ? 1 : 0;
-    if (heard == 8) {
-      Print("cpu_eight_windows_playing", CpuPercent(app.Pid(), ears, 5), "%");
-    } else {
-      std::cerr << "cpu_eight_windows_playing: not measured, " << heard
-                << " of 8 windows sounded on JACK clients \"Tastivo\" to \"Tastivo 7\"; the "
-                   "JACK ports:\n"
-                << RunCommand({"jack_lsp"}).out;
-      status = 1;
-    }
-    keyboard.SendMidi(0x80, 37, 0);
-  }
-  return status;
+  int status = MeasureFloor(run, floorP50);
+  const Outcome outcome = MeasureProgram(run, floorP50);
+  if (outcome == Outcome::kAbort) return 1;
+  if (outcome == Outcome::kFailed) status = 1;
+  if (MeasureFirstPress(run) != 0) status = 1;
+  status = MeasureVideoKeys(run, status);
+  return MeasureEightWindows(run, status);
 }

@@ -5,7 +5,7 @@
 
 #include "editor/Edit.h"
 #include "platform/Application.h"
-#include "platform/media/GstMediaGraph.h"
+#include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "sets/Prop.h"
 
@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
   platform::Application app(argc, argv);
   Edit1 = new TEdit1;
+  TTuning::Editor = Edit1;
   ListLargeFolder();
   PreviewStart();
   AddHundred();

@@ -6,7 +6,7 @@
 #include "midi/CMIDIInDevice.h"
 #include "midi/MyReceiver.h"
 #include "platform/WindowMessages.h"
-#include "platform/midi/VirtualMidiSource.h"
+#include "support/VirtualMidiSource.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -66,7 +66,7 @@ double Percentile(std::vector<double> v, double p) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   try {
-    platform::VirtualMidiSource source("tastivo-bench-latency");
+    testing_support::VirtualMidiSource source("tastivo-bench-latency");
     int device = -1;
     for (int i = 0; i < 100 && device < 0; ++i) device = source.DeviceNumber();
     TimedReceiver receiver;

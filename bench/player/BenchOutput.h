@@ -3,7 +3,7 @@
 // messages and does nothing with them, and the "name: value unit" line.
 
 #include "platform/WindowMessages.h"
-#include "platform/media/AudioOutputChoice.h"
+#include "engine/outputs/AudioOutputChoice.h"
 
 #include <QEvent>
 #include <QObject>

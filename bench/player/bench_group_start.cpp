@@ -15,7 +15,7 @@
 #include "JackProbe.h"
 #include "SoundEvents.h"
 #include "platform/WindowMessages.h"
-#include "platform/media/GroupStart.h"
+#include "engine/timing/GroupStart.h"
 #include "player/Tplayerbase.h"
 
 #include <QApplication>

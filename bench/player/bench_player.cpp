@@ -8,9 +8,11 @@
 // process of its own since the sink is chosen once per process.
 
 #include "platform/WindowMessages.h"
-#include "platform/media/FrameCount.h"
-#include "platform/media/GstMediaGraph.h"
-#include "platform/media/PlaybinBaseline.h"
+#include "engine/graph/ClipCache.h"
+#include "engine/graph/ClipLength.h"
+#include "engine/graph/FrameCount.h"
+#include "engine/graph/GstMediaGraph.h"
+#include "bench/player/PlaybinBaseline.h"
 #include "player/Tplayerbase.h"
 
 #include <QApplication>
@@ -122,7 +124,7 @@ int RunMeasurements(const std::string& sink) {
     const double seeksPerPress = double(graph->FlushingSeeks() - seeksBefore) / kRuns;
     for (int i = 0; i < kRuns; ++i)
       baseline.push_back(
-          platform::media::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
+          bench::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
     const std::string suffix = std::string(format) + "_" + sink;
     Print("key_to_sound_" + suffix, ours);
     Print("key_to_sound_baseline_playbin_" + suffix, baseline);
@@ -158,26 +160,39 @@ int RunMeasurements(const std::string& sink) {
 
 }  // namespace
 
-// How long a bare VBR MP3 of 10 minutes takes to count: once at its first
-// open, and again for another key of the same clip (the count is kept).
+// How long a bare VBR MP3 and an MPEG program stream of 10 minutes take to
+// measure: once at the first open, and again for another key of the same
+// clip (the answer is kept).
 int MeasureFrameCount() {
   QTemporaryDir dir;
-  const QString mp3 = dir.filePath("ten.mp3");
-  QProcess p;
-  p.start("gst-launch-1.0",
-          QProcess::splitCommand("-q audiotestsrc wave=pink-noise num-buffers=6000 "
-                                 "samplesperbuffer=4410 ! audio/x-raw,rate=44100,channels=2 ! "
-                                 "lamemp3enc target=quality quality=4 ! filesink location=" +
-                                 mp3));
-  if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-    std::fprintf(stderr, "cannot make the 10-minute clip\n");
-    return 1;
+  const QString mp3 = dir.filePath("ten.mp3"), mpg = dir.filePath("ten.mpg");
+  const QString noise =
+      "-q audiotestsrc wave=pink-noise num-buffers=6000 samplesperbuffer=4410 ! "
+      "audio/x-raw,rate=44100,channels=2 ! ";
+  for (const QString& encode :
+       {noise + "lamemp3enc target=quality quality=4 ! filesink location=" + mp3,
+        noise + "avenc_mp2 ! mpegaudioparse ! mpegpsmux ! filesink location=" + mpg}) {
+    QProcess p;
+    p.start("gst-launch-1.0", QProcess::splitCommand(encode));
+    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+      std::fprintf(stderr, "cannot make the 10-minute clip\n");
+      return 1;
+    }
   }
   for (const char* name : {"frame_count_10min_vbr_mp3", "frame_count_10min_vbr_mp3_again"}) {
     const auto start = Clock::now();
     const auto count = platform::media::CountAudioFrames(mp3.toStdString());
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (!count) return 1;
+    std::printf("%s: %.2f ms\n", name, ms);
+  }
+  for (const char* name :
+       {"program_stream_length_10min_mpg", "program_stream_length_10min_mpg_again"}) {
+    const auto start = Clock::now();
+    const auto length = platform::media::ExactLengthNs(
+        mpg.toStdString(), platform::media::FileIdentity::Of(mpg.toStdString()));
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (!length) return 1;
     std::printf("%s: %.2f ms\n", name, ms);
   }
   return 0;

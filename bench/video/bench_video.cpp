@@ -14,7 +14,7 @@
 
 #include "platform/Application.h"
 #include "platform/WindowMessages.h"
-#include "platform/media/VideoSurface.h"
+#include "engine/video/VideoSurface.h"
 #include "player/Tplayerbase.h"
 #include "video/Video.h"
 

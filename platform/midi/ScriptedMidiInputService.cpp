@@ -1,5 +1,7 @@
 #include "platform/midi/ScriptedMidiInputService.h"
 
+#include <utility>
+
 namespace platform {
 
 namespace {
@@ -38,11 +40,7 @@ MidiStatus ScriptedMidiInputService::OpenPort(MidiInHandle* port, const MidiPort
 MidiStatus ScriptedMidiInputService::OpenLocked(MidiInHandle* port, int deviceId,
                                                 MidiInCallback callback, void* instance) {
   if (port) *port = 0;
-  if (openFailure_) {
-    auto status = *openFailure_;
-    openFailure_.reset();
-    return status;
-  }
+  if (auto failure = std::exchange(openFailure_, std::nullopt)) return *failure;
   if (deviceId < 0 || static_cast<std::size_t>(deviceId) >= names_.size())
     return MidiStatus::Failure(MidiError::kBadDevice, "There is no MIDI input device number " +
                                                           std::to_string(deviceId) + ".");
@@ -54,16 +52,18 @@ MidiStatus ScriptedMidiInputService::OpenLocked(MidiInHandle* port, int deviceId
 
 MidiStatus ScriptedMidiInputService::Start(MidiInHandle port) {
   std::lock_guard lock(mutex_);
-  calls_.push_back("Start");
-  auto it = ports_.find(port);
-  if (it == ports_.end()) return NoSuchPort();
-  if (startFailure_) {
-    auto status = *startFailure_;
-    startFailure_.reset();
-    return status;
-  }
-  it->second.started = true;
+  Port* found = CallOn("Start", port);
+  if (!found) return NoSuchPort();
+  if (auto failure = std::exchange(startFailure_, std::nullopt)) return *failure;
+  found->started = true;
   return MidiStatus::Success();
+}
+
+ScriptedMidiInputService::Port* ScriptedMidiInputService::CallOn(const char* call,
+                                                                 MidiInHandle port) {
+  calls_.push_back(call);
+  auto it = ports_.find(port);
+  return it == ports_.end() ? nullptr : &it->second;
 }
 
 void ScriptedMidiInputService::WaitIdle(std::unique_lock<std::mutex>& lock) {
@@ -77,33 +77,26 @@ void ScriptedMidiInputService::WaitIdle(std::unique_lock<std::mutex>& lock) {
 
 MidiStatus ScriptedMidiInputService::Reset(MidiInHandle port) {
   std::unique_lock lock(mutex_);
-  calls_.push_back("Reset");
-  auto it = ports_.find(port);
-  if (it == ports_.end()) return NoSuchPort();
-  it->second.started = false;
+  Port* found = CallOn("Reset", port);
+  if (!found) return NoSuchPort();
+  found->started = false;
   WaitIdle(lock);
   return MidiStatus::Success();
 }
 
 MidiStatus ScriptedMidiInputService::Close(MidiInHandle port) {
   std::unique_lock lock(mutex_);
-  calls_.push_back("Close");
-  auto it = ports_.find(port);
-  if (it == ports_.end()) return NoSuchPort();
-  if (closeFailure_) {
-    auto status = *closeFailure_;
-    closeFailure_.reset();
-    return status;
-  }
-  ports_.erase(it);
+  Port* found = CallOn("Close", port);
+  if (!found) return NoSuchPort();
+  if (auto failure = std::exchange(closeFailure_, std::nullopt)) return *failure;
+  ports_.erase(port);
   WaitIdle(lock);
   return MidiStatus::Success();
 }
 
 MidiStatus ScriptedMidiInputService::UnprepareHeader(MidiInHandle port, MidiInHeader* header) {
   std::lock_guard lock(mutex_);
-  calls_.push_back("Unprepare");
-  if (ports_.find(port) == ports_.end()) return NoSuchPort();
+  if (!CallOn("Unprepare", port)) return NoSuchPort();
   if (header) header->prepared = false;
   return MidiStatus::Success();
 }

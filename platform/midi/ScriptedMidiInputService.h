@@ -54,6 +54,8 @@ class ScriptedMidiInputService : public MidiInputService {
     std::string source;
     bool started = false;
   };
+  // Logs a call on a port; the port, or nullptr when there is none.
+  Port* CallOn(const char* call, MidiInHandle port);
   void WaitIdle(std::unique_lock<std::mutex>& lock);
   MidiStatus OpenLocked(MidiInHandle* port, int deviceId, MidiInCallback callback, void* instance);
 

@@ -3,8 +3,8 @@
 #include "app/FormList.h"
 #include "app/morvela1.h"
 #include "platform/ScriptedDialogs.h"
-#include "platform/media/CuePool.h"
-#include "platform/media/GstMediaGraph.h"
+#include "engine/cue/CuePool.h"
+#include "engine/graph/GstMediaGraph.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
 

@@ -5,7 +5,7 @@
 #include "app/morvela1.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/WindowMessages.h"
-#include "platform/media/ScriptedMediaGraph.h"
+#include "engine/ScriptedMediaGraph.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
 

@@ -3,8 +3,8 @@
 #include "platform/ScriptedDialogs.h"
 #include "platform/SettingsStore.h"
 #include "platform/WindowMessages.h"
-#include "platform/midi/VirtualMidiSource.h"
 #include "support/TestSupport.h"
+#include "support/VirtualMidiSource.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +80,7 @@ TEST_F(KeyboardWindowMidiTest, RestoredTickSwitchesInputOnAtTheFirstShow) {
 }
 
 TEST_F(KeyboardWindowMidiTest, NotesFromADevicePlayTheKeysOfTheWindowHoldingInput) {
-  platform::VirtualMidiSource source("tastivo-app-test");
+  testing_support::VirtualMidiSource source("tastivo-app-test");
   Start();
   Form11->Image1Click();
   for (int i : {0, 1}) {
@@ -119,7 +119,7 @@ TEST_F(KeyboardWindowMidiTest, ADevicePluggedInLaterShowsUpOnTheOptionsPage) {
   Start();
   TTuning* t = Form11->Tuning;
   EXPECT_EQ(t->Device1->findText("tastivo-late", Qt::MatchContains), -1);
-  platform::VirtualMidiSource source("tastivo-late");
+  testing_support::VirtualMidiSource source("tastivo-late");
   t->CoolPageControl1->setCurrentIndex(1);  // "Options"
   const int index = t->Device1->findText("tastivo-late", Qt::MatchContains);
   ASSERT_GE(index, 0);
@@ -145,7 +145,7 @@ std::string SourceName(const char* what) {
 
 TEST_F(KeyboardWindowMidiTest, ADeviceLostWhileAKeyIsHeldLetsGoAndPlaysAgainWhenItReturns) {
   const std::string name = SourceName("hotplug");
-  auto source = std::make_unique<platform::VirtualMidiSource>(name);
+  auto source = std::make_unique<testing_support::VirtualMidiSource>(name);
   Start();
   Form11->Loop->setChecked(true);
   Form11->Tuning->RefreshDevices();
@@ -170,7 +170,7 @@ TEST_F(KeyboardWindowMidiTest, ADeviceLostWhileAKeyIsHeldLetsGoAndPlaysAgainWhen
   EXPECT_TRUE(Form11->MidiIn1->isChecked());
 
   // Plugged in again under the same name: notes play with no click on the box.
-  source = std::make_unique<platform::VirtualMidiSource>(name);
+  source = std::make_unique<testing_support::VirtualMidiSource>(name);
   EXPECT_TRUE(testing_support::WaitFor([&] {
     source->Send(0x90, 38, 100);
     return testing_support::WaitFor([&] { return Keys(0)->IsPressed(2); },
@@ -187,8 +187,8 @@ TEST_F(KeyboardWindowMidiTest, ADeviceLostWhileAKeyIsHeldLetsGoAndPlaysAgainWhen
 TEST_F(KeyboardWindowMidiTest, TheChosenDeviceIsOpenedAgainByNameAtTheNextStart) {
   const std::string firstName = SourceName("first");
   const std::string chosenName = SourceName("chosen");
-  auto first = std::make_unique<platform::VirtualMidiSource>(firstName);
-  platform::VirtualMidiSource chosen(chosenName);
+  auto first = std::make_unique<testing_support::VirtualMidiSource>(firstName);
+  testing_support::VirtualMidiSource chosen(chosenName);
   Start();
   const int entry = EntryOf(Form11, chosenName);
   ASSERT_GT(entry, EntryOf(Form11, firstName));
@@ -213,8 +213,8 @@ TEST_F(KeyboardWindowMidiTest, TheChosenDeviceIsOpenedAgainByNameAtTheNextStart)
 }
 
 TEST_F(KeyboardWindowMidiTest, WithNoStoredChoiceAThroughPortIsPassedOver) {
-  platform::VirtualMidiSource through("Midi Through Port-0");
-  platform::VirtualMidiSource keys(SourceName("keys"));
+  testing_support::VirtualMidiSource through("Midi Through Port-0");
+  testing_support::VirtualMidiSource keys(SourceName("keys"));
   Start();
   const int entry = EntryOf(Form11, SourceName("keys"));
   ASSERT_GE(entry, 0);

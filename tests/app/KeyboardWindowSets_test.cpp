@@ -3,7 +3,7 @@
 #include "editor/KeyEditRules.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/SettingsStore.h"
-#include "platform/media/CuePool.h"
+#include "engine/cue/CuePool.h"
 #include "sets/LocalPath.h"
 #include "support/TestSupport.h"
 

@@ -321,6 +321,7 @@ TEST_F(KeyEditor, TheFirstRunStartsInTheUsersMusicFolder) {
   delete Edit1;
   QFile::remove(config->path() + "/Tastivo/Tastivo.ini");
   Edit1 = new TEdit1;
+  TTuning::Editor = Edit1;
   EXPECT_EQ(Edit1->Stv->Path(), config->path() + "/music-here");
 }
 

@@ -1,6 +1,6 @@
 #include "KeyEditorFixture.h"
 
-#include "../player/MediaFiles.h"
+#include "support/MediaFiles.h"
 #include "ZipMaker.h"
 
 #include <QDir>
@@ -32,6 +32,7 @@ void KeyEditor::SetUp() {
                                                  {"loops/slow.wav", zip_maker::ReadFile(toneWav)},
                                                  {"readme.txt", "not a clip"}});
   Edit1 = new TEdit1;
+  TTuning::Editor = Edit1;
   tuning = std::make_unique<TTuning>(nullptr, 0);
 }
 

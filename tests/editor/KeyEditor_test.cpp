@@ -3,7 +3,7 @@
 
 #include "KeyEditorFixture.h"
 
-#include "../player/MediaFiles.h"
+#include "support/MediaFiles.h"
 
 #include "editor/KeyEditRules.h"
 #include "player/Tplayerbase.h"
@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
@@ -296,6 +297,29 @@ TEST_F(KeyEditor, TheVolumeBarsHandleTravelsMostOfItsLength) {
       << "the handle moves over rows " << first << " to " << last << " of " << loudest.height();
 }
 
+TEST_F(KeyEditor, OpensCutToItsScreenWithTheWholeToolPanelInSight) {
+  Edit1->resize(2000, 1500);
+  EditRow(0);
+  EXPECT_TRUE(Edit1->screen()->availableGeometry().contains(Edit1->frameGeometry()));
+
+  // A 640-wide screen (1280 pixels at a 2x scale) less the frame.
+  Edit1->resize(624, Edit1->height());
+  const QList<QWidget*> panel = Edit1->SetEditorControls() << Edit1->CoolPanel1;
+  for (QWidget* w : panel) {
+    EXPECT_TRUE(Edit1->ToolPanel->rect().contains(w->geometry())) << w->metaObject()->className();
+    const bool besidePlayer = w != Edit1->CoolPanel1 && w->parentWidget() == Edit1->ToolPanel;
+    if (besidePlayer) {
+      EXPECT_FALSE(w->geometry().intersects(Edit1->CoolPanel1->geometry()));
+    }
+  }
+  EXPECT_GE(Edit1->Slider1->width(), 60);
+
+  // At the window's first width, nothing moves.
+  Edit1->resize(718, Edit1->height());
+  EXPECT_EQ(Edit1->SFil->geometry(), QRect(200, 18, 150, 24));
+  EXPECT_EQ(Edit1->CoolPanel1->geometry(), QRect(492, 0, 220, 50));
+}
+
 TEST_F(KeyEditor, AClipThatFailsToOpenIsClosedAndTheTimerLeavesItAlone) {
   QFile::copy(media_files::Corrupt(), Path("broken.mp3"));
   Edit1->show();
@@ -321,6 +345,7 @@ TEST_F(KeyEditor, ItsPlaceAutoPlayAndLastFolderComeBackAtTheNextStart) {
   Browse(Path("sub"), 1);
   delete Edit1;
   Edit1 = new TEdit1;
+  TTuning::Editor = Edit1;
   EXPECT_EQ(Edit1->pos(), QPoint(40, 30));
   EXPECT_EQ(Edit1->size(), QSize(650, 420));
   EXPECT_TRUE(Edit1->Auto->isChecked());

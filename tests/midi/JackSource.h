@@ -5,8 +5,8 @@
 #include "midi/CMIDIInDevice.h"
 #include "midi/KeyRecorder.h"
 #include "midi/MyReceiver.h"
-#include "platform/midi/VirtualMidiSource.h"
 #include "support/TestSupport.h"
+#include "support/VirtualMidiSource.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ inline std::string UniquePortName(const std::string& what) {
 class JackInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    source = std::make_unique<platform::VirtualMidiSource>(UniquePortName("source"));
+    source = std::make_unique<testing_support::VirtualMidiSource>(UniquePortName("source"));
     ASSERT_TRUE(testing_support::WaitFor([&] { return source->DeviceNumber() >= 0; }))
         << "the source never showed up among the MIDI input devices";
     receiver.SetWindow(&window);
@@ -55,7 +55,7 @@ class JackInput : public ::testing::Test {
     return testing_support::WaitFor([&] { return window.keys.size() >= count; });
   }
 
-  std::unique_ptr<platform::VirtualMidiSource> source;
+  std::unique_ptr<testing_support::VirtualMidiSource> source;
   KeyRecorder window;
   midi::MyReceiver receiver;
   midi::CMIDIInDevice device{receiver};

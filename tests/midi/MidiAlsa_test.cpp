@@ -7,8 +7,8 @@
 #include "midi/KeyRecorder.h"
 #include "midi/MyReceiver.h"
 #include "platform/midi/MidiPorts.h"
-#include "platform/midi/VirtualMidiSource.h"
 #include "support/TestSupport.h"
+#include "support/VirtualMidiSource.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@
 
 using platform::MidiApi;
 using platform::MidiPortId;
-using platform::VirtualMidiSource;
+using testing_support::VirtualMidiSource;
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "midi/CMIDIInDevice.h"
 #include "midi/KeyRecorder.h"
 #include "midi/MyReceiver.h"
-#include "platform/midi/JackXrunWatch.h"
-#include "platform/midi/VirtualMidiSource.h"
+#include "support/JackXrunWatch.h"
 #include "support/TestSupport.h"
+#include "support/VirtualMidiSource.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ class JackServer {
   // client leaves right away.
   static bool Answers() {
     try {
-      platform::JackXrunWatch probe("tastivo-probe-" + std::to_string(getpid()));
+      testing_support::JackXrunWatch probe("tastivo-probe-" + std::to_string(getpid()));
       return true;
     } catch (const std::runtime_error&) {
       return false;
@@ -68,7 +68,7 @@ TEST(JackServerGone, InputSeesItsServerLeaveAndPlaysAgainOnTheNextOne) {
       << "no JACK dummy server came up";
 
   const std::string name = "tastivo-gone-source";
-  auto source = std::make_unique<platform::VirtualMidiSource>(name);
+  auto source = std::make_unique<testing_support::VirtualMidiSource>(name);
   platform::MidiPortId id;
   ASSERT_TRUE(testing_support::WaitFor([&] { return !(id = source->PortId()).Empty(); }));
   midi_test::KeyRecorder window;
@@ -87,7 +87,7 @@ TEST(JackServerGone, InputSeesItsServerLeaveAndPlaysAgainOnTheNextOne) {
 
   jack = std::make_unique<JackServer>(server);
   ASSERT_TRUE(testing_support::WaitFor([&] { return JackServer::Answers(); }));
-  source = std::make_unique<platform::VirtualMidiSource>(name);
+  source = std::make_unique<testing_support::VirtualMidiSource>(name);
   EXPECT_TRUE(testing_support::WaitFor([&] { return device.SourcePresent(); }));
   device.Open(id);
   device.Start();

@@ -130,7 +130,7 @@ TEST(MidiDeviceList, ASourcePluggedInLaterShowsUpAndGoesAway) {
                        [&](const std::string& n) { return n.ends_with(":" + name); });
   };
   EXPECT_FALSE(listed());
-  auto late = std::make_unique<platform::VirtualMidiSource>(name);
+  auto late = std::make_unique<testing_support::VirtualMidiSource>(name);
   EXPECT_TRUE(testing_support::WaitFor(listed));
   late.reset();
   EXPECT_TRUE(testing_support::WaitFor([&] { return !listed(); }));
@@ -147,7 +147,7 @@ std::optional<platform::MidiPortId> ListedId(const std::string& name) {
 
 // Sends note-offs of `note` until one comes through: a fresh JACK connection
 // may carry notes only from a later cycle.
-bool KnockUntilHeard(platform::VirtualMidiSource& source, midi_test::KeyRecorder& window,
+bool KnockUntilHeard(testing_support::VirtualMidiSource& source, midi_test::KeyRecorder& window,
                      unsigned char note) {
   return testing_support::WaitFor([&] {
     source.Send(0x80, note, 0);
@@ -162,8 +162,8 @@ bool KnockUntilHeard(platform::VirtualMidiSource& source, midi_test::KeyRecorder
 TEST(MidiPortChoice, APortOpenedByIdIsThatPortWhateverItsNumberAndIsSeenToLeaveAndReturn) {
   const std::string before = midi_test::UniquePortName("before");
   const std::string chosen = midi_test::UniquePortName("chosen");
-  auto other = std::make_unique<platform::VirtualMidiSource>(before);
-  auto source = std::make_unique<platform::VirtualMidiSource>(chosen);
+  auto other = std::make_unique<testing_support::VirtualMidiSource>(before);
+  auto source = std::make_unique<testing_support::VirtualMidiSource>(chosen);
   std::optional<platform::MidiPortId> id;
   ASSERT_TRUE(testing_support::WaitFor([&] { return (id = ListedId(chosen)).has_value(); }));
   ASSERT_TRUE(testing_support::WaitFor([&] { return ListedId(before).has_value(); }));
@@ -196,7 +196,7 @@ TEST(MidiPortChoice, APortOpenedByIdIsThatPortWhateverItsNumberAndIsSeenToLeaveA
   // Back under the same name, maybe at another number: seen, and opening
   // the same id again plays its notes.
   other.reset();
-  source = std::make_unique<platform::VirtualMidiSource>(chosen);
+  source = std::make_unique<testing_support::VirtualMidiSource>(chosen);
   EXPECT_TRUE(testing_support::WaitFor([&] { return device.SourcePresent(); }));
   device.Open(*id);
   device.Start();

@@ -24,7 +24,7 @@
 // find races, which it reports on its own.
 
 #include "midi/JackSource.h"
-#include "platform/midi/JackXrunWatch.h"
+#include "support/JackXrunWatch.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -94,7 +94,7 @@ using JackFlood = midi_test::JackInput;
 TEST_F(JackFlood, CyclingTheDeviceNeverHangsAndLosesNoReleaseWhileStarted) {
   const int seconds = EnvOr("TASTIVO_MIDI_STRESS_SECONDS", 10);
   const int rate = EnvOr("TASTIVO_MIDI_STRESS_RATE", 10000);
-  platform::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
+  testing_support::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
   std::uint64_t overflows = 0;
   int lossyStretches = 0;
   // Counts at the start of the previous stretch: the notes of a cycle JACK
@@ -192,7 +192,7 @@ TEST_F(JackFlood, EveryNoteOfASteadyFloodArrivesInOrder) {
   const int seconds = EnvOr("TASTIVO_MIDI_STRESS_SECONDS", 10);
   const int rate = EnvOr("TASTIVO_MIDI_STRESS_RATE", 10000);
   const int perMillisecond = std::max(2, rate / 1000) & ~1;  // whole pairs
-  platform::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
+  testing_support::JackXrunWatch xruns(midi_test::UniquePortName("xruns"));
   const long xrunsBefore = xruns.Count();
   const std::uint64_t arrivedBefore = device.MessagesArrived();  // the fixture's knocks
   const auto arrived = [&] { return static_cast<long>(device.MessagesArrived() - arrivedBefore); };

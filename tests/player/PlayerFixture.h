@@ -1,8 +1,8 @@
 #pragma once
 // A player on the scripted graph, with files on disk for Open to find.
 
-#include "NoticeRecorder.h"
-#include "platform/media/ScriptedMediaGraph.h"
+#include "support/NoticeRecorder.h"
+#include "engine/ScriptedMediaGraph.h"
 #include "player/Tplayerbase.h"
 
 #include <QFile>

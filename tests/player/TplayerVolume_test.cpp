@@ -3,7 +3,7 @@
 
 #include "PlayerFixture.h"
 
-#include "platform/media/MediaGraph.h"
+#include "engine/MediaGraph.h"
 
 using namespace platform::media;
 

@@ -451,6 +451,21 @@ TEST_F(SetEditor, EditHandsTheSelectedRowToTheKeyEditor) {
   EXPECT_EQ(Edit1->windowTitle(), "Multimedia player");
 }
 
+TEST_F(SetEditor, TheKeyEditorOpensClearOfTheSetEditorsToolBar) {
+  TTuning& t = Make();
+  t.resize(598, 300);
+  t.move(60, 330);
+  t.show();
+  Edit1->resize(400, 200);
+  t.SelectRow(0);
+  t.AEditExecute();
+  ASSERT_TRUE(Edit1->isVisible());
+  const QRect band = t.ToolBarBand(), editor = Edit1->frameGeometry();
+  EXPECT_FALSE(editor.intersects(band))
+      << "the key editor at " << editor.x() << "," << editor.y() << " covers the tool bar from "
+      << band.y() << " to " << band.bottom();
+}
+
 TEST_F(SetEditor, HidingOffersToSaveAndDestroyingDetachesTheKeyEditor) {
   TTuning& t = Make();
   t.show();

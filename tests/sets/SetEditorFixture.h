@@ -28,7 +28,10 @@ inline QByteArray ReadBytes(const QString& path) {
 
 class SetEditor : public ::testing::Test {
  protected:
-  void SetUp() override { Edit1 = new TEdit1; }
+  void SetUp() override {
+    Edit1 = new TEdit1;
+    TTuning::Editor = Edit1;
+  }
   void TearDown() override {
     tuning.reset();
     delete Edit1;

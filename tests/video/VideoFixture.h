@@ -3,7 +3,7 @@
 // that shows and hides it as a keyboard window does.
 
 #include "platform/WindowMessages.h"
-#include "platform/media/ScriptedMediaGraph.h"
+#include "engine/ScriptedMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"

@@ -3,8 +3,8 @@
 // first frame shown with the key.
 
 #include "VideoClips.h"
-#include "platform/media/GstMediaGraph.h"
-#include "platform/media/VideoSurface.h"
+#include "engine/graph/GstMediaGraph.h"
+#include "engine/video/VideoSurface.h"
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
 

@@ -1,0 +1,171 @@
+#include "engine/outputs/RingReader.h"
+
+#include <gst/audio/gstaudiobasesink.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace platform::media {
+
+void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
+  channels_ = std::max(1, channels);
+  maxFrames_ = std::max(1, maxFrames);
+  scratch_.assign(std::size_t(maxFrames_) * channels_, 0.0f);
+  edges_ = std::make_unique<OutputEdges>(channels_, rampFrames);
+  seenRefills_ = refills_.load();
+  offset_ = 0;
+}
+
+void RingReader::Reset() {
+  edges_.reset();
+  scratch_.clear();
+}
+
+// Copies the first frames the ring plays next, from `offset` frames into
+// its segment `segment` on, into the edges' look-ahead, across as many
+// segments as the ramp needs.
+void RingReader::GatherAhead(GstAudioRingBuffer* buf, int segment, int offset) {
+  const int bpf = channels_ * int(sizeof(float));
+  const int segFrames = buf->spec.segsize / bpf;
+  const int want = edges_->RampFrames();
+  float* to = edges_->AheadBuffer();
+  int have = 0;
+  for (int k = 0; have < want && k < buf->spec.segtotal; ++k, offset = 0) {
+    const int s = (segment + k) % buf->spec.segtotal;
+    const guint8* from =
+        buf->memory + std::size_t(s) * buf->spec.segsize + std::size_t(offset) * bpf;
+    const int n = std::min(segFrames - offset, want - have);
+    std::memcpy(to + std::size_t(have) * channels_, from, std::size_t(n) * bpf);
+    have += n;
+  }
+  edges_->SetAhead(have);
+}
+
+bool RingReader::Readable(GstAudioRingBuffer* buf) const {
+  if (!acquired_.load()) return false;
+  gint segment = 0, len = 0;
+  guint8* data = nullptr;
+  return gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) &&
+         len >= channels_ * int(sizeof(float));
+}
+
+RingReader::Edge RingReader::EdgeComing(GstAudioRingBuffer* buf) {
+  inDevice_.store(true);
+  const bool readable = Readable(buf);
+  inDevice_.store(false);
+  const bool refilled = refills_.load() != seenRefills_;
+  if (readable && (refilled || !edges_->Reading())) return Edge::Start;
+  return !readable && edges_->Reading() ? Edge::Cut : Edge::None;
+}
+
+guint64 RingReader::Position(GstAudioRingBuffer* buf) const {
+  const guint64 segment = guint64(g_atomic_int_get(&buf->segdone)) - buf->segbase;
+  const bool restarts = refills_.load() != seenRefills_;
+  return segment * guint64(buf->samples_per_seg) + (restarts ? 0 : guint64(offset_));
+}
+
+void RingReader::SetTail(const float* frames, int count) {
+  edges_->FadeUnder(frames, count);
+}
+
+const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
+  inDevice_.store(true);
+  frames = std::clamp(frames, 0, maxFrames_);
+  const int bpf = channels_ * int(sizeof(float));
+  float* io = scratch_.data();
+  bool read = false;
+  bool refilled = false;
+  int done = 0;
+  gint segment = 0;
+  while (!hold && done < frames && acquired_.load()) {
+    guint8* data = nullptr;
+    gint len = 0;
+    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) break;
+    if (!read) {
+      const unsigned refills = refills_.load();
+      refilled = refills != seenRefills_;
+      seenRefills_ = refills;
+      // Other sound begins at a segment's start.
+      if (refilled) offset_ = 0;
+      read = true;
+    }
+    const int segFrames = len / bpf;
+    const int n = std::min(segFrames - offset_, frames - done);
+    std::memcpy(io + std::size_t(done) * channels_, data + std::size_t(offset_) * bpf,
+                std::size_t(n) * bpf);
+    done += n;
+    offset_ += n;
+    if (offset_ >= segFrames) {
+      gst_audio_ring_buffer_clear(buf, segment);
+      gst_audio_ring_buffer_advance(buf, 1);
+      segment = (segment + 1) % buf->spec.segtotal;
+      offset_ = 0;
+    }
+  }
+  std::fill_n(io + std::size_t(done) * channels_, std::size_t(frames - done) * channels_, 0.0f);
+  edges_->Cycle(io, frames, read, refilled);
+  if (read) GatherAhead(buf, segment, offset_);
+  inDevice_.store(false);
+  return io;
+}
+
+void RingReader::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames,
+                         int rate) {
+  const double segmentUs = double(segFrames) * 1e6 / rate;
+  spec->segsize = segFrames * GST_AUDIO_INFO_BPF(&spec->info);
+  spec->segtotal = std::max(2, int(std::lround(double(spec->buffer_time) / segmentUs)));
+  spec->latency_time = guint64(std::lround(segmentUs));
+  spec->buffer_time = guint64(std::lround(segmentUs * spec->segtotal));
+  spec->seglatency = spec->segtotal;
+  buf->size = spec->segtotal * spec->segsize;
+  buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
+  // A fresh buffer is new sound.
+  Refilled();
+  acquired_.store(true);
+}
+
+void RingReader::Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone) {
+  acquired_.store(false);
+  while (inDevice_.load() && !gone.load())
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  g_free(buf->memory);
+  buf->memory = nullptr;
+}
+
+void GiveUpRing(GstAudioRingBuffer* buf) {
+  if (g_atomic_int_compare_and_exchange(&buf->state, GST_AUDIO_RING_BUFFER_STATE_STARTED,
+                                        GST_AUDIO_RING_BUFFER_STATE_ERROR)) {
+    GST_OBJECT_LOCK(buf);
+    GST_AUDIO_RING_BUFFER_BROADCAST(buf);
+    GST_OBJECT_UNLOCK(buf);
+  }
+}
+
+GstCaps* OutputCaps(GstBaseSink* sink, GstCaps* filter, int rate, int channels) {
+  GstCaps* caps = nullptr;
+  if (rate > 0 && channels > 0)
+    caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, GST_AUDIO_NE(F32), "layout",
+                               G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate, "channels",
+                               G_TYPE_INT, channels, nullptr);
+  else
+    caps = gst_pad_get_pad_template_caps(GST_BASE_SINK_PAD(sink));
+  if (filter != nullptr) {
+    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+    gst_caps_unref(caps);
+    caps = both;
+  }
+  return caps;
+}
+
+GstAudioRingBuffer* RingOf(GstBaseSink* sink) {
+  GST_OBJECT_LOCK(sink);
+  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(sink)->ringbuffer;
+  if (ring != nullptr) gst_object_ref(ring);
+  GST_OBJECT_UNLOCK(sink);
+  return ring;
+}
+
+}  // namespace platform::media

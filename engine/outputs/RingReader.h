@@ -1,0 +1,101 @@
+#pragma once
+// How our outputs read a GStreamer audio sink's ring buffer on their
+// device's thread (a JACK server's process thread, a PulseAudio stream's
+// request for more sound), with every cut faded by OutputEdges. Private to
+// the media layer.
+//
+// The device asks for as many frames as it wants, whatever the ring's
+// segment size: a JACK server may change its period while it runs, and a
+// sound server asks for what its buffer has room for. The ring goes on
+// from where the last request left it, across segments or inside one.
+
+#include "engine/outputs/OutputEdges.h"
+
+#include <gst/audio/audio.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace platform::media {
+
+class RingReader {
+ public:
+  // Before the device's thread runs: `channels` interleaved float samples
+  // a frame, requests of at most `maxFrames`, ramps of `rampFrames`.
+  void Prepare(int channels, int rampFrames, int maxFrames);
+  void Reset();
+
+  int Channels() const { return channels_; }
+  int MaxFrames() const { return maxFrames_; }
+
+  // Device thread: the next `frames` frames (at most MaxFrames), read from
+  // the ring while it plays and acquired, silence otherwise, with the
+  // edges faded. The result lives until the next call.
+  // With `hold`, the ring is left as it is and the Read plays as if it
+  // could not be read: a device that must write before the ring has sound
+  // fades out what it had, and the ring starts later, whole.
+  const float* Read(GstAudioRingBuffer* buf, int frames, bool hold = false);
+
+  // Device thread: what the next Read does to the sound: starts it (the
+  // ring begins to play, or holds other sound than it did), cuts it (the
+  // ring stopped playing), or neither.
+  enum class Edge { None, Start, Cut };
+  Edge EdgeComing(GstAudioRingBuffer* buf);
+  // Device thread: a device that writes the next Read over sound it had
+  // queued says here what that sound was from there on. It fades out under
+  // whatever the Read gives (a cut fades it instead of what followed the
+  // last read), so a fade still under way is never cut short.
+  void SetTail(const float* frames, int count);
+  int RampFrames() const { return edges_ ? edges_->RampFrames() : 0; }
+  // Device thread: the last Read played the ring's sound (not silence).
+  bool Played() const { return edges_ && edges_->Reading(); }
+  // Device thread: the ring's sample the next Read starts at.
+  guint64 Position(GstAudioRingBuffer* buf) const;
+
+  // The ring's acquire: segments of `segFrames` frames at `rate`, as many
+  // as the buffer time the sink asked for (at least two), in fresh memory
+  // the device may read from now on.
+  void Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames, int rate);
+  // The ring's release: the device stops reading (waiting for its thread to
+  // be out, or gone), and the memory is freed.
+  void Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone);
+  // The ring's sound was replaced (a fresh acquire, a flush): the next
+  // sound starts whole and the old one fades under it.
+  void Refilled() { ++refills_; }
+
+ private:
+  void GatherAhead(GstAudioRingBuffer* buf, int segment, int offset);
+  bool Readable(GstAudioRingBuffer* buf) const;
+
+  std::atomic<bool> acquired_{false};
+  std::atomic<bool> inDevice_{false};
+  std::atomic<unsigned> refills_{0};
+  // Device thread only, made before it runs.
+  std::unique_ptr<OutputEdges> edges_;
+  std::vector<float> scratch_;
+  int channels_ = 0;
+  int maxFrames_ = 0;
+  unsigned seenRefills_ = 0;
+  int offset_ = 0;  // frames of the current segment already played
+};
+
+// What our outputs share about their sink and ring, apart from the device.
+
+// The sound our outputs take, before the rate and channels.
+#define TASTIVO_OUTPUT_CAPS \
+  "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved"
+
+// Device thread, when the device went away: the ring stops taking sound,
+// and a writer waiting for room (which would wait for ever) is woken to
+// find that out.
+void GiveUpRing(GstAudioRingBuffer* buf);
+
+// The caps an output takes: its pad template's until its device is open
+// (`rate` 0), then interleaved floats at the device's rate and channels.
+GstCaps* OutputCaps(GstBaseSink* sink, GstCaps* filter, int rate, int channels);
+
+// The sink's ring buffer, referenced, or nullptr.
+GstAudioRingBuffer* RingOf(GstBaseSink* sink);
+
+}  // namespace platform::media

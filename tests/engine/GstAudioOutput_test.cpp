@@ -1,0 +1,98 @@
+// The sound output of real players: named JACK clients, and what the user is
+// told about the output in use. Runs with a JACK server on its dummy driver
+// (scripts/with-test-services.sh).
+
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
+#include "engine/graph/GstMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using testing_support::WaitFor;
+
+namespace {
+
+// "client:port" of every output port the JACK server has.
+QStringList JackOutputPorts() {
+  QProcess lsp;
+  lsp.start("jack_lsp", {"-p"});
+  if (!lsp.waitForFinished(10000)) return {};
+  QStringList ports;
+  QString port;
+  for (const QString& line : QString::fromUtf8(lsp.readAllStandardOutput()).split('\n')) {
+    if (!line.startsWith('\t'))
+      port = line;
+    else if (line.contains("properties:") && line.contains("output"))
+      ports << port;
+  }
+  return ports;
+}
+
+QStringList PortsOf(const QStringList& ports, const QString& client) {
+  QStringList mine;
+  for (const QString& p : ports)
+    if (p.startsWith(client + ":")) mine << p;
+  return mine;
+}
+
+bool PlayToCompletion(TPlayer& player, NoticeRecorder& window) {
+  int event = 0;
+  return WaitFor(
+             [&] {
+               if (window.Count(PN_MEDIAEVENT) > 0 && event == 0) event = player.GetMediaEvent();
+               return event != 0;
+             },
+             std::chrono::seconds(20)) &&
+         event == 1;
+}
+
+TEST(OutputOnJack, EachNamedPlayerIsAJackClientOfThatNameWithItsOutputPorts) {
+  ASSERT_EQ(media::DefaultAudioOutput().Sink, "jackaudiosink")
+      << "needs a running JACK server (scripts/with-test-services.sh)";
+  NoticeRecorder first, second;
+  TPlayer main(&first, 0), other(&second, 0);
+  main.SetOutputName("Tastivo");
+  other.SetOutputName("Tastivo 1");
+  for (TPlayer* p : {&main, &other}) {
+    p->Open(media_files::ToneWav());
+    p->Play();
+  }
+  QStringList ports;
+  EXPECT_TRUE(WaitFor([&] {
+    ports = JackOutputPorts();
+    return PortsOf(ports, "Tastivo").size() == 2 && PortsOf(ports, "Tastivo 1").size() == 2;
+  })) << ports.join(", ").toStdString();
+
+  // Renamed between clips, the output comes back under its new name.
+  other.Stop();
+  other.SetOutputName("Tastivo 2");
+  other.Open(media_files::ToneWav());
+  other.Play();
+  EXPECT_TRUE(WaitFor([&] {
+    ports = JackOutputPorts();
+    return PortsOf(ports, "Tastivo 2").size() == 2 && PortsOf(ports, "Tastivo 1").isEmpty();
+  })) << ports.join(", ").toStdString();
+  other.SetRelativePositions(10000, 9000, 10000, 0);
+  EXPECT_TRUE(PlayToCompletion(other, second));
+}
+
+// $TASTIVO_AUDIO_SINK names the sink this run plays through.
+TEST(OutputAskedFor, PlaysThroughItWithoutAWarning) {
+  const auto& choice = media::DefaultAudioOutput();
+  EXPECT_EQ(choice.Sink, qEnvironmentVariable("TASTIVO_AUDIO_SINK").toStdString());
+  EXPECT_TRUE(choice.UsesRequested);
+  EXPECT_EQ(TakeAudioOutputWarning(), QString());
+  NoticeRecorder window;
+  TPlayer player(&window, 0);
+  player.Open(media_files::ToneWav());
+  player.SetRelativePositions(10000, 9000, 10000, 0);
+  player.Play();
+  EXPECT_TRUE(PlayToCompletion(player, window));
+}
+
+}  // namespace

@@ -1,0 +1,225 @@
+// Clips opened ahead by the cue pool, on real GStreamer: a key whose clip
+// was cued must open, tell and play exactly like one opened cold, and the
+// pool must never hand over a clip that is not what the key names now.
+
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
+#include "engine/cue/CueChoice.h"
+#include "engine/cue/CuePool.h"
+#include "engine/graph/GstMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace platform;
+using media::CuePool;
+using testing_support::WaitFor;
+
+namespace {
+
+constexpr std::int64_t kSecond = 10000000;
+
+// How many times the process has these files open: a released clip must
+// give its file back.
+int OpenFilesOf(const QStringList& files) {
+  int n = 0;
+  std::error_code error;
+  for (auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const auto target = std::filesystem::read_symlink(entry.path(), error);
+    for (const QString& f : files)
+      n += !error && target == std::filesystem::path(f.toStdString()) ? 1 : 0;
+  }
+  return n;
+}
+
+bool AllStatus(const QStringList& files, CuePool::Status status) {
+  for (const QString& f : files)
+    if (CuePool::Instance().StatusOf(f.toStdString()) != status) return false;
+  return true;
+}
+
+struct Press {
+  std::vector<int> notices;
+  std::string error;
+  std::int64_t duration = 0;
+  bool played = false;
+};
+
+// What the keyboard window does for a key, and what it sees.
+Press PressKey(TPlayer& player, NoticeRecorder& window, media::GstMediaGraph& graph,
+               const QString& clip) {
+  Press press;
+  window.Clear();
+  try {
+    player.Open(clip);
+    player.SetRelativePositions(10000, 0, 10000, 0);
+    player.Play();
+    press.duration = player.Duration;
+    const std::int64_t before = graph.AudioTaken();
+    press.played = WaitFor([&] { return graph.AudioTaken() - before > kSecond / 5; });
+    player.Stop();
+  } catch (const EPlayerError& e) {
+    // What the user reads; the details name GStreamer's elements of the day.
+    const std::string message = e.what();
+    press.error = message.substr(0, message.find("\nDetails: "));
+  }
+  press.notices = window.codes;
+  return press;
+}
+
+class CuedKeys : public ::testing::Test {
+ protected:
+  // The pool itself (its worker and its pipeline's bus) is made before
+  // anything is counted.
+  void SetUp() override { CuePool::Instance().Clear(); }
+  void TearDown() override { CuePool::Instance().Clear(); }
+};
+
+TEST_F(CuedKeys, OpenTellAndPlayLikeClipsOpenedCold) {
+  const QStringList clips{media_files::ToneWav(), media_files::ToneOgg(), media_files::ToneMp3(),
+                          media_files::RedAvi()};
+  {
+    QWidget owner;
+    // Cold: a player that names nothing to cue.
+    std::vector<Press> cold;
+    {
+      NoticeRecorder window;
+      auto graph = std::make_shared<media::GstMediaGraph>();
+      TPlayer player(&window, 0, graph);
+      player.HandleVideo(&owner);
+      for (const QString& clip : clips) cold.push_back(PressKey(player, window, *graph, clip));
+    }
+    NoticeRecorder window;
+    auto graph = std::make_shared<media::GstMediaGraph>();
+    TPlayer player(&window, 0, graph);
+    player.HandleVideo(&owner);
+    player.CueClips(clips);
+    ASSERT_TRUE(WaitFor([&] { return AllStatus(clips, CuePool::Status::Ready); }))
+        << "the clips were not cued";
+    for (int i = 0; i < clips.size(); ++i) {
+      SCOPED_TRACE(clips[i].toStdString());
+      const Press cued = PressKey(player, window, *graph, clips[i]);
+      // Taken from the pool, not opened anew.
+      EXPECT_NE(CuePool::Instance().StatusOf(clips[i].toStdString()), CuePool::Status::Ready);
+      EXPECT_EQ(cued.error, cold[i].error);
+      EXPECT_EQ(cued.notices, cold[i].notices);
+      EXPECT_EQ(cued.duration, cold[i].duration);
+      EXPECT_TRUE(cued.played);
+    }
+    // Taken clips are cued again for their next press.
+    EXPECT_TRUE(WaitFor([&] { return AllStatus(clips, CuePool::Status::Ready); }));
+    // A window that names nothing any more holds nothing.
+    player.CueClips(QStringList{});
+    EXPECT_TRUE(WaitFor([&] { return CuePool::Instance().Ready() == 0; }));
+  }
+  EXPECT_TRUE(WaitFor([&] { return OpenFilesOf(clips) == 0; }))
+      << OpenFilesOf(clips) << " clips still open";
+}
+
+// A cued clip rewritten on disk is a different clip: the key plays what the
+// file holds now.
+TEST_F(CuedKeys, AClipRewrittenAfterItWasCuedOpensAsItIsNow) {
+  QTemporaryDir dir;
+  const QString clip = dir.filePath("key.wav");
+  ASSERT_TRUE(QFile::copy(media_files::ToneWav(), clip));  // 2 s
+  NoticeRecorder window;
+  auto graph = std::make_shared<media::GstMediaGraph>();
+  TPlayer player(&window, 0, graph);
+  player.CueClips({clip});
+  ASSERT_TRUE(WaitFor([&] { return AllStatus({clip}, CuePool::Status::Ready); }));
+  // 4 s at half the rate, the same size: only the file's identity tells.
+  ASSERT_TRUE(QFile::remove(clip));
+  ASSERT_TRUE(QFile::copy(media_files::ToneWavHalfRate(), clip));
+  const Press press = PressKey(player, window, *graph, clip);
+  EXPECT_EQ(press.error, "");
+  EXPECT_NEAR(static_cast<double>(press.duration), 4.0 * kSecond, kSecond / 10);
+}
+
+// A damaged or missing clip is not held; its key says what it said before.
+TEST_F(CuedKeys, ClipsThatCantBeCuedOpenColdWithTheirOwnMessage) {
+  QTemporaryDir dir;
+  const QString missing = dir.filePath("gone.wav");
+  const QStringList clips{media_files::Corrupt(), missing};
+  std::vector<Press> cold;
+  {
+    NoticeRecorder window;
+    auto graph = std::make_shared<media::GstMediaGraph>();
+    TPlayer player(&window, 0, graph);
+    for (const QString& clip : clips) cold.push_back(PressKey(player, window, *graph, clip));
+  }
+  NoticeRecorder window;
+  auto graph = std::make_shared<media::GstMediaGraph>();
+  TPlayer player(&window, 0, graph);
+  player.CueClips(clips);
+  ASSERT_TRUE(WaitFor([&] { return AllStatus(clips, CuePool::Status::Failed); }));
+  for (int i = 0; i < clips.size(); ++i) {
+    SCOPED_TRACE(clips[i].toStdString());
+    const Press press = PressKey(player, window, *graph, clips[i]);
+    EXPECT_NE(press.error, "");
+    // The same text and file. The reason may or may not name the format:
+    // which of GStreamer's elements reports the damage first is up to its
+    // threads, cued or not.
+    const auto head = [&clip = clips[i]](const std::string& error) {
+      const std::string file = clip.toStdString();
+      const auto at = error.find(file);
+      return at == std::string::npos ? error : error.substr(0, at + file.size());
+    };
+    EXPECT_EQ(head(press.error), head(cold[i].error));
+    EXPECT_EQ(press.notices, cold[i].notices);
+  }
+}
+
+// The pool never holds more than its limits, and the clip played most
+// recently stays while the others go.
+TEST_F(CuedKeys, ThePoolKeepsToItsLimitsAndKeepsWhatWasPlayedLast) {
+  const media::CueLimits before = CuePool::Instance().Limits();
+  media::CueLimits limits;
+  limits.Clips = 2;
+  CuePool::Instance().SetLimits(limits);
+  QTemporaryDir dir;
+  QStringList clips;
+  for (int i = 0; i < 4; ++i) {
+    clips << dir.filePath(QString("key%1.wav").arg(i));
+    ASSERT_TRUE(QFile::copy(media_files::ToneWav(), clips.back()));
+  }
+  NoticeRecorder window;
+  auto graph = std::make_shared<media::GstMediaGraph>();
+  TPlayer player(&window, 0, graph);
+  player.CueClips(clips);
+  ASSERT_TRUE(WaitFor([&] { return AllStatus(clips.mid(0, 2), CuePool::Status::Ready); }));
+  EXPECT_EQ(CuePool::Instance().Ready(), 2);
+  // The last key is played (cold): it is cued next, before the first ones.
+  EXPECT_TRUE(PressKey(player, window, *graph, clips[3]).played);
+  EXPECT_TRUE(WaitFor([&] { return AllStatus({clips[3]}, CuePool::Status::Ready); }));
+  EXPECT_EQ(CuePool::Instance().Ready(), 2);
+  EXPECT_EQ(CuePool::Instance().StatusOf(clips[1].toStdString()), CuePool::Status::None);
+  CuePool::Instance().SetLimits(before);
+}
+
+TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
+  using media::CueCandidate;
+  media::CueLimits limits;
+  limits.Clips = 4;
+  limits.VideoClips = 1;
+  limits.Bytes = 10;
+  std::vector<CueCandidate> candidates{
+      {"a", 0, 0, false, 1}, {"b", 5, 1, false, 1},   {"c", 9, 2, false, 1}, {"v1", 0, 3, true, 2},
+      {"v2", 7, 4, true, 2}, {"big", 0, 5, false, 9}, {"d", 0, 6, false, 1}, {"e", 0, 7, false, 1}};
+  // c and b were played last; the video played more recently wins the one
+  // place for a picture; "big" does not fit the memory left; d fills up.
+  EXPECT_EQ(media::ChooseCues(candidates, limits), (std::vector<std::string>{"c", "v2", "b", "a"}));
+  limits.Clips = 6;
+  EXPECT_EQ(media::ChooseCues(candidates, limits),
+            (std::vector<std::string>{"c", "v2", "b", "a", "d", "e"}));
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+// What a listener hears of the edges the player makes in a clip's sound on a
+// PulseAudio server (the one scripts/with-test-services.sh starts, on a null
+// sink whose monitor is recorded): a stop, a re-trigger or a pause must
+// fade, not cut a tone mid-swing, as on JACK.
+
+#include "HeardEdges.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
+#include "PulseProbe.h"
+#include "engine/graph/GstMediaGraph.h"
+#include "player/Tplayerbase.h"
+#include "player/Tplayerrenderers.h"
+#include "support/TestSupport.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <random>
+
+using namespace platform;
+using testing_support::WaitFor;
+
+namespace {
+
+using heard_edges::kSineStep;
+
+class HeardOnPulse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(media::DefaultAudioOutput().Sink, "pulsesink")
+        << "needs a running PulseAudio server (scripts/with-test-services.sh)";
+    probe = std::make_unique<e2e::PulseProbe>();
+    ASSERT_TRUE(probe->Ok()) << probe->Error();
+    player = std::make_unique<TPlayer>(&window, 0);
+    player->SetOutputName("edges-on-pulse");
+  }
+
+  void PressKey(const QString& clip, int min, int max) {
+    player->Open(clip);
+    player->SetRelativePositions(10000, min, max, 0);
+    player->SetRelativeVolume(100, 1, 0, 0, 0);
+    player->SetRate(1.0);
+    player->Play();
+  }
+
+  uint64_t Now() const { return probe->RecordedUntil(); }
+
+  bool Record(double ms) {
+    const uint64_t until = Now() + uint64_t(ms * e2e::PulseProbe::kRate / 1000);
+    return WaitFor([&] { return Now() >= until; });
+  }
+
+  std::optional<uint64_t> Onset(uint64_t from, uint64_t to) const {
+    return heard_edges::Onset(*probe, from, to);
+  }
+
+  float LargestStep(uint64_t from, uint64_t to) const {
+    return heard_edges::LargestStep(*probe, from, to);
+  }
+
+  // True when the server ran dry under load: sound broken off into a
+  // millisecond or more of exact silence, with sound again after it. That
+  // may come in the middle of a fade, which then goes on after the gap. A
+  // fade of ours ends within a thousandth of zero, never from above 0.01.
+  bool DroppedOut(uint64_t from, uint64_t to) const {
+    const auto s = probe->Level(from, to);
+    for (std::size_t i = 1; i + 48 < s.size(); ++i) {
+      if (s[i] != 0.0f || s[i - 1] < 0.01f) continue;
+      std::size_t end = i;
+      while (end < s.size() && s[end] == 0.0f) ++end;
+      if (end - i >= 48 && end < s.size() && s[end] > 0.0f) return true;
+      i = end;
+    }
+    return false;
+  }
+
+  // Runs `start`, then `cut` at a random moment, 20 times, and checks the
+  // steps of the recording from just before each cut until the sound has
+  // settled after it.
+  void Check(const std::function<void()>& start, const std::function<void()>& cut,
+             double settleMs) {
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> delay(60, 250);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    float worst = 0;
+    uint64_t worstAt = 0, worstTo = 0;
+    int rounds = 0, dropouts = 0;
+    while (rounds < 20) {
+      ASSERT_LT(dropouts, 10) << "the server ran dry too often to tell";
+      const uint64_t mark = Now();
+      start();
+      ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
+      ASSERT_TRUE(Record(delay(random)));
+      // What the server holds is heard a little after the cut; the window
+      // reaches back over it.
+      const uint64_t from = Now() - e2e::PulseProbe::kRate / 100;
+      cut();
+      ASSERT_TRUE(Record(settleMs));
+      const uint64_t to = Now();
+      if (DroppedOut(from, to)) {
+        ++dropouts;
+        continue;
+      }
+      ++rounds;
+      const float step = LargestStep(from, to);
+      if (step > worst) worst = step, worstAt = from, worstTo = to;
+    }
+    if (worst > 2 * kSineStep)
+      probe->WriteWav(testing_support::TestDataDir().toStdString() + "/pulse-edges-failed.wav",
+                      worstAt, worstTo);
+    EXPECT_LE(worst, 2 * kSineStep) << "a cut clicked near frame " << worstAt;
+  }
+
+  std::unique_ptr<e2e::PulseProbe> probe;
+  NoticeRecorder window;
+  std::unique_ptr<TPlayer> player;
+};
+
+TEST_F(HeardOnPulse, StopRampsTheSoundOut) {
+  const QString clip = media_files::Sine(440, 4);
+  Check([&] { PressKey(clip, 0, 10000); }, [&] { player->Stop(); }, 80);
+}
+
+TEST_F(HeardOnPulse, ReTriggerRampsOutAndBackIn) {
+  const QString clip = media_files::Sine(440, 4);
+  PressKey(clip, 2000, 10000);
+  Check([] {},
+        [&] {
+          player->Stop();
+          PressKey(clip, 2000, 10000);
+        },
+        100);
+  player->Stop();
+}
+
+TEST_F(HeardOnPulse, PauseAndResumeRampOutAndBackIn) {
+  const QString clip = media_files::Sine(440, 8);
+  PressKey(clip, 0, 10000);
+  Check([] {},
+        [&] {
+          player->Pause();
+          ASSERT_TRUE(Record(20));
+          player->Pause();  // resumes
+        },
+        100);
+  player->Stop();
+}
+
+TEST_F(HeardOnPulse, SeekRampsOutAndBackIn) {
+  const QString clip = media_files::Sine(440, 4);
+  PressKey(clip, 0, 10000);
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> to(500, 5000);
+  Check([] {}, [&] { player->SetRelativePosition(10000, to(random), 0); }, 100);
+  player->Stop();
+}
+
+// A stop mark inside the clip ends it with a fade. The stream keeps its
+// sound queued well ahead of what is heard, so the mark's fade, held back
+// for a loop, must come to it in time: late, its place was read as silence
+// and the tone broke off.
+TEST_F(HeardOnPulse, StopMarkRampsOut) {
+  const QString clip = media_files::Sine(440, 4);
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> mark(500, 2000);
+  float worst = 0;
+  for (int round = 0; round < 10; ++round) {
+    const uint64_t before = Now();
+    PressKey(clip, 0, mark(random));
+    ASSERT_TRUE(WaitFor([&] { return Onset(before, Now()).has_value(); }));
+    // Until the sound has been over for a while.
+    uint64_t last = 0;
+    ASSERT_TRUE(WaitFor([&] {
+      const auto level = probe->Level(before, Now());
+      std::size_t end = level.size();
+      while (end > 0 && level[end - 1] < 0.001f) --end;
+      last = before + end;
+      return end > 0 && Now() > last + 4800;
+    }));
+    if (DroppedOut(last - 4800, last)) continue;
+    worst = std::max(worst, LargestStep(last - 480, last + 96));
+  }
+  EXPECT_LE(worst, 2 * kSineStep) << "the stop mark cut the tone";
+}
+
+// A clip that starts at the beginning of its file is heard from its first
+// frame, at full gain: the start written over the stream's queue neither
+// loses the clip's first frames nor softens them.
+TEST_F(HeardOnPulse, ClipFromItsStartKeepsItsWholeAttack) {
+  using media_files::kMarkerFrames;
+  const QString clip = media_files::StartMarker();
+  std::mt19937 random(std::random_device{}());
+  std::uniform_real_distribution<double> pause(0, 20);
+  double worstCut = 0;
+  int cutPresses = 0;
+  float worstLevel = 1;
+  for (int press = 0; press < 12; ++press) {
+    SCOPED_TRACE("press " + std::to_string(press));
+    const uint64_t before = Now();
+    PressKey(clip, 0, 10000);
+    std::optional<uint64_t> onset;
+    ASSERT_TRUE(WaitFor([&] { return (onset = Onset(before, Now())).has_value(); }));
+    ASSERT_TRUE(Record(20));
+    const auto left = probe->Samples(0, *onset, *onset + 480);
+    const auto right = probe->Samples(1, *onset, *onset + 1);
+    ASSERT_EQ(left.size(), 480u);
+    ASSERT_FALSE(right.empty());
+    const double cut = kMarkerFrames * (1.0 - double(right[0]) / double(left[0]));
+    worstCut = std::max(worstCut, cut);
+    // A busy machine may let a start lose a few frames (at most 8 seen, a
+    // sixth of a millisecond); a third of a millisecond is a lost attack.
+    cutPresses += cut >= 16.0 ? 1 : 0;
+    worstLevel = std::min(worstLevel, left.front() / left.back());
+    player->Stop();
+    // Silent again (the stop is heard after the queue on PipeWire), then
+    // a moment more.
+    ASSERT_TRUE(WaitFor([&] {
+      const uint64_t now = Now();
+      return now > 480 && !Onset(now - 480, now).has_value();
+    }));
+    ASSERT_TRUE(Record(pause(random)));
+  }
+  EXPECT_LE(cutPresses, 2) << "frames of the clip's start were not heard, the worst " << worstCut;
+  EXPECT_LT(worstCut, 240.0) << "5 ms of the clip's start were not heard";
+  EXPECT_GT(worstLevel, 0.99f) << "the attack was faded in";
+}
+
+// A PulseAudio device chosen from the list of outputs fades its cuts as the
+// default output does.
+TEST_F(HeardOnPulse, AChosenDeviceFadesItsCutsToo) {
+  InitializePlayerDevices();
+  // The test server's null sink, as PulseAudio and PipeWire name it.
+  const int index =
+      int(TPlayerDeviceList.indexOf(QRegularExpression("^(Null Output|tastivo-null)$")));
+  ASSERT_GE(index, 0) << TPlayerDeviceList.join(", ").toStdString();
+  player->UseAudioDevice = true;
+  player->DeviceIndex = index;
+  const QString clip = media_files::Sine(440, 4);
+  Check([&] { PressKey(clip, 0, 10000); }, [&] { player->Stop(); }, 80);
+}
+
+// A mono clip is heard on both speakers, and at its own pitch and level.
+TEST_F(HeardOnPulse, AMonoClipIsHeardOnBothSides) {
+  const QString clip = media_files::Sine(440, 1, 1);
+  const uint64_t before = Now();
+  PressKey(clip, 0, 10000);
+  std::optional<uint64_t> onset;
+  ASSERT_TRUE(WaitFor([&] { return (onset = Onset(before, Now())).has_value(); }));
+  ASSERT_TRUE(Record(100));
+  for (int channel = 0; channel < 2; ++channel) {
+    const auto s = probe->Samples(channel, *onset + 480, *onset + 2880);
+    ASSERT_FALSE(s.empty());
+    float peak = 0;
+    int rises = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      peak = std::max(peak, std::abs(s[i]));
+      if (i > 0 && s[i - 1] < 0 && s[i] >= 0) ++rises;
+    }
+    EXPECT_NEAR(peak, 0.5f, 0.05f) << "channel " << channel;
+    // 2400 frames of 440 Hz at 48 kHz hold 22 periods.
+    EXPECT_NEAR(rises, 22, 1) << "channel " << channel;
+  }
+  player->Stop();
+}
+
+}  // namespace

@@ -1,0 +1,234 @@
+// How an output with a queue ahead of its speakers fills it from a real
+// ring buffer, on a scripted device that plays what it is given frame by
+// frame: a cut is written over the queue, just ahead of what is heard, and
+// fades; a device that can't take sound back hears it at the end of its
+// queue, faded all the same; a start waits for the ring's sound.
+
+#include "engine/outputs/QueueFiller.h"
+
+#include <gst/audio/audio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using platform::media::QueuedDevice;
+using platform::media::QueueFiller;
+
+constexpr int kRate = 48000;
+constexpr int kChannels = 2;
+constexpr int kRamp = 144;    // 3 ms
+constexpr int kMargin = 96;   // 2 ms: what a device can no longer take back
+constexpr int kQueue = 1920;  // 40 ms
+constexpr double kHertz = 440;
+// A 440 Hz sine at half scale, frame by frame: a fade made of other sound
+// than was written at its place jumps out of it.
+float Sine(std::uint64_t frame) {
+  return float(0.5 * std::sin(2 * M_PI * kHertz * double(frame) / kRate));
+}
+const float kSineStep = float(0.5 * 2 * M_PI * kHertz / kRate);
+
+QueueFiller* filler = nullptr;  // the one the test ring's callbacks use
+
+struct TestRing {
+  GstAudioRingBuffer parent;
+};
+struct TestRingClass {
+  GstAudioRingBufferClass parent_class;
+};
+G_DEFINE_TYPE(TestRing, test_ring, GST_TYPE_AUDIO_RING_BUFFER)
+
+gboolean Done(GstAudioRingBuffer*) {
+  return TRUE;
+}
+gboolean Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec) {
+  filler->Acquire(buf, spec, 240);
+  return TRUE;
+}
+gboolean Release(GstAudioRingBuffer* buf) {
+  const std::atomic<bool> gone{false};
+  filler->Reader().Release(buf, gone);
+  return TRUE;
+}
+void ClearAll(GstAudioRingBuffer* buf) {
+  GST_AUDIO_RING_BUFFER_CLASS(test_ring_parent_class)->clear_all(buf);
+  filler->Cleared();
+}
+guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
+             gint* accum) {
+  return filler->Commit(GST_AUDIO_RING_BUFFER_CLASS(test_ring_parent_class)->commit, buf, sample,
+                        data, in, out, accum);
+}
+void test_ring_class_init(TestRingClass* klass) {
+  auto* ring = GST_AUDIO_RING_BUFFER_CLASS(klass);
+  ring->acquire = Acquire;
+  ring->release = Release;
+  ring->start = ring->pause = ring->resume = ring->stop = Done;
+  ring->clear_all = ClearAll;
+  ring->commit = Commit;
+}
+void test_ring_init(TestRing*) {}
+
+// A device with a queue: what is written waits there until Play hands it
+// to the speakers. It takes back at most `canTakeBack` frames (all but the
+// last kMargin queued when negative).
+class ScriptedDevice : public QueuedDevice {
+ public:
+  explicit ScriptedDevice(long canTakeBack = -1) : canTakeBack_(canTakeBack) {}
+
+  std::optional<std::uint64_t> Queued() override { return queue_.size() / kChannels; }
+  std::uint64_t TakeBack(std::uint64_t frames) override {
+    const std::uint64_t queued = queue_.size() / kChannels;
+    const std::uint64_t most =
+        canTakeBack_ < 0 ? (queued > kMargin ? queued - kMargin : 0) : std::uint64_t(canTakeBack_);
+    const std::uint64_t n = std::min(frames, most);
+    queue_.resize(queue_.size() - n * kChannels);
+    return n;
+  }
+  bool Write(const float* io, int frames) override {
+    queue_.insert(queue_.end(), io, io + std::size_t(frames) * kChannels);
+    return true;
+  }
+  // The speakers take `frames`.
+  void Play(int frames) {
+    for (int f = 0; f < frames && !queue_.empty(); ++f) {
+      heard.push_back(queue_.front());
+      queue_.erase(queue_.begin(), queue_.begin() + kChannels);
+    }
+  }
+  // What the device has room for: it keeps kQueue frames.
+  std::uint64_t Room() const {
+    return kQueue - std::min<std::uint64_t>(kQueue, queue_.size() / kChannels);
+  }
+
+  std::vector<float> heard;  // the left channel, frame by frame
+
+ private:
+  long canTakeBack_;
+  std::deque<float> queue_;
+};
+
+class QueueFillerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gst_init(nullptr, nullptr);
+    filler = &fill;
+    fill.Prepare(kChannels, kRate, kRamp, 4096, true, double(kMargin) / kRate);
+    ring = GST_AUDIO_RING_BUFFER(g_object_new(test_ring_get_type(), nullptr));
+    gst_audio_info_set_format(&ring->spec.info, GST_AUDIO_FORMAT_F32, kRate, kChannels, nullptr);
+    ring->spec.buffer_time = 200'000;
+    ring->spec.latency_time = 5'000;
+    ASSERT_TRUE(gst_audio_ring_buffer_open_device(ring));
+    ASSERT_TRUE(gst_audio_ring_buffer_acquire(ring, &ring->spec));
+    gst_audio_ring_buffer_set_flushing(ring, FALSE);
+    gst_audio_ring_buffer_may_start(ring, TRUE);
+  }
+  void TearDown() override {
+    gst_audio_ring_buffer_release(ring);
+    gst_audio_ring_buffer_close_device(ring);
+    gst_object_unref(ring);
+    filler = nullptr;
+  }
+
+  // `frames` more of the sine into the ring, from where it plays next.
+  void Give(int frames) {
+    std::vector<float> sound(std::size_t(frames) * kChannels);
+    for (int f = 0; f < frames; ++f)
+      std::fill_n(&sound[std::size_t(f) * kChannels], kChannels, Sine(given + std::uint64_t(f)));
+    guint64 sample = given;
+    gint accum = 0;
+    const guint n = gst_audio_ring_buffer_commit(
+        ring, &sample, reinterpret_cast<guint8*>(sound.data()), frames, frames, &accum);
+    given += n;
+  }
+
+  // The device runs for `frames`, a period at a time, asking for what it
+  // has room for.
+  void Run(ScriptedDevice& device, int frames) {
+    for (int done = 0; done < frames; done += 240) {
+      device.Play(240);
+      fill.Fill(ring, device, device.Room());
+    }
+  }
+
+  // The sine plays for 100 ms, then the ring is paused, and the device
+  // runs on for 100 ms. Returns the frame heard when it was paused.
+  std::size_t PlayThenPause(ScriptedDevice& device) {
+    fill.Fill(ring, device, kQueue);  // silence while the ring waits
+    Give(9000);
+    EXPECT_TRUE(gst_audio_ring_buffer_start(ring));
+    Run(device, 4800);
+    const std::size_t pausedAt = device.heard.size();
+    gst_audio_ring_buffer_pause(ring);
+    fill.Fill(ring, device, 0);
+    Run(device, 4800);
+    return pausedAt;
+  }
+
+  float LargestStep(const std::vector<float>& s, std::size_t from) const {
+    float most = 0;
+    for (std::size_t i = std::max<std::size_t>(from, 1); i < s.size(); ++i)
+      most = std::max(most, std::abs(s[i] - s[i - 1]));
+    return most;
+  }
+
+  // Where the silence that ends `s` begins.
+  std::size_t SilentFrom(const std::vector<float>& s) const {
+    std::size_t end = s.size();
+    while (end > 0 && s[end - 1] == 0.0f) --end;
+    return end;
+  }
+
+  QueueFiller fill;
+  GstAudioRingBuffer* ring = nullptr;
+  guint64 given = 0;
+};
+
+TEST_F(QueueFillerTest, ACutIsWrittenOverTheQueueJustAheadOfWhatIsHeardAndFades) {
+  ScriptedDevice device;
+  const std::size_t cutAt = PlayThenPause(device);
+  const std::size_t silent = SilentFrom(device.heard);
+  // Heard 2 ms after the cut, over 3 ms, not after the 40 ms queued.
+  EXPECT_NEAR(double(silent), double(cutAt + kMargin + kRamp), 2);
+  EXPECT_LE(LargestStep(device.heard, cutAt), 2 * kSineStep);
+}
+
+TEST_F(QueueFillerTest, ADeviceThatCantTakeSoundBackHearsTheCutAtItsQueuesEndFadedAllTheSame) {
+  ScriptedDevice device(0);
+  const std::size_t cutAt = PlayThenPause(device);
+  const std::size_t silent = SilentFrom(device.heard);
+  EXPECT_GE(silent, cutAt + kQueue - 240);
+  EXPECT_LE(silent, cutAt + kQueue + kRamp);
+  EXPECT_LE(LargestStep(device.heard, cutAt), 2 * kSineStep);
+}
+
+// A start found before the streaming thread has given the ring its sound
+// waits (writes nothing) while the queue is long, and is written over it
+// once the sound is there: heard whole, from 2 ms after, at full level.
+TEST_F(QueueFillerTest, AStartWaitsForTheRingsSoundThenLandsJustAheadOfWhatIsHeard) {
+  ScriptedDevice device;
+  fill.Fill(ring, device, kQueue);
+  Run(device, 2400);
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  device.Play(240);
+  EXPECT_FALSE(fill.Fill(ring, device, device.Room()));
+  const std::size_t pressedAt = device.heard.size();
+  Give(9000);
+  EXPECT_TRUE(fill.Fill(ring, device, device.Room()));
+  Run(device, 2400);
+  // The clip's first frames, as they were given, from 2 ms on.
+  const std::size_t onset = pressedAt + kMargin;
+  ASSERT_GT(device.heard.size(), onset + 480);
+  for (std::size_t f = pressedAt; f < onset; ++f) ASSERT_EQ(device.heard[f], 0.0f) << f;
+  for (std::size_t f = 0; f < 480; ++f) ASSERT_EQ(device.heard[onset + f], Sine(f)) << f;
+  EXPECT_EQ(fill.Delay(), guint(kQueue));
+}
+
+}  // namespace
