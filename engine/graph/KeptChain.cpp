@@ -1,0 +1,131 @@
+#include "engine/graph/KeptChain.h"
+
+#include "engine/GstInternal.h"
+#include "engine/MediaGraph.h"
+#include "engine/video/VideoSurface.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace platform::media {
+
+bool KeptChain::OutputStale() const {
+  return defaultAudio_ && (defaultAudioName_ != outputName_ || outputFailed_ ||
+                           (outputSilent_ && HasRealAudioOutput()));
+}
+
+void KeptChain::OpenOutput() {
+  if (defaultAudio_) return;
+  outputFailed_ = false;
+  outputSilent_ = false;
+  auto output =
+      renderers_.MakeAudioRenderer(CreateDefaultAudioSink(outputName_), "Default Audio Device");
+  // When it can't be opened (its sound server is gone) the clip plays
+  // through a silent output that keeps time, and the next clip tries the
+  // real one again.
+  if (output && HasRealAudioOutput()) {
+    if (gst_element_set_state(output->element, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
+      ReportOutputWorking();
+    } else {
+      gst_element_set_state(output->element, GST_STATE_NULL);
+      ReportOutputLost(DefaultAudioSinkName() + " could not be opened");
+      GstElement* silent = gst_element_factory_make("fakesink", nullptr);
+      if (silent) g_object_set(silent, "sync", TRUE, nullptr);
+      output = renderers_.MakeAudioRenderer(silent, "Default Audio Device");
+      outputSilent_ = true;
+    }
+  }
+  if (output) {
+    output->cached = true;
+    gst_element_set_state(output->element, GST_STATE_READY);
+  }
+  defaultAudio_ = output;
+  defaultAudioName_ = outputName_;
+}
+
+void KeptChain::ForgetOutputIfLoose(const Filters& filters) {
+  if (defaultAudio_ && !defaultAudio_->InBin() &&
+      std::find(filters.begin(), filters.end(), defaultAudio_) == filters.end())
+    defaultAudio_.reset();
+}
+
+void KeptChain::Park(const std::shared_ptr<GstFilter>& f) {
+  GstPad* input = f->InputPad();
+  gst_pad_send_event(input, gst_event_new_flush_start());
+  if (GstPad* peer = gst_pad_get_peer(input)) {
+    gst_pad_unlink(peer, input);
+    gst_object_unref(peer);
+  }
+  gst_object_unref(input);
+  GstState state = GST_STATE_NULL;
+  gst_element_get_state(f->element, &state, nullptr, 0);
+  gst_object_ref(f->element);
+  gst_bin_remove(GST_BIN(pipeline_), f->element);
+  gst_element_set_state(f->element, state >= GST_STATE_PAUSED ? GST_STATE_PAUSED : GST_STATE_READY);
+  gst_object_unref(f->element);
+  f->parked = true;
+}
+
+bool KeptChain::OnlyDefaultAudioLinked(const Filters& filters) const {
+  if (!defaultAudio_ || !defaultAudio_->InBin() || !defaultAudio_->IsLinked()) return false;
+  for (auto& f : filters)
+    if (f->role != Role::Source && f != defaultAudio_ && f->InBin()) return false;
+  return true;
+}
+
+bool KeptChain::PictureChainKeepable(const Filters& filters) {
+  bool picture = false;
+  for (auto& f : filters) {
+    if (f->role == Role::Source || !f->InBin()) continue;
+    if (f->role != Role::VideoRenderer || !f->IsLinked()) return false;
+    picture = true;
+  }
+  return picture;
+}
+
+bool KeptChain::HoldVideo(const std::shared_ptr<GstFilter>& f, const Filters& filters, QSize size,
+                          const FrameSlot& frames) {
+  // Renderers go before the source: holding starts here, when no other
+  // renderer is left, and the source's removal then keeps the chain.
+  if (!f->IsLinked() || cache_.Current() != Cache::State::Live) return false;
+  for (auto& other : filters)
+    if (other->role != Role::Source && other->InBin()) return false;
+  if (!cache_.OutputRemoved(true)) return false;
+  keptVideo_ = f;
+  keptVideoSize_ = size;
+  // A copy: a frame over the decoder's buffer would hold that decoder's
+  // memory while it is stopped, and the next clip's preroll then stalls.
+  keptFirstFrame_ = frames.First().copy();
+  return true;
+}
+
+bool KeptChain::DropVideo() {
+  keptFirstFrame_ = QImage();
+  const auto f = std::exchange(keptVideo_, nullptr);
+  if (!f || !f->InBin()) return false;
+  gst_element_set_state(f->element, GST_STATE_NULL);
+  GstPad* input = f->InputPad();
+  if (GstPad* peer = gst_pad_get_peer(input)) {
+    gst_pad_unlink(peer, input);
+    gst_object_unref(peer);
+  }
+  gst_object_unref(input);
+  gst_bin_remove(GST_BIN(pipeline_), f->element);
+  return true;
+}
+
+std::shared_ptr<GstFilter> KeptChain::LinkedVideo() const {
+  return keptVideo_ && keptVideo_->InBin() && keptVideo_->IsLinked() ? keptVideo_ : nullptr;
+}
+
+QImage KeptChain::ReleaseVideo() {
+  keptVideo_.reset();
+  return std::exchange(keptFirstFrame_, QImage());
+}
+
+void KeptChain::Reset() {
+  cache_.Reset();
+  defaultAudio_.reset();
+}
+
+}  // namespace platform::media

@@ -1,0 +1,424 @@
+#include "engine/graph/SegmentPlayer.h"
+
+#include "engine/outputs/OutputSink.h"
+#include "engine/stages/GainRamp.h"
+#include "engine/stages/Varispeed.h"
+#include "engine/timing/GroupStart.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace platform::media {
+
+void SegmentPlayer::Reset() {
+  rate_ = 1.0;
+  stop_ = -1;
+  duration_ = 0;
+  lastPosition_ = 0;
+  target_ = FilterState::State_Stopped;
+  probe_->sawBuffer = false;
+  ResetSegments(std::nullopt);
+}
+
+void SegmentPlayer::Loaded(Segment cuedAt, std::optional<std::int64_t> exactLengthNs) {
+  loaded_ = true;
+  ResetSegments(cuedAt);
+  // Opened, a clip is at its start, however it was cued: one cued at its
+  // key's marks goes there only when they are set.
+  if (cuedAt.startNs != 0 || cuedAt.stopNs != -1) pendingSeek_ = Segment{};
+  gint64 length = 0;
+  lengthExact_ = exactLengthNs.has_value();
+  if (exactLengthNs)
+    duration_ = *exactLengthNs / 100;
+  else if (gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &length) && length > 0)
+    duration_ = length / 100;
+}
+
+HRESULT SegmentPlayer::Reused(REFERENCE_TIME length) {
+  loaded_ = true;
+  // lengthExact_ is still the kept clip's: a clip loaded since would have
+  // dropped it.
+  duration_ = length;
+  ResetSegments(std::nullopt);
+  return Seek(0);
+}
+
+HRESULT SegmentPlayer::Run() {
+  target_ = FilterState::State_Running;
+  const std::uint64_t ticket = ++holdTicket_;
+  heldForGroup_ = false;
+  if (!loaded_) return S_OK;
+  // Cued at a segment, or about to be: the clip starts from a seek, not a
+  // resume (a resume must go on from where the clip paused).
+  startsCued_ = cued_.has_value() || pendingSeek_.has_value();
+  const HRESULT hr = FlushPendingSeek();
+  cued_.reset();  // from here on the position moves
+  if (Failed(hr)) return hr;
+  // Inside a group's dispatch the start waits for the group's base time.
+  if (auto* group = GroupStart::Current()) {
+    heldForGroup_ = true;
+    group->Hold(
+        graph_, [this](std::chrono::nanoseconds wait) { CueForGroup(wait); },
+        [this, ticket](std::optional<std::uint64_t> base) { StartHeld(ticket, base); });
+    return S_OK;
+  }
+  // A refused change is reported on the bus, and GetState answers with it.
+  StartHeld(ticket, std::nullopt);
+  return S_OK;
+}
+
+HRESULT SegmentPlayer::Pause() {
+  const bool wasRunning = target_ == FilterState::State_Running;
+  target_ = FilterState::State_Paused;
+  ++holdTicket_;
+  if (!loaded_) return S_OK;
+  // An output that fades its cut keeps no sound worth resuming: what it
+  // held after the fade would come back at a full-gain edge. The clip is
+  // cued again where it was heard, and a resume starts from there, ramped
+  // in like any start inside a clip.
+  if (wasRunning && !segmentEnded_ && OutputFadesItself()) {
+    REFERENCE_TIME at = 0;
+    GetPosition(at);
+    const HRESULT hr = FlushPendingSeek();
+    gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+    cued_.reset();
+    Seek(at);
+    const HRESULT cue = FlushPendingSeek();
+    return Failed(hr) ? hr : cue;
+  }
+  if (segmentEnded_) {
+    // The outputs have no buffer of the ended segment to pause on.
+    segmentEnded_ = false;
+    ForgetEnd();
+    REFERENCE_TIME at = 0;
+    GetPosition(at);
+    cued_.reset();
+    Seek(at);
+  }
+  const HRESULT hr = FlushPendingSeek();
+  gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+  return hr;
+}
+
+HRESULT SegmentPlayer::Stop() {
+  // The sound is ramped down before the pipeline pauses. The output's buffer
+  // then holds silence, so the clip is cued again where the sound stopped,
+  // at the next Pause or Run.
+  // At the end of a segment the outputs still play its last sound: it is
+  // heard out first, and only what they hold past their position (their
+  // own latency, a few milliseconds) is faded.
+  const bool ended = segmentEnded_;
+  AwaitTail();
+  const bool faded = FadeOutput();
+  segmentEnded_ = false;
+  ForgetEnd();
+  REFERENCE_TIME at = 0;
+  if (faded || ended) GetPosition(at);
+  // Stopped keeps the clip cued, so the next Run starts at once.
+  target_ = FilterState::State_Stopped;
+  ++holdTicket_;
+  if (loaded_) gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+  // An ended segment leaves the outputs without a buffer to pause on; the
+  // seek cues them again.
+  if (faded || ended) {
+    cued_.reset();
+    Seek(at);
+  }
+  return S_OK;
+}
+
+HRESULT SegmentPlayer::Seek(REFERENCE_TIME start) {
+  if (start < 0) start = 0;
+  if (duration_ > 0 && start > duration_) start = duration_;
+  Segment segment;
+  segment.startNs = start * 100;
+  const bool toEnd =
+      stop_ < 0 || stop_ >= kPlayToEnd / 100 || (duration_ > 0 && stop_ >= duration_);
+  segment.stopNs = toEnd ? -1 : stop_ * 100;
+  if (segment.stopNs >= 0 && segment.stopNs < segment.startNs) segment.stopNs = segment.startNs;
+  segment.rate = rate_;
+  lastPosition_ = start;
+  if (target_ == FilterState::State_Running) return SeekNow(segment, !segmentEnded_);
+  if (cued_ && *cued_ == segment)
+    pendingSeek_.reset();
+  else
+    pendingSeek_ = segment;
+  return S_OK;
+}
+
+HRESULT SegmentPlayer::FlushPendingSeek() {
+  if (!pendingSeek_) return S_OK;
+  const Segment segment = *pendingSeek_;
+  pendingSeek_.reset();
+  return SeekNow(segment);
+}
+
+bool SegmentPlayer::NoteRate(double rate) {
+  const bool same = rate == rate_;
+  rate_ = rate;
+  return loaded_ && !(same && target_ == FilterState::State_Running);
+}
+
+HRESULT SegmentPlayer::ApplyRate() {
+  if (RateChangesInPlace()) {
+    // The renderers resample from their next buffer on; the decoder's
+    // segment keeps its rate, which nothing but them reads. The next seek
+    // carries the new rate.
+    for (auto& f : filters_)
+      if (f->role == Role::AudioRenderer && f->InBin()) SetVarispeedRate(f->element, rate_);
+    return S_OK;
+  }
+  REFERENCE_TIME position;
+  GetPosition(position);
+  return Seek(position);
+}
+
+HRESULT SegmentPlayer::Relinked() {
+  cued_.reset();  // the new renderer has no data yet
+  if (loaded_) return Seek(lastPosition_);
+  return S_OK;
+}
+
+void SegmentPlayer::NotePosition() {
+  gint64 position;
+  if (loaded_ && gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position))
+    lastPosition_ = position / 100;
+}
+
+HRESULT SegmentPlayer::GetPosition(REFERENCE_TIME& position) {
+  if (!loaded_) return E_NOTIMPL;
+  // The clip will start there. A decoder taken over cued may not yet have
+  // told the outputs its segment, and would answer 0.
+  if (pendingSeek_ || !seam_.hasExpired() || (cued_ && target_ != FilterState::State_Running)) {
+    position = lastPosition_;
+    return S_OK;
+  }
+  if (segmentEnded_ && endTold_) {
+    // The window was told of the end while the outputs play its last few
+    // milliseconds: for it, the clip is there.
+    const gint64 end = playing_.stopNs >= 0 ? playing_.stopNs : duration_ * 100;
+    if (end > 0) {
+      position = lastPosition_ = end / 100;
+      return S_OK;
+    }
+  }
+  gint64 ns = 0;
+  if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) && ns >= 0)
+    lastPosition_ = ns / 100;
+  position = lastPosition_;
+  return S_OK;
+}
+
+HRESULT SegmentPlayer::GetDuration(REFERENCE_TIME& duration) {
+  if (!loaded_) return E_NOTIMPL;
+  if (duration_ == 0) {
+    gint64 ns = 0;
+    if (gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &ns) && ns > 0) duration_ = ns / 100;
+  }
+  duration = duration_;
+  return S_OK;
+}
+
+void SegmentPlayer::LengthChanged() {
+  gint64 ns = 0;
+  if (loaded_ && !lengthExact_ && gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &ns) &&
+      ns > 0)
+    duration_ = ns / 100;
+}
+
+bool SegmentPlayer::RunsFromFirstFrame() const {
+  if (pendingSeek_) return pendingSeek_->startNs == 0;
+  return cued_ && cued_->startNs == 0;
+}
+
+std::shared_ptr<GstFilter> SegmentPlayer::LinkedAudio() const {
+  for (auto& f : filters_)
+    if (f->role == Role::AudioRenderer && f->InBin() && f->IsLinked()) return f;
+  return nullptr;
+}
+
+bool SegmentPlayer::OutputFadesItself() const {
+  auto audio = LinkedAudio();
+  return audio && audio->sink && IsOwnOutput(audio->sink) && FadesEnabled();
+}
+
+bool SegmentPlayer::FadeOutput() {
+  if (!loaded_ || target_ != FilterState::State_Running) return false;
+  if (OutputFadesItself()) return true;
+  auto audio = LinkedAudio();
+  if (!audio || !audio->sink) return false;
+  auto fade = FadeOutSink(audio->sink);
+  if (!fade) return false;
+  AwaitFade(*fade);
+  return true;
+}
+
+void SegmentPlayer::SegmentDone() {
+  if (target_ != FilterState::State_Running || segmentEnded_) return;
+  segmentEnded_ = true;
+  endTold_ = false;
+  // A position that stalls must not keep the end from the window.
+  endDeadline_.setRemainingTime(std::chrono::seconds(2));
+  if (!endTimer_) {
+    endTimer_ = std::make_unique<QTimer>();
+    endTimer_->setTimerType(Qt::PreciseTimer);
+    endTimer_->setInterval(2);
+    QObject::connect(endTimer_.get(), &QTimer::timeout, graph_, [this] { CheckEnd(); });
+  }
+  endTimer_->start();
+  CheckEnd();
+}
+
+gint64 SegmentPlayer::TailLeft() {
+  const gint64 end = playing_.stopNs >= 0 ? playing_.stopNs : duration_ * 100;
+  gint64 position = 0;
+  if (end <= 0 || !gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position)) return 0;
+  return std::max<gint64>(0, gint64(double(end - position) / rate_));
+}
+
+void SegmentPlayer::CheckEnd() {
+  if (!segmentEnded_ || endTold_ || target_ != FilterState::State_Running) {
+    ForgetEnd();
+    return;
+  }
+  if (TailLeft() > std::chrono::nanoseconds(kLoopLead).count() && !endDeadline_.hasExpired())
+    return;
+  endTimer_->stop();
+  endTold_ = true;
+  notices_.Queue(EC_COMPLETE, 0, 0);
+  // Posted after the notice, so it comes once the window has handled it:
+  // with no seek made for a loop, the sound held back for a crossfade is
+  // played out, ramped down.
+  const std::uint64_t now = generation_.load();
+  QMetaObject::invokeMethod(
+      graph_,
+      [this, now] {
+        if (generation_.load() != now || !segmentEnded_) return;
+        ReleaseTails();
+      },
+      Qt::QueuedConnection);
+}
+
+void SegmentPlayer::ForgetEnd() {
+  if (endTimer_) endTimer_->stop();
+}
+
+void SegmentPlayer::ReleaseTails() {
+  for (auto& f : filters_)
+    if (f->role == Role::AudioRenderer && f->InBin()) ReleaseVarispeedTail(f->element);
+}
+
+bool SegmentPlayer::AwaitTail() {
+  if (!segmentEnded_ || !loaded_ || target_ != FilterState::State_Running) return false;
+  ReleaseTails();
+  // The held ramp is still to come after the position reaches the end.
+  const QDeadlineTimer deadline(kLoopLead + std::chrono::milliseconds(20));
+  while (TailLeft() > 0 && !deadline.hasExpired())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::duration<double>(kRampSeconds * 2));
+  return !deadline.hasExpired();
+}
+
+bool SegmentPlayer::RateChangesInPlace() const {
+  if (!SeamlessLoops() || !loaded_ || target_ != FilterState::State_Running || pendingSeek_)
+    return false;
+  bool audio = false;
+  for (auto& f : filters_) {
+    if (f->role == Role::Source || !f->InBin()) continue;
+    if (f->role != Role::AudioRenderer) return false;
+    audio = audio || f->IsLinked();
+  }
+  return audio;
+}
+
+HRESULT SegmentPlayer::SeekNow(const Segment& segment, bool flush) {
+  pendingSeek_.reset();
+  if (!SeamlessLoops()) flush = true;
+  seam_.setRemainingTime(std::chrono::nanoseconds(flush ? 0 : TailLeft()));
+  segmentEnded_ = false;
+  ForgetEnd();
+  playing_ = segment;
+  notices_.Clear();
+  if (flush) {
+    FadeOutput();
+    probe_->sawBuffer = false;
+    ++flushingSeeks_;
+  }
+  ++generation_;
+  // A segment seek ends with a segment-done instead of an end-of-stream:
+  // the outputs keep playing what they hold, so a seek that comes in time
+  // (a loop) is heard right after it.
+  int flags = GST_SEEK_FLAG_ACCURATE;
+  if (flush) flags |= GST_SEEK_FLAG_FLUSH;
+  if (SeamlessLoops()) flags |= GST_SEEK_FLAG_SEGMENT;
+  GstEvent* seek =
+      gst_event_new_seek(segment.rate, GST_FORMAT_TIME, GstSeekFlags(flags), GST_SEEK_TYPE_SET,
+                         segment.startNs, GST_SEEK_TYPE_SET, segment.stopNs);
+  {
+    std::lock_guard lock(segments_->mutex);
+    segments_->ends.clear();
+  }
+  seekSeqnum_ = gst_event_get_seqnum(seek);
+  if (!gst_element_send_event(pipeline_, seek)) {
+    cued_.reset();
+    seekRefused_ = true;
+    return E_FAIL;
+  }
+  cued_ = segment;
+  return S_OK;
+}
+
+bool SegmentPlayer::EndsCurrentSegment(std::uint32_t messageSeqnum) {
+  if (seekSeqnum_ == GST_SEQNUM_INVALID || messageSeqnum == seekSeqnum_) return true;
+  std::lock_guard lock(segments_->mutex);
+  const auto it = segments_->ends.find(messageSeqnum);
+  return it != segments_->ends.end() &&
+         (it->second.flush == seekSeqnum_ || it->second.segment == seekSeqnum_);
+}
+
+void SegmentPlayer::ResetSegments(std::optional<Segment> cuedAt) {
+  cued_ = cuedAt;
+  pendingSeek_.reset();
+  segmentEnded_ = false;
+  ForgetEnd();
+  playing_ = cuedAt.value_or(Segment{});
+  seekSeqnum_ = GST_SEQNUM_INVALID;
+  std::lock_guard lock(segments_->mutex);
+  segments_->ends.clear();
+}
+
+// Runs inside the group's dispatch, on the window thread.
+void SegmentPlayer::CueForGroup(std::chrono::nanoseconds wait) {
+  // The clip's first buffer must be at the output before the base time is
+  // chosen; a failure comes on the bus like any other. One that is not cued
+  // within the group's budget starts late rather than hold every key.
+  gst_element_get_state(pipeline_, nullptr, nullptr, static_cast<GstClockTime>(wait.count()));
+}
+
+void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs) {
+  if (ticket != holdTicket_ || target_ != FilterState::State_Running || !loaded_) return;
+  heldForGroup_ = false;
+  if (!baseNs && startsCued_) {
+    // The base time is chosen once the clip is cued: chosen before, it
+    // could pass while the decoder still seeks, and the output would drop
+    // the clip's beginning as late.
+    CueForGroup(GroupStart::kCueBudget);
+    baseNs = GroupStart::SoloBase();
+  }
+  if (!baseNs) {
+    gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+    return;
+  }
+  // An unset start time keeps the pipeline from choosing a base time of its
+  // own when it goes to playing.
+  gst_element_set_start_time(pipeline_, GST_CLOCK_TIME_NONE);
+  gst_element_set_base_time(pipeline_, *baseNs);
+  gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+  gst_element_get_state(pipeline_, nullptr, nullptr, 20 * GST_MSECOND);
+  // Set again once it plays, so that a pause keeps the running time for the
+  // resume and a flushing seek (a loop, a new start mark) gets a fresh base
+  // time, as after any other start.
+  gst_element_set_start_time(pipeline_, 0);
+}
+
+}  // namespace platform::media
