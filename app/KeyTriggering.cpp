@@ -273,11 +273,11 @@ int CellNumber(const QString& text, const char* column) {
 
 void TForm11::CueKeys() {
   if (!Player || !Tuning) return;
-  std::vector<platform::media::ClipToCue> clips;
+  std::vector<engine::ClipToCue> clips;
   for (int row = 0; row < Tuning->Set.RowCount(); ++row) {
     const KeyRow& key = Tuning->Set.Row(row);
     if (key.File.isEmpty() || !Tuning->ClipProblem(row).isEmpty()) continue;
-    platform::media::ClipToCue clip{Tuning->ClipPath(row).toStdString()};
+    engine::ClipToCue clip{Tuning->ClipPath(row).toStdString()};
     // Cued at the key's marks; a row whose marks are not numbers is cued
     // whole (its key says what is wrong when played).
     bool startOk = false, stopOk = false;

@@ -3,8 +3,8 @@
 
 #include "app/ClipDrop.h"
 #include "app/morvela1.h"
-#include "platform/Dialogs.h"
 #include "engine/ClipProbe.h"
+#include "platform/Dialogs.h"
 #include "sets/LocalPath.h"
 
 #include <QApplication>
@@ -18,7 +18,7 @@
 
 namespace {
 
-using platform::media::ClipProbeResult;
+using engine::ClipProbeResult;
 
 QStringList DroppedLocalFiles(const QMimeData* data) {
   QStringList files;
@@ -157,7 +157,7 @@ void TForm11::DropFiles(const QStringList& files, int key) {
   QStringList refused;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   for (const QString& file : files) {
-    const ClipProbeResult probe = platform::media::ProbeClip(file.toStdString(), kProbeTimeout);
+    const ClipProbeResult probe = engine::ProbeClip(file.toStdString(), kProbeTimeout);
     // A file that gave no answer in time is placed: playing its key tells
     // what is wrong with it, if anything.
     if (probe.verdict == ClipProbeResult::Verdict::kUnplayable)

@@ -31,7 +31,7 @@
 
 std::vector<TForm11*> FormList;
 TForm11* Form11 = nullptr;
-std::function<std::shared_ptr<platform::media::MediaGraph>(int)> TForm11::MakeGraph;
+std::function<std::shared_ptr<engine::MediaGraph>(int)> TForm11::MakeGraph;
 
 void InstallKeyPreview();
 

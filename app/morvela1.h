@@ -58,7 +58,7 @@ class TForm11 : public QWidget {
 
   // Makes the media graph of each window's player; unset, the real one.
   // Tests give windows scripted graphs through it.
-  static std::function<std::shared_ptr<platform::media::MediaGraph>(int instance)> MakeGraph;
+  static std::function<std::shared_ptr<engine::MediaGraph>(int instance)> MakeGraph;
 
   // Members.
   int Instance = 0;

@@ -32,7 +32,7 @@
 #include <utility>
 
 TEdit1* Edit1 = nullptr;
-std::function<std::shared_ptr<platform::media::MediaGraph>()> TEdit1::MakeGraph;
+std::function<std::shared_ptr<engine::MediaGraph>()> TEdit1::MakeGraph;
 
 namespace {
 

@@ -30,7 +30,7 @@ class TTuning;
 class TVideo1;
 struct KeyRow;
 
-namespace platform::media {
+namespace engine {
 class MediaGraph;
 }
 
@@ -76,7 +76,7 @@ class TEdit1 : public QWidget, public RowEditor {
 
   // Makes the preview player's media graph; unset, the player makes its own.
   // Benchmarks and tests set it to watch the graph.
-  static std::function<std::shared_ptr<platform::media::MediaGraph>()> MakeGraph;
+  static std::function<std::shared_ptr<engine::MediaGraph>()> MakeGraph;
 
   // The preview, from show to hide; null while hidden.
   TPlayer* Player = nullptr;

@@ -1,14 +1,14 @@
 #include "engine/ClipProbe.h"
 
-#include "engine/graph/FailureReason.h"
 #include "engine/GstInternal.h"
+#include "engine/graph/FailureReason.h"
 
 #include <gst/pbutils/pbutils.h>
 
 #include <filesystem>
 #include <system_error>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -107,4 +107,4 @@ ClipProbeResult ProbeClip(const std::string& path, std::chrono::milliseconds tim
   return result;
 }
 
-}  // namespace platform::media
+}  // namespace engine

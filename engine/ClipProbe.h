@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 struct ClipProbeResult {
   enum class Verdict {
@@ -21,4 +21,4 @@ struct ClipProbeResult {
 // Looks into the file at path (UTF-8) with GStreamer's discoverer.
 ClipProbeResult ProbeClip(const std::string& path, std::chrono::milliseconds timeout);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 // Initializes GStreamer once per process; safe to call repeatedly.
 void EnsureGstInitialized();
@@ -26,4 +26,4 @@ bool HasRealAudioOutput();
 // or nullptr when it is unknown.
 GstElement* CreateAudioDeviceSink(const std::string& classId, const std::string& clientName);
 
-}  // namespace platform::media
+}  // namespace engine

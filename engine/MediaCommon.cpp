@@ -1,15 +1,15 @@
 // Identifiers, the graph factory and the application-wide output level.
 
-#include "engine/graph/GstMediaGraph.h"
 #include "engine/MediaGraph.h"
 #include "engine/MediaInternal.h"
+#include "engine/graph/GstMediaGraph.h"
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <set>
 
-namespace platform::media {
+namespace engine {
 
 std::string Guid::ToString() const {
   char text[40];
@@ -195,4 +195,4 @@ WaveOutListener::~WaveOutListener() {
   TheWaveOut().listeners.erase(this);
 }
 
-}  // namespace platform::media
+}  // namespace engine

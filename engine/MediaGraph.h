@@ -7,8 +7,8 @@
 // deterministic fake for unit tests). All calls are made on the thread that
 // created the graph (the window thread).
 
-#include "engine/outputs/AudioOutputChoice.h"
 #include "engine/MediaTypes.h"
+#include "engine/outputs/AudioOutputChoice.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,7 +19,7 @@
 class QObject;
 class QWidget;
 
-namespace platform::media {
+namespace engine {
 
 class IPin {
  public:
@@ -217,4 +217,4 @@ OutputChange TakeOutputChange(std::string& detail);
 unsigned WaveOutGetVolume(unsigned device, std::uint32_t& volume);
 unsigned WaveOutSetVolume(unsigned device, std::uint32_t volume);
 
-}  // namespace platform::media
+}  // namespace engine

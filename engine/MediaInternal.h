@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace platform::media {
+namespace engine {
 
 extern const Guid kClassDefaultAudioRenderer;
 
@@ -24,4 +24,4 @@ class WaveOutListener {
   virtual void WaveLevelChanged(double level) = 0;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 // A result code: 0 for success, small positive values for qualified
 // success, negative values (high bit set) for failures.
@@ -90,4 +90,4 @@ using REFERENCE_TIME = std::int64_t;
 // stop of a clip whose length is not known yet.
 constexpr REFERENCE_TIME kPlayToEnd = INT64_MAX;
 
-}  // namespace platform::media
+}  // namespace engine

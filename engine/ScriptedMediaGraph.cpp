@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 enum Role { kSource, kAudio, kVideo, kNull };
@@ -399,4 +399,4 @@ HRESULT ScriptedMediaGraph::FreeEventParams(long code, std::intptr_t, std::intpt
   return S_OK;
 }
 
-}  // namespace platform::media
+}  // namespace engine

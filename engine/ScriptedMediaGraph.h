@@ -12,7 +12,7 @@
 #include <map>
 #include <optional>
 
-namespace platform::media {
+namespace engine {
 
 struct ScriptedClip {
   REFERENCE_TIME Duration = 600000000;  // 60 s
@@ -143,4 +143,4 @@ class ScriptedMediaGraph : public MediaGraph {
   long notifyFlags_ = 0;
 };
 
-}  // namespace platform::media
+}  // namespace engine

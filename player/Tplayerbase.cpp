@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-using namespace platform::media;
+using namespace engine;
 
 namespace {
 
@@ -46,7 +46,7 @@ int InverseVolumeCurve(int target, float width, float low) {
 }
 
 TPlayer::GroupStart::GroupStart(bool together) {
-  if (together) start_ = std::make_unique<platform::media::GroupStart>();
+  if (together) start_ = std::make_unique<engine::GroupStart>();
 }
 
 TPlayer::GroupStart::~GroupStart() = default;

@@ -23,7 +23,7 @@ class QWidget;
 
 enum TPlayer_State : std::uint8_t { fsStopped = 0, fsPaused = 1, fsPlaying = 2, fsOpened = 3 };
 
-namespace platform::media {
+namespace engine {
 class GroupStart;
 }
 
@@ -85,13 +85,12 @@ class TPlayer {
     void Start();
 
    private:
-    std::unique_ptr<platform::media::GroupStart> start_;
+    std::unique_ptr<engine::GroupStart> start_;
   };
 
   TPlayer(QObject* ownerWindow, int messageOffset);
   // With a graph of the caller's (a scripted one in tests).
-  TPlayer(QObject* ownerWindow, int messageOffset,
-          std::shared_ptr<platform::media::MediaGraph> graph);
+  TPlayer(QObject* ownerWindow, int messageOffset, std::shared_ptr<engine::MediaGraph> graph);
   TPlayer(const TPlayer&) = delete;
   TPlayer& operator=(const TPlayer&) = delete;
   virtual ~TPlayer();
@@ -165,12 +164,12 @@ class TPlayer {
   // The clips this player's window may play next, the most likely first:
   // the graph opens them ahead so their first press starts at once. Nothing
   // else changes (Open opens and tells as always). Never raises.
-  void CueClips(const std::vector<platform::media::ClipToCue>& clips);
+  void CueClips(const std::vector<engine::ClipToCue>& clips);
   // Whole clips.
   void CueClips(const QStringList& fileNames);
 
  private:
-  void Construct(std::shared_ptr<platform::media::MediaGraph> graph);
+  void Construct(std::shared_ptr<engine::MediaGraph> graph);
   void Notify(int code);
   bool UsesWaveVolume() const;
   // A relative mark as a position; on a clip whose length is not known

@@ -4,7 +4,7 @@
 
 #include "engine/MediaTypes.h"
 
-using platform::media::Guid;
+using engine::Guid;
 
 inline constexpr Guid CLSID_SystemDeviceEnum{
     0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <mutex>
 
-using namespace platform::media;
+using namespace engine;
 
 QStringList TPlayerDeviceList;
 QStringList TPlayerDeviceGUIDList;

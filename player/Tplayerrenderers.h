@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-using platform::media::IAudioOutput;
-using platform::media::IBaseFilter;
-using platform::media::IBasicAudio;
-using platform::media::IBasicVideo;
-using platform::media::IGraphBuilder;
-using platform::media::IMediaControl;
-using platform::media::IMediaEventEx;
-using platform::media::IMediaSeeking;
-using platform::media::IVideoWindow;
+using engine::IAudioOutput;
+using engine::IBaseFilter;
+using engine::IBasicAudio;
+using engine::IBasicVideo;
+using engine::IGraphBuilder;
+using engine::IMediaControl;
+using engine::IMediaEventEx;
+using engine::IMediaSeeking;
+using engine::IVideoWindow;
 
 // The audio outputs, built once at start-up: friendly names (or the
 // identifier when a device has none) and identifiers, entry i of each
@@ -33,12 +33,12 @@ void InitializePlayerDevices();
 // Fills the lists from an enumeration: a device whose properties cannot be
 // read ends the list, one without identifier is left out, one without a
 // friendly name is listed under its identifier.
-void BuildPlayerDeviceLists(const std::vector<platform::media::AudioDeviceMoniker>& devices);
+void BuildPlayerDeviceLists(const std::vector<engine::AudioDeviceMoniker>& devices);
 
 // What to tell the user about the sound output in use: empty when it is a
 // real device or the one $TASTIVO_AUDIO_SINK asked for (the silent sink
 // included), else one paragraph naming what was tried and what plays now.
-QString AudioOutputWarning(const platform::media::AudioOutputChoice& choice);
+QString AudioOutputWarning(const engine::AudioOutputChoice& choice);
 // AudioOutputWarning for this process's output, the first time it is called;
 // empty on every later call. The window calls it when a clip is first played.
 QString TakeAudioOutputWarning();
@@ -53,7 +53,7 @@ void AssignGraphBuilder(std::shared_ptr<IGraphBuilder>& graph);
 template <typename I>
 void AssignInterface(const std::shared_ptr<IGraphBuilder>& graph, std::shared_ptr<I>& out) {
   out = std::dynamic_pointer_cast<I>(graph);
-  SCheck(out ? platform::media::S_OK : platform::media::E_NOINTERFACE);
+  SCheck(out ? engine::S_OK : engine::E_NOINTERFACE);
 }
 inline constexpr auto AssignMediaControl = AssignInterface<IMediaControl>;
 inline constexpr auto AssignMediaSeeking = AssignInterface<IMediaSeeking>;

@@ -4,8 +4,8 @@
 // the listing's baseline.
 
 #include "editor/Edit.h"
-#include "platform/Application.h"
 #include "engine/graph/GstMediaGraph.h"
+#include "platform/Application.h"
 #include "player/Tplayerbase.h"
 #include "sets/Prop.h"
 
@@ -95,7 +95,7 @@ void PreviewStart() {
 
   std::atomic<long long> firstBuffer{0};
   TEdit1::MakeGraph = [&firstBuffer] {
-    auto graph = std::make_shared<platform::media::GstMediaGraph>();
+    auto graph = std::make_shared<engine::GstMediaGraph>();
     graph->SetAudioBufferObserver([&firstBuffer] {
       long long expected = 0;
       firstBuffer.compare_exchange_strong(expected, Clock::now().time_since_epoch().count());

@@ -2,8 +2,8 @@
 // What the player benchmarks share: a notify window that takes the player's
 // messages and does nothing with them, and the "name: value unit" line.
 
-#include "platform/WindowMessages.h"
 #include "engine/outputs/AudioOutputChoice.h"
+#include "platform/WindowMessages.h"
 
 #include <QEvent>
 #include <QObject>
@@ -27,7 +27,7 @@ inline void Print(const std::string& name, double value, const char* unit) {
 // False, with a word on stderr, when the default output is no JACK
 // server's: these benchmarks read the server's frame clock.
 inline bool OnJackServer() {
-  if (platform::media::DefaultAudioOutput().Sink == "jackaudiosink") return true;
+  if (engine::DefaultAudioOutput().Sink == "jackaudiosink") return true;
   std::fprintf(stderr, "needs a running JACK server (scripts/with-test-services.sh)\n");
   return false;
 }

@@ -30,11 +30,11 @@ GstPadProbeReturn OnBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
 
 double FreshPlaybinKeyToSoundMs(const std::string& fileName, double startSeconds,
                                 double stopSeconds) {
-  platform::media::EnsureGstInitialized();
+  engine::EnsureGstInitialized();
   FirstBuffer first;
   const auto t0 = Clock::now();
   GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-  GstElement* sink = platform::media::CreateDefaultAudioSink("");
+  GstElement* sink = engine::CreateDefaultAudioSink("");
   if (!playbin || !sink) return -1;
   GstPad* pad = gst_element_get_static_pad(sink, "sink");
   gst_pad_add_probe(

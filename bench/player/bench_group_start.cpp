@@ -14,8 +14,8 @@
 #include "BenchOutput.h"
 #include "JackProbe.h"
 #include "SoundEvents.h"
-#include "platform/WindowMessages.h"
 #include "engine/timing/GroupStart.h"
+#include "platform/WindowMessages.h"
 #include "player/Tplayerbase.h"
 
 #include <QApplication>
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
 
   const QString file = QString::fromStdString(clip);
   auto dispatch = [&](bool together) {
-    std::optional<platform::media::GroupStart> group;
+    std::optional<engine::GroupStart> group;
     if (together) group.emplace();
     for (auto& p : players) {
       if (p->State == fsPlaying) p->Stop();
@@ -180,8 +180,7 @@ int main(int argc, char** argv) {
   Print("group4_start_cost_mean_periods", (mean(presses[1]) - mean(presses[0])) / period,
         "periods");
   Print("group4_start_lead",
-        std::chrono::duration<double, std::milli>(platform::media::GroupStart::Lead()).count(),
-        "ms");
+        std::chrono::duration<double, std::milli>(engine::GroupStart::Lead()).count(), "ms");
   Print("group4_presses", static_cast<double>(presses[1].size()), "presses");
   Print("group4_missed", missed, "presses");
   return missed > kPresses / 10 ? 1 : 0;

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   const std::string alsaClient = "bench-output-alsa-" + tag;
   if (alsa) {
     const std::string why = PlayAlsaOnJack(folder.File("alsa.conf"), alsaClient);
-    if (!why.empty() || platform::media::DefaultAudioOutput().Sink != "alsasink") {
+    if (!why.empty() || engine::DefaultAudioOutput().Sink != "alsasink") {
       std::fprintf(stderr, "needs ALSA's JACK device and a JACK server %s\n", why.c_str());
       return 1;
     }

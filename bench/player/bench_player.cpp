@@ -7,12 +7,12 @@
 // (JACK when a server runs) and a fakesink in sync mode, each in a child
 // process of its own since the sink is chosen once per process.
 
-#include "platform/WindowMessages.h"
+#include "bench/player/PlaybinBaseline.h"
 #include "engine/graph/ClipCache.h"
 #include "engine/graph/ClipLength.h"
 #include "engine/graph/FrameCount.h"
 #include "engine/graph/GstMediaGraph.h"
-#include "bench/player/PlaybinBaseline.h"
+#include "platform/WindowMessages.h"
 #include "player/Tplayerbase.h"
 
 #include <QApplication>
@@ -78,7 +78,7 @@ int RunMeasurements(const std::string& sink) {
     return 1;
   }
   Window window;
-  auto graph = std::make_shared<platform::media::GstMediaGraph>();
+  auto graph = std::make_shared<engine::GstMediaGraph>();
   TPlayer player(&window, 0, graph);
   std::atomic<Clock::rep> bufferAt{0};
   std::atomic<bool> buffered{false};
@@ -123,8 +123,7 @@ int RunMeasurements(const std::string& sink) {
     }
     const double seeksPerPress = double(graph->FlushingSeeks() - seeksBefore) / kRuns;
     for (int i = 0; i < kRuns; ++i)
-      baseline.push_back(
-          bench::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
+      baseline.push_back(bench::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
     const std::string suffix = std::string(format) + "_" + sink;
     Print("key_to_sound_" + suffix, ours);
     Print("key_to_sound_baseline_playbin_" + suffix, baseline);
@@ -181,7 +180,7 @@ int MeasureFrameCount() {
   }
   for (const char* name : {"frame_count_10min_vbr_mp3", "frame_count_10min_vbr_mp3_again"}) {
     const auto start = Clock::now();
-    const auto count = platform::media::CountAudioFrames(mp3.toStdString());
+    const auto count = engine::CountAudioFrames(mp3.toStdString());
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (!count) return 1;
     std::printf("%s: %.2f ms\n", name, ms);
@@ -189,8 +188,8 @@ int MeasureFrameCount() {
   for (const char* name :
        {"program_stream_length_10min_mpg", "program_stream_length_10min_mpg_again"}) {
     const auto start = Clock::now();
-    const auto length = platform::media::ExactLengthNs(
-        mpg.toStdString(), platform::media::FileIdentity::Of(mpg.toStdString()));
+    const auto length =
+        engine::ExactLengthNs(mpg.toStdString(), engine::FileIdentity::Of(mpg.toStdString()));
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (!length) return 1;
     std::printf("%s: %.2f ms\n", name, ms);
@@ -204,7 +203,7 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::string(argv[1]) == "--sink") return RunMeasurements(argv[2]);
   if (argc >= 2 && std::string(argv[1]) == "--frame-count") return MeasureFrameCount();
   if (argc >= 2 && std::string(argv[1]) == "--which-sink") {
-    const std::string sink = platform::media::GstMediaGraph::DefaultAudioSinkName();
+    const std::string sink = engine::GstMediaGraph::DefaultAudioSinkName();
     std::printf("%s\n", sink == "jackaudiosink" ? "jack" : sink.c_str());
     return 0;
   }

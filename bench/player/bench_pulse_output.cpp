@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // The test services run a JACK server too, which would come first.
   setenv("TASTIVO_AUDIO_SINK", "pulsesink", 1);
-  if (platform::media::DefaultAudioOutput().Sink != "pulsesink") {
+  if (engine::DefaultAudioOutput().Sink != "pulsesink") {
     std::fprintf(stderr, "needs a running PulseAudio server (scripts/with-test-services.sh)\n");
     return 1;
   }

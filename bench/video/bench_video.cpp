@@ -12,9 +12,9 @@
 // the X server; otherwise offscreen. TASTIVO_BENCH_SECONDS shortens the
 // playback runs.
 
+#include "engine/video/VideoSurface.h"
 #include "platform/Application.h"
 #include "platform/WindowMessages.h"
-#include "engine/video/VideoSurface.h"
 #include "player/Tplayerbase.h"
 #include "video/Video.h"
 
@@ -118,9 +118,9 @@ QString Source(int width, int height, int seconds, int fps = 30) {
       .arg(fps);
 }
 
-platform::media::VideoSurface* Surface(TVideo1& video) {
+engine::VideoSurface* Surface(TVideo1& video) {
   for (QWidget* child : video.findChildren<QWidget*>())
-    if (auto* s = dynamic_cast<platform::media::VideoSurface*>(child)) return s;
+    if (auto* s = dynamic_cast<engine::VideoSurface*>(child)) return s;
   return nullptr;
 }
 
@@ -180,7 +180,7 @@ double KeyToPicture(Rig& rig, const QString& clip) {
   rig.player->Open(clip);
   rig.player->SetRelativePositions(10000, 0, 10000, 0);
   rig.player->Play();
-  platform::media::VideoSurface* surface = Surface(*rig.video);
+  engine::VideoSurface* surface = Surface(*rig.video);
   if (surface == nullptr) return -1;
   if (!WaitFor([&] { return surface->PaintedFrames() > 0; }, 5000)) return -1;
   // Play returns once the clip runs; the picture may have been painted
@@ -219,7 +219,7 @@ void BenchPlayback(const QString& name, const QString& clip, int seconds, int fp
   const QRect monitor = rig.video->MonitorGeometry();
   if (rig.video->geometry() != monitor) rig.video->setGeometry(monitor);
   rig.player->SetRelativePositions(10000, 0, 10000, 0);
-  platform::media::VideoSurface* surface = Surface(*rig.video);
+  engine::VideoSurface* surface = Surface(*rig.video);
   const std::uint64_t painted0 = surface ? surface->PaintedFrames() : 0;
   const std::uint64_t skipped0 = surface ? surface->SkippedFrames() : 0;
   const std::uint64_t delivered0 = surface ? surface->DeliveredFrames() : 0;

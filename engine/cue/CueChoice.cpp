@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace platform::media {
+namespace engine {
 
 std::vector<std::string> ChooseCues(std::vector<CueCandidate> candidates, const CueLimits& limits) {
   std::stable_sort(candidates.begin(), candidates.end(),
@@ -26,4 +26,4 @@ std::vector<std::string> ChooseCues(std::vector<CueCandidate> candidates, const 
   return chosen;
 }
 
-}  // namespace platform::media
+}  // namespace engine

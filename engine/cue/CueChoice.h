@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 struct CueLimits {
   int Clips = 48;
@@ -37,4 +37,4 @@ struct CueCandidate {
 // The paths to hold, best first, within the limits.
 std::vector<std::string> ChooseCues(std::vector<CueCandidate> candidates, const CueLimits& limits);
 
-}  // namespace platform::media
+}  // namespace engine

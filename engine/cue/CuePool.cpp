@@ -1,8 +1,8 @@
 #include "engine/cue/CuePool.h"
 
+#include "engine/GstInternal.h"
 #include "engine/graph/ClipCache.h"
 #include "engine/graph/ClipLength.h"
-#include "engine/GstInternal.h"
 #include "engine/stages/Varispeed.h"
 
 #include <gst/pbutils/missing-plugins.h>
@@ -20,7 +20,7 @@
 #include <mutex>
 #include <thread>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -546,4 +546,4 @@ void CuePool::Clear() {
   d_->Changed();
 }
 
-}  // namespace platform::media
+}  // namespace engine

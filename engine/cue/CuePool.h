@@ -20,9 +20,9 @@
 // number of clips ("0" turns cueing off), $TASTIVO_CUE_VIDEO_CLIPS the
 // number of those with a picture.
 
-#include "engine/graph/ClipCache.h"
-#include "engine/cue/CueChoice.h"
 #include "engine/MediaGraph.h"
+#include "engine/cue/CueChoice.h"
+#include "engine/graph/ClipCache.h"
 
 #include <gst/gst.h>
 
@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 class CuePool {
  public:
@@ -89,4 +89,4 @@ class CuePool {
   std::unique_ptr<Impl> d_;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -8,7 +8,7 @@
 
 #include <QCoreApplication>
 
-namespace platform::media {
+namespace engine {
 
 BusWatch::BusWatch(GstElement* pipeline, QObject* graph,
                    const std::atomic<std::uint64_t>& generation, std::function<void()> outputLost)
@@ -166,4 +166,4 @@ HRESULT BusWatch::Result(ClipFailure failure, const std::optional<std::string>& 
   return E_FAIL;
 }
 
-}  // namespace platform::media
+}  // namespace engine

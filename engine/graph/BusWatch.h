@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 class BusWatch {
  public:
@@ -68,4 +68,4 @@ class BusWatch {
   std::string errorElement_;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-namespace platform::media {
+namespace engine {
 
 std::optional<FileIdentity> FileIdentity::Of(const std::string& path) {
   struct stat info {};
@@ -17,4 +17,4 @@ std::optional<FileIdentity> FileIdentity::Of(const std::string& path) {
   return id;
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -25,7 +25,7 @@
 #include <string>
 #include <utility>
 
-namespace platform::media {
+namespace engine {
 
 // Who a file is on disk. A file replaced by another of the same size with
 // its modification time preserved (cp -p, rsync -t, unzip, FAT's 2 s steps)
@@ -144,4 +144,4 @@ class ClipCache {
   std::int64_t duration_ = 0;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -197,4 +197,4 @@ std::optional<std::int64_t> ExactLengthNs(const std::string& path,
   return length;
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 struct FileIdentity;  // ClipCache.h
 
@@ -33,4 +33,4 @@ std::optional<std::int64_t> ProgramStreamLengthNs(const unsigned char* head, std
 std::optional<std::int64_t> ExactLengthNs(const std::string& path,
                                           const std::optional<FileIdentity>& identity);
 
-}  // namespace platform::media
+}  // namespace engine

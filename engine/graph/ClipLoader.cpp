@@ -8,7 +8,7 @@
 #include <thread>
 #include <utility>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 std::atomic<int> teardowns{0};
@@ -173,4 +173,4 @@ ClipLoader::Loading ClipLoader::Finish() {
   return done;
 }
 
-}  // namespace platform::media
+}  // namespace engine

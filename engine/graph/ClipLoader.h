@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 class ClipLoader {
  public:
@@ -102,4 +102,4 @@ class ClipLoader {
   bool audioTaken_ = false, videoTaken_ = false;
 };
 
-}  // namespace platform::media
+}  // namespace engine

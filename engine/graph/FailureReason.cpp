@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -175,4 +175,4 @@ std::string ReasonInWords(const ClipFailure& f) {
   return "the media framework failed without saying why";
 }
 
-}  // namespace platform::media
+}  // namespace engine

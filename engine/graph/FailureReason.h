@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 // What GStreamer said about a clip that failed.
 struct ClipFailure {
@@ -30,4 +30,4 @@ std::string ReasonInWords(const ClipFailure& failure);
 // mpegaudioparse); empty when it is not known.
 std::string FormatOfElement(const std::string& factory);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -230,4 +230,4 @@ std::optional<FrameCount> CountAudioFrames(const std::string& path,
   return count;
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 struct FileIdentity;  // ClipCache.h
 
@@ -46,4 +46,4 @@ std::optional<FrameCount> CountAudioFrames(const std::string& path);
 std::optional<FrameCount> CountAudioFrames(const std::string& path,
                                            const std::optional<FileIdentity>& identity);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <deque>
 
-namespace platform::media {
+namespace engine {
 
 class GraphNotices {
  public:
@@ -52,4 +52,4 @@ class GraphNotices {
   long flags_ = 0;
 };
 
-}  // namespace platform::media
+}  // namespace engine

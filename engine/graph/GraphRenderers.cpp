@@ -4,7 +4,7 @@
 
 #include <gst/app/gstappsink.h>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 // Marks the bins of audio renderers, so an error can be traced to them.
@@ -99,4 +99,4 @@ std::shared_ptr<GstFilter> GraphRenderers::MakeNullRenderer() const {
   return std::make_shared<GstFilter>(Role::NullRenderer, bin, "Null Renderer", graph_);
 }
 
-}  // namespace platform::media
+}  // namespace engine

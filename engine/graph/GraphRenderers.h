@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 class GraphRenderers {
  public:
@@ -38,4 +38,4 @@ class GraphRenderers {
   const std::shared_ptr<FrameSlot> frames_;
 };
 
-}  // namespace platform::media
+}  // namespace engine

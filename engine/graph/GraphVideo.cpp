@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace platform::media {
+namespace engine {
 
 void GraphVideo::Reset() {
   size_ = QSize(0, 0);
@@ -89,4 +89,4 @@ HRESULT GraphVideo::SetSourcePosition(const QRect& source) {
   return S_OK;
 }
 
-}  // namespace platform::media
+}  // namespace engine

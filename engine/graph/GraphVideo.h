@@ -16,7 +16,7 @@
 
 #include <memory>
 
-namespace platform::media {
+namespace engine {
 
 class GraphVideo {
  public:
@@ -59,4 +59,4 @@ class GraphVideo {
   std::shared_ptr<FrameSlot> frames_ = std::make_shared<FrameSlot>();
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace platform::media {
+namespace engine {
 
 GraphVolume::GraphVolume() : waveLevel_(CurrentWaveLevel()) {}
 
@@ -45,4 +45,4 @@ void GraphVolume::ApplyLocked() {
   g_object_set(element_, "volume", linear * waveLevel_, nullptr);
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -11,7 +11,7 @@
 
 #include <mutex>
 
-namespace platform::media {
+namespace engine {
 
 class GraphVolume : public WaveOutListener {
  public:
@@ -38,4 +38,4 @@ class GraphVolume : public WaveOutListener {
   double waveLevel_ = 1.0;
 };
 
-}  // namespace platform::media
+}  // namespace engine

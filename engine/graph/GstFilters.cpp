@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace platform::media {
+namespace engine {
 
 Guid MajorTypeOf(GstPad* pad) {
   GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -173,4 +173,4 @@ void WatchSegments(GstElement* sink, const std::shared_ptr<SegmentTracker>& trac
   gst_object_unref(pad);
 }
 
-}  // namespace platform::media
+}  // namespace engine

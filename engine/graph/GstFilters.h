@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 enum class Role { Source, AudioRenderer, VideoRenderer, NullRenderer };
 
@@ -219,4 +219,4 @@ GstFlowReturn OnVideoSample(GstAppSink* sink, gpointer data, bool preroll);
 // Runs on a streaming thread; only touches the shared probe state.
 GstPadProbeReturn OnAudioSinkData(GstPad*, GstPadProbeInfo* info, gpointer data);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 GstElement* NewPipeline() {
@@ -401,4 +401,4 @@ std::chrono::milliseconds WindowWait() {
   return wait;
 }
 
-}  // namespace platform::media
+}  // namespace engine

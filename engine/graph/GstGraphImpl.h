@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 // Decoders for some formats (a MIDI synthesizer loading its sound font, say)
 // take a while to cue the first buffer; a hung one must still come back.
@@ -132,4 +132,4 @@ struct GstMediaGraph::Impl {
   BusWatch bus;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <mutex>
 
-namespace platform::media {
+namespace engine {
 
 GstMediaGraph::GstMediaGraph() : d_(std::make_unique<Impl>(this)) {}
 
@@ -22,7 +22,7 @@ void GstMediaGraph::CueClips(const std::vector<ClipToCue>& clips) {
 }
 
 std::string GstMediaGraph::DefaultAudioSinkName() {
-  return platform::media::DefaultAudioSinkName();
+  return engine::DefaultAudioSinkName();
 }
 
 HRESULT GstMediaGraph::RenderFile(const std::string& fileName) {
@@ -416,4 +416,4 @@ bool GstMediaGraph::event(QEvent* event) {
   return true;
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -27,7 +27,7 @@
 #include <functional>
 #include <memory>
 
-namespace platform::media {
+namespace engine {
 
 class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
  public:
@@ -107,4 +107,4 @@ class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
   std::unique_ptr<Impl> d_;
 };
 
-}  // namespace platform::media
+}  // namespace engine

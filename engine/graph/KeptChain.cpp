@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace platform::media {
+namespace engine {
 
 bool KeptChain::OutputStale() const {
   return defaultAudio_ && (defaultAudioName_ != outputName_ || outputFailed_ ||
@@ -128,4 +128,4 @@ void KeptChain::Reset() {
   defaultAudio_.reset();
 }
 
-}  // namespace platform::media
+}  // namespace engine

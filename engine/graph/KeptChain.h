@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 class FrameSlot;
 
@@ -107,4 +107,4 @@ class KeptChain {
   QImage keptFirstFrame_;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <thread>
 
-namespace platform::media {
+namespace engine {
 
 void SegmentPlayer::Reset() {
   rate_ = 1.0;
@@ -421,4 +421,4 @@ void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t>
   gst_element_set_start_time(pipeline_, 0);
 }
 
-}  // namespace platform::media
+}  // namespace engine

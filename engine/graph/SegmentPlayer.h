@@ -26,7 +26,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 // How much of a segment's sound, as heard, is left when the window is told
 // of its end: room for the window to answer with a loop seek whose sound
@@ -196,4 +196,4 @@ class SegmentPlayer {
   bool startsCued_ = false;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -1,7 +1,7 @@
 #include "engine/outputs/AlsaOutput.h"
 
-#include "engine/stages/GainRamp.h"
 #include "engine/outputs/OutputSink.h"
+#include "engine/stages/GainRamp.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -301,4 +301,4 @@ GstElement* MakeAlsaOutput(const std::string& device) {
   return MakeOutputSink(kAlsa, {{}, device});
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -20,7 +20,7 @@
 
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 // A new floating element that plays on the ALSA device `device` ("" for
 // the default one), or nullptr when it can't be made.
@@ -30,4 +30,4 @@ GstElement* MakeAlsaOutput(const std::string& device);
 // ($TASTIVO_ALSA_LATENCY_US, for the bench that weighs it).
 long AlsaLatencyUs();
 
-}  // namespace platform::media
+}  // namespace engine

@@ -1,6 +1,6 @@
 #include "engine/outputs/AudioOutputChoice.h"
 
-namespace platform::media {
+namespace engine {
 
 AudioOutputChoice ChooseAudioOutput(const std::string& requested,
                                     const std::function<bool(const std::string&)>& opens) {
@@ -33,4 +33,4 @@ AudioOutputChoice ChooseAudioOutput(const std::string& requested,
   return c;
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 // The sinks tried in turn when none is named: a JACK server, PulseAudio
 // (which PipeWire also serves), then ALSA.
@@ -33,4 +33,4 @@ AudioOutputChoice ChooseAudioOutput(const std::string& requested,
 // The choice this process made for its default output, once.
 const AudioOutputChoice& DefaultAudioOutput();
 
-}  // namespace platform::media
+}  // namespace engine

@@ -1,11 +1,11 @@
 // Audio outputs: the default sink and the machine's devices.
 
-#include "engine/outputs/AlsaOutput.h"
-#include "engine/outputs/AudioOutputChoice.h"
 #include "engine/GstInternal.h"
-#include "engine/outputs/JackOutput.h"
 #include "engine/MediaGraph.h"
 #include "engine/MediaInternal.h"
+#include "engine/outputs/AlsaOutput.h"
+#include "engine/outputs/AudioOutputChoice.h"
+#include "engine/outputs/JackOutput.h"
 #include "engine/outputs/PulseOutput.h"
 
 #include <gst/audio/gstaudiobasesink.h>
@@ -16,7 +16,7 @@
 #include <mutex>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 void EnsureGstInitialized() {
   static std::once_flag once;
@@ -226,4 +226,4 @@ GstElement* CreateAudioDeviceSink(const std::string& classId, const std::string&
   return nullptr;
 }
 
-}  // namespace platform::media
+}  // namespace engine

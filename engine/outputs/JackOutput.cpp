@@ -1,7 +1,7 @@
 #include "engine/outputs/JackOutput.h"
 
-#include "engine/stages/GainRamp.h"
 #include "engine/outputs/OutputSink.h"
+#include "engine/stages/GainRamp.h"
 
 #include <jack/jack.h>
 
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -155,4 +155,4 @@ GstElement* MakeJackOutput(const std::string& clientName) {
   return MakeOutputSink(kJack, {clientName, {}});
 }
 
-}  // namespace platform::media
+}  // namespace engine

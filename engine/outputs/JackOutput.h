@@ -20,10 +20,10 @@
 
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 // A new floating element named `clientName` on the server, or nullptr when
 // no JACK library is at hand.
 GstElement* MakeJackOutput(const std::string& clientName);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -20,7 +20,7 @@
 #include <atomic>
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 // What the element was asked to play on, from its properties.
 struct OutputSettings {
@@ -90,4 +90,4 @@ class OutputDevice {
   GstAudioRingBuffer* ring_ = nullptr;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace platform::media {
+namespace engine {
 
 OutputEdges::OutputEdges(int channels, int rampFrames)
     : channels_(std::max(1, channels)),
@@ -50,4 +50,4 @@ void OutputEdges::Cycle(float* io, int frames, bool read, bool refilled) {
   }
 }
 
-}  // namespace platform::media
+}  // namespace engine

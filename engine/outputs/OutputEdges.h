@@ -15,7 +15,7 @@
 
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 class OutputEdges {
  public:
@@ -52,4 +52,4 @@ class OutputEdges {
   bool reading_ = false;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -372,4 +372,4 @@ GstElement* OutputAfter(GstPad* pad) {
   return nullptr;
 }
 
-}  // namespace platform::media
+}  // namespace engine

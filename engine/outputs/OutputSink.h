@@ -16,7 +16,7 @@
 
 #include <memory>
 
-namespace platform::media {
+namespace engine {
 
 // One kind of output: its element's names and texts, and its device.
 struct OutputKind {
@@ -68,4 +68,4 @@ OutputQueue OutputQueued(GstElement* sink);
 // one-input elements, with a new reference, or nullptr.
 GstElement* OutputAfter(GstPad* pad);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -1,7 +1,7 @@
 #include "engine/outputs/PulseOutput.h"
 
-#include "engine/stages/GainRamp.h"
 #include "engine/outputs/OutputSink.h"
+#include "engine/stages/GainRamp.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -320,4 +320,4 @@ GstElement* MakePulseOutput(const std::string& clientName) {
   return MakeOutputSink(kPulse, {clientName, {}});
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -24,7 +24,7 @@
 
 #include <string>
 
-namespace platform::media {
+namespace engine {
 
 // A new floating element whose stream is named `clientName` on the server,
 // or nullptr when no PulseAudio library is at hand.
@@ -36,4 +36,4 @@ GstElement* MakePulseOutput(const std::string& clientName);
 // (PipeWire's PulseAudio layer).
 long PulseLatencyUs(bool serverRewrites);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace platform::media {
+namespace engine {
 
 void QueueFiller::Prepare(int channels, int rate, int rampFrames, int maxFrames, bool rewrites,
                           double marginSeconds) {
@@ -133,4 +133,4 @@ guint QueueFiller::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint6
   return n;
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -20,7 +20,7 @@
 #include <optional>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 // The device side of a queue, called on the device's own thread.
 class QueuedDevice {
@@ -105,4 +105,4 @@ class QueueFiller {
   int marginFrames_ = 0;
 };
 
-}  // namespace platform::media
+}  // namespace engine

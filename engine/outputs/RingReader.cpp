@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-namespace platform::media {
+namespace engine {
 
 void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
   channels_ = std::max(1, channels);
@@ -135,4 +135,4 @@ void RingReader::Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone)
   buf->memory = nullptr;
 }
 
-}  // namespace platform::media
+}  // namespace engine

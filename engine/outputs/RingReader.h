@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 class RingReader {
  public:
@@ -80,4 +80,4 @@ class RingReader {
   int offset_ = 0;  // frames of the current segment already played
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -11,7 +11,7 @@
 #include <numbers>
 #include <thread>
 
-namespace platform::media {
+namespace engine {
 
 bool FadesEnabled() {
   static const bool enabled = std::getenv("TASTIVO_NO_FADES") == nullptr;
@@ -132,4 +132,4 @@ void AwaitFade(SinkFade& fade) {
   fade.sink = nullptr;
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -1,7 +1,7 @@
 #include "engine/stages/Varispeed.h"
 
-#include "engine/stages/GainRamp.h"
 #include "engine/outputs/OutputSink.h"
+#include "engine/stages/GainRamp.h"
 
 #include <gst/audio/audio.h>
 
@@ -12,7 +12,7 @@
 #include <new>
 #include <vector>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -666,4 +666,4 @@ void ReleaseVarispeedTail(GstElement* bin) {
   });
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -19,7 +19,7 @@
 
 #include <gst/gst.h>
 
-namespace platform::media {
+namespace engine {
 
 // A new floating element; F32 interleaved in and out.
 GstElement* MakeVarispeed();
@@ -41,4 +41,4 @@ void SetVarispeedRate(GstElement* bin, double rate);
 // blocks.
 void ReleaseVarispeedTail(GstElement* bin);
 
-}  // namespace platform::media
+}  // namespace engine

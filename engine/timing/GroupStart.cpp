@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <atomic>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -127,4 +127,4 @@ void GroupStart::StartHeld() {
   leadNs = std::clamp(2 * took, kMinLead, kMaxLead).count();
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -28,7 +28,7 @@
 
 class QObject;
 
-namespace platform::media {
+namespace engine {
 
 class GroupStart {
  public:
@@ -76,4 +76,4 @@ class GroupStart {
   std::unique_ptr<QObject> timerContext_;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <mutex>
 
-namespace platform::media {
+namespace engine {
 
 namespace {
 
@@ -129,4 +129,4 @@ void FollowSharedClock(GstElement* element) {
   g_object_set(element, "slave-method", GST_AUDIO_BASE_SINK_SLAVE_NONE, nullptr);
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -30,7 +30,7 @@
 typedef struct _GstClock GstClock;
 typedef struct _GstElement GstElement;
 
-namespace platform::media {
+namespace engine {
 
 // For tests: graphs made from now on run on a clock that goes `ppm` parts
 // per million faster (negative: slower) than the machine's, as a sound
@@ -64,4 +64,4 @@ std::uint64_t ClearOfCycleEdges(const ServerCycle& cycle, std::uint64_t ns, std:
 // repeating sound to follow the shared clock.
 void FollowSharedClock(GstElement* element);
 
-}  // namespace platform::media
+}  // namespace engine

@@ -8,7 +8,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
-namespace platform::media {
+namespace engine {
 
 void FrameSlot::Deliver(QImage frame) {
   std::lock_guard lock(mutex_);
@@ -207,4 +207,4 @@ bool VideoSurface::Forward(QEvent* event) {
   }
 }
 
-}  // namespace platform::media
+}  // namespace engine

@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-namespace platform::media {
+namespace engine {
 
 // The latest decoded frame, shared between the streaming thread that writes
 // it and the window thread that paints it. Guarded by its one mutex.
@@ -104,4 +104,4 @@ class VideoSurface : public QWidget {
   std::chrono::steady_clock::time_point lastPaintTime_;
 };
 
-}  // namespace platform::media
+}  // namespace engine

@@ -2,9 +2,9 @@
 
 #include "app/FormList.h"
 #include "app/morvela1.h"
-#include "platform/ScriptedDialogs.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/GstMediaGraph.h"
+#include "platform/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
 
@@ -227,11 +227,11 @@ class Performer {
       if (W(w)->Tuning->isVisible()) W(w)->CoolBtn1Click();
     report_.Boxes += static_cast<int>(dialogs_.boxes().size());
     dialogs_.Clear();
-    WaitFor([] { return platform::media::GstMediaGraph::PendingTeardowns() == 0; });
+    WaitFor([] { return engine::GstMediaGraph::PendingTeardowns() == 0; });
     // The clips cued ahead for the windows' keys are a bounded number of
     // decoders, each with its file and threads: counted when the pool holds
     // what it wants, so a clip being cued again is not taken for a leak.
-    WaitFor([] { return platform::media::CuePool::Instance().Settled(); });
+    WaitFor([] { return engine::CuePool::Instance().Settled(); });
   }
 
   // The baseline: settled, and the thread and file counts steady over a
@@ -285,7 +285,7 @@ Usage Measure() {
   usage.RssKb = resident * (sysconf(_SC_PAGESIZE) / 1024);
   usage.Threads = CountEntries("/proc/self/task");
   usage.Fds = CountEntries("/proc/self/fd");
-  usage.PendingTeardowns = platform::media::GstMediaGraph::PendingTeardowns();
+  usage.PendingTeardowns = engine::GstMediaGraph::PendingTeardowns();
   return usage;
 }
 

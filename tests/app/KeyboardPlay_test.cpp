@@ -3,9 +3,9 @@
 
 #include "app/FormList.h"
 #include "app/morvela1.h"
+#include "engine/ScriptedMediaGraph.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/WindowMessages.h"
-#include "engine/ScriptedMediaGraph.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
 
@@ -31,9 +31,9 @@
 #include <algorithm>
 #include <map>
 
-using platform::media::FilterState;
-using platform::media::ScriptedClip;
-using platform::media::ScriptedMediaGraph;
+using engine::FilterState;
+using engine::ScriptedClip;
+using engine::ScriptedMediaGraph;
 
 namespace {
 
@@ -316,7 +316,7 @@ TEST_F(KeyboardPlay, AKeyWhoseClipFailsShowsOneBoxAndTheNextTypedKeyPlays) {
   };
   const QString tone = Clip("tone.wav");
   const QString bad =
-      Clip("bad.mp3", ScriptedClip{.RenderResult = platform::media::VFW_E_INVALID_FILE_FORMAT});
+      Clip("bad.mp3", ScriptedClip{.RenderResult = engine::VFW_E_INVALID_FILE_FORMAT});
   SetRow(0, 0, tone);
   SetRow(0, 1, bad);
   {
@@ -337,7 +337,7 @@ TEST_F(KeyboardPlay, AKeyWhoseClipFailsShowsOneBoxAndTheNextTypedKeyPlays) {
 TEST_F(KeyboardPlayOnDesktop, ATypedKeyWhoseClipFailsShowsOneRealBox) {
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   const QString bad =
-      Clip("bad.mp3", ScriptedClip{.RenderResult = platform::media::VFW_E_INVALID_FILE_FORMAT});
+      Clip("bad.mp3", ScriptedClip{.RenderResult = engine::VFW_E_INVALID_FILE_FORMAT});
   SetRow(0, 1, bad);
   platform::SetDialogProvider(nullptr);
   int boxes = 0;
@@ -709,7 +709,7 @@ TEST_F(KeyboardPlay, ALostSoundOutputIsToldInTheCaptionBarWithoutABox) {
   w->Keys1->NoteOn(0, 0, true);  // the first clip's own notice, if any
   w->Keys1->NoteOff(0, 0, true);
   dialogs.Clear();
-  platform::media::ReportOutputLost("the sound server went away");
+  engine::ReportOutputLost("the sound server went away");
   w->Keys1->NoteOn(0, 0, true);
   EXPECT_TRUE(dialogs.boxes().empty());
   EXPECT_NE(w->CoolLabel3->text(), "Set name");

@@ -1,9 +1,9 @@
 #include "app/FormList.h"
 #include "app/morvela1.h"
 #include "editor/KeyEditRules.h"
+#include "engine/cue/CuePool.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/SettingsStore.h"
-#include "engine/cue/CuePool.h"
 #include "sets/LocalPath.h"
 #include "support/TestSupport.h"
 
@@ -74,7 +74,7 @@ TEST_F(KeyboardWindowSetsTest, ShowingASetEditorReloadsEveryWindowsSetFromItsFil
 // The window names its set's clips to its player, which opens them ahead:
 // the set as it is now, after a row's file changed too.
 TEST_F(KeyboardWindowSetsTest, TheClipsOfTheSetAreCuedAsTheRowsChange) {
-  using platform::media::CuePool;
+  using engine::CuePool;
   QStringList clips;
   for (const char* name : {"one.wav", "two.wav", "three.wav"}) {
     clips << folder.filePath(name);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-using namespace platform::media;
+using namespace engine;
 
 namespace {
 

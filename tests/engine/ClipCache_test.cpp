@@ -13,8 +13,8 @@
 
 #include <cstdio>
 
-using platform::media::ClipCache;
-using platform::media::FileIdentity;
+using engine::ClipCache;
+using engine::FileIdentity;
 
 namespace {
 

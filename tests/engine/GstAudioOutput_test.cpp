@@ -2,10 +2,10 @@
 // told about the output in use. Runs with a JACK server on its dummy driver
 // (scripts/with-test-services.sh).
 
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -52,7 +52,7 @@ bool PlayToCompletion(TPlayer& player, NoticeRecorder& window) {
 }
 
 TEST(OutputOnJack, EachNamedPlayerIsAJackClientOfThatNameWithItsOutputPorts) {
-  ASSERT_EQ(media::DefaultAudioOutput().Sink, "jackaudiosink")
+  ASSERT_EQ(engine::DefaultAudioOutput().Sink, "jackaudiosink")
       << "needs a running JACK server (scripts/with-test-services.sh)";
   NoticeRecorder first, second;
   TPlayer main(&first, 0), other(&second, 0);
@@ -83,7 +83,7 @@ TEST(OutputOnJack, EachNamedPlayerIsAJackClientOfThatNameWithItsOutputPorts) {
 
 // $TASTIVO_AUDIO_SINK names the sink this run plays through.
 TEST(OutputAskedFor, PlaysThroughItWithoutAWarning) {
-  const auto& choice = media::DefaultAudioOutput();
+  const auto& choice = engine::DefaultAudioOutput();
   EXPECT_EQ(choice.Sink, qEnvironmentVariable("TASTIVO_AUDIO_SINK").toStdString());
   EXPECT_TRUE(choice.UsesRequested);
   EXPECT_EQ(TakeAudioOutputWarning(), QString());

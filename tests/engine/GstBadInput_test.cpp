@@ -6,12 +6,12 @@
 // crash, and the next good clip must play. The longest call the window
 // thread made is recorded as a figure, not asserted.
 
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "StallingSource.h"
 #include "engine/graph/FailureReason.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -85,7 +85,7 @@ bool IsPlayerText(const std::string& text) {
 }
 
 TEST(FailureReason, TellsWhatGStreamerFoundInPlainWords) {
-  using media::ClipFailure;
+  using engine::ClipFailure;
   const auto Error = [](GQuark domain, int code, const char* element = "",
                         std::int64_t positionNs = -1) {
     ClipFailure f;
@@ -135,13 +135,13 @@ TEST(FailureReason, TellsWhatGStreamerFoundInPlainWords) {
       {other, "the media framework reported: could not initialize supporting library"},
       {ClipFailure{}, "the media framework failed without saying why"},
   };
-  for (const auto& [failure, reason] : table) EXPECT_EQ(media::ReasonInWords(failure), reason);
+  for (const auto& [failure, reason] : table) EXPECT_EQ(engine::ReasonInWords(failure), reason);
 }
 
 class BadInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    graph = std::make_shared<media::GstMediaGraph>();
+    graph = std::make_shared<engine::GstMediaGraph>();
     player = std::make_unique<TPlayer>(&window, 0, graph);
     window.onNotice = [&](int code) {
       if (code == PN_OPENFAILED) Timed([&] { player->Close(); });  // as the window does
@@ -189,7 +189,7 @@ class BadInput : public ::testing::Test {
           },
           std::chrono::seconds(5));
       Timed([&] { player->Stop(); });
-      return event == media::EC_ERRORABORT ? "failed while playing" : "played";
+      return event == engine::EC_ERRORABORT ? "failed while playing" : "played";
     } catch (const EPlayerError& e) {
       const std::string message = e.what();
       EXPECT_TRUE(IsPlayerText(e.Text())) << message;
@@ -226,7 +226,7 @@ class BadInput : public ::testing::Test {
 
   QTemporaryDir dir;
   NoticeRecorder window;
-  std::shared_ptr<media::GstMediaGraph> graph;
+  std::shared_ptr<engine::GstMediaGraph> graph;
   std::unique_ptr<TPlayer> player;
   std::map<std::string, int> outcomes;
   double longestMs = 0;
@@ -345,7 +345,7 @@ TEST_F(BadInput, AClipThatStallsNeverHoldsTheWindowAndGivesWayToTheNextKey) {
   ASSERT_EQ(Press(path), pending);
   EXPECT_EQ(PressUntilLoaded(media_files::ToneWav()), "played");
   EXPECT_TRUE(WaitFor([] {
-    return stalling_source::Running() == 0 && media::GstMediaGraph::PendingTeardowns() == 0;
+    return stalling_source::Running() == 0 && engine::GstMediaGraph::PendingTeardowns() == 0;
   }));
   // And a graph destroyed while its clip loads doesn't wait for it either.
   ASSERT_EQ(Press(path), pending);

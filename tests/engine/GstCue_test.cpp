@@ -2,12 +2,12 @@
 // was cued must open, tell and play exactly like one opened cold, and the
 // pool must never hand over a clip that is not what the key names now.
 
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "engine/cue/CueChoice.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -21,7 +21,7 @@
 #include <filesystem>
 
 using namespace platform;
-using media::CuePool;
+using engine::CuePool;
 using testing_support::WaitFor;
 
 namespace {
@@ -55,7 +55,7 @@ struct Press {
 };
 
 // What the keyboard window does for a key, and what it sees.
-Press PressKey(TPlayer& player, NoticeRecorder& window, media::GstMediaGraph& graph,
+Press PressKey(TPlayer& player, NoticeRecorder& window, engine::GstMediaGraph& graph,
                const QString& clip) {
   Press press;
   window.Clear();
@@ -93,13 +93,13 @@ TEST_F(CuedKeys, OpenTellAndPlayLikeClipsOpenedCold) {
     std::vector<Press> cold;
     {
       NoticeRecorder window;
-      auto graph = std::make_shared<media::GstMediaGraph>();
+      auto graph = std::make_shared<engine::GstMediaGraph>();
       TPlayer player(&window, 0, graph);
       player.HandleVideo(&owner);
       for (const QString& clip : clips) cold.push_back(PressKey(player, window, *graph, clip));
     }
     NoticeRecorder window;
-    auto graph = std::make_shared<media::GstMediaGraph>();
+    auto graph = std::make_shared<engine::GstMediaGraph>();
     TPlayer player(&window, 0, graph);
     player.HandleVideo(&owner);
     player.CueClips(clips);
@@ -132,7 +132,7 @@ TEST_F(CuedKeys, AClipRewrittenAfterItWasCuedOpensAsItIsNow) {
   const QString clip = dir.filePath("key.wav");
   ASSERT_TRUE(QFile::copy(media_files::ToneWav(), clip));  // 2 s
   NoticeRecorder window;
-  auto graph = std::make_shared<media::GstMediaGraph>();
+  auto graph = std::make_shared<engine::GstMediaGraph>();
   TPlayer player(&window, 0, graph);
   player.CueClips({clip});
   ASSERT_TRUE(WaitFor([&] { return AllStatus({clip}, CuePool::Status::Ready); }));
@@ -152,12 +152,12 @@ TEST_F(CuedKeys, ClipsThatCantBeCuedOpenColdWithTheirOwnMessage) {
   std::vector<Press> cold;
   {
     NoticeRecorder window;
-    auto graph = std::make_shared<media::GstMediaGraph>();
+    auto graph = std::make_shared<engine::GstMediaGraph>();
     TPlayer player(&window, 0, graph);
     for (const QString& clip : clips) cold.push_back(PressKey(player, window, *graph, clip));
   }
   NoticeRecorder window;
-  auto graph = std::make_shared<media::GstMediaGraph>();
+  auto graph = std::make_shared<engine::GstMediaGraph>();
   TPlayer player(&window, 0, graph);
   player.CueClips(clips);
   ASSERT_TRUE(WaitFor([&] { return AllStatus(clips, CuePool::Status::Failed); }));
@@ -181,8 +181,8 @@ TEST_F(CuedKeys, ClipsThatCantBeCuedOpenColdWithTheirOwnMessage) {
 // The pool never holds more than its limits, and the clip played most
 // recently stays while the others go.
 TEST_F(CuedKeys, ThePoolKeepsToItsLimitsAndKeepsWhatWasPlayedLast) {
-  const media::CueLimits before = CuePool::Instance().Limits();
-  media::CueLimits limits;
+  const engine::CueLimits before = CuePool::Instance().Limits();
+  engine::CueLimits limits;
   limits.Clips = 2;
   CuePool::Instance().SetLimits(limits);
   QTemporaryDir dir;
@@ -192,7 +192,7 @@ TEST_F(CuedKeys, ThePoolKeepsToItsLimitsAndKeepsWhatWasPlayedLast) {
     ASSERT_TRUE(QFile::copy(media_files::ToneWav(), clips.back()));
   }
   NoticeRecorder window;
-  auto graph = std::make_shared<media::GstMediaGraph>();
+  auto graph = std::make_shared<engine::GstMediaGraph>();
   TPlayer player(&window, 0, graph);
   player.CueClips(clips);
   ASSERT_TRUE(WaitFor([&] { return AllStatus(clips.mid(0, 2), CuePool::Status::Ready); }));
@@ -206,8 +206,8 @@ TEST_F(CuedKeys, ThePoolKeepsToItsLimitsAndKeepsWhatWasPlayedLast) {
 }
 
 TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
-  using media::CueCandidate;
-  media::CueLimits limits;
+  using engine::CueCandidate;
+  engine::CueLimits limits;
   limits.Clips = 4;
   limits.VideoClips = 1;
   limits.Bytes = 10;
@@ -216,9 +216,10 @@ TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
       {"v2", 7, 4, true, 2}, {"big", 0, 5, false, 9}, {"d", 0, 6, false, 1}, {"e", 0, 7, false, 1}};
   // c and b were played last; the video played more recently wins the one
   // place for a picture; "big" does not fit the memory left; d fills up.
-  EXPECT_EQ(media::ChooseCues(candidates, limits), (std::vector<std::string>{"c", "v2", "b", "a"}));
+  EXPECT_EQ(engine::ChooseCues(candidates, limits),
+            (std::vector<std::string>{"c", "v2", "b", "a"}));
   limits.Clips = 6;
-  EXPECT_EQ(media::ChooseCues(candidates, limits),
+  EXPECT_EQ(engine::ChooseCues(candidates, limits),
             (std::vector<std::string>{"c", "v2", "b", "a", "d", "e"}));
 }
 

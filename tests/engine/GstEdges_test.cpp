@@ -5,10 +5,10 @@
 
 #include "HeardEdges.h"
 #include "JackProbe.h"
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -44,10 +44,10 @@ class HeardOnJack : public ::testing::Test {
           testing_support::TestDataDir().toStdString() + "/alsa-on-jack-" + client + ".conf",
           client);
       ASSERT_EQ(why, "");
-      ASSERT_EQ(media::DefaultAudioOutput().Sink, "alsasink")
+      ASSERT_EQ(engine::DefaultAudioOutput().Sink, "alsasink")
           << "needs ALSA's JACK device (libasound2-plugins) and a JACK server";
     } else {
-      ASSERT_EQ(media::DefaultAudioOutput().Sink, "jackaudiosink")
+      ASSERT_EQ(engine::DefaultAudioOutput().Sink, "jackaudiosink")
           << "needs a running JACK server (scripts/with-test-services.sh)";
     }
     probe = std::make_unique<e2e::JackProbe>("edges-ears-" + pid, 2, 90);

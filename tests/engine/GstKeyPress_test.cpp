@@ -2,11 +2,11 @@
 // where each segment ends, clips whose length is unknown at first, and how
 // much seeking one press costs.
 
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "engine/graph/FrameCount.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -29,7 +29,7 @@ constexpr std::int64_t kMs = kSecond / 1000;
 class KeyPressOnGStreamer : public ::testing::Test {
  protected:
   void SetUp() override {
-    graph = std::make_shared<media::GstMediaGraph>();
+    graph = std::make_shared<engine::GstMediaGraph>();
     player = std::make_unique<TPlayer>(&window, 0, graph);
   }
 
@@ -63,7 +63,7 @@ class KeyPressOnGStreamer : public ::testing::Test {
   }
 
   NoticeRecorder window;
-  std::shared_ptr<media::GstMediaGraph> graph;
+  std::shared_ptr<engine::GstMediaGraph> graph;
   std::unique_ptr<TPlayer> player;
 };
 
@@ -140,7 +140,7 @@ TEST_F(KeyPressOnGStreamer, EveryFormatReportsTheEndOfAMarkedSegment) {
 TEST_F(KeyPressOnGStreamer, ABareStreamKnowsItsLengthAndItsMarksAtItsFirstPress) {
   for (const QString& clip : {media_files::ToneRawMp3(), media_files::ToneAdts()}) {
     SCOPED_TRACE(clip.toStdString());
-    graph = std::make_shared<media::GstMediaGraph>();
+    graph = std::make_shared<engine::GstMediaGraph>();
     player = std::make_unique<TPlayer>(&window, 0, graph);
     PressKey(clip, 5000, 7500, 1.0);
     EXPECT_NEAR(player->Duration, 2 * kSecond, kSecond / 10);
@@ -161,19 +161,19 @@ TEST(FrameCount, CountsBareStreamsAndNothingElse) {
   for (const QString& clip :
        {media_files::ToneRawMp3(), media_files::ToneVbrMp3(), media_files::ToneAdts()}) {
     SCOPED_TRACE(clip.toStdString());
-    const auto count = media::CountAudioFrames(clip.toStdString());
+    const auto count = engine::CountAudioFrames(clip.toStdString());
     ASSERT_TRUE(count.has_value());
     // 2 s in whole frames, with the encoder's own delay.
     EXPECT_GT(count->LengthNs(), 1950000000);
     EXPECT_LT(count->LengthNs(), 2100000000);
   }
   for (const QString& other : {media_files::ToneWav(), media_files::Corrupt()})
-    EXPECT_FALSE(media::CountAudioFrames(other.toStdString()).has_value()) << other.toStdString();
+    EXPECT_FALSE(engine::CountAudioFrames(other.toStdString()).has_value()) << other.toStdString();
   // A FIFO with no writer is never opened.
   QTemporaryDir dir;
   const QString fifo = dir.filePath("fifo.mp3");
   ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-  EXPECT_FALSE(media::CountAudioFrames(fifo.toStdString()).has_value());
+  EXPECT_FALSE(engine::CountAudioFrames(fifo.toStdString()).has_value());
 }
 
 TEST_F(KeyPressOnGStreamer, OneKeyPressSeeksAtMostOnce) {

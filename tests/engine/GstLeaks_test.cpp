@@ -2,10 +2,10 @@
 // GStreamer's leaks tracer ($GST_TRACERS=leaks, set for this executable) over
 // plays, re-triggers, clip switches and closes.
 
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <gst/gst.h>
@@ -50,7 +50,7 @@ void StartCounting() {
 // object that holds them is counted.
 std::string Growth() {
   // Removed clips are stopped and freed by workers.
-  WaitFor([] { return media::GstMediaGraph::PendingTeardowns() == 0; });
+  WaitFor([] { return engine::GstMediaGraph::PendingTeardowns() == 0; });
   GstTracer* tracer = LeaksTracer();
   std::map<std::string, int> counts;
   const auto grown = [&] {
@@ -95,7 +95,7 @@ std::string Growth() {
 class GraphLeaks : public ::testing::Test {
  protected:
   void SetUp() override {
-    media::GstMediaGraph probe;  // initializes GStreamer, so the tracer exists
+    engine::GstMediaGraph probe;  // initializes GStreamer, so the tracer exists
     ASSERT_NE(LeaksTracer(), nullptr) << "run with GST_TRACERS=leaks";
   }
 

@@ -5,11 +5,11 @@
 // and a rate changed while a clip plays changes without a gap.
 
 #include "JackProbe.h"
-#include "support/NoticeRecorder.h"
 #include "app/PlayRules.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -55,7 +55,7 @@ float SineStep(double hertz) {
 class LoopsOnJack : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(media::DefaultAudioOutput().Sink, "jackaudiosink")
+    ASSERT_EQ(engine::DefaultAudioOutput().Sink, "jackaudiosink")
         << "needs a running JACK server (scripts/with-test-services.sh)";
     const std::string pid = std::to_string(getpid());
     probe = std::make_unique<e2e::JackProbe>("loops-ears-" + pid, 2, 90);
@@ -232,8 +232,8 @@ TEST_F(LoopsOnJack, AClipCuedAheadLoopsWithoutGapFromItsFirstPass) {
     ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
     // Cued again for the next press.
     ASSERT_TRUE(WaitFor([&] {
-      return media::CuePool::Instance().StatusOf(clip.toStdString()) ==
-             media::CuePool::Status::Ready;
+      return engine::CuePool::Instance().StatusOf(clip.toStdString()) ==
+             engine::CuePool::Status::Ready;
     }));
     // Another clip first, so the key takes the cued decoder, not the one
     // kept from its last press.

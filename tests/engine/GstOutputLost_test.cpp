@@ -7,10 +7,10 @@
 // just stops when the server goes away, as a card's would if it hung.
 
 #include "JackProbe.h"
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -133,9 +133,9 @@ TEST_F(OutputLost, ClipsGoOnSilentlyWhileTheServerIsGoneAndTheUserIsToldOnceEach
               "");
   }
   player = std::make_unique<TPlayer>(&window, 0);
-  ASSERT_EQ(media::GstMediaGraph::DefaultAudioSinkName(), OnPulse()          ? "pulsesink"
-                                                          : e2e::AlsaAsked() ? "alsasink"
-                                                                             : "jackaudiosink");
+  ASSERT_EQ(engine::GstMediaGraph::DefaultAudioSinkName(), OnPulse()          ? "pulsesink"
+                                                           : e2e::AlsaAsked() ? "alsasink"
+                                                                              : "jackaudiosink");
   ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
   player->Play();
   ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > kSecond / 10; }));

@@ -1,9 +1,9 @@
 // The player on the real GStreamer graph, with clips the tests generate.
 
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -32,7 +32,7 @@ constexpr std::int64_t kSecond = 10000000;
 class PlayerOnGStreamer : public ::testing::Test {
  protected:
   void SetUp() override {
-    graph = std::make_shared<media::GstMediaGraph>();
+    graph = std::make_shared<engine::GstMediaGraph>();
     player = std::make_unique<TPlayer>(&window, 0, graph);
   }
 
@@ -61,7 +61,7 @@ class PlayerOnGStreamer : public ::testing::Test {
   }
 
   NoticeRecorder window;
-  std::shared_ptr<media::GstMediaGraph> graph;
+  std::shared_ptr<engine::GstMediaGraph> graph;
   std::unique_ptr<TPlayer> player;
   std::string lastDetail;
 };

@@ -4,12 +4,12 @@
 // fade, not cut a tone mid-swing, as on JACK.
 
 #include "HeardEdges.h"
-#include "support/MediaFiles.h"
-#include "support/NoticeRecorder.h"
 #include "PulseProbe.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "player/Tplayerrenderers.h"
+#include "support/MediaFiles.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QRegularExpression>
@@ -32,7 +32,7 @@ using heard_edges::kSineStep;
 class HeardOnPulse : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(media::DefaultAudioOutput().Sink, "pulsesink")
+    ASSERT_EQ(engine::DefaultAudioOutput().Sink, "pulsesink")
         << "needs a running PulseAudio server (scripts/with-test-services.sh)";
     probe = std::make_unique<e2e::PulseProbe>();
     ASSERT_TRUE(probe->Ok()) << probe->Error();

@@ -6,12 +6,12 @@
 
 #include "AppHarness.h"
 #include "JackProbe.h"
-#include "support/NoticeRecorder.h"
 #include "SoundEvents.h"
 #include "engine/outputs/AudioOutputChoice.h"
 #include "engine/timing/GroupStart.h"
 #include "engine/timing/SharedClock.h"
 #include "player/Tplayerbase.h"
+#include "support/NoticeRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -59,8 +59,8 @@ bool PlayToCompletion(TPlayer& player, NoticeRecorder& window, std::chrono::seco
 
 // Graphs made while it lives run on a clock `ppm` off the machine's.
 struct DriftingClock {
-  explicit DriftingClock(double ppm) { media::SetClockDriftForTesting(ppm); }
-  ~DriftingClock() { media::SetClockDriftForTesting(0); }
+  explicit DriftingClock(double ppm) { engine::SetClockDriftForTesting(ppm); }
+  ~DriftingClock() { engine::SetClockDriftForTesting(0); }
 };
 
 // The sound server's crystal and the machine's clock differ by tens of
@@ -105,7 +105,7 @@ Hearing Hear(const std::vector<float>& recorded, double sampleRate) {
 }
 
 TEST_P(ClockDrift, AClipOnADriftingClockReachesTheServerWholeEverySampleOnce) {
-  ASSERT_EQ(media::DefaultAudioOutput().Sink, "jackaudiosink")
+  ASSERT_EQ(engine::DefaultAudioOutput().Sink, "jackaudiosink")
       << "needs a running JACK server (scripts/with-test-services.sh)";
   QTemporaryDir dir;
   constexpr double kSeconds = 8;
@@ -169,8 +169,8 @@ struct EdgeCase {
 class CycleEdges : public ::testing::TestWithParam<EdgeCase> {};
 
 TEST_P(CycleEdges, MovesAMomentClearOfTheEdges) {
-  const media::ServerCycle cycle{1000, 4'000'000};
-  EXPECT_EQ(media::ClearOfCycleEdges(cycle, GetParam().ns, 500'000, 300'000), GetParam().expected);
+  const engine::ServerCycle cycle{1000, 4'000'000};
+  EXPECT_EQ(engine::ClearOfCycleEdges(cycle, GetParam().ns, 500'000, 300'000), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(FourMsPeriod, CycleEdges,
@@ -187,10 +187,10 @@ INSTANTIATE_TEST_SUITE_P(FourMsPeriod, CycleEdges,
 
 // A period too short for the margins keeps a quarter of it each side.
 TEST(CycleEdges, ShortPeriodsKeepAQuarterEachSide) {
-  const media::ServerCycle cycle{0, 1'000'000};
-  EXPECT_EQ(media::ClearOfCycleEdges(cycle, 100'000, 500'000, 500'000), 250'000u);
-  EXPECT_EQ(media::ClearOfCycleEdges(cycle, 500'000, 500'000, 500'000), 500'000u);
-  EXPECT_EQ(media::ClearOfCycleEdges(cycle, 800'000, 500'000, 500'000), 1'250'000u);
+  const engine::ServerCycle cycle{0, 1'000'000};
+  EXPECT_EQ(engine::ClearOfCycleEdges(cycle, 100'000, 500'000, 500'000), 250'000u);
+  EXPECT_EQ(engine::ClearOfCycleEdges(cycle, 500'000, 500'000, 500'000), 500'000u);
+  EXPECT_EQ(engine::ClearOfCycleEdges(cycle, 800'000, 500'000, 500'000), 1'250'000u);
 }
 
 // The group start fixes the pipelines' base time by hand; afterwards each
@@ -209,7 +209,7 @@ TEST(GroupStartOnGst, GraphsStartedTogetherPauseResumeAndLoopLikeAnyOther) {
     p->SetRelativePositions(10000, 0, 10000, 0);
   }
   {
-    media::GroupStart group;
+    engine::GroupStart group;
     a.Play();
     b.Play();
     // Held until the group starts, they count as playing already.
@@ -254,7 +254,7 @@ TEST(GroupStartOnGst, AnEventLoopInsideTheDispatchStartsTheGraphsHeldSoFar) {
   b.SetOutputName(QString::fromStdString("tastivo-box-b-" + Tag()));
   a.Open(clip);
   b.Open(clip);
-  std::optional<media::GroupStart> group(std::in_place);
+  std::optional<engine::GroupStart> group(std::in_place);
   a.Play();
   EXPECT_TRUE(WaitFor([&] { return a.GetPosition() > kSecond / 5; }))
       << "the clip waited for the box";

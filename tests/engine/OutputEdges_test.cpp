@@ -10,7 +10,7 @@
 
 namespace {
 
-using platform::media::OutputEdges;
+using engine::OutputEdges;
 
 constexpr int kChannels = 2;
 constexpr int kRamp = 8;

@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace platform::media;
+using namespace engine;
 using testing_support::WaitFor;
 
 constexpr int kRate = 48000;

@@ -19,8 +19,8 @@
 
 namespace {
 
-using platform::media::QueuedDevice;
-using platform::media::QueueFiller;
+using engine::QueuedDevice;
+using engine::QueueFiller;
 
 constexpr int kRate = 48000;
 constexpr int kChannels = 2;

@@ -1,9 +1,9 @@
 #pragma once
 // A player on the scripted graph, with files on disk for Open to find.
 
-#include "support/NoticeRecorder.h"
 #include "engine/ScriptedMediaGraph.h"
 #include "player/Tplayerbase.h"
+#include "support/NoticeRecorder.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,11 +16,11 @@
 class PlayerOnFake : public ::testing::Test {
  protected:
   void SetUp() override {
-    graph = std::make_shared<platform::media::ScriptedMediaGraph>();
+    graph = std::make_shared<engine::ScriptedMediaGraph>();
     player = std::make_unique<TPlayer>(&window, 0, graph);
     audio = MakeFile("tone.wav");
     graph->AddClip(audio.toStdString());
-    platform::media::ScriptedClip withPicture;
+    engine::ScriptedClip withPicture;
     withPicture.HasVideo = true;
     video = MakeFile("colour.avi");
     graph->AddClip(video.toStdString(), withPicture);
@@ -46,7 +46,7 @@ class PlayerOnFake : public ::testing::Test {
   QTemporaryDir dir;
   NoticeRecorder window;
   QWidget owner;
-  std::shared_ptr<platform::media::ScriptedMediaGraph> graph;
+  std::shared_ptr<engine::ScriptedMediaGraph> graph;
   std::unique_ptr<TPlayer> player;
   QString audio, video;
 };

@@ -5,7 +5,7 @@
 
 #include "engine/MediaGraph.h"
 
-using namespace platform::media;
+using namespace engine;
 
 namespace {
 

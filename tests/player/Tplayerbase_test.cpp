@@ -6,8 +6,8 @@
 #include <QDir>
 
 using namespace platform;
-using platform::media::E_FAIL;
-using platform::media::FilterState;
+using engine::E_FAIL;
+using engine::FilterState;
 
 namespace {
 
@@ -121,7 +121,7 @@ TEST_F(PlayerOnFake, StopLeavesTheGraphCuedAndPlayGoesOnFromThere) {
 }
 
 TEST_F(PlayerOnFake, OwnerClosingInsideOpenFailedRunsNested) {
-  platform::media::ScriptedClip broken;
+  engine::ScriptedClip broken;
   broken.RenderResult = E_FAIL;
   const QString path = MakeFile("broken.mp3");
   graph->AddClip(path.toStdString(), broken);

@@ -4,7 +4,7 @@
 
 #include "player/Tplayerrenderers.h"
 
-using namespace platform::media;
+using namespace engine;
 
 namespace {
 

@@ -2,8 +2,8 @@
 // A video window on a player over the scripted graph, answered by an owner
 // that shows and hides it as a keyboard window does.
 
-#include "platform/WindowMessages.h"
 #include "engine/ScriptedMediaGraph.h"
+#include "platform/WindowMessages.h"
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
@@ -16,8 +16,8 @@
 #include <algorithm>
 #include <memory>
 
-using platform::media::ScriptedClip;
-using platform::media::ScriptedMediaGraph;
+using engine::ScriptedClip;
+using engine::ScriptedMediaGraph;
 
 // Answers the player's notices as a keyboard window does for its video
 // window.

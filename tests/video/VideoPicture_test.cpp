@@ -16,7 +16,7 @@
 
 #include <memory>
 
-using platform::media::VideoSurface;
+using engine::VideoSurface;
 using testing_support::WaitFor;
 
 namespace {
@@ -57,8 +57,8 @@ class VideoPicture : public ::testing::Test {
   }
 
   // The graph's source filter: the same one when a kept decoder is reused.
-  std::shared_ptr<platform::media::IBaseFilter> Decoder() {
-    std::vector<std::shared_ptr<platform::media::IBaseFilter>> filters;
+  std::shared_ptr<engine::IBaseFilter> Decoder() {
+    std::vector<std::shared_ptr<engine::IBaseFilter>> filters;
     graph->EnumFilters(filters);
     return filters.empty() ? nullptr : filters.back();  // renderers first
   }
@@ -77,8 +77,7 @@ class VideoPicture : public ::testing::Test {
 
   QObject notices;
   QWidget owner;
-  std::shared_ptr<platform::media::GstMediaGraph> graph =
-      std::make_shared<platform::media::GstMediaGraph>();
+  std::shared_ptr<engine::GstMediaGraph> graph = std::make_shared<engine::GstMediaGraph>();
   std::unique_ptr<TPlayer> player;
 };
 
