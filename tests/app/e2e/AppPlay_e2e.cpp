@@ -578,13 +578,33 @@ class MarksInEveryFormat : public AppPlay,
   // pictures keeps its sound in step with them, so its time line is the
   // stream time of its container, which need not start with the sound.
   std::optional<std::pair<double, double>> StepInFile(const std::string& file) {
-    const auto decoded = DecodeFromStreamTime(file);
+    auto decoded = DecodeFromStreamTime(file);
+    // In this process a decode of an AIFF file has been seen to give
+    // nothing at all, while gst-launch-1.0 decodes it whole; an audio file
+    // begins its time line at 0.
+    if (!decoded) decoded = DecodeWithGstLaunch(file);
     if (!decoded) return std::nullopt;
     const auto& [first, samples] = *decoded;
     const auto step = StepFrame(samples, 48000 * 3 / 2, 1.0, 48000);
     if (!step) return std::nullopt;
     return std::pair{first + (*step + 48000 * 3 / 2) / 48000,
                      first + static_cast<double>(samples.size()) / 48000};
+  }
+
+  std::optional<std::pair<double, std::vector<float>>> DecodeWithGstLaunch(
+      const std::string& file) {
+    const std::string raw = file + ".raw";
+    const CommandResult r = RunCommand(
+        {"gst-launch-1.0", "-q", "filesrc", "location=" + file, "!", "decodebin", "!",
+         "audioconvert", "!", "audioresample", "!",
+         "audio/x-raw,format=F32LE,channels=1,rate=48000", "!", "filesink", "location=" + raw},
+        {}, 40s);
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<float> samples;
+    for (float v; r.status == 0 && in.read(reinterpret_cast<char*>(&v), sizeof v);)
+      samples.push_back(v);
+    if (samples.empty()) return std::nullopt;
+    return std::pair{0.0, std::move(samples)};
   }
 
   // Seconds from the sound's first frame to the step, as heard on input 0.
