@@ -623,6 +623,9 @@ void TTuning::FormHide() {
 void TTuning::showEvent(QShowEvent* event) {
   if (!event->spontaneous() && !placed_) {
     placed_ = true;
+    // A screen shorter than the window (a small laptop, a 2x scale) gets it
+    // whole, cut to fit, rather than its lower rows and buttons off screen.
+    resize(size().boundedTo(platform::LargestClient(this, parentWidget())));
     platform::PlaceOnScreen(this, parentWidget());
   }
   QWidget::showEvent(event);

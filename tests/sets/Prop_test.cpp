@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPrintPreviewWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -464,6 +465,18 @@ TEST_F(SetEditor, TheKeyEditorOpensClearOfTheSetEditorsToolBar) {
   EXPECT_FALSE(editor.intersects(band))
       << "the key editor at " << editor.x() << "," << editor.y() << " covers the tool bar from "
       << band.y() << " to " << band.bottom();
+}
+
+// Run on a screen shorter than the window (see CMakeLists.txt).
+TEST_F(SetEditor, OnAShortScreenOpensWholeOnIt) {
+  TTuning& t = Make();
+  t.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
+  const QRect screen = t.screen()->availableGeometry();
+  ASSERT_LT(screen.height(), 834) << "this test needs a screen shorter than the set editor";
+  EXPECT_TRUE(screen.contains(t.frameGeometry()))
+      << "the set editor at " << t.frameGeometry().y() << " to " << t.frameGeometry().bottom()
+      << " runs off a screen " << screen.height() << " high";
 }
 
 TEST_F(SetEditor, HidingOffersToSaveAndDestroyingDetachesTheKeyEditor) {
