@@ -26,4 +26,27 @@ bool HasRealAudioOutput();
 // or nullptr when it is unknown.
 GstElement* CreateAudioDeviceSink(const std::string& classId, const std::string& clientName);
 
+// Calls `each` with every object `it` gives, and `restart` when what it
+// walks changed under it and the walk begins again; frees the iterator.
+template <typename Each, typename Restart>
+void ForEachItem(GstIterator* it, Each each, Restart restart) {
+  GValue item = G_VALUE_INIT;
+  for (bool done = false; !done;) {
+    switch (gst_iterator_next(it, &item)) {
+      case GST_ITERATOR_OK:
+        each(g_value_get_object(&item));
+        g_value_reset(&item);
+        break;
+      case GST_ITERATOR_RESYNC:
+        restart();
+        gst_iterator_resync(it);
+        break;
+      default:
+        done = true;
+    }
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+}
+
 }  // namespace engine

@@ -32,6 +32,10 @@ constexpr auto kCueTimeout = std::chrono::seconds(5);
 // A clip taken is cued again after this: its window keeps the taken decoder
 // for the same key again, so nothing is lost by waiting while it sounds.
 constexpr auto kCueAgainAfter = std::chrono::milliseconds(1500);
+// A decoder can fail once for no fault of its file (an AIFF parser has been
+// seen to push before its stream was shown); a clip is tried this many times
+// before it is left cold until its file changes.
+constexpr int kCueTries = 3;
 // What a clip not yet cued is taken to hold, until measured.
 constexpr std::int64_t kAudioGuess = std::int64_t{1} << 20;
 constexpr std::int64_t kVideoGuess = std::int64_t{24} << 20;
@@ -235,6 +239,14 @@ struct CuePool::Impl {
     return ChooseCues(std::move(candidates), limits);
   }
 
+  // Under the lock: one more failed try at cueing this entry's clip.
+  void Failed(const Entry& e) {
+    Failure& failure = failed[e.Path];
+    if (failure.Identity != e.Identity) failure = {e.Identity, 0, {}};
+    ++failure.Tries;
+    failure.At = Clock::now();
+  }
+
   // Worker thread, with the lock released: stops a decoder that is no
   // longer held. A read that hangs holds its streaming thread, and stopping
   // waits for that thread, so a thread of its own does it.
@@ -261,7 +273,7 @@ struct CuePool::Impl {
     if (decoder == nullptr) {
       g_free(uri);
       std::lock_guard lock(mutex);
-      failed[path] = identity;
+      failed[path] = {identity, kCueTries, Clock::now()};
       return;
     }
     g_object_set(decoder, "uri", uri, nullptr);
@@ -336,6 +348,7 @@ struct CuePool::Impl {
         }
         if (IsCued(e)) {
           e.State = Status::Ready;
+          failed.erase(e.Path);
           e.Bytes = std::max<std::int64_t>(0, ResidentBytes() - e.ResidentBefore);
           knownBytes[e.Path] = e.Bytes;
           knownVideo[e.Path] = e.Video;
@@ -358,7 +371,7 @@ struct CuePool::Impl {
           ++it;
           continue;
         }
-        if (e.State == Status::Failed) failed[e.Path] = e.Identity;
+        if (e.State == Status::Failed) Failed(e);
         released.push_back(std::move(*it));
         it = entries.erase(it);
       }
@@ -374,9 +387,18 @@ struct CuePool::Impl {
       for (const std::string& path : chosen) {
         if (Find(path) != nullptr) continue;
         if (auto it = failed.find(path); it != failed.end()) {
-          // Tried again only once the file changed.
-          if (it->second == FileIdentity::Of(path)) continue;
-          failed.erase(it);
+          // Tried again a few times, and then only once the file changed.
+          const Failure& failure = it->second;
+          if (failure.Identity == FileIdentity::Of(path)) {
+            if (failure.Tries >= kCueTries) continue;
+            const auto due = failure.At + kCueAgainAfter;
+            if (Clock::now() < due) {
+              retry = retry ? std::min(*retry, due) : due;
+              continue;
+            }
+          } else {
+            failed.erase(it);
+          }
         }
         if (auto it = takenAt.find(path); it != takenAt.end()) {
           const auto due = it->second + kCueAgainAfter;
@@ -444,7 +466,12 @@ struct CuePool::Impl {
   std::map<std::string, std::uint64_t> lastPlayed;
   std::uint64_t plays = 0;
   std::map<std::string, Clock::time_point> takenAt;
-  std::map<std::string, std::optional<FileIdentity>> failed;
+  struct Failure {
+    std::optional<FileIdentity> Identity;
+    int Tries = 0;
+    Clock::time_point At;
+  };
+  std::map<std::string, Failure> failed;
   std::map<std::string, bool> knownVideo;
   std::map<std::string, std::int64_t> knownBytes;
   CueLimits limits;
@@ -513,8 +540,11 @@ bool CuePool::Settled() const {
     if (e->State != Status::Ready || e->Stale ||
         std::find(chosen.begin(), chosen.end(), e->Path) == chosen.end())
       return false;
-  for (const std::string& path : chosen)
-    if (d_->Find(path) == nullptr && d_->failed.count(path) == 0) return false;
+  for (const std::string& path : chosen) {
+    const auto failure = d_->failed.find(path);
+    const bool givenUp = failure != d_->failed.end() && failure->second.Tries >= kCueTries;
+    if (d_->Find(path) == nullptr && !givenUp) return false;
+  }
   return true;
 }
 

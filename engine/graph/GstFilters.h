@@ -3,6 +3,7 @@
 // helpers that build renderer bins, and the callbacks GStreamer calls on its
 // streaming threads. Private to the media layer.
 
+#include "engine/GstInternal.h"
 #include "engine/MediaGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -138,26 +139,10 @@ class GstFilter : public IBaseFilter {
 
   HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>& pins) override {
     pins.clear();
-    GstIterator* it = role == Role::Source ? gst_element_iterate_src_pads(element)
-                                           : gst_element_iterate_sink_pads(element);
-    GValue item = G_VALUE_INIT;
-    bool done = false;
-    while (!done) {
-      switch (gst_iterator_next(it, &item)) {
-        case GST_ITERATOR_OK:
-          pins.push_back(std::make_shared<GstPinRef>(GST_PAD(g_value_get_object(&item))));
-          g_value_reset(&item);
-          break;
-        case GST_ITERATOR_RESYNC:
-          pins.clear();
-          gst_iterator_resync(it);
-          break;
-        default:
-          done = true;
-      }
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
+    ForEachItem(role == Role::Source ? gst_element_iterate_src_pads(element)
+                                     : gst_element_iterate_sink_pads(element),
+                [&](gpointer pad) { pins.push_back(std::make_shared<GstPinRef>(GST_PAD(pad))); },
+                [&] { pins.clear(); });
     return S_OK;
   }
 

@@ -27,6 +27,24 @@ bool Holds(const std::vector<std::shared_ptr<GstFilter>>& filters,
            const std::shared_ptr<GstFilter>& f) {
   return std::find(filters.begin(), filters.end(), f) != filters.end();
 }
+
+// True when a streaming thread inside `bin` has stopped: a task of one of
+// its pads is paused, as a loop that met an error or the end leaves it.
+bool AStreamingTaskStopped(GstElement* bin) {
+  bool stopped = false;
+  ForEachItem(
+      gst_bin_iterate_recurse(GST_BIN(bin)),
+      [&](gpointer element) {
+        ForEachItem(
+            gst_element_iterate_pads(GST_ELEMENT(element)),
+            [&](gpointer pad) {
+              stopped = stopped || gst_pad_get_task_state(GST_PAD(pad)) == GST_TASK_PAUSED;
+            },
+            [] {});
+      },
+      [&] { stopped = false; });
+  return stopped;
+}
 }  // namespace
 
 GstMediaGraph::Impl::Impl(GstMediaGraph* owner)
@@ -102,7 +120,7 @@ GstElement* GstMediaGraph::Impl::NewDecoder(const std::string& clipFile, HRESULT
 
 void GstMediaGraph::Impl::BeginLoading(GstElement* decoder,
                                        const std::optional<FileIdentity>& identity,
-                                       std::optional<CuePool::Taken>& cued) {
+                                       std::optional<CuePool::Taken>& cued, bool again) {
   bus.Clear();
   Filters audioCandidates;
   for (auto& f : filters)
@@ -124,7 +142,9 @@ void GstMediaGraph::Impl::BeginLoading(GstElement* decoder,
                               filters,
                               QDeadlineTimer(kPrerollTimeout),
                               QDeadlineTimer(kFirstStreamTimeout)};
+  loading.again = again;
   if (cued) {
+    loading.cued = true;
     loading.cuedStartNs = cued->StartNs;
     loading.cuedStopNs = cued->StopNs;
   }
@@ -170,6 +190,17 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
     filters = done.before;
     lastError = detail;
     lastReason = reason;
+    // GStreamer's AIFF parser starts pushing from its own thread while the
+    // decoder is still linking it, and about one load in ten stops there.
+    // Nothing is wrong with the file: it is loaded once more.
+    if (!done.cued && !done.again && streamingStopped) {
+      HRESULT again = S_OK;
+      if (GstElement* decoder = NewDecoder(done.fileName, again)) {
+        std::optional<CuePool::Taken> none;
+        BeginLoading(decoder, done.identity, none, /*again=*/true);
+        return ContinueLoading();
+      }
+    }
     return hr;
   }
 
@@ -293,30 +324,18 @@ void GstMediaGraph::Impl::Detach(const std::shared_ptr<GstFilter>& f) {
 
 void GstMediaGraph::Impl::RemoveStrays() {
   std::vector<GstElement*> strays;
-  GstIterator* it = gst_bin_iterate_elements(GST_BIN(pipeline));
-  GValue item = G_VALUE_INIT;
-  bool done = false;
-  while (!done) {
-    switch (gst_iterator_next(it, &item)) {
-      case GST_ITERATOR_OK: {
-        auto* element = GST_ELEMENT(g_value_get_object(&item));
+  ForEachItem(
+      gst_bin_iterate_elements(GST_BIN(pipeline)),
+      [&](gpointer object) {
+        auto* element = GST_ELEMENT(object);
         bool known = kept.DefaultOutput() && kept.DefaultOutput()->element == element;
         for (auto& f : filters) known = known || f->element == element;
         if (!known) strays.push_back(GST_ELEMENT(gst_object_ref(element)));
-        g_value_reset(&item);
-        break;
-      }
-      case GST_ITERATOR_RESYNC:
+      },
+      [&] {
         for (GstElement* e : strays) gst_object_unref(e);
         strays.clear();
-        gst_iterator_resync(it);
-        break;
-      default:
-        done = true;
-    }
-  }
-  g_value_unset(&item);
-  gst_iterator_free(it);
+      });
   for (GstElement* e : strays) {
     gst_element_set_state(e, GST_STATE_NULL);
     gst_bin_remove(GST_BIN(pipeline), e);
@@ -358,6 +377,7 @@ HRESULT GstMediaGraph::Impl::WaitForSettled(const QDeadlineTimer& deadline,
                                             const QDeadlineTimer& firstStream,
                                             std::chrono::milliseconds budget) {
   QDeadlineTimer patience(budget);
+  streamingStopped = false;
   int restarts = 0;
   for (;;) {
     GstState current, pending;
@@ -374,6 +394,15 @@ HRESULT GstMediaGraph::Impl::WaitForSettled(const QDeadlineTimer& deadline,
       continue;
     }
     if (ret == GST_STATE_CHANGE_FAILURE) return ErrorResult();
+    // A decoder can stop streaming before the clip is cued and keep the
+    // error to itself, as it does when its AIFF parser loses that race.
+    if (loader.StreamExposed() && !loader.Current().cued &&
+        AStreamingTaskStopped(loader.Current().source->element)) {
+      lastError = "the decoder stopped streaming before the clip was cued";
+      lastReason = "the file stopped being read before its first sound";
+      streamingStopped = true;
+      return E_FAIL;
+    }
     if (!loader.StreamExposed() && firstStream.hasExpired()) {
       lastError = "the file gave no stream in time";
       lastReason = "no sound or picture came from the file in time";

@@ -94,6 +94,10 @@ QString ToneOgg() {
               QString(kTone) + "audioconvert ! vorbisenc ! oggmux ! filesink location=%1");
 }
 
+QString ToneAiff() {
+  return Make("tone.aiff", QString(kTone) + "aiffmux ! filesink location=%1");
+}
+
 QString ChainedOgg() {
   const QString second = Make("tone-880.ogg",
                               "audiotestsrc num-buffers=20 samplesperbuffer=4410 freq=880 ! "

@@ -9,6 +9,7 @@ namespace media_files {
 QString ToneWav();          // 2 s, 44.1 kHz stereo sine
 QString ToneWavHalfRate();  // 4 s at 22.05 kHz: the same size as ToneWav
 QString ToneOgg();          // 2 s, Vorbis
+QString ToneAiff();         // 2 s, AIFF
 QString ChainedOgg();       // two Vorbis chains of 2 s, 440 Hz then 880 Hz, one after the other
 QString ToneMp3();          // 2 s, MP3 with a seek table
 QString ToneRawMp3();       // 2 s, bare MP3 frames: the length is unknown until it plays
