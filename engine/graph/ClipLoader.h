@@ -43,9 +43,6 @@ class ClipLoader {
     // Where the decoder is cued: a new one at the start of the whole clip,
     // one cued ahead at its key's segment.
     gint64 cuedStartNs = 0, cuedStopNs = -1;
-    bool cued = false;
-    // The load is a second one, after the first lost the parser's race.
-    bool again = false;
   };
 
   ClipLoader(GstElement* pipeline, QObject* graph, const GraphRenderers& renderers)

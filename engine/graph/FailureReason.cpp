@@ -116,6 +116,7 @@ std::string FormatOfElement(const std::string& factory) {
   static const std::pair<const char*, const char*> kFormats[] = {
       {"wavparse", "WAV"},
       {"aiffparse", "AIFF"},
+      {"avdemux_aiff", "AIFF"},
       {"avidemux", "AVI"},
       {"oggdemux", "Ogg"},
       {"oggparse", "Ogg"},

@@ -139,10 +139,11 @@ class GstFilter : public IBaseFilter {
 
   HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>& pins) override {
     pins.clear();
-    ForEachItem(role == Role::Source ? gst_element_iterate_src_pads(element)
-                                     : gst_element_iterate_sink_pads(element),
-                [&](gpointer pad) { pins.push_back(std::make_shared<GstPinRef>(GST_PAD(pad))); },
-                [&] { pins.clear(); });
+    ForEachItem(
+        role == Role::Source ? gst_element_iterate_src_pads(element)
+                             : gst_element_iterate_sink_pads(element),
+        [&](gpointer pad) { pins.push_back(std::make_shared<GstPinRef>(GST_PAD(pad))); },
+        [&] { pins.clear(); });
     return S_OK;
   }
 

@@ -27,24 +27,6 @@ bool Holds(const std::vector<std::shared_ptr<GstFilter>>& filters,
            const std::shared_ptr<GstFilter>& f) {
   return std::find(filters.begin(), filters.end(), f) != filters.end();
 }
-
-// True when a streaming thread inside `bin` has stopped: a task of one of
-// its pads is paused, as a loop that met an error or the end leaves it.
-bool AStreamingTaskStopped(GstElement* bin) {
-  bool stopped = false;
-  ForEachItem(
-      gst_bin_iterate_recurse(GST_BIN(bin)),
-      [&](gpointer element) {
-        ForEachItem(
-            gst_element_iterate_pads(GST_ELEMENT(element)),
-            [&](gpointer pad) {
-              stopped = stopped || gst_pad_get_task_state(GST_PAD(pad)) == GST_TASK_PAUSED;
-            },
-            [] {});
-      },
-      [&] { stopped = false; });
-  return stopped;
-}
 }  // namespace
 
 GstMediaGraph::Impl::Impl(GstMediaGraph* owner)
@@ -120,7 +102,7 @@ GstElement* GstMediaGraph::Impl::NewDecoder(const std::string& clipFile, HRESULT
 
 void GstMediaGraph::Impl::BeginLoading(GstElement* decoder,
                                        const std::optional<FileIdentity>& identity,
-                                       std::optional<CuePool::Taken>& cued, bool again) {
+                                       std::optional<CuePool::Taken>& cued) {
   bus.Clear();
   Filters audioCandidates;
   for (auto& f : filters)
@@ -142,9 +124,7 @@ void GstMediaGraph::Impl::BeginLoading(GstElement* decoder,
                               filters,
                               QDeadlineTimer(kPrerollTimeout),
                               QDeadlineTimer(kFirstStreamTimeout)};
-  loading.again = again;
   if (cued) {
-    loading.cued = true;
     loading.cuedStartNs = cued->StartNs;
     loading.cuedStopNs = cued->StopNs;
   }
@@ -170,9 +150,8 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   filters.push_back(done.source);
   for (auto& f : linked)
     if (!Holds(filters, f)) filters.push_back(f);
-  if (Succeeded(hr) && linked.empty())
-    hr = bus.MissingPlugins() ? VFW_E_UNSUPPORTED_STREAM : VFW_E_INVALID_FILE_FORMAT;
   if (Succeeded(hr) && linked.empty()) {
+    hr = bus.MissingPlugins() ? VFW_E_UNSUPPORTED_STREAM : VFW_E_INVALID_FILE_FORMAT;
     lastError = "the file has no stream that can be played";
     ClipFailure failure = FailureOfClip();
     failure.nothingToPlay = true;
@@ -190,17 +169,6 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
     filters = done.before;
     lastError = detail;
     lastReason = reason;
-    // GStreamer's AIFF parser starts pushing from its own thread while the
-    // decoder is still linking it, and about one load in ten stops there.
-    // Nothing is wrong with the file: it is loaded once more.
-    if (!done.cued && !done.again && streamingStopped) {
-      HRESULT again = S_OK;
-      if (GstElement* decoder = NewDecoder(done.fileName, again)) {
-        std::optional<CuePool::Taken> none;
-        BeginLoading(decoder, done.identity, none, /*again=*/true);
-        return ContinueLoading();
-      }
-    }
     return hr;
   }
 
@@ -347,7 +315,10 @@ void GstMediaGraph::Impl::LinkLatePad(GstPad* pad) {
   std::string error;
   const auto renderer = loader.LinkLatePad(pad, filters, error);
   if (!error.empty()) lastError = error;
-  if (renderer && MajorTypeOf(pad) == kMediaTypeAudio) volume.Use(renderer->volume);
+  // A null renderer has no level: the volume stays with the output that
+  // sounds.
+  if (renderer && renderer->volume && MajorTypeOf(pad) == kMediaTypeAudio)
+    volume.Use(renderer->volume);
 }
 
 ClipFailure GstMediaGraph::Impl::FailureOfClip() {
@@ -377,7 +348,6 @@ HRESULT GstMediaGraph::Impl::WaitForSettled(const QDeadlineTimer& deadline,
                                             const QDeadlineTimer& firstStream,
                                             std::chrono::milliseconds budget) {
   QDeadlineTimer patience(budget);
-  streamingStopped = false;
   int restarts = 0;
   for (;;) {
     GstState current, pending;
@@ -394,15 +364,6 @@ HRESULT GstMediaGraph::Impl::WaitForSettled(const QDeadlineTimer& deadline,
       continue;
     }
     if (ret == GST_STATE_CHANGE_FAILURE) return ErrorResult();
-    // A decoder can stop streaming before the clip is cued and keep the
-    // error to itself, as it does when its AIFF parser loses that race.
-    if (loader.StreamExposed() && !loader.Current().cued &&
-        AStreamingTaskStopped(loader.Current().source->element)) {
-      lastError = "the decoder stopped streaming before the clip was cued";
-      lastReason = "the file stopped being read before its first sound";
-      streamingStopped = true;
-      return E_FAIL;
-    }
     if (!loader.StreamExposed() && firstStream.hasExpired()) {
       lastError = "the file gave no stream in time";
       lastReason = "no sound or picture came from the file in time";

@@ -66,10 +66,9 @@ struct GstMediaGraph::Impl {
   // The decoder of a file not cued ahead; null with the error noted.
   GstElement* NewDecoder(const std::string& clipFile, HRESULT& hr);
   // Adds the decoder to the pipeline and cues it, its streams linked as they
-  // come; a decoder taken over cued ahead has them all already. `again`:
-  // the clip's second load.
+  // come; a decoder taken over cued ahead has them all already.
   void BeginLoading(GstElement* decoder, const std::optional<FileIdentity>& identity,
-                    std::optional<CuePool::Taken>& cued, bool again = false);
+                    std::optional<CuePool::Taken>& cued);
   // Waits up to WindowWait() for the loading clip and, once it is cued or
   // has failed, finishes RenderFile with it.
   HRESULT ContinueLoading();
@@ -115,8 +114,6 @@ struct GstMediaGraph::Impl {
   std::atomic<std::uint64_t> generation{1};
   // The window named clips to cue ahead (CuePool.h).
   bool cueing = false;
-  // The last wait for a loading clip found its decoder's streaming stopped.
-  bool streamingStopped = false;
   Filters filters;
   // The file of the clip being loaded or in the graph.
   std::string fileName;

@@ -24,6 +24,16 @@ void EnsureGstInitialized() {
     // Never let a probe start a sound server of its own.
     setenv("JACK_NO_START_SERVER", "1", 0);
     gst_init(nullptr, nullptr);
+    // GStreamer's AIFF parser starts pushing from its own thread while the
+    // decoder is still linking it, and about one load in ten stops there
+    // for good; libav's AIFF reader shows its stream the safe way.
+    if (GstElement* libav = gst_element_factory_make("avdemux_aiff", nullptr)) {
+      gst_object_unref(gst_object_ref_sink(libav));
+      if (GstElementFactory* parser = gst_element_factory_find("aiffparse")) {
+        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(parser), GST_RANK_NONE);
+        gst_object_unref(parser);
+      }
+    }
   });
 }
 

@@ -194,7 +194,7 @@ class BadInput : public ::testing::Test {
       const std::string message = e.what();
       EXPECT_TRUE(IsPlayerText(e.Text())) << message;
       // The fixed text comes first; the file and what is wrong with it follow.
-      EXPECT_EQ(message.rfind(e.Text() + "\n" + path.toStdString(), 0), 0u) << message;
+      EXPECT_EQ(message.rfind(e.Text() + "\n" + path.toStdString() + ": ", 0), 0u) << message;
       return std::string("refused: ") + e.Text();
     }
   }
