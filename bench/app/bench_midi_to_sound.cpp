@@ -261,6 +261,19 @@ struct Run {
   std::string set;
 };
 
+// The program's environment offscreen, with one window as `window` says that
+// loads `set`, its settings in config folder `config` of the run's.
+std::map<std::string, std::string> OffscreenEnv(const Run& run, const std::string& config,
+                                                const std::string& set,
+                                                const WindowSettings& window) {
+  StoredSettings settings(run.folder.File(config));
+  settings.PreloadSet(0, set);
+  settings.SetWindow(0, window);
+  auto env = ProgramEnv(settings);
+  env["QT_QPA_PLATFORM"] = "offscreen";
+  return env;
+}
+
 // A part that fails leaves the run's figures incomplete; one that aborts
 // leaves nothing worth measuring after it.
 enum class Outcome { kOk, kFailed, kAbort };
@@ -311,12 +324,8 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
     const std::string name = variant == Variant::AsItPlays   ? "midi_to_sound"
                              : variant == Variant::StockSink ? "midi_to_sound_stock_sink"
                                                              : "midi_to_sound_hard_cut";
-    StoredSettings settings(folder.File("config-" + name));
-    settings.PreloadSet(0, set);
-    settings.SetWindow(0, {.midi = true});
     Program app(program, folder, "offscreen.log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "offscreen";
+    auto env = OffscreenEnv(run, "config-" + name, set, {.midi = true});
     if (!fades) env["TASTIVO_NO_FADES"] = "1";
     if (variant == Variant::StockSink) env["TASTIVO_STOCK_JACK_OUTPUT"] = "1";
     JackProbe ears("bench-ears-" + tag + "-" + name, 2, 180);
@@ -342,11 +351,8 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
       folder.Keep();
       outcome = Outcome::kFailed;
     } else {
-      const double p50 = Percentile(program.frames, 50), p99 = Percentile(program.frames, 99);
-      Print(name + "_p50", p50 / rate * 1000, "ms");
-      Print(name + "_p99", p99 / rate * 1000, "ms");
-      Print(name + "_p50_periods", p50 / period, "periods");
-      Print(name + "_p99_periods", p99 / period, "periods");
+      const double p50 = Percentile(program.frames, 50);
+      PrintLatencies(name, program.frames, rate, period);
       if (floorP50 > 0) Print(name + "_p50_vs_floor", p50 / floorP50, "x");
       if (!fades) hardCutP50 = p50;
       if (variant == Variant::AsItPlays && hardCutP50 > 0) {
@@ -393,12 +399,8 @@ int MeasureFirstPress(const Run& run) {
   std::mt19937 random(20261209);
   for (const bool cued : {false, true}) {
     const std::string name = cued ? "first_press_cued" : "first_press_cold";
-    StoredSettings settings(folder.File(cued ? "config-cued" : "config-cold"));
-    settings.PreloadSet(0, set);
-    settings.SetWindow(0, {.midi = true});
     Program app(program, folder, name + ".log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "offscreen";
+    auto env = OffscreenEnv(run, cued ? "config-cued" : "config-cold", set, {.midi = true});
     if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
     JackProbe ears("bench-first-" + tag + (cued ? "-cued" : "-cold"), 2, 240);
     if (!app.Start(env) || !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s)) {
@@ -481,12 +483,8 @@ int MeasureVideoKeys(const Run& run, int status) {
   const std::string set = folder.File("video.wql");
   WriteSet(set, rows);
   for (const bool cued : {false, true}) {
-    StoredSettings settings(folder.File(cued ? "config-video-cued" : "config-video-cold"));
-    settings.PreloadSet(0, set);
-    settings.SetWindow(0, {});
     Program app(program, folder, cued ? "video-cued.log" : "video-cold.log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "offscreen";
+    auto env = OffscreenEnv(run, cued ? "config-video-cued" : "config-video-cold", set, {});
     env["TASTIVO_CUE_CLIPS"] = cued ? "48" : "0";
     env["TASTIVO_CUE_VIDEO_CLIPS"] = "16";
     if (status != 0 || !app.Start(env)) continue;
