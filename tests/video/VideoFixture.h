@@ -2,6 +2,7 @@
 // A video window on a player over the scripted graph, answered by an owner
 // that shows and hides it as a keyboard window does.
 
+#include "VideoOwner.h"
 #include "engine/ScriptedMediaGraph.h"
 #include "platform/WindowMessages.h"
 #include "player/Tplayerbase.h"
@@ -18,32 +19,6 @@
 
 using engine::ScriptedClip;
 using engine::ScriptedMediaGraph;
-
-// Answers the player's notices as a keyboard window does for its video
-// window.
-class Owner : public QObject {
- public:
-  TVideo1* video = nullptr;
-  std::vector<int> codes;
-
- protected:
-  bool event(QEvent* event) override {
-    auto* m = platform::AsWindowMessage(event);
-    if (m == nullptr) return QObject::event(event);
-    codes.push_back(static_cast<int>(m->LParam));
-    if (m->LParam == platform::PN_VIDEO) {
-      if (video->isVisible()) {
-        video->FormHide();
-        video->FormShow();
-      } else {
-        video->show();
-      }
-    } else if (m->LParam == platform::PN_NOVIDEO && video->isVisible()) {
-      video->hide();
-    }
-    return true;
-  }
-};
 
 class VideoWindow : public ::testing::Test {
  protected:
