@@ -9,7 +9,6 @@
 #include "support/TestSupport.h"
 #include "video/Video.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,13 +31,7 @@ class VideoWindow : public ::testing::Test {
     graph->AddClip(File("tone.wav").toStdString());
   }
 
-  QString File(const QString& name) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("x");
-    return path;
-  }
+  QString File(const QString& name) { return testing_support::StandInFile(dir, name); }
 
   QString VideoClip(int width, int height) {
     const QString path = File(QString("clip-%1x%2.avi").arg(width).arg(height));
