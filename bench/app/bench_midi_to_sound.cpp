@@ -237,18 +237,6 @@ std::string MakeFirstPressSet(const RunFolder& folder, const std::string& set,
   return WriteSet(set, rows) ? std::string() : "could not write " + set;
 }
 
-void PrintLatencies(const std::string& name, std::vector<double> frames, double rate,
-                    double period) {
-  if (frames.empty()) {
-    std::cerr << name << ": no note sounded\n";
-    return;
-  }
-  Print(name + "_p50", Percentile(frames, 50) / rate * 1000, "ms");
-  Print(name + "_p99", Percentile(frames, 99) / rate * 1000, "ms");
-  Print(name + "_p50_periods", Percentile(frames, 50) / period, "periods");
-  Print(name + "_p99_periods", Percentile(frames, 99) / period, "periods");
-}
-
 // What every part of the run shares: its folder, the program, the MIDI
 // source the program listens to, the server's clock and the three-clip set.
 struct Run {
@@ -260,6 +248,30 @@ struct Run {
   double rate;
   std::string set;
 };
+
+void PrintLatencies(const Run& run, const std::string& name, const std::vector<double>& frames) {
+  if (frames.empty()) {
+    std::cerr << name << ": no note sounded\n";
+    return;
+  }
+  Print(name + "_p50", Percentile(frames, 50) / run.rate * 1000, "ms");
+  Print(name + "_p99", Percentile(frames, 99) / run.rate * 1000, "ms");
+  Print(name + "_p50_periods", Percentile(frames, 50) / run.period, "periods");
+  Print(name + "_p99_periods", Percentile(frames, 99) / run.period, "periods");
+}
+
+// The program's environment offscreen, with one window as `window` says that
+// loads `set`, its settings in config folder `config` of the run's.
+std::map<std::string, std::string> OffscreenEnv(const Run& run, const std::string& config,
+                                                const std::string& set,
+                                                const WindowSettings& window) {
+  StoredSettings settings(run.folder.File(config));
+  settings.PreloadSet(0, set);
+  settings.SetWindow(0, window);
+  auto env = ProgramEnv(settings);
+  env["QT_QPA_PLATFORM"] = "offscreen";
+  return env;
+}
 
 // A part that fails leaves the run's figures incomplete; one that aborts
 // leaves nothing worth measuring after it.
@@ -300,7 +312,6 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
   const std::string& program = run.program;
   const std::string& tag = run.tag;
   JackProbe& keyboard = run.keyboard;
-  const double period = run.period;
   const double rate = run.rate;
   const std::string& set = run.set;
   Outcome outcome = Outcome::kOk;
@@ -311,12 +322,8 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
     const std::string name = variant == Variant::AsItPlays   ? "midi_to_sound"
                              : variant == Variant::StockSink ? "midi_to_sound_stock_sink"
                                                              : "midi_to_sound_hard_cut";
-    StoredSettings settings(folder.File("config-" + name));
-    settings.PreloadSet(0, set);
-    settings.SetWindow(0, {.midi = true});
     Program app(program, folder, "offscreen.log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "offscreen";
+    auto env = OffscreenEnv(run, "config-" + name, set, {.midi = true});
     if (!fades) env["TASTIVO_NO_FADES"] = "1";
     if (variant == Variant::StockSink) env["TASTIVO_STOCK_JACK_OUTPUT"] = "1";
     JackProbe ears("bench-ears-" + tag + "-" + name, 2, 180);
@@ -342,11 +349,8 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
       folder.Keep();
       outcome = Outcome::kFailed;
     } else {
-      const double p50 = Percentile(program.frames, 50), p99 = Percentile(program.frames, 99);
-      Print(name + "_p50", p50 / rate * 1000, "ms");
-      Print(name + "_p99", p99 / rate * 1000, "ms");
-      Print(name + "_p50_periods", p50 / period, "periods");
-      Print(name + "_p99_periods", p99 / period, "periods");
+      const double p50 = Percentile(program.frames, 50);
+      PrintLatencies(run, name, program.frames);
       if (floorP50 > 0) Print(name + "_p50_vs_floor", p50 / floorP50, "x");
       if (!fades) hardCutP50 = p50;
       if (variant == Variant::AsItPlays && hardCutP50 > 0) {
@@ -376,11 +380,7 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
 // warm-up that opens the output; keys 1 to 35 are measured.
 int MeasureFirstPress(const Run& run) {
   RunFolder& folder = run.folder;
-  const std::string& program = run.program;
-  const std::string& tag = run.tag;
   JackProbe& keyboard = run.keyboard;
-  const double period = run.period;
-  const double rate = run.rate;
   int status = 0;
   const std::string set = folder.File("first-press.wql");
   std::vector<int> leads;
@@ -393,14 +393,10 @@ int MeasureFirstPress(const Run& run) {
   std::mt19937 random(20261209);
   for (const bool cued : {false, true}) {
     const std::string name = cued ? "first_press_cued" : "first_press_cold";
-    StoredSettings settings(folder.File(cued ? "config-cued" : "config-cold"));
-    settings.PreloadSet(0, set);
-    settings.SetWindow(0, {.midi = true});
-    Program app(program, folder, name + ".log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "offscreen";
+    Program app(run.program, folder, name + ".log");
+    auto env = OffscreenEnv(run, cued ? "config-cued" : "config-cold", set, {.midi = true});
     if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
-    JackProbe ears("bench-first-" + tag + (cued ? "-cued" : "-cold"), 2, 240);
+    JackProbe ears("bench-first-" + run.tag + (cued ? "-cued" : "-cold"), 2, 240);
     if (!app.Start(env) || !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s)) {
       std::cerr << name << ": the program did not start; its output:\n" << app.LogTail();
       status = 1;
@@ -408,7 +404,7 @@ int MeasureFirstPress(const Run& run) {
     }
     // The set's clips have a moment to be cued, as they would while the
     // performer gets ready.
-    ears.WaitForFrame(ears.RecordedUntil() + static_cast<uint64_t>(3 * rate));
+    ears.WaitForFrame(ears.RecordedUntil() + static_cast<uint64_t>(3 * run.rate));
     PrintResident(name + "_rss_before_playing", app.Pid());
     ears.Follow("Tastivo");
     Measure(keyboard, ears, {36, 36, 36}, false, 0, 0, 3);
@@ -424,13 +420,13 @@ int MeasureFirstPress(const Run& run) {
     std::vector<double> marked, unmarked;
     for (std::size_t i = 0; i < first.frames.size() && first.missed == 0; ++i)
       ((notes[i] - 36) % 3 == 2 ? marked : unmarked).push_back(first.frames[i]);
-    PrintLatencies(name, first.frames, rate, period);
-    PrintLatencies(name + "_at_a_start_mark", marked, rate, period);
-    PrintLatencies(name + "_from_the_clip_start", unmarked, rate, period);
+    PrintLatencies(run, name, first.frames);
+    PrintLatencies(run, name + "_at_a_start_mark", marked);
+    PrintLatencies(run, name + "_from_the_clip_start", unmarked);
     Print(name + "_missed", first.missed, "notes");
     std::shuffle(notes.begin(), notes.end(), random);
     const Latencies again = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
-    PrintLatencies(cued ? "repeat_press_cued" : "repeat_press_cold", again.frames, rate, period);
+    PrintLatencies(run, cued ? "repeat_press_cued" : "repeat_press_cold", again.frames);
     PrintResident(name + "_rss_after_playing", app.Pid());
   }
   return status;
@@ -481,12 +477,8 @@ int MeasureVideoKeys(const Run& run, int status) {
   const std::string set = folder.File("video.wql");
   WriteSet(set, rows);
   for (const bool cued : {false, true}) {
-    StoredSettings settings(folder.File(cued ? "config-video-cued" : "config-video-cold"));
-    settings.PreloadSet(0, set);
-    settings.SetWindow(0, {});
     Program app(program, folder, cued ? "video-cued.log" : "video-cold.log");
-    auto env = ProgramEnv(settings);
-    env["QT_QPA_PLATFORM"] = "offscreen";
+    auto env = OffscreenEnv(run, cued ? "config-video-cued" : "config-video-cold", set, {});
     env["TASTIVO_CUE_CLIPS"] = cued ? "48" : "0";
     env["TASTIVO_CUE_VIDEO_CLIPS"] = "16";
     if (status != 0 || !app.Start(env)) continue;

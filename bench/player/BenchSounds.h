@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +74,22 @@ inline std::string MakeAccentedTone(const std::string& path) {
   std::remove(accent.c_str());
   std::remove(body.c_str());
   return ok ? std::string() : "sox could not make " + path;
+}
+
+// The clips the output benchmarks press: a short tone, and the long clip.
+struct Clips {
+  std::string shortClip, longClip;
+};
+// Makes them in `folder`; nothing, with a word on stderr, when sox could
+// not.
+inline std::optional<Clips> MakeClips(const e2e::RunFolder& folder) {
+  Clips clips{folder.File("short.wav"), folder.File("long.wav")};
+  if (!e2e::MakeTone(clips.shortClip, 0.3, 1000).empty() ||
+      !MakeAccentedTone(clips.longClip).empty()) {
+    std::fprintf(stderr, "sox could not make the clips\n");
+    return std::nullopt;
+  }
+  return clips;
 }
 
 // Frames from the accent's first sample to its first one above the

@@ -68,83 +68,93 @@ bool Make(const QString& path, const QString& encoder) {
   return p.waitForFinished(30000) && p.exitCode() == 0;
 }
 
-int RunMeasurements(const std::string& sink) {
-  QTemporaryDir dir;
-  const QString wavA = dir.filePath("a.wav"), wavB = dir.filePath("b.wav");
-  const QString mp3A = dir.filePath("a.mp3"), mp3B = dir.filePath("b.mp3");
-  if (!Make(wavA, "wavenc") || !Make(wavB, "wavenc") || !Make(mp3A, "lamemp3enc ! xingmux") ||
-      !Make(mp3B, "lamemp3enc ! xingmux")) {
-    std::fprintf(stderr, "cannot make the clips\n");
-    return 1;
+// A player on a graph that says when its audio sink gets a buffer.
+class Rig {
+ public:
+  Rig() : graph_(std::make_shared<engine::GstMediaGraph>()), player_(&window_, 0, graph_) {
+    graph_->SetAudioBufferObserver([this] {
+      bufferAt_ = Clock::now().time_since_epoch().count();
+      buffered_ = true;
+    });
   }
-  Window window;
-  auto graph = std::make_shared<engine::GstMediaGraph>();
-  TPlayer player(&window, 0, graph);
-  std::atomic<Clock::rep> bufferAt{0};
-  std::atomic<bool> buffered{false};
-  graph->SetAudioBufferObserver([&] {
-    bufferAt = Clock::now().time_since_epoch().count();
-    buffered = true;
-  });
-  // rate 0: the window leaves the rate alone; else it sets 1.0, then rate.
-  auto keyToSound = [&](const QString& file, double rate = 0) {
-    buffered = false;
+  TPlayer& Player() { return player_; }
+  Window& Owner() { return window_; }
+  int FlushingSeeks() const { return graph_->FlushingSeeks(); }
+
+  // Milliseconds from the key to the first buffer of the marked range at the
+  // sink. rate 0: the window leaves the rate alone; else it sets 1.0, then
+  // rate.
+  double KeyToSound(const QString& file, double rate = 0) {
+    buffered_ = false;
     const auto t0 = Clock::now();
-    player.Open(file);
-    player.SetRelativePositions(10000, 2500, 7500, 0);
+    player_.Open(file);
+    player_.SetRelativePositions(10000, 2500, 7500, 0);
     if (rate != 0) {
-      player.SetRate(1.0);
-      player.SetRate(rate);
+      player_.SetRate(1.0);
+      player_.SetRate(rate);
     }
-    player.Play();
+    player_.Play();
     const auto played = Clock::now();
-    while (!buffered && Clock::now() - t0 < std::chrono::seconds(5)) QThread::usleep(100);
-    const auto at = Clock::time_point(Clock::duration(bufferAt.load()));
+    while (!buffered_ && Clock::now() - t0 < std::chrono::seconds(5)) QThread::usleep(100);
+    const auto at = Clock::time_point(Clock::duration(bufferAt_.load()));
     const double ms = std::chrono::duration<double, std::milli>(std::max(at, played) - t0).count();
-    player.Stop();
+    player_.Stop();
     return ms;
-  };
-
-  for (auto [format, a, b] : {std::tuple{"wav", wavA, wavB}, std::tuple{"mp3", mp3A, mp3B}}) {
-    std::vector<double> ours, retrigger, withRate, baseline;
-    for (int i = 0; i < 5; ++i) keyToSound(i % 2 ? a : b);  // warm up
-    for (int i = 0; i < kRuns; ++i) {
-      ours.push_back(keyToSound(i % 2 ? a : b));
-      QCoreApplication::processEvents();
-    }
-    for (int i = 0; i < kRuns; ++i) {
-      retrigger.push_back(keyToSound(a));
-      QCoreApplication::processEvents();
-    }
-    const int seeksBefore = graph->FlushingSeeks();
-    for (int i = 0; i < kRuns; ++i) {
-      withRate.push_back(keyToSound(i % 2 ? a : b, 1.5));
-      QCoreApplication::processEvents();
-    }
-    const double seeksPerPress = double(graph->FlushingSeeks() - seeksBefore) / kRuns;
-    for (int i = 0; i < kRuns; ++i)
-      baseline.push_back(bench::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
-    const std::string suffix = std::string(format) + "_" + sink;
-    Print("key_to_sound_" + suffix, ours);
-    Print("key_to_sound_baseline_playbin_" + suffix, baseline);
-    std::printf("key_to_sound_ratio_%s: %.2f x\n", suffix.c_str(),
-                Percentile(ours, 0.5) / Percentile(baseline, 0.5));
-    Print("retrigger_" + suffix, retrigger);
-    // A key with marks and a rate, as the keyboard window plays it.
-    Print("key_to_sound_with_rate_" + suffix, withRate);
-    std::printf("flushing_seeks_per_key_press_%s: %.2f seeks\n", suffix.c_str(), seeksPerPress);
   }
 
-  // Where the clip really was when the complete event came, against the
-  // stop mark (1.0 s), and how late the event was by the clock.
+ private:
+  std::atomic<Clock::rep> bufferAt_{0};
+  std::atomic<bool> buffered_{false};
+  Window window_;
+  std::shared_ptr<engine::GstMediaGraph> graph_;
+  TPlayer player_;
+};
+
+// `runs` keys alternating between clips `a` and `b`, each followed by the
+// window's events.
+std::vector<double> KeysToSound(Rig& rig, const QString& a, const QString& b, double rate = 0) {
+  std::vector<double> ms;
+  for (int i = 0; i < kRuns; ++i) {
+    ms.push_back(rig.KeyToSound(i % 2 ? a : b, rate));
+    QCoreApplication::processEvents();
+  }
+  return ms;
+}
+
+void MeasureFormat(Rig& rig, const std::string& format, const QString& a, const QString& b,
+                   const std::string& sink) {
+  for (int i = 0; i < 5; ++i) rig.KeyToSound(i % 2 ? a : b);  // warm up
+  const std::vector<double> ours = KeysToSound(rig, a, b);
+  const std::vector<double> retrigger = KeysToSound(rig, a, a);
+  const int seeksBefore = rig.FlushingSeeks();
+  const std::vector<double> withRate = KeysToSound(rig, a, b, 1.5);
+  const double seeksPerPress = double(rig.FlushingSeeks() - seeksBefore) / kRuns;
+  std::vector<double> baseline;
+  for (int i = 0; i < kRuns; ++i)
+    baseline.push_back(bench::FreshPlaybinKeyToSoundMs((i % 2 ? a : b).toStdString(), 0.5, 1.5));
+  const std::string suffix = format + "_" + sink;
+  Print("key_to_sound_" + suffix, ours);
+  Print("key_to_sound_baseline_playbin_" + suffix, baseline);
+  std::printf("key_to_sound_ratio_%s: %.2f x\n", suffix.c_str(),
+              Percentile(ours, 0.5) / Percentile(baseline, 0.5));
+  Print("retrigger_" + suffix, retrigger);
+  // A key with marks and a rate, as the keyboard window plays it.
+  Print("key_to_sound_with_rate_" + suffix, withRate);
+  std::printf("flushing_seeks_per_key_press_%s: %.2f seeks\n", suffix.c_str(), seeksPerPress);
+}
+
+// Where the clip really was when the complete event came, against the stop
+// mark (1.0 s), and how late the event was by the clock.
+void MeasureStop(Rig& rig, const QString& wav, const std::string& sink) {
+  TPlayer& player = rig.Player();
   std::vector<double> positionError, lateness;
   for (int i = 0; i < 10; ++i) {
-    player.Open(wavA);
+    player.Open(wav);
     player.SetRelativePositions(10000, 0, 5000, 0);
-    window.events = 0;
+    rig.Owner().events = 0;
     const auto t0 = Clock::now();
     player.Play();
-    while (window.events == 0 && Clock::now() - t0 < std::chrono::seconds(5))
+    while (rig.Owner().events == 0 && Clock::now() - t0 < std::chrono::seconds(5))
       QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     const auto at = Clock::now();
     if (player.GetMediaEvent() != 1) continue;
@@ -154,6 +164,21 @@ int RunMeasurements(const std::string& sink) {
   }
   Print("stop_position_error_wav_" + sink, positionError);
   Print("stop_event_lateness_wav_" + sink, lateness);
+}
+
+int RunMeasurements(const std::string& sink) {
+  QTemporaryDir dir;
+  const QString wavA = dir.filePath("a.wav"), wavB = dir.filePath("b.wav");
+  const QString mp3A = dir.filePath("a.mp3"), mp3B = dir.filePath("b.mp3");
+  if (!Make(wavA, "wavenc") || !Make(wavB, "wavenc") || !Make(mp3A, "lamemp3enc ! xingmux") ||
+      !Make(mp3B, "lamemp3enc ! xingmux")) {
+    std::fprintf(stderr, "cannot make the clips\n");
+    return 1;
+  }
+  Rig rig;
+  MeasureFormat(rig, "wav", wavA, wavB, sink);
+  MeasureFormat(rig, "mp3", mp3A, mp3B, sink);
+  MeasureStop(rig, wavA, sink);
   return 0;
 }
 

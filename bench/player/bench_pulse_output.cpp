@@ -16,31 +16,25 @@
 #include "AppHarness.h"
 #include "BenchOutput.h"
 #include "BenchSounds.h"
+#include "OutputTrial.h"
 #include "PulseProbe.h"
 #include "SoundEvents.h"
 #include "player/Tplayerbase.h"
 
 #include <QApplication>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
-#include <thread>
+#include <string>
 #include <vector>
 
 namespace {
 
 using namespace e2e;
-using namespace bench_sounds;
 
-constexpr int kPresses = 25;  // per round
-constexpr int kRounds = 2;
-constexpr int kRetriggers = 15;  // per round
-constexpr int kWarmUp = 3;
-constexpr float kThreshold = 0.05f;
+constexpr bench::OutputPlan kPlan{
+    .rounds = 2, .warmUp = 3, .presses = 25, .retriggers = 15, .retriggerAfter = 0.08};
 
 struct Variant {
   const char* name;
@@ -48,142 +42,83 @@ struct Variant {
   bool stockOutput = false;  // GStreamer's PulseAudio sink instead of ours
 };
 
+// False, with a word on stderr, when no PulseAudio server plays.
+bool OnPulseServer() {
+  // The test services run a JACK server too, which would come first.
+  setenv("TASTIVO_AUDIO_SINK", "pulsesink", 1);
+  if (engine::DefaultAudioOutput().Sink == "pulsesink") return true;
+  std::fprintf(stderr, "needs a running PulseAudio server (scripts/with-test-services.sh)\n");
+  return false;
+}
+
+void UseVariant(const Variant& variant) {
+  setenv("TASTIVO_PULSE_LATENCY_US", variant.latencyUs, 1);
+  if (variant.stockOutput)
+    setenv("TASTIVO_STOCK_PULSE_OUTPUT", "1", 1);
+  else
+    unsetenv("TASTIVO_STOCK_PULSE_OUTPUT");
+}
+
+// A variant's turn in a round: a new player on that output, pressed from
+// silence, pressed again while it sounds, and played through on a busy
+// machine.
+void MeasureTurn(const PulseProbe& ears, const bench_sounds::Clips& clips, const Variant& variant,
+                 bench::OutputFigures& f) {
+  UseVariant(variant);
+  QuietWindow window;
+  TPlayer player(&window, 0);
+  player.SetOutputName(QString("bench-pulse-%1").arg(variant.name));
+  bench::OutputTrial trial(kPlan, ears, player, [&] { return ears.RecordedUntil(); });
+  trial.KeyToSound(clips.shortClip, f);
+  trial.Retriggers(clips.longClip, f);
+  bench::WaitForQuiet(ears, 0.03, bench::kOnsetThreshold);
+  if (const std::optional<int> dropouts = trial.LoadedDropouts(clips.longClip, 480)) {
+    f.dropouts += *dropouts;
+    ++f.plays;
+  }
+}
+
+// Prints a variant's figures; false when it missed too many presses or
+// plays.
+bool PrintFigures(const Variant& variant, const bench::OutputFigures& f) {
+  const std::string prefix = std::string("pulse_output_") + variant.name;
+  auto ms = [](double frames) { return frames / PulseProbe::kRate * 1000; };
+  const int missed = f.missed + f.missedRetriggers;
+  Print(prefix + "_key_to_sound_p50", ms(Percentile(f.latencies, 50)), "ms");
+  Print(prefix + "_key_to_sound_p99", ms(Percentile(f.latencies, 99)), "ms");
+  Print(prefix + "_retrigger_to_sound_p50", ms(Percentile(f.retriggers, 50)), "ms");
+  Print(prefix + "_retrigger_to_sound_p99", ms(Percentile(f.retriggers, 99)), "ms");
+  Print(prefix + "_loaded_dropouts_per_minute", bench::PerLoadedMinute(f.dropouts, f.plays),
+        "dropouts");
+  Print(prefix + "_missed", missed, "presses");
+  return missed <= (kPlan.presses + kPlan.retriggers) * kPlan.rounds / 10 &&
+         f.plays >= kPlan.rounds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  // The test services run a JACK server too, which would come first.
-  setenv("TASTIVO_AUDIO_SINK", "pulsesink", 1);
-  if (engine::DefaultAudioOutput().Sink != "pulsesink") {
-    std::fprintf(stderr, "needs a running PulseAudio server (scripts/with-test-services.sh)\n");
-    return 1;
-  }
+  if (!OnPulseServer()) return 1;
   RunFolder folder("bench-pulse-output");
-  const std::string shortClip = folder.File("short.wav"), longClip = folder.File("long.wav");
-  if (!MakeTone(shortClip, 0.3, 1000).empty() || !MakeAccentedTone(longClip).empty()) {
-    std::fprintf(stderr, "sox could not make the clips\n");
-    return 1;
-  }
+  const std::optional<bench_sounds::Clips> clips = bench_sounds::MakeClips(folder);
+  if (!clips) return 1;
   PulseProbe ears;
   if (!ears.Ok()) {
     std::fprintf(stderr, "%s\n", ears.Error().c_str());
     return 1;
   }
-  const double rate = PulseProbe::kRate;
   const std::vector<Variant> variants = {{"ours_40ms", "40000"},
                                          {"ours_20ms", "20000"},
                                          {"ours_10ms", "10000"},
                                          {"stock_sink", "20000", true}};
-  struct Figures {
-    std::vector<double> latencies, retriggers;
-    int missed = 0, dropouts = 0, plays = 0;
-  };
-  std::vector<Figures> figures(variants.size());
-  auto ms = [&](double frames) { return frames / rate * 1000; };
-
-  for (int round = 0; round < kRounds; ++round)
-    for (std::size_t n = 0; n < variants.size(); ++n) {
-      const Variant& variant = variants[n];
-      Figures& f = figures[n];
-      setenv("TASTIVO_PULSE_LATENCY_US", variant.latencyUs, 1);
-      if (variant.stockOutput)
-        setenv("TASTIVO_STOCK_PULSE_OUTPUT", "1", 1);
-      else
-        unsetenv("TASTIVO_STOCK_PULSE_OUTPUT");
-      QuietWindow window;
-      auto player = std::make_unique<TPlayer>(&window, 0);
-      player->SetOutputName(QString("bench-pulse-%1").arg(variant.name));
-
-      auto press = [&](const std::string& clip) {
-        player->Open(QString::fromStdString(clip));
-        player->SetRelativePositions(10000, 0, 10000, 0);
-        player->Play();
-      };
-      auto onsetFrom = [&](uint64_t at, float threshold) {
-        std::optional<uint64_t> onset;
-        WaitUntil(
-            [&] {
-              app.processEvents();
-              onset = FindOnset(ears.Level(at, ears.RecordedUntil()), threshold, 0, at, at);
-              return onset.has_value();
-            },
-            3s);
-        return onset;
-      };
-      auto quiet = [&] {
-        const uint64_t now = ears.RecordedUntil();
-        const auto span = static_cast<uint64_t>(0.03 * rate);
-        return now >= span && CountSounding(ears.Level(now - span, now), kThreshold) == 0;
-      };
-
-      for (int i = 0; i < kWarmUp + kPresses; ++i) {
-        WaitUntil(quiet);
-        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 5000));
-        const uint64_t at = ears.RecordedUntil();
-        press(shortClip);
-        const std::optional<uint64_t> onset = onsetFrom(at, kThreshold);
-        player->Stop();
-        app.processEvents();
-        if (!onset)
-          ++f.missed;
-        else if (i >= kWarmUp)
-          f.latencies.push_back(ms(double(*onset - at)));
-      }
-
-      press(longClip);
-      for (int i = 0; i < kRetriggers; ++i) {
-        const uint64_t heard = ears.RecordedUntil();
-        WaitUntil([&] {
-          app.processEvents();
-          return ears.RecordedUntil() >= heard + static_cast<uint64_t>(0.08 * rate) &&
-                 CountSounding(ears.Level(ears.RecordedUntil() - 480, ears.RecordedUntil()),
-                               kThreshold) > 0;
-        });
-        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 5000));
-        const uint64_t at = ears.RecordedUntil();
-        player->Stop();
-        press(longClip);
-        const std::optional<uint64_t> onset = onsetFrom(at, kAccentThreshold);
-        if (onset)
-          f.retriggers.push_back(ms(double(*onset - at) - AccentLead(rate)));
-        else
-          ++f.missed;
-      }
-      player->Stop();
-      app.processEvents();
-      WaitUntil(quiet);
-
-      // A long clip played through on a busy machine.
-      Load load(2);
-      const uint64_t from = ears.RecordedUntil();
-      press(longClip);
-      if (const auto begin = onsetFrom(from, kThreshold)) {
-        const auto until = *begin + static_cast<uint64_t>((kLongSeconds - 0.5) * rate);
-        WaitUntil(
-            [&] {
-              app.processEvents();
-              return ears.RecordedUntil() >= until;
-            },
-            10s);
-        f.dropouts += SilentStretches(ears.Level(*begin + 480, until), 16);
-        ++f.plays;
-      }
-      player->Stop();
-      app.processEvents();
-    }
+  std::vector<bench::OutputFigures> figures(variants.size());
+  for (int round = 0; round < kPlan.rounds; ++round)
+    for (std::size_t n = 0; n < variants.size(); ++n)
+      MeasureTurn(ears, *clips, variants[n], figures[n]);
 
   int status = 0;
-  for (std::size_t n = 0; n < variants.size(); ++n) {
-    const Figures& f = figures[n];
-    const std::string prefix = std::string("pulse_output_") + variants[n].name;
-    Print(prefix + "_key_to_sound_p50", Percentile(f.latencies, 50), "ms");
-    Print(prefix + "_key_to_sound_p99", Percentile(f.latencies, 99), "ms");
-    Print(prefix + "_retrigger_to_sound_p50", Percentile(f.retriggers, 50), "ms");
-    Print(prefix + "_retrigger_to_sound_p99", Percentile(f.retriggers, 99), "ms");
-    Print(prefix + "_loaded_dropouts_per_minute",
-          f.plays ? f.dropouts * 60.0 / (f.plays * (kLongSeconds - 0.5)) : -1, "dropouts");
-    Print(prefix + "_missed", f.missed, "presses");
-    if (f.missed > (kPresses + kRetriggers) * kRounds / 10 || f.plays < kRounds) status = 1;
-  }
+  for (std::size_t n = 0; n < variants.size(); ++n)
+    if (!PrintFigures(variants[n], figures[n])) status = 1;
   return status;
 }

@@ -16,6 +16,7 @@
 #include "platform/Application.h"
 #include "platform/WindowMessages.h"
 #include "player/Tplayerbase.h"
+#include "tests/video/VideoOwner.h"
 #include "video/Video.h"
 
 #include <QAction>
@@ -49,28 +50,6 @@
 namespace {
 
 constexpr int kRuns = 15;
-
-class Owner : public QObject {
- public:
-  TVideo1* video = nullptr;
-
- protected:
-  bool event(QEvent* event) override {
-    auto* m = platform::AsWindowMessage(event);
-    if (m == nullptr) return QObject::event(event);
-    if (m->LParam == platform::PN_VIDEO) {
-      if (video->isVisible()) {
-        video->FormHide();
-        video->FormShow();
-      } else {
-        video->show();
-      }
-    } else if (m->LParam == platform::PN_NOVIDEO && video->isVisible()) {
-      video->hide();
-    }
-    return true;
-  }
-};
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return -1;

@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,10 +55,7 @@ class KeyboardPlay : public ::testing::Test {
 
   // A clip on disk that every window's graph can play (add before New).
   QString Clip(const QString& name, ScriptedClip clip = {}) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("x");
+    const QString path = testing_support::StandInFile(dir, name);
     clips_[path] = clip;
     for (auto& [instance, graph] : graphs) graph->AddClip(path.toStdString(), clip);
     return path;

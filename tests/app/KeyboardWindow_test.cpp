@@ -1,3 +1,4 @@
+#include "StoredPlaces.h"
 #include "app/FormList.h"
 #include "app/morvela1.h"
 #include "help/HelpViewer.h"
@@ -127,12 +128,9 @@ TEST_F(KeyboardWindowTest, CloseWritesAllEightValuesEvenAfterCancel) {
   EXPECT_FALSE(w->close());
   EXPECT_TRUE(w->isVisible());
   ASSERT_EQ(dialogs.BoxTexts(), QStringList{"List modified. Save?"});
+  EXPECT_EQ(StoredPlaces("Software\\Tastivo"), (std::array{60, 40, 0, 0}));
   SettingsStore store;
   ASSERT_TRUE(store.OpenKey("Software\\Tastivo", false));
-  EXPECT_EQ(store.ReadInteger("ftop"), 60);
-  EXPECT_EQ(store.ReadInteger("fleft"), 40);
-  EXPECT_EQ(store.ReadInteger("mtop"), 0);
-  EXPECT_EQ(store.ReadInteger("mleft"), 0);
   EXPECT_TRUE(store.ReadBool("loop"));
   EXPECT_FALSE(store.ReadBool("sustain"));
   EXPECT_FALSE(store.ReadBool("midi"));
@@ -149,12 +147,7 @@ TEST_F(KeyboardWindowTest, MiniModeWindowWritesItsFullAndMiniPlaces) {
   EXPECT_EQ(w->height(), 40);
   w->move(100, 50);
   w->close();
-  SettingsStore store;
-  ASSERT_TRUE(store.OpenKey("Software\\Tastivo\\3", false));
-  EXPECT_EQ(store.ReadInteger("ftop"), 300);
-  EXPECT_EQ(store.ReadInteger("fleft"), 400);
-  EXPECT_EQ(store.ReadInteger("mtop"), 50);
-  EXPECT_EQ(store.ReadInteger("mleft"), 100);
+  EXPECT_EQ(StoredPlaces("Software\\Tastivo\\3"), (std::array{300, 400, 50, 100}));
 }
 
 TEST_F(KeyboardWindowTest, RestoresPositionAndGroupAtTheNextStart) {

@@ -1,4 +1,5 @@
 #include "app/WindowValues.h"
+#include "StoredPlaces.h"
 #include "platform/SettingsStore.h"
 #include "support/TestSupport.h"
 
@@ -64,12 +65,9 @@ TEST_F(WindowValuesTest, GroupStoredAsTextLeavesTheGroupAlone) {
 TEST_F(WindowValuesTest, WritesAllEightInTheInstanceKey) {
   KeyboardWindowValues v{300, 400, 50, 100, true, false, true, 4};
   EXPECT_EQ(WriteKeyboardWindowValues(3, v), 8);
+  EXPECT_EQ(StoredPlaces("Software\\Tastivo\\3"), (std::array{300, 400, 50, 100}));
   SettingsStore store;
   ASSERT_TRUE(store.OpenKey("Software\\Tastivo\\3", false));
-  EXPECT_EQ(store.ReadInteger("ftop"), 300);
-  EXPECT_EQ(store.ReadInteger("fleft"), 400);
-  EXPECT_EQ(store.ReadInteger("mtop"), 50);
-  EXPECT_EQ(store.ReadInteger("mleft"), 100);
   EXPECT_EQ(store.ReadInteger("loop"), 1);
   EXPECT_EQ(store.ReadInteger("sustain"), 0);
   EXPECT_EQ(store.ReadInteger("midi"), 1);

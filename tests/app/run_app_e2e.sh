@@ -6,9 +6,6 @@
 set -euo pipefail
 app="$1"
 source "$(dirname "$0")/desktop_session.sh"
-export XDG_CONFIG_HOME="$work/config"
-export QT_QPA_PLATFORM=xcb
-ini="$XDG_CONFIG_HOME/Tastivo/Tastivo.ini"
 
 start_window_manager
 

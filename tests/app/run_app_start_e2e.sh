@@ -8,23 +8,11 @@
 set -euo pipefail
 app="$1"
 source "$(dirname "$0")/desktop_session.sh"
-export XDG_CONFIG_HOME="$work/config"
-export QT_QPA_PLATFORM=xcb
-ini="$XDG_CONFIG_HOME/Tastivo/Tastivo.ini"
 mkdir -p "$(dirname "$ini")" "$work/a folder.wql"
 
 start_window_manager
 
-wait_window() {  # <title regex> [tries]
-  for _ in $(seq 1 "${2:-300}"); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-    [[ -n "$id" ]] && { echo "$id"; return 0; }
-    kill -0 "$app_pid" 2>/dev/null || { echo "Tastivo ended while waiting for '$1'" >&2; return 1; }
-    sleep 0.05
-  done
-  echo "no window '$1' appeared" >&2
-  return 1
-}
+wait_window() { wait_window_matching "$@"; }  # <title regex> [tries]
 
 alive() {
   kill -0 "$app_pid" 2>/dev/null && return 0

@@ -15,19 +15,7 @@ desktop="$src/packaging/$id.desktop"
 metainfo="$build/packaging/$id.metainfo.xml"
 mime="$src/packaging/tastivo.xml"
 man="$build/packaging/tastivo.1.gz"
-passed=0
-failed=0
-check() {  # <name> <command...>: the command's output goes to the log on failure
-  local name="$1"
-  shift
-  if out=$("$@" 2>&1); then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name"
-    echo "$out" | sed 's/^/    /'
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 entry() { sed -n "s/^$1=//p" "$desktop"; }
 
 # The menu entry: valid, and consistent with the file type and the icon.
@@ -86,5 +74,4 @@ check "folder as set file" one_line_error 1 "is a folder, not a set file" "$work
 in_folder() { (cd "$1" && shift && "$@"); }
 check "a relative set file is named in full" in_folder "$work" one_line_error 1 "$work/gone.wql: no such file" gone.wql
 
-echo "$passed passed, $failed failed"
-[[ $failed == 0 ]]
+finish

@@ -38,9 +38,6 @@ app="$root/usr/bin/tastivo"
 [[ "$("$app" --version)" == "tastivo $version" ]] || fail "--version of the installed program"
 ok "installed --version"
 
-export XDG_CONFIG_HOME="$work/config"
-export QT_QPA_PLATFORM=xcb
-ini="$XDG_CONFIG_HOME/Tastivo/Tastivo.ini"
 mkdir -p "$work/My shows"
 set_file="$work/My shows/live.wql"
 # Two rows: a label and no clip each.
@@ -52,15 +49,7 @@ wait_window() {  # <title> [prefix]: prints the id of the window with that title
   local regex
   regex="^$(printf '%s' "$1" | sed 's/[][\.*^$+?(){}|/]/\\&/g')"
   [[ "${2:-}" == prefix ]] || regex+='$'
-
-  for _ in $(seq 1 300); do
-    id=$(xdotool search --onlyvisible --name "$regex" 2>/dev/null | head -n 1 || true)
-    [[ -n "$id" ]] && { echo "$id"; return 0; }
-    kill -0 "$app_pid" 2>/dev/null || { echo "Tastivo ended while waiting for '$1'" >&2; return 1; }
-    sleep 0.05
-  done
-  echo "no window '$1' appeared" >&2
-  return 1
+  wait_window_matching "$regex"
 }
 no_warning() {
   ! xdotool search --onlyvisible --name '^Tastivo:  Warning$' >/dev/null 2>&1 || fail "a warning is shown"

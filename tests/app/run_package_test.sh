@@ -9,24 +9,7 @@ build="$1"
 version="$2"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # <name> <command...>
-  local name="$1"
-  shift
-  if out=$("$@" 2>&1); then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name"
-    echo "$out" | sed 's/^/    /'
-  fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [[ $failed == 0 ]]
-  exit
-}
+source "$(dirname "$0")/checks.sh"
 
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; failed=1; finish; }

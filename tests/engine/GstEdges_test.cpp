@@ -61,12 +61,7 @@ class HeardOnJack : public ::testing::Test {
 
   // What the keyboard window does for a key.
   void PressKey(const QString& clip, int min, int max, double speed = 1.0) {
-    player->Open(clip);
-    player->SetRelativePositions(10000, min, max, 0);
-    player->SetRelativeVolume(100, 1, 0, 0, 0);
-    player->SetRate(1.0);
-    for (int i = 0; i < 3 && player->GetRate() != speed; ++i) player->SetRate(speed);
-    player->Play();
+    heard_edges::PressKey(*player, clip, min, max, speed);
     ASSERT_TRUE(WaitFor([&] { return probe->FollowedConnections(client) > 0; }));
   }
 

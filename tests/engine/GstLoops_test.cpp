@@ -4,6 +4,7 @@
 // no click, the end-of-clip rules still decide at each end whether to loop,
 // and a rate changed while a clip plays changes without a gap.
 
+#include "HeardEdges.h"
 #include "JackProbe.h"
 #include "app/PlayRules.h"
 #include "engine/cue/CuePool.h"
@@ -84,12 +85,7 @@ class LoopsOnJack : public ::testing::Test {
   }
 
   void PressKey(const QString& clip, double speed = 1.0) {
-    player->Open(clip);
-    player->SetRelativePositions(10000, min, max, 0);
-    player->SetRelativeVolume(100, 1, 0, 0, 0);
-    player->SetRate(1.0);
-    for (int i = 0; i < 3 && player->GetRate() != speed; ++i) player->SetRate(speed);
-    player->Play();
+    heard_edges::PressKey(*player, clip, min, max, speed);
     ASSERT_TRUE(WaitFor([&] { return probe->FollowedConnections(client) > 0; }));
   }
 
@@ -100,10 +96,7 @@ class LoopsOnJack : public ::testing::Test {
   }
 
   std::optional<uint64_t> Onset(uint64_t from, uint64_t to) const {
-    const auto level = probe->Level(from, to);
-    for (std::size_t i = 0; i < level.size(); ++i)
-      if (level[i] > 0.1f) return from + i;
-    return std::nullopt;
+    return heard_edges::Onset(*probe, from, to);
   }
 
   // The frame after the last sound in [from, to).
@@ -115,13 +108,7 @@ class LoopsOnJack : public ::testing::Test {
   }
 
   float LargestStep(uint64_t from, uint64_t to) const {
-    float largest = 0;
-    for (int channel = 0; channel < 2; ++channel) {
-      const auto s = probe->Samples(channel, from, to);
-      for (std::size_t i = 1; i < s.size(); ++i)
-        largest = std::max(largest, std::abs(s[i] - s[i - 1]));
-    }
-    return largest;
+    return heard_edges::LargestStep(*probe, from, to);
   }
 
   // The longest run of frames where both channels are near silent: a sine

@@ -41,11 +41,7 @@ class HeardOnPulse : public ::testing::Test {
   }
 
   void PressKey(const QString& clip, int min, int max) {
-    player->Open(clip);
-    player->SetRelativePositions(10000, min, max, 0);
-    player->SetRelativeVolume(100, 1, 0, 0, 0);
-    player->SetRate(1.0);
-    player->Play();
+    heard_edges::PressKey(*player, clip, min, max);
   }
 
   uint64_t Now() const { return probe->RecordedUntil(); }

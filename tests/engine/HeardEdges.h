@@ -1,6 +1,11 @@
 #pragma once
 // What the edge tests measure in a recording, whichever sound server it was
-// made on: `Ears` is a JackProbe or a PulseProbe (Level, Samples).
+// made on: `Ears` is a JackProbe or a PulseProbe (Level, Samples). And the
+// key press they make.
+
+#include "player/Tplayerbase.h"
+
+#include <QString>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +18,17 @@ namespace heard_edges {
 // A half-scale 440 Hz sine steps by at most this between samples at 48 kHz;
 // an edge may step twice as far, a hard cut steps up to 0.5.
 inline const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
+
+// What the keyboard window does for a key: the marks, full volume, and the
+// rate, set again while the player has not taken it yet.
+inline void PressKey(TPlayer& player, const QString& clip, int min, int max, double speed = 1.0) {
+  player.Open(clip);
+  player.SetRelativePositions(10000, min, max, 0);
+  player.SetRelativeVolume(100, 1, 0, 0, 0);
+  player.SetRate(1.0);
+  for (int i = 0; i < 3 && player.GetRate() != speed; ++i) player.SetRate(speed);
+  player.Play();
+}
 
 // The first frame in [from, to) where the sound rises past a tenth.
 template <class Ears>

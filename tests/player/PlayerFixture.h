@@ -4,8 +4,8 @@
 #include "engine/ScriptedMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "support/NoticeRecorder.h"
+#include "support/TestSupport.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -26,13 +26,7 @@ class PlayerOnFake : public ::testing::Test {
     graph->AddClip(video.toStdString(), withPicture);
   }
 
-  QString MakeFile(const QString& name) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("x");
-    return path;
-  }
+  QString MakeFile(const QString& name) { return testing_support::StandInFile(dir, name); }
 
   std::string OpenError(const QString& path) {
     try {

@@ -132,18 +132,7 @@ TEST_F(SetEditor, StopsReadingSettingsAtTheFirstMissingNumber) {
 
 TEST_F(SetEditor, WarnsOnceWhenTheLastKnownListIsGone) {
   const QString gone = Path("gone.wql");
-  {
-    platform::SettingsStore store;
-    store.OpenKey("Software\\Tastivo", true);
-    store.WriteString("last", gone);
-    for (const char* name : {"ttop", "tleft"}) store.WriteInteger(name, 5);
-    store.WriteInteger("twidth", 598);
-    store.WriteInteger("theight", 834);
-    store.WriteString("combo", gone + "\r\n");
-    store.WriteInteger("combolast", 0);
-    store.WriteBool("staytop", true);
-    store.CloseKey();
-  }
+  set_editor_testing::WriteKnownLists({gone}, 0, gone);
   TTuning& t = Make();
   EXPECT_EQ(dialogs.BoxTexts(), QStringList({gone + " : File not Found"}));
   EXPECT_EQ(dialogs.boxes()[0].caption, "Tastivo:  Warning");

@@ -17,6 +17,7 @@ using platform::IDYES;
 using set_editor_testing::kQuestion;
 using set_editor_testing::ReadBytes;
 using set_editor_testing::SetEditor;
+using set_editor_testing::WriteKnownLists;
 
 namespace {
 
@@ -40,21 +41,6 @@ std::vector<NotASet> FilesThatAreNotSets() {
           {"empty.wql", ""},
           {"one-line.wql", "5\r\r\n"},
           {"negative.wql", "5\r\r\n-3\r\r\nx\r\r\n"}};
-}
-
-void WriteKnownLists(const QStringList& lists, int selected, const QString& last) {
-  platform::SettingsStore store;
-  store.OpenKey("Software\\Tastivo", true);
-  store.WriteString("last", last);
-  for (const char* name : {"ttop", "tleft"}) store.WriteInteger(name, 5);
-  store.WriteInteger("twidth", 598);
-  store.WriteInteger("theight", 834);
-  QString combo;
-  for (const QString& list : lists) combo += list + "\r\n";
-  store.WriteString("combo", combo);
-  store.WriteInteger("combolast", selected);
-  store.WriteBool("staytop", true);
-  store.CloseKey();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "editor/Edit.h"
 #include "platform/ScriptedDialogs.h"
+#include "platform/SettingsStore.h"
 #include "sets/Prop.h"
 #include "sets/SetFile.h"
 
@@ -24,6 +25,23 @@ inline QByteArray ReadBytes(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
   return file.readAll();
+}
+
+// Stores the set editor's values as a closed editor leaves them: the known
+// lists, the one selected, and the last list loaded.
+inline void WriteKnownLists(const QStringList& lists, int selected, const QString& last) {
+  platform::SettingsStore store;
+  store.OpenKey("Software\\Tastivo", true);
+  store.WriteString("last", last);
+  for (const char* name : {"ttop", "tleft"}) store.WriteInteger(name, 5);
+  store.WriteInteger("twidth", 598);
+  store.WriteInteger("theight", 834);
+  QString combo;
+  for (const QString& list : lists) combo += list + "\r\n";
+  store.WriteString("combo", combo);
+  store.WriteInteger("combolast", selected);
+  store.WriteBool("staytop", true);
+  store.CloseKey();
 }
 
 class SetEditor : public ::testing::Test {

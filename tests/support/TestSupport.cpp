@@ -37,6 +37,14 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds d
   return true;
 }
 
+QString StandInFile(const QTemporaryDir& dir, const QString& name) {
+  const QString path = dir.filePath(name);
+  QFile file(path);
+  file.open(QIODevice::WriteOnly);
+  file.write("x");
+  return path;
+}
+
 QString TestDataDir() {
   QString dir = qEnvironmentVariable("TASTIVO_TEST_DATA");
   if (dir.isEmpty()) dir = QDir::temp().filePath("tastivo-testdata");

@@ -28,6 +28,10 @@ class TempConfig {
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
+// Writes a file of one byte named `name` in `dir`, standing in for a clip
+// that a scripted graph plays, and returns its path.
+QString StandInFile(const QTemporaryDir& dir, const QString& name);
+
 // A folder for generated media files shared by the tests of one run
 // ($TASTIVO_TEST_DATA, created on demand).
 QString TestDataDir();

@@ -2,13 +2,13 @@
 // A video window on a player over the scripted graph, answered by an owner
 // that shows and hides it as a keyboard window does.
 
+#include "VideoOwner.h"
 #include "engine/ScriptedMediaGraph.h"
 #include "platform/WindowMessages.h"
 #include "player/Tplayerbase.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,32 +18,6 @@
 
 using engine::ScriptedClip;
 using engine::ScriptedMediaGraph;
-
-// Answers the player's notices as a keyboard window does for its video
-// window.
-class Owner : public QObject {
- public:
-  TVideo1* video = nullptr;
-  std::vector<int> codes;
-
- protected:
-  bool event(QEvent* event) override {
-    auto* m = platform::AsWindowMessage(event);
-    if (m == nullptr) return QObject::event(event);
-    codes.push_back(static_cast<int>(m->LParam));
-    if (m->LParam == platform::PN_VIDEO) {
-      if (video->isVisible()) {
-        video->FormHide();
-        video->FormShow();
-      } else {
-        video->show();
-      }
-    } else if (m->LParam == platform::PN_NOVIDEO && video->isVisible()) {
-      video->hide();
-    }
-    return true;
-  }
-};
 
 class VideoWindow : public ::testing::Test {
  protected:
@@ -57,13 +31,7 @@ class VideoWindow : public ::testing::Test {
     graph->AddClip(File("tone.wav").toStdString());
   }
 
-  QString File(const QString& name) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("x");
-    return path;
-  }
+  QString File(const QString& name) { return testing_support::StandInFile(dir, name); }
 
   QString VideoClip(int width, int height) {
     const QString path = File(QString("clip-%1x%2.avi").arg(width).arg(height));

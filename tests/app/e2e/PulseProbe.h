@@ -39,6 +39,7 @@ class PulseProbe {
   const std::string& Error() const { return error_; }
 
   uint64_t RecordedUntil() const { return recorded_.load(std::memory_order_acquire); }
+  unsigned SampleRate() const { return kRate; }
   // Copies of the recording over [from, to), clamped to what was recorded:
   // one channel, or the absolute value of the louder channel per frame.
   std::vector<float> Samples(int channel, uint64_t from, uint64_t to) const;
