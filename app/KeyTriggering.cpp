@@ -6,6 +6,7 @@
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "platform/Dialogs.h"
+#include "platform/WindowPlacement.h"
 #include "sets/LocalPath.h"
 #include "video/Video.h"
 
@@ -63,20 +64,6 @@ void ForEachWindowGuarded(Action action) {
     // An error before a window's own guarded steps (a key beyond its rows,
     // say) ends the dispatch; the windows after it do not react.
   }
-}
-
-// Shows a window without taking the activation from the one that has it: the
-// window manager is told that the window wants no focus when it is mapped.
-void ShowWithoutActivating(QWidget* window) {
-  // The attribute reaches a native window only when that is made; once it
-  // exists, the window's own property is what its show reads.
-  window->setAttribute(Qt::WA_ShowWithoutActivating, true);
-  if (QWindow* handle = window->windowHandle())
-    handle->setProperty("_q_showWithoutActivating", true);
-  window->show();
-  window->setAttribute(Qt::WA_ShowWithoutActivating, false);
-  if (QWindow* handle = window->windowHandle())
-    handle->setProperty("_q_showWithoutActivating", QVariant());
 }
 
 }  // namespace
@@ -413,7 +400,7 @@ void TForm11::ToggleSetEditor(bool activate) {
     if (activate)
       Tuning->show();
     else
-      ShowWithoutActivating(Tuning);
+      platform::ShowWithoutActivating(Tuning);
   }
   CoolLabel3->setText(FileNamePart(Tuning->FileName));
 }

@@ -238,9 +238,15 @@ void TEdit1::EditRow(TTuning* tuning, int row) {
 
 void TEdit1::SetEditorHidden(TTuning*) {
   if (!isVisible()) return;
+  // Shown again detached. It takes the keys only if it had them: a set
+  // editor that a group's key hid leaves them to the window being played.
+  const bool active = isActiveWindow();
   hide();
   SetTuning(nullptr);
-  show();
+  if (active)
+    show();
+  else
+    platform::ShowWithoutActivating(this);
 }
 
 void TEdit1::SetEditorGone(TTuning* tuning) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QVariant>
 #include <QWidget>
 #include <QWindow>
 
@@ -132,6 +133,18 @@ void PlaceOnScreen(QWidget* window, const QWidget* owner, const QList<QRect>& al
   const bool unframed =
       window->testAttribute(Qt::WA_WState_Created) && window->frameGeometry() == window->geometry();
   window->move(unframed ? place.topLeft() + QPoint(frame.left(), frame.top()) : place.topLeft());
+}
+
+void ShowWithoutActivating(QWidget* window) {
+  // The attribute reaches a native window only when that is made; once it
+  // exists, the window's own property is what its show reads.
+  window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+  if (QWindow* handle = window->windowHandle())
+    handle->setProperty("_q_showWithoutActivating", true);
+  window->show();
+  window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+  if (QWindow* handle = window->windowHandle())
+    handle->setProperty("_q_showWithoutActivating", QVariant());
 }
 
 }  // namespace platform

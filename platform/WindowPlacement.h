@@ -52,4 +52,8 @@ QPoint CentredOnScreen(QSize frameSize, const QWidget* owner);
 // window managers (a larger guess only keeps the window further inside).
 QMargins ExpectedFrame(const QWidget* window);
 
+// Shows a window without taking the activation from the one that has it: the
+// window manager is told that the window wants no focus when it is mapped.
+void ShowWithoutActivating(QWidget* window);
+
 }  // namespace platform

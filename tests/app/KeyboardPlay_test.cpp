@@ -3,6 +3,7 @@
 
 #include "app/FormList.h"
 #include "app/morvela1.h"
+#include "editor/Edit.h"
 #include "engine/ScriptedMediaGraph.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/WindowMessages.h"
@@ -285,8 +286,13 @@ TEST_F(KeyboardPlayOnDesktop, ASetEditorShownByTheGroupLeavesTheKeysToThePlayedW
   const QString tone = Clip("tone.wav");
   New();
   SetGroup(1, 0);
-  SetRow(0, 0, tone);  // window 1 has no clip for "a"
+  SetRow(0, 0, tone);  // window 1 has no clip for "a" and "b"
   SetRow(0, 1, tone);
+  // The key editor is up: the set editor that hides shows it again,
+  // detached, and that must not take the keys either.
+  TEdit1 keyEditor;
+  TTuning::Editor = &keyEditor;
+  keyEditor.show();
   W(0)->activateWindow();
   ASSERT_TRUE(testing_support::WaitFor([] { return W(0)->isActiveWindow(); }));
   TypeOnDesktop("a");
@@ -294,7 +300,11 @@ TEST_F(KeyboardPlayOnDesktop, ASetEditorShownByTheGroupLeavesTheKeysToThePlayedW
       [] { return W(1)->Tuning->isVisible() && W(1)->Tuning->windowHandle()->isExposed(); }));
   TypeOnDesktop("b");
   EXPECT_TRUE(testing_support::WaitFor([] { return W(0)->CurrentKey == 1; }));
+  EXPECT_FALSE(W(1)->Tuning->isVisible());
+  TypeOnDesktop("a");
+  EXPECT_TRUE(testing_support::WaitFor([] { return W(0)->CurrentKey == 0; }));
   EXPECT_TRUE(W(0)->isActiveWindow());
+  TTuning::Editor = nullptr;
 }
 
 // A box takes the keyboard: the key's release goes to it, and closing it may
