@@ -14,7 +14,12 @@ constexpr const char* kProgramStream = "tastivo-program-stream";
 // The stop of the latest seek that reached the demuxer, in stream time;
 // shared by its streams.
 struct DemuxerSeek {
+  explicit DemuxerSeek(GstElement* decoder) : decoder(decoder) {}
+  GstElement* const decoder;  // holds the demuxer
   std::mutex mutex;
+  // Whether the file's clock starts at zero is told by the first segment;
+  // a demuxer of one that does reads its stops right and is left alone.
+  bool told = false, misreadsStops = false;
   std::uint32_t seqnum = GST_SEQNUM_INVALID;
   GstClockTime stop = GST_CLOCK_TIME_NONE;
 };
@@ -27,11 +32,11 @@ void TakeStop(DemuxerSeek& seek, GstPadProbeInfo* info, GstEvent* event) {
   GstSeekType startType = GST_SEEK_TYPE_NONE, stopType = GST_SEEK_TYPE_NONE;
   gint64 start = 0, stop = -1;
   gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
-  const bool kept =
-      format == GST_FORMAT_TIME && rate > 0 && stopType == GST_SEEK_TYPE_SET && stop >= 0;
   const std::uint32_t seqnum = gst_event_get_seqnum(event);
+  bool kept = format == GST_FORMAT_TIME && rate > 0 && stopType == GST_SEEK_TYPE_SET && stop >= 0;
   {
     std::lock_guard lock(seek.mutex);
+    kept = kept && seek.misreadsStops;
     seek.seqnum = seqnum;
     seek.stop = kept ? GstClockTime(stop) : GST_CLOCK_TIME_NONE;
   }
@@ -50,6 +55,12 @@ void GiveStop(DemuxerSeek& seek, GstPadProbeInfo* info, GstEvent* event) {
   GstClockTime stop = GST_CLOCK_TIME_NONE;
   {
     std::lock_guard lock(seek.mutex);
+    if (!seek.told) {
+      seek.told = true;
+      seek.misreadsStops = segment.start != 0;
+      if (seek.misreadsStops)
+        g_object_set_data(G_OBJECT(seek.decoder), kProgramStream, GINT_TO_POINTER(1));
+    }
     if (seek.seqnum == gst_event_get_seqnum(event)) stop = seek.stop;
   }
   if (!GST_CLOCK_TIME_IS_VALID(stop)) return;
@@ -94,8 +105,8 @@ void OnElementAdded(GstBin* decoder, GstBin*, GstElement* element, gpointer) {
   if (factory == nullptr ||
       std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "mpegpsdemux") != 0)
     return;
-  g_object_set_data(G_OBJECT(decoder), kProgramStream, GINT_TO_POINTER(1));
-  auto* seek = new std::shared_ptr<DemuxerSeek>(std::make_shared<DemuxerSeek>());
+  auto* seek =
+      new std::shared_ptr<DemuxerSeek>(std::make_shared<DemuxerSeek>(GST_ELEMENT(decoder)));
   GstIterator* pads = gst_element_iterate_src_pads(element);
   GValue item = G_VALUE_INIT;
   while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
