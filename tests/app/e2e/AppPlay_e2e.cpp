@@ -500,8 +500,8 @@ class MarksInEveryFormat : public AppPlay,
     // whose sound, as GStreamer plays it, begins 0.44 s into the file's
     // time line. (One whose clock starts at half a second, as FFmpeg's muxer
     // writes it, is left out: GStreamer's demuxer starts an accurate seek
-    // in it 8 to 50 ms late, and ends any seek with a stop a quarter of a
-    // second after its start.)
+    // in it 8 to 50 ms late, at the pack whose clock reference is the start,
+    // after the packet that holds the sound there.)
     const std::vector<std::pair<std::string, std::string>> mpeg{
         {"mpg",
          "videotestsrc num-buffers=200 ! "
