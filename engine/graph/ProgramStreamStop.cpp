@@ -1,5 +1,6 @@
 #include "engine/graph/ProgramStreamStop.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -17,12 +18,20 @@ struct DemuxerSeek {
   explicit DemuxerSeek(GstElement* decoder) : decoder(decoder) {}
   GstElement* const decoder;  // holds the demuxer
   std::mutex mutex;
-  // Whether the file's clock starts at zero is told by the first segment;
-  // a demuxer of one that does reads its stops right and is left alone.
+  // Whether the file's clock starts where its streams do is told by the
+  // first segment, whose time is then its start; a demuxer of such a file
+  // reads its stops right and is left alone.
   bool told = false, misreadsStops = false;
   std::uint32_t seqnum = GST_SEQNUM_INVALID;
-  GstClockTime stop = GST_CLOCK_TIME_NONE;
+  GstClockTime start = GST_CLOCK_TIME_NONE, stop = GST_CLOCK_TIME_NONE;
 };
+
+// An MPEG system stream delivers each packet at most a second before it is
+// presented (its target decoder's limit), so the packets that hold the
+// frames at a start lie no further than that before it, with the frame in
+// progress there. The demuxer goes to the pack whose clock reference is the
+// start, after them.
+constexpr gint64 kPacketLead = GST_SECOND + GST_SECOND / 10;
 
 // On the seeking thread: the demuxer gets the seek without its stop.
 void TakeStop(DemuxerSeek& seek, GstPadProbeInfo* info, GstEvent* event) {
@@ -34,14 +43,20 @@ void TakeStop(DemuxerSeek& seek, GstPadProbeInfo* info, GstEvent* event) {
   gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
   const std::uint32_t seqnum = gst_event_get_seqnum(event);
   bool kept = format == GST_FORMAT_TIME && rate > 0 && stopType == GST_SEEK_TYPE_SET && stop >= 0;
+  bool early = format == GST_FORMAT_TIME && rate > 0 && startType == GST_SEEK_TYPE_SET &&
+               start > 0 && (flags & GST_SEEK_FLAG_ACCURATE);
   {
     std::lock_guard lock(seek.mutex);
     kept = kept && seek.misreadsStops;
+    early = early && seek.misreadsStops;
     seek.seqnum = seqnum;
+    seek.start = early ? GstClockTime(start) : GST_CLOCK_TIME_NONE;
     seek.stop = kept ? GstClockTime(stop) : GST_CLOCK_TIME_NONE;
   }
-  if (!kept) return;
-  GstEvent* open = gst_event_new_seek(rate, format, flags, startType, start, GST_SEEK_TYPE_SET, -1);
+  if (!kept && !early) return;
+  GstEvent* open = gst_event_new_seek(rate, format, flags, startType,
+                                      early ? std::max<gint64>(0, start - kPacketLead) : start,
+                                      kept ? GST_SEEK_TYPE_SET : stopType, kept ? -1 : stop);
   gst_event_set_seqnum(open, seqnum);
   gst_event_unref(event);
   GST_PAD_PROBE_INFO_DATA(info) = open;
@@ -52,23 +67,38 @@ void GiveStop(DemuxerSeek& seek, GstPadProbeInfo* info, GstEvent* event) {
   GstSegment segment;
   gst_event_copy_segment(event, &segment);
   if (segment.format != GST_FORMAT_TIME || segment.rate <= 0) return;
-  GstClockTime stop = GST_CLOCK_TIME_NONE;
+  GstClockTime start = GST_CLOCK_TIME_NONE, stop = GST_CLOCK_TIME_NONE;
   {
     std::lock_guard lock(seek.mutex);
     if (!seek.told) {
       seek.told = true;
-      seek.misreadsStops = segment.start != 0;
+      seek.misreadsStops = segment.time != segment.start;
       if (seek.misreadsStops)
         g_object_set_data(G_OBJECT(seek.decoder), kProgramStream, GINT_TO_POINTER(1));
     }
-    if (seek.seqnum == gst_event_get_seqnum(event)) stop = seek.stop;
+    if (seek.seqnum == gst_event_get_seqnum(event)) {
+      start = seek.start;
+      stop = seek.stop;
+    }
   }
-  if (!GST_CLOCK_TIME_IS_VALID(stop)) return;
-  const guint64 at = gst_segment_position_from_stream_time(&segment, GST_FORMAT_TIME, stop);
-  if (!GST_CLOCK_TIME_IS_VALID(at) || at < segment.start ||
-      (GST_CLOCK_TIME_IS_VALID(segment.stop) && at >= segment.stop))
-    return;
-  segment.stop = at;
+  bool changed = false;
+  if (GST_CLOCK_TIME_IS_VALID(start)) {
+    const guint64 at = gst_segment_position_from_stream_time(&segment, GST_FORMAT_TIME, start);
+    if (GST_CLOCK_TIME_IS_VALID(at) && at > segment.start) {
+      segment.start = segment.position = at;
+      segment.time = start;
+      changed = true;
+    }
+  }
+  if (GST_CLOCK_TIME_IS_VALID(stop)) {
+    const guint64 at = gst_segment_position_from_stream_time(&segment, GST_FORMAT_TIME, stop);
+    if (GST_CLOCK_TIME_IS_VALID(at) && at >= segment.start &&
+        (!GST_CLOCK_TIME_IS_VALID(segment.stop) || at < segment.stop)) {
+      segment.stop = at;
+      changed = true;
+    }
+  }
+  if (!changed) return;
   GstEvent* stopped = gst_event_new_segment(&segment);
   gst_event_set_seqnum(stopped, gst_event_get_seqnum(event));
   gst_event_unref(event);

@@ -507,7 +507,12 @@ class MarksInEveryFormat : public AppPlay,
          "videotestsrc num-buffers=200 ! "
          "video/x-raw,width=160,height=120,framerate=25/1,format=I420 ! mpeg2enc format=0 ! "
          "mpegpsmux name=m ! filesink location=%s " +
-             audio + "avenc_mp2 ! mpegaudioparse ! m."}};
+             audio + "avenc_mp2 ! mpegaudioparse ! m."},
+        {"ff.mpg",
+         "videotestsrc num-buffers=200 ! "
+         "video/x-raw,width=160,height=128,framerate=25/1,format=I420 ! mpeg2enc format=0 ! "
+         "avmux_mpeg name=m ! filesink location=%s " +
+             audio + "avenc_mp2 ! m."}};
     std::vector<SetRow> rows;
     const auto add = [&](const std::string& label, const std::string& file) {
       rows.push_back({label, file, "2000", "6000", "100"});
