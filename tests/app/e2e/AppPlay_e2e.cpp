@@ -496,12 +496,12 @@ class MarksInEveryFormat : public AppPlay,
                     "audio/x-raw,format=S16LE ! m."},
         {"ogv",
          picture + "theoraenc ! oggmux name=m ! filesink location=%s " + audio + "vorbisenc ! m."}};
-    // An MPEG program stream, whose demuxer only estimates its length, and
-    // whose sound, as GStreamer plays it, begins 0.44 s into the file's
-    // time line. (One whose clock starts at half a second, as FFmpeg's muxer
-    // writes it, is left out: GStreamer's demuxer starts an accurate seek
-    // in it 8 to 50 ms late, at the pack whose clock reference is the start,
-    // after the packet that holds the sound there.)
+    // MPEG program streams, whose demuxer only estimates their length: one
+    // whose sound, as GStreamer plays it, begins 0.44 s into the file's time
+    // line, and one whose clock starts at half a second, as FFmpeg's muxer
+    // writes it (in which GStreamer's demuxer alone starts an accurate seek
+    // 8 to 50 ms late and ends any seek with a stop a quarter of a second
+    // after its start).
     const std::vector<std::pair<std::string, std::string>> mpeg{
         {"mpg",
          "videotestsrc num-buffers=200 ! "
