@@ -3,6 +3,7 @@
 #include "engine/GstInternal.h"
 #include "engine/graph/ClipCache.h"
 #include "engine/graph/ClipLength.h"
+#include "engine/graph/ProgramStreamStop.h"
 #include "engine/stages/Varispeed.h"
 
 #include <gst/pbutils/missing-plugins.h>
@@ -278,6 +279,7 @@ struct CuePool::Impl {
     }
     g_object_set(decoder, "uri", uri, nullptr);
     g_free(uri);
+    KeepProgramStreamStops(decoder);
     auto e = std::make_unique<Entry>();
     e->Path = path;
     e->Identity = identity;

@@ -3,6 +3,7 @@
 #include "engine/GstInternal.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/ClipLength.h"
+#include "engine/graph/ProgramStreamStop.h"
 #include "engine/timing/SharedClock.h"
 
 #include <glib/gstdio.h>
@@ -97,6 +98,7 @@ GstElement* GstMediaGraph::Impl::NewDecoder(const std::string& clipFile, HRESULT
   }
   g_object_set(decoder, "uri", uri, nullptr);
   g_free(uri);
+  KeepProgramStreamStops(decoder);
   return decoder;
 }
 
@@ -179,6 +181,7 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   // A fresh decoder is cued at the start of the whole clip at normal speed,
   // one cued ahead at its key's segment.
   player.Loaded(SegmentPlayer::Segment{done.cuedStartNs, done.cuedStopNs, 1.0}, exact);
+  player.FlushEveryLoop(IsProgramStream(done.source->element));
   kept.Clips().Loaded(
       done.source, done.fileName, done.identity, player.Length(),
       kept.OnlyDefaultAudioLinked(filters) || KeptChain::PictureChainKeepable(filters));
@@ -228,6 +231,7 @@ bool GstMediaGraph::Impl::ReuseKept(const std::string& clipFile,
   loader.SetDecoder((*source)->element);
   if (audio) volume.Use(output->volume);
   if (picture) video.Restore(kept.VideoSize(), kept.ReleaseVideo());
+  player.FlushEveryLoop(IsProgramStream((*source)->element));
   if (Succeeded(Seeked(player.Reused(cache.Duration())))) return true;
   filters = before;
   cache.Reset();

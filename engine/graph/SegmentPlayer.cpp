@@ -16,6 +16,7 @@ void SegmentPlayer::Reset() {
   duration_ = 0;
   lastPosition_ = 0;
   target_ = FilterState::State_Stopped;
+  flushEveryLoop_ = false;
   probe_->sawBuffer = false;
   ResetSegments(std::nullopt);
 }
@@ -333,7 +334,7 @@ bool SegmentPlayer::RateChangesInPlace() const {
 
 HRESULT SegmentPlayer::SeekNow(const Segment& segment, bool flush) {
   pendingSeek_.reset();
-  if (!SeamlessLoops()) flush = true;
+  if (!SeamlessLoops() || flushEveryLoop_) flush = true;
   seam_.setRemainingTime(std::chrono::nanoseconds(flush ? 0 : TailLeft()));
   segmentEnded_ = false;
   ForgetEnd();

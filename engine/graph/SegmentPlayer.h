@@ -72,6 +72,8 @@ class SegmentPlayer {
   // run seeks back to its start.
   HRESULT Reused(REFERENCE_TIME length);
   void Unloaded() { loaded_ = false; }
+  // Every seek of the clip flushes, a loop's too (ProgramStreamStop.h).
+  void FlushEveryLoop(bool flush) { flushEveryLoop_ = flush; }
   bool IsLoaded() const { return loaded_; }
   FilterState Target() const { return target_; }
   // Held for its group's start: the clip counts as running from Run on.
@@ -166,6 +168,7 @@ class SegmentPlayer {
   REFERENCE_TIME stop_ = -1, duration_ = 0, lastPosition_ = 0;
   // The length is the file's own (ClipLength.h), not the demuxer's guess.
   bool lengthExact_ = false;
+  bool flushEveryLoop_ = false;
   int flushingSeeks_ = 0;
   bool seekRefused_ = false;
   // The segment the clip is cued at, while it has not run since; unset

@@ -1,5 +1,6 @@
 // The player on the real GStreamer graph, with clips the tests generate.
 
+#include "engine/cue/CuePool.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "support/MediaFiles.h"
@@ -105,6 +106,41 @@ TEST_F(PlayerOnGStreamer, CompletesAtTheStopMarkAndKeepsPlaying) {
   window.Clear();
   ASSERT_TRUE(WaitFor([&] { return window.Count(PN_MEDIAEVENT) > 0; }, std::chrono::seconds(10)));
   EXPECT_EQ(player->GetMediaEvent(), 1);
+}
+
+// A program stream as FFmpeg writes it: GStreamer's demuxer alone would end
+// every segment with a stop a quarter of a second after its start. Opened
+// cold or cued at its marks, the key plays its whole segment, and again
+// when it loops.
+TEST_F(PlayerOnGStreamer, AProgramStreamFromFfmpegPlaysToItsStopMarkAndLoops) {
+  const QString clip = media_files::FfmpegMpg();  // 4 s
+  for (const bool cued : {false, true}) {
+    SCOPED_TRACE(cued ? "cued" : "cold");
+    player.reset();
+    graph = std::make_shared<engine::GstMediaGraph>();
+    player = std::make_unique<TPlayer>(&window, 0, graph);
+    if (cued) {
+      player->CueClips(std::vector<engine::ClipToCue>{{clip.toStdString(), 2500, 7500}});
+      ASSERT_TRUE(WaitFor([&] {
+        return engine::CuePool::Instance().StatusOf(clip.toStdString()) ==
+               engine::CuePool::Status::Ready;
+      }));
+    }
+    player->Open(clip);
+    player->SetRelativePositions(10000, 2500, 7500, 0);  // 1 s to 3 s
+    std::int64_t before = graph->AudioTaken();
+    ASSERT_TRUE(PlayToCompletion());
+    EXPECT_NEAR(graph->AudioTaken() - before, 2 * kSecond, kSecond / 10);
+
+    before = graph->AudioTaken();
+    window.Clear();
+    player->SetRelativePositions(10000, 2500, 7500, 0);
+    ASSERT_TRUE(WaitFor([&] { return window.Count(PN_MEDIAEVENT) > 0; }, std::chrono::seconds(10)));
+    EXPECT_EQ(player->GetMediaEvent(), 1);
+    EXPECT_NEAR(graph->AudioTaken() - before, 2 * kSecond, kSecond / 10);
+    player->Close();
+  }
+  engine::CuePool::Instance().Clear();
 }
 
 TEST_F(PlayerOnGStreamer, DoubleRateHalvesThePlayingTime) {

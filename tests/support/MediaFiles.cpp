@@ -184,6 +184,15 @@ QString GreenMpg() {
               "mpegaudioparse ! m.");
 }
 
+QString FfmpegMpg() {
+  return Make("ffmpeg.mpg",
+              "videotestsrc num-buffers=100 ! "
+              "video/x-raw,width=160,height=128,framerate=25/1,format=I420 ! mpeg2enc format=0 ! "
+              "avmux_mpeg name=m ! filesink location=%1 audiotestsrc "
+              "num-buffers=40 samplesperbuffer=4410 ! audio/x-raw,rate=44100,channels=2 ! "
+              "avenc_mp2 ! m.");
+}
+
 QString GreenDat() {
   return Renamed(GreenMpg(), "green.dat");
 }

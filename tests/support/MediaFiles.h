@@ -22,6 +22,9 @@ QString Corrupt();          // noise under an .mp3 name
 // The other names of the key editor's file mask:
 QString GreenMpg();  // 1 s of solid green MPEG-2 with MPEG audio in a program stream
 QString GreenDat();  // the same, named as on a video CD
+// 4 s of MPEG-2 picture and MPEG audio in a program stream as FFmpeg's muxer
+// writes it, its clock starting at about half a second.
+QString FfmpegMpg();
 QString BlueDivx();  // 1 s of solid blue MPEG-4 with sound in AVI
 QString BlueDvx();   // the same under the short name
 QString ToneRiff();  // the tone WAV under a .riff name

@@ -496,18 +496,23 @@ class MarksInEveryFormat : public AppPlay,
                     "audio/x-raw,format=S16LE ! m."},
         {"ogv",
          picture + "theoraenc ! oggmux name=m ! filesink location=%s " + audio + "vorbisenc ! m."}};
-    // An MPEG program stream, whose demuxer only estimates its length, and
-    // whose sound, as GStreamer plays it, begins 0.44 s into the file's
-    // time line. (One whose clock starts at half a second, as FFmpeg's muxer
-    // writes it, is left out: GStreamer's demuxer starts an accurate seek
-    // in it 8 to 50 ms late, and ends any seek with a stop a quarter of a
-    // second after its start.)
+    // MPEG program streams, whose demuxer only estimates their length: one
+    // whose sound, as GStreamer plays it, begins 0.44 s into the file's time
+    // line, and one whose clock starts at half a second, as FFmpeg's muxer
+    // writes it (in which GStreamer's demuxer alone starts an accurate seek
+    // 8 to 50 ms late and ends any seek with a stop a quarter of a second
+    // after its start).
     const std::vector<std::pair<std::string, std::string>> mpeg{
         {"mpg",
          "videotestsrc num-buffers=200 ! "
          "video/x-raw,width=160,height=120,framerate=25/1,format=I420 ! mpeg2enc format=0 ! "
          "mpegpsmux name=m ! filesink location=%s " +
-             audio + "avenc_mp2 ! mpegaudioparse ! m."}};
+             audio + "avenc_mp2 ! mpegaudioparse ! m."},
+        {"ff.mpg",
+         "videotestsrc num-buffers=200 ! "
+         "video/x-raw,width=160,height=128,framerate=25/1,format=I420 ! mpeg2enc format=0 ! "
+         "avmux_mpeg name=m ! filesink location=%s " +
+             audio + "avenc_mp2 ! m."}};
     std::vector<SetRow> rows;
     const auto add = [&](const std::string& label, const std::string& file) {
       rows.push_back({label, file, "2000", "6000", "100"});
