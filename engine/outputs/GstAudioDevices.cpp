@@ -27,13 +27,13 @@ void EnsureGstInitialized() {
     // GStreamer's AIFF parser starts pushing from its own thread while the
     // decoder is still linking it, and about one load in ten stops there
     // for good; libav's AIFF reader shows its stream the safe way.
-    if (GstElement* libav = gst_element_factory_make("avdemux_aiff", nullptr)) {
-      gst_object_unref(gst_object_ref_sink(libav));
-      if (GstElementFactory* parser = gst_element_factory_find("aiffparse")) {
-        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(parser), GST_RANK_NONE);
-        gst_object_unref(parser);
-      }
-    }
+    // (Both are looked up in the registry: nothing is loaded before a clip
+    // needs it.)
+    GstElementFactory* libav = gst_element_factory_find("avdemux_aiff");
+    GstElementFactory* parser = gst_element_factory_find("aiffparse");
+    if (libav && parser) gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(parser), GST_RANK_NONE);
+    if (libav) gst_object_unref(libav);
+    if (parser) gst_object_unref(parser);
   });
 }
 
