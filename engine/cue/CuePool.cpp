@@ -279,7 +279,7 @@ struct CuePool::Impl {
     }
     g_object_set(decoder, "uri", uri, nullptr);
     g_free(uri);
-    KeepProgramStreamStops(decoder);
+    KeepProgramStreamStops(decoder, path);
     auto e = std::make_unique<Entry>();
     e->Path = path;
     e->Identity = identity;

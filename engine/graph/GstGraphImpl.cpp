@@ -98,7 +98,7 @@ GstElement* GstMediaGraph::Impl::NewDecoder(const std::string& clipFile, HRESULT
   }
   g_object_set(decoder, "uri", uri, nullptr);
   g_free(uri);
-  KeepProgramStreamStops(decoder);
+  KeepProgramStreamStops(decoder, clipFile);
   return decoder;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 
@@ -153,7 +154,12 @@ void OnElementAdded(GstBin* decoder, GstBin*, GstElement* element, gpointer) {
 
 }  // namespace
 
-void KeepProgramStreamStops(GstElement* decoder) {
+void KeepProgramStreamStops(GstElement* decoder, const std::string& path) {
+  unsigned char head[4] = {};
+  std::ifstream file(path, std::ios::binary);
+  if (!file.read(reinterpret_cast<char*>(head), sizeof head) || head[0] != 0 || head[1] != 0 ||
+      head[2] != 1 || head[3] != 0xBA)
+    return;
   g_signal_connect(decoder, "deep-element-added", G_CALLBACK(&OnElementAdded), nullptr);
 }
 

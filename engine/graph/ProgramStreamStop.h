@@ -12,12 +12,16 @@
 
 #include <gst/gst.h>
 
+#include <string>
+
 namespace engine {
 
-// Watches a new decoder (a uridecodebin, before it starts) for a program
-// stream demuxer, and keeps that demuxer's stops from then on. Any thread;
-// once per decoder.
-void KeepProgramStreamStops(GstElement* decoder);
+// Watches a new decoder (a uridecodebin, before it starts) of the file
+// `path` for a program stream demuxer, and keeps that demuxer's stops from
+// then on. Only a file that begins with a pack header is watched: a watch
+// on every decoder was seen to cost eight playing windows two points of a
+// core. Any thread; once per decoder.
+void KeepProgramStreamStops(GstElement* decoder, const std::string& path);
 
 // True once such a decoder has shown a program stream whose stops it
 // keeps (one whose clock does not start at zero). Its
