@@ -31,36 +31,78 @@ std::int64_t Covered(const QRect& place, const QList<QRect>& onTop) {
 
 }  // namespace
 
-QRect ClearPlace(const QRect& screen, const QList<QRect>& onTop, QSize size, QPoint wanted) {
+namespace {
+
+// How far a window at `x`..`x + width` may reach down from `y` before it
+// meets an on-top window or the screen's bottom; 0 when one covers `y`.
+int ClearDown(const QRect& screen, const QList<QRect>& onTop, int x, int width, int y) {
+  int reach = screen.top() + screen.height() - y;
+  for (const QRect& r : onTop) {
+    if (r.left() >= x + width || r.left() + r.width() <= x) continue;
+    if (r.top() <= y && y < r.top() + r.height()) return 0;
+    if (r.top() > y) reach = std::min(reach, r.top() - y);
+  }
+  return reach;
+}
+
+// The same across, from `x` to the right.
+int ClearRight(const QRect& screen, const QList<QRect>& onTop, int y, int height, int x) {
+  int reach = screen.left() + screen.width() - x;
+  for (const QRect& r : onTop) {
+    if (r.top() >= y + height || r.top() + r.height() <= y) continue;
+    if (r.left() <= x && x < r.left() + r.width()) return 0;
+    if (r.left() > x) reach = std::min(reach, r.left() - x);
+  }
+  return reach;
+}
+
+}  // namespace
+
+QRect ClearPlace(const QRect& screen, const QList<QRect>& onTop, QSize size, QPoint wanted,
+                 QSize least) {
   const QSize s = size.boundedTo(screen.size()).expandedTo(QSize(1, 1));
-  const int maxX = screen.left() + screen.width() - s.width();
-  const int maxY = screen.top() + screen.height() - s.height();
-  auto onScreen = [&](int x, int y) {
-    return QPoint(std::clamp(x, screen.left(), maxX), std::clamp(y, screen.top(), maxY));
+  const QSize l = least.isValid() ? least.boundedTo(s) : s;
+  auto clampTo = [](int v, int low, int high) { return std::clamp(v, low, std::max(low, high)); };
+  auto onScreen = [&](int x, int y, QSize at) {
+    return QPoint(clampTo(x, screen.left(), screen.left() + screen.width() - at.width()),
+                  clampTo(y, screen.top(), screen.top() + screen.height() - at.height()));
   };
-  const QPoint start = onScreen(wanted.x(), wanted.y());
+  const QPoint start = onScreen(wanted.x(), wanted.y(), s);
   // Every place worth trying touches the screen's edges, an on-top window's
   // edges, or keeps the wanted coordinate.
-  QList<int> xs{start.x(), screen.left(), maxX};
-  QList<int> ys{start.y(), screen.top(), maxY};
+  QList<int> xs{start.x(), screen.left(), screen.left() + screen.width() - s.width()};
+  QList<int> ys{start.y(), screen.top(), screen.top() + screen.height() - s.height()};
   for (const QRect& r : onTop) {
     xs << r.left() - s.width() << r.left() + r.width();
     ys << r.top() - s.height() << r.top() + r.height();
   }
   QRect best;
-  std::tuple<std::int64_t, std::int64_t, int> bestCost{};
+  std::tuple<std::int64_t, std::int64_t, std::int64_t, int> bestCost{};
   bool first = true;
+  auto consider = [&](const QRect& place) {
+    const QRect top(place.topLeft(), QSize(place.width(), std::min(place.height(), kTopBand)));
+    const auto cost = std::make_tuple(Covered(top, onTop), Covered(place, onTop),
+                                      Area(QRect(QPoint(), s)) - Area(place),
+                                      (place.topLeft() - start).manhattanLength());
+    if (first || cost < bestCost) {
+      best = place;
+      bestCost = cost;
+      first = false;
+    }
+  };
   for (int x : xs) {
     for (int y : ys) {
-      const QRect place(onScreen(x, y), s);
-      const QRect top(place.topLeft(), QSize(s.width(), std::min(s.height(), kTopBand)));
-      const auto cost = std::make_tuple(Covered(top, onTop), Covered(place, onTop),
-                                        (place.topLeft() - start).manhattanLength());
-      if (first || cost < bestCost) {
-        best = place;
-        bestCost = cost;
-        first = false;
-      }
+      consider(QRect(onScreen(x, y, s), s));
+      // Where the whole window finds no room, one cut down towards its least
+      // size may: shorter above or below an on-top window, narrower beside it.
+      const QPoint low = onScreen(x, y, QSize(s.width(), l.height()));
+      const int down = std::min(s.height(), ClearDown(screen, onTop, low.x(), s.width(), low.y()));
+      if (down >= l.height() && down < s.height()) consider(QRect(low, QSize(s.width(), down)));
+      const QPoint narrow = onScreen(x, y, QSize(l.width(), s.height()));
+      const int across =
+          std::min(s.width(), ClearRight(screen, onTop, narrow.y(), s.height(), narrow.x()));
+      if (across >= l.width() && across < s.width())
+        consider(QRect(narrow, QSize(across, s.height())));
     }
   }
   return best;
@@ -112,8 +154,9 @@ QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidg
   const QSize frameSize = client.grownBy(frame);
   QScreen* screen = ScreenFor(wanted, owner);
   if (!screen) return QRect(wanted, frameSize);
-  return ClearPlace(screen->availableGeometry(), OnTopFrames(window) + alsoClear, frameSize,
-                    wanted);
+  const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(frame);
+  return ClearPlace(screen->availableGeometry(), OnTopFrames(window) + alsoClear, frameSize, wanted,
+                    least);
 }
 
 QSize LargestClient(const QWidget* window, const QWidget* owner) {
@@ -128,6 +171,7 @@ void PlaceOnScreen(QWidget* window, const QWidget* owner, const QList<QRect>& al
                             ? window->pos()
                             : CentredOnScreen(window->size().grownBy(frame), owner);
   const QRect place = FirstPlace(window, window->size(), wanted, owner, alsoClear);
+  if (place.size() != window->size().grownBy(frame)) window->resize(place.size().shrunkBy(frame));
   // A window that has its native window but was never framed takes a move
   // as its client's place, not its frame's.
   const bool unframed =

@@ -16,9 +16,11 @@ namespace platform {
 // screen's available area), as near to `wanted` (the frame's top left) as
 // it can be while it overlaps none of `onTop`. Where the screen leaves no
 // such room, the window's top (its title bar and tool bars) is kept clear
-// first, then as much of the rest as possible. A window larger than the
-// screen is cut to it.
-QRect ClearPlace(const QRect& screen, const QList<QRect>& onTop, QSize size, QPoint wanted);
+// first, then as much of the rest as possible. Before that, a window may be
+// cut down as far as `least` (an invalid size: not at all) to find room
+// beside them. A window larger than the screen is cut to it.
+QRect ClearPlace(const QRect& screen, const QList<QRect>& onTop, QSize size, QPoint wanted,
+                 QSize least = QSize());
 
 // The frames of the shown windows that stay on top, `except` left out.
 QList<QRect> OnTopFrames(const QWidget* except);
@@ -27,13 +29,14 @@ QList<QRect> OnTopFrames(const QWidget* except);
 // ClearPlace on the screen it belongs to: the one under `wanted` if any,
 // else `owner`'s, else the primary one. `alsoClear` are more rectangles to
 // keep clear of as if they stayed on top: the tool bar of the window that the
-// new one works for, which it would otherwise open over.
+// new one works for, which it would otherwise open over. The window may be
+// cut down to its minimum size hint for that.
 QRect FirstPlace(const QWidget* window, QSize client, QPoint wanted, const QWidget* owner,
                  const QList<QRect>& alsoClear = {});
 
 // Moves a window that is about to be shown for the first time to its
-// FirstPlace, at its saved place if it has one (it was moved), else centred.
-// Its size stays: one larger than its screen shows its top left corner.
+// FirstPlace, at its saved place if it has one (it was moved), else centred,
+// and gives it the size that place has.
 // Call it before the window is shown; it also tells the window manager that
 // the place is ours, so that the window stays there when it is hidden and
 // shown again (as the key editor is, to change its mode).

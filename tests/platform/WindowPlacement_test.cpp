@@ -29,15 +29,20 @@ struct PlaceCase {
   QSize size;
   QPoint wanted;
   QRect expected;
+  QSize least = QSize();
 };
 
 class ClearPlaceTable : public ::testing::TestWithParam<PlaceCase> {};
 
 TEST_P(ClearPlaceTable, PlacesWhollyOnScreenAndClearOfOnTopWindows) {
   const PlaceCase& c = GetParam();
-  const QRect place = ClearPlace(c.screen, c.onTop, c.size, c.wanted);
+  const QRect place = ClearPlace(c.screen, c.onTop, c.size, c.wanted, c.least);
   EXPECT_EQ(place, c.expected);
   EXPECT_TRUE(c.screen.contains(place)) << "off screen";
+  if (c.least.isValid()) {
+    for (const QRect& r : c.onTop) EXPECT_FALSE(place.intersects(r)) << "under an on-top window";
+    EXPECT_TRUE(place.width() >= c.least.width() && place.height() >= c.least.height());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -82,6 +87,22 @@ INSTANTIATE_TEST_SUITE_P(
                   kKeyEditor,
                   Centred(kScreen1280, kKeyEditor),
                   QRect(QPoint(546, 277), kKeyEditor)},
+        // A window that may be cut down finds room above or below instead,
+        // and the key editor then takes the other side.
+        PlaceCase{"SetEditorCutToFitAt1280",
+                  kScreen1280,
+                  {kKeyboard1280},
+                  kSetEditor,
+                  Centred(kScreen1280, kSetEditor),
+                  QRect(333, 615, 614, 409),
+                  QSize(437, 239)},
+        PlaceCase{"KeyEditorCutBesideSetEditorAt1280",
+                  kScreen1280,
+                  {kKeyboard1280, QRect(333, 615, 614, 100)},
+                  kKeyEditor,
+                  Centred(kScreen1280, kKeyEditor),
+                  QRect(273, 0, 734, 408),
+                  QSize(295, 156)},
         // A clear wanted place is kept.
         PlaceCase{"ClearPlaceKept",
                   kScreen1920,
