@@ -98,7 +98,8 @@ int TForm11::DropKeyAt(QPoint at) const {
 }
 
 void TForm11::dragEnterEvent(QDragEnterEvent* event) {
-  if (DroppedLocalFiles(event->mimeData()).isEmpty()) {
+  dragFiles_ = DroppedLocalFiles(event->mimeData());
+  if (dragFiles_.isEmpty()) {
     event->ignore();
     return;
   }
@@ -108,8 +109,7 @@ void TForm11::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm11::dragMoveEvent(QDragMoveEvent* event) {
-  const QStringList files = DroppedLocalFiles(event->mimeData());
-  const bool set = !app::DroppedSetFile(files).isEmpty();
+  const bool set = !app::DroppedSetFile(dragFiles_).isEmpty();
   const int key = set ? -1 : DropKeyAt(event->position().toPoint());
   Keys1->SetDropNote(key);
   if (set || key >= 0)
@@ -120,12 +120,15 @@ void TForm11::dragMoveEvent(QDragMoveEvent* event) {
 
 void TForm11::dragLeaveEvent(QDragLeaveEvent* event) {
   Keys1->SetDropNote(-1);
+  dragFiles_.clear();
   event->accept();
 }
 
 void TForm11::dropEvent(QDropEvent* event) {
   Keys1->SetDropNote(-1);
-  const QStringList files = DroppedLocalFiles(event->mimeData());
+  QStringList files = DroppedLocalFiles(event->mimeData());
+  if (files.isEmpty()) files = dragFiles_;
+  dragFiles_.clear();
   const int key = DropKeyAt(event->position().toPoint());
   if (files.isEmpty() || (app::DroppedSetFile(files).isEmpty() && key < 0)) {
     event->ignore();

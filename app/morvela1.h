@@ -221,6 +221,9 @@ class TForm11 : public QWidget {
   void BuildEmptySetHint();
   // The key of the set under a point of the window; -1 off the keys.
   int DropKeyAt(QPoint at) const;
+  // The files of the drag under way, as its enter offered them: some drag
+  // sources can no longer hand them over by the time of the drop.
+  QStringList dragFiles_;
   TForm11(QWidget* owner, int instance, bool appendSelf);
   // The controls by panel, with their design values, then their bindings.
   void BuildControls();

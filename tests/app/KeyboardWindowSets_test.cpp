@@ -111,8 +111,9 @@ QPoint OnKey(const TKeys* keys, int note) {
 }
 
 // Files dragged from a file manager and dropped at a point of the window.
-// Returns the key highlighted while the files were over the point.
-int DropFiles(TForm11* w, QPoint at, const QStringList& files) {
+// Returns the key highlighted while the files were over the point. Some
+// sources no longer hand the files over at the drop itself (`late`).
+int DropFiles(TForm11* w, QPoint at, const QStringList& files, bool late = false) {
   QMimeData data;
   QList<QUrl> urls;
   for (const QString& file : files) urls << QUrl::fromLocalFile(file);
@@ -122,8 +123,11 @@ int DropFiles(TForm11* w, QPoint at, const QStringList& files) {
   QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(w, &move);
   const int highlighted = w->Keys1->DropNote();
-  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QMimeData gone;
+  gone.setData("text/uri-list", {});
+  QDropEvent drop(at, Qt::CopyAction, late ? &gone : &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(w, &drop);
+  EXPECT_TRUE(drop.isAccepted());
   return highlighted;
 }
 
@@ -139,7 +143,7 @@ TEST_F(KeyboardWindowSetsTest, DroppedClipsFillTheKeyDroppedOnAndTheKeysAfterItA
   TForm11* w = Window(0);
   const QStringList clips = {Tone(folder, "kick.wav"), Tone(folder, "snare.wav"),
                              Tone(folder, "hat.wav")};
-  EXPECT_EQ(DropFiles(w, OnKey(w->Keys1, 4), clips), 4);
+  EXPECT_EQ(DropFiles(w, OnKey(w->Keys1, 4), clips, /*late=*/true), 4);
   EXPECT_EQ(w->Keys1->DropNote(), -1);
   const KeySet& set = w->Tuning->Set;
   ASSERT_TRUE(testing_support::WaitFor([&] { return !set.Row(6).File.isEmpty(); }));
