@@ -3,16 +3,23 @@
 #include "FileIcons.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QHeaderView>
+#include <QLocale>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QUrl>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace platform {
 
@@ -80,6 +87,31 @@ QString ExistingFolder(const QString& wanted) {
   return folder;
 }
 
+// Gives the detail view's Size, Type and Date columns room for what they
+// show (Qt's widths cut "287 bytes" and the time of day), and the dialog
+// room for them beside the names.
+void FitDetailColumns(QFileDialog& dialog) {
+  auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (!tree) return;
+  const QFontMetrics metrics(tree->font());
+  const int pad = metrics.horizontalAdvance(QStringLiteral("MM"));
+  const QDateTime late(QDate(2026, 12, 30), QTime(23, 59));
+  const int date =
+      std::max(metrics.horizontalAdvance(QLocale().toString(late, QLocale::ShortFormat)),
+               metrics.horizontalAdvance(QStringLiteral("30 Dec 2026 23:59")));
+  const int widths[] = {metrics.horizontalAdvance(QStringLiteral("1023 bytes")) + pad,
+                        metrics.horizontalAdvance(QStringLiteral("wql File")) + pad, date + pad};
+  int details = 0;
+  for (int i = 0; i < 3; ++i) {
+    tree->header()->resizeSection(i + 1, widths[i]);
+    details += widths[i];
+  }
+  // Beside the places on the left, the names keep room for about 20 letters.
+  const int wanted = metrics.horizontalAdvance(QLatin1Char('M')) * 40 + details;
+  const QScreen* screen = dialog.screen();
+  dialog.setMinimumWidth(screen ? std::min(wanted, screen->availableGeometry().width()) : wanted);
+}
+
 // Runs a Qt file dialog made as EmptyFolder() tells, and returns the chosen
 // file: an existing one to open, any name to save.
 QString RunFileDialog(QWidget* owner, const FileDialogRequest& request,
@@ -96,6 +128,7 @@ QString RunFileDialog(QWidget* owner, const FileDialogRequest& request,
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   }
   dialog.setIconProvider(FileIconsByName());
+  FitDetailColumns(dialog);
   dialog.setDirectory(ExistingFolder(request.directory));
   if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
   if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
