@@ -38,6 +38,10 @@ class QTimer;
 class QToolButton;
 class TVideo1;
 
+namespace waveform {
+class PeakReader;
+}
+
 using controls::TKeys;
 using controls::TLCD99;
 using controls::TmkRangeSlider;
@@ -280,4 +284,7 @@ class TForm11 : public QWidget {
   bool audioOutputChecked_ = false;
   QString volumeHint_ = QStringLiteral("Volume");
   QString rateHint_ = QStringLiteral("Rate 100/100");
+  // Reads the current key's waveform for the range slider's ruler.
+  waveform::PeakReader* slidePeaks_ = nullptr;
+  void ShowKeyWaveform(int key);
 };
