@@ -56,8 +56,9 @@ std::optional<FileIdentity> IdentityOf(const QString& path) {
 }
 
 QString PeakCache::DefaultFolder() {
+  // Beside the archives' extracted entries, in the program's one cache folder.
   return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-         QStringLiteral("/tastivo/peaks");
+         QStringLiteral("/Tastivo/peaks");
 }
 
 PeakCache::PeakCache(QString folder) : folder_(std::move(folder)) {}

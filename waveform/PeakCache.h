@@ -29,7 +29,7 @@ std::optional<FileIdentity> IdentityOf(const QString& path);
 
 class PeakCache {
  public:
-  // $XDG_CACHE_HOME/tastivo/peaks (~/.cache/tastivo/peaks).
+  // $XDG_CACHE_HOME/Tastivo/peaks (~/.cache/Tastivo/peaks).
   static QString DefaultFolder();
 
   explicit PeakCache(QString folder = DefaultFolder());

@@ -6,6 +6,7 @@
 #include "waveform/PeakCache.h"
 #include "waveform/PeakReader.h"
 #include "waveform/Peaks.h"
+#include "waveform/WaveformGeometry.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,31 @@ TEST(PeakCache, IsUsedTheSecondTimeDroppedWhenTheFileChangesAndRewrittenWhenDama
   EXPECT_FALSE(afterDamage.fromCache);
   EXPECT_EQ(afterDamage.peaks->values, changed.peaks->values);
   EXPECT_TRUE(ReadPeaks(clip, cache, cancel).fromCache);
+}
+
+TEST(WaveformGeometry, ZoomKeepsItsAnchorUnderThePointerWithinTheClip) {
+  const ViewWindow whole;
+  const ViewWindow zoomed = ZoomAround(whole, 1000, 10);
+  EXPECT_DOUBLE_EQ(WaveformGeometry(zoomed, 500).PixelOf(1000),
+                   WaveformGeometry(whole, 500).PixelOf(1000));
+  EXPECT_DOUBLE_EQ(zoomed.Span(), 1000);
+  // Zooming out near the end stops at the clip's end.
+  const ViewWindow out = ZoomAround({9000, 10000}, 9500, 0.5);
+  EXPECT_DOUBLE_EQ(out.from, 8000);
+  EXPECT_DOUBLE_EQ(out.to, 10000);
+  EXPECT_DOUBLE_EQ(ZoomAround(whole, 5000, 1e6).Span(), kNarrowestSpan);
+
+  // Half a unit a pixel: halves go to the even mark; off the view, the clip's ends.
+  const WaveformGeometry fine(whole, 20000);
+  EXPECT_EQ(fine.MarkAt(1), 0);
+  EXPECT_EQ(fine.MarkAt(3), 2);
+  EXPECT_EQ(fine.MarkAt(-10), 0);
+  EXPECT_EQ(fine.MarkAt(30000), kScale);
+  // Two marks at one place come apart by the side they are taken from.
+  const WaveformGeometry g(whole, 500);
+  EXPECT_EQ(g.HandleAt(152, 3000, 3000), MarkHandle::kStop);
+  EXPECT_EQ(g.HandleAt(148, 3000, 3000), MarkHandle::kStart);
+  EXPECT_EQ(g.HandleAt(250, 3000, 3000), MarkHandle::kNone);
 }
 
 }  // namespace
