@@ -4,6 +4,10 @@
 
 #include <QFile>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <optional>
 
 namespace waveform {
@@ -42,6 +46,19 @@ PeakResult ReadPeaks(const QString& path, const PeakCache& cache, const std::ato
   return {std::move(peaks), false};
 }
 
+namespace {
+
+// The reader's thread folds every decoded sample; it yields to the window
+// and to playing clips, which run at normal priority.
+void LowerThisThread() {
+  static thread_local bool lowered = false;
+  if (lowered) return;
+  lowered = true;
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+}
+
+}  // namespace
+
 PeakReader::PeakReader(QObject* parent, const PeakCache& cache) : QObject(parent), cache_(cache) {
   // One reading at a time: a cancelled one ends within a block, and two
   // decoders would only halve each other's speed.
@@ -75,6 +92,7 @@ void PeakReader::Read(const QString& path) {
   pool_.start([this, path, cache, cancel, generation] {
     // Runs on the reader's pool thread; hands everything to the window
     // thread, where stale generations are dropped.
+    LowerThisThread();
     auto progress = [this, cancel, generation](int percent) {
       if (*cancel) return;
       QMetaObject::invokeMethod(
