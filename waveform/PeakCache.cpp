@@ -72,10 +72,11 @@ std::optional<Peaks> PeakCache::Load(const FileIdentity& file) const {
   if (!in.open(QIODevice::ReadOnly)) return std::nullopt;
   Header h{};
   const bool headerRead = in.read(reinterpret_cast<char*>(&h), sizeof h) == qint64(sizeof h);
-  const bool sound =
-      headerRead && std::memcmp(h.magic, kMagic, sizeof kMagic) == 0 && h.version == kVersion &&
-      h.byteOrder == kByteOrder && (h.channels == 1 || h.channels == 2) && h.framesPerBucket > 0 &&
-      h.buckets >= 0 && h.frames >= 0 && in.size() == qint64(sizeof h) + h.buckets * 4 * h.channels;
+  const bool sound = headerRead && std::memcmp(h.magic, kMagic, sizeof kMagic) == 0 &&
+                     h.version == kVersion && h.byteOrder == kByteOrder &&
+                     (h.channels == 1 || h.channels == 2) && h.framesPerBucket > 0 &&
+                     h.buckets >= 0 && h.buckets <= PeakFolder::kMaxBuckets && h.frames >= 0 &&
+                     in.size() == qint64(sizeof h) + h.buckets * 4 * h.channels;
   const bool same = sound && h.device == file.device && h.inode == file.inode &&
                     h.size == file.size && h.modifiedNs == file.modifiedNs &&
                     h.changedNs == file.changedNs;
