@@ -53,6 +53,26 @@ TEST(Peaks, ASineBurstFillsThePixelColumnsOfItsTimeWholeAndZoomed) {
   }
 }
 
+TEST(Peaks, ALongClipKeepsItsBucketsBoundedAndItsSoundInPlace) {
+  // 100000 frames in at most 1024 buckets, loud from frame 25000 to 37500.
+  std::vector<float> frames(100000, 0.f);
+  for (int i = 25000; i < 37500; ++i) frames[i] = i % 2 ? 0.9f : -0.9f;
+  PeakFolder folder(48000, 1, 1024);
+  for (std::size_t at = 0; at < frames.size(); at += 999)
+    folder.Add(frames.data() + at, std::min<std::int64_t>(999, frames.size() - at));
+  const Peaks peaks = folder.Finish();
+  EXPECT_LE(peaks.BucketCount(), 1024);
+  EXPECT_EQ(peaks.frames, 100000);
+  const std::vector<Column> columns = Columns(peaks, 400, 0, kScale);
+  for (int x = 0; x < 400; ++x) {
+    if (x >= 101 && x <= 148) {
+      EXPECT_GT(Loudness(columns[x]), 0.8f) << "column " << x;
+    } else if (x < 99 || x > 151) {
+      EXPECT_EQ(Loudness(columns[x]), 0.f) << "column " << x;
+    }
+  }
+}
+
 TEST(PeakCache, IsUsedTheSecondTimeDroppedWhenTheFileChangesAndRewrittenWhenDamaged) {
   QTemporaryDir dir;
   const QString clip = dir.filePath("clip.wav");
