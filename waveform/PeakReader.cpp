@@ -93,6 +93,9 @@ void PeakReader::Read(const QString& path) {
     // Runs on the reader's pool thread; hands everything to the window
     // thread, where stale generations are dropped.
     LowerThisThread();
+    // Files passed over quickly (keys played one after the other) are
+    // never opened.
+    if (*cancel) return;
     auto progress = [this, cancel, generation](int percent) {
       if (*cancel) return;
       QMetaObject::invokeMethod(
