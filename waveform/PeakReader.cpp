@@ -63,6 +63,8 @@ PeakReader::PeakReader(QObject* parent, const PeakCache& cache) : QObject(parent
   // One reading at a time: a cancelled one ends within a block, and two
   // decoders would only halve each other's speed.
   pool_.setMaxThreadCount(1);
+  // Readings are rare: a thread is made for each rather than kept idle.
+  pool_.setExpiryTimeout(0);
 }
 
 PeakReader::~PeakReader() {
