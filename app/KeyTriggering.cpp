@@ -301,10 +301,10 @@ void TForm11::LoadKeyRange(int key) {
 }
 
 void TForm11::ShowKeyWaveform(int key) {
-  const QString file = Tuning->ClipPath(key);
+  slideWaveFile_ = Tuning->ClipPath(key);
   // The ruler shows the old clip's sound only until the new one's is read.
-  if (file != slidePeaks_->Path()) Slider1->SetWaveform({});
-  slidePeaks_->Read(file);
+  if (slideWaveFile_ != slidePeaks_->Path()) Slider1->SetWaveform({});
+  slideWaveTimer_->start();
 }
 
 void TForm11::AttachSliderHandlers() {

@@ -200,6 +200,13 @@ void TForm11::BuildPositionRow() {
         Slider1->SetWaveform(std::move(envelope));
       });
   connect(slidePeaks_, &waveform::PeakReader::Failed, this, [this] { Slider1->SetWaveform({}); });
+  // Keys played in a fast run are passed over: each would start reading a
+  // clip, and the next key would cancel it unfinished. The delay only holds
+  // back a picture.
+  slideWaveTimer_ = new QTimer(this);
+  slideWaveTimer_->setSingleShot(true);
+  slideWaveTimer_->setInterval(300);
+  connect(slideWaveTimer_, &QTimer::timeout, this, [this] { slidePeaks_->Read(slideWaveFile_); });
 }
 
 void TForm11::BuildKeyboard() {
