@@ -61,6 +61,15 @@ class PlayerOnGStreamer : public ::testing::Test {
     return "opened";
   }
 
+  // A key pressed while its clip loads says so; pressed again, it plays. A
+  // busy machine may take longer than one press waits.
+  std::string OpenPressingAgain(const QString& path) {
+    std::string opened;
+    WaitFor([&] { return (opened = OpenError(path)).find("still loading") == std::string::npos; },
+            std::chrono::seconds(10));
+    return opened;
+  }
+
   NoticeRecorder window;
   std::shared_ptr<engine::GstMediaGraph> graph;
   std::unique_ptr<TPlayer> player;
@@ -260,11 +269,7 @@ TEST_F(PlayerOnGStreamer, AnAiffClipOpensEveryTime) {
     // Another file each time: the same one again would be the kept one.
     const QString copy = dir.filePath(QString("tone%1.aiff").arg(i));
     ASSERT_TRUE(QFile::copy(media_files::ToneAiff(), copy));
-    std::string opened;
-    // A key pressed while its clip loads says so; pressed again, it plays.
-    WaitFor([&] { return (opened = OpenError(copy)).find("still loading") == std::string::npos; },
-            std::chrono::seconds(10));
-    ASSERT_EQ(opened, "opened") << i << ": " << lastDetail;
+    ASSERT_EQ(OpenPressingAgain(copy), "opened") << i << ": " << lastDetail;
     player->Close();
   }
 }
@@ -298,8 +303,7 @@ TEST_F(PlayerOnGStreamer, EveryVideoFormatOfTheMaskShowsItsPicture) {
        {Clip{media_files::GreenMpg(), green}, Clip{media_files::GreenDat(), green},
         Clip{media_files::BlueDivx(), blue}, Clip{media_files::BlueDvx(), blue}}) {
     SCOPED_TRACE(clip.path.toStdString());
-    const std::string error = OpenError(clip.path);
-    ASSERT_EQ(error, "opened") << lastDetail;
+    ASSERT_EQ(OpenPressingAgain(clip.path), "opened") << lastDetail;
     EXPECT_TRUE(player->IsVideo());
     EXPECT_GT(player->Duration, 0);  // a program stream's length is an estimate
     player->ResizeVideo(0, 0, 320, 240);
