@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/FormList.h"
+#include "app/RemoteTarget.h"
 #include "app/StartSet.h"
 #include "app/morvela1.h"
 #include "editor/Edit.h"
@@ -100,11 +101,16 @@ int main(int argc, char** argv) {
     FormList.clear();
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
+    TTuning::ExtraOptions = app::RemoteOptionsSection;
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();
     TTuning::Editor = Edit1;
     Form11->show();
     if (!command.setFile.isEmpty()) app::OpenStartSet(*Form11, command.setFile);
+    // After the first window: the remote plays windows, and a bad port must
+    // not keep the program from starting.
+    app::RemoteControl remote(command.osc ? std::optional<quint16>(command.oscPort) : std::nullopt);
+    if (command.osc) PrintLine(stderr, QStringLiteral("tastivo: ") + remote.Status());
     result = app.exec();
   });
   platform::RunGuarded([] {
