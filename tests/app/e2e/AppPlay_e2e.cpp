@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <lo/lo.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -148,9 +152,10 @@ class AppPlay : public ::testing::Test {
   }
 
   // Starts the program and waits for its first window.
-  void StartProgram(const std::map<std::string, std::string>& extra = {}) {
+  void StartProgram(const std::map<std::string, std::string>& extra = {},
+                    const std::vector<std::string>& arguments = {}) {
     program = std::make_unique<Program>(ProgramPath(), *folder);
-    ASSERT_TRUE(program->Start(ProgramEnv(extra))) << "cannot start " << ProgramPath();
+    ASSERT_TRUE(program->Start(ProgramEnv(extra), arguments)) << "cannot start " << ProgramPath();
     const auto window = desktop->WaitForWindow("Tastivo");
     ASSERT_TRUE(window.has_value()) << "no window \"Tastivo\" appeared";
     windows["Tastivo"] = *window;
@@ -353,6 +358,55 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
         << "window 2 never sounds, even when played itself; " << Describe(heard2, down);
     EXPECT_NEAR(heard2.hertz, 880, 880 * 0.03);
     EXPECT_TRUE(heard0.sounds.empty()) << "window 0 sounded for a key of group 2";
+  }
+}
+
+// A UDP port of the loopback address that nobody uses now.
+int FreeUdpPort() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
+
+TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroup) {
+  GiveSet(0, {{"zero", Clip("w0.wav", 3.0, 440)}});
+  GiveSet(1, {{"one", Clip("w1.wav", 3.0, 660)}});
+  settings->SetWindow(0, {.group = 0, .top = 20, .left = 20});
+  settings->SetWindow(1, {.group = 0, .top = 260, .left = 20});
+  const int port = FreeUdpPort();
+  ASSERT_NE(port, 0);
+  ASSERT_NO_FATAL_FAILURE(StartProgram({}, {"--osc=" + std::to_string(port)}));
+  ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 1"));
+  int in0 = 0, in1 = 0;
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo", &in0));
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo 1", &in1));
+  ASSERT_TRUE(WaitUntil([&] {
+    return program->LogTail().find("OSC: listening") != std::string::npos;
+  })) << program->LogTail();
+
+  lo_address remote = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+  const uint64_t down = ears->RecordedUntil();
+  ASSERT_GE(lo_send(remote, "/tastivo/1/key/0", "i", 1), 0);
+  ears->WaitForFrame(down + static_cast<uint64_t>(0.6 * ears->SampleRate()));
+  ASSERT_GE(lo_send(remote, "/tastivo/1/key/0", "i", 0), 0);
+  const uint64_t up = ears->RecordedUntil();
+  lo_address_free(remote);
+
+  for (const auto& [input, hertz] : {std::pair{in1, 660.0}, std::pair{in0, 440.0}}) {
+    const Heard heard = HeardFrom(down, up, 1.0, input);
+    ASSERT_EQ(heard.sounds.size(), 1u)
+        << "window on input " << input << ": " << Describe(heard, down);
+    EXPECT_NEAR(heard.hertz, hertz, hertz * 0.03) << "not the window's own row 0";
+    EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.2)
+        << "the release did not stop the clip; " << Describe(heard, down);
   }
 }
 
