@@ -42,17 +42,20 @@ DecodedPacket DecodeOscPacket(const void* data, std::size_t size) {
   for (int n = 0; n < argc; ++n) {
     OscArgument arg;
     arg.type = types[n];
+    // liblo packs some types (a char, say) tighter than their OSC size, so
+    // the arguments after them may be misaligned: read them as bytes.
+    const auto* bytes = reinterpret_cast<const char*>(argv[n]);
     switch (arg.type) {
       case LO_INT32:
-        arg.i = argv[n]->i;
+        std::memcpy(&arg.i, bytes, sizeof arg.i);
         break;
       case LO_FLOAT:
-        arg.f = argv[n]->f;
+        std::memcpy(&arg.f, bytes, sizeof arg.f);
         break;
       case LO_STRING:
       case LO_SYMBOL:
         arg.type = 's';
-        arg.s = &argv[n]->s;
+        arg.s = bytes;
         break;
       default:
         break;  // kept by its type alone: no command takes it
