@@ -37,6 +37,7 @@ class RemoteOptionsBox : public QWidget {
     grid->addWidget(new QLabel(QStringLiteral("Pairing token"), this), row, 0);
     token_ = new QLineEdit(this);
     token_->setReadOnly(true);
+    token_->setPlaceholderText(QStringLiteral("made when other devices are allowed"));
     grid->addWidget(token_, row, 1);
     auto* renew = new QPushButton(QStringLiteral("New token"), this);
     renew->setToolTip(QStringLiteral("Devices paired with the old token must pair again"));
@@ -87,6 +88,8 @@ class RemoteOptionsBox : public QWidget {
     settings.oscPort = static_cast<quint16>(port_->value());
     settings.allowOthers = others_->isChecked();
     settings.token = token_->text();
+    if (settings.allowOthers) settings.MakeTokenIfNone();
+    token_->setText(settings.token);
     settings.allowList = remote::ParseAllowList(allowList_->text());
     allowList_->setText(settings.allowList.join(u' '));
     try {

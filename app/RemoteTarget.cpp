@@ -2,6 +2,7 @@
 
 #include "app/FormList.h"
 #include "app/morvela1.h"
+#include "platform/SettingsStore.h"
 #include "sets/LocalPath.h"
 
 #include <QCheckBox>
@@ -135,7 +136,14 @@ RemoteControl* RemoteControl::Instance() {
 }
 
 void RemoteControl::Apply() {
-  const remote::RemoteSettings settings = remote::RemoteSettings::Read();
+  remote::RemoteSettings settings = remote::RemoteSettings::Read();
+  if (settings.allowOthers && settings.MakeTokenIfNone()) {
+    try {
+      settings.Write();
+    } catch (const platform::SettingsError&) {
+      // Pairs for this run only; the next start makes another.
+    }
+  }
   const bool on = settings.osc || commandLinePort_.has_value();
   const quint16 port = commandLinePort_.value_or(0) != 0 ? *commandLinePort_ : settings.oscPort;
   osc_.Stop();

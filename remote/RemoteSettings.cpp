@@ -52,14 +52,7 @@ RemoteSettings RemoteSettings::Read() {
     }
   }
   // A token short enough to guess is no token.
-  if (settings.token.size() < 16) {
-    settings.token = NewPairingToken();
-    try {
-      settings.Write();
-    } catch (const platform::SettingsError&) {
-      // Kept for this run; the next one makes another.
-    }
-  }
+  if (settings.token.size() < kMinTokenLength) settings.token.clear();
   return settings;
 }
 
@@ -73,6 +66,12 @@ void RemoteSettings::Write() const {
   store.WriteString("token", token);
   store.WriteString("allowlist", allowList.join(u' '));
   store.CloseKey();
+}
+
+bool RemoteSettings::MakeTokenIfNone() {
+  if (!token.isEmpty()) return false;
+  token = NewPairingToken();
+  return true;
 }
 
 GateSettings RemoteSettings::Gate() const {

@@ -17,8 +17,9 @@ struct RemoteSettings {
   bool osc = false;
   quint16 oscPort = kDefaultOscPort;
   bool allowOthers = false;
-  // The pairing token; made at the first read that finds none.
+  // The pairing token; empty until other devices are first allowed.
   QString token;
+  static constexpr qsizetype kMinTokenLength = 16;
   // Addresses of other devices let in without the token.
   QStringList allowList;
 
@@ -26,6 +27,10 @@ struct RemoteSettings {
   static RemoteSettings Read();
   // Throws platform::SettingsError when the store can't be written.
   void Write() const;
+
+  // Makes a token when there is none; true when it did (and the settings
+  // want writing).
+  bool MakeTokenIfNone();
 
   GateSettings Gate() const;
 };
