@@ -1,8 +1,8 @@
 #pragma once
 // The program's command line: no arguments (the usual start), one set file
 // to open in the first keyboard window (what a file manager passes for a
-// double-clicked .wql file), --help, --version or --osc[=PORT]. Pure logic, apart from
-// SetFileProblem, which looks at the file system.
+// double-clicked .wql file), --help, --version, --osc[=PORT] or --web[=PORT]. Pure logic, apart
+// from SetFileProblem, which looks at the file system.
 
 #include <QString>
 #include <QStringList>
@@ -26,6 +26,9 @@ struct CommandLine {
   // whatever the settings say; nothing is stored.
   bool osc = false;
   quint16 oscPort = 0;
+  // --web[=PORT]: the web remote likewise.
+  bool web = false;
+  quint16 webPort = 0;
 };
 
 // The exit status of a command line that could not be understood, and of a

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QNetworkInterface>
 #include <QSignalBlocker>
 #include <QSlider>
 
@@ -121,8 +122,31 @@ remote::WindowState WindowsRemoteTarget::State(int window) const {
   return state;
 }
 
-RemoteControl::RemoteControl(std::optional<quint16> oscPort, QObject* parent)
-    : QObject(parent), osc_(target_), commandLinePort_(oscPort) {
+std::vector<remote::KeyInfo> WindowsRemoteTarget::Keys(int window) const {
+  std::vector<remote::KeyInfo> keys;
+  TForm11* form = Window(window);
+  if (!form) return keys;
+  for (int row = 0; row < form->Tuning->Set.RowCount(); ++row) {
+    const KeyRow& key = form->Tuning->Set.Row(row);
+    if (!key.File.isEmpty()) keys.push_back({row, key.Label.toStdString()});
+  }
+  return keys;
+}
+
+namespace {
+
+// An address of this machine that other devices on its network reach.
+QString NetworkAddress() {
+  for (const QHostAddress& address : QNetworkInterface::allAddresses())
+    if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+      return address.toString();
+  return QStringLiteral("127.0.0.1");
+}
+
+}  // namespace
+
+RemoteControl::RemoteControl(RemoteOverride override, QObject* parent)
+    : QObject(parent), osc_(target_), override_(override) {
   theControl = this;
   Apply();
 }
@@ -137,29 +161,51 @@ RemoteControl* RemoteControl::Instance() {
 
 void RemoteControl::Apply() {
   remote::RemoteSettings settings = remote::RemoteSettings::Read();
-  if (settings.allowOthers && settings.MakeTokenIfNone()) {
+  const bool oscOn = settings.osc || override_.oscPort.has_value();
+  const bool webOn = settings.web || override_.webPort.has_value();
+  if ((settings.allowOthers || webOn) && settings.MakeTokenIfNone()) {
     try {
       settings.Write();
     } catch (const platform::SettingsError&) {
       // Pairs for this run only; the next start makes another.
     }
   }
-  const bool on = settings.osc || commandLinePort_.has_value();
-  const quint16 port = commandLinePort_.value_or(0) != 0 ? *commandLinePort_ : settings.oscPort;
+  allowOthers_ = settings.allowOthers;
+  const QString where =
+      settings.allowOthers ? QStringLiteral("every address") : QStringLiteral("127.0.0.1 only");
   osc_.Stop();
-  if (!on) {
+  if (!oscOn) {
     status_ = QStringLiteral("OSC: off");
   } else {
+    const quint16 port = override_.oscPort.value_or(0) ? *override_.oscPort : settings.oscPort;
     QString why;
     if (osc_.Start(port, settings.Gate(), &why))
-      status_ = QStringLiteral("OSC: listening on %1 port %2")
-                    .arg(settings.allowOthers ? QStringLiteral("every address")
-                                              : QStringLiteral("127.0.0.1 only"))
-                    .arg(osc_.Port());
+      status_ = QStringLiteral("OSC: listening on %1, port %2").arg(where).arg(osc_.Port());
     else
       status_ = QStringLiteral("OSC: port %1 can't be used (%2)").arg(port).arg(why);
   }
+  // Closing the server's sockets is its only stop: a new one takes over.
+  web_.reset();
+  if (!webOn) {
+    status_ += QStringLiteral("\nWeb remote: off");
+  } else {
+    const quint16 port = override_.webPort.value_or(0) ? *override_.webPort : settings.webPort;
+    web_ = std::make_unique<remote::WebRemote>(target_);
+    QString why;
+    if (web_->Start(port, settings.allowOthers, settings.token, &why)) {
+      status_ +=
+          QStringLiteral("\nWeb remote: listening on %1, port %2").arg(where).arg(web_->Port());
+    } else {
+      status_ += QStringLiteral("\nWeb remote: port %1 can't be used (%2)").arg(port).arg(why);
+      web_.reset();
+    }
+  }
   emit StatusChanged(status_);
+}
+
+QString RemoteControl::PageUrl() const {
+  if (!web_) return {};
+  return web_->PageUrl(allowOthers_ ? NetworkAddress() : QStringLiteral("127.0.0.1"));
 }
 
 }  // namespace app

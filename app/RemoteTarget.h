@@ -6,12 +6,14 @@
 #include "remote/OscServer.h"
 #include "remote/RemoteSettings.h"
 #include "remote/RemoteTarget.h"
+#include "remote/WebRemote.h"
 
 #include <QObject>
 
-class QWidget;
-
+#include <memory>
 #include <optional>
+
+class QWidget;
 
 namespace app {
 
@@ -29,14 +31,20 @@ class WindowsRemoteTarget : public remote::RemoteTarget {
   void SetRate(int window, int position) override;
   bool LoadSet(int window, const std::string& name) override;
   remote::WindowState State(int window) const override;
+  std::vector<remote::KeyInfo> Keys(int window) const override;
+};
+
+// What the command line switches on for one run, whatever the settings say;
+// a port of 0 takes the stored one.
+struct RemoteOverride {
+  std::optional<quint16> oscPort;
+  std::optional<quint16> webPort;
 };
 
 class RemoteControl : public QObject {
   Q_OBJECT
  public:
-  // oscPort: from the command line, switches OSC on for this run on that
-  // port (0: the stored one) without storing anything.
-  explicit RemoteControl(std::optional<quint16> oscPort = std::nullopt, QObject* parent = nullptr);
+  explicit RemoteControl(RemoteOverride override = {}, QObject* parent = nullptr);
   ~RemoteControl() override;
 
   // The one of the program, while there is one.
@@ -44,9 +52,12 @@ class RemoteControl : public QObject {
 
   // Reads the settings again and starts, restarts or stops the server.
   void Apply();
-  // "OSC: listening on 127.0.0.1 port 7700", "OSC: off" or why it failed.
+  // "OSC: listening on 127.0.0.1 only, port 7700", "OSC: off" or why it
+  // failed; then the same for the web remote, on a line of its own.
   QString Status() const { return status_; }
-  const remote::OscServer& Osc() const { return osc_; }
+  // The web remote page's address with its token, for this machine or, when
+  // other devices are allowed, for them; empty while the web remote is off.
+  QString PageUrl() const;
 
  signals:
   void StatusChanged(const QString& status);
@@ -54,12 +65,15 @@ class RemoteControl : public QObject {
  private:
   WindowsRemoteTarget target_;
   remote::OscServer osc_;
-  std::optional<quint16> commandLinePort_;
+  std::unique_ptr<remote::WebRemote> web_;
+  RemoteOverride override_;
+  bool allowOthers_ = false;
   QString status_;
 };
 
-// The remote's part of a set editor's Options page: OSC on or off, its
-// port, "Allow other devices", the pairing token and the allow-list. Every
+// The remote's part of a set editor's Options page: OSC and the web remote
+// on or off and their ports, "Allow other devices", the pairing token, the
+// allow-list, and the web remote's address as text and QR code. Every
 // window's page shows and changes the same settings.
 QWidget* RemoteOptionsSection(QWidget* page);
 

@@ -109,8 +109,16 @@ int main(int argc, char** argv) {
     if (!command.setFile.isEmpty()) app::OpenStartSet(*Form11, command.setFile);
     // After the first window: the remote plays windows, and a bad port must
     // not keep the program from starting.
-    app::RemoteControl remote(command.osc ? std::optional<quint16>(command.oscPort) : std::nullopt);
-    if (command.osc) PrintLine(stderr, QStringLiteral("tastivo: ") + remote.Status());
+    app::RemoteOverride override;
+    if (command.osc) override.oscPort = command.oscPort;
+    if (command.web) override.webPort = command.webPort;
+    app::RemoteControl remote(override);
+    if (command.osc || command.web) {
+      for (const QString& line : remote.Status().split(u'\n'))
+        PrintLine(stderr, QStringLiteral("tastivo: ") + line);
+      if (command.web)
+        PrintLine(stderr, QStringLiteral("tastivo: web remote page: ") + remote.PageUrl());
+    }
     result = app.exec();
   });
   platform::RunGuarded([] {

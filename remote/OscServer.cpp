@@ -142,35 +142,16 @@ void OscServer::HandlePacket(const QByteArray& data, const QHostAddress& from, q
 }
 
 void OscServer::Execute(const RemoteCommand& command, const QHostAddress& from, quint16 port) {
-  const int w = command.window;
+  if (command.kind == CommandKind::kKey) {
+    if (command.value)
+      held_.insert({command.window, command.key});
+    else
+      held_.erase({command.window, command.key});
+  }
+  if (ApplyToTarget(target_, command)) return;
   switch (command.kind) {
-    case CommandKind::kKey:
-      if (command.value)
-        held_.insert({w, command.key});
-      else
-        held_.erase({w, command.key});
-      target_.Key(w, command.key, command.value != 0);
-      break;
-    case CommandKind::kPlay:
-      target_.Play(w);
-      break;
-    case CommandKind::kStop:
-      target_.Stop(w);
-      break;
-    case CommandKind::kLoop:
-      target_.SetLoop(w, command.value != 0);
-      break;
-    case CommandKind::kSustain:
-      target_.SetSustain(w, command.value != 0);
-      break;
-    case CommandKind::kVolume:
-      target_.SetVolume(w, command.value);
-      break;
-    case CommandKind::kRate:
-      target_.SetRate(w, command.value);
-      break;
     case CommandKind::kSet:
-      if (!target_.LoadSet(w, command.text)) Refuse(Rejection::kOutOfRange);
+      if (!target_.LoadSet(command.window, command.text)) Refuse(Rejection::kOutOfRange);
       break;
     case CommandKind::kWindows:
       ReplyWindows(from, port);
@@ -194,6 +175,8 @@ void OscServer::Execute(const RemoteCommand& command, const QHostAddress& from, 
       }
       break;
     }
+    default:
+      break;
   }
 }
 

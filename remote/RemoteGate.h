@@ -41,10 +41,11 @@ class RemoteGate {
   // kNone, kNotAllowed or kFlood. A leading token argument is removed from
   // args whoever sent it.
   Rejection Admit(const Sender& sender, std::vector<OscArgument>& args, std::int64_t nowMs);
+  // Takes one message of host's allowance; false when it has none left.
+  bool WithinRate(const std::string& host, std::int64_t nowMs);
 
  private:
   bool TakeToken(std::vector<OscArgument>& args) const;
-  bool WithinRate(const std::string& host, std::int64_t nowMs);
 
   GateSettings settings_;
   struct Bucket {

@@ -37,14 +37,19 @@ RemoteSettings RemoteSettings::Read() {
       }
     };
     readBool("osc", settings.osc);
+    readBool("web", settings.web);
     readBool("allowothers", settings.allowOthers);
-    try {
-      if (store.ValueExists("oscport")) {
-        const int port = store.ReadInteger("oscport");
-        if (port > 0 && port <= 65535) settings.oscPort = static_cast<quint16>(port);
+    auto readPort = [&](const char* name, quint16& port) {
+      try {
+        if (store.ValueExists(name)) {
+          const int value = store.ReadInteger(name);
+          if (value > 0 && value <= 65535) port = static_cast<quint16>(value);
+        }
+      } catch (const platform::SettingsError&) {
       }
-    } catch (const platform::SettingsError&) {
-    }
+    };
+    readPort("oscport", settings.oscPort);
+    readPort("webport", settings.webPort);
     try {
       settings.token = store.ReadString("token");
       settings.allowList = ParseAllowList(store.ReadString("allowlist"));
@@ -62,6 +67,8 @@ void RemoteSettings::Write() const {
     throw platform::SettingsError("cannot open the remote's settings");
   store.WriteBool("osc", osc);
   store.WriteInteger("oscport", oscPort);
+  store.WriteBool("web", web);
+  store.WriteInteger("webport", webPort);
   store.WriteBool("allowothers", allowOthers);
   store.WriteString("token", token);
   store.WriteString("allowlist", allowList.join(u' '));

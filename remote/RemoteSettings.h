@@ -13,9 +13,12 @@ namespace remote {
 struct RemoteSettings {
   static constexpr const char* kKey = "Software\\Tastivo\\Remote";
   static constexpr quint16 kDefaultOscPort = 7700;
+  static constexpr quint16 kDefaultWebPort = 7780;
 
   bool osc = false;
   quint16 oscPort = kDefaultOscPort;
+  bool web = false;
+  quint16 webPort = kDefaultWebPort;
   bool allowOthers = false;
   // The pairing token; empty until other devices are first allowed.
   QString token;

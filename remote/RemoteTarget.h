@@ -25,6 +25,11 @@ struct WindowState {
   bool operator==(const WindowState&) const = default;
 };
 
+struct KeyInfo {
+  int key = 0;
+  std::string label;
+};
+
 class RemoteTarget {
  public:
   virtual ~RemoteTarget() = default;
@@ -42,6 +47,13 @@ class RemoteTarget {
   // question; false when the window knows no such list.
   virtual bool LoadSet(int window, const std::string& name) = 0;
   virtual WindowState State(int window) const = 0;
+  // The keys of the window that have a clip, with their labels.
+  virtual std::vector<KeyInfo> Keys(int window) const = 0;
 };
+
+struct RemoteCommand;
+// Carries out a command that acts on a window (a key, the transport, the
+// bars, a set); false for the others, which the server answers itself.
+bool ApplyToTarget(RemoteTarget& target, const RemoteCommand& command);
 
 }  // namespace remote

@@ -1,9 +1,14 @@
 #include "remote/OscServer.h"
 #include "remote/OscPacket.h"
+#include "remote/WebRemote.h"
 #include "support/TestSupport.h"
 
+#include <QNetworkAccessManager>
 #include <QNetworkDatagram>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QUdpSocket>
+#include <QWebSocket>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +42,7 @@ class RecordingTarget : public RemoteTarget {
     return false;
   }
   WindowState State(int) const override { return state; }
+  std::vector<KeyInfo> Keys(int) const override { return {{0, "intro"}, {2, "applause"}}; }
 
  private:
   void Record(std::string call) { calls.push_back(std::move(call)); }
@@ -149,6 +155,82 @@ TEST_F(OscServerTest, PushesTheStateToSubscribersWhenItChanges) {
     return pushed.size() >= 2;
   }));
   EXPECT_EQ(pushed, (std::vector<std::string>{"/tastivo/0/state", "/tastivo/1/state"}));
+}
+
+class WebRemoteTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
+
+  void SetUp() override {
+    web = std::make_unique<WebRemote>(target);
+    QString why;
+    ASSERT_TRUE(web->Start(0, false, kToken, &why)) << why.toStdString();
+    base = QStringLiteral("http://127.0.0.1:%1").arg(web->Port());
+  }
+
+  // The status of a GET of path, and its body.
+  std::pair<int, QByteArray> Get(const QString& path) {
+    QNetworkReply* reply = network.get(QNetworkRequest(QUrl(base + path)));
+    EXPECT_TRUE(WaitFor([&] { return reply->isFinished(); }));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+    return {status, body};
+  }
+
+  RecordingTarget target;
+  std::unique_ptr<WebRemote> web;
+  QString base;
+  QNetworkAccessManager network;
+};
+
+TEST_F(WebRemoteTest, AnswersARequestWithoutTheRightTokenWith401AndNothingElse) {
+  for (const QString& path : {QStringLiteral("/"), QStringLiteral("/?t=0123"),
+                              QStringLiteral("/?t=0123456789abcdef0123456789abcdeX"),
+                              QStringLiteral("/etc/passwd"), QStringLiteral("/ws")}) {
+    const auto [status, body] = Get(path);
+    EXPECT_EQ(status, 401) << path.toStdString();
+    EXPECT_TRUE(body.isEmpty()) << path.toStdString();
+  }
+  const auto [status, body] = Get(QStringLiteral("/?t=") + kToken);
+  EXPECT_EQ(status, 200);
+  EXPECT_TRUE(body.contains("<title>Tastivo remote</title>"));
+}
+
+TEST_F(WebRemoteTest, TakesKeysOnlyOverAWebSocketFromThePagesOwnOrigin) {
+  const QUrl url(QStringLiteral("ws://127.0.0.1:%1/ws?t=%2").arg(web->Port()).arg(kToken));
+  QStringList received;
+  auto open = [&](const QString& origin) {
+    auto socket = std::make_unique<QWebSocket>(origin);
+    QObject::connect(socket.get(), &QWebSocket::textMessageReceived,
+                     [&](const QString& text) { received << text; });
+    socket->open(url);
+    WaitFor([&] {
+      const bool accepted =
+          socket->state() == QAbstractSocket::ConnectedState && web->Clients() > 0;
+      return accepted || socket->state() == QAbstractSocket::UnconnectedState;
+    });
+    return socket;
+  };
+  // Another site's page in the phone's browser.
+  std::unique_ptr<QWebSocket> stranger = open(QStringLiteral("http://evil.example"));
+  stranger->sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/2","v":[1]})"));
+  EXPECT_TRUE(WaitFor([&] { return stranger->state() == QAbstractSocket::UnconnectedState; }));
+  EXPECT_EQ(web->Clients(), 0);
+
+  std::unique_ptr<QWebSocket> page = open(base);
+  ASSERT_EQ(web->Clients(), 1);
+  ASSERT_TRUE(WaitFor([&] { return received.join(u' ').contains(u"applause"); }))
+      << "the page is told the keys and their labels: " << received.join(u'|').toStdString()
+      << " state " << page->state();
+  page->sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/2","v":[1]})"));
+  page->sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/99","v":[1]})"));
+  page->sendTextMessage(QStringLiteral("not json"));
+  ASSERT_TRUE(WaitFor([&] { return !target.calls.empty(); }));
+  // Wi-Fi drops while the key is held: the program lets go of it.
+  page->abort();
+  ASSERT_TRUE(WaitFor([&] { return target.calls.size() == 2; }));
+  EXPECT_EQ(target.calls, (std::vector<std::string>{"key 0 2 down", "key 0 2 up"}));
 }
 
 }  // namespace
