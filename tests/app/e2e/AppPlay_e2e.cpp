@@ -361,9 +361,9 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
   }
 }
 
-// A UDP port of the loopback address that nobody uses now.
-int FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+// A UDP or TCP port of the loopback address that nobody uses now.
+int FreePort(int type = SOCK_DGRAM) {
+  const int fd = socket(AF_INET, type, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -381,7 +381,7 @@ TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroup) {
   GiveSet(1, {{"one", Clip("w1.wav", 3.0, 660)}});
   settings->SetWindow(0, {.group = 0, .top = 20, .left = 20});
   settings->SetWindow(1, {.group = 0, .top = 260, .left = 20});
-  const int port = FreeUdpPort();
+  const int port = FreePort();
   ASSERT_NE(port, 0);
   ASSERT_NO_FATAL_FAILURE(StartProgram({}, {"--osc=" + std::to_string(port)}));
   ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 1"));
@@ -408,6 +408,40 @@ TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroup) {
     EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.2)
         << "the release did not stop the clip; " << Describe(heard, down);
   }
+}
+
+// The web remote's page in a real browser at a phone's size, its key button
+// held for a second: the key sounds that long, then stops.
+TEST_F(AppPlay, AKeyHeldOnTheWebRemotePageSoundsUntilItIsLetGo) {
+  GiveSet(0, {{"long", Clip("a.wav", 3.0, 440)}});
+  settings->SetWindow(0, {});
+  const int port = FreePort(SOCK_STREAM);
+  ASSERT_NE(port, 0);
+  ASSERT_NO_FATAL_FAILURE(StartProgram({}, {"--web=" + std::to_string(port)}));
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo"));
+  std::string url;
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::string log = program->LogTail();
+    const auto at = log.find("web remote page: ");
+    if (at == std::string::npos) return false;
+    url = log.substr(at + 17, log.find('\n', at) - at - 17);
+    return true;
+  })) << program->LogTail();
+
+  const uint64_t start = ears->RecordedUntil();
+  const CommandResult held = RunCommand({"/usr/bin/python3", std::getenv("TASTIVO_WEB_HOLD"), url,
+                                         "0", "0", "1.0", folder->File("phone.png")},
+                                        {{"HOME", folder->Path()}}, 60s);
+  ASSERT_EQ(held.status, 0) << "the page's key could not be held in the browser";
+  const Heard heard = HeardFrom(start, ears->RecordedUntil(), 1.0);
+
+  // A release that got lost would leave the clip to play out its 3 s: the
+  // page stays open until it shows the key stopped.
+  ASSERT_EQ(heard.sounds.size(), 1u) << Describe(heard, start);
+  EXPECT_NEAR(heard.hertz, 440, 440 * 0.03);
+  EXPECT_GE(Seconds(heard.sounds.front().Length()), 0.7) << Describe(heard, start);
+  EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.5)
+      << "the key did not stop when it was let go; " << Describe(heard, start);
 }
 
 TEST_F(AppPlay, ASecondStartHandsItsSetToTheFirstWindowOfTheRunningCopy) {
