@@ -1,12 +1,14 @@
-// From an OSC key press on the loopback address to the first frame of the
-// key's clip on the program's JACK output, beside a MIDI note to the same in
-// the same run, the two taking turns. Then the program's CPU use while idle
-// with the OSC remote on and one subscriber to its state.
+// From an OSC key press, and from a web remote press over its WebSocket, on
+// the loopback address to the first frame of the key's clip on the
+// program's JACK output, beside a MIDI note to the same in the same run, the
+// three taking turns. Then the program's CPU use while idle with the remote
+// on, with one OSC subscriber, and with a web remote page connected.
 //
 // Runs under scripts/with-test-services.sh (a JACK dummy server at
 // 48 kHz / 256 frames), the program offscreen. An OSC press counts from the
-// frame the server was at when the packet was sent; a MIDI note from the
-// cycle it went out in, as bench_midi_to_sound counts it.
+// frame the server was at when the packet was sent (a WebSocket press
+// likewise); a MIDI note from the cycle it went out in, as
+// bench_midi_to_sound counts it.
 
 #include "AppHarness.h"
 #include "JackProbe.h"
@@ -17,6 +19,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QCoreApplication>
+#include <QWebSocket>
 
 #include <cmath>
 #include <cstdio>
@@ -40,8 +45,8 @@ void Print(const std::string& name, double value, const char* unit) {
   std::fflush(stdout);
 }
 
-int FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+int FreePort(int type) {
+  const int fd = socket(AF_INET, type, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -52,6 +57,14 @@ int FreeUdpPort() {
     port = ntohs(address.sin_port);
   close(fd);
   return port;
+}
+
+int FreeUdpPort() {
+  return FreePort(SOCK_DGRAM);
+}
+
+int FreeTcpPort() {
+  return FreePort(SOCK_STREAM);
 }
 
 bool IsHigh(const JackProbe& ears, uint64_t at) {
@@ -116,7 +129,8 @@ long long CpuTicks(pid_t pid) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  QCoreApplication qt(argc, argv);
   if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
     const auto runs =
         std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
@@ -146,11 +160,13 @@ int main() {
   settings.SetWindow(0, {.midi = true});
 
   const int port = FreeUdpPort();
+  const int webPort = FreeTcpPort();
   Program app(ProgramPath(), folder, "osc.log");
   std::map<std::string, std::string> env{{"XDG_CONFIG_HOME", settings.ConfigHome()},
                                          {"QT_QPA_PLATFORM", "offscreen"}};
   JackProbe ears("bench-osc-ears-" + tag, 2, 240);
-  if (port == 0 || !app.Start(env, {"--osc=" + std::to_string(port)}) ||
+  if (port == 0 || webPort == 0 ||
+      !app.Start(env, {"--osc=" + std::to_string(port), "--web=" + std::to_string(webPort)}) ||
       !WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s) ||
       !WaitUntil([&] { return app.LogTail().find("OSC: listening") != std::string::npos; })) {
     std::cerr << "the program did not start with MIDI and OSC; its output:\n" << app.LogTail();
@@ -158,6 +174,31 @@ int main() {
     return 1;
   }
   ears.Follow("Tastivo");
+  // The web remote page's connection, as the page opens it.
+  const std::string log = app.LogTail();
+  const auto tokenAt = log.find("?t=");
+  const std::string token = tokenAt == std::string::npos
+                                ? ""
+                                : log.substr(tokenAt + 3, log.find('\n', tokenAt) - tokenAt - 3);
+  const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(webPort);
+  QWebSocket page(origin);
+  page.open(QUrl(
+      QStringLiteral("ws://127.0.0.1:%1/ws?t=%2").arg(webPort).arg(QString::fromStdString(token))));
+  const auto pump = [&](std::function<bool()> condition) {
+    return WaitUntil([&] {
+      QCoreApplication::processEvents();
+      return condition();
+    });
+  };
+  if (!pump([&] { return page.state() == QAbstractSocket::ConnectedState; })) {
+    std::cerr << "the web remote's WebSocket did not open\n";
+    return 1;
+  }
+  auto webKey = [&](int key, int down) {
+    page.sendTextMessage(
+        QStringLiteral(R"({"a":"/tastivo/0/key/%1","v":[%2]})").arg(key).arg(down));
+    page.flush();
+  };
   lo_address osc = lo_address_new("127.0.0.1", std::to_string(port).c_str());
   const auto shift = [&] {
     return static_cast<int64_t>(
@@ -168,14 +209,26 @@ int main() {
     return lo_send(osc, address.c_str(), "i", down) >= 0;
   };
 
-  std::vector<double> midiFrames, oscFrames;
-  int midiMissed = 0, oscMissed = 0;
-  for (int i = 0; i < 2 * (kWarmUp + kPresses); ++i) {
-    const bool viaOsc = i % 2 == 1;
-    const bool isHigh = (i / 2) % 2 == 1;
+  std::vector<double> midiFrames, oscFrames, webFrames;
+  int midiMissed = 0, oscMissed = 0, webMissed = 0;
+  for (int i = 0; i < 3 * (kWarmUp + kPresses); ++i) {
+    const int via = i % 3;  // MIDI, OSC, WebSocket
+    const bool viaOsc = via == 1;
+    const bool isHigh = (i / 3) % 2 == 1;
     const int key = isHigh ? 2 : 0;
     std::optional<double> frames;
-    if (viaOsc) {
+    // What the page was sent meanwhile is taken off the socket.
+    QCoreApplication::processEvents();
+    if (via == 2) {
+      frames = OnePress(
+          ears, isHigh,
+          [&]() -> std::optional<uint64_t> {
+            const uint64_t at = ears.FrameNow();
+            webKey(key, 1);
+            return at;
+          },
+          [&] { webKey(key, 0); });
+    } else if (viaOsc) {
       frames = OnePress(
           ears, isHigh,
           [&]() -> std::optional<uint64_t> {
@@ -194,15 +247,18 @@ int main() {
           },
           [&] { keyboard.SendMidi(0x80, static_cast<unsigned char>(36 + key), 0); });
     }
-    if (i < 2 * kWarmUp) continue;
+    if (i < 3 * kWarmUp) continue;
+    int& missed = via == 0 ? midiMissed : via == 1 ? oscMissed : webMissed;
+    std::vector<double>& found = via == 0 ? midiFrames : via == 1 ? oscFrames : webFrames;
     if (!frames)
-      ++(viaOsc ? oscMissed : midiMissed);
+      ++missed;
     else
-      (viaOsc ? oscFrames : midiFrames).push_back(*frames);
+      found.push_back(*frames);
   }
   const double rate = ears.SampleRate(), period = ears.Period();
   for (const auto& [name, frames] :
-       {std::pair{std::string("osc_to_sound"), oscFrames},
+       {std::pair{std::string("web_press_to_sound"), webFrames},
+        std::pair{std::string("osc_to_sound"), oscFrames},
         std::pair{std::string("midi_to_sound_beside_osc"), midiFrames}}) {
     if (frames.empty()) continue;
     Print(name + "_p50", Percentile(frames, 50) / rate * 1000, "ms");
@@ -210,6 +266,7 @@ int main() {
     Print(name + "_p50_periods", Percentile(frames, 50) / period, "periods");
   }
   Print("osc_to_sound_missed", oscMissed, "presses");
+  Print("web_press_to_sound_missed", webMissed, "presses");
   Print("midi_to_sound_beside_osc_missed", midiMissed, "presses");
   int status = oscFrames.empty() || midiFrames.empty() ? 1 : 0;
   if (!oscFrames.empty() && !midiFrames.empty()) {
@@ -233,7 +290,10 @@ int main() {
     return 100.0 * static_cast<double>(after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
            wall;
   };
-  Print("cpu_idle_osc_on", idleCpu(), "%");
+  Print("cpu_idle_remote_page_connected", idleCpu(), "%");
+  page.close();
+  pump([&] { return page.state() == QAbstractSocket::UnconnectedState; });
+  Print("cpu_idle_remote_on", idleCpu(), "%");
   lo_send(osc, "/tastivo/subscribe", "");
   Print("cpu_idle_osc_subscribed", idleCpu(), "%");
   lo_address_free(osc);
