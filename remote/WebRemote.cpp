@@ -75,7 +75,7 @@ WebRemote::WebRemote(RemoteTarget& target, QObject* parent)
   QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
   connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebRemote::AcceptSockets);
   pushTimer_.setInterval(1000 / kPushHz);
-  connect(&pushTimer_, &QTimer::timeout, this, [this] { Push(false); });
+  connect(&pushTimer_, &QTimer::timeout, this, [this] { Push(); });
 }
 
 WebRemote::~WebRemote() {
@@ -178,9 +178,14 @@ void WebRemote::AcceptSockets() {
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString& text) { Receive(socket, text); });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { Drop(socket); });
-    pushedWindows_.clear();
-    pushedStates_.clear();
-    Push(true);
+    if (clients_.size() == 1) {
+      // What the pages were last told is what this one is told now.
+      pushedWindows_ = WindowsJson();
+      pushedStates_.clear();
+      for (const WindowInfo& info : target_.Windows())
+        pushedStates_[info.window] = target_.State(info.window);
+    }
+    Greet(socket);
     pushTimer_.start();
   }
 }
@@ -234,12 +239,33 @@ QByteArray WebRemote::WindowsJson() const {
   return QJsonDocument(QJsonObject{{"windows", windows}}).toJson(QJsonDocument::Compact);
 }
 
-void WebRemote::Push(bool all) {
+namespace {
+
+QByteArray StateJson(int window, const WindowState& state) {
+  return QJsonDocument(QJsonObject{{"state", QJsonObject{{"w", window},
+                                                         {"key", state.key},
+                                                         {"l", QString::fromStdString(state.label)},
+                                                         {"playing", state.playing},
+                                                         {"pos", state.position},
+                                                         {"len", state.length}}}})
+      .toJson(QJsonDocument::Compact);
+}
+
+}  // namespace
+
+void WebRemote::Greet(QWebSocket* socket) {
+  // The newcomer alone hears everything; the others' pages stay as they are.
+  socket->sendTextMessage(QString::fromUtf8(WindowsJson()));
+  for (const WindowInfo& info : target_.Windows())
+    socket->sendTextMessage(QString::fromUtf8(StateJson(info.window, target_.State(info.window))));
+}
+
+void WebRemote::Push() {
   if (clients_.empty()) return;
   std::vector<QByteArray> messages;
   // The windows and their keys change seldom; they are looked at twice a
   // second, the states at every tick.
-  if (all || ++tick_ % (kPushHz / 2) == 0) {
+  if (++tick_ % (kPushHz / 2) == 0) {
     const QByteArray windows = WindowsJson();
     if (windows != pushedWindows_) {
       pushedWindows_ = windows;
@@ -251,14 +277,7 @@ void WebRemote::Push(bool all) {
     auto last = pushedStates_.find(info.window);
     if (last != pushedStates_.end() && last->second == state) continue;
     pushedStates_[info.window] = state;
-    messages.push_back(
-        QJsonDocument(QJsonObject{{"state", QJsonObject{{"w", info.window},
-                                                        {"key", state.key},
-                                                        {"l", QString::fromStdString(state.label)},
-                                                        {"playing", state.playing},
-                                                        {"pos", state.position},
-                                                        {"len", state.length}}}})
-            .toJson(QJsonDocument::Compact));
+    messages.push_back(StateJson(info.window, state));
   }
   for (const QByteArray& message : messages)
     for (auto& [socket, client] : clients_) socket->sendTextMessage(QString::fromUtf8(message));

@@ -54,7 +54,10 @@ class WebRemote : public QAbstractHttpServer {
   void AcceptSockets();
   void Receive(QWebSocket* socket, const QString& text);
   void Drop(QWebSocket* socket);
-  void Push(bool all);
+  // Everything to a page that just connected.
+  void Greet(QWebSocket* socket);
+  // What changed, to every page.
+  void Push();
   QByteArray WindowsJson() const;
 
   RemoteTarget& target_;

@@ -432,7 +432,7 @@ TEST_F(AppPlay, AKeyHeldOnTheWebRemotePageSoundsUntilItIsLetGo) {
   const CommandResult held = RunCommand({"/usr/bin/python3", std::getenv("TASTIVO_WEB_HOLD"), url,
                                          "0", "0", "1.0", folder->File("phone.png")},
                                         {{"HOME", folder->Path()}}, 60s);
-  ASSERT_EQ(held.status, 0) << "the page's key could not be held in the browser";
+  ASSERT_EQ(held.status, 0) << "the page's key could not be held in the browser: " << held.out;
   const Heard heard = HeardFrom(start, ears->RecordedUntil(), 1.0);
 
   // A release that got lost would leave the clip to play out its 3 s: the
