@@ -393,6 +393,23 @@ TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroup) {
   })) << program->LogTail();
 
   lo_address remote = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+  // The program lists its windows with their sets once both are loaded.
+  lo_server replies = lo_server_new(nullptr, nullptr);
+  std::map<int, std::string> sets;
+  lo_server_add_method(
+      replies, "/tastivo/window", "iisi",
+      [](const char*, const char*, lo_arg** argv, int, lo_message, void* data) {
+        (*static_cast<std::map<int, std::string>*>(data))[argv[0]->i] = &argv[2]->s;
+        return 0;
+      },
+      &sets);
+  ASSERT_TRUE(WaitUntil([&] {
+    lo_send_from(remote, replies, LO_TT_IMMEDIATE, "/tastivo/windows", "");
+    while (lo_server_recv_noblock(replies, 100) > 0) {
+    }
+    return sets[0] == "set0.wql" && sets[1] == "set1.wql";
+  })) << "the program never listed both windows with their sets";
+  lo_server_free(replies);
   const uint64_t down = ears->RecordedUntil();
   ASSERT_GE(lo_send(remote, "/tastivo/1/key/0", "i", 1), 0);
   ears->WaitForFrame(down + static_cast<uint64_t>(0.6 * ears->SampleRate()));
