@@ -376,7 +376,7 @@ int FreePort(int type = SOCK_DGRAM) {
   return port;
 }
 
-TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroup) {
+TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroupAfterBadPackets) {
   GiveSet(0, {{"zero", Clip("w0.wav", 3.0, 440)}});
   GiveSet(1, {{"one", Clip("w1.wav", 3.0, 660)}});
   settings->SetWindow(0, {.group = 0, .top = 20, .left = 20});
@@ -410,6 +410,22 @@ TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroup) {
     return sets[0] == "set0.wql" && sets[1] == "set1.wql";
   })) << "the program never listed both windows with their sets";
   lo_server_free(replies);
+  // Bad packets first: each is ignored, and the program plays on.
+  lo_send(remote, "/tastivo/9/key/0", "i", 1);
+  lo_send(remote, "/tastivo/1/key/0", "s", "1");
+  lo_send(remote, "/tastivo/1/key/99", "i", 1);
+  {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    const std::string junk[] = {"garbage", std::string(4000, '/'),
+                                std::string("/tastivo\0\0\0,i", 13)};
+    for (const std::string& bytes : junk)
+      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    close(fd);
+  }
   const uint64_t down = ears->RecordedUntil();
   ASSERT_GE(lo_send(remote, "/tastivo/1/key/0", "i", 1), 0);
   ears->WaitForFrame(down + static_cast<uint64_t>(0.6 * ears->SampleRate()));
@@ -425,6 +441,9 @@ TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroup) {
     EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.2)
         << "the release did not stop the clip; " << Describe(heard, down);
   }
+  EXPECT_TRUE(program->Running());
+  EXPECT_NE(program->LogTail().find("remote: ignored"), std::string::npos)
+      << "the bad packets were not counted";
 }
 
 // The web remote's page in a real browser at a phone's size, its key button
