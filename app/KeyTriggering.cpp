@@ -9,6 +9,7 @@
 #include "platform/WindowPlacement.h"
 #include "sets/LocalPath.h"
 #include "video/Video.h"
+#include "waveform/PeakReader.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -213,6 +214,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     // a message box whose event loop lets the set change.
     Player->Open(file);
     LoadKeyRange(key);
+    ShowKeyWaveform(key);
     Player->SetRelativePositions(PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
     Player->SetRelativeVolume(100, 1, 0, 0, CoolScrollbar1->value());
     ApplyRate();
@@ -296,6 +298,13 @@ void TForm11::LoadKeyRange(int key) {
     Rate1->setValue(rate);  // the bar clamps it to 1..300
   }
   AttachSliderHandlers();
+}
+
+void TForm11::ShowKeyWaveform(int key) {
+  slideWaveFile_ = Tuning->ClipPath(key);
+  // The ruler shows the old clip's sound only until the new one's is read.
+  if (slideWaveFile_ != slidePeaks_->Path()) Slider1->SetWaveform({});
+  slideWaveTimer_->start();
 }
 
 void TForm11::AttachSliderHandlers() {

@@ -3,6 +3,7 @@
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "controls/Colors.h"
+#include "waveform/PeakReader.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -185,6 +186,27 @@ void TForm11::BuildPositionRow() {
   Slider1->SetFrequency(100);
   Slider1->SetThumbStyle(controls::rsTriangle);
   Slider1->setFocusPolicy(Qt::TabFocus);
+
+  slidePeaks_ = new waveform::PeakReader(this);
+  connect(
+      slidePeaks_, &waveform::PeakReader::Ready, this,
+      [this](const QString&, std::shared_ptr<const waveform::Peaks> peaks) {
+        // A few columns per ruler pixel: the slider folds them to its length.
+        constexpr int kColumns = 2048;
+        std::vector<std::pair<float, float>> envelope;
+        envelope.reserve(kColumns);
+        for (const waveform::Column& c : waveform::Columns(*peaks, kColumns, 0, waveform::kScale))
+          envelope.emplace_back(c.low, c.high);
+        Slider1->SetWaveform(std::move(envelope));
+      });
+  connect(slidePeaks_, &waveform::PeakReader::Failed, this, [this] { Slider1->SetWaveform({}); });
+  // Keys played in a fast run are passed over: each would start reading a
+  // clip, and the next key would cancel it unfinished. The delay only holds
+  // back a picture.
+  slideWaveTimer_ = new QTimer(this);
+  slideWaveTimer_->setSingleShot(true);
+  slideWaveTimer_->setInterval(300);
+  connect(slideWaveTimer_, &QTimer::timeout, this, [this] { slidePeaks_->Read(slideWaveFile_); });
 }
 
 void TForm11::BuildKeyboard() {

@@ -38,6 +38,10 @@ class QTimer;
 class QToolButton;
 class TVideo1;
 
+namespace waveform {
+class PeakReader;
+}
+
 using controls::TKeys;
 using controls::TLCD99;
 using controls::TmkRangeSlider;
@@ -283,4 +287,10 @@ class TForm11 : public QWidget {
   bool audioOutputChecked_ = false;
   QString volumeHint_ = QStringLiteral("Volume");
   QString rateHint_ = QStringLiteral("Rate 100/100");
+  // Reads the current key's waveform for the range slider's ruler, once the
+  // key has stayed the current one for a moment.
+  waveform::PeakReader* slidePeaks_ = nullptr;
+  QTimer* slideWaveTimer_ = nullptr;
+  QString slideWaveFile_;
+  void ShowKeyWaveform(int key);
 };

@@ -1,9 +1,12 @@
 #include "controls/MkRangeSlider.h"
 
 #include <QKeyEvent>
+#include <QLineF>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace controls {
 namespace {
@@ -254,6 +257,13 @@ void TmkRangeSlider::resizeEvent(QResizeEvent*) {
   }
 }
 
+void TmkRangeSlider::SetWaveform(std::vector<std::pair<float, float>> envelope) {
+  if (envelope == waveform_) return;
+  waveform_ = std::move(envelope);
+  rulerValid_ = false;
+  update();
+}
+
 void TmkRangeSlider::RenderRuler() {
   const QRect r = layout_.Ruler();
   // Drawn at the screen's scale, so that it stays sharp on a scaled screen.
@@ -272,6 +282,7 @@ void TmkRangeSlider::RenderRuler() {
   painter.drawLine(0, h - 1, w - 1, h - 1);
   painter.drawLine(w - 1, 0, w - 1, h - 1);
   const bool horizontal = layout_.Horizontal();
+  if (!waveform_.empty()) DrawWaveform(painter, w, h, horizontal);
   constexpr int kLong = kRulerThickness - 4;
   constexpr int kLongStart = (kRulerThickness - kLong) / 2;
   constexpr int kDotStart = kRulerThickness / 2 - 1;
@@ -283,6 +294,34 @@ void TmkRangeSlider::RenderRuler() {
     DrawFrameRect(painter, mark, Qt::black, shadow);
   }
   rulerValid_ = true;
+}
+
+void TmkRangeSlider::DrawWaveform(QPainter& painter, int w, int h, bool horizontal) {
+  // Inside the ruler's frame, faint enough that the ticks read over it.
+  const int length = horizontal ? w - 2 : h - 2;
+  const int across = (horizontal ? h : w) - 2;
+  if (length <= 0 || across <= 0) return;
+  const QColor ink(40, 70, 110, 130);
+  painter.setPen(ink);
+  const qreal mid = 1 + across / 2.0;
+  const qreal half = across / 2.0;
+  const std::size_t n = waveform_.size();
+  for (int p = 0; p < length; ++p) {
+    std::size_t first = std::size_t(p) * n / length;
+    const std::size_t last = std::max(first + 1, std::size_t(p + 1) * n / length);
+    float low = waveform_[first].first, high = waveform_[first].second;
+    for (++first; first < last && first < n; ++first) {
+      low = std::min(low, waveform_[first].first);
+      high = std::max(high, waveform_[first].second);
+    }
+    // Silence leaves the ruler bare, so its dots stay readable.
+    if ((high - low) * half < 1) continue;
+    const qreal a = mid - high * half, b = mid - low * half;
+    if (horizontal)
+      painter.drawLine(QLineF(1 + p + 0.5, a, 1 + p + 0.5, b));
+    else
+      painter.drawLine(QLineF(a, 1 + p + 0.5, b, 1 + p + 0.5));
+  }
 }
 
 void TmkRangeSlider::paintEvent(QPaintEvent* event) {

@@ -13,6 +13,8 @@
 
 #include <functional>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace controls {
 
@@ -77,6 +79,12 @@ class TmkRangeSlider : public QWidget {
   TColor ColorPos() const { return colorPos_; }
   void SetColorPos(TColor value) { Recolor(colorPos_, value); }
 
+  // A faint picture of the clip's sound in the ruler, behind the ticks: the
+  // lowest and highest sample (-1 to 1) of each of equal stretches from Min
+  // to Max, in order. Empty: none, and nothing is drawn.
+  void SetWaveform(std::vector<std::pair<float, float>> envelope);
+  bool HasWaveform() const { return !waveform_.empty(); }
+
   // Assigning the handler redoes the layout with the host's ruler length.
   void SetOnGetRullerLength(TmkGetRullerLength handler);
 
@@ -126,6 +134,7 @@ class TmkRangeSlider : public QWidget {
   // Stores a colour of the thumbs, which are redrawn.
   void Recolor(TColor& field, TColor value);
   void RenderRuler();
+  void DrawWaveform(QPainter& painter, int w, int h, bool horizontal);
   void BeforeChange();
   void Changed();
   void Raise(const TmkPositionChangeEvent& event, int value);
@@ -155,6 +164,7 @@ class TmkRangeSlider : public QWidget {
   TmkThumbBitmap thumbs_[3];
   QPixmap ruler_;
   bool rulerValid_ = false;
+  std::vector<std::pair<float, float>> waveform_;
 };
 
 }  // namespace controls

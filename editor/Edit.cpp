@@ -11,6 +11,8 @@
 #include "sets/LocalPath.h"
 #include "sets/Prop.h"
 #include "video/Video.h"
+#include "waveform/PeakReader.h"
+#include "waveform/WaveformView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -37,6 +39,7 @@ std::function<std::shared_ptr<engine::MediaGraph>()> TEdit1::MakeGraph;
 namespace {
 
 constexpr int kToolPanelHeight = 50;
+constexpr int kWaveformHeight = 72;
 
 // Where the tree starts on a first run: the user's music, not the program's
 // folder, which on this system is a build or system folder.
@@ -76,10 +79,14 @@ TEdit1::TEdit1(QWidget* parent) : QWidget(parent, Qt::Window) {
   browse->addWidget(SlidePanel1);
   browse->addWidget(flist, 1);
   SlidePanel1->setFixedWidth(209);
+  Waveform = new waveform::WaveformView(this);
+  Waveform->setFixedHeight(kWaveformHeight);
+  WaveReader = new waveform::PeakReader(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(ToolPanel);
+  layout->addWidget(Waveform);
   layout->addLayout(browse, 1);
 
   Timer1 = new QTimer(this);
@@ -100,6 +107,19 @@ TEdit1::TEdit1(QWidget* parent) : QWidget(parent, Qt::Window) {
   // Leaving a box stores it even when unchanged, which editingFinished
   // would not report.
   for (QLineEdit* box : {Min, Max, Rate}) box->installEventFilter(this);
+  connect(Min, &QLineEdit::textChanged, this, &TEdit1::ShowMarksOnWaveform);
+  connect(Max, &QLineEdit::textChanged, this, &TEdit1::ShowMarksOnWaveform);
+  connect(Waveform, &waveform::WaveformView::StartDragged, this, &TEdit1::WaveformStartDragged);
+  connect(Waveform, &waveform::WaveformView::StopDragged, this, &TEdit1::WaveformStopDragged);
+  connect(Waveform, &waveform::WaveformView::PlayFrom, this, &TEdit1::WaveformPlayFrom);
+  connect(WaveReader, &waveform::PeakReader::Progress, Waveform,
+          &waveform::WaveformView::SetReading);
+  connect(WaveReader, &waveform::PeakReader::Ready, Waveform,
+          [this](const QString&, std::shared_ptr<const waveform::Peaks> peaks) {
+            Waveform->SetPeaks(std::move(peaks));
+          });
+  connect(WaveReader, &waveform::PeakReader::Failed, Waveform,
+          &waveform::WaveformView::SetNoWaveform);
 
   FormCreate();
 }
@@ -223,6 +243,7 @@ void TEdit1::ShowCells(const KeyRow& cells) {
   Min->setText(cells.Min);
   Max->setText(cells.Max);
   Rate->setText(cells.Rate);
+  ShowRowWaveform(cells.File);
 }
 
 void TEdit1::EditRow(TTuning* tuning, int row) {
@@ -357,12 +378,20 @@ void TEdit1::FormShow() {
   setWindowTitle(setEditorMode_ ? QStringLiteral("Set Editor")
                                 : QStringLiteral("Multimedia player"));
   LayOutToolPanel();
+  Waveform->SetMarksShown(setEditorMode_);
+  if (setEditorMode_ && tuning->SelectedRow() >= 0)
+    ShowRowWaveform(tuning->Set.Row(tuning->SelectedRow()).File);
+  else if (!setEditorMode_)
+    ShowWaveformOf(QString());
   flist->setFocus();
 }
 
 void TEdit1::FormHide() {
   Timer1->stop();
   DestroyPreview();
+  // Read again, from the cache, when shown again.
+  WaveReader->Cancel();
+  waveFile_.clear();
 }
 
 void TEdit1::DestroyPreview() {
@@ -431,7 +460,62 @@ QString TEdit1::PlayableFile(const QString& path) {
 
 void TEdit1::OpenInPlayer(const QString& path) {
   if (!Player) return;
-  Player->Open(PlayableFile(path));
+  const QString file = PlayableFile(path);
+  if (!setEditorMode_) ShowWaveformOf(file);
+  Player->Open(file);
+}
+
+void TEdit1::ShowRowWaveform(const QString& stored) {
+  const TTuning* tuning = Tuning();
+  const QString setFolder = tuning && !tuning->FileName.isEmpty()
+                                ? QFileInfo(tuning->FileName).absolutePath()
+                                : QString();
+  const ClipLocation location = ResolveClip(stored, setFolder);
+  ShowWaveformOf(location.found ? location.path : QString());
+}
+
+void TEdit1::ShowWaveformOf(const QString& file) {
+  if (file.isEmpty()) {
+    WaveReader->Cancel();
+    Waveform->Clear();
+  } else {
+    if (file != waveFile_ || WaveReader->Path() != file) Waveform->SetReading(-1);
+    // The same file again is read again only when it changed.
+    WaveReader->Read(file);
+  }
+  waveFile_ = file;
+  Waveform->SetPosition(-1);
+  ShowMarksOnWaveform();
+}
+
+void TEdit1::ShowMarksOnWaveform() {
+  Waveform->SetMarks(keyedit::CorrectMin(Min->text()).toInt(),
+                     keyedit::CorrectMax(Max->text()).toInt());
+}
+
+// A mark dragged on the waveform is stored as if its value had been typed
+// into its box and the box left.
+void TEdit1::WaveformStartDragged(int value) {
+  Min->setText(QString::number(value));
+  Min->setModified(true);
+  MinChange();
+}
+
+void TEdit1::WaveformStopDragged(int value) {
+  Max->setText(QString::number(value));
+  Max->setModified(true);
+  MaxChange();
+}
+
+void TEdit1::WaveformPlayFrom(int value) {
+  if (!Player || waveFile_.isEmpty()) return;
+  if (!clipLoaded_ || Player->FileName != waveFile_) {
+    Player->Open(waveFile_);
+    Player->SetRelativeVolume(100, 1, 0, 0, CoolScrollbar1->value());
+  }
+  if (!clipLoaded_) return;
+  Player->SetRelativePosition(waveform::kScale, value, 0);
+  if (Player->State != fsPlaying) Player->Play();
 }
 
 void TEdit1::flistClick() {
@@ -518,6 +602,14 @@ void TEdit1::Timer1Timer() {
     const QSignalBlocker blocker(Slider1);
     Slider1->setValue(position);
   }
+  int onWaveform = -1;
+  if (clipLoaded_ && !waveFile_.isEmpty() && Player->FileName == waveFile_) {
+    try {
+      onWaveform = static_cast<int>(Player->GetRelativePosition(waveform::kScale, 0));
+    } catch (const std::exception&) {
+    }
+  }
+  Waveform->SetPosition(onWaveform);
   if (clipLoaded_) {
     // Showing the volume read back must not set it again.
     const QSignalBlocker blocker(CoolScrollbar1);

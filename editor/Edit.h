@@ -38,6 +38,11 @@ namespace controls {
 class TSlidePanel;
 }
 
+namespace waveform {
+class PeakReader;
+class WaveformView;
+}  // namespace waveform
+
 class TEdit1 : public QWidget, public RowEditor {
   Q_OBJECT
  public:
@@ -108,6 +113,13 @@ class TEdit1 : public QWidget, public RowEditor {
   keyedit::TShellTree* Stv = nullptr;
   keyedit::TShellList* flist = nullptr;
   QTimer* Timer1 = nullptr;
+  // The waveform under the tool panel: in set-editor mode the edited row's
+  // clip with its marks, which set "Min" and "Max" as typing does; in player
+  // mode the clip previewed.
+  waveform::WaveformView* Waveform = nullptr;
+  waveform::PeakReader* WaveReader = nullptr;
+  // The file the waveform shows, empty for none.
+  QString WaveformFile() const { return waveFile_; }
 
   // The controls that only set-editor mode shows: the five boxes, their
   // captions and "Add".
@@ -165,6 +177,13 @@ class TEdit1 : public QWidget, public RowEditor {
   QString SelectedPath() const;
   void OpenInPlayer(const QString& path);
   void DestroyPreview();
+  // The waveform's file: a row's stored File found on this machine.
+  void ShowRowWaveform(const QString& stored);
+  void ShowWaveformOf(const QString& file);
+  void ShowMarksOnWaveform();
+  void WaveformStartDragged(int value);
+  void WaveformStopDragged(int value);
+  void WaveformPlayFrom(int value);
 
   QPointer<QObject> tuning_;
   QMetaObject::Connection rowWatch_;
@@ -175,6 +194,7 @@ class TEdit1 : public QWidget, public RowEditor {
   // Placed clear of the keyboard windows at its first show; hidden and shown
   // again to change its mode, it keeps its place.
   bool placed_ = false;
+  QString waveFile_;
 };
 
 // The one key editor, created at start-up.

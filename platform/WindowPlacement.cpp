@@ -29,10 +29,6 @@ std::int64_t Covered(const QRect& place, const QList<QRect>& onTop) {
   return covered;
 }
 
-}  // namespace
-
-namespace {
-
 // How far a window at `x`..`x + width` may reach down from `y` before it
 // meets an on-top window or the screen's bottom; 0 when one covers `y`.
 int ClearDown(const QRect& screen, const QList<QRect>& onTop, int x, int width, int y) {
@@ -45,15 +41,16 @@ int ClearDown(const QRect& screen, const QList<QRect>& onTop, int x, int width, 
   return reach;
 }
 
-// The same across, from `x` to the right.
+QRect Transposed(const QRect& r) {
+  return QRect(r.top(), r.left(), r.height(), r.width());
+}
+
+// The same across, from `x` to the right: ClearDown with rows and columns
+// swapped.
 int ClearRight(const QRect& screen, const QList<QRect>& onTop, int y, int height, int x) {
-  int reach = screen.left() + screen.width() - x;
-  for (const QRect& r : onTop) {
-    if (r.top() >= y + height || r.top() + r.height() <= y) continue;
-    if (r.left() <= x && x < r.left() + r.width()) return 0;
-    if (r.left() > x) reach = std::min(reach, r.left() - x);
-  }
-  return reach;
+  QList<QRect> across;
+  for (const QRect& r : onTop) across << Transposed(r);
+  return ClearDown(Transposed(screen), across, y, height, x);
 }
 
 }  // namespace

@@ -10,13 +10,16 @@
 #include "sets/LocalPath.h"
 #include "sets/SetGrid.h"
 #include "video/Video.h"
+#include "waveform/WaveformView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFocusEvent>
 #include <QImage>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -318,6 +321,54 @@ TEST_F(KeyEditor, OpensCutToItsScreenWithTheWholeToolPanelInSight) {
   Edit1->resize(718, Edit1->height());
   EXPECT_EQ(Edit1->SFil->geometry(), QRect(200, 18, 150, 24));
   EXPECT_EQ(Edit1->CoolPanel1->geometry(), QRect(492, 0, 220, 50));
+}
+
+TEST_F(KeyEditor, DraggingAMarkOnTheWaveformStoresWhatTypingItsValueStores) {
+  KeySet& set = tuning->Set;
+  for (int row : {2, 3}) set.SetCell(row, kFileColumn, media_files::SineBurst());
+  TTuning& t = EditRow(2);
+  waveform::WaveformView* view = Edit1->Waveform;
+  ASSERT_TRUE(WaitFor([&] { return view->GetState() == waveform::WaveformView::State::kReady; }));
+  const waveform::WaveformGeometry g = view->Geometry();
+  const int y = view->height() / 2;
+  auto drag = [&](int from, int to) {
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(from, y));
+    QTest::mouseMove(view, QPoint((from + to) / 2, y));
+    QTest::mouseMove(view, QPoint(to, y));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(to, y));
+  };
+  t.Modified = false;
+  drag(int(g.PixelOf(0)) + 1, view->width() / 4);
+  EXPECT_TRUE(t.Modified);
+  t.Modified = false;
+  drag(int(g.PixelOf(waveform::kScale)) - 1, view->width() * 3 / 4);
+  EXPECT_TRUE(t.Modified);
+  const KeyRow dragged = set.Row(2);
+  EXPECT_EQ(dragged.Min, QString::number(g.MarkAt(view->width() / 4)));
+  EXPECT_EQ(dragged.Max, QString::number(g.MarkAt(view->width() * 3 / 4)));
+  EXPECT_EQ(Edit1->Min->text(), dragged.Min);
+  EXPECT_EQ(Edit1->Max->text(), dragged.Max);
+
+  t.SelectRow(3);
+  t.Modified = false;
+  Leave(Edit1->Min, dragged.Min);
+  EXPECT_TRUE(t.Modified);
+  Leave(Edit1->Max, dragged.Max);
+  EXPECT_EQ(set.Row(3).Min, dragged.Min);
+  EXPECT_EQ(set.Row(3).Max, dragged.Max);
+  // The marks drawn are the boxes' values.
+  EXPECT_EQ(view->Start(), dragged.Min.toInt());
+  EXPECT_EQ(view->Stop(), dragged.Max.toInt());
+}
+
+TEST_F(KeyEditor, AClipThatCantBeDecodedShowsNoWaveformAndNoBox) {
+  tuning->Set.SetCell(1, kFileColumn, media_files::Corrupt());
+  EditRow(1);
+  EXPECT_TRUE(WaitFor(
+      [&] { return Edit1->Waveform->GetState() == waveform::WaveformView::State::kNoWaveform; }));
+  EXPECT_TRUE(dialogs->boxes().empty());
+  for (QWidget* window : QApplication::topLevelWidgets())
+    EXPECT_FALSE(qobject_cast<QMessageBox*>(window) && window->isVisible());
 }
 
 TEST_F(KeyEditor, AClipThatFailsToOpenIsClosedAndTheTimerLeavesItAlone) {

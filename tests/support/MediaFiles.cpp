@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
@@ -77,6 +78,30 @@ QString StartMarker() {
     out << bytes;
     out.writeRawData(reinterpret_cast<const char*>(samples.data()), int(bytes));
   });
+}
+
+QString SineBurst() {
+  return testing_support::CachedFile(
+      "sine-burst.wav", "1 kHz burst 1.0-1.5 s in 4 s at 48 kHz", [](const QString& partial) {
+        constexpr int kRate = 48000;
+        std::vector<float> samples(4 * kRate, 0.f);
+        for (int i = kRate; i < kRate * 3 / 2; ++i)
+          samples[i] = 0.8f * float(std::sin(2 * M_PI * 1000.0 * i / kRate));
+        QFile file(partial);
+        if (!file.open(QIODevice::WriteOnly))
+          throw std::runtime_error("could not write " + partial.toStdString());
+        QDataStream out(&file);
+        out.setByteOrder(QDataStream::LittleEndian);
+        const quint32 bytes = quint32(samples.size() * sizeof(float));
+        out.writeRawData("RIFF", 4);
+        out << quint32(36 + bytes);
+        out.writeRawData("WAVEfmt ", 8);
+        out << quint32(16) << quint16(3) << quint16(1) << quint32(kRate) << quint32(kRate * 4)
+            << quint16(4) << quint16(32);
+        out.writeRawData("data", 4);
+        out << bytes;
+        out.writeRawData(reinterpret_cast<const char*>(samples.data()), int(bytes));
+      });
 }
 
 QString ToneWav() {

@@ -42,4 +42,8 @@ QString Sine(double hertz, double seconds, int channels = 2);
 constexpr int kMarkerFrames = 4800;
 QString StartMarker();
 
+// 4 s of 48 kHz mono silence with a 1 kHz sine burst at 0.8 from 1.0 s to
+// 1.5 s: sound at a known place, for pictures of the sound.
+QString SineBurst();
+
 }  // namespace media_files

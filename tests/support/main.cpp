@@ -12,6 +12,9 @@ int main(int argc, char** argv) {
   // Never read or write the user's own settings from a test.
   QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  // Nor fill the user's cache with the peaks and extracted entries of test clips.
+  QTemporaryDir cache;
+  qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
   ::testing::InitGoogleTest(&argc, argv);
   platform::Application app(argc, argv);
   return RUN_ALL_TESTS();
