@@ -112,7 +112,11 @@ bool WebRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
   // A refused upgrade is answered and then closed by the server, which
   // says so in a warning of its own that a flood must not repeat.
   const bool upgrade = request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
-  if (!Allowed(from) || !rates_.WithinRate(from.toString().toStdString(), NowMs())) {
+  if (!Allowed(from)) {
+    responder.write(QHttpServerResponder::StatusCode::Forbidden);
+    return !upgrade;
+  }
+  if (!rates_.WithinRate(from.toString().toStdString(), NowMs())) {
     responder.write(QHttpServerResponder::StatusCode::TooManyRequests);
     return !upgrade;
   }
