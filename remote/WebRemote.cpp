@@ -190,6 +190,7 @@ void WebRemote::AcceptSockets() {
         pushedStates_[info.window] = target_.State(info.window);
     }
     Greet(socket);
+    Wake();
     pushTimer_.start();
   }
 }
@@ -226,7 +227,8 @@ void WebRemote::Receive(QWebSocket* socket, const QString& text) {
     else
       it->second.held.erase({command.window, command.key});
   }
-  ApplyToTarget(target_, command);
+  // The page sees what its finger did at once.
+  if (ApplyToTarget(target_, command)) Push();
 }
 
 QByteArray WebRemote::WindowsJson() const {
@@ -285,6 +287,18 @@ void WebRemote::Push() {
   }
   for (const QByteArray& message : messages)
     for (auto& [socket, client] : clients_) socket->sendTextMessage(QString::fromUtf8(message));
+  // Nothing changing for a second: look less often, so that an idle page
+  // costs next to nothing; every tick again at the first change.
+  if (!messages.empty()) {
+    Wake();
+  } else if (++quietTicks_ == kPushHz) {
+    pushTimer_.setInterval(kIdlePushMs);
+  }
+}
+
+void WebRemote::Wake() {
+  quietTicks_ = 0;
+  if (pushTimer_.interval() != 1000 / kPushHz) pushTimer_.setInterval(1000 / kPushHz);
 }
 
 }  // namespace remote

@@ -29,6 +29,8 @@ class WebRemote : public QAbstractHttpServer {
  public:
   static constexpr int kPushHz = 30;
   static constexpr int kMaxClients = 16;
+  // How often the state is looked at while nothing changes.
+  static constexpr int kIdlePushMs = 250;
 
   WebRemote(RemoteTarget& target, QObject* parent = nullptr);
   ~WebRemote() override;
@@ -58,6 +60,7 @@ class WebRemote : public QAbstractHttpServer {
   void Greet(QWebSocket* socket);
   // What changed, to every page.
   void Push();
+  void Wake();
   QByteArray WindowsJson() const;
 
   RemoteTarget& target_;
@@ -68,6 +71,7 @@ class WebRemote : public QAbstractHttpServer {
   std::map<QWebSocket*, Client> clients_;
   QTimer pushTimer_;
   int tick_ = 0;
+  int quietTicks_ = 0;
   QByteArray pushedWindows_;
   std::map<int, WindowState> pushedStates_;
 };
