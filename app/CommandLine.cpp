@@ -72,6 +72,27 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QString& workin
       if (result.action == CommandLine::Action::kRun) result.action = CommandLine::Action::kVersion;
       continue;
     }
+    bool* remoteOn = nullptr;
+    quint16* remotePort = nullptr;
+    if (argument == QLatin1String("--osc") || argument.startsWith(QLatin1String("--osc="))) {
+      remoteOn = &result.osc;
+      remotePort = &result.oscPort;
+    } else if (argument == QLatin1String("--web") || argument.startsWith(QLatin1String("--web="))) {
+      remoteOn = &result.web;
+      remotePort = &result.webPort;
+    }
+    if (remoteOn) {
+      *remoteOn = true;
+      if (argument.size() > 5) {
+        bool ok = false;
+        const uint port = argument.mid(6).toUInt(&ok);
+        if (!ok || port == 0 || port > 65535)
+          return Error(QStringLiteral("%1 wants a port from 1 to 65535, not %2")
+                           .arg(argument.left(5), Printable(argument.mid(6))));
+        *remotePort = static_cast<quint16>(port);
+      }
+      continue;
+    }
     const QString qtOption = argument.startsWith(QLatin1String("--")) ? argument.mid(1) : argument;
     if (Among(kQtFlags, qtOption)) continue;
     if (std::any_of(kQtOptionsWithEquals.begin(), kQtOptionsWithEquals.end(),
@@ -105,6 +126,12 @@ QString UsageText() {
       "  SET.wql      open this set file in the first keyboard window\n"
       "  -h, --help   show this help and end\n"
       "  --version    show the version and end\n"
+      "  --osc[=PORT] take OSC commands on this machine's loopback address, on\n"
+      "               PORT or the port set in a set editor's Options page\n"
+      "               (7700), for this run only\n"
+      "  --web[=PORT] serve the web remote on this machine's loopback address, on\n"
+      "               PORT or the port set there (7780), for this run only; the\n"
+      "               page's address, with its token, is printed on standard error\n"
       "\n"
       "Without a set file, each keyboard window opens the set it had last time.\n"
       "\n"

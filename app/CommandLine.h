@@ -1,8 +1,8 @@
 #pragma once
 // The program's command line: no arguments (the usual start), one set file
 // to open in the first keyboard window (what a file manager passes for a
-// double-clicked .wql file), --help or --version. Pure logic, apart from
-// SetFileProblem, which looks at the file system.
+// double-clicked .wql file), --help, --version, --osc[=PORT] or --web[=PORT]. Pure logic, apart
+// from SetFileProblem, which looks at the file system.
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +22,13 @@ struct CommandLine {
   QString setFile;
   // One line, without its line end.
   QString error;
+  // --osc[=PORT]: the OSC remote on for this run (PORT 0: the stored port),
+  // whatever the settings say; nothing is stored.
+  bool osc = false;
+  quint16 oscPort = 0;
+  // --web[=PORT]: the web remote likewise.
+  bool web = false;
+  quint16 webPort = 0;
 };
 
 // The exit status of a command line that could not be understood, and of a

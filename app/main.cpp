@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/FormList.h"
+#include "app/RemoteTarget.h"
 #include "app/StartSet.h"
 #include "app/morvela1.h"
 #include "editor/Edit.h"
@@ -100,11 +101,24 @@ int main(int argc, char** argv) {
     FormList.clear();
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
+    TTuning::ExtraOptions = app::RemoteOptionsSection;
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();
     TTuning::Editor = Edit1;
     Form11->show();
     if (!command.setFile.isEmpty()) app::OpenStartSet(*Form11, command.setFile);
+    // After the first window: the remote plays windows, and a bad port must
+    // not keep the program from starting.
+    app::RemoteOverride override;
+    if (command.osc) override.oscPort = command.oscPort;
+    if (command.web) override.webPort = command.webPort;
+    app::RemoteControl remote(override);
+    if (command.osc || command.web) {
+      for (const QString& line : remote.Status().split(u'\n'))
+        PrintLine(stderr, QStringLiteral("tastivo: ") + line);
+      if (command.web)
+        PrintLine(stderr, QStringLiteral("tastivo: web remote page: ") + remote.PageUrl());
+    }
     result = app.exec();
   });
   platform::RunGuarded([] {

@@ -7,6 +7,8 @@ ctest --test-dir "$root/build" --no-tests=error --output-on-failure --timeout 60
 # The set file reader under libFuzzer with sanitizers: a short fixed run on
 # the seed corpus (a longer run is described in README.md).
 "$root/sets/fuzz/build-and-run.sh" "$root/build-fuzz" -runs=20000
+# The OSC handler likewise: every packet from any sender.
+"$root/remote/fuzz/build-and-run.sh" "$root/build-fuzz" -runs=20000
 # The MIDI tests again under ThreadSanitizer, in a build of their own (only
 # their targets). The flood is lighter there: the sanitizer's slowness makes
 # JACK miss cycles, and JACK drops the MIDI of a missed cycle.

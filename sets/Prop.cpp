@@ -73,6 +73,7 @@ QLabel* Heading(const QString& text, QWidget* parent) {
 }  // namespace
 
 RowEditor* TTuning::Editor = nullptr;
+std::function<QWidget*(QWidget*)> TTuning::ExtraOptions;
 
 TTuning::TTuning(QWidget* owner, int instance) : QWidget(owner, Qt::Window), Instance(instance) {
   setAttribute(Qt::WA_DeleteOnClose, false);
@@ -218,6 +219,8 @@ QWidget* TTuning::BuildOptionsPage() {
       OrigText);
   FullScreen = option(QStringLiteral("Full Screen"), false,
                       QStringLiteral("Open the video in full screen mode."), FullText);
+  if (ExtraOptions)
+    if (QWidget* extra = ExtraOptions(page)) grid->addWidget(extra, row++, 0, 1, 2);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(row, 1);
   return page;

@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class KeySetModel;
@@ -97,6 +98,10 @@ class TTuning : public QWidget {
   // its action, and each box follows its action's check mark. A later call
   // replaces the binding; nullptr leaves a box unbound.
   void BindVideoOptions(QAction* ratio, QAction* orig, QAction* full);
+
+  // Makes a section of settings shared by every window (the remote's), put
+  // at the end of each Options page; unset, the page has none.
+  static std::function<QWidget*(QWidget* page)> ExtraOptions;
 
   // The key editor that Edit hands a row to, installed at start-up; while
   // none is, Edit does nothing. It uninstalls itself when destroyed.

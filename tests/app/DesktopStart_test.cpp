@@ -76,6 +76,18 @@ TEST(DesktopCommandLine, QtOptionsAreLeftToTheApplicationObject) {
   EXPECT_EQ(Parse({"-style", "fusion", "live.wql"}).setFile, "/home/user/shows/live.wql");
 }
 
+TEST(DesktopCommandLine, TheRemoteIsSwitchedOnForOneRunOnTheStoredOrAGivenPort) {
+  const app::CommandLine both = Parse({"--osc", "--web=8080", "live.wql"});
+  EXPECT_EQ(both.action, Action::kRun);
+  EXPECT_TRUE(both.osc);
+  EXPECT_EQ(both.oscPort, 0);
+  EXPECT_TRUE(both.web);
+  EXPECT_EQ(both.webPort, 8080);
+  EXPECT_EQ(both.setFile, "/home/user/shows/live.wql");
+  for (const char* bad : {"--osc=0", "--osc=65536", "--web=", "--web=80x"})
+    EXPECT_EQ(Parse({bad}).action, Action::kError) << bad;
+}
+
 TEST(DesktopCommandLine, WhatCannotBeUnderstoodIsOneLineOfError) {
   for (const QStringList& arguments :
        {QStringList{"--bogus"}, QStringList{"-x", "live.wql"}, QStringList{"a.wql", "b.wql"},

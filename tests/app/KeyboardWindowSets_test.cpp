@@ -1,4 +1,5 @@
 #include "app/FormList.h"
+#include "app/RemoteTarget.h"
 #include "app/morvela1.h"
 #include "editor/KeyEditRules.h"
 #include "engine/cue/CuePool.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -18,8 +20,10 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUdpSocket>
 #include <QUrl>
 
 namespace {
@@ -258,6 +262,42 @@ TEST(KeyboardWindowStart, AWarningDuringCreationNeverReachesAHalfBuiltWindow) {
   EXPECT_EQ(dialogs.boxes().size(), 2u);
   EXPECT_TRUE(FormList[1]->isVisible());
   delete Form11;
+}
+
+// The remote's switch is one for the user, whichever window's Options page
+// shows it.
+TEST(KeyboardWindowRemote, TheOscSwitchIsTheSameInEveryWindowsOptionsAndStartsTheRemote) {
+  testing_support::TempConfig config;
+  remote::RemoteSettings stored;
+  {
+    QUdpSocket probe;
+    ASSERT_TRUE(probe.bind(QHostAddress::LocalHost, 0));
+    stored.oscPort = probe.localPort();
+  }
+  stored.Write();
+  TTuning::ExtraOptions = app::RemoteOptionsSection;
+  app::RemoteControl control;
+  Form11 = new TForm11(qApp);
+  Form11->show();
+  Form11->Image1Click();
+  auto oscBox = [](TForm11* w) {
+    for (QCheckBox* box : w->Tuning->findChildren<QCheckBox*>())
+      if (box->text() == QLatin1String("OSC remote, UDP port")) return box;
+    return static_cast<QCheckBox*>(nullptr);
+  };
+  QCheckBox* first = oscBox(FormList.at(0));
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(first->isChecked());
+  first->click();
+  EXPECT_TRUE(remote::RemoteSettings::Read().osc);
+  EXPECT_TRUE(control.Status().startsWith(QStringLiteral("OSC: listening on 127.0.0.1 only")))
+      << control.Status().toStdString();
+  TForm11* second = FormList.at(1);
+  second->Tuning->show();
+  second->Tuning->CoolPageControl1->setCurrentIndex(1);
+  EXPECT_TRUE(oscBox(second)->isChecked());
+  delete Form11;
+  TTuning::ExtraOptions = nullptr;
 }
 
 }  // namespace

@@ -375,8 +375,11 @@ std::optional<std::string> Desktop::ClickForNewWindow(const std::string& window,
 Program::Program(std::string executable, const RunFolder& folder, std::string logName)
     : executable_(std::move(executable)), logPath_(folder.File(logName)) {}
 
-bool Program::Start(const std::map<std::string, std::string>& env) {
-  return process_.Start({executable_}, env, logPath_);
+bool Program::Start(const std::map<std::string, std::string>& env,
+                    const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{executable_};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return process_.Start(argv, env, logPath_);
 }
 
 std::string Program::LogTail() const {

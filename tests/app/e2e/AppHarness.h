@@ -155,7 +155,8 @@ class Desktop {
 class Program {
  public:
   Program(std::string executable, const RunFolder& folder, std::string logName = "tastivo.log");
-  bool Start(const std::map<std::string, std::string>& env);
+  bool Start(const std::map<std::string, std::string>& env,
+             const std::vector<std::string>& arguments = {});
   bool Running() { return process_.Running(); }
   pid_t Pid() const { return process_.Pid(); }
   void Stop() { process_.Stop(); }

@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <lo/lo.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -148,9 +152,10 @@ class AppPlay : public ::testing::Test {
   }
 
   // Starts the program and waits for its first window.
-  void StartProgram(const std::map<std::string, std::string>& extra = {}) {
+  void StartProgram(const std::map<std::string, std::string>& extra = {},
+                    const std::vector<std::string>& arguments = {}) {
     program = std::make_unique<Program>(ProgramPath(), *folder);
-    ASSERT_TRUE(program->Start(ProgramEnv(extra))) << "cannot start " << ProgramPath();
+    ASSERT_TRUE(program->Start(ProgramEnv(extra), arguments)) << "cannot start " << ProgramPath();
     const auto window = desktop->WaitForWindow("Tastivo");
     ASSERT_TRUE(window.has_value()) << "no window \"Tastivo\" appeared";
     windows["Tastivo"] = *window;
@@ -354,6 +359,125 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
     EXPECT_NEAR(heard2.hertz, 880, 880 * 0.03);
     EXPECT_TRUE(heard0.sounds.empty()) << "window 0 sounded for a key of group 2";
   }
+}
+
+// A UDP or TCP port of the loopback address that nobody uses now.
+int FreePort(int type = SOCK_DGRAM) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
+
+TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroupAfterBadPackets) {
+  GiveSet(0, {{"zero", Clip("w0.wav", 3.0, 440)}});
+  GiveSet(1, {{"one", Clip("w1.wav", 3.0, 660)}});
+  settings->SetWindow(0, {.group = 0, .top = 20, .left = 20});
+  settings->SetWindow(1, {.group = 0, .top = 260, .left = 20});
+  const int port = FreePort();
+  ASSERT_NE(port, 0);
+  ASSERT_NO_FATAL_FAILURE(StartProgram({}, {"--osc=" + std::to_string(port)}));
+  ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 1"));
+  int in0 = 0, in1 = 0;
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo", &in0));
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo 1", &in1));
+  ASSERT_TRUE(WaitUntil([&] {
+    return program->LogTail().find("OSC: listening") != std::string::npos;
+  })) << program->LogTail();
+
+  lo_address remote = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+  // The program lists its windows with their sets once both are loaded.
+  lo_server replies = lo_server_new(nullptr, nullptr);
+  std::map<int, std::string> sets;
+  lo_server_add_method(
+      replies, "/tastivo/window", "iisi",
+      [](const char*, const char*, lo_arg** argv, int, lo_message, void* data) {
+        (*static_cast<std::map<int, std::string>*>(data))[argv[0]->i] = &argv[2]->s;
+        return 0;
+      },
+      &sets);
+  ASSERT_TRUE(WaitUntil([&] {
+    lo_send_from(remote, replies, LO_TT_IMMEDIATE, "/tastivo/windows", "");
+    while (lo_server_recv_noblock(replies, 100) > 0) {
+    }
+    return sets[0] == "set0.wql" && sets[1] == "set1.wql";
+  })) << "the program never listed both windows with their sets";
+  lo_server_free(replies);
+  // Bad packets first: each is ignored, and the program plays on.
+  lo_send(remote, "/tastivo/9/key/0", "i", 1);
+  lo_send(remote, "/tastivo/1/key/0", "s", "1");
+  lo_send(remote, "/tastivo/1/key/99", "i", 1);
+  {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    const std::string junk[] = {"garbage", std::string(4000, '/'),
+                                std::string("/tastivo\0\0\0,i", 13)};
+    for (const std::string& bytes : junk)
+      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    close(fd);
+  }
+  const uint64_t down = ears->RecordedUntil();
+  ASSERT_GE(lo_send(remote, "/tastivo/1/key/0", "i", 1), 0);
+  ears->WaitForFrame(down + static_cast<uint64_t>(0.6 * ears->SampleRate()));
+  ASSERT_GE(lo_send(remote, "/tastivo/1/key/0", "i", 0), 0);
+  const uint64_t up = ears->RecordedUntil();
+  lo_address_free(remote);
+
+  for (const auto& [input, hertz] : {std::pair{in1, 660.0}, std::pair{in0, 440.0}}) {
+    const Heard heard = HeardFrom(down, up, 1.0, input);
+    ASSERT_EQ(heard.sounds.size(), 1u)
+        << "window on input " << input << ": " << Describe(heard, down);
+    EXPECT_NEAR(heard.hertz, hertz, hertz * 0.03) << "not the window's own row 0";
+    EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.2)
+        << "the release did not stop the clip; " << Describe(heard, down);
+  }
+  EXPECT_TRUE(program->Running());
+  EXPECT_NE(program->LogTail().find("remote: ignored"), std::string::npos)
+      << "the bad packets were not counted";
+}
+
+// The web remote's page in a real browser at a phone's size, its key button
+// held for a second: the key sounds that long, then stops.
+TEST_F(AppPlay, AKeyHeldOnTheWebRemotePageSoundsUntilItIsLetGo) {
+  GiveSet(0, {{"long", Clip("a.wav", 3.0, 440)}});
+  settings->SetWindow(0, {});
+  const int port = FreePort(SOCK_STREAM);
+  ASSERT_NE(port, 0);
+  ASSERT_NO_FATAL_FAILURE(StartProgram({}, {"--web=" + std::to_string(port)}));
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo"));
+  std::string url;
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::string log = program->LogTail();
+    const auto at = log.find("web remote page: ");
+    if (at == std::string::npos) return false;
+    url = log.substr(at + 17, log.find('\n', at) - at - 17);
+    return true;
+  })) << program->LogTail();
+
+  const uint64_t start = ears->RecordedUntil();
+  const CommandResult held = RunCommand({"/usr/bin/python3", std::getenv("TASTIVO_WEB_HOLD"), url,
+                                         "0", "0", "1.0", folder->File("phone.png")},
+                                        {{"HOME", folder->Path()}}, 60s);
+  ASSERT_EQ(held.status, 0) << "the page's key could not be held in the browser: " << held.out;
+  const Heard heard = HeardFrom(start, ears->RecordedUntil(), 1.0);
+
+  // A release that got lost would leave the clip to play out its 3 s: the
+  // page stays open until it shows the key stopped.
+  ASSERT_EQ(heard.sounds.size(), 1u) << Describe(heard, start);
+  EXPECT_NEAR(heard.hertz, 440, 440 * 0.03);
+  EXPECT_GE(Seconds(heard.sounds.front().Length()), 0.7) << Describe(heard, start);
+  EXPECT_LE(Seconds(heard.sounds.front().Length()), 1.5)
+      << "the key did not stop when it was let go; " << Describe(heard, start);
 }
 
 TEST_F(AppPlay, ASecondStartHandsItsSetToTheFirstWindowOfTheRunningCopy) {

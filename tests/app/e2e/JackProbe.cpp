@@ -276,6 +276,10 @@ std::optional<uint64_t> JackProbe::SendMidi(unsigned char status, unsigned char 
   }
 }
 
+uint64_t JackProbe::FrameNow() const {
+  return static_cast<jack_nframes_t>(jack_frame_time(client_) - Origin());
+}
+
 int JackProbe::Process(jack_nframes_t frames, void* self) {
   return static_cast<JackProbe*>(self)->OnProcess(frames);
 }

@@ -83,6 +83,9 @@ class JackProbe {
   // stretch of silence in a recording may be the server's, not the
   // program's.
   int Xruns() const { return xruns_.load(std::memory_order_acquire); }
+  // The server's estimate of the frame it is at now, on the probe's
+  // timeline: when something sent from outside JACK left.
+  uint64_t FrameNow() const;
   // Frames recorded so far: every frame below this has been through a cycle.
   uint64_t RecordedUntil() const { return recorded_.load(std::memory_order_acquire); }
   // Waits until frame `frame` has been recorded; false when the deadline
