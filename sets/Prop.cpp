@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -82,7 +83,13 @@ TTuning::TTuning(QWidget* owner, int instance) : QWidget(owner, Qt::Window), Ins
 
   CoolPageControl1 = new QTabWidget(this);
   CoolPageControl1->addTab(BuildSetPage(), QStringLiteral("Set Editor"));
-  CoolPageControl1->addTab(BuildOptionsPage(), QStringLiteral("Options"));
+  // The options scroll in a short window rather than hold it tall: a set
+  // editor cut to fit beside a keyboard window keeps them all in reach.
+  auto* options = new QScrollArea(CoolPageControl1);
+  options->setWidget(BuildOptionsPage());
+  options->setWidgetResizable(true);
+  options->setFrameShape(QFrame::NoFrame);
+  CoolPageControl1->addTab(options, QStringLiteral("Options"));
   PrintPage = new SetListPrintPage(
       Set, [this] { return ColumnWidths(); }, CoolPageControl1);
   CoolPageControl1->addTab(PrintPage, QStringLiteral("Print"));
