@@ -144,7 +144,7 @@ guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gi
   const auto parent = GST_AUDIO_RING_BUFFER_CLASS(output_ring_parent_class)->commit;
   if (QueueFiller* filler = DeviceOf(buf).Filler())
     return filler->Commit(parent, buf, sample, data, in, out, accum);
-  return parent(buf, sample, data, in, out, accum);
+  return DeviceOf(buf).Reader().Commit(parent, buf, sample, data, in, out, accum);
 }
 
 void RingFinalize(GObject* object) {
