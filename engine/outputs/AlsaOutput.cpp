@@ -277,7 +277,11 @@ bool AlsaDevice::Open() {
     return false;
   }
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * rate_))) : 0;
-  filler_.Prepare(channels_, int(rate_), ramp, 4096, true, kMarginSeconds);
+  // A device may fetch a period at a time (a sound server's ALSA plugin
+  // does, at its own cycle): a start or a cut written closer than that to
+  // what it has fetched would leave it short, and it would run dry.
+  const double margin = std::max(kMarginSeconds, double(period_) / rate_);
+  filler_.Prepare(channels_, int(rate_), ramp, 4096, true, margin);
   if (!filler_.OpenWake()) {
     Fail(GST_RESOURCE_ERROR_OPEN_WRITE, "The ALSA output could not be set up.");
     ClosePcm();

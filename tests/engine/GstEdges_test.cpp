@@ -107,6 +107,8 @@ class HeardOnJack : public ::testing::Test {
     return false;
   }
 
+  // The machine is kept busy on purpose: edges must hold on a loaded one.
+  testing_support::MachineLoad load;
   int dropouts = 0;
   std::unique_ptr<e2e::JackProbe> probe;
   unsigned rate = 0;

@@ -152,6 +152,8 @@ class LoopsOnJack : public ::testing::Test {
     probe->WriteWav(testing_support::TestDataDir().toStdString() + "/" + name, from, to);
   }
 
+  // The machine is kept busy on purpose: edges must hold on a loaded one.
+  testing_support::MachineLoad load;
   std::unique_ptr<e2e::JackProbe> probe;
   std::string client;
   NoticeRecorder window;

@@ -113,6 +113,8 @@ class HeardOnPulse : public ::testing::Test {
     EXPECT_LE(worst, 2 * kSineStep) << "a cut clicked near frame " << worstAt;
   }
 
+  // The machine is kept busy on purpose: edges must hold on a loaded one.
+  testing_support::MachineLoad load;
   std::unique_ptr<e2e::PulseProbe> probe;
   NoticeRecorder window;
   std::unique_ptr<TPlayer> player;
