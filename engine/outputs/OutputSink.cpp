@@ -1,6 +1,8 @@
 #include "engine/outputs/OutputSink.h"
 
 #include <gst/audio/gstaudiobasesink.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <map>
@@ -313,6 +315,15 @@ void OutputDevice::Lose(GstResourceError code, const char* text) {
   if (gone_.exchange(true)) return;
   GiveUpRing(ring_);
   PostError(sink_, code, text, {});
+}
+
+void OutputDevice::RunAheadOfOrdinaryWork() {
+  // Below a JACK server's own threads (10 by default) and at a PulseAudio
+  // server's (5), so a device thread never delays the server it feeds.
+  constexpr int kPriority = 5;
+  sched_param param{};
+  param.sched_priority = kPriority;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
 void OutputDevice::ReleaseRing(GstAudioRingBuffer* buf) {
