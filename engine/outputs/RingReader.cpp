@@ -8,6 +8,11 @@
 
 namespace engine {
 
+namespace {
+// How late a fresh ring's first sound may come and still be placed whole.
+constexpr double kCountLeadSeconds = 10.0;
+}  // namespace
+
 void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
   channels_ = std::max(1, channels);
   maxFrames_ = std::max(1, maxFrames);
@@ -99,9 +104,12 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
   if (start_.load() == kNoStart) {
     start_.store(*sample);
     // The claim counts from the ring's first segment, the sink's samples
-    // from its base.
-    const guint64 base = guint64(buf->segbase) * guint64(buf->samples_per_seg);
-    if (const guint64 claimed = claimed_.load(); *sample + base < claimed) {
+    // from its base. A ring that has not played since it was acquired has
+    // no claim: its read pointer is the place.
+    const guint64 sps = guint64(buf->samples_per_seg), base = guint64(buf->segbase) * sps;
+    const guint64 claimed =
+        std::max(claimed_.load(), guint64(g_atomic_int_get(&buf->segdone)) * sps);
+    if (*sample + base < claimed) {
       *sample = claimed - base;
       start_.store(*sample);
     }
@@ -164,6 +172,13 @@ void RingReader::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, 
   spec->seglatency = spec->segtotal;
   buf->size = spec->segtotal * spec->segsize;
   buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
+  // The sink places sound by the ring's count of samples played, which
+  // would start at 0: the first sound of a streaming thread that wakes late
+  // would fall before it, and the sink would cut it away before the ring
+  // (Commit) could place it whole. The count starts a whole number of rings
+  // on, past any stall a machine recovers from.
+  const int rings = int(std::ceil(kCountLeadSeconds * 1e6 / double(spec->buffer_time)));
+  g_atomic_int_set(&buf->segdone, std::max(1, rings) * spec->segtotal);
   // A fresh buffer is new sound.
   Refilled();
   acquired_.store(true);

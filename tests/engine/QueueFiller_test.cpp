@@ -147,11 +147,13 @@ class QueueFillerTest : public ::testing::Test {
     std::vector<float> sound(std::size_t(frames) * kChannels);
     for (int f = 0; f < frames; ++f)
       std::fill_n(&sound[std::size_t(f) * kChannels], kChannels, Sine(given + std::uint64_t(f)));
-    guint64 sample = given;
+    // Where the sink puts it: after what it gave, as the ring placed that.
+    guint64 sample = next;
     gint accum = 0;
     const guint n = gst_audio_ring_buffer_commit(
         ring, &sample, reinterpret_cast<guint8*>(sound.data()), frames, frames, &accum);
     given += n;
+    next = sample;
   }
 
   // The device runs for `frames`, a period at a time, asking for what it
@@ -194,6 +196,7 @@ class QueueFillerTest : public ::testing::Test {
   QueueFiller fill;
   GstAudioRingBuffer* ring = nullptr;
   guint64 given = 0;
+  guint64 next = 0;
 };
 
 TEST_F(QueueFillerTest, ACutIsWrittenOverTheQueueJustAheadOfWhatIsHeardAndFades) {
