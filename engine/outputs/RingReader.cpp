@@ -74,6 +74,18 @@ void RingReader::SetTail(const float* frames, int count) {
   edges_->FadeUnder(frames, count);
 }
 
+// The ring's own advance wakes a writer waiting for room under the ring's
+// lock, which a thread the machine keeps waiting may hold: the device's
+// thread would wait with it, and the device run dry. The lock is only
+// tried; a writer not woken now is woken at the next segment, a few
+// milliseconds on, with the ring still far from empty.
+void RingReader::Advance(GstAudioRingBuffer* buf) {
+  g_atomic_int_add(&buf->segdone, 1);
+  if (g_atomic_int_get(&buf->waiting) == 0 || !GST_OBJECT_TRYLOCK(buf)) return;
+  if (g_atomic_int_compare_and_exchange(&buf->waiting, 1, 0)) GST_AUDIO_RING_BUFFER_SIGNAL(buf);
+  GST_OBJECT_UNLOCK(buf);
+}
+
 void RingReader::Refilled() {
   start_.store(kNoStart);
   committed_.store(0);
@@ -150,7 +162,7 @@ const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
     offset_ += n;
     if (offset_ >= segFrames) {
       gst_audio_ring_buffer_clear(buf, segment);
-      gst_audio_ring_buffer_advance(buf, 1);
+      Advance(buf);
       segment = (segment + 1) % buf->spec.segtotal;
       offset_ = 0;
     }

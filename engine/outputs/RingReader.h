@@ -65,7 +65,8 @@ class RingReader {
   void Refilled();
 
   // The ring's commit, around the ring class's own (`parent`), for a device
-  // that reads the ring a period at a time (a JACK server). The first sound
+  // that reads the ring a period at a time (a JACK server; a QueueFiller
+  // commits through it too). The first sound
   // after the ring was refilled is placed by the sink's clock; a streaming
   // thread that wakes late would find its place already read, and the ring
   // would drop those first frames (a clip's attack, the ramp that starts a
@@ -80,6 +81,7 @@ class RingReader {
   void GatherAhead(GstAudioRingBuffer* buf, int segment, int offset);
   bool Readable(GstAudioRingBuffer* buf) const;
   bool StartUnwritten(GstAudioRingBuffer* buf, int frames);
+  static void Advance(GstAudioRingBuffer* buf);
 
   static constexpr guint64 kNoStart = ~guint64(0);
 
