@@ -8,11 +8,6 @@
 
 namespace engine {
 
-namespace {
-// How late a fresh ring's first sound may come and still be placed whole.
-constexpr double kCountLeadSeconds = 10.0;
-}  // namespace
-
 void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
   channels_ = std::max(1, channels);
   maxFrames_ = std::max(1, maxFrames);
@@ -184,13 +179,6 @@ void RingReader::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, 
   spec->seglatency = spec->segtotal;
   buf->size = spec->segtotal * spec->segsize;
   buf->memory = static_cast<guint8*>(g_malloc0(buf->size));
-  // The sink places sound by the ring's count of samples played, which
-  // would start at 0: the first sound of a streaming thread that wakes late
-  // would fall before it, and the sink would cut it away before the ring
-  // (Commit) could place it whole. The count starts a whole number of rings
-  // on, past any stall a machine recovers from.
-  const int rings = int(std::ceil(kCountLeadSeconds * 1e6 / double(spec->buffer_time)));
-  g_atomic_int_set(&buf->segdone, std::max(1, rings) * spec->segtotal);
   // A fresh buffer is new sound.
   Refilled();
   acquired_.store(true);
