@@ -108,7 +108,7 @@ class HeardOnJack : public ::testing::Test {
     return false;
   }
 
-  // The machine is kept busy on purpose: edges must hold on a loaded one.
+  // Keeps the machine busy on purpose when asked (TASTIVO_TEST_LOAD=1).
   testing_support::MachineLoad load;
   std::unique_ptr<e2e::JackProbe> probe;
   unsigned rate = 0;

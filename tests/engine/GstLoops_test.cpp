@@ -152,7 +152,7 @@ class LoopsOnJack : public ::testing::Test {
     probe->WriteWav(testing_support::TestDataDir().toStdString() + "/" + name, from, to);
   }
 
-  // The machine is kept busy on purpose: edges must hold on a loaded one.
+  // Keeps the machine busy on purpose when asked (TASTIVO_TEST_LOAD=1).
   testing_support::MachineLoad load;
   std::unique_ptr<e2e::JackProbe> probe;
   std::string client;

@@ -30,8 +30,8 @@ class TempConfig {
 // Keeps the machine busy for its lifetime, as a stage laptop is with a
 // browser or a DAW beside us: a process per core that spins at normal
 // priority, and one that writes and syncs a file over and over. They die
-// with it, and with the test process should it crash. TASTIVO_TEST_LOAD=0
-// leaves the machine as it is.
+// with it, and with the test process should it crash. Only with
+// TASTIVO_TEST_LOAD=1; otherwise the machine is left as it is.
 class MachineLoad {
  public:
   MachineLoad();
