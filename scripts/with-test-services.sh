@@ -48,6 +48,15 @@ if ! pgrep -x jackd >/dev/null && ! pgrep -x jackdbus >/dev/null; then
     -delete 2>/dev/null
 fi
 jack_log="$TASTIVO_SERVICES_DIR/jackd.log"
+# The server runs with real-time scheduling, as on an audio desktop, where
+# the machine allows it; without it elsewhere. TASTIVO_JACK_REALTIME=0 asks
+# for a server without it.
+realtime=(-r)
+jack_mode="without real-time scheduling"
+if [[ "${TASTIVO_JACK_REALTIME:-1}" != 0 ]] && command -v chrt >/dev/null && chrt -f 1 true 2>/dev/null; then
+  realtime=(-R)
+  jack_mode="with real-time scheduling"
+fi
 up=0
 names=(tastivo-test-{0..7})
 # Inside another run of this script its server is used as it is.
@@ -60,7 +69,7 @@ for candidate in "${names[@]}"; do
   name="$candidate"
   # A name another run's server answers to is taken.
   jack_lsp -s "$name" >/dev/null 2>&1 && continue
-  jackd -n "$name" -r -d dummy -r 48000 -p 256 >"$jack_log" 2>&1 &
+  jackd -n "$name" "${realtime[@]}" -d dummy -r 48000 -p 256 >"$jack_log" 2>&1 &
   jack_pid=$!
   for _ in $(seq 1 100); do
     kill -0 "$jack_pid" 2>/dev/null || break
@@ -77,6 +86,7 @@ for candidate in "${names[@]}"; do
 done
 ((up)) || fail "no JACK dummy server came up; the log of the last try:" "$jack_log"
 export JACK_DEFAULT_SERVER="$name"
+[[ -n "$jack_pid" ]] && echo "with-test-services: JACK server $name $jack_mode" >&2
 
 # A PulseAudio server of this run's own, on a null sink at 48 kHz whose
 # monitor the tests record. Its socket lives in a short folder of its own

@@ -149,6 +149,7 @@ class AlsaDevice::PcmQueue : public QueuedDevice {
 // writes a start or a cut over it as soon as the ring starts, stops, is
 // cleared or is given sound (each of which wakes it).
 void AlsaDevice::Run() {
+  RunAheadOfOrdinaryWork();
   GstAudioRingBuffer* buf = Ring();
   PcmQueue queue(*this);
   const int count = snd_pcm_poll_descriptors_count(pcm_);
@@ -277,7 +278,12 @@ bool AlsaDevice::Open() {
     return false;
   }
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * rate_))) : 0;
-  filler_.Prepare(channels_, int(rate_), ramp, 4096, true, kMarginSeconds);
+  // A device may fetch a period at a time (a sound server's ALSA plugin
+  // does, at its own cycle, near ours but not ours): a start or a cut
+  // written closer than that to what it has fetched would leave it short,
+  // and it would run dry. Two of our periods cover one of its.
+  const double margin = std::max(kMarginSeconds, 2.0 * double(period_) / rate_);
+  filler_.Prepare(channels_, int(rate_), ramp, 4096, true, margin);
   if (!filler_.OpenWake()) {
     Fail(GST_RESOURCE_ERROR_OPEN_WRITE, "The ALSA output could not be set up.");
     ClosePcm();

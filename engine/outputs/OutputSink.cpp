@@ -1,6 +1,8 @@
 #include "engine/outputs/OutputSink.h"
 
 #include <gst/audio/gstaudiobasesink.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <map>
@@ -144,7 +146,7 @@ guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gi
   const auto parent = GST_AUDIO_RING_BUFFER_CLASS(output_ring_parent_class)->commit;
   if (QueueFiller* filler = DeviceOf(buf).Filler())
     return filler->Commit(parent, buf, sample, data, in, out, accum);
-  return parent(buf, sample, data, in, out, accum);
+  return DeviceOf(buf).Reader().Commit(parent, buf, sample, data, in, out, accum);
 }
 
 void RingFinalize(GObject* object) {
@@ -313,6 +315,15 @@ void OutputDevice::Lose(GstResourceError code, const char* text) {
   if (gone_.exchange(true)) return;
   GiveUpRing(ring_);
   PostError(sink_, code, text, {});
+}
+
+void OutputDevice::RunAheadOfOrdinaryWork() {
+  // Below a JACK server's own threads (10 by default) and at a PulseAudio
+  // server's (5), so a device thread never delays the server it feeds.
+  constexpr int kPriority = 5;
+  sched_param param{};
+  param.sched_priority = kPriority;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
 void OutputDevice::ReleaseRing(GstAudioRingBuffer* buf) {

@@ -37,17 +37,18 @@ bool QueueFiller::Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint6
       const std::uint64_t back = std::min(
           {*queued > std::uint64_t(marginFrames_) ? *queued - marginFrames_ : 0, at, kept - 1});
       // The sound written over the queue must be in the ring already: a
-      // start is written once the ring holds all of it, or once the queue
-      // runs short of the time that waiting takes. Read before the
-      // streaming thread has given any, the ring would be passed over as
-      // silence and the clip's first frames dropped as late: then the old
-      // sound is faded out instead, and the start written when it comes.
+      // start is written once the ring holds all of it. Read before the
+      // streaming thread has given it, the ring would be passed over as
+      // silence and the start's first frames heard only in part.
       const guint64 position = reader_.Position(buf), committed = committed_.load();
       const std::uint64_t ready = committed > position ? committed - position : 0;
       const bool queueShort = *queued <= std::uint64_t(2 * marginFrames_);
-      if (edge == RingReader::Edge::Start && ready < back + frames && !queueShort) return false;
-      hold = edge == RingReader::Edge::Start && ready == 0;
-      const std::uint64_t from = at - (back > 0 ? device.TakeBack(back) : 0);
+      const bool waits = edge == RingReader::Edge::Start && ready < back + frames;
+      if (waits && !queueShort) return false;
+      // Still waiting when the queue runs short: it is kept from running dry
+      // with silence, and the start is written whole once the ring holds it.
+      hold = waits;
+      const std::uint64_t from = at - (back > 0 && !hold ? device.TakeBack(back) : 0);
       if (from < at) {
         const int n = int(std::min<std::uint64_t>(at - from, std::uint64_t(reader_.RampFrames())));
         for (int f = 0; f < n; ++f)
@@ -108,26 +109,19 @@ void QueueFiller::TakeWakes() const {
 
 void QueueFiller::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames) {
   committed_.store(0);
-  fresh_.store(true);
   reader_.Acquire(buf, spec, segFrames, rate_);
 }
 
 void QueueFiller::Cleared() {
   committed_.store(0);
-  fresh_.store(true);
   reader_.Refilled();
   Wake();
 }
 
 guint QueueFiller::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample,
                           guint8* data, gint in, gint out, gint* accum) {
-  if (fresh_.exchange(false)) {
-    const guint64 next =
-        guint64(g_atomic_int_get(&buf->segdone) - buf->segbase) * guint64(buf->samples_per_seg);
-    if (*sample < next) *sample = next;
-  }
   const guint64 before = *sample;
-  const guint n = parent(buf, sample, data, in, out, accum);
+  const guint n = reader_.Commit(parent, buf, sample, data, in, out, accum);
   committed_.store(std::max(*sample, before + n));
   Wake();
   return n;

@@ -76,14 +76,9 @@ class QueueFiller {
   // The ring's clear_all (a flush): what is committed next is other sound.
   // Wakes the device thread, as Commit does.
   void Cleared();
-  // The ring's commit, around the ring class's own (`parent`): keeps how
-  // far the ring holds sound. The first sound after the ring was cleared
-  // is placed by the sink's clock, which may put it a little behind what
-  // the device has already taken from the ring; the ring would drop those
-  // first frames as late, and with them the clip's attack (or the ramp that
-  // starts a sound inside a clip). It starts instead at the first frame
-  // still to be taken, as any start does.
-  using CommitFunction = guint (*)(GstAudioRingBuffer*, guint64*, guint8*, gint, gint, gint*);
+  // The ring's commit, through the reader's (RingReader::Commit, which never
+  // lets a start be dropped as late): keeps how far the ring holds sound.
+  using CommitFunction = RingReader::CommitFunction;
   guint Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample, guint8* data,
                gint in, gint out, gint* accum);
 
@@ -93,7 +88,6 @@ class QueueFiller {
   bool rewrites_ = true;
   std::atomic<guint> delayFrames_{0};
   std::atomic<guint64> committed_{0};  // the ring holds sound up to this sample
-  std::atomic<bool> fresh_{true};      // nothing committed since the ring was cleared
   int rate_ = 0;
   // Device thread only, made before it runs.
   std::uint64_t written_ = 0;  // frames written, as the device counts them

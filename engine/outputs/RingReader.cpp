@@ -69,9 +69,68 @@ void RingReader::SetTail(const float* frames, int count) {
   edges_->FadeUnder(frames, count);
 }
 
+// The ring's own advance wakes a writer waiting for room under the ring's
+// lock, which a thread the machine keeps waiting may hold: the device's
+// thread would wait with it, and the device run dry. The lock is only
+// tried; a writer not woken now is woken at the next segment, a few
+// milliseconds on, with the ring still far from empty.
+void RingReader::Advance(GstAudioRingBuffer* buf) {
+  g_atomic_int_add(&buf->segdone, 1);
+  if (g_atomic_int_get(&buf->waiting) == 0 || !GST_OBJECT_TRYLOCK(buf)) return;
+  if (g_atomic_int_compare_and_exchange(&buf->waiting, 1, 0)) GST_AUDIO_RING_BUFFER_SIGNAL(buf);
+  GST_OBJECT_UNLOCK(buf);
+}
+
+void RingReader::Refilled() {
+  start_.store(kNoStart);
+  committed_.store(0);
+  ++refills_;
+}
+
+// The device claims the frames it is about to read before it looks for a
+// start, and a commit announces its start before it looks at the claim:
+// one of the two sees the other. A start whose place the device claimed
+// first goes after it; one announced first and not written yet keeps the
+// device waiting (silence, the ring left where it is) until it is.
+bool RingReader::StartUnwritten(GstAudioRingBuffer* buf, int frames) {
+  if (!Readable(buf)) return false;
+  const bool refilled = refills_.load() != seenRefills_;
+  const guint64 sps = guint64(buf->samples_per_seg);
+  const guint64 done = guint64(g_atomic_int_get(&buf->segdone)) * sps;
+  const guint64 at = done + (refilled ? 0 : guint64(offset_));
+  claimed_.store(at + guint64(frames));
+  const guint64 start = start_.load(), base = guint64(buf->segbase) * sps;
+  if (start == kNoStart || start + base >= at + guint64(frames) || committed_.load() > start)
+    return false;
+  claimed_.store(at);
+  return true;
+}
+
+guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample,
+                         guint8* data, gint in, gint out, gint* accum) {
+  if (start_.load() == kNoStart) {
+    start_.store(*sample);
+    // The claim counts from the ring's first segment, the sink's samples
+    // from its base. A ring that has not played since it was acquired has
+    // no claim: its read pointer is the place.
+    const guint64 sps = guint64(buf->samples_per_seg), base = guint64(buf->segbase) * sps;
+    const guint64 claimed =
+        std::max(claimed_.load(), guint64(g_atomic_int_get(&buf->segdone)) * sps);
+    if (*sample + base < claimed) {
+      *sample = claimed - base;
+      start_.store(*sample);
+    }
+  }
+  const guint64 before = *sample;
+  const guint n = parent(buf, sample, data, in, out, accum);
+  if (n > 0) committed_.store(std::max(*sample, before + n));
+  return n;
+}
+
 const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
   inDevice_.store(true);
   frames = std::clamp(frames, 0, maxFrames_);
+  hold = hold || StartUnwritten(buf, frames);
   const int bpf = channels_ * int(sizeof(float));
   float* io = scratch_.data();
   bool read = false;
@@ -98,7 +157,7 @@ const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
     offset_ += n;
     if (offset_ >= segFrames) {
       gst_audio_ring_buffer_clear(buf, segment);
-      gst_audio_ring_buffer_advance(buf, 1);
+      Advance(buf);
       segment = (segment + 1) % buf->spec.segtotal;
       offset_ = 0;
     }

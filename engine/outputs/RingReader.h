@@ -62,15 +62,39 @@ class RingReader {
   void Release(GstAudioRingBuffer* buf, const std::atomic<bool>& gone);
   // The ring's sound was replaced (a fresh acquire, a flush): the next
   // sound starts whole and the old one fades under it.
-  void Refilled() { ++refills_; }
+  void Refilled();
+
+  // The ring's commit, around the ring class's own (`parent`), for a device
+  // that reads the ring a period at a time (a JACK server; a QueueFiller
+  // commits through it too). The first sound
+  // after the ring was refilled is placed by the sink's clock; a streaming
+  // thread that wakes late would find its place already read, and the ring
+  // would drop those first frames (a clip's attack, the ramp that starts a
+  // sound inside a clip). It goes instead to the first frame the device has
+  // not taken, and the device never reads the start's place before its
+  // sound is there: the start is late, never cut.
+  using CommitFunction = guint (*)(GstAudioRingBuffer*, guint64*, guint8*, gint, gint, gint*);
+  guint Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample, guint8* data,
+               gint in, gint out, gint* accum);
 
  private:
   void GatherAhead(GstAudioRingBuffer* buf, int segment, int offset);
   bool Readable(GstAudioRingBuffer* buf) const;
+  bool StartUnwritten(GstAudioRingBuffer* buf, int frames);
+  static void Advance(GstAudioRingBuffer* buf);
+
+  static constexpr guint64 kNoStart = ~guint64(0);
 
   std::atomic<bool> acquired_{false};
   std::atomic<bool> inDevice_{false};
   std::atomic<unsigned> refills_{0};
+  // The first sound since the ring was refilled begins here (kNoStart until
+  // it is committed), and it is written up to `committed_` (0 until then).
+  std::atomic<guint64> start_{kNoStart};
+  std::atomic<guint64> committed_{0};
+  // The device reads the ring up to here, counted from the ring's first
+  // segment: a start is never placed before.
+  std::atomic<guint64> claimed_{0};
   // Device thread only, made before it runs.
   std::unique_ptr<OutputEdges> edges_;
   std::vector<float> scratch_;

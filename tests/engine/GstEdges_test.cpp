@@ -84,10 +84,11 @@ class HeardOnJack : public ::testing::Test {
     return heard_edges::LargestStep(*probe, from, to);
   }
 
-  // True when the server dropped out under load: whole periods of silence
-  // cut into loud sound. No edge of ours looks like that, since every ramp
-  // ends and starts near zero. The windows start where the tone plays, so
-  // silence at their start is a dropout too.
+  // True when the sound dropped out: whole periods of silence cut into loud
+  // sound. No edge of ours looks like that, since every ramp ends and starts
+  // near zero. The windows start where the tone plays, so silence at their
+  // start is a dropout too. The output keeps the server fed on a busy
+  // machine too: a dropout is a failure of its own.
   bool DroppedOut(uint64_t from, uint64_t to) const {
     const std::size_t period = probe->Period(), near = 24;
     const auto s = probe->Level(from, to);
@@ -107,7 +108,8 @@ class HeardOnJack : public ::testing::Test {
     return false;
   }
 
-  int dropouts = 0;
+  // Keeps the machine busy on purpose when asked (TASTIVO_TEST_LOAD=1).
+  testing_support::MachineLoad load;
   std::unique_ptr<e2e::JackProbe> probe;
   unsigned rate = 0;
   std::string client;
@@ -132,9 +134,8 @@ class ClickFreeEdges : public HeardOnJack {
     SCOPED_TRACE("seed " + std::to_string(seed));
     float worst = 0;
     uint64_t worstAt = 0, worstTo = 0;
-    int rounds = 0;
-    while (rounds < 20) {
-      ASSERT_LT(dropouts, 10) << "the server dropped out too often to tell";
+    int dropouts = 0;
+    for (int round = 0; round < 20; ++round) {
       const uint64_t mark = Now();
       start();
       ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
@@ -152,11 +153,7 @@ class ClickFreeEdges : public HeardOnJack {
         from = mark + last - 480;
         to = mark + last + 96;
       }
-      if (DroppedOut(from, to)) {
-        ++dropouts;
-        continue;
-      }
-      ++rounds;
+      dropouts += DroppedOut(from, to) ? 1 : 0;
       const float step = LargestStep(from, to);
       if (step > worst) worst = step, worstAt = from, worstTo = to;
     }
@@ -164,6 +161,7 @@ class ClickFreeEdges : public HeardOnJack {
       probe->WriteWav(testing_support::TestDataDir().toStdString() + "/edges-failed.wav", worstAt,
                       worstTo);
     EXPECT_LE(worst, 2 * kSineStep) << "a cut clicked near frame " << worstAt;
+    EXPECT_EQ(dropouts, 0) << "the sound dropped out";
   }
 };
 
@@ -224,18 +222,16 @@ using media_files::StartMarker;
 
 // A clip that starts at the beginning of its file is heard from its first
 // frame, at full gain: neither cut by the output's start nor softened, at
-// whatever moment of the server's cycle the key comes. A machine busy with
-// other work may wake a start late now and then and lose what was due
-// meanwhile (a fraction of a period); an output that loses the start of
-// every clip loses it every time.
+// whatever moment of the server's cycle the key comes, and however late a
+// busy machine wakes the threads that start it: a late start is heard late,
+// whole.
 TEST_F(HeardOnJack, ClipFromItsStartKeepsItsWholeAttack) {
   const QString clip = StartMarker();
   std::mt19937 random(std::random_device{}());
   std::uniform_real_distribution<double> pause(20, 40);
   double worstCut = 0;
-  int cutPresses = 0;
   float worstLevel = 1;
-  for (int press = 0; press < 12; ++press) {
+  for (int press = 0; press < 20; ++press) {
     SCOPED_TRACE("press " + std::to_string(press));
     const uint64_t before = Now();
     PressKey(clip, 0, 10000);
@@ -249,14 +245,15 @@ TEST_F(HeardOnJack, ClipFromItsStartKeepsItsWholeAttack) {
     // Frames missing from the clip's start.
     const double cut = kMarkerFrames * (1.0 - double(right[0]) / double(left[0]));
     worstCut = std::max(worstCut, cut);
-    cutPresses += cut >= 1.0 ? 1 : 0;
     // The first frame against the steady level a period on.
     worstLevel = std::min(worstLevel, left.front() / left.back());
     player->Stop();
     ASSERT_TRUE(Record(pause(random)));
   }
-  EXPECT_LE(cutPresses, 2) << "frames of the clip's start were not heard, the worst " << worstCut;
-  EXPECT_LT(worstCut, double(probe->Period())) << "a period of the clip's start was not heard";
+  // ALSA's JACK device may have fetched a few frames more than it reports
+  // when the start is written over its buffer (up to 6 seen); a third of a
+  // millisecond is a lost attack. On JACK itself not a frame is lost.
+  EXPECT_LT(worstCut, e2e::AlsaAsked() ? 16.0 : 1.0) << "frames of the clip's start were not heard";
   EXPECT_GT(worstLevel, 0.99f) << "the attack was faded in";
 }
 

@@ -152,6 +152,8 @@ class LoopsOnJack : public ::testing::Test {
     probe->WriteWav(testing_support::TestDataDir().toStdString() + "/" + name, from, to);
   }
 
+  // Keeps the machine busy on purpose when asked (TASTIVO_TEST_LOAD=1).
+  testing_support::MachineLoad load;
   std::unique_ptr<e2e::JackProbe> probe;
   std::string client;
   NoticeRecorder window;

@@ -36,6 +36,9 @@ float Sine(std::uint64_t frame) {
 const float kSineStep = float(0.5 * 2 * M_PI * kHertz / kRate);
 
 QueueFiller* filler = nullptr;  // the one the test ring's callbacks use
+// The ring commits through the filler's reader alone, as for a device that
+// reads a period at a time (a JACK server).
+bool periodDevice = false;
 
 struct TestRing {
   GstAudioRingBuffer parent;
@@ -63,8 +66,9 @@ void ClearAll(GstAudioRingBuffer* buf) {
 }
 guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
              gint* accum) {
-  return filler->Commit(GST_AUDIO_RING_BUFFER_CLASS(test_ring_parent_class)->commit, buf, sample,
-                        data, in, out, accum);
+  const auto parent = GST_AUDIO_RING_BUFFER_CLASS(test_ring_parent_class)->commit;
+  if (periodDevice) return filler->Reader().Commit(parent, buf, sample, data, in, out, accum);
+  return filler->Commit(parent, buf, sample, data, in, out, accum);
 }
 void test_ring_class_init(TestRingClass* klass) {
   auto* ring = GST_AUDIO_RING_BUFFER_CLASS(klass);
@@ -135,6 +139,7 @@ class QueueFillerTest : public ::testing::Test {
     gst_audio_ring_buffer_close_device(ring);
     gst_object_unref(ring);
     filler = nullptr;
+    periodDevice = false;
   }
 
   // `frames` more of the sine into the ring, from where it plays next.
@@ -142,11 +147,13 @@ class QueueFillerTest : public ::testing::Test {
     std::vector<float> sound(std::size_t(frames) * kChannels);
     for (int f = 0; f < frames; ++f)
       std::fill_n(&sound[std::size_t(f) * kChannels], kChannels, Sine(given + std::uint64_t(f)));
-    guint64 sample = given;
+    // Where the sink puts it: after what it gave, as the ring placed that.
+    guint64 sample = next;
     gint accum = 0;
     const guint n = gst_audio_ring_buffer_commit(
         ring, &sample, reinterpret_cast<guint8*>(sound.data()), frames, frames, &accum);
     given += n;
+    next = sample;
   }
 
   // The device runs for `frames`, a period at a time, asking for what it
@@ -189,6 +196,7 @@ class QueueFillerTest : public ::testing::Test {
   QueueFiller fill;
   GstAudioRingBuffer* ring = nullptr;
   guint64 given = 0;
+  guint64 next = 0;
 };
 
 TEST_F(QueueFillerTest, ACutIsWrittenOverTheQueueJustAheadOfWhatIsHeardAndFades) {
@@ -229,6 +237,46 @@ TEST_F(QueueFillerTest, AStartWaitsForTheRingsSoundThenLandsJustAheadOfWhatIsHea
   for (std::size_t f = pressedAt; f < onset; ++f) ASSERT_EQ(device.heard[f], 0.0f) << f;
   for (std::size_t f = 0; f < 480; ++f) ASSERT_EQ(device.heard[onset + f], Sine(f)) << f;
   EXPECT_EQ(fill.Delay(), guint(kQueue));
+}
+
+// A start whose sound comes only once the queue has run short while it
+// waited keeps the queue from running dry with silence, and is written
+// whole when its sound is there: never its first frames, then silence in
+// place of those the streaming thread was late with.
+TEST_F(QueueFillerTest, AStartStillWaitingWhenTheQueueRunsShortIsWrittenWholeLater) {
+  ScriptedDevice device;
+  fill.Fill(ring, device, kQueue);
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  Give(240);
+  for (int i = 0; i < 12 && !fill.Fill(ring, device, device.Room()); ++i) device.Play(240);
+  Run(device, 4800);
+  Give(9000);
+  Run(device, 9600);
+  std::size_t onset = 0;
+  while (onset < device.heard.size() && device.heard[onset] == 0.0f) ++onset;
+  ASSERT_GT(onset, 0u);
+  ASSERT_GT(device.heard.size(), onset + 4800);
+  // Sine(0) is silent: the clip begins a frame before the first sound.
+  for (std::size_t f = 0; f < 4800; ++f) ASSERT_EQ(device.heard[onset - 1 + f], Sine(f)) << f;
+}
+
+// A device that reads a period at a time reads on past the place the
+// sink's clock gave a start, before a late streaming thread gives its
+// sound: the start is heard late, from its first frame, not from where the
+// device had got to.
+TEST_F(QueueFillerTest, ALateStartOnAPeriodDeviceIsHeardFromItsFirstFrame) {
+  periodDevice = true;
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  std::vector<float> heard;
+  auto period = [&] {
+    const float* io = fill.Reader().Read(ring, 240);
+    for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
+  };
+  for (int i = 0; i < 3; ++i) period();
+  Give(2400);  // placed at the ring's first frame, three periods ago
+  for (int i = 0; i < 10; ++i) period();
+  for (std::size_t f = 0; f < 720; ++f) ASSERT_EQ(heard[f], 0.0f) << f;
+  for (std::size_t f = 0; f < 2400; ++f) ASSERT_EQ(heard[720 + f], Sine(f)) << f;
 }
 
 }  // namespace

@@ -9,10 +9,68 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace testing_support {
+
+namespace {
+
+// The child of a fork in a process with threads: only plain system calls
+// from here on.
+[[noreturn]] void Spin() {
+  volatile unsigned long n = 0;
+  for (;;) n = n + 1;
+}
+
+[[noreturn]] void WriteOverAndOver(const char* path, const char* block, std::size_t size) {
+  for (;;) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (int i = 0; fd >= 0 && i < 32; ++i)
+      if (write(fd, block, size) < 0) break;
+    if (fd >= 0) {
+      fsync(fd);
+      close(fd);
+    }
+    unlink(path);
+  }
+}
+
+}  // namespace
+
+MachineLoad::MachineLoad() {
+  // Only asked for (TASTIVO_TEST_LOAD=1): PulseAudio and ALSA edges, and
+  // a fresh output's first start, don't hold on a loaded machine yet.
+  if (qEnvironmentVariable("TASTIVO_TEST_LOAD") != "1") return;
+  file_ = QDir(TestDataDir()).filePath(QString("load-%1").arg(getpid())).toStdString();
+  const std::vector<char> block(1 << 20, 'x');
+  const unsigned spinners = std::max(1u, std::thread::hardware_concurrency());
+  const pid_t parent = getpid();
+  for (unsigned i = 0; i <= spinners; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(0);
+      if (i < spinners) Spin();
+      WriteOverAndOver(file_.c_str(), block.data(), block.size());
+    }
+    if (pid > 0) pids_.push_back(pid);
+  }
+}
+
+MachineLoad::~MachineLoad() {
+  for (const pid_t pid : pids_) kill(pid, SIGKILL);
+  for (const pid_t pid : pids_) waitpid(pid, nullptr, 0);
+  if (!file_.empty()) unlink(file_.c_str());
+}
 
 TempConfig::TempConfig() {
   hadPrevious_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");

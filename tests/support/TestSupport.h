@@ -6,6 +6,10 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace testing_support {
 
@@ -21,6 +25,23 @@ class TempConfig {
   QTemporaryDir dir_;
   QByteArray previous_;
   bool hadPrevious_;
+};
+
+// Keeps the machine busy for its lifetime, as a stage laptop is with a
+// browser or a DAW beside us: a process per core that spins at normal
+// priority, and one that writes and syncs a file over and over. They die
+// with it, and with the test process should it crash. Only with
+// TASTIVO_TEST_LOAD=1; otherwise the machine is left as it is.
+class MachineLoad {
+ public:
+  MachineLoad();
+  ~MachineLoad();
+  MachineLoad(const MachineLoad&) = delete;
+  MachineLoad& operator=(const MachineLoad&) = delete;
+
+ private:
+  std::vector<pid_t> pids_;
+  std::string file_;
 };
 
 // Processes events until condition() holds or the deadline passes. Returns
