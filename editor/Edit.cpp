@@ -585,31 +585,28 @@ void TEdit1::Slider1Change() {
 
 void TEdit1::Timer1Timer() {
   if (!Player) return;
-  int position = 0;
+  // The position is read once, on the waveform's finer scale; the slider's
+  // 0..1000 is the same reading (both scales floor the same fraction).
+  static_assert(waveform::kScale % 1000 == 0);
+  int fine = 0;
   int volume = CoolScrollbar1->value();
   // A clip whose position or volume can't be read stops being followed
   // instead of raising an error box every 10 ms.
   if (clipLoaded_) {
     try {
-      position = static_cast<int>(Player->GetRelativePosition(1000, 0));
+      fine = static_cast<int>(Player->GetRelativePosition(waveform::kScale, 0));
       volume = Player->GetRelativeVolume(100, 1, 0);
     } catch (const std::exception&) {
       clipLoaded_ = false;
-      position = 0;
+      fine = 0;
     }
   }
   {
     const QSignalBlocker blocker(Slider1);
-    Slider1->setValue(position);
+    Slider1->setValue(fine / (waveform::kScale / 1000));
   }
-  int onWaveform = -1;
-  if (clipLoaded_ && !waveFile_.isEmpty() && Player->FileName == waveFile_) {
-    try {
-      onWaveform = static_cast<int>(Player->GetRelativePosition(waveform::kScale, 0));
-    } catch (const std::exception&) {
-    }
-  }
-  Waveform->SetPosition(onWaveform);
+  const bool shown = clipLoaded_ && !waveFile_.isEmpty() && Player->FileName == waveFile_;
+  Waveform->SetPosition(shown ? fine : -1);
   if (clipLoaded_) {
     // Showing the volume read back must not set it again.
     const QSignalBlocker blocker(CoolScrollbar1);
