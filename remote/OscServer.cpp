@@ -1,9 +1,9 @@
 #include "remote/OscServer.h"
 
+#include "remote/NetAddress.h"
 #include "remote/OscHandler.h"
 #include "remote/OscPacket.h"
 
-#include <QDateTime>
 #include <QNetworkDatagram>
 
 #include <algorithm>
@@ -13,16 +13,8 @@ namespace remote {
 
 namespace {
 
-std::int64_t NowMs() {
-  return QDateTime::currentMSecsSinceEpoch();
-}
-
-// The sender as the gate sees it: IPv4 senders by their IPv4 address also
-// when the socket listens on both families.
 Sender SenderOf(const QHostAddress& address) {
-  bool isV4 = false;
-  const quint32 v4 = address.toIPv4Address(&isV4);
-  const QHostAddress plain = isV4 ? QHostAddress(v4) : address;
+  const QHostAddress plain = PlainAddress(address);
   return {plain.toString().toStdString(), plain.isLoopback()};
 }
 

@@ -1,8 +1,8 @@
 #include "remote/WebRemote.h"
 
+#include "remote/NetAddress.h"
 #include "remote/RemoteCommand.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -25,16 +25,6 @@ static void LoadRemotePage() {
 namespace remote {
 
 namespace {
-
-std::int64_t NowMs() {
-  return QDateTime::currentMSecsSinceEpoch();
-}
-
-QHostAddress Plain(const QHostAddress& address) {
-  bool isV4 = false;
-  const quint32 v4 = address.toIPv4Address(&isV4);
-  return isV4 ? QHostAddress(v4) : address;
-}
 
 bool TokenIn(const QUrl& url, const QString& token) {
   const QString given = QUrlQuery(url).queryItemValue(QStringLiteral("t"));
@@ -103,12 +93,12 @@ QString WebRemote::PageUrl(const QString& host) const {
 }
 
 bool WebRemote::Allowed(const QHostAddress& from) const {
-  return allowOthers_ || Plain(from).isLoopback();
+  return allowOthers_ || PlainAddress(from).isLoopback();
 }
 
 bool WebRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
   QHttpServerResponder responder = makeResponder(request, socket);
-  const QHostAddress from = Plain(request.remoteAddress());
+  const QHostAddress from = PlainAddress(request.remoteAddress());
   // A refused upgrade is answered and then closed by the server, which
   // says so in a warning of its own that a flood must not repeat.
   const bool upgrade = request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
@@ -166,7 +156,7 @@ void WebRemote::AcceptSockets() {
     QWebSocket* socket = owned.release();
     socket->setParent(this);
     const QUrl url = socket->requestUrl();
-    const QHostAddress from = Plain(socket->peerAddress());
+    const QHostAddress from = PlainAddress(socket->peerAddress());
     // Checked again on the socket, whatever the server did with the request.
     const QString origin = QStringLiteral("http://%1:%2").arg(url.host()).arg(url.port(port_));
     const bool ok = Allowed(from) && TokenIn(url, token_) && socket->origin() == origin &&

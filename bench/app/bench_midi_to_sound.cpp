@@ -132,23 +132,6 @@ Latencies Measure(JackProbe& keyboard, const JackProbe& ears, const std::vector<
   return result;
 }
 
-// utime + stime of a process, in clock ticks.
-long long CpuTicks(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const auto close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  long long utime = 0, stime = 0;
-  // Fields after the command: state is field 3; utime and stime are 14, 15.
-  for (int n = 3; n <= 15 && fields >> field; ++n) {
-    if (n == 14) utime = std::stoll(field);
-    if (n == 15) stime = std::stoll(field);
-  }
-  return utime + stime;
-}
-
 // CPU use of `pid` over `seconds` of the server's clock, in % of one core.
 double CpuPercent(pid_t pid, const JackProbe& clock, double seconds) {
   const long long before = CpuTicks(pid);

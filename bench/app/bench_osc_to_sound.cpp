@@ -12,6 +12,7 @@
 
 #include "AppHarness.h"
 #include "JackProbe.h"
+#include "ProcStatus.h"
 #include "SoundEvents.h"
 
 #include <arpa/inet.h>
@@ -110,21 +111,6 @@ std::optional<double> OnePress(const JackProbe& ears, bool high,
   release();
   if (!onset) return std::nullopt;
   return static_cast<double>(*onset - *at);
-}
-
-long long CpuTicks(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const auto close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  long long utime = 0, stime = 0;
-  for (int n = 3; n <= 15 && fields >> field; ++n) {
-    if (n == 14) utime = std::stoll(field);
-    if (n == 15) stime = std::stoll(field);
-  }
-  return utime + stime;
 }
 
 }  // namespace
