@@ -119,6 +119,7 @@ bool JackDevice::Open() {
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * rate_))) : 0;
   Reader().Prepare(int(ports_.size()), ramp,
                    int(std::max<jack_nframes_t>(jack_get_buffer_size(client_), 8192)));
+  Reader().FadeWhenStarved();
   bool ok = !ports_.empty();
   ok = ok && jack_set_process_callback(client_, &Process, this) == 0;
   if (ok) jack_on_shutdown(client_, &ServerGone, this);

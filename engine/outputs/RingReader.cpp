@@ -15,6 +15,7 @@ void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
   edges_ = std::make_unique<OutputEdges>(channels_, rampFrames);
   seenRefills_ = refills_.load();
   offset_ = 0;
+  starved_ = false;
 }
 
 void RingReader::Reset() {
@@ -84,6 +85,7 @@ void RingReader::Advance(GstAudioRingBuffer* buf) {
 void RingReader::Refilled() {
   start_.store(kNoStart);
   committed_.store(0);
+  writtenTo_.store(0);
   ++refills_;
 }
 
@@ -106,6 +108,12 @@ bool RingReader::StartUnwritten(GstAudioRingBuffer* buf, int frames) {
   return true;
 }
 
+void RingReader::Written(guint64 sample) {
+  guint64 was = writtenTo_.load();
+  while (sample > was && !writtenTo_.compare_exchange_weak(was, sample)) {
+  }
+}
+
 guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample,
                          guint8* data, gint in, gint out, gint* accum) {
   if (start_.load() == kNoStart) {
@@ -122,37 +130,65 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
     }
   }
   const guint64 before = *sample;
-  const guint n = parent(buf, sample, data, in, out, accum);
+  guint n = 0;
+  if (in != out) {
+    // Played at another rate by the sink itself (not by us): written whole.
+    n = parent(buf, sample, data, in, out, accum);
+    if (n > 0) Written(std::max(*sample, before + n));
+  } else {
+    // A segment at a time, so that the device knows how far the ring holds
+    // sound while the rest of a long buffer waits for room.
+    const gint sps = buf->samples_per_seg, bpf = gint(buf->spec.info.bpf);
+    while (n < guint(in)) {
+      const gint chunk = std::min(in - gint(n), sps - gint(*sample % guint64(sps)));
+      const guint64 at = *sample;
+      const guint wrote = parent(buf, sample, data + std::size_t(n) * bpf, chunk, chunk, accum);
+      if (wrote > 0) Written(std::max(*sample, at + wrote));
+      n += wrote;
+      if (wrote < guint(chunk)) break;
+    }
+  }
   if (n > 0) committed_.store(std::max(*sample, before + n));
   return n;
 }
 
-const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
-  inDevice_.store(true);
-  frames = std::clamp(frames, 0, maxFrames_);
-  hold = hold || StartUnwritten(buf, frames);
+// Frames of this cycle's `frames` that the ring holds written sound for,
+// with a ramp's worth after them to fade out should the next cycle find
+// none. All of them while a clip plays on well fed; fewer when the
+// streaming thread fell behind, and none while the sound is cut for want
+// of it and the ring is not ahead again.
+int RingReader::SoundToRead(GstAudioRingBuffer* buf, int frames, bool refilled) {
+  if (!fadeStarved_ || refilled || !(edges_->Reading() || starved_)) return frames;
+  const guint64 sps = guint64(buf->samples_per_seg);
+  const guint64 at = guint64(g_atomic_int_get(&buf->segdone)) * sps + guint64(offset_);
+  const guint64 written = writtenTo_.load() + guint64(buf->segbase) * sps;
+  const guint64 ahead = written > at ? written - at : 0;
+  const guint64 ramp = guint64(edges_->RampFrames());
+  if (ahead >= guint64(frames) + ramp) {
+    starved_ = false;
+    return frames;
+  }
+  starved_ = true;
+  if (!edges_->Reading()) return 0;
+  return int(std::min<guint64>(ahead > ramp ? ahead - ramp : 0, guint64(frames)));
+}
+
+// Reads the ring on from where it was up to `until` frames of this cycle,
+// copying into `io` (or passing the ring's sound over when not `copy`).
+// Returns false once the ring can't be read.
+bool RingReader::ReadOn(GstAudioRingBuffer* buf, float* io, int& done, int until, bool copy,
+                        gint& segment) {
   const int bpf = channels_ * int(sizeof(float));
-  float* io = scratch_.data();
-  bool read = false;
-  bool refilled = false;
-  int done = 0;
-  gint segment = 0;
-  while (!hold && done < frames && acquired_.load()) {
+  while (done < until && acquired_.load()) {
     guint8* data = nullptr;
     gint len = 0;
-    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) break;
-    if (!read) {
-      const unsigned refills = refills_.load();
-      refilled = refills != seenRefills_;
-      seenRefills_ = refills;
-      // Other sound begins at a segment's start.
-      if (refilled) offset_ = 0;
-      read = true;
-    }
+    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf)
+      return false;
     const int segFrames = len / bpf;
-    const int n = std::min(segFrames - offset_, frames - done);
-    std::memcpy(io + std::size_t(done) * channels_, data + std::size_t(offset_) * bpf,
-                std::size_t(n) * bpf);
+    const int n = std::min(segFrames - offset_, until - done);
+    if (copy)
+      std::memcpy(io + std::size_t(done) * channels_, data + std::size_t(offset_) * bpf,
+                  std::size_t(n) * bpf);
     done += n;
     offset_ += n;
     if (offset_ >= segFrames) {
@@ -162,9 +198,44 @@ const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
       offset_ = 0;
     }
   }
-  std::fill_n(io + std::size_t(done) * channels_, std::size_t(frames - done) * channels_, 0.0f);
-  edges_->Cycle(io, frames, read, refilled);
-  if (read) GatherAhead(buf, segment, offset_);
+  return done >= until;
+}
+
+const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
+  inDevice_.store(true);
+  frames = std::clamp(frames, 0, maxFrames_);
+  float* io = scratch_.data();
+  std::fill_n(io, std::size_t(frames) * channels_, 0.0f);
+  hold = hold || StartUnwritten(buf, frames);
+  const bool read = !hold && frames > 0 && Readable(buf);
+  bool refilled = false;
+  if (!read) {
+    edges_->Cycle(io, frames, false, false);
+    inDevice_.store(false);
+    return io;
+  }
+  const unsigned refills = refills_.load();
+  refilled = refills != seenRefills_;
+  seenRefills_ = refills;
+  // Other sound begins at a segment's start.
+  if (refilled) offset_ = 0;
+  const int sound = SoundToRead(buf, frames, refilled);
+  int done = 0;
+  gint segment = 0;
+  ReadOn(buf, io, done, sound, true, segment);
+  if (sound == frames) {
+    edges_->Cycle(io, frames, true, refilled);
+    GatherAhead(buf, segment, offset_);
+  } else {
+    // Starved: what the ring holds fades out from here, and the ring is
+    // passed over, silent, until the streaming thread is ahead again.
+    if (sound > 0) {
+      edges_->Cycle(io, sound, true, false);
+      GatherAhead(buf, segment, offset_);
+    }
+    ReadOn(buf, io, done, frames, false, segment);
+    edges_->Cycle(io + std::size_t(sound) * channels_, frames - sound, false, false);
+  }
   inDevice_.store(false);
   return io;
 }

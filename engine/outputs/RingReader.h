@@ -53,6 +53,13 @@ class RingReader {
   // Device thread: the ring's sample the next Read starts at.
   guint64 Position(GstAudioRingBuffer* buf) const;
 
+  // Before the device's thread runs, for a device that reads the ring a
+  // period at a time: a streaming thread the machine keeps waiting may
+  // leave the ring short of sound in the middle of a clip. The sound is
+  // then faded out where the written sound ends, instead of broken off
+  // into silence, and faded back in once the ring is ahead again.
+  void FadeWhenStarved() { fadeStarved_ = true; }
+
   // The ring's acquire: segments of `segFrames` frames at `rate`, as many
   // as the buffer time the sink asked for (at least two), in fresh memory
   // the device may read from now on.
@@ -81,6 +88,9 @@ class RingReader {
   void GatherAhead(GstAudioRingBuffer* buf, int segment, int offset);
   bool Readable(GstAudioRingBuffer* buf) const;
   bool StartUnwritten(GstAudioRingBuffer* buf, int frames);
+  int SoundToRead(GstAudioRingBuffer* buf, int frames, bool refilled);
+  bool ReadOn(GstAudioRingBuffer* buf, float* io, int& done, int until, bool copy, gint& segment);
+  void Written(guint64 sample);
   static void Advance(GstAudioRingBuffer* buf);
 
   static constexpr guint64 kNoStart = ~guint64(0);
@@ -95,6 +105,9 @@ class RingReader {
   // The device reads the ring up to here, counted from the ring's first
   // segment: a start is never placed before.
   std::atomic<guint64> claimed_{0};
+  // The ring holds the sound written since it was refilled up to here,
+  // counted as the sink counts, segment by segment as it is written.
+  std::atomic<guint64> writtenTo_{0};
   // Device thread only, made before it runs.
   std::unique_ptr<OutputEdges> edges_;
   std::vector<float> scratch_;
@@ -102,6 +115,8 @@ class RingReader {
   int maxFrames_ = 0;
   unsigned seenRefills_ = 0;
   int offset_ = 0;  // frames of the current segment already played
+  bool fadeStarved_ = false;
+  bool starved_ = false;  // cut for want of sound, silent until the ring is ahead
 };
 
 }  // namespace engine

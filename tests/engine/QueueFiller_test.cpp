@@ -279,4 +279,35 @@ TEST_F(QueueFillerTest, ALateStartOnAPeriodDeviceIsHeardFromItsFirstFrame) {
   for (std::size_t f = 0; f < 2400; ++f) ASSERT_EQ(heard[720 + f], Sine(f)) << f;
 }
 
+// A device that reads a period at a time finds the ring short of sound in
+// the middle of a clip (a streaming thread the machine kept waiting): the
+// sound fades out where the written sound ends, the gap passes in silence,
+// and the sound fades back in where the late thread's sound lands, never a
+// step out of the sine.
+TEST_F(QueueFillerTest, APeriodDeviceStarvedMidClipFadesOutAndBackIn) {
+  periodDevice = true;
+  fill.Reader().FadeWhenStarved();
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  std::vector<float> heard;
+  auto periods = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      const float* io = fill.Reader().Read(ring, 240);
+      for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
+    }
+  };
+  Give(2000);
+  periods(12);
+  Give(4800);  // the thread wakes: what it gives for the gap is late
+  periods(20);
+  EXPECT_LE(LargestStep(heard, 0), 2 * kSineStep);
+  const auto loudest = [&](std::size_t from, std::size_t to) {
+    float most = 0;
+    for (std::size_t f = from; f < to; ++f) most = std::max(most, std::abs(heard[f]));
+    return most;
+  };
+  EXPECT_GT(loudest(1200, 1800), 0.45f) << "played while the ring held sound";
+  EXPECT_EQ(loudest(2000, 2880), 0.0f) << "the gap is silent";
+  EXPECT_GT(loudest(heard.size() - 1200, heard.size()), 0.45f) << "back once the ring is ahead";
+}
+
 }  // namespace
