@@ -243,9 +243,35 @@ void SinkFinalize(GObject* object) {
   G_OBJECT_CLASS(output_sink_parent_class)->finalize(object);
 }
 
+// Streaming thread: the audio sink's own render, with the ring's reader
+// told which buffer it renders (RingReader::Rendering).
+GstFlowReturn Render(GstBaseSink* base, GstBuffer* buffer) {
+  const auto parent = GST_BASE_SINK_CLASS(output_sink_parent_class)->render;
+  GstAudioRingBuffer* ring = GST_AUDIO_BASE_SINK(base)->ringbuffer;
+  const int rate = ring != nullptr ? GST_AUDIO_INFO_RATE(&ring->spec.info) : 0;
+  const int bpf = ring != nullptr ? GST_AUDIO_INFO_BPF(&ring->spec.info) : 0;
+  GstMapInfo map;
+  // One block of memory maps to the same bytes whenever it is mapped.
+  if (rate <= 0 || bpf <= 0 || gst_buffer_n_memory(buffer) != 1 ||
+      !gst_buffer_map(buffer, &map, GST_MAP_READ))
+    return parent(base, buffer);
+  guint64 beforeSegment = 0;
+  const GstClockTime time = GST_BUFFER_PTS(buffer);
+  if (GST_CLOCK_TIME_IS_VALID(time) && base->segment.format == GST_FORMAT_TIME &&
+      time < base->segment.start)
+    beforeSegment = gst_util_uint64_scale_int(base->segment.start - time, rate, GST_SECOND);
+  RingReader& reader = DeviceOf(ring).Reader();
+  reader.Rendering(map.data, map.size / guint(bpf), beforeSegment);
+  gst_buffer_unmap(buffer, &map);
+  const GstFlowReturn flow = parent(base, buffer);
+  reader.Rendered();
+  return flow;
+}
+
 void output_sink_class_init(OutputSinkClass* klass) {
   G_OBJECT_CLASS(klass)->finalize = SinkFinalize;
   GST_BASE_SINK_CLASS(klass)->get_caps = GetCaps;
+  GST_BASE_SINK_CLASS(klass)->render = Render;
   GST_AUDIO_BASE_SINK_CLASS(klass)->create_ringbuffer = CreateRing;
 }
 

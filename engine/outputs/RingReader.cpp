@@ -116,7 +116,20 @@ void RingReader::Written(guint64 sample) {
 
 guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample,
                          guint8* data, gint in, gint out, gint* accum) {
+  guint taken = 0;  // frames of the buffer taken back from before `data`
   if (start_.load() == kNoStart) {
+    const gint bpf = gint(buf->spec.info.bpf);
+    const guint8* begin = rendering_.begin;
+    if (begin != nullptr && in == out && bpf > 0 && data > begin &&
+        data < begin + rendering_.frames * guint64(bpf)) {
+      const guint64 skipped = guint64(data - begin) / guint64(bpf);
+      if (skipped > rendering_.beforeSegment) {
+        taken = guint(skipped - rendering_.beforeSegment);
+        data -= std::size_t(taken) * bpf;
+        in += gint(taken);
+        out += gint(taken);
+      }
+    }
     start_.store(*sample);
     // The claim counts from the ring's first segment, the sink's samples
     // from its base. A ring that has not played since it was acquired has
@@ -149,7 +162,8 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
     }
   }
   if (n > 0) committed_.store(std::max(*sample, before + n));
-  return n;
+  // The sink counts what it gave, not what was taken back.
+  return n > taken ? n - taken : 0;
 }
 
 // Frames of this cycle's `frames` that the ring holds written sound for,
@@ -182,8 +196,7 @@ bool RingReader::ReadOn(GstAudioRingBuffer* buf, float* io, int& done, int until
   while (done < until && acquired_.load()) {
     guint8* data = nullptr;
     gint len = 0;
-    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf)
-      return false;
+    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) return false;
     const int segFrames = len / bpf;
     const int n = std::min(segFrames - offset_, until - done);
     if (copy)

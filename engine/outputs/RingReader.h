@@ -81,6 +81,18 @@ class RingReader {
   // not taken, and the device never reads the start's place before its
   // sound is there: the start is late, never cut.
   using CommitFunction = guint (*)(GstAudioRingBuffer*, guint64*, guint8*, gint, gint, gint*);
+  //
+  // Streaming thread, around the sink's render of each buffer: the
+  // buffer's memory (`frames` frames from `begin`), and how many of its
+  // first frames lie before the stream's segment. The sink drops the
+  // first frames of a start that comes after the moment its clock gave it
+  // when that moment falls before the ring began to play (the first start
+  // after the ring starts, or after a pause, on a busy machine): Commit
+  // takes them back, and the start is heard late, whole.
+  void Rendering(const guint8* begin, guint64 frames, guint64 beforeSegment) {
+    rendering_ = {begin, frames, beforeSegment};
+  }
+  void Rendered() { rendering_ = {}; }
   guint Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample, guint8* data,
                gint in, gint out, gint* accum);
 
@@ -108,6 +120,12 @@ class RingReader {
   // The ring holds the sound written since it was refilled up to here,
   // counted as the sink counts, segment by segment as it is written.
   std::atomic<guint64> writtenTo_{0};
+  struct RenderedBuffer {
+    const guint8* begin = nullptr;
+    guint64 frames = 0;
+    guint64 beforeSegment = 0;
+  };
+  RenderedBuffer rendering_;  // streaming thread only
   // Device thread only, made before it runs.
   std::unique_ptr<OutputEdges> edges_;
   std::vector<float> scratch_;

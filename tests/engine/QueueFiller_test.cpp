@@ -310,4 +310,36 @@ TEST_F(QueueFillerTest, APeriodDeviceStarvedMidClipFadesOutAndBackIn) {
   EXPECT_GT(loudest(heard.size() - 1200, heard.size()), 0.45f) << "back once the ring is ahead";
 }
 
+// The sink drops the first frames of a start whose moment on its clock
+// fell before the ring began to play (a busy machine woke it late): they
+// are taken back, and the start is heard late, from its first frame. The
+// frames that lie before the stream's segment stay dropped.
+TEST_F(QueueFillerTest, AStartTheSinkFoundLateIsTakenBackWhole) {
+  periodDevice = true;
+  for (const guint64 beforeSegment : {guint64(0), guint64(35)}) {
+    SCOPED_TRACE("before the segment: " + std::to_string(beforeSegment));
+    gst_audio_ring_buffer_clear_all(ring);
+    ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+    std::vector<float> sound(2400 * kChannels);
+    for (std::size_t f = 0; f < 2400; ++f) std::fill_n(&sound[f * kChannels], kChannels, Sine(f));
+    const auto* begin = reinterpret_cast<const guint8*>(sound.data());
+    constexpr int kDropped = 35;  // what the sink left out of its commit
+    fill.Reader().Rendering(begin, 2400, beforeSegment);
+    guint64 sample = 0;
+    gint accum = 0;
+    const guint n = gst_audio_ring_buffer_commit(
+        ring, &sample, const_cast<guint8*>(begin) + kDropped * kChannels * sizeof(float),
+        2400 - kDropped, 2400 - kDropped, &accum);
+    fill.Reader().Rendered();
+    EXPECT_EQ(n, guint(2400 - kDropped)) << "the sink is told of what it gave";
+    std::vector<float> heard;
+    for (int i = 0; i < 10; ++i) {
+      const float* io = fill.Reader().Read(ring, 240);
+      for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
+    }
+    for (std::size_t f = 0; f < 2000; ++f) ASSERT_EQ(heard[f], Sine(f + beforeSegment)) << f;
+    gst_audio_ring_buffer_pause(ring);
+  }
+}
+
 }  // namespace
