@@ -159,6 +159,29 @@ HRESULT GstMediaGraph::SetOutputName(const std::string& name) {
   return S_OK;
 }
 
+void GstMediaGraph::SetOutputDevice(const std::string& key, const std::string& label) {
+  d_->kept.SetOutputDevice(key, label);
+}
+
+void GstMediaGraph::OpenOutput() {
+  // With a clip held, the output follows the clip's own course.
+  if (!d_->filters.empty()) return;
+  if (d_->kept.OutputStale()) d_->kept.ForgetOutputIfLoose(d_->filters);
+  d_->kept.OpenOutput();
+}
+
+void GstMediaGraph::SetOutputConnections(const std::vector<std::string>& links) {
+  d_->kept.Ports().Remember(PortLinksFromText(links));
+}
+
+std::vector<std::string> GstMediaGraph::OutputConnections() const {
+  return PortLinksToText(d_->kept.Ports().Remembered());
+}
+
+std::string GstMediaGraph::TakeOutputNotice() {
+  return d_->kept.TakeNotice();
+}
+
 std::string GstMediaGraph::LastErrorDetail() const {
   return d_->lastError;
 }
