@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -131,12 +132,22 @@ void JackDevice::LookAtConnections() {
       connected.push_back({jack_port_short_name(port), others[i]});
     if (others != nullptr) jack_free(others);
   }
-  const auto make = memory_->Look(connected, [this](const std::string& name) {
-    return jack_port_by_name(client_, name.c_str()) != nullptr;
+  // A port's number is used again for the next port registered, so the
+  // port is told apart by its client's identifier, which never is.
+  const auto make = memory_->Look(connected, [this](const std::string& name) -> std::uint64_t {
+    const jack_port_t* port = jack_port_by_name(client_, name.c_str());
+    if (port == nullptr) return 0;
+    const std::string full = jack_port_name(port);
+    char* uuid = jack_get_uuid_for_client_name(client_, full.substr(0, full.find(':')).c_str());
+    if (uuid == nullptr) return 0;
+    const std::uint64_t id = std::strtoull(uuid, nullptr, 10);
+    jack_free(uuid);
+    return id == 0 ? 1 : id;
   });
+  const std::string self = jack_get_client_name(client_);
   for (const PortLink& link : make)
-    jack_connect(client_, (std::string(jack_get_client_name(client_)) + ":" + link.own).c_str(),
-                 link.other.c_str());
+    if (jack_connect(client_, (self + ":" + link.own).c_str(), link.other.c_str()) != 0)
+      memory_->NotMade(link);
 }
 
 void JackDevice::KeepConnections() {

@@ -8,12 +8,17 @@ void PortMemory::Remember(const std::vector<PortLink>& links) {
   std::lock_guard lock(mutex_);
   remembered_ = {links.begin(), links.end()};
   missing_.clear();
+  broken_.clear();
+  seen_.clear();
   fresh_ = true;
 }
 
 std::vector<PortLink> PortMemory::Remembered() const {
   std::lock_guard lock(mutex_);
-  return {remembered_.begin(), remembered_.end()};
+  std::vector<PortLink> kept;
+  for (const PortLink& l : remembered_)
+    if (broken_.count(l) == 0) kept.push_back(l);
+  return kept;
 }
 
 bool PortMemory::Empty() const {
@@ -23,30 +28,37 @@ bool PortMemory::Empty() const {
 
 void PortMemory::Restart() {
   std::lock_guard lock(mutex_);
+  for (const PortLink& l : broken_) remembered_.erase(l);
+  broken_.clear();
   missing_.clear();
   fresh_ = true;
 }
 
 std::vector<PortLink> PortMemory::Look(const std::vector<PortLink>& connected,
-                                       const std::function<bool(const std::string&)>& exists) {
+                                       const PortIdentity& identity) {
   std::lock_guard lock(mutex_);
   const std::set<PortLink> now(connected.begin(), connected.end());
   std::vector<PortLink> make;
   std::vector<std::string> newlyMissing;
-  for (auto it = remembered_.begin(); it != remembered_.end();) {
-    if (now.count(*it) != 0) {
-      missing_.erase(it->other);
-      ++it;
-    } else if (!exists(it->other)) {
-      if (missing_.insert(it->other).second) newlyMissing.push_back(it->other);
-      ++it;
-    } else if (fresh_ || missing_.count(it->other) != 0) {
-      missing_.erase(it->other);
-      make.push_back(*it++);
+  for (const PortLink& link : remembered_) {
+    const std::uint64_t port = identity(link.other);
+    const auto seen = seen_.find(link);
+    const bool newPort = seen == seen_.end() || seen->second != port;
+    if (now.count(link) != 0) {
+      missing_.erase(link.other);
+      broken_.erase(link);
+    } else if (port == 0) {
+      if (missing_.insert(link.other).second) newlyMissing.push_back(link.other);
+    } else if (fresh_ || newPort || missing_.count(link.other) != 0) {
+      missing_.erase(link.other);
+      broken_.erase(link);
+      make.push_back(link);
     } else {
-      it = remembered_.erase(it);  // the user took it apart
+      broken_.insert(link);
     }
+    if (port != 0) seen_[link] = port;
   }
+  for (const PortLink& link : now) seen_[link] = identity(link.other);
   remembered_.insert(now.begin(), now.end());
   fresh_ = false;
   if (!newlyMissing.empty()) {
@@ -60,6 +72,11 @@ std::vector<PortLink> PortMemory::Look(const std::vector<PortLink>& connected,
               "to it again when it comes back.";
   }
   return make;
+}
+
+void PortMemory::NotMade(const PortLink& link) {
+  std::lock_guard lock(mutex_);
+  seen_.erase(link);
 }
 
 std::string PortMemory::TakeNotice() {

@@ -6,7 +6,9 @@
 //
 // Threads: any; one lock guards it.
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -31,13 +33,20 @@ class PortMemory {
   // physical outputs, as a patchbay would connect a new player.
   bool Empty() const;
 
-  // One look at the graph: `connected` holds the links that exist now,
-  // `exists` says whether a port of that full name exists. A link made
-  // since the last look is remembered; one the user broke is forgotten; one
-  // broken because its port went away is kept, named once, and made again
-  // when the port is back. Returns the links to make now.
-  std::vector<PortLink> Look(const std::vector<PortLink>& connected,
-                             const std::function<bool(const std::string&)>& exists);
+  // Which port of a full name there is now: a number that differs between
+  // a port and one of the same name made after it went, or 0 when there is
+  // none.
+  using PortIdentity = std::function<std::uint64_t(const std::string&)>;
+  // One look at the graph: `connected` holds the links that exist now. A
+  // link made since the last look is remembered. One whose port went away is
+  // kept, named once, and made again when a port of that name is there
+  // again (a new port, though the look came late). One broken while its
+  // very port stayed was taken apart by the user: it is not stored any more.
+  // Returns the links to make now.
+  std::vector<PortLink> Look(const std::vector<PortLink>& connected, const PortIdentity& identity);
+  // A link Look asked for could not be made (a client not active yet): it
+  // is tried again at the next look.
+  void NotMade(const PortLink& link);
   // A new start: the next look makes every remembered link that is present.
   void Restart();
 
@@ -48,6 +57,11 @@ class PortMemory {
   mutable std::mutex mutex_;
   std::set<PortLink> remembered_;
   std::set<std::string> missing_;  // ports named as missing, until back
+  // Links broken while their port stayed: not made again, and not stored,
+  // unless a new port of that name comes.
+  std::set<PortLink> broken_;
+  // The port each link was last made to or seen with.
+  std::map<PortLink, std::uint64_t> seen_;
   bool fresh_ = true;
   std::string notice_;
 };

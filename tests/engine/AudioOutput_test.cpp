@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -104,20 +105,25 @@ TEST(SoundOutputChoice, StoredByNameSurvivesItsAbsenceAndFallsBackAndReturnsTell
 TEST(PortMemory, KeepsAMissingPortAndReconnectsItWhenBackButForgetsWhatTheUserTookApart) {
   PortMemory memory;
   memory.Remember(PortLinksFromText({"out_1>system:playback_1", "out_2>fx:in_2", "bad"}));
-  std::set<std::string> ports{"system:playback_1"};
-  const auto exists = [&](const std::string& p) { return ports.count(p) > 0; };
+  std::map<std::string, std::uint64_t> ports{{"system:playback_1", 1}};
+  const auto identity = [&](const std::string& p) { return ports.count(p) ? ports[p] : 0; };
   // At start: what is present is connected, the missing port named once.
-  EXPECT_EQ(memory.Look({}, exists), (std::vector<PortLink>{{"out_1", "system:playback_1"}}));
+  EXPECT_EQ(memory.Look({}, identity), (std::vector<PortLink>{{"out_1", "system:playback_1"}}));
   EXPECT_NE(memory.TakeNotice().find("\"fx:in_2\" is missing"), std::string::npos);
   const std::vector<PortLink> first{{"out_1", "system:playback_1"}};
-  EXPECT_TRUE(memory.Look(first, exists).empty());
+  EXPECT_TRUE(memory.Look(first, identity).empty());
   EXPECT_EQ(memory.TakeNotice(), "");
   // The client comes back: connected again, the other link untouched.
-  ports.insert("fx:in_2");
-  EXPECT_EQ(memory.Look(first, exists), (std::vector<PortLink>{{"out_2", "fx:in_2"}}));
+  ports["fx:in_2"] = 2;
+  EXPECT_EQ(memory.Look(first, identity), (std::vector<PortLink>{{"out_2", "fx:in_2"}}));
+  const std::vector<PortLink> both{{"out_1", "system:playback_1"}, {"out_2", "fx:in_2"}};
+  EXPECT_TRUE(memory.Look(both, identity).empty());
+  // It restarts between two looks: a new port of that name is connected too.
+  ports["fx:in_2"] = 3;
+  EXPECT_EQ(memory.Look(first, identity), (std::vector<PortLink>{{"out_2", "fx:in_2"}}));
   // The user patches out_2 elsewhere and takes out_1 apart.
   const std::vector<PortLink> patched{{"out_2", "fx:in_2"}, {"out_2", "system:playback_1"}};
-  EXPECT_TRUE(memory.Look(patched, exists).empty());
+  EXPECT_TRUE(memory.Look(patched, identity).empty());
   EXPECT_EQ(PortLinksToText(memory.Remembered()),
             (std::vector<std::string>{"out_2>fx:in_2", "out_2>system:playback_1"}));
 }

@@ -81,6 +81,40 @@ TEST(OutputOnJack, EachNamedPlayerIsAJackClientOfThatNameWithItsOutputPorts) {
   EXPECT_TRUE(PlayToCompletion(other, second));
 }
 
+// True when `from` feeds `to` on the JACK server.
+bool JackLinked(const QString& from, const QString& to) {
+  QProcess lsp;
+  lsp.start("jack_lsp", {"-c", from});
+  if (!lsp.waitForFinished(10000)) return false;
+  return QString::fromUtf8(lsp.readAllStandardOutput()).split('\n').contains("   " + to);
+}
+
+TEST(OutputOnJack, PortsOpenWithThePlayerAndARememberedLinkComesBackWithItsPort) {
+  NoticeRecorder window;
+  TPlayer player(&window, 0);
+  player.SetOutputName("Tastivo patched");
+  player.SetOutputConnections({"out_1>jack_thru:input_1", "out_2>system:playback_2"});
+  player.SetOutputDevice({}, {});  // no clip is ever opened
+  const QString out1 = "Tastivo patched:out_1", out2 = "Tastivo patched:out_2";
+  EXPECT_TRUE(WaitFor([&] { return JackLinked(out2, "system:playback_2"); }));
+  QString notice;
+  EXPECT_TRUE(WaitFor([&] { return !(notice = player.TakeOutputNotice()).isEmpty(); }));
+  EXPECT_TRUE(notice.contains("\"jack_thru:input_1\" is missing")) << notice.toStdString();
+
+  for (int start = 0; start < 2; ++start) {  // the client it feeds starts, stops, starts again
+    QProcess thru;
+    thru.start("jack_thru", QStringList());
+    ASSERT_TRUE(thru.waitForStarted());
+    EXPECT_TRUE(WaitFor([&] { return JackLinked(out1, "jack_thru:input_1"); })) << start;
+    thru.kill();
+    thru.waitForFinished();
+    EXPECT_TRUE(WaitFor([&] { return !JackLinked(out1, "jack_thru:input_1"); }));
+  }
+  EXPECT_TRUE(JackLinked(out2, "system:playback_2"));
+  EXPECT_EQ(player.OutputConnections(),
+            (QStringList{"out_1>jack_thru:input_1", "out_2>system:playback_2"}));
+}
+
 // $TASTIVO_AUDIO_SINK names the sink this run plays through.
 TEST(OutputAskedFor, PlaysThroughItWithoutAWarning) {
   const auto& choice = engine::DefaultAudioOutput();
