@@ -25,6 +25,8 @@ void KeptChain::SetOutputDevice(const std::string& key, const std::string& label
 }
 
 std::string KeptChain::TakeNotice() {
+  // Told when it goes, not at the next clip.
+  if (outputFailed_ && onChosen_) route_.ChosenLost("it went away");
   std::string notice = route_.TakeNotice();
   const std::string ports = ports_->TakeNotice();
   if (!ports.empty()) notice += (notice.empty() ? "" : " ") + ports;

@@ -115,6 +115,57 @@ TEST(OutputOnJack, PortsOpenWithThePlayerAndARememberedLinkComesBackWithItsPort)
             (QStringList{"out_1>jack_thru:input_1", "out_2>system:playback_2"}));
 }
 
+QString Pactl(const QStringList& args) {
+  QProcess pactl;
+  pactl.start("pactl", args);
+  pactl.waitForFinished(10000);
+  return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+}
+
+// True when a stream plays on the PulseAudio sink of that name.
+bool PlaysOnSink(const QString& sink) {
+  QString index;
+  for (const QString& line : Pactl({"list", "short", "sinks"}).split('\n'))
+    if (line.section('\t', 1, 1) == sink) index = line.section('\t', 0, 0);
+  if (index.isEmpty()) return false;
+  for (const QString& line : Pactl({"list", "short", "sink-inputs"}).split('\n'))
+    if (line.section('\t', 1, 1) == index) return true;
+  return false;
+}
+
+TEST(OutputChosen, APulseSinkThatGoesGivesWayToTheDefaultOutputUntilItIsBack) {
+  const QStringList sink{"module-null-sink", "sink_name=tastivo_chosen",
+                         "format=float32le rate=48000 channels=2"};
+  QString module = Pactl(QStringList{"load-module"} + sink);
+  ASSERT_FALSE(module.isEmpty());
+  NoticeRecorder window;
+  TPlayer player(&window, 0);
+  player.SetOutputName("Tastivo chosen");
+  player.SetOutputDevice("pulse:tastivo_chosen", "Chosen sink");
+  const auto play = [&] {
+    player.Open(media_files::ToneWav());
+    player.Play();
+  };
+  play();
+  EXPECT_TRUE(WaitFor([&] { return PlaysOnSink("tastivo_chosen"); }));
+  EXPECT_EQ(player.TakeOutputNotice(), "");
+
+  Pactl({"unload-module", module});  // while it plays: the user is told at once
+  QString notice;
+  EXPECT_TRUE(WaitFor([&] { return !(notice = player.TakeOutputNotice()).isEmpty(); }));
+  EXPECT_TRUE(notice.startsWith("The sound output \"Chosen sink\" is missing"))
+      << notice.toStdString();
+  play();  // the next clip plays on the default output
+  EXPECT_TRUE(WaitFor([&] { return PortsOf(JackOutputPorts(), "Tastivo chosen").size() == 2; }));
+  EXPECT_EQ(player.TakeOutputNotice(), "");  // told once
+
+  module = Pactl(QStringList{"load-module"} + sink);
+  play();
+  EXPECT_TRUE(WaitFor([&] { return PlaysOnSink("tastivo_chosen"); }));
+  EXPECT_TRUE(player.TakeOutputNotice().contains("is back"));
+  Pactl({"unload-module", module});
+}
+
 // $TASTIVO_AUDIO_SINK names the sink this run plays through.
 TEST(OutputAskedFor, PlaysThroughItWithoutAWarning) {
   const auto& choice = engine::DefaultAudioOutput();
