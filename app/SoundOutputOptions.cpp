@@ -21,7 +21,8 @@ class SoundOutputBox : public QComboBox {
     setToolTip(
         QStringLiteral("Where this window's sound plays. A missing output gives way to "
                        "the default one until it is back."));
-    Fill();
+    // Filled when shown, not here: listing the machine's outputs asks every
+    // sound server, which a window being made must not wait for.
     connect(this, &QComboBox::activated, this, [this](int index) { Choose(index); });
   }
 
