@@ -166,7 +166,12 @@ void GstMediaGraph::SetOutputDevice(const std::string& key, const std::string& l
 void GstMediaGraph::OpenOutput() {
   // With a clip held, the output follows the clip's own course.
   if (!d_->filters.empty()) return;
-  if (d_->kept.OutputStale()) d_->kept.ForgetOutputIfLoose(d_->filters);
+  if (d_->kept.OutputStale()) {
+    // The last clip's kept chain holds the stale output.
+    d_->DropKept();
+    d_->SettlePending();
+    d_->kept.ForgetOutputIfLoose(d_->filters);
+  }
   d_->kept.OpenOutput();
 }
 
@@ -179,7 +184,15 @@ std::vector<std::string> GstMediaGraph::OutputConnections() const {
 }
 
 std::string GstMediaGraph::TakeOutputNotice() {
-  return d_->kept.TakeNotice();
+  std::string notice = d_->kept.TakeNotice();
+  // Lost while no clip holds it: opened again now (the default output in
+  // place of a chosen one that went), ready before the next key.
+  if (d_->filters.empty() && d_->kept.OutputStale()) {
+    OpenOutput();
+    const std::string more = d_->kept.TakeNotice();
+    if (!more.empty()) notice += (notice.empty() ? "" : " ") + more;
+  }
+  return notice;
 }
 
 std::string GstMediaGraph::LastErrorDetail() const {

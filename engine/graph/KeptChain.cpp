@@ -26,7 +26,7 @@ void KeptChain::SetOutputDevice(const std::string& key, const std::string& label
 
 std::string KeptChain::TakeNotice() {
   // Told when it goes, not at the next clip.
-  if (outputFailed_ && onChosen_) route_.ChosenLost("it went away");
+  if (outputFailed_ && onChosen_) route_.ChosenLost({});
   std::string notice = route_.TakeNotice();
   const std::string ports = ports_->TakeNotice();
   if (!ports.empty()) notice += (notice.empty() ? "" : " ") + ports;
@@ -47,6 +47,12 @@ GstElement* OpenChosen(const std::string& key, const std::string& name,
 }
 }  // namespace
 
+void KeptChain::TellLossesOf(GstElement* output) const {
+  GstBus* bus = gst_element_get_bus(pipeline_);
+  gst_element_set_bus(output, bus);
+  if (bus != nullptr) gst_object_unref(bus);
+}
+
 bool KeptChain::ChosenBack() {
   if (!route_.FellBack() || comeBack_ != nullptr || outputName_ != defaultAudioName_) return false;
   comeBack_ = OpenChosen(route_.Chosen(), outputName_, ports_);
@@ -55,7 +61,7 @@ bool KeptChain::ChosenBack() {
 
 void KeptChain::OpenOutput() {
   if (defaultAudio_) return;
-  if (outputFailed_ && onChosen_) route_.ChosenLost("it went away");
+  if (outputFailed_ && onChosen_) route_.ChosenLost({});
   outputFailed_ = false;
   outputSilent_ = false;
   onChosen_ = false;
@@ -90,6 +96,7 @@ void KeptChain::OpenOutput() {
   }
   if (output) {
     output->cached = true;
+    TellLossesOf(output->element);
     gst_element_set_state(output->element, GST_STATE_READY);
   }
   defaultAudio_ = output;
@@ -115,6 +122,7 @@ void KeptChain::Park(const std::shared_ptr<GstFilter>& f) {
   gst_element_get_state(f->element, &state, nullptr, 0);
   gst_object_ref(f->element);
   gst_bin_remove(GST_BIN(pipeline_), f->element);
+  TellLossesOf(f->element);
   gst_element_set_state(f->element, state >= GST_STATE_PAUSED ? GST_STATE_PAUSED : GST_STATE_READY);
   gst_object_unref(f->element);
   f->parked = true;

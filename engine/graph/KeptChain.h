@@ -103,6 +103,11 @@ class KeptChain {
  private:
   GstElement* const pipeline_;
   const GraphRenderers& renderers_;
+  // An output out of the pipeline (open before any clip, or parked) posts
+  // on the pipeline's bus all the same, so that a device lost while nothing
+  // plays is noticed before the next clip needs it.
+  void TellLossesOf(GstElement* output) const;
+
   std::shared_ptr<GstFilter> defaultAudio_;
   // The default output is the silent stand-in for one that failed.
   bool outputSilent_ = false;

@@ -66,10 +66,9 @@ std::vector<PortLink> PortMemory::Look(const std::vector<PortLink>& connected,
     for (const std::string& port : newlyMissing)
       names += (names.empty() ? "\"" : ", \"") + port + "\"";
     const bool one = newlyMissing.size() == 1;
-    notice_ = std::string(one ? "The JACK port " : "The JACK ports ") + names +
-              (one ? " is" : " are") +
-              " missing; this window's other connections are kept, and the window connects "
-              "to it again when it comes back.";
+    notice_ = names + (one ? " is" : " are") +
+              " missing: this window's other JACK connections are kept, and it connects to " +
+              (one ? "it" : "them") + " again when back.";
   }
   return make;
 }

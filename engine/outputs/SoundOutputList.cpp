@@ -47,7 +47,11 @@ int SoundOutputIndex(const std::vector<SoundOutput>& entries, const std::string&
 
 void OutputRoute::Choose(const std::string& key, const std::string& label) {
   chosen_ = key;
-  label_ = label.empty() ? DeviceOfSoundOutput(key) : label;
+  // Told in a caption bar: the device's own name, without its kind.
+  const auto kind = label.find(": ");
+  label_ = label.empty()               ? DeviceOfSoundOutput(key)
+           : kind == std::string::npos ? label
+                                       : label.substr(kind + 2);
   fellBack_ = false;
   notice_.clear();
 }
@@ -56,12 +60,11 @@ void OutputRoute::ChosenOpened(bool opened, const std::string& detail) {
   if (chosen_.empty()) return;
   if (!opened && !fellBack_) {
     fellBack_ = true;
-    notice_ = "The sound output \"" + label_ + "\" is missing" +
-              (detail.empty() ? "" : " (" + detail + ")") +
-              "; this window plays through the default output until it is back.";
+    notice_ = "\"" + label_ + "\" is missing" + (detail.empty() ? "" : " (" + detail + ")") +
+              ": this window plays through the default output until it is back.";
   } else if (opened && fellBack_) {
     fellBack_ = false;
-    notice_ = "The sound output \"" + label_ + "\" is back; this window plays through it again.";
+    notice_ = "\"" + label_ + "\" is back: this window plays through it again.";
   }
 }
 

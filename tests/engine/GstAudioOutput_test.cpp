@@ -153,8 +153,7 @@ TEST(OutputChosen, APulseSinkThatGoesGivesWayToTheDefaultOutputUntilItIsBack) {
   Pactl({"unload-module", module});  // while it plays: the user is told at once
   QString notice;
   EXPECT_TRUE(WaitFor([&] { return !(notice = player.TakeOutputNotice()).isEmpty(); }));
-  EXPECT_TRUE(notice.startsWith("The sound output \"Chosen sink\" is missing"))
-      << notice.toStdString();
+  EXPECT_TRUE(notice.startsWith("\"Chosen sink\" is missing")) << notice.toStdString();
   play();  // the next clip plays on the default output
   EXPECT_TRUE(WaitFor([&] { return PortsOf(JackOutputPorts(), "Tastivo chosen").size() == 2; }));
   EXPECT_EQ(player.TakeOutputNotice(), "");  // told once
@@ -163,7 +162,21 @@ TEST(OutputChosen, APulseSinkThatGoesGivesWayToTheDefaultOutputUntilItIsBack) {
   play();
   EXPECT_TRUE(WaitFor([&] { return PlaysOnSink("tastivo_chosen"); }));
   EXPECT_TRUE(player.TakeOutputNotice().contains("is back"));
+
+  // Gone before any clip: told all the same, and the default output opened
+  // at once.
+  NoticeRecorder idleWindow;
+  TPlayer idle(&idleWindow, 0);
+  idle.SetOutputName("Tastivo idle");
+  idle.SetOutputDevice("pulse:tastivo_chosen", "PulseAudio/PipeWire: Chosen sink");
+  EXPECT_TRUE(WaitFor([&] { return PlaysOnSink("tastivo_chosen"); }));
   Pactl({"unload-module", module});
+  EXPECT_TRUE(WaitFor([&] { return !(notice = idle.TakeOutputNotice()).isEmpty(); }));
+  EXPECT_TRUE(notice.startsWith("\"Chosen sink\" is missing")) << notice.toStdString();
+  EXPECT_TRUE(WaitFor([&] {
+    idle.TakeOutputNotice();  // as the window's timer asks
+    return PortsOf(JackOutputPorts(), "Tastivo idle").size() == 2;
+  }));
 }
 
 // $TASTIVO_AUDIO_SINK names the sink this run plays through.
