@@ -182,7 +182,8 @@ bool RingReader::ReadOn(GstAudioRingBuffer* buf, float* io, int& done, int until
   while (done < until && acquired_.load()) {
     guint8* data = nullptr;
     gint len = 0;
-    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf) return false;
+    if (!gst_audio_ring_buffer_prepare_read(buf, &segment, &data, &len) || len < bpf)
+      return false;
     const int segFrames = len / bpf;
     const int n = std::min(segFrames - offset_, until - done);
     if (copy)
