@@ -212,7 +212,12 @@ void TForm11::CoolBtn3Click() {
 void TForm11::TellAudioOutputChange() {
   // The sound output lost or back: told in the caption bar for a few
   // seconds, not in a box that would hold up the keys of the group.
-  const QString change = TakeAudioOutputChange();
+  ShowOutputNotice(TakeAudioOutputChange());
+  // The window's own output last: it says where this window's sound went.
+  ShowOutputNotice(Player->TakeOutputNotice());
+}
+
+void TForm11::ShowOutputNotice(const QString& change) {
   if (change.isEmpty()) return;
   CoolLabel3->setText(change);
   CoolLabel3->setToolTip(change);

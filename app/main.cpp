@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/FormList.h"
 #include "app/RemoteTarget.h"
+#include "app/SoundOutputOptions.h"
 #include "app/StartSet.h"
 #include "app/morvela1.h"
 #include "editor/Edit.h"
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
     TTuning::ExtraOptions = app::RemoteOptionsSection;
+    TTuning::SoundOptions = app::SoundOutputChoice;
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();
     TTuning::Editor = Edit1;

@@ -2,6 +2,7 @@
 
 #include "app/FormList.h"
 #include "app/PlayRules.h"
+#include "app/SoundOutputOptions.h"
 #include "app/WindowValues.h"
 #include "controls/Colors.h"
 #include "help/Help.h"
@@ -103,6 +104,14 @@ void TForm11::FormCreate() {
   Player->SetOutputName(app::WindowName(Instance));
   Player->AutoPlay = false;
   Player->UseAudioDevice = false;
+  // Opened now, not at the first key: its ports can be patched before the
+  // show, and a missing output is told before it is needed.
+  app::ApplyStoredSoundOutput(Instance, *Player);
+  outputNotices_ = new QTimer(this);
+  outputNotices_->setInterval(kOutputNoticePollMs);
+  connect(outputNotices_, &QTimer::timeout, this,
+          [this] { ShowOutputNotice(Player->TakeOutputNotice()); });
+  outputNotices_->start();
 
   // The newest window takes over the application-wide activation notices.
   QObject::disconnect(g_appActivation);
@@ -166,6 +175,9 @@ void TForm11::WriteSettings() {
   v.group = GroupNumber();
   v.midiDevice = platform::ChosenMidiDeviceKey(Tuning->Device1);
   app::WriteKeyboardWindowValues(Instance, v);
+  app::StoredSoundOutput sound = app::ReadSoundOutput(Instance);
+  sound.links = Player->OutputConnections();
+  app::WriteSoundOutput(Instance, sound);
 }
 
 int TForm11::GroupNumber() const {

@@ -254,7 +254,13 @@ class TForm11 : public QWidget {
   void WarnIfSoundGoesNowhere();
   // Tells, without a box, that the sound output was lost or is back.
   void TellAudioOutputChange();
+  // Shows a change of output in the caption bar for a few seconds.
+  void ShowOutputNotice(const QString& notice);
   static constexpr int kOutputNoticeMs = 5000;
+  // How often the window looks for news of its own output (a missing JACK
+  // port): soon enough to read, rarely enough to cost nothing.
+  static constexpr int kOutputNoticePollMs = 500;
+  QTimer* outputNotices_ = nullptr;
   void AttachSliderHandlers();
   void DetachSliderHandlers();
   // Stops the clip after the current one: each window's share of one note-off.

@@ -3,6 +3,7 @@
 
 #include <gst/gst.h>
 
+#include <memory>
 #include <string>
 
 namespace engine {
@@ -21,6 +22,14 @@ GstElement* CreateDefaultAudioSink(const std::string& clientName);
 std::string DefaultAudioSinkName();
 // True when the default output is a real device rather than the fakesink.
 bool HasRealAudioOutput();
+
+class PortMemory;
+
+// A new sink for a window's chosen output (SoundOutputList.h; "" for the
+// default), set up as the default one is; a JACK output keeps its
+// connections in `ports`.
+GstElement* CreateChosenAudioSink(const std::string& key, const std::string& clientName,
+                                  const std::shared_ptr<PortMemory>& ports);
 
 // A new sink for the device identifier that EnumerateAudioRenderers gave,
 // or nullptr when it is unknown.

@@ -9,6 +9,7 @@
 
 #include "engine/MediaTypes.h"
 #include "engine/outputs/AudioOutputChoice.h"
+#include "engine/outputs/SoundOutputList.h"
 
 #include <cstdint>
 #include <functional>
@@ -144,6 +145,21 @@ class IAudioOutput {
   // client's name, PulseAudio's client). It applies when the output is
   // opened, at the first clip; a later change reopens it at the next clip.
   virtual HRESULT SetOutputName(const std::string& name) = 0;
+  // The output chosen for the window, by key (SoundOutputList.h; "" for the
+  // default), tried at the next clip, or at once by OpenOutput. A chosen
+  // output that is missing gives way to the default one until it is back.
+  virtual void SetOutputDevice(const std::string& key, const std::string& label) {
+    (void)key, (void)label;
+  }
+  // Opens the output now, before any clip, so that its ports can be patched
+  // while nothing plays.
+  virtual void OpenOutput() {}
+  // What a JACK output's ports are connected to ("out_1>system:playback_1"),
+  // remembered across restarts of the window and of the ports it feeds.
+  virtual void SetOutputConnections(const std::vector<std::string>& links) { (void)links; }
+  virtual std::vector<std::string> OutputConnections() const { return {}; }
+  // "" or a change of the window's output to tell its user, once.
+  virtual std::string TakeOutputNotice() { return {}; }
 };
 
 // Clips the window may play next. A graph that can opens them ahead, in the
@@ -199,6 +215,10 @@ struct AudioDeviceMoniker {
 
 // The audio outputs of the machine in a stable order (empty when none).
 std::vector<AudioDeviceMoniker> EnumerateAudioRenderers();
+
+// The outputs a window can choose from, read now: every JACK server,
+// PulseAudio/PipeWire sink and ALSA device present.
+std::vector<SoundOutput> ListSoundOutputs();
 
 // Whether the machine's sound output works, as the graphs find it at each
 // clip: lost when it fails or can't be opened (a sound server that went

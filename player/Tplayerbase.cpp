@@ -546,6 +546,34 @@ void TPlayer::SetOutputName(const QString& name) {
     output->SetOutputName(name.toStdString());
 }
 
+void TPlayer::SetOutputDevice(const QString& key, const QString& label) {
+  if (auto output = std::dynamic_pointer_cast<IAudioOutput>(FGraphBuilder)) {
+    output->SetOutputDevice(key.toStdString(), label.toStdString());
+    output->OpenOutput();
+  }
+}
+
+void TPlayer::SetOutputConnections(const QStringList& links) {
+  std::vector<std::string> texts;
+  for (const QString& link : links) texts.push_back(link.toStdString());
+  if (auto output = std::dynamic_pointer_cast<IAudioOutput>(FGraphBuilder))
+    output->SetOutputConnections(texts);
+}
+
+QStringList TPlayer::OutputConnections() const {
+  QStringList links;
+  if (auto output = std::dynamic_pointer_cast<IAudioOutput>(FGraphBuilder))
+    for (const std::string& link : output->OutputConnections())
+      links.push_back(QString::fromStdString(link));
+  return links;
+}
+
+QString TPlayer::TakeOutputNotice() {
+  if (auto output = std::dynamic_pointer_cast<IAudioOutput>(FGraphBuilder))
+    return QString::fromStdString(output->TakeOutputNotice());
+  return {};
+}
+
 void TPlayer::CueClips(const std::vector<ClipToCue>& clips) {
   if (auto cue = std::dynamic_pointer_cast<IClipCue>(FGraphBuilder)) cue->CueClips(clips);
 }

@@ -160,6 +160,16 @@ class TPlayer {
   // before the first clip; a later change applies from the next Open. An
   // empty name keeps the default. Never raises.
   void SetOutputName(const QString& name);
+  // The sound output chosen for this player (engine::SoundOutput's key, ""
+  // for the default) and what the user calls it; it opens at once, so its
+  // ports can be patched before any clip. Never raises.
+  void SetOutputDevice(const QString& key, const QString& label);
+  // What its JACK ports are connected to, by port name: given at start,
+  // read back to be stored. Never raises.
+  void SetOutputConnections(const QStringList& links);
+  QStringList OutputConnections() const;
+  // "" or a change of this player's output to tell the user, once.
+  QString TakeOutputNotice();
 
   // The clips this player's window may play next, the most likely first:
   // the graph opens them ahead so their first press starts at once. Nothing

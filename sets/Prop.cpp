@@ -75,6 +75,7 @@ QLabel* Heading(const QString& text, QWidget* parent) {
 
 RowEditor* TTuning::Editor = nullptr;
 std::function<QWidget*(QWidget*)> TTuning::ExtraOptions;
+std::function<QWidget*(QWidget*, int)> TTuning::SoundOptions;
 
 TTuning::TTuning(QWidget* owner, int instance) : QWidget(owner, Qt::Window), Instance(instance) {
   setAttribute(Qt::WA_DeleteOnClose, false);
@@ -202,6 +203,11 @@ QWidget* TTuning::BuildOptionsPage() {
   grid->addWidget(new QLabel(QStringLiteral("Midi In  Device"), page), row, 0);
   Device1 = new QComboBox(page);
   grid->addWidget(Device1, row++, 1);
+  if (SoundOptions)
+    if (QWidget* sound = SoundOptions(page, Instance)) {
+      grid->addWidget(new QLabel(QStringLiteral("Sound output"), page), row, 0);
+      grid->addWidget(sound, row++, 1);
+    }
   StayTop = new QCheckBox(QStringLiteral("  Stay on top    "), page);
   StayTop->setChecked(true);
   grid->addWidget(StayTop, row++, 0, 1, 2);

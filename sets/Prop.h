@@ -102,6 +102,8 @@ class TTuning : public QWidget {
   // Makes a section of settings shared by every window (the remote's), put
   // at the end of each Options page; unset, the page has none.
   static std::function<QWidget*(QWidget* page)> ExtraOptions;
+  // Makes the window's sound output choice, shown beside the MIDI device.
+  static std::function<QWidget*(QWidget* page, int instance)> SoundOptions;
 
   // The key editor that Edit hands a row to, installed at start-up; while
   // none is, Edit does nothing. It uninstalls itself when destroyed.

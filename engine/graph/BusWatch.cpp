@@ -36,8 +36,12 @@ GstBusSyncReply BusWatch::OnBusMessage(GstBus*, GstMessage* message, gpointer da
       // A clip removed since is stopped by a worker; what it says on the
       // way out is not about the clip the graph holds now.
       if (GST_MESSAGE_SRC(message) != nullptr &&
-          !gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(w->pipeline_)))
+          !gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(w->pipeline_))) {
+        // The window's output, open out of the pipeline while no clip holds
+        // it, lost its device: it is opened again before the next clip.
+        if (GraphRenderers::FromOutput(GST_MESSAGE_SRC(message))) w->outputLost_();
         break;
+      }
       w->NoteError(message, generation);
       QCoreApplication::postEvent(w->graph_, new BusEvent(gst_message_ref(message), generation));
       break;

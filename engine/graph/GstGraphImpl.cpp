@@ -71,7 +71,7 @@ void GstMediaGraph::Impl::ResetForClip(const std::string& clipFile) {
   player.Reset();
   volume.ResetVolume();
   video.Reset();
-  if (kept.OutputStale()) {
+  if (kept.OutputStale() || kept.ChosenBack()) {
     DropKept();
     SettlePending();
     kept.ForgetOutputIfLoose(filters);

@@ -159,6 +159,42 @@ HRESULT GstMediaGraph::SetOutputName(const std::string& name) {
   return S_OK;
 }
 
+void GstMediaGraph::SetOutputDevice(const std::string& key, const std::string& label) {
+  d_->kept.SetOutputDevice(key, label);
+}
+
+void GstMediaGraph::OpenOutput() {
+  // With a clip held, the output follows the clip's own course.
+  if (!d_->filters.empty()) return;
+  if (d_->kept.OutputStale()) {
+    // The last clip's kept chain holds the stale output.
+    d_->DropKept();
+    d_->SettlePending();
+    d_->kept.ForgetOutputIfLoose(d_->filters);
+  }
+  d_->kept.OpenOutput();
+}
+
+void GstMediaGraph::SetOutputConnections(const std::vector<std::string>& links) {
+  d_->kept.Ports().Remember(PortLinksFromText(links));
+}
+
+std::vector<std::string> GstMediaGraph::OutputConnections() const {
+  return PortLinksToText(d_->kept.Ports().Remembered());
+}
+
+std::string GstMediaGraph::TakeOutputNotice() {
+  std::string notice = d_->kept.TakeNotice();
+  // Lost while no clip holds it: opened again now (the default output in
+  // place of a chosen one that went), ready before the next key.
+  if (d_->filters.empty() && d_->kept.OutputStale()) {
+    OpenOutput();
+    const std::string more = d_->kept.TakeNotice();
+    if (!more.empty()) notice += (notice.empty() ? "" : " ") + more;
+  }
+  return notice;
+}
+
 std::string GstMediaGraph::LastErrorDetail() const {
   return d_->lastError;
 }

@@ -43,6 +43,11 @@ class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
   std::string LastErrorDetail() const override;
   std::string LastErrorReason() const override;
   HRESULT SetOutputName(const std::string& name) override;
+  void SetOutputDevice(const std::string& key, const std::string& label) override;
+  void OpenOutput() override;
+  void SetOutputConnections(const std::vector<std::string>& links) override;
+  std::vector<std::string> OutputConnections() const override;
+  std::string TakeOutputNotice() override;
   void CueClips(const std::vector<ClipToCue>& clips) override;
 
   HRESULT Run() override;

@@ -10,20 +10,79 @@
 namespace engine {
 
 bool KeptChain::OutputStale() const {
-  return defaultAudio_ && (defaultAudioName_ != outputName_ || outputFailed_ ||
-                           (outputSilent_ && HasRealAudioOutput()));
+  return defaultAudio_ &&
+         (defaultAudioName_ != outputName_ || outputFailed_ || openedFor_ != route_.Chosen() ||
+          (outputSilent_ && HasRealAudioOutput()));
+}
+
+void KeptChain::SetOutputDevice(const std::string& key, const std::string& label) {
+  if (key == route_.Chosen()) return;
+  route_.Choose(key, label);
+  if (comeBack_ != nullptr) {
+    gst_element_set_state(comeBack_, GST_STATE_NULL);
+    gst_object_unref(std::exchange(comeBack_, nullptr));
+  }
+}
+
+std::string KeptChain::TakeNotice() {
+  // Told when it goes, not at the next clip.
+  if (outputFailed_ && onChosen_) route_.ChosenLost({});
+  std::string notice = route_.TakeNotice();
+  const std::string ports = ports_->TakeNotice();
+  if (!ports.empty()) notice += (notice.empty() ? "" : " ") + ports;
+  return notice;
+}
+
+namespace {
+// The chosen output, opened (READY), or nullptr when it would not open.
+GstElement* OpenChosen(const std::string& key, const std::string& name,
+                       const std::shared_ptr<PortMemory>& ports) {
+  GstElement* sink = CreateChosenAudioSink(key, name, ports);
+  if (sink == nullptr) return nullptr;
+  gst_object_ref_sink(sink);
+  if (gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) return sink;
+  gst_element_set_state(sink, GST_STATE_NULL);
+  gst_object_unref(sink);
+  return nullptr;
+}
+}  // namespace
+
+void KeptChain::TellLossesOf(GstElement* output) const {
+  GstBus* bus = gst_element_get_bus(pipeline_);
+  gst_element_set_bus(output, bus);
+  if (bus != nullptr) gst_object_unref(bus);
+}
+
+bool KeptChain::ChosenBack() {
+  if (!route_.FellBack() || comeBack_ != nullptr || outputName_ != defaultAudioName_) return false;
+  comeBack_ = OpenChosen(route_.Chosen(), outputName_, ports_);
+  return comeBack_ != nullptr;
 }
 
 void KeptChain::OpenOutput() {
   if (defaultAudio_) return;
+  if (outputFailed_ && onChosen_) route_.ChosenLost({});
   outputFailed_ = false;
   outputSilent_ = false;
-  auto output =
-      renderers_.MakeAudioRenderer(CreateDefaultAudioSink(outputName_), "Default Audio Device");
+  onChosen_ = false;
+  std::shared_ptr<GstFilter> output;
+  if (!route_.Chosen().empty()) {
+    GstElement* chosen = std::exchange(comeBack_, nullptr);
+    if (chosen == nullptr) chosen = OpenChosen(route_.Chosen(), outputName_, ports_);
+    route_.ChosenOpened(chosen != nullptr);
+    if (chosen != nullptr) {
+      output = renderers_.MakeAudioRenderer(chosen, "Default Audio Device");
+      gst_object_unref(chosen);
+      onChosen_ = output != nullptr;
+    }
+  }
+  if (!onChosen_)
+    output = renderers_.MakeAudioRenderer(CreateChosenAudioSink({}, outputName_, ports_),
+                                          "Default Audio Device");
   // When it can't be opened (its sound server is gone) the clip plays
   // through a silent output that keeps time, and the next clip tries the
   // real one again.
-  if (output && HasRealAudioOutput()) {
+  if (output && !onChosen_ && HasRealAudioOutput()) {
     if (gst_element_set_state(output->element, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
       ReportOutputWorking();
     } else {
@@ -37,10 +96,12 @@ void KeptChain::OpenOutput() {
   }
   if (output) {
     output->cached = true;
+    TellLossesOf(output->element);
     gst_element_set_state(output->element, GST_STATE_READY);
   }
   defaultAudio_ = output;
   defaultAudioName_ = outputName_;
+  openedFor_ = route_.Chosen();
 }
 
 void KeptChain::ForgetOutputIfLoose(const Filters& filters) {
@@ -61,6 +122,7 @@ void KeptChain::Park(const std::shared_ptr<GstFilter>& f) {
   gst_element_get_state(f->element, &state, nullptr, 0);
   gst_object_ref(f->element);
   gst_bin_remove(GST_BIN(pipeline_), f->element);
+  TellLossesOf(f->element);
   gst_element_set_state(f->element, state >= GST_STATE_PAUSED ? GST_STATE_PAUSED : GST_STATE_READY);
   gst_object_unref(f->element);
   f->parked = true;
@@ -126,6 +188,10 @@ QImage KeptChain::ReleaseVideo() {
 void KeptChain::Reset() {
   cache_.Reset();
   defaultAudio_.reset();
+  if (comeBack_ != nullptr) {
+    gst_element_set_state(comeBack_, GST_STATE_NULL);
+    gst_object_unref(std::exchange(comeBack_, nullptr));
+  }
 }
 
 }  // namespace engine

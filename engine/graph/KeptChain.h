@@ -10,6 +10,8 @@
 #include "engine/graph/ClipCache.h"
 #include "engine/graph/GraphRenderers.h"
 #include "engine/graph/GstFilters.h"
+#include "engine/outputs/PortMemory.h"
+#include "engine/outputs/SoundOutputList.h"
 
 #include <gst/gst.h>
 
@@ -39,6 +41,14 @@ class KeptChain {
   const std::shared_ptr<GstFilter>& DefaultOutput() const { return defaultAudio_; }
   const std::string& OutputName() const { return outputName_; }
   void SetOutputName(const std::string& name) { outputName_ = name; }
+  // The window's chosen output; the next OpenOutput opens it.
+  void SetOutputDevice(const std::string& key, const std::string& label);
+  PortMemory& Ports() { return *ports_; }
+  // "" or a change of output the window's user is to be told of, once.
+  std::string TakeNotice();
+  // True when the chosen output, given up for the default one, opens
+  // again: it is then held for the next OpenOutput.
+  bool ChosenBack();
 
   // Any thread: the default output reported an error; it is dropped and
   // opened again at the next clip.
@@ -93,6 +103,11 @@ class KeptChain {
  private:
   GstElement* const pipeline_;
   const GraphRenderers& renderers_;
+  // An output out of the pipeline (open before any clip, or parked) posts
+  // on the pipeline's bus all the same, so that a device lost while nothing
+  // plays is noticed before the next clip needs it.
+  void TellLossesOf(GstElement* output) const;
+
   std::shared_ptr<GstFilter> defaultAudio_;
   // The default output is the silent stand-in for one that failed.
   bool outputSilent_ = false;
@@ -100,6 +115,13 @@ class KeptChain {
   // one it was opened with.
   std::string outputName_, defaultAudioName_;
   std::atomic<bool> outputFailed_{false};
+  OutputRoute route_;
+  // The output that was open when it was opened: the chosen one, or the
+  // default one in its place.
+  std::string openedFor_;
+  bool onChosen_ = false;
+  GstElement* comeBack_ = nullptr;  // the chosen output, opened again
+  std::shared_ptr<PortMemory> ports_ = std::make_shared<PortMemory>();
   // The last audio-only or picture-only clip's decoder (ClipCache.h).
   Cache cache_;
   std::shared_ptr<GstFilter> keptVideo_;

@@ -6,9 +6,16 @@
 #include "engine/outputs/AlsaOutput.h"
 #include "engine/outputs/AudioOutputChoice.h"
 #include "engine/outputs/JackOutput.h"
+#include "engine/outputs/PortMemory.h"
 #include "engine/outputs/PulseOutput.h"
+#include "engine/outputs/SoundOutputList.h"
 
 #include <gst/audio/gstaudiobasesink.h>
+#include <jack/jack.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdio>
@@ -85,9 +92,15 @@ GstElement* MakeSinkElement(const std::string& factory) {
   return gst_element_factory_make(factory.c_str(), nullptr);
 }
 
+GstElement* Configure(GstElement* sink, const std::string& clientName);
+
 GstElement* MakeSink(const std::string& factory, const std::string& clientName) {
   GstElement* sink = MakeSinkElement(factory);
   if (sink == nullptr) sink = gst_element_factory_make("fakesink", nullptr);
+  return Configure(sink, clientName);
+}
+
+GstElement* Configure(GstElement* sink, const std::string& clientName) {
   if (sink == nullptr) return nullptr;
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync"))
     g_object_set(sink, "sync", TRUE, nullptr);
@@ -189,6 +202,98 @@ bool HasRealAudioOutput() {
 }
 GstElement* CreateDefaultAudioSink(const std::string& clientName) {
   return MakeSink(DefaultAudioOutput().Sink, clientName);
+}
+
+GstElement* CreateChosenAudioSink(const std::string& key, const std::string& clientName,
+                                  const std::shared_ptr<PortMemory>& ports) {
+  EnsureGstInitialized();
+  const std::string device = DeviceOfSoundOutput(key);
+  const std::string name = clientName.empty() ? kDefaultOutputName : clientName;
+  switch (KindOfSoundOutput(key)) {
+    case SoundOutputKind::Jack:
+      return Configure(MakeJackOutput(name, device, ports), clientName);
+    case SoundOutputKind::Pulse: {
+      GstElement* sink = MakePulseOutput(name);
+      if (sink != nullptr) g_object_set(sink, "device", device.c_str(), nullptr);
+      return Configure(sink, clientName);
+    }
+    case SoundOutputKind::Alsa:
+      return Configure(MakeAlsaOutput(device), clientName);
+    case SoundOutputKind::Default:
+      break;
+  }
+  GstElement* sink = CreateDefaultAudioSink(clientName);
+  if (sink != nullptr && ports &&
+      g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "port-memory"))
+    g_object_set(sink, "port-memory", &ports, nullptr);
+  return sink;
+}
+
+namespace {
+
+// The JACK servers this user runs, by the sockets they keep in /dev/shm,
+// each checked by a client that comes and goes.
+std::vector<SoundOutput> JackServers() {
+  std::vector<SoundOutput> servers;
+  const QRegularExpression socket(
+      QStringLiteral("^jack_(.+)_%1_0$").arg(QString::number(getuid())));
+  const QStringList names = QDir(QStringLiteral("/dev/shm")).entryList(QDir::System | QDir::Files);
+  for (const QString& entry : names) {
+    const auto match = socket.match(entry);
+    if (!match.hasMatch()) continue;
+    const std::string server = match.captured(1).toStdString();
+    jack_status_t status{};
+    jack_client_t* probe =
+        jack_client_open("tastivo-probe", jack_options_t(JackNoStartServer | JackServerName),
+                         &status, server.c_str());
+    if (probe == nullptr) continue;
+    jack_client_close(probe);
+    servers.push_back({SoundOutputKey(SoundOutputKind::Jack, server), "JACK: " + server});
+  }
+  return servers;
+}
+
+}  // namespace
+
+std::vector<SoundOutput> ListSoundOutputs() {
+  EnsureGstInitialized();
+  std::vector<SoundOutput> outputs = JackServers();
+  GstDeviceMonitor* monitor = gst_device_monitor_new();
+  gst_device_monitor_add_filter(monitor, "Audio/Sink", nullptr);
+  // The ALSA devices too, which a sound server's list otherwise hides.
+  gst_device_monitor_set_show_all_devices(monitor, TRUE);
+  std::vector<SoundOutput> alsa;
+  if (gst_device_monitor_start(monitor)) {
+    GList* list = gst_device_monitor_get_devices(monitor);
+    for (GList* l = list; l != nullptr; l = l->next) {
+      auto* device = GST_DEVICE(l->data);
+      GstElement* element = gst_device_create_element(device, nullptr);
+      if (element == nullptr) continue;
+      GstElementFactory* factory = gst_element_get_factory(element);
+      const char* kind = factory ? GST_OBJECT_NAME(factory) : "";
+      gchar* name = nullptr;
+      if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "device"))
+        g_object_get(element, "device", &name, nullptr);
+      gchar* label = gst_device_get_display_name(device);
+      const std::string shown = label ? label : "";
+      if (name != nullptr && *name != 0) {
+        if (g_strcmp0(kind, "pulsesink") == 0)
+          outputs.push_back(
+              {SoundOutputKey(SoundOutputKind::Pulse, name), "PulseAudio/PipeWire: " + shown});
+        else if (g_strcmp0(kind, "alsasink") == 0)
+          alsa.push_back(
+              {SoundOutputKey(SoundOutputKind::Alsa, name), "ALSA: " + shown + " (" + name + ")"});
+      }
+      g_free(label);
+      g_free(name);
+      gst_object_unref(gst_object_ref_sink(element));
+    }
+    g_list_free_full(list, gst_object_unref);
+    gst_device_monitor_stop(monitor);
+  }
+  gst_object_unref(monitor);
+  outputs.insert(outputs.end(), alsa.begin(), alsa.end());
+  return outputs;
 }
 
 std::vector<AudioDeviceMoniker> EnumerateAudioRenderers() {

@@ -1,13 +1,18 @@
 #include "engine/outputs/JackOutput.h"
 
 #include "engine/outputs/OutputSink.h"
+#include "engine/outputs/PortMemory.h"
 #include "engine/stages/GainRamp.h"
 
 #include <jack/jack.h>
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace engine {
@@ -25,10 +30,13 @@ constexpr int kMaxChannels = 2;
 // outputs; the server's process thread reads the ring a period at a time.
 class JackDevice : public OutputDevice {
  public:
-  explicit JackDevice(const OutputSettings& settings) : clientName_(settings.clientName) {}
+  explicit JackDevice(const OutputSettings& settings)
+      : clientName_(settings.clientName), server_(settings.device) {}
+  ~JackDevice() override { StopKeeping(); }
 
   bool Open() override;
   void Close() override;
+  void UsePorts(std::shared_ptr<PortMemory> ports) override { memory_ = std::move(ports); }
 
   OutputFormat Format() const override {
     if (client_ == nullptr) return {};
@@ -54,17 +62,32 @@ class JackDevice : public OutputDevice {
  private:
   static int Process(jack_nframes_t frames, void* arg);
   static void ServerGone(void* arg);
+  static void GraphChanged(void* arg);
+  // Connects the ports as remembered, or to the first physical outputs.
+  void ConnectFirst(const char** physical);
+  // Keeps the remembered connections: looks at the graph whenever it
+  // changed, off the server's threads, since a client may not connect
+  // ports from inside its callbacks.
+  void KeepConnections();
+  void LookAtConnections();
+  void StopKeeping();
 
   std::string clientName_;
+  std::string server_;  // "" for the default server
+  std::shared_ptr<PortMemory> memory_;
+  std::thread keeper_;
+  std::mutex keeperMutex_;
+  std::condition_variable keeperWake_;
+  bool graphChanged_ = false, stopKeeping_ = false;
   jack_client_t* client_ = nullptr;
   std::vector<jack_port_t*> ports_;
   jack_nframes_t rate_ = 0;
 };
 
 const OutputKind kJack("tastivojacksink", "TastivoJackSink", "Tastivo JACK output",
-                       "Plays sound on a JACK server, fading every cut", 0, true, false,
+                       "Plays sound on a JACK server, fading every cut", 0, true, true,
                        "The JACK server went away.", "The sound does not suit the JACK server.",
-                       &MakeDevice<JackDevice>);
+                       &MakeDevice<JackDevice>, true);
 
 // Runs on the server's process thread; must not block.
 int JackDevice::Process(jack_nframes_t frames, void* arg) {
@@ -91,10 +114,81 @@ void JackDevice::ServerGone(void* arg) {
   static_cast<JackDevice*>(arg)->Lose(GST_RESOURCE_ERROR_READ, "The JACK server went away.");
 }
 
+// Runs on a JACK notification thread; only wakes the keeper.
+void JackDevice::GraphChanged(void* arg) {
+  auto& d = *static_cast<JackDevice*>(arg);
+  {
+    std::lock_guard lock(d.keeperMutex_);
+    d.graphChanged_ = true;
+  }
+  d.keeperWake_.notify_one();
+}
+
+void JackDevice::LookAtConnections() {
+  std::vector<PortLink> connected;
+  for (jack_port_t* port : ports_) {
+    const char** others = jack_port_get_all_connections(client_, port);
+    for (int i = 0; others != nullptr && others[i] != nullptr; ++i)
+      connected.push_back({jack_port_short_name(port), others[i]});
+    if (others != nullptr) jack_free(others);
+  }
+  // A port's number is used again for the next port registered, so the
+  // port is told apart by its client's identifier, which never is.
+  const auto make = memory_->Look(connected, [this](const std::string& name) -> std::uint64_t {
+    const jack_port_t* port = jack_port_by_name(client_, name.c_str());
+    if (port == nullptr) return 0;
+    const std::string full = jack_port_name(port);
+    char* uuid = jack_get_uuid_for_client_name(client_, full.substr(0, full.find(':')).c_str());
+    if (uuid == nullptr) return 0;
+    const std::uint64_t id = std::strtoull(uuid, nullptr, 10);
+    jack_free(uuid);
+    return id == 0 ? 1 : id;
+  });
+  const std::string self = jack_get_client_name(client_);
+  for (const PortLink& link : make)
+    if (jack_connect(client_, (self + ":" + link.own).c_str(), link.other.c_str()) != 0)
+      memory_->NotMade(link);
+}
+
+void JackDevice::KeepConnections() {
+  std::unique_lock lock(keeperMutex_);
+  while (!stopKeeping_) {
+    keeperWake_.wait(lock, [this] { return graphChanged_ || stopKeeping_; });
+    if (stopKeeping_ || Gone()) break;
+    graphChanged_ = false;
+    lock.unlock();
+    LookAtConnections();
+    lock.lock();
+  }
+}
+
+void JackDevice::StopKeeping() {
+  if (!keeper_.joinable()) return;
+  {
+    std::lock_guard lock(keeperMutex_);
+    stopKeeping_ = true;
+  }
+  keeperWake_.notify_one();
+  keeper_.join();
+}
+
+void JackDevice::ConnectFirst(const char** physical) {
+  if (memory_ && !memory_->Empty()) {
+    memory_->Restart();
+    LookAtConnections();
+    return;
+  }
+  for (std::size_t c = 0; physical != nullptr && c < ports_.size() && physical[c] != nullptr; ++c)
+    jack_connect(client_, jack_port_name(ports_[c]), physical[c]);
+  // What it was connected to becomes what is remembered.
+  if (memory_) LookAtConnections();
+}
+
 bool JackDevice::Open() {
   gone_ = false;
   jack_status_t status{};
-  client_ = jack_client_open(clientName_.c_str(), JackNoStartServer, &status);
+  const auto options = jack_options_t(JackNoStartServer | (server_.empty() ? 0 : JackServerName));
+  client_ = jack_client_open(clientName_.c_str(), options, &status, server_.c_str());
   if (client_ == nullptr) {
     char detail[48];
     std::snprintf(detail, sizeof detail, "jack_client_open status 0x%x", unsigned(status));
@@ -123,11 +217,20 @@ bool JackDevice::Open() {
   bool ok = !ports_.empty();
   ok = ok && jack_set_process_callback(client_, &Process, this) == 0;
   if (ok) jack_on_shutdown(client_, &ServerGone, this);
+  if (ok && memory_) {
+    jack_set_port_registration_callback(
+        client_, [](jack_port_id_t, int, void* arg) { GraphChanged(arg); }, this);
+    jack_set_port_connect_callback(
+        client_, [](jack_port_id_t, jack_port_id_t, int, void* arg) { GraphChanged(arg); }, this);
+  }
   ok = ok && jack_activate(client_) == 0;
-  if (ok && physical != nullptr)
-    for (std::size_t c = 0; c < ports_.size() && physical[c] != nullptr; ++c)
-      jack_connect(client_, jack_port_name(ports_[c]), physical[c]);
+  if (ok) ConnectFirst(physical);
   if (physical != nullptr) jack_free(physical);
+  if (ok && memory_) {
+    stopKeeping_ = false;
+    graphChanged_ = false;
+    keeper_ = std::thread([this] { KeepConnections(); });
+  }
   if (!ok) {
     Fail(GST_RESOURCE_ERROR_OPEN_WRITE, "The JACK output could not be set up.");
     jack_client_close(client_);
@@ -139,6 +242,7 @@ bool JackDevice::Open() {
 }
 
 void JackDevice::Close() {
+  StopKeeping();
   // A client whose server went away is let go of, not closed: closing it
   // breaks the other clients of the process that shared the connection.
   if (client_ != nullptr && !Gone()) {
@@ -152,8 +256,11 @@ void JackDevice::Close() {
 
 }  // namespace
 
-GstElement* MakeJackOutput(const std::string& clientName) {
-  return MakeOutputSink(kJack, {clientName, {}});
+GstElement* MakeJackOutput(const std::string& clientName, const std::string& server,
+                           std::shared_ptr<PortMemory> ports) {
+  GstElement* sink = MakeOutputSink(kJack, {clientName, server});
+  if (sink != nullptr && ports) g_object_set(sink, "port-memory", &ports, nullptr);
+  return sink;
 }
 
 }  // namespace engine

@@ -14,16 +14,21 @@
 //
 // The JACK client lives from the element's READY to its NULL. It has two
 // ports, left and right (one on a server with a single physical output),
-// connected to the server's first physical outputs.
+// connected to the server's first physical outputs, or, with a port memory,
+// to the ports remembered there, kept connected as they come and go.
 
 #include <gst/gst.h>
 
+#include <memory>
 #include <string>
 
 namespace engine {
 
-// A new floating element named `clientName` on the server, or nullptr when
-// no JACK library is at hand.
-GstElement* MakeJackOutput(const std::string& clientName);
+class PortMemory;
+
+// A new floating element named `clientName` on `server` ("" for the
+// default one), or nullptr when no JACK library is at hand.
+GstElement* MakeJackOutput(const std::string& clientName, const std::string& server = {},
+                           std::shared_ptr<PortMemory> ports = nullptr);
 
 }  // namespace engine

@@ -18,6 +18,7 @@
 #include <gst/audio/audio.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 namespace engine {
@@ -27,6 +28,8 @@ struct OutputSettings {
   std::string clientName;  // the name the server shows ("tastivo" if unset)
   std::string device;      // the server's sink or ALSA device, "" for the default
 };
+
+class PortMemory;
 
 // The rate and channels a device plays, once it is open.
 struct OutputFormat {
@@ -61,6 +64,10 @@ class OutputDevice {
   // The ring's release: the device's thread is out of it (or the device
   // gone) before its memory goes.
   void ReleaseRing(GstAudioRingBuffer* buf);
+
+  // Set by the sink before Open, for a device with ports: what they are to
+  // be connected to, kept by the window (null: the first physical outputs).
+  virtual void UsePorts(std::shared_ptr<PortMemory> ports) { (void)ports; }
 
   // Set by the sink before Open: the element errors are posted from, and
   // the ring the device reads.

@@ -1,5 +1,7 @@
 #include "engine/outputs/OutputSink.h"
 
+#include "engine/outputs/PortMemory.h"
+
 #include <gst/audio/gstaudiobasesink.h>
 #include <pthread.h>
 #include <sched.h>
@@ -29,6 +31,7 @@ struct OutputSink {
   GstAudioBaseSink parent;
   gchar* clientName;
   gchar* device;
+  std::shared_ptr<PortMemory>* ports;  // owned; null when none was given
 };
 
 struct OutputSinkClass {
@@ -38,7 +41,7 @@ struct OutputSinkClass {
 
 G_DEFINE_ABSTRACT_TYPE(OutputSink, output_sink, GST_TYPE_AUDIO_BASE_SINK)
 
-enum { kPropClientName = 1, kPropDevice };
+enum { kPropClientName = 1, kPropDevice, kPropPorts };
 
 // The sound our outputs take, before the rate and channels.
 #define TASTIVO_OUTPUT_CAPS \
@@ -188,6 +191,7 @@ GstAudioRingBuffer* CreateRing(GstAudioBaseSink* base) {
   settings.device = sink->device ? sink->device : "";
   auto* ring = static_cast<OutputRing*>(g_object_new(output_ring_get_type(), nullptr));
   ring->device = kind.make(settings).release();
+  if (sink->ports != nullptr) ring->device->UsePorts(*sink->ports);
   ring->kind = &kind;
   ring->sink = GST_ELEMENT(base);
   ring->device->Attach(GST_ELEMENT(base), GST_AUDIO_RING_BUFFER(ring));
@@ -222,7 +226,13 @@ gchar** Field(GObject* object, guint id) {
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
-  if (gchar** field = Field(object, id)) {
+  if (id == kPropPorts) {
+    auto* sink = reinterpret_cast<OutputSink*>(object);
+    delete sink->ports;
+    sink->ports = nullptr;
+    if (auto* given = static_cast<std::shared_ptr<PortMemory>*>(g_value_get_pointer(value)))
+      sink->ports = new std::shared_ptr<PortMemory>(*given);
+  } else if (gchar** field = Field(object, id)) {
     g_free(*field);
     *field = g_value_dup_string(value);
   } else {
@@ -231,7 +241,9 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
-  if (gchar** field = Field(object, id))
+  if (id == kPropPorts)
+    g_value_set_pointer(value, reinterpret_cast<OutputSink*>(object)->ports);
+  else if (gchar** field = Field(object, id))
     g_value_set_string(value, *field);
   else
     G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
@@ -240,6 +252,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
 void SinkFinalize(GObject* object) {
   g_free(reinterpret_cast<OutputSink*>(object)->clientName);
   g_free(reinterpret_cast<OutputSink*>(object)->device);
+  delete reinterpret_cast<OutputSink*>(object)->ports;
   G_OBJECT_CLASS(output_sink_parent_class)->finalize(object);
 }
 
@@ -278,6 +291,7 @@ void output_sink_class_init(OutputSinkClass* klass) {
 void output_sink_init(OutputSink* sink) {
   sink->clientName = nullptr;
   sink->device = nullptr;
+  sink->ports = nullptr;
 }
 
 // Each kind is a type of its own, so that its element has its factory's
@@ -300,6 +314,12 @@ void KindClassInit(gpointer klass, gpointer data) {
         object, kPropDevice,
         g_param_spec_string("device", "Device", "The device to play on (the default if unset)",
                             nullptr, flags));
+  // A pointer to a std::shared_ptr<PortMemory>, which the sink copies.
+  if (kind->hasPorts)
+    g_object_class_install_property(
+        object, kPropPorts,
+        g_param_spec_pointer("port-memory", "Port memory",
+                             "What the output's ports are connected to, by name", flags));
   auto* element = GST_ELEMENT_CLASS(klass);
   const std::string channels =
       kind->maxChannels > 0 ? "[1, " + std::to_string(kind->maxChannels) + "]" : "[1, MAX]";
@@ -363,6 +383,7 @@ GstElement* MakeOutputSink(const OutputKind& kind, const OutputSettings& setting
     g_object_set(sink, "client-name", settings.clientName.c_str(), nullptr);
   if (sink != nullptr && kind.hasDevice && !settings.device.empty())
     g_object_set(sink, "device", settings.device.c_str(), nullptr);
+
   return sink;
 }
 

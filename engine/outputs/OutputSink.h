@@ -30,6 +30,7 @@ struct OutputKind {
   const char* goneText;      // the error when the device went away
   const char* unsuitedText;  // the error when the stream's format is not the device's
   std::unique_ptr<OutputDevice> (*make)(const OutputSettings&);
+  bool hasPorts = false;  // the element has a "port-memory" property
 };
 
 // The maker of a kind's device.

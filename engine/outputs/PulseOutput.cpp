@@ -267,9 +267,13 @@ bool PulseDevice::Connect() {
   attr.fragsize = std::uint32_t(-1);
   // The latency asked for is the whole way to the speakers, so the server
   // keeps its own buffer short to match.
-  const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                       PA_STREAM_INTERPOLATE_TIMING);
+  // A stream on a sink the window chose is not moved elsewhere when that
+  // sink goes: it ends, and the window tells its user and falls back itself,
+  // to return to the sink when it is back.
   const char* device = deviceName_.empty() ? nullptr : deviceName_.c_str();
+  const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                       PA_STREAM_INTERPOLATE_TIMING |
+                                       (device != nullptr ? PA_STREAM_DONT_MOVE : 0));
   if (pa_stream_connect_playback(stream_, device, &attr, flags, nullptr, nullptr) < 0) return false;
   const bool streaming = WaitFor([&] {
     const pa_stream_state_t state = pa_stream_get_state(stream_);

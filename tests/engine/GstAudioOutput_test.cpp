@@ -81,6 +81,104 @@ TEST(OutputOnJack, EachNamedPlayerIsAJackClientOfThatNameWithItsOutputPorts) {
   EXPECT_TRUE(PlayToCompletion(other, second));
 }
 
+// True when `from` feeds `to` on the JACK server.
+bool JackLinked(const QString& from, const QString& to) {
+  QProcess lsp;
+  lsp.start("jack_lsp", {"-c", from});
+  if (!lsp.waitForFinished(10000)) return false;
+  return QString::fromUtf8(lsp.readAllStandardOutput()).split('\n').contains("   " + to);
+}
+
+TEST(OutputOnJack, PortsOpenWithThePlayerAndARememberedLinkComesBackWithItsPort) {
+  NoticeRecorder window;
+  TPlayer player(&window, 0);
+  player.SetOutputName("Tastivo patched");
+  player.SetOutputConnections({"out_1>jack_thru:input_1", "out_2>system:playback_2"});
+  player.SetOutputDevice({}, {});  // no clip is ever opened
+  const QString out1 = "Tastivo patched:out_1", out2 = "Tastivo patched:out_2";
+  EXPECT_TRUE(WaitFor([&] { return JackLinked(out2, "system:playback_2"); }));
+  QString notice;
+  EXPECT_TRUE(WaitFor([&] { return !(notice = player.TakeOutputNotice()).isEmpty(); }));
+  EXPECT_TRUE(notice.contains("\"jack_thru:input_1\" is missing")) << notice.toStdString();
+
+  for (int start = 0; start < 2; ++start) {  // the client it feeds starts, stops, starts again
+    QProcess thru;
+    thru.start("jack_thru", QStringList());
+    ASSERT_TRUE(thru.waitForStarted());
+    EXPECT_TRUE(WaitFor([&] { return JackLinked(out1, "jack_thru:input_1"); })) << start;
+    thru.kill();
+    thru.waitForFinished();
+    EXPECT_TRUE(WaitFor([&] { return !JackLinked(out1, "jack_thru:input_1"); }));
+  }
+  EXPECT_TRUE(JackLinked(out2, "system:playback_2"));
+  EXPECT_EQ(player.OutputConnections(),
+            (QStringList{"out_1>jack_thru:input_1", "out_2>system:playback_2"}));
+}
+
+QString Pactl(const QStringList& args) {
+  QProcess pactl;
+  pactl.start("pactl", args);
+  pactl.waitForFinished(10000);
+  return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+}
+
+// True when a stream plays on the PulseAudio sink of that name.
+bool PlaysOnSink(const QString& sink) {
+  QString index;
+  for (const QString& line : Pactl({"list", "short", "sinks"}).split('\n'))
+    if (line.section('\t', 1, 1) == sink) index = line.section('\t', 0, 0);
+  if (index.isEmpty()) return false;
+  for (const QString& line : Pactl({"list", "short", "sink-inputs"}).split('\n'))
+    if (line.section('\t', 1, 1) == index) return true;
+  return false;
+}
+
+TEST(OutputChosen, APulseSinkThatGoesGivesWayToTheDefaultOutputUntilItIsBack) {
+  const QStringList sink{"module-null-sink", "sink_name=tastivo_chosen",
+                         "format=float32le rate=48000 channels=2"};
+  QString module = Pactl(QStringList{"load-module"} + sink);
+  ASSERT_FALSE(module.isEmpty());
+  NoticeRecorder window;
+  TPlayer player(&window, 0);
+  player.SetOutputName("Tastivo chosen");
+  player.SetOutputDevice("pulse:tastivo_chosen", "Chosen sink");
+  const auto play = [&] {
+    player.Open(media_files::ToneWav());
+    player.Play();
+  };
+  play();
+  EXPECT_TRUE(WaitFor([&] { return PlaysOnSink("tastivo_chosen"); }));
+  EXPECT_EQ(player.TakeOutputNotice(), "");
+
+  Pactl({"unload-module", module});  // while it plays: the user is told at once
+  QString notice;
+  EXPECT_TRUE(WaitFor([&] { return !(notice = player.TakeOutputNotice()).isEmpty(); }));
+  EXPECT_TRUE(notice.startsWith("\"Chosen sink\" is missing")) << notice.toStdString();
+  play();  // the next clip plays on the default output
+  EXPECT_TRUE(WaitFor([&] { return PortsOf(JackOutputPorts(), "Tastivo chosen").size() == 2; }));
+  EXPECT_EQ(player.TakeOutputNotice(), "");  // told once
+
+  module = Pactl(QStringList{"load-module"} + sink);
+  play();
+  EXPECT_TRUE(WaitFor([&] { return PlaysOnSink("tastivo_chosen"); }));
+  EXPECT_TRUE(player.TakeOutputNotice().contains("is back"));
+
+  // Gone before any clip: told all the same, and the default output opened
+  // at once.
+  NoticeRecorder idleWindow;
+  TPlayer idle(&idleWindow, 0);
+  idle.SetOutputName("Tastivo idle");
+  idle.SetOutputDevice("pulse:tastivo_chosen", "PulseAudio/PipeWire: Chosen sink");
+  EXPECT_TRUE(WaitFor([&] { return PlaysOnSink("tastivo_chosen"); }));
+  Pactl({"unload-module", module});
+  EXPECT_TRUE(WaitFor([&] { return !(notice = idle.TakeOutputNotice()).isEmpty(); }));
+  EXPECT_TRUE(notice.startsWith("\"Chosen sink\" is missing")) << notice.toStdString();
+  EXPECT_TRUE(WaitFor([&] {
+    idle.TakeOutputNotice();  // as the window's timer asks
+    return PortsOf(JackOutputPorts(), "Tastivo idle").size() == 2;
+  }));
+}
+
 // $TASTIVO_AUDIO_SINK names the sink this run plays through.
 TEST(OutputAskedFor, PlaysThroughItWithoutAWarning) {
   const auto& choice = engine::DefaultAudioOutput();

@@ -361,6 +361,45 @@ TEST_F(AppPlay, AKeyPlaysEveryWindowOfItsGroupAndNoOther) {
   }
 }
 
+TEST_F(AppPlay, EachWindowsPortsAreThereBeforeAnyKeyAndSoundWhereItsStoredPatchSendsThem) {
+  GiveSet(0, {{"zero", Clip("w0.wav", 3.0, 440)}});
+  GiveSet(1, {{"one", Clip("w1.wav", 3.0, 660)}});
+  settings->SetWindow(0, {.group = 0, .top = 20, .left = 20});
+  settings->SetWindow(1, {.group = 1, .top = 260, .left = 20});
+  settings->SetWindow(2, {.group = 2, .top = 500, .left = 20});  // no set
+  ears = std::make_unique<JackProbe>("e2e-patch-" + std::to_string(getpid()), 4, 60);
+  ASSERT_TRUE(ears->Ok()) << ears->Error();
+  const std::vector<std::string> in = ears->InputPortNames();
+  settings->SetText(0, "soundlinks", "out_1>" + in[0] + "\tout_2>" + in[1]);
+  settings->SetText(1, "soundlinks", "out_1>" + in[2] + "\tout_2>" + in[3]);
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 1"));
+  ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 2"));
+  for (const std::string client : {"Tastivo", "Tastivo 1", "Tastivo 2"})
+    EXPECT_TRUE(WaitUntil([&] { return ears->OutputPortsOf(client).size() == 2; }))
+        << client << " has no ports before its first key; " << Ports();
+  const auto patched = [&] {
+    const std::string graph = RunCommand({"jack_lsp", "-c", "Tastivo 1:out_2"}).out;
+    return graph.find("   " + in[3]) != std::string::npos;
+  };
+  EXPECT_TRUE(WaitUntil(patched)) << RunCommand({"jack_lsp", "-c"}).out;
+
+  {
+    const auto [down, up] = Hold("Tastivo", "a", 0.6);
+    const Heard mine = HeardFrom(down, up, 1.0, 0), other = HeardFrom(down, up, 1.0, 2);
+    ASSERT_FALSE(mine.sounds.empty()) << Describe(mine, down);
+    EXPECT_NEAR(mine.hertz, 440, 440 * 0.03);
+    EXPECT_TRUE(other.sounds.empty()) << "window 0 sounded on window 1's ports";
+  }
+  {
+    const auto [down, up] = Hold("Tastivo 1", "a", 0.6);
+    const Heard mine = HeardFrom(down, up, 1.0, 2), other = HeardFrom(down, up, 1.0, 0);
+    ASSERT_FALSE(mine.sounds.empty()) << Describe(mine, down);
+    EXPECT_NEAR(mine.hertz, 660, 660 * 0.03);
+    EXPECT_TRUE(other.sounds.empty()) << "window 1 sounded on window 0's ports";
+  }
+}
+
 // A UDP or TCP port of the loopback address that nobody uses now.
 int FreePort(int type = SOCK_DGRAM) {
   const int fd = socket(AF_INET, type, 0);
