@@ -614,6 +614,8 @@ int main() {
   RunFolder folder("bench-midi");
   const std::string program = ProgramPath();
   const std::string tag = std::to_string(getpid());
+  // The program's logs hold its key trace.
+  if (std::getenv("TASTIVO_KEY_TRACE") != nullptr) folder.Keep();
   const char* periods = std::getenv("TASTIVO_BENCH_PERIODS");
   if (periods == nullptr || *periods == 0) return MeasureOnServer(folder, program, tag, false);
   int status = 0;
