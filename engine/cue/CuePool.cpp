@@ -30,8 +30,7 @@ using Clock = std::chrono::steady_clock;
 // A clip that shows no first buffer within this is not held (a damaged
 // file, a hung mount); its key opens it cold and says what is wrong.
 constexpr auto kCueTimeout = std::chrono::seconds(5);
-// A clip taken is cued again after this: its window keeps the taken decoder
-// for the same key again, so nothing is lost by waiting while it sounds.
+// A clip that failed to cue is tried again after this.
 constexpr auto kCueAgainAfter = std::chrono::milliseconds(1500);
 // A decoder can fail once for no fault of its file (an AIFF parser has been
 // seen to push before its stream was shown); a clip is tried this many times
@@ -403,7 +402,7 @@ struct CuePool::Impl {
           }
         }
         if (auto it = takenAt.find(path); it != takenAt.end()) {
-          const auto due = it->second + kCueAgainAfter;
+          const auto due = it->second + limits.CueAgainAfterTake;
           if (Clock::now() < due) {
             retry = retry ? std::min(*retry, due) : due;
             continue;
@@ -512,6 +511,11 @@ void CuePool::Forget(const void* owner) {
 std::optional<CuePool::Taken> CuePool::Take(const std::string& path,
                                             const std::optional<FileIdentity>& identity) {
   return d_->Take(path, identity);
+}
+
+void CuePool::GivenUp(const std::string& path) {
+  std::lock_guard lock(d_->mutex);
+  if (d_->takenAt.erase(path) > 0) d_->Changed();
 }
 
 void CuePool::Release(Taken& taken) {

@@ -205,6 +205,31 @@ TEST_F(CuedKeys, ThePoolKeepsToItsLimitsAndKeepsWhatWasPlayedLast) {
   CuePool::Instance().SetLimits(before);
 }
 
+// Two keys played in turn: each press gives up the clip of the other, which
+// must be ready again for its next press, not opened cold.
+TEST_F(CuedKeys, TwoKeysPlayedInTurnAreEachReadyForTheirNextPress) {
+  const engine::CueLimits before = CuePool::Instance().Limits();
+  engine::CueLimits limits = before;
+  // Nothing comes back by waiting.
+  limits.CueAgainAfterTake = std::chrono::hours(1);
+  CuePool::Instance().SetLimits(limits);
+  const QStringList clips{media_files::ToneWav(), media_files::ToneOgg()};
+  NoticeRecorder window;
+  auto graph = std::make_shared<engine::GstMediaGraph>();
+  TPlayer player(&window, 0, graph);
+  player.CueClips(clips);
+  ASSERT_TRUE(WaitFor([&] { return AllStatus(clips, CuePool::Status::Ready); }));
+  for (int press = 0; press < 4; ++press) {
+    const QString& clip = clips[press % 2];
+    SCOPED_TRACE(press);
+    ASSERT_TRUE(WaitFor([&] { return AllStatus({clip}, CuePool::Status::Ready); }))
+        << "not cued again after the other key's press";
+    EXPECT_TRUE(PressKey(player, window, *graph, clip).played);
+    EXPECT_NE(CuePool::Instance().StatusOf(clip.toStdString()), CuePool::Status::Ready);
+  }
+  CuePool::Instance().SetLimits(before);
+}
+
 TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
   using engine::CueCandidate;
   engine::CueLimits limits;
