@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -263,6 +264,31 @@ std::map<std::string, std::string> OffscreenEnv(const Run& run, const std::strin
   return env;
 }
 
+// With the program's key trace on ($TASTIVO_KEY_TRACE), the median time from
+// a note's arrival in the program to each stage of its way, from the lines
+// the program logged at `logPath`.
+void PrintKeyTrace(const std::string& name, const std::string& logPath) {
+  if (std::getenv("TASTIVO_KEY_TRACE") == nullptr) return;
+  std::map<std::string, std::vector<double>> stages;
+  std::vector<std::string> order;
+  std::ifstream in(logPath);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("key-trace:", 0) != 0) continue;
+    std::istringstream words(line.substr(10));
+    for (std::string word; words >> word;) {
+      const auto equals = word.find('=');
+      if (equals == std::string::npos) continue;
+      const std::string stage = word.substr(0, equals);
+      if (!stages.count(stage)) order.push_back(stage);
+      auto& values = stages[stage];
+      if (word.substr(equals + 1) != "-") values.push_back(std::atof(word.c_str() + equals + 1));
+    }
+  }
+  for (const std::string& stage : order)
+    if (!stages[stage].empty())
+      Print(name + "_trace_" + stage + "_p50", Percentile(stages[stage], 50), "ms");
+}
+
 // A part that fails leaves the run's figures incomplete; one that aborts
 // leaves nothing worth measuring after it.
 enum class Outcome { kOk, kFailed, kAbort };
@@ -313,7 +339,8 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
     const std::string name = variant == Variant::AsItPlays   ? "midi_to_sound"
                              : variant == Variant::StockSink ? "midi_to_sound_stock_sink"
                                                              : "midi_to_sound_hard_cut";
-    Program app(program, folder, "offscreen.log");
+    const std::string log = namePrefix + name + ".log";
+    Program app(program, folder, log);
     auto env = OffscreenEnv(run, "config-" + name, set, {.midi = true});
     if (!fades) env["TASTIVO_NO_FADES"] = "1";
     if (variant == Variant::StockSink) env["TASTIVO_STOCK_JACK_OUTPUT"] = "1";
@@ -354,6 +381,7 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
     Print(name + "_notes", static_cast<double>(program.frames.size()), "notes");
     Print(name + "_missed", program.missed, "notes");
     Print(name + "_stale_first_sound", program.stale, "notes");
+    PrintKeyTrace(name, folder.File(log));
     if (variant != Variant::AsItPlays) continue;
 
     // One window holding a long clip.
@@ -387,7 +415,7 @@ int MeasureFirstPress(const Run& run) {
   for (const bool cued : {false, true}) {
     if (run.sweep && !cued) continue;
     const std::string name = cued ? "first_press_cued" : "first_press_cold";
-    Program app(run.program, folder, name + ".log");
+    Program app(run.program, folder, namePrefix + name + ".log");
     auto env = OffscreenEnv(run, cued ? "config-cued" : "config-cold", set, {.midi = true});
     if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
     JackProbe ears("bench-first-" + run.tag + (cued ? "-cued" : "-cold"), 2, 240);
@@ -422,6 +450,8 @@ int MeasureFirstPress(const Run& run) {
     const Latencies again = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
     PrintLatencies(run, cued ? "repeat_press_cued" : "repeat_press_cold", again.frames);
     PrintResident(name + "_rss_after_playing", app.Pid());
+    app.Stop();
+    PrintKeyTrace(name, folder.File(namePrefix + name + ".log"));
   }
   return status;
 }
@@ -614,8 +644,6 @@ int main() {
   RunFolder folder("bench-midi");
   const std::string program = ProgramPath();
   const std::string tag = std::to_string(getpid());
-  // The program's logs hold its key trace.
-  if (std::getenv("TASTIVO_KEY_TRACE") != nullptr) folder.Keep();
   const char* periods = std::getenv("TASTIVO_BENCH_PERIODS");
   if (periods == nullptr || *periods == 0) return MeasureOnServer(folder, program, tag, false);
   int status = 0;
