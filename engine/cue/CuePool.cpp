@@ -518,8 +518,27 @@ void CuePool::GivenUp(const std::string& path) {
   if (d_->takenAt.erase(path) > 0) d_->Changed();
 }
 
+namespace {
+
+// Runs on a taken clip's streaming thread, once, as its first buffer flows
+// on. The thread was started by the pool's worker, whose low priority it
+// inherited; now it feeds a window's sound, and a key's start waits for it.
+// Where the system does not let the thread go back to the program's own
+// priority, it stays as it was.
+GstPadProbeReturn PlayAtProgramPriority(GstPad*, GstPadProbeInfo*, gpointer) {
+  const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), own);
+  return GST_PAD_PROBE_REMOVE;
+}
+
+}  // namespace
+
 void CuePool::Release(Taken& taken) {
   for (auto& p : taken.Pads) {
+    gst_pad_add_probe(
+        p.Pad,
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        &PlayAtProgramPriority, nullptr, nullptr);
     gst_pad_remove_probe(p.Pad, p.Probe);
     gst_object_unref(p.Pad);
   }
