@@ -26,7 +26,7 @@ class KeyTrace {
   static bool Enabled() { return enabled_; }
   // Any thread; a new note starts a new trace.
   static void Stamp(Stage stage);
-  // Window thread: prints the trace before `stage` starts it anew.
+  // Window thread: prints the last key's stamps, as times from its note.
   static void PrintLast();
 
  private:
