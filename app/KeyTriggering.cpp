@@ -6,6 +6,7 @@
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "platform/Dialogs.h"
+#include "platform/KeyTrace.h"
 #include "platform/WindowPlacement.h"
 #include "sets/LocalPath.h"
 #include "video/Video.h"
@@ -170,16 +171,19 @@ void InstallKeyPreview() {
 
 void TForm11::Keys1NoteOn(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
+  platform::KeyTrace::Stamp(platform::KeyTrace::kWindow);
   int members = 0;
   for (std::size_t i = 0; i < FormList.size(); ++i)
     if (TForm11* w = FormList[i]; w && w->GroupNumber() == GroupNumber()) ++members;
   TPlayer::GroupStart together(members > 1);
   ForEachWindowGuarded([&](TForm11* w) { w->PlayKey(Sender, note, GroupNumber()); });
   together.Start();
+  platform::KeyTrace::Stamp(platform::KeyTrace::kPlaying);
 }
 
 void TForm11::Keys1NoteOff(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
+  platform::KeyTrace::PrintLast();
   RunNoteOffDispatch(Sender, note);
 }
 
@@ -222,6 +226,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     LcdCur->SetValue(QString::number(app::Hundredths(Player->GetPosition())));
     LcdMin->SetValue(QString::number(Slider1->MinPosition()));
     LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
+    platform::KeyTrace::Stamp(platform::KeyTrace::kPlay);
     Player->Play();
   } catch (const std::exception& error) {
     platform::ShowInformation(KeyErrorText(error, problem), this);

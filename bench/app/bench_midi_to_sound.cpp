@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -55,8 +56,12 @@ bool IsHigh(const JackProbe& ears, uint64_t at, int channel) {
   return crossings > split * static_cast<double>(block.size()) / ears.SampleRate();
 }
 
+// Put before every figure's name: in a sweep of period sizes, the period's
+// ("p64_"), so the sizes' figures stand side by side in one run.
+std::string namePrefix;
+
 void Print(const std::string& name, double value, const char* unit) {
-  std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
+  std::printf("%s%s: %.2f %s\n", namePrefix.c_str(), name.c_str(), value, unit);
   std::fflush(stdout);
 }
 
@@ -224,6 +229,9 @@ std::string MakeFirstPressSet(const RunFolder& folder, const std::string& set,
 // source the program listens to, the server's clock and the three-clip set.
 struct Run {
   RunFolder& folder;
+  // Only what the sweep over period sizes measures: the program as it
+  // plays, and the cued first and second presses.
+  bool sweep;
   std::string program;
   std::string tag;
   JackProbe& keyboard;
@@ -254,6 +262,31 @@ std::map<std::string, std::string> OffscreenEnv(const Run& run, const std::strin
   auto env = ProgramEnv(settings);
   env["QT_QPA_PLATFORM"] = "offscreen";
   return env;
+}
+
+// With the program's key trace on ($TASTIVO_KEY_TRACE), the median time from
+// a note's arrival in the program to each stage of its way, from the lines
+// the program logged at `logPath`.
+void PrintKeyTrace(const std::string& name, const std::string& logPath) {
+  if (std::getenv("TASTIVO_KEY_TRACE") == nullptr) return;
+  std::map<std::string, std::vector<double>> stages;
+  std::vector<std::string> order;
+  std::ifstream in(logPath);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("key-trace:", 0) != 0) continue;
+    std::istringstream words(line.substr(10));
+    for (std::string word; words >> word;) {
+      const auto equals = word.find('=');
+      if (equals == std::string::npos) continue;
+      const std::string stage = word.substr(0, equals);
+      if (!stages.count(stage)) order.push_back(stage);
+      auto& values = stages[stage];
+      if (word.substr(equals + 1) != "-") values.push_back(std::atof(word.c_str() + equals + 1));
+    }
+  }
+  for (const std::string& stage : order)
+    if (!stages[stage].empty())
+      Print(name + "_trace_" + stage + "_p50", Percentile(stages[stage], 50), "ms");
 }
 
 // A part that fails leaves the run's figures incomplete; one that aborts
@@ -301,11 +334,13 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
   double hardCutP50 = 0;
   enum class Variant { HardCut, StockSink, AsItPlays };
   for (const Variant variant : {Variant::HardCut, Variant::StockSink, Variant::AsItPlays}) {
+    if (run.sweep && variant != Variant::AsItPlays) continue;
     const bool fades = variant != Variant::HardCut;
     const std::string name = variant == Variant::AsItPlays   ? "midi_to_sound"
                              : variant == Variant::StockSink ? "midi_to_sound_stock_sink"
                                                              : "midi_to_sound_hard_cut";
-    Program app(program, folder, "offscreen.log");
+    const std::string log = namePrefix + name + ".log";
+    Program app(program, folder, log);
     auto env = OffscreenEnv(run, "config-" + name, set, {.midi = true});
     if (!fades) env["TASTIVO_NO_FADES"] = "1";
     if (variant == Variant::StockSink) env["TASTIVO_STOCK_JACK_OUTPUT"] = "1";
@@ -335,6 +370,8 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
       const double p50 = Percentile(program.frames, 50);
       PrintLatencies(run, name, program.frames);
       if (floorP50 > 0) Print(name + "_p50_vs_floor", p50 / floorP50, "x");
+      if (floorP50 > 0)
+        Print(name + "_p99_vs_floor", Percentile(program.frames, 99) / floorP50, "x");
       if (!fades) hardCutP50 = p50;
       if (variant == Variant::AsItPlays && hardCutP50 > 0) {
         Print("midi_to_sound_p50_vs_hard_cut", p50 / hardCutP50, "x");
@@ -344,6 +381,7 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
     Print(name + "_notes", static_cast<double>(program.frames.size()), "notes");
     Print(name + "_missed", program.missed, "notes");
     Print(name + "_stale_first_sound", program.stale, "notes");
+    PrintKeyTrace(name, folder.File(log));
     if (variant != Variant::AsItPlays) continue;
 
     // One window holding a long clip.
@@ -375,8 +413,9 @@ int MeasureFirstPress(const Run& run) {
   for (int key = 1; key < kFirstPressKeys; ++key) order.push_back(36 + key);
   std::mt19937 random(20261209);
   for (const bool cued : {false, true}) {
+    if (run.sweep && !cued) continue;
     const std::string name = cued ? "first_press_cued" : "first_press_cold";
-    Program app(run.program, folder, name + ".log");
+    Program app(run.program, folder, namePrefix + name + ".log");
     auto env = OffscreenEnv(run, cued ? "config-cued" : "config-cold", set, {.midi = true});
     if (!cued) env["TASTIVO_CUE_CLIPS"] = "0";
     JackProbe ears("bench-first-" + run.tag + (cued ? "-cued" : "-cold"), 2, 240);
@@ -411,6 +450,8 @@ int MeasureFirstPress(const Run& run) {
     const Latencies again = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
     PrintLatencies(run, cued ? "repeat_press_cued" : "repeat_press_cold", again.frames);
     PrintResident(name + "_rss_after_playing", app.Pid());
+    app.Stop();
+    PrintKeyTrace(name, folder.File(namePrefix + name + ".log"));
   }
   return status;
 }
@@ -530,19 +571,10 @@ int MeasureEightWindows(const Run& run, int status) {
   return status;
 }
 
-}  // namespace
-
-int main() {
-  if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
-    // Beside bin/ in the build folder; a failed run's files stay there.
-    const auto runs =
-        std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
-    setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
-  }
-  RunFolder folder("bench-midi");
-  const std::string program = ProgramPath();
-  const std::string tag = std::to_string(getpid());
-
+// Everything measured on the server JACK_DEFAULT_SERVER names (or the
+// default one).
+int MeasureOnServer(RunFolder& folder, const std::string& program, const std::string& tag,
+                    bool sweep) {
   // The program opens the first MIDI source the server lists: this one.
   JackProbe keyboard("bench-keyboard-" + tag, 1, 5);
   if (!keyboard.Ok()) {
@@ -569,13 +601,67 @@ int main() {
   const std::string set = folder.File("bench.wql");
   WriteSet(set, {{"low", shortClip}, {"long", longClip}, {"high", highClip}});
 
-  const Run run{folder, program, tag, keyboard, period, rate, set};
+  const Run run{folder, sweep, program, tag, keyboard, period, rate, set};
   double floorP50 = 0;
   int status = MeasureFloor(run, floorP50);
   const Outcome outcome = MeasureProgram(run, floorP50);
   if (outcome == Outcome::kAbort) return 1;
   if (outcome == Outcome::kFailed) status = 1;
   if (MeasureFirstPress(run) != 0) status = 1;
+  if (sweep) return status;
   status = MeasureVideoKeys(run, status);
   return MeasureEightWindows(run, status);
+}
+
+// A JACK dummy server of the bench's own at `frames` a period, named
+// `name`, as the test services start theirs; false when it did not come up.
+bool StartServer(ChildProcess& server, const std::string& name, int frames,
+                 const RunFolder& folder) {
+  const bool realtime = RunCommand({"chrt", "-f", "1", "true"}).status == 0;
+  if (!server.Start({"jackd", "-n", name, realtime ? "-R" : "-r", "-d", "dummy", "-r", "48000",
+                     "-p", std::to_string(frames)},
+                    {}, folder.File("jackd-" + std::to_string(frames) + ".log")))
+    return false;
+  return WaitUntil(
+      [&] {
+        return server.Running() && RunCommand({"jack_lsp", "-s", name}, {}, 2s).status == 0;
+      },
+      10s);
+}
+
+}  // namespace
+
+// With TASTIVO_BENCH_PERIODS (e.g. "64,128,256"), the latency parts run
+// once on a dummy server of each period size, started here, and each
+// figure's name begins with its size ("p64_").
+int main() {
+  if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
+    // Beside bin/ in the build folder; a failed run's files stay there.
+    const auto runs =
+        std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
+    setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
+  }
+  RunFolder folder("bench-midi");
+  const std::string program = ProgramPath();
+  const std::string tag = std::to_string(getpid());
+  const char* periods = std::getenv("TASTIVO_BENCH_PERIODS");
+  if (periods == nullptr || *periods == 0) return MeasureOnServer(folder, program, tag, false);
+  int status = 0;
+  std::stringstream list(periods);
+  for (std::string item; std::getline(list, item, ',');) {
+    const int frames = std::atoi(item.c_str());
+    if (frames <= 0) continue;
+    const std::string name = "bench-period-" + std::to_string(frames) + "-" + tag;
+    ChildProcess server;
+    if (!StartServer(server, name, frames, folder)) {
+      std::cerr << "no JACK dummy server came up at " << frames << " frames\n";
+      folder.Keep();
+      status = 1;
+      continue;
+    }
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    namePrefix = "p" + std::to_string(frames) + "_";
+    if (MeasureOnServer(folder, program, tag + "-" + std::to_string(frames), true) != 0) status = 1;
+  }
+  return status;
 }

@@ -11,6 +11,7 @@
 // the order the windows name them; the least recently played are released
 // first.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ struct CueLimits {
   int Clips = 48;
   int VideoClips = 6;
   std::int64_t Bytes = std::int64_t{384} << 20;
+  // A clip taken by a window is cued again after this, while the window
+  // keeps its decoder for the same key again and it may still sound; at
+  // once when the window gives that decoder up for another clip.
+  std::chrono::milliseconds CueAgainAfterTake{1500};
 };
 
 struct CueCandidate {

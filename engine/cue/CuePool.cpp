@@ -30,8 +30,7 @@ using Clock = std::chrono::steady_clock;
 // A clip that shows no first buffer within this is not held (a damaged
 // file, a hung mount); its key opens it cold and says what is wrong.
 constexpr auto kCueTimeout = std::chrono::seconds(5);
-// A clip taken is cued again after this: its window keeps the taken decoder
-// for the same key again, so nothing is lost by waiting while it sounds.
+// A clip that failed to cue is tried again after this.
 constexpr auto kCueAgainAfter = std::chrono::milliseconds(1500);
 // A decoder can fail once for no fault of its file (an AIFF parser has been
 // seen to push before its stream was shown); a clip is tried this many times
@@ -403,7 +402,7 @@ struct CuePool::Impl {
           }
         }
         if (auto it = takenAt.find(path); it != takenAt.end()) {
-          const auto due = it->second + kCueAgainAfter;
+          const auto due = it->second + limits.CueAgainAfterTake;
           if (Clock::now() < due) {
             retry = retry ? std::min(*retry, due) : due;
             continue;
@@ -514,8 +513,32 @@ std::optional<CuePool::Taken> CuePool::Take(const std::string& path,
   return d_->Take(path, identity);
 }
 
+void CuePool::GivenUp(const std::string& path) {
+  std::lock_guard lock(d_->mutex);
+  if (d_->takenAt.erase(path) > 0) d_->Changed();
+}
+
+namespace {
+
+// Runs on a taken clip's streaming thread, once, as its first buffer flows
+// on. The thread was started by the pool's worker, whose low priority it
+// inherited; now it feeds a window's sound, and a key's start waits for it.
+// Where the system does not let the thread go back to the program's own
+// priority, it stays as it was.
+GstPadProbeReturn PlayAtProgramPriority(GstPad*, GstPadProbeInfo*, gpointer) {
+  const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), own);
+  return GST_PAD_PROBE_REMOVE;
+}
+
+}  // namespace
+
 void CuePool::Release(Taken& taken) {
   for (auto& p : taken.Pads) {
+    gst_pad_add_probe(
+        p.Pad,
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        &PlayAtProgramPriority, nullptr, nullptr);
     gst_pad_remove_probe(p.Pad, p.Probe);
     gst_object_unref(p.Pad);
   }

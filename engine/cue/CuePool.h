@@ -61,8 +61,13 @@ class CuePool {
   // pipeline, in the state it was cued in (paused). Counts as a play of the
   // file either way.
   std::optional<Taken> Take(const std::string& path, const std::optional<FileIdentity>& identity);
-  // Lets the taken streams flow; unrefs the pads.
+  // Lets the taken streams flow, at the program's own priority where the
+  // system allows (the pool cues at a lower one); unrefs the pads.
   static void Release(Taken& taken);
+  // Window thread: the graph gave up the decoder it took for this file (or
+  // the one it kept after playing it) for another clip. The file is cued
+  // again now: two keys played in turn would otherwise open cold each time.
+  void GivenUp(const std::string& path);
 
   // ---- What the pool holds, for tests and benchmarks.
   enum class Status { None, Cueing, Ready, Failed };

@@ -50,6 +50,7 @@ class ClipCache {
   State Current() const { return state_; }
   bool Holds(const Source& source) const { return state_ != State::Empty && source_ == source; }
   std::int64_t Duration() const { return duration_; }
+  const std::string& Path() const { return path_; }
 
   // A clip was rendered. It can be kept only when it plays through the
   // default output alone and its file has an identity. Anything kept must

@@ -248,7 +248,9 @@ void GstMediaGraph::Impl::SettlePending() {
 }
 
 void GstMediaGraph::Impl::DropKept() {
+  const std::string path = kept.Clips().Path();
   if (auto source = kept.Clips().Drop()) {
+    if (cueing) CuePool::Instance().GivenUp(path);
     if (kept.DefaultOutput()) Detach(kept.DefaultOutput());
     DropKeptVideo();
     Detach(*source);

@@ -3,6 +3,7 @@
 #include "engine/outputs/OutputSink.h"
 #include "engine/outputs/PortMemory.h"
 #include "engine/stages/GainRamp.h"
+#include "platform/KeyTrace.h"
 
 #include <jack/jack.h>
 
@@ -105,6 +106,7 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
     }
     for (jack_nframes_t f = 0; f < frames; ++f) out[f] = io[f * channels + c];
   }
+  if (io != nullptr && reader.Played()) platform::KeyTrace::Stamp(platform::KeyTrace::kRead);
   return 0;
 }
 

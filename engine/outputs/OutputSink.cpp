@@ -1,6 +1,7 @@
 #include "engine/outputs/OutputSink.h"
 
 #include "engine/outputs/PortMemory.h"
+#include "platform/KeyTrace.h"
 
 #include <gst/audio/gstaudiobasesink.h>
 #include <pthread.h>
@@ -147,6 +148,7 @@ void ClearAll(GstAudioRingBuffer* buf) {
 guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
              gint* accum) {
   const auto parent = GST_AUDIO_RING_BUFFER_CLASS(output_ring_parent_class)->commit;
+  platform::KeyTrace::Stamp(platform::KeyTrace::kCommitted);
   if (QueueFiller* filler = DeviceOf(buf).Filler())
     return filler->Commit(parent, buf, sample, data, in, out, accum);
   return DeviceOf(buf).Reader().Commit(parent, buf, sample, data, in, out, accum);

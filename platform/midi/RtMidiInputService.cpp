@@ -1,5 +1,6 @@
 #include "platform/midi/RtMidiInputService.h"
 
+#include "platform/KeyTrace.h"
 #include "platform/midi/SpscRing.h"
 
 #include <RtMidi.h>
@@ -133,6 +134,7 @@ struct RtMidiInputService::Port {
       if (!started.load() || next.run != run.load()) continue;
       delivering = true;
       lock.unlock();
+      KeyTrace::Stamp(KeyTrace::kNoteDelivered);
       callback(handle, next.notice, instance, next.message, next.timeStamp);
       lock.lock();
       delivering = false;
@@ -161,6 +163,8 @@ void Take(RtMidiInputService::Port* port, const unsigned char* bytes, std::size_
   // sensing are not wanted (ports are never given system-exclusive buffers).
   if (bytes[0] == 0xF0 || bytes[0] == 0xF1 || bytes[0] == 0xF8 || bytes[0] == 0xFE) return;
   port->arrived.fetch_add(1, std::memory_order_relaxed);
+  if (KeyTrace::Enabled() && length >= 3 && (bytes[0] & 0xF0) == 0x90 && bytes[2] > 0)
+    KeyTrace::Stamp(KeyTrace::kNoteTaken);
   const PackedMidiMessage packed = PackMidiBytes(bytes, length);
   Pending pending;
   pending.notice = packed.kind == PackedMidiMessage::Kind::kShort ? kMidiInShortMessage

@@ -18,7 +18,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 using namespace platform;
 using engine::CuePool;
@@ -203,6 +209,87 @@ TEST_F(CuedKeys, ThePoolKeepsToItsLimitsAndKeepsWhatWasPlayedLast) {
   EXPECT_EQ(CuePool::Instance().Ready(), 2);
   EXPECT_EQ(CuePool::Instance().StatusOf(clips[1].toStdString()), CuePool::Status::None);
   CuePool::Instance().SetLimits(before);
+}
+
+// Two keys played in turn: each press gives up the clip of the other, which
+// must be ready again for its next press, not opened cold.
+TEST_F(CuedKeys, TwoKeysPlayedInTurnAreEachReadyForTheirNextPress) {
+  const engine::CueLimits before = CuePool::Instance().Limits();
+  engine::CueLimits limits = before;
+  // Nothing comes back by waiting.
+  limits.CueAgainAfterTake = std::chrono::hours(1);
+  CuePool::Instance().SetLimits(limits);
+  const QStringList clips{media_files::ToneWav(), media_files::ToneOgg()};
+  NoticeRecorder window;
+  auto graph = std::make_shared<engine::GstMediaGraph>();
+  TPlayer player(&window, 0, graph);
+  player.CueClips(clips);
+  ASSERT_TRUE(WaitFor([&] { return AllStatus(clips, CuePool::Status::Ready); }));
+  for (int press = 0; press < 4; ++press) {
+    const QString& clip = clips[press % 2];
+    SCOPED_TRACE(press);
+    ASSERT_TRUE(WaitFor([&] { return AllStatus({clip}, CuePool::Status::Ready); }))
+        << "not cued again after the other key's press";
+    EXPECT_TRUE(PressKey(player, window, *graph, clip).played);
+    EXPECT_NE(CuePool::Instance().StatusOf(clip.toStdString()), CuePool::Status::Ready);
+  }
+  CuePool::Instance().SetLimits(before);
+}
+
+// The pool cues at a low priority; the clip a key takes must not play at it,
+// or its start waits behind every other program on a busy machine.
+TEST_F(CuedKeys, ATakenClipStreamsAtTheProgramsOwnPriority) {
+  const std::string clip = media_files::ToneWav().toStdString();
+  int own = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+  // Where the system lets no thread go back up, the taken one can't either.
+  int allowed = own;
+  std::thread([&] {
+    const auto self = static_cast<id_t>(syscall(SYS_gettid));
+    setpriority(PRIO_PROCESS, self, own + 10);
+    if (setpriority(PRIO_PROCESS, self, own) != 0) allowed = own + 10;
+  }).join();
+  int owner = 0;
+  CuePool::Instance().Want(&owner, {engine::ClipToCue{clip}});
+  ASSERT_TRUE(
+      WaitFor([&] { return AllStatus({QString::fromStdString(clip)}, CuePool::Status::Ready); }));
+  auto taken = CuePool::Instance().Take(clip, engine::FileIdentity::Of(clip));
+  CuePool::Instance().Forget(&owner);
+  ASSERT_TRUE(taken && !taken->Pads.empty());
+  GstElement* pipeline = gst_pipeline_new(nullptr);
+  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+  // Paused at its segment: the pipeline's way up would take it down to ready.
+  gst_element_set_locked_state(taken->Decoder, TRUE);
+  gst_bin_add_many(GST_BIN(pipeline), taken->Decoder, sink, nullptr);
+  GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+  ASSERT_EQ(gst_pad_link(taken->Pads.front().Pad, sinkPad), GST_PAD_LINK_OK);
+  std::atomic<int> streaming{-100};
+  gst_pad_add_probe(
+      sinkPad, GST_PAD_PROBE_TYPE_BUFFER,
+      [](GstPad*, GstPadProbeInfo*, gpointer data) {
+        static_cast<std::atomic<int>*>(data)->store(
+            getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))));
+        return GST_PAD_PROBE_REMOVE;
+      },
+      &streaming, nullptr);
+  gst_object_unref(sinkPad);
+  // The streaming thread may come from those GStreamer keeps idle, made by
+  // whoever came first: it is lowered as the pool's own are.
+  gst_pad_add_probe(
+      taken->Pads.front().Pad, GST_PAD_PROBE_TYPE_BUFFER,
+      [](GstPad*, GstPadProbeInfo*, gpointer data) {
+        setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)),
+                    *static_cast<int*>(data) + 10);
+        return GST_PAD_PROBE_REMOVE;
+      },
+      &own, nullptr);
+  gst_element_set_state(pipeline, GST_STATE_PAUSED);
+  gst_element_set_locked_state(taken->Decoder, FALSE);
+  CuePool::Release(*taken);
+  EXPECT_TRUE(WaitFor([&] { return streaming.load() != -100; }));
+  EXPECT_EQ(streaming.load(), allowed);
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(pipeline);
+  gst_object_unref(taken->Decoder);
 }
 
 TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
