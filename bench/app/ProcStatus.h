@@ -3,8 +3,10 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -17,12 +19,15 @@ inline double StatusMb(pid_t pid, const std::string& field) {
   return -1;
 }
 
-// utime + stime of a process, in clock ticks, or -1.
-inline long long CpuTicks(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+// utime + stime from a /proc stat file, in clock ticks, or -1; `name`
+// gets the command (a thread's name).
+inline long long StatTicks(const std::string& path, std::string* name = nullptr) {
+  std::ifstream stat(path);
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto open = text.find('(');
   const auto close = text.rfind(')');
-  if (close == std::string::npos) return -1;
+  if (open == std::string::npos || close == std::string::npos) return -1;
+  if (name != nullptr) *name = text.substr(open + 1, close - open - 1);
   std::istringstream fields(text.substr(close + 2));
   std::string field;
   long long utime = 0, stime = 0;
@@ -32,4 +37,25 @@ inline long long CpuTicks(pid_t pid) {
     if (n == 15) stime = std::stoll(field);
   }
   return utime + stime;
+}
+
+// utime + stime of a process, in clock ticks, or -1.
+inline long long CpuTicks(pid_t pid) {
+  return StatTicks("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// utime + stime of each of a process's threads, summed by thread name (the
+// graph's threads of eight windows share names), in clock ticks. The main
+// thread is "window": threads that name themselves not share its name.
+inline std::map<std::string, long long> ThreadTicks(pid_t pid) {
+  std::map<std::string, long long> ticks;
+  std::error_code error;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::string name;
+    const long long t = StatTicks(task.path().string() + "/stat", &name);
+    if (t < 0) continue;
+    ticks[task.path().filename() == std::to_string(pid) ? "window" : name] += t;
+  }
+  return ticks;
 }
