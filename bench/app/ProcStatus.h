@@ -2,6 +2,8 @@
 // A process's own figures from /proc, for the benchmarks.
 
 #include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -42,6 +44,20 @@ inline long long StatTicks(const std::string& path, std::string* name = nullptr)
 // utime + stime of a process, in clock ticks, or -1.
 inline long long CpuTicks(pid_t pid) {
   return StatTicks("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// The CPU time a process has used, in seconds, or -1. The scheduler's own
+// count, to the nanosecond: /proc's ticks sample whichever thread runs at
+// each tick, which for a process using 2 % of a core in short bursts is a
+// matter of luck.
+inline double CpuSeconds(pid_t pid) {
+  clockid_t clock;
+  timespec t{};
+  if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0) {
+    const long long ticks = CpuTicks(pid);
+    return ticks < 0 ? -1 : static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 // utime + stime of each of a process's threads, summed by thread name (the

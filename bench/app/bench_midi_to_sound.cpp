@@ -141,15 +141,16 @@ Latencies Measure(JackProbe& keyboard, const JackProbe& ears, const std::vector<
 
 // The CPU use of `pid` in % of one core, over 10 s of the server's clock
 // after a first second of playing, printed as `name`; beside it each
-// thread's share (threads of one name summed), the largest first.
+// thread's share (threads of one name summed; from /proc's ticks, so a guide
+// only), the largest first.
 void PrintCpu(const std::string& name, pid_t pid, const JackProbe& clock) {
   const auto rate = static_cast<uint64_t>(clock.SampleRate());
   clock.WaitForFrame(clock.RecordedUntil() + rate);
-  const long long before = CpuTicks(pid);
+  const double before = CpuSeconds(pid);
   const std::map<std::string, long long> threadsBefore = ThreadTicks(pid);
   const auto wallFrom = std::chrono::steady_clock::now();
   clock.WaitForFrame(clock.RecordedUntil() + 10 * rate);
-  const long long after = CpuTicks(pid);
+  const double after = CpuSeconds(pid);
   const std::map<std::string, long long> threadsAfter = ThreadTicks(pid);
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallFrom).count();
@@ -160,7 +161,7 @@ void PrintCpu(const std::string& name, pid_t pid, const JackProbe& clock) {
   const auto percent = [&](long long ticks) {
     return 100.0 * static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / wall;
   };
-  Print(name, percent(after - before), "%");
+  Print(name, 100.0 * (after - before) / wall, "%");
   std::vector<std::pair<long long, std::string>> threads;
   for (const auto& [thread, ticks] : threadsAfter) {
     const auto was = threadsBefore.find(thread);
