@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <optional>
 #include <stdexcept>
 
 namespace controls {
@@ -43,21 +44,35 @@ void TLCD99::SetValue(const QString& text) {
   if (!changed.isEmpty()) update(changed);
 }
 
-QRect TLCD99::ChangedBounds(const QString& fromValue, const QString& toValue) const {
-  const LcdGeometry g = Geometry();
+QRect TLCD99::ChangedBounds(const QString& fromValue, const QString& toValue) {
+  const std::vector<CellShapes>& shapes = Shapes();
   const lcd::Cells from = lcd::SplitCells(fromValue, digitNum_);
   const lcd::Cells to = lcd::SplitCells(toValue, digitNum_);
   QRect bounds;
-  for (int j = 1; j <= digitNum_; ++j) {
-    const int i = j - 1;
+  for (int i = 0; i < digitNum_; ++i) {
     const QChar fc = i < from.chars.size() ? from.chars[i] : QLatin1Char(' ');
     const QChar tc = i < to.chars.size() ? to.chars[i] : QLatin1Char(' ');
     const QChar fm = i < from.marks.size() ? from.marks[i] : QLatin1Char(' ');
     const QChar tm = i < to.marks.size() ? to.marks[i] : QLatin1Char(' ');
-    if (fc != tc || fm != tm) bounds |= g.CellBounds(j);
+    if (fc != tc || fm != tm) bounds |= shapes[i].bounds;
   }
   // The pens draw one pixel beyond the polygon's vertices at most.
   return bounds.isEmpty() ? bounds : bounds.adjusted(-1, -1, 1, 1) & rect();
+}
+
+const std::vector<TLCD99::CellShapes>& TLCD99::Shapes() {
+  if (!shapes_.empty() && shapesSize_ == size()) return shapes_;
+  const LcdGeometry g = Geometry();
+  shapes_.assign(digitNum_, {});
+  shapesSize_ = size();
+  for (int j = 1; j <= digitNum_; ++j) {
+    CellShapes& cell = shapes_[j - 1];
+    for (int segment = 1; segment <= 7; ++segment) cell.segments[segment] = g.Segment(j, segment);
+    cell.colon = g.Colon(j);
+    cell.point = g.Point(j);
+    cell.bounds = g.CellBounds(j);
+  }
+  return shapes_;
 }
 
 void TLCD99::SetDigitNum(int value) {
@@ -67,6 +82,7 @@ void TLCD99::SetDigitNum(int value) {
 
 void TLCD99::PropertyChanged() {
   pictureValid_ = false;
+  shapes_.clear();
   update();
 }
 
@@ -80,39 +96,38 @@ int TLCD99::ChooseOrder() {
   return std::uniform_int_distribution<int>(1, 5)(random_);
 }
 
-void TLCD99::DrawPoints(const Change& change, bool onlyChanged) {
-  const LcdGeometry g = Geometry();
-  QPainter painter(&picture_);
-  for (int j = 1; j <= digitNum_; ++j) {
-    const int i = j - 1;
+void TLCD99::DrawPoints(QPainter& painter, const Change& change, bool onlyChanged) {
+  const std::vector<CellShapes>& shapes = Shapes();
+  for (int i = 0; i < digitNum_; ++i) {
     const QChar mark = i < change.to.marks.size() ? change.to.marks[i] : QLatin1Char(' ');
     const QChar old = i < change.from.marks.size() ? change.from.marks[i] : QLatin1Char(' ');
     if (onlyChanged && mark == old) continue;
-    const QRect point = g.Point(j);
+    const QRect& point = shapes[i].point;
     if (point.isEmpty()) continue;
     painter.fillRect(point, ToQColor(mark == QLatin1Char('.') ? onColor_ : offColor_));
   }
 }
 
-void TLCD99::DrawStep(const Change& change, int step, bool onlyChanged) {
-  const LcdGeometry g = Geometry();
+void TLCD99::DrawStep(QPainter& painter, const Change& change, int step, bool onlyChanged) {
+  const std::vector<CellShapes>& shapes = Shapes();
   const int segment = lcd::SegmentOrder(change.order)[step];
   const QColor on = ToQColor(onColor_);
   const QColor off = ToQColor(offColor_);
-  QPainter painter(&picture_);
-  QRect touched;
-  for (int j = 1; j <= digitNum_; ++j) {
-    const int i = j - 1;
+  std::optional<QColor> current;
+  for (int i = 0; i < digitNum_; ++i) {
     const QChar c = i < change.to.chars.size() ? change.to.chars[i] : QLatin1Char(' ');
     const QChar old = i < change.from.chars.size() ? change.from.chars[i] : QLatin1Char(' ');
     if (onlyChanged && c == old) continue;
     const QColor color = (lcd::LitSegments(c) & (1u << segment)) ? on : off;
-    QPen pen(color);
-    pen.setCosmetic(true);
-    painter.setPen(pen);
-    painter.setBrush(color);
+    if (color != current) {
+      QPen pen(color);
+      pen.setCosmetic(true);
+      painter.setPen(pen);
+      painter.setBrush(color);
+      current = color;
+    }
     if (segment == 8) {
-      for (const QRect& r : g.Colon(j)) {
+      for (const QRect& r : shapes[i].colon) {
         if (r.width() <= 0 || r.height() <= 0) continue;
         if (r.width() < 3 || r.height() < 3) {
           painter.fillRect(r, color);
@@ -121,7 +136,7 @@ void TLCD99::DrawStep(const Change& change, int step, bool onlyChanged) {
         }
       }
     } else {
-      painter.drawPolygon(g.Segment(j, segment));
+      painter.drawPolygon(shapes[i].segments[segment]);
     }
   }
 }
@@ -134,8 +149,9 @@ void TLCD99::RenderAll() {
   Change all;
   all.to = lcd::SplitCells(value_, digitNum_);
   all.order = 3;
-  DrawPoints(all, false);
-  for (int step = 0; step < 8; ++step) DrawStep(all, step, false);
+  QPainter painter(&picture_);
+  DrawPoints(painter, all, false);
+  for (int step = 0; step < 8; ++step) DrawStep(painter, all, step, false);
   lastDrawn_ = value_;
   pictureValid_ = true;
   animating_ = false;
@@ -152,9 +168,10 @@ void TLCD99::BringPictureUpToDate() {
   change.from = lcd::SplitCells(lastDrawn_, digitNum_);
   change.to = lcd::SplitCells(value_, digitNum_);
   change.order = ChooseOrder();
-  DrawPoints(change, true);
+  QPainter painter(&picture_);
+  DrawPoints(painter, change, true);
   if (animation_ == anNone || animationDelay_ <= 0) {
-    for (int step = 0; step < 8; ++step) DrawStep(change, step, true);
+    for (int step = 0; step < 8; ++step) DrawStep(painter, change, step, true);
     lastDrawn_ = value_;
     return;
   }
@@ -165,13 +182,16 @@ void TLCD99::BringPictureUpToDate() {
   change_.step = 0;
   pendingTarget_ = value_;
   animating_ = true;
-  DrawStep(change_, change_.step++, true);
+  DrawStep(painter, change_, change_.step++, true);
   stepTimer_.start(animationDelay_ / 7);
 }
 
 void TLCD99::NextAnimationStep() {
   if (!animating_) return;
-  DrawStep(change_, change_.step++, true);
+  {
+    QPainter painter(&picture_);
+    DrawStep(painter, change_, change_.step++, true);
+  }
   update(ChangedBounds(lastDrawn_, pendingTarget_));
   if (change_.step < 8) {
     stepTimer_.start(animationDelay_ / 7);
