@@ -187,6 +187,22 @@ TEST(LcdPainting, AChangeRepaintsOnlyTheChangedCells) {
   EXPECT_EQ(display->grab().toImage(), fresh->grab().toImage());
 }
 
+TEST(LcdPainting, AChangeAfterAResizeOrNewDigitCountDrawsTheNewShapes) {
+  auto display = MakeLcd(60, 13, 7, 2);
+  display->SetValue("1200");
+  display->grab();
+  display->resize(78, 10);
+  display->SetValue("1209");
+  auto fresh = MakeLcd(78, 10, 7, 2);
+  fresh->SetValue("1209");
+  EXPECT_EQ(display->grab().toImage(), fresh->grab().toImage());
+  display->SetDigitNum(5);
+  display->SetValue("1:20");
+  auto fewer = MakeLcd(78, 10, 5, 2);
+  fewer->SetValue("1:20");
+  EXPECT_EQ(display->grab().toImage(), fewer->grab().toImage());
+}
+
 TEST(LcdPainting, AnimatedChangeEndsOnTheSamePicture) {
   auto display = MakeLcd(92, 34, 4, 5);
   display->SetGapX(2);
