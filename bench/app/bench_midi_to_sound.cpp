@@ -146,6 +146,7 @@ Latencies Measure(JackProbe& keyboard, const JackProbe& ears, const std::vector<
 void PrintCpu(const std::string& name, pid_t pid, const JackProbe& clock) {
   const auto rate = static_cast<uint64_t>(clock.SampleRate());
   clock.WaitForFrame(clock.RecordedUntil() + rate);
+  std::cerr << name << ": measuring for 10 s\n";
   const double before = CpuSeconds(pid);
   const std::map<std::string, long long> threadsBefore = ThreadTicks(pid);
   const auto wallFrom = std::chrono::steady_clock::now();
