@@ -3,7 +3,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <optional>
 #include <stdexcept>
 
 namespace controls {
@@ -71,7 +70,16 @@ const std::vector<TLCD99::CellShapes>& TLCD99::Shapes() {
     cell.colon = g.Colon(j);
     cell.point = g.Point(j);
     cell.bounds = g.CellBounds(j);
+    for (const QPolygon& segment : cell.segments) cell.segmentArea |= segment.boundingRect();
+    for (const QRect& r : cell.colon)
+      if (!r.isEmpty()) cell.segmentArea |= r;
+    // The pens draw one pixel beyond the vertices at most.
+    cell.segmentArea.adjust(-1, -1, 1, 1);
   }
+  cellsApart_ = true;
+  for (int i = 1; i < digitNum_; ++i)
+    if (shapes_[i - 1].segmentArea.intersects(shapes_[i].segmentArea)) cellsApart_ = false;
+  glyphs_.clear();
   return shapes_;
 }
 
@@ -108,36 +116,69 @@ void TLCD99::DrawPoints(QPainter& painter, const Change& change, bool onlyChange
   }
 }
 
+void TLCD99::DrawSegment(QPainter& painter, int cell, QChar c, int segment) {
+  const CellShapes& shapes = Shapes()[cell];
+  const QColor color = ToQColor((lcd::LitSegments(c) & (1u << segment)) ? onColor_ : offColor_);
+  if (painter.brush().color() != color || painter.brush().style() != Qt::SolidPattern) {
+    QPen pen(color);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
+    painter.setBrush(color);
+  }
+  if (segment == 8) {
+    for (const QRect& r : shapes.colon) {
+      if (r.width() <= 0 || r.height() <= 0) continue;
+      if (r.width() < 3 || r.height() < 3) {
+        painter.fillRect(r, color);
+      } else {
+        painter.drawEllipse(r.adjusted(0, 0, -1, -1));
+      }
+    }
+  } else {
+    painter.drawPolygon(shapes.segments[segment]);
+  }
+}
+
 void TLCD99::DrawStep(QPainter& painter, const Change& change, int step, bool onlyChanged) {
-  const std::vector<CellShapes>& shapes = Shapes();
   const int segment = lcd::SegmentOrder(change.order)[step];
-  const QColor on = ToQColor(onColor_);
-  const QColor off = ToQColor(offColor_);
-  std::optional<QColor> current;
   for (int i = 0; i < digitNum_; ++i) {
     const QChar c = i < change.to.chars.size() ? change.to.chars[i] : QLatin1Char(' ');
     const QChar old = i < change.from.chars.size() ? change.from.chars[i] : QLatin1Char(' ');
     if (onlyChanged && c == old) continue;
-    const QColor color = (lcd::LitSegments(c) & (1u << segment)) ? on : off;
-    if (color != current) {
-      QPen pen(color);
-      pen.setCosmetic(true);
-      painter.setPen(pen);
-      painter.setBrush(color);
-      current = color;
-    }
-    if (segment == 8) {
-      for (const QRect& r : shapes[i].colon) {
-        if (r.width() <= 0 || r.height() <= 0) continue;
-        if (r.width() < 3 || r.height() < 3) {
-          painter.fillRect(r, color);
-        } else {
-          painter.drawEllipse(r.adjusted(0, 0, -1, -1));
-        }
-      }
-    } else {
-      painter.drawPolygon(shapes[i].segments[segment]);
-    }
+    DrawSegment(painter, i, c, segment);
+  }
+}
+
+const QImage& TLCD99::Glyph(int cell, QChar c, int order) {
+  const auto key = std::make_tuple(cell, c.unicode(), order);
+  if (auto found = glyphs_.find(key); found != glyphs_.end()) return found->second;
+  if (glyphs_.size() > 1024) glyphs_.clear();  // a display fed many texts
+  const QRect area = Shapes()[cell].segmentArea;
+  const qreal ratio = picture_.devicePixelRatio();
+  QImage glyph(DeviceRect(area, ratio).size(), QImage::Format_ARGB32_Premultiplied);
+  glyph.setDevicePixelRatio(ratio);
+  glyph.fill(Qt::transparent);
+  QPainter painter(&glyph);
+  painter.translate(-area.topLeft());
+  for (int segment : lcd::SegmentOrder(order)) DrawSegment(painter, cell, c, segment);
+  return glyphs_[key] = glyph;
+}
+
+void TLCD99::DrawChangedCells(QPainter& painter, const Change& change) {
+  // A glyph drawn on its own paints the very pixels the segments paint on
+  // the picture when it is moved by whole device pixels.
+  const std::vector<CellShapes>& shapes = Shapes();
+  const qreal ratio = picture_.devicePixelRatio();
+  const bool wholePixels = ratio == static_cast<int>(ratio);
+  if (!cellsApart_ || !wholePixels) {
+    // Cells that share pixels are drawn segment by segment across them.
+    for (int step = 0; step < 8; ++step) DrawStep(painter, change, step, true);
+    return;
+  }
+  for (int i = 0; i < digitNum_; ++i) {
+    const QChar c = i < change.to.chars.size() ? change.to.chars[i] : QLatin1Char(' ');
+    const QChar old = i < change.from.chars.size() ? change.from.chars[i] : QLatin1Char(' ');
+    if (c != old) painter.drawImage(shapes[i].segmentArea.topLeft(), Glyph(i, c, change.order));
   }
 }
 
@@ -146,6 +187,7 @@ void TLCD99::RenderAll() {
   picture_ = QImage(DeviceRect(rect(), ratio).size(), QImage::Format_RGB32);
   picture_.setDevicePixelRatio(ratio);
   picture_.fill(ToQColor(color_));
+  glyphs_.clear();
   Change all;
   all.to = lcd::SplitCells(value_, digitNum_);
   all.order = 3;
@@ -171,7 +213,7 @@ void TLCD99::BringPictureUpToDate() {
   QPainter painter(&picture_);
   DrawPoints(painter, change, true);
   if (animation_ == anNone || animationDelay_ <= 0) {
-    for (int step = 0; step < 8; ++step) DrawStep(painter, change, step, true);
+    DrawChangedCells(painter, change);
     lastDrawn_ = value_;
     return;
   }

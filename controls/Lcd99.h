@@ -13,7 +13,9 @@
 #include <QWidget>
 
 #include <array>
+#include <map>
 #include <random>
+#include <tuple>
 #include <vector>
 
 class QPainter;
@@ -73,6 +75,7 @@ class TLCD99 : public QWidget {
     std::array<QRect, 2> colon;
     QRect point;
     QRect bounds;
+    QRect segmentArea;  // what its segments and colon can touch
   };
 
   // Stores a property of the picture; it is redrawn only on a real change.
@@ -85,6 +88,9 @@ class TLCD99 : public QWidget {
   void BringPictureUpToDate();
   const std::vector<CellShapes>& Shapes();
   void DrawStep(QPainter& painter, const Change& change, int step, bool onlyChanged);
+  void DrawSegment(QPainter& painter, int cell, QChar c, int segment);
+  const QImage& Glyph(int cell, QChar c, int order);
+  void DrawChangedCells(QPainter& painter, const Change& change);
   void DrawPoints(QPainter& painter, const Change& change, bool onlyChanged);
   void NextAnimationStep();
   QRect ChangedBounds(const QString& fromValue, const QString& toValue);
@@ -105,6 +111,10 @@ class TLCD99 : public QWidget {
 
   std::vector<CellShapes> shapes_;
   QSize shapesSize_;
+  // No two cells draw on the same pixel, so a changed cell can be drawn
+  // whole, from a picture of its character made once.
+  bool cellsApart_ = false;
+  std::map<std::tuple<int, char16_t, int>, QImage> glyphs_;
   QImage picture_;
   bool pictureValid_ = false;
   bool animating_ = false;
