@@ -150,7 +150,8 @@ void TLCD99::DrawStep(QPainter& painter, const Change& change, int step, bool on
 }
 
 const QImage& TLCD99::Glyph(int cell, QChar c, int order) {
-  const auto key = std::make_tuple(cell, c.unicode(), order);
+  const std::uint64_t key =
+      (std::uint64_t(order) << 48) | (std::uint64_t(cell) << 16) | std::uint64_t(c.unicode());
   if (auto found = glyphs_.find(key); found != glyphs_.end()) return found->second;
   if (glyphs_.size() > 1024) glyphs_.clear();  // a display fed many texts
   const QRect area = Shapes()[cell].segmentArea;

@@ -13,9 +13,9 @@
 #include <QWidget>
 
 #include <array>
-#include <map>
+#include <cstdint>
 #include <random>
-#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 class QPainter;
@@ -114,7 +114,7 @@ class TLCD99 : public QWidget {
   // No two cells draw on the same pixel, so a changed cell can be drawn
   // whole, from a picture of its character made once.
   bool cellsApart_ = false;
-  std::map<std::tuple<int, char16_t, int>, QImage> glyphs_;
+  std::unordered_map<std::uint64_t, QImage> glyphs_;
   QImage picture_;
   bool pictureValid_ = false;
   bool animating_ = false;
