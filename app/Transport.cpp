@@ -79,7 +79,7 @@ void TForm11::EndOfClipRules() {
   // The refresh comes back even when the rules fail and the error goes to
   // the standard error box; frozen displays would hide a playing clip.
   struct RestartRefresh {
-    QTimer* timer;
+    app::RefreshTimer* timer;
     ~RestartRefresh() { timer->start(); }
   } restart{Timer1};
   switch (app::EndOfClipAction(Player->State == fsPlaying, Loop->isChecked(), Sustain->isChecked(),

@@ -12,6 +12,7 @@
 // KeyboardDrop.cpp (files dropped on the window, the empty set's hint).
 
 #include "app/MiniMode.h"
+#include "app/RefreshTimer.h"
 #include "app/UpDown.h"
 #include "controls/Lcd99.h"
 #include "controls/MkRangeSlider.h"
@@ -118,7 +119,7 @@ class TForm11 : public QWidget {
   TKeys* Keys1;
   QSlider* CoolScrollbar1;
   QSlider* Rate1;
-  QTimer* Timer1;
+  app::RefreshTimer* Timer1;
   QTimer* KTHint;
   QTimer* Timer2;
   // Says what to do while no key of the set has a clip.

@@ -404,10 +404,13 @@ std::int64_t TPlayer::ToAbsolute(int scale, int value, int margin, bool stop) co
   return static_cast<std::int64_t>(value - margin) * Duration / span;
 }
 
-std::int64_t TPlayer::GetRelativePosition(int scale, int margin) {
+std::int64_t TPlayer::GetRelativePosition(int scale, int margin,
+                                          std::optional<std::int64_t>* position) {
   RefreshDuration();
   if (Duration == 0) return 0;  // nothing loaded, or a length not known yet
-  return static_cast<std::int64_t>(scale - 2 * margin) * GetPosition() / Duration;
+  const std::int64_t at = GetPosition();
+  if (position != nullptr) *position = at;
+  return static_cast<std::int64_t>(scale - 2 * margin) * at / Duration;
 }
 
 void TPlayer::SetRelativePosition(int scale, int position, int margin) {

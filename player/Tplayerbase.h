@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QObject;
 class QWidget;
@@ -136,7 +137,11 @@ class TPlayer {
   std::int64_t GetPosition();
   void SetPosition(std::int64_t position);
 
-  std::int64_t GetRelativePosition(int scale, int margin);
+  // `position`, when given, gets the absolute position read on the way
+  // (none when the length is not known), so a caller needing both reads
+  // the graph once.
+  std::int64_t GetRelativePosition(int scale, int margin,
+                                   std::optional<std::int64_t>* position = nullptr);
   void SetRelativePosition(int scale, int position, int margin);
   void SetRelativePositions(int scale, int start, int stop, int margin);
   void SetRelativeStop(int scale, int stop, int margin);
