@@ -5,6 +5,7 @@
 #include "engine/timing/GroupStart.h"
 #include "engine/timing/NetClock.h"
 #include "engine/timing/SharedClock.h"
+#include "net/GroupFinder.h"
 #include "net/NetGroup.h"
 #include "remote/RemoteSettings.h"
 
@@ -37,6 +38,7 @@ NetGroupControl* NetGroupControl::Instance() {
 }
 
 void NetGroupControl::Stop() {
+  if (finder_) finder_->Announce(QString(), 0);
   if (group_) group_->Leave();
   group_.reset();
   clock_.reset();
@@ -53,6 +55,10 @@ void NetGroupControl::Apply() {
   if (!settings_.shared) {
     SetStatus(QStringLiteral("Network group: off"));
     return;
+  }
+  if (!finder_) {
+    finder_ = std::make_unique<net::GroupFinder>();
+    connect(finder_.get(), &net::GroupFinder::FoundChanged, this, &NetGroupControl::FoundChanged);
   }
   if (settings_.hostAddress.isEmpty()) {
     Begin(QHostAddress());
@@ -113,9 +119,11 @@ void NetGroupControl::Begin(const QHostAddress& host) {
                     .arg(clockPort));
       return;
     }
+    finder_->Announce(settings_.groupName, settings_.port);
     SetStatus(QStringLiteral("Network group: hosting \"%1\" on port %2")
                   .arg(settings_.groupName)
-                  .arg(settings_.port));
+                  .arg(settings_.port) +
+              (finder_->Error().isEmpty() ? QString() : QStringLiteral("\n") + finder_->Error()));
     return;
   }
   if (!group_->Join(host, settings_.port)) {

@@ -23,8 +23,9 @@ namespace engine {
 class NetClock;
 }
 namespace net {
+class GroupFinder;
 class NetGroup;
-}
+}  // namespace net
 
 namespace app {
 
@@ -48,8 +49,13 @@ class NetGroupControl : public QObject {
   std::optional<std::uint64_t> PressHere(int group, int key);
   void ReleaseHere(int group, int key);
 
+  // The groups announced on the network, while the group is shared;
+  // nullptr before.
+  const net::GroupFinder* Finder() const { return finder_.get(); }
+
  signals:
   void StatusChanged(const QString& status);
+  void FoundChanged();
 
  private:
   bool InGroup(int group) const;
@@ -65,6 +71,7 @@ class NetGroupControl : public QObject {
   QHostAddress host_;
   std::unique_ptr<engine::NetClock> clock_;
   std::unique_ptr<net::NetGroup> group_;
+  std::unique_ptr<net::GroupFinder> finder_;
   QString status_;
 };
 

@@ -1,8 +1,10 @@
 #include "app/NetGroupControl.h"
 
+#include "net/GroupFinder.h"
 #include "platform/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,8 +37,12 @@ class NetGroupOptionsBox : public QWidget {
     name_->setMaxLength(64);
     grid->addWidget(name_, row++, 1);
     grid->addWidget(new QLabel(QStringLiteral("Host address"), this), row, 0);
-    host_ = new QLineEdit(this);
-    host_->setPlaceholderText(QStringLiteral("empty: this computer hosts the group"));
+    host_ = new QComboBox(this);
+    host_->setEditable(true);
+    host_->setInsertPolicy(QComboBox::NoInsert);
+    host_->lineEdit()->setPlaceholderText(QStringLiteral("empty: this computer hosts the group"));
+    host_->setToolTip(
+        QStringLiteral("Type the host's address, or pick a group found on the network"));
     grid->addWidget(host_, row++, 1);
     grid->addWidget(new QLabel(QStringLiteral("UDP port"), this), row, 0);
     port_ = new QSpinBox(this);
@@ -55,10 +61,16 @@ class NetGroupOptionsBox : public QWidget {
     connect(shared_, &QCheckBox::clicked, this, [this] { Store(); });
     for (QSpinBox* box : {group_, port_})
       connect(box, &QSpinBox::editingFinished, this, [this] { Store(); });
-    for (QLineEdit* line : {name_, host_, token_})
+    for (QLineEdit* line : {name_, host_->lineEdit(), token_})
       connect(line, &QLineEdit::editingFinished, this, [this] { Store(); });
-    if (NetGroupControl* control = NetGroupControl::Instance())
+    connect(host_, &QComboBox::activated, this, [this](int index) {
+      host_->setEditText(host_->itemData(index).toString());
+      Store();
+    });
+    if (NetGroupControl* control = NetGroupControl::Instance()) {
       connect(control, &NetGroupControl::StatusChanged, status_, &QLabel::setText);
+      connect(control, &NetGroupControl::FoundChanged, this, [this] { ListFound(); });
+    }
   }
 
  protected:
@@ -73,11 +85,23 @@ class NetGroupOptionsBox : public QWidget {
     shared_->setChecked(settings.shared);
     group_->setValue(settings.groupNumber);
     name_->setText(settings.groupName);
-    host_->setText(settings.hostAddress);
+    ListFound();
+    host_->setEditText(settings.hostAddress);
     port_->setValue(settings.port);
     token_->setText(settings.hostToken);
     NetGroupControl* control = NetGroupControl::Instance();
     status_->setText(control ? control->Status() : QString());
+  }
+
+  // The groups found on the network, each as "name (address)".
+  void ListFound() {
+    const QString typed = host_->currentText();
+    host_->clear();
+    NetGroupControl* control = NetGroupControl::Instance();
+    if (control != nullptr && control->Finder() != nullptr)
+      for (const net::FoundGroup& g : control->Finder()->Found())
+        host_->addItem(QStringLiteral("%1 (%2)").arg(g.name, g.address), g.address);
+    host_->setEditText(typed);
   }
 
   void Store() {
@@ -85,7 +109,7 @@ class NetGroupOptionsBox : public QWidget {
     settings.shared = shared_->isChecked();
     settings.groupNumber = group_->value();
     settings.groupName = name_->text().trimmed();
-    settings.hostAddress = host_->text().trimmed();
+    settings.hostAddress = host_->currentText().trimmed();
     settings.port = static_cast<quint16>(port_->value());
     settings.hostToken = token_->text().trimmed();
     const net::NetSettings before = net::NetSettings::Read();
@@ -105,7 +129,7 @@ class NetGroupOptionsBox : public QWidget {
   QCheckBox* shared_;
   QSpinBox* group_;
   QLineEdit* name_;
-  QLineEdit* host_;
+  QComboBox* host_;
   QSpinBox* port_;
   QLineEdit* token_;
   QLabel* status_;

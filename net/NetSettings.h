@@ -12,7 +12,7 @@ struct NetSettings {
 
   bool shared = false;
   // The synchronization group shared, and its name on the network.
-  int groupNumber = 1;
+  int groupNumber = 0;
   QString groupName = QStringLiteral("show");
   // The host's address; empty: this machine hosts the group.
   QString hostAddress;

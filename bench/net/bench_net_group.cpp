@@ -124,10 +124,16 @@ int RunMachine(const Role& role) {
     int key;
     int before;  // onsets heard when the press was made
     double lateMs;
+    // How far this machine's idea of the group's clock is from A's: both
+    // run on this one machine's monotonic clock, so it should be nothing.
+    double clockErrorUs;
   };
   std::vector<Heard> presses;
   auto press = [&](int key, std::optional<std::uint64_t> startGroupNs, double lateMs) {
-    presses.push_back({key, ears.Count(), lateMs});
+    const double clockError =
+        startGroupNs ? (static_cast<double>(*startGroupNs) - clock->ToLocal(*startGroupNs)) / 1e3
+                     : 0;
+    presses.push_back({key, ears.Count(), lateMs, clockError});
     TPlayer::GroupStart together(startGroupNs.has_value());
     PressKey(player, clip);
     if (startGroupNs)
@@ -180,7 +186,8 @@ int RunMachine(const Role& role) {
       player.Stop();
     }
     std::sort(margins.begin(), margins.end());
-    std::fprintf(stderr, "A: margin median %.2f ms\n", margins[margins.size() / 2]);
+    if (!margins.empty())
+      std::fprintf(stderr, "A: margin median %.2f ms\n", margins[margins.size() / 2]);
     group.Press(kDone, 0);
     WaitFor([] { return false; }, 300ms);
   } else {
@@ -203,13 +210,14 @@ int RunMachine(const Role& role) {
   // Each press's onset, or each click's in the drift run.
   std::ofstream out(role.out);
   if (role.drift) {
-    for (int n = 0; n < ears.Count(); ++n) out << n << " " << std::fixed << ears.Onset(n) << " 0\n";
+    for (int n = presses.empty() ? ears.Count() : presses.front().before; n < ears.Count(); ++n)
+      out << n << " " << std::fixed << ears.Onset(n) << " 0 0\n";
   } else {
     for (std::size_t p = 0; p < presses.size(); ++p) {
       const int next = p + 1 < presses.size() ? presses[p + 1].before : ears.Count();
       if (presses[p].before < next)
         out << presses[p].key << " " << std::fixed << ears.Onset(presses[p].before) << " "
-            << presses[p].lateMs << "\n";
+            << presses[p].lateMs << " " << presses[p].clockErrorUs << "\n";
     }
   }
   return 0;
@@ -289,12 +297,18 @@ struct Namespaces {
   }
 };
 
-std::map<int, std::pair<double, double>> ReadOnsets(const std::string& path) {
-  std::map<int, std::pair<double, double>> onsets;
+struct Onset {
+  double at = 0;  // µs of the monotonic clock
+  double lateMs = 0;
+  double clockErrorUs = 0;
+};
+
+std::map<int, Onset> ReadOnsets(const std::string& path) {
+  std::map<int, Onset> onsets;
   std::ifstream in(path);
   int key;
-  double at, late;
-  while (in >> key >> at >> late) onsets[key] = {at, late};
+  Onset o;
+  while (in >> key >> o.at >> o.lateMs >> o.clockErrorUs) onsets[key] = o;
   return onsets;
 }
 
@@ -315,8 +329,7 @@ bool MakeClip(const std::string& path, bool clicks, int seconds) {
 
 // One run of the two machines; false when it did not complete.
 bool RunPair(const std::string& self, bool netns, int rateB, int period, int presses, int seconds,
-             const std::string& dir, std::map<int, std::pair<double, double>>& a,
-             std::map<int, std::pair<double, double>>& b) {
+             const std::string& dir, std::map<int, Onset>& a, std::map<int, Onset>& b) {
   const bool drift = seconds > 0;
   Servers servers;
   if (!servers.Start("net-a", 48000, period) || !servers.Start("net-b", rateB, period)) {
@@ -398,44 +411,58 @@ int main(int argc, char** argv) {
   if (mkdtemp(dir) == nullptr) return 1;
   const std::string self = std::string("/proc/") + std::to_string(getpid()) + "/exe";
   const bool netns = geteuid() == 0 && Shell("ip netns list") == 0;
-  std::map<int, std::pair<double, double>> a, b;
+  std::map<int, Onset> a, b;
 
   int status = 0;
-  if (RunPair(self, netns, 48000, period, presses, 0, dir, a, b)) {
-    std::vector<double> spread, offset;
+  if (presses == 0) {
+  } else if (RunPair(self, netns, 48000, period, presses, 0, dir, a, b)) {
+    std::vector<double> spread, offset, clockError, onTime;
     int late = 0;
-    for (const auto& [key, at] : a) {
-      const auto other = b.find(key);
-      if (other == b.end()) continue;
-      if (other->second.second > 0) ++late;
-      offset.push_back((other->second.first - at.first) / 1000.0);
+    for (const auto& [key, onA] : a) {
+      const auto onB = b.find(key);
+      if (onB == b.end()) continue;
+      offset.push_back((onB->second.at - onA.at) / 1000.0);
       spread.push_back(std::fabs(offset.back()));
+      if (onB->second.lateMs > 0) {
+        ++late;
+        continue;
+      }
+      onTime.push_back(spread.back());
+      clockError.push_back(std::fabs(onB->second.clockErrorUs) / 1000.0);
     }
     Print("net_group_presses_heard_on_both", static_cast<double>(spread.size()), "presses");
     Print("net_group_late_presses", late, "presses");
     Print("net_group_onset_spread_p50", Percentile(spread, 0.5), "ms");
     Print("net_group_onset_spread_p99", Percentile(spread, 0.99), "ms");
+    Print("net_group_onset_spread_on_time_p99", Percentile(onTime, 0.99), "ms");
     Print("net_group_onset_b_minus_a_p50", Percentile(offset, 0.5), "ms");
+    Print("net_group_clock_error_p50", Percentile(clockError, 0.5), "ms");
+    Print("net_group_clock_error_p99", Percentile(clockError, 0.99), "ms");
     Print("net_group_period", period / 48.0, "ms");
   } else {
     status = 1;
   }
   if (seconds > 0 && RunPair(self, netns, 48010, period, 1, seconds, dir, a, b)) {
-    const std::size_t n = std::min(a.size(), b.size());
-    if (n >= 2) {
-      const double first = (b.begin()->second.first - a.begin()->second.first) / 1000.0;
-      const double last =
-          (std::next(b.begin(), n - 1)->second.first - std::next(a.begin(), n - 1)->second.first) /
-          1000.0;
-      Print("net_group_drift_clicks_compared", static_cast<double>(n), "clicks");
-      Print("net_group_drift_seconds", seconds, "s");
-      Print("net_group_drift_offset_first", first, "ms");
-      Print("net_group_drift_offset_last", last, "ms");
-      Print("net_group_drift_change", last - first, "ms");
+    // Each click heard on A with the one heard on B nearest to it.
+    std::vector<std::pair<double, double>> pairs;  // A's onset, B minus A (ms)
+    for (const auto& [n, onA] : a) {
+      const Onset* nearest = nullptr;
+      for (const auto& [m, onB] : b)
+        if (!nearest || std::fabs(onB.at - onA.at) < std::fabs(nearest->at - onA.at))
+          nearest = &onB;
+      if (nearest && std::fabs(nearest->at - onA.at) < 400'000)
+        pairs.push_back({onA.at, (nearest->at - onA.at) / 1000.0});
+    }
+    if (pairs.size() >= 2) {
+      Print("net_group_drift_clicks_compared", static_cast<double>(pairs.size()), "clicks");
+      Print("net_group_drift_seconds", (pairs.back().first - pairs.front().first) / 1e6, "s");
+      Print("net_group_drift_offset_first", pairs.front().second, "ms");
+      Print("net_group_drift_offset_last", pairs.back().second, "ms");
+      Print("net_group_drift_change", pairs.back().second - pairs.front().second, "ms");
     }
   } else if (seconds > 0) {
     status = 1;
   }
-  Shell(std::string("rm -rf ") + dir);
+  if (std::getenv("TASTIVO_BENCH_NET_KEEP") == nullptr) Shell(std::string("rm -rf ") + dir);
   return status;
 }
