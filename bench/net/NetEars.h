@@ -26,6 +26,7 @@ class NetEars {
     if (client_ == nullptr) return;
     port_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     jack_set_process_callback(client_, &NetEars::Process, this);
+    jack_set_xrun_callback(client_, &NetEars::Xrun, this);
     jack_activate(client_);
   }
   ~NetEars() {
@@ -50,6 +51,8 @@ class NetEars {
   // The n-th onset, in µs of the monotonic clock.
   double Onset(int n) const { return onsets_[static_cast<std::size_t>(n)]; }
   double PeriodUs() const { return periodUs_.load(); }
+  // Cycles the server reported missed: time its sound fell behind.
+  int Xruns() const { return xruns_.load(); }
 
  private:
   // Runs on the JACK process thread: no lock, no allocation.
@@ -77,6 +80,12 @@ class NetEars {
     return 0;
   }
 
+  // Runs on a JACK thread.
+  static int Xrun(void* self) {
+    ++static_cast<NetEars*>(self)->xruns_;
+    return 0;
+  }
+
   jack_client_t* client_ = nullptr;
   jack_port_t* port_ = nullptr;
   float threshold_;
@@ -85,6 +94,7 @@ class NetEars {
   std::array<double, 8192> onsets_{};
   std::atomic<int> count_{0};
   std::atomic<double> periodUs_{0};
+  std::atomic<int> xruns_{0};
 };
 
 }  // namespace bench

@@ -186,8 +186,12 @@ int RunMachine(const Role& role) {
       player.Stop();
     }
     std::sort(margins.begin(), margins.end());
-    if (!margins.empty())
-      std::fprintf(stderr, "A: margin median %.2f ms\n", margins[margins.size() / 2]);
+    // How far ahead A named the start: the measured delay, two periods and
+    // the group start's lead.
+    if (!margins.empty() && !role.drift) {
+      Print("net_group_margin_p50", margins[margins.size() / 2], "ms");
+      Print("net_group_margin_max", margins.back(), "ms");
+    }
     group.Press(kDone, 0);
     WaitFor([] { return false; }, 300ms);
   } else {
@@ -207,6 +211,8 @@ int RunMachine(const Role& role) {
     if (!WaitFor([&] { return done; }, std::chrono::hours(2))) return 1;
     player.Stop();
   }
+  Print("net_group_" + std::string(role.drift ? "drift_" : "") + "xruns_" + me, ears.Xruns(),
+        "cycles");
   // Each press's onset, or each click's in the drift run.
   std::ofstream out(role.out);
   if (role.drift) {
