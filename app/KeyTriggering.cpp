@@ -3,6 +3,7 @@
 // the current-key display, the key hint and the Configuration button.
 
 #include "app/FormList.h"
+#include "app/NetGroupControl.h"
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "platform/Dialogs.h"
@@ -172,18 +173,29 @@ void InstallKeyPreview() {
 void TForm11::Keys1NoteOn(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
   platform::KeyTrace::Stamp(platform::KeyTrace::kWindow);
+  std::optional<std::uint64_t> base;
+  if (auto* network = app::NetGroupControl::Instance())
+    base = network->PressHere(GroupNumber(), note);
+  StartGroupPress(Sender, note, base);
+  platform::KeyTrace::Stamp(platform::KeyTrace::kPlaying);
+}
+
+void TForm11::StartGroupPress(QObject* Sender, int note, std::optional<std::uint64_t> baseNs) {
   int members = 0;
   for (std::size_t i = 0; i < FormList.size(); ++i)
     if (TForm11* w = FormList[i]; w && w->GroupNumber() == GroupNumber()) ++members;
-  TPlayer::GroupStart together(members > 1);
+  TPlayer::GroupStart together(members > 1 || baseNs);
   ForEachWindowGuarded([&](TForm11* w) { w->PlayKey(Sender, note, GroupNumber()); });
-  together.Start();
-  platform::KeyTrace::Stamp(platform::KeyTrace::kPlaying);
+  if (baseNs)
+    together.StartAt(*baseNs);
+  else
+    together.Start();
 }
 
 void TForm11::Keys1NoteOff(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
   platform::KeyTrace::PrintLast();
+  if (auto* network = app::NetGroupControl::Instance()) network->ReleaseHere(GroupNumber(), note);
   RunNoteOffDispatch(Sender, note);
 }
 

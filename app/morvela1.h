@@ -25,8 +25,10 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 
 class QCheckBox;
@@ -149,6 +151,15 @@ class TForm11 : public QWidget {
   void Keys1NoteOff(QObject* Sender, int note, int velocity);
   void Keys1MouseOn(QObject* Sender, int note, int velocity);
   void PlayKey(QObject* Sender, int key, int group);
+  // Plays a key in every window of this window's group, started together on
+  // `baseNs` of the shared clock when one is given (a time agreed with the
+  // other machines of a network group), else as soon as they can.
+  void StartGroupPress(QObject* Sender, int note, std::optional<std::uint64_t> baseNs);
+  // A key of the group released on another machine of its network group.
+  void NetworkRelease(int note) { RunNoteOffDispatch(nullptr, note); }
+  // Names what happened to the network group in the caption bar for a few
+  // seconds.
+  void ShowGroupNotice(const QString& notice) { ShowOutputNotice(notice); }
   void ReleaseKey(QObject* Sender, int key, int group);
   void LoadKeyRange(int key);
   // Names the clips of the set's keys to the player, which opens them

@@ -55,6 +55,10 @@ void TPlayer::GroupStart::Start() {
   if (start_) start_->Start();
 }
 
+void TPlayer::GroupStart::StartAt(std::uint64_t baseNs) {
+  if (start_) start_->StartAt(baseNs);
+}
+
 TPlayer::TPlayer(QObject* ownerWindow, int messageOffset)
     : NotifyWindow(ownerWindow), MessageOffset(messageOffset) {
   Construct(nullptr);
