@@ -8,6 +8,7 @@
 #include "net/GroupFinder.h"
 #include "net/NetGroup.h"
 #include "remote/RemoteSettings.h"
+#include "sets/Prop.h"
 
 #include <QHostInfo>
 
@@ -167,6 +168,8 @@ void NetGroupControl::RemotePress(int key, std::uint64_t startGroupNs, std::uint
   group_->SetLocalLead(static_cast<std::uint64_t>(engine::GroupStart::Lead().count()));
   for (TForm11* w : FormList) {
     if (w == nullptr || w->GroupNumber() != settings_.groupNumber) continue;
+    // Another machine's set may have more rows than ours.
+    if (key < 0 || key >= w->Tuning->Set.RowCount()) return;
     if (!clock_ || !clock_->Synced()) {
       w->StartGroupPress(nullptr, key, std::nullopt);
       Notice(QStringLiteral("%1's key played before the clocks agreed").arg(from));
@@ -182,7 +185,10 @@ void NetGroupControl::RemotePress(int key, std::uint64_t startGroupNs, std::uint
 
 void NetGroupControl::RemoteRelease(int key) {
   for (TForm11* w : FormList)
-    if (w != nullptr && w->GroupNumber() == settings_.groupNumber) return w->NetworkRelease(key);
+    if (w != nullptr && w->GroupNumber() == settings_.groupNumber) {
+      if (key >= 0 && key < w->Tuning->Set.RowCount()) w->NetworkRelease(key);
+      return;
+    }
 }
 
 void NetGroupControl::Notice(const QString& text) {
