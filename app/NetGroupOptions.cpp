@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QSpinBox>
 
 namespace app {
@@ -67,10 +68,6 @@ class NetGroupOptionsBox : public QWidget {
       host_->setEditText(host_->itemData(index).toString());
       Store();
     });
-    if (NetGroupControl* control = NetGroupControl::Instance()) {
-      connect(control, &NetGroupControl::StatusChanged, status_, &QLabel::setText);
-      connect(control, &NetGroupControl::FoundChanged, this, [this] { ListFound(); });
-    }
   }
 
  protected:
@@ -80,7 +77,18 @@ class NetGroupOptionsBox : public QWidget {
   }
 
  private:
+  // The page may be made before the program's network group is: it
+  // follows the group once there is one.
+  void Follow() {
+    NetGroupControl* control = NetGroupControl::Instance();
+    if (control == nullptr || control == followed_) return;
+    followed_ = control;
+    connect(control, &NetGroupControl::StatusChanged, status_, &QLabel::setText);
+    connect(control, &NetGroupControl::FoundChanged, this, [this] { ListFound(); });
+  }
+
   void Load() {
+    Follow();
     const net::NetSettings settings = net::NetSettings::Read();
     shared_->setChecked(settings.shared);
     group_->setValue(settings.groupNumber);
@@ -123,6 +131,7 @@ class NetGroupOptionsBox : public QWidget {
       status_->setText(QStringLiteral("The network group's settings can't be stored"));
       return;
     }
+    Follow();
     if (NetGroupControl* control = NetGroupControl::Instance()) control->Apply();
   }
 
@@ -133,6 +142,7 @@ class NetGroupOptionsBox : public QWidget {
   QSpinBox* port_;
   QLineEdit* token_;
   QLabel* status_;
+  QPointer<NetGroupControl> followed_;
 };
 
 }  // namespace
