@@ -295,7 +295,8 @@ TEST(KeyboardWindowRemote, TheOscSwitchIsTheSameInEveryWindowsOptionsAndStartsTh
       << control.Status().toStdString();
   QStringList shown;
   for (QLabel* label : FormList.at(0)->Tuning->findChildren<QLabel*>()) shown << label->text();
-  EXPECT_TRUE(shown.contains(control.Status())) << "the page shows another status than the remote's";
+  EXPECT_TRUE(shown.contains(control.Status()))
+      << "the page shows another status than the remote's";
   TForm11* second = FormList.at(1);
   second->Tuning->show();
   second->Tuning->CoolPageControl1->setCurrentIndex(1);
