@@ -36,6 +36,17 @@ void PrintLine(std::FILE* to, const QString& text) {
   std::fputc('\n', to);
 }
 
+// The Options page's sections of the remote and of the network group, one
+// under the other.
+QWidget* RemoteAndNetworkSections(QWidget* page) {
+  auto* box = new QWidget(page);
+  auto* column = new QVBoxLayout(box);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(app::RemoteOptionsSection(box));
+  column->addWidget(app::NetGroupOptionsSection(box));
+  return box;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,14 +115,7 @@ int main(int argc, char** argv) {
     FormList.clear();
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
-    TTuning::ExtraOptions = [](QWidget* page) {
-      auto* box = new QWidget(page);
-      auto* column = new QVBoxLayout(box);
-      column->setContentsMargins(0, 0, 0, 0);
-      column->addWidget(app::RemoteOptionsSection(box));
-      column->addWidget(app::NetGroupOptionsSection(box));
-      return box;
-    };
+    TTuning::ExtraOptions = RemoteAndNetworkSections;
     TTuning::SoundOptions = app::SoundOutputChoice;
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();
