@@ -60,7 +60,9 @@ HRESULT SegmentPlayer::Run() {
     heldForGroup_ = true;
     group->Hold(
         graph_, [this](std::chrono::nanoseconds wait) { CueForGroup(wait); },
-        [this, ticket](std::optional<std::uint64_t> base) { StartHeld(ticket, base); });
+        [this, ticket](std::optional<std::uint64_t> base, std::optional<std::uint64_t> onset) {
+          StartHeld(ticket, base, onset);
+        });
     return S_OK;
   }
   // A refused change is reported on the bus, and GetState answers with it.
@@ -396,9 +398,14 @@ void SegmentPlayer::CueForGroup(std::chrono::nanoseconds wait) {
   gst_element_get_state(pipeline_, nullptr, nullptr, static_cast<GstClockTime>(wait.count()));
 }
 
-void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs) {
+void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs,
+                              std::optional<std::uint64_t> onsetNs) {
   if (ticket != holdTicket_ || target_ != FilterState::State_Running || !loaded_) return;
   heldForGroup_ = false;
+  // Every start says whether it is placed, so that a placed one never
+  // holds back the next.
+  if (auto audio = LinkedAudio(); audio && audio->sink)
+    PlaceNextStart(audio->sink, onsetNs.value_or(0));
   if (!baseNs && startsCued_) {
     // The base time is chosen once the clip is cued: chosen before, it
     // could pass while the decoder still seeks, and the output would drop

@@ -152,7 +152,10 @@ class SegmentPlayer {
   void CueForGroup(std::chrono::nanoseconds wait);
   // Starts the pipeline on `baseNs`, or alone: a clip started from a seek
   // on a base time of its own (GroupStart::SoloBase), a resume at once.
-  void StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs);
+  // With `onsetNs`, the clip's first sample sounds then, on its frame of
+  // the output (PlaceNextStart).
+  void StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs,
+                 std::optional<std::uint64_t> onsetNs = std::nullopt);
 
   GstElement* const pipeline_;
   QObject* const graph_;

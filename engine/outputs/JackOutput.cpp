@@ -62,6 +62,7 @@ class JackDevice : public OutputDevice {
 
  private:
   static int Process(jack_nframes_t frames, void* arg);
+  const float* ReadCycle(jack_nframes_t frames);
   static void ServerGone(void* arg);
   static void GraphChanged(void* arg);
   // Connects the ports as remembered, or to the first physical outputs.
@@ -96,8 +97,7 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
   RingReader& reader = d.Reader();
   const int channels = int(d.ports_.size());
   // A period longer than the reader was made for plays silence.
-  const float* io =
-      int(frames) <= reader.MaxFrames() ? reader.Read(d.Ring(), int(frames)) : nullptr;
+  const float* io = int(frames) <= reader.MaxFrames() ? d.ReadCycle(frames) : nullptr;
   for (int c = 0; c < channels; ++c) {
     auto* out = static_cast<float*>(jack_port_get_buffer(d.ports_[c], frames));
     if (io == nullptr) {
@@ -108,6 +108,20 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
   }
   if (io != nullptr && reader.Played()) platform::KeyTrace::Stamp(platform::KeyTrace::kRead);
   return 0;
+}
+
+// Runs on the server's process thread: the ring's next period, with a
+// start placed on the shared clock put on its frame. The server's times are
+// microseconds of the machine's monotonic clock, which the shared clock is.
+const float* JackDevice::ReadCycle(jack_nframes_t frames) {
+  jack_nframes_t cycleFrame = 0;
+  jack_time_t cycleUs = 0, nextUs = 0;
+  float periodUs = 0;
+  if (jack_get_cycle_times(client_, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0 ||
+      nextUs <= cycleUs || frames == 0)
+    return Reader().Read(Ring(), int(frames));
+  return Reader().ReadPlaced(Ring(), int(frames), std::uint64_t(cycleUs) * 1000,
+                             double(nextUs - cycleUs) * 1000.0 / frames);
 }
 
 // Runs on a JACK thread when the server goes away; only flags it and tells

@@ -411,6 +411,14 @@ OutputQueue OutputQueued(GstElement* sink) {
   return queue;
 }
 
+void PlaceNextStart(GstElement* sink, std::uint64_t ns) {
+  if (!IsOwnOutput(sink)) return;
+  GstAudioRingBuffer* ring = RingOf(GST_BASE_SINK(sink));
+  if (ring == nullptr) return;
+  if (DeviceOf(ring).Filler() == nullptr) DeviceOf(ring).Reader().PlaceStart(ns);
+  gst_object_unref(ring);
+}
+
 GstElement* OutputAfter(GstPad* pad) {
   // Between a stage and the output lie a resampler, a volume and a
   // converter.

@@ -14,6 +14,7 @@
 
 #include <gst/gst.h>
 
+#include <cstdint>
 #include <memory>
 
 namespace engine {
@@ -64,6 +65,12 @@ struct OutputQueue {
 // Any thread: the queue of `sink` (any audio sink; nothing when it is not
 // one, or is not playing).
 OutputQueue OutputQueued(GstElement* sink);
+
+// Window thread: the next start of `sink` sounds at `ns` of the shared
+// clock, on its very frame, instead of on the first cycle after its sound
+// is ready; 0 takes that back. Only an output whose device knows when its
+// cycles fall (a JACK server's) places starts; others ignore it.
+void PlaceNextStart(GstElement* sink, std::uint64_t ns);
 
 // Any thread: the audio sink that `pad`'s stream flows into through
 // one-input elements, with a new reference, or nullptr.

@@ -12,6 +12,9 @@ void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
   channels_ = std::max(1, channels);
   maxFrames_ = std::max(1, maxFrames);
   scratch_.assign(std::size_t(maxFrames_) * channels_, 0.0f);
+  shifted_.assign(scratch_.size(), 0.0f);
+  carry_.assign(scratch_.size(), 0.0f);
+  shift_ = 0;
   edges_ = std::make_unique<OutputEdges>(channels_, rampFrames);
   seenRefills_ = refills_.load();
   offset_ = 0;
@@ -21,6 +24,10 @@ void RingReader::Prepare(int channels, int rampFrames, int maxFrames) {
 void RingReader::Reset() {
   edges_.reset();
   scratch_.clear();
+  shifted_.clear();
+  carry_.clear();
+  shift_ = 0;
+  placedNs_.store(0);
 }
 
 // Copies the first frames the ring plays next, from `offset` frames into
@@ -255,6 +262,68 @@ const float* RingReader::Read(GstAudioRingBuffer* buf, int frames, bool hold) {
   }
   inDevice_.store(false);
   return io;
+}
+
+// Frames of silence the ring holds before the sound the next Read starts
+// (the start's place may lie past where the ring is read), or -1 while that
+// sound is not written.
+int RingReader::SilenceBeforeStart(GstAudioRingBuffer* buf) {
+  inDevice_.store(true);
+  const bool readable = Readable(buf);
+  inDevice_.store(false);
+  const guint64 start = start_.load();
+  if (!readable || start == kNoStart || committed_.load() <= start) return -1;
+  const guint64 sps = guint64(buf->samples_per_seg);
+  const bool refilled = refills_.load() != seenRefills_;
+  const guint64 at =
+      guint64(g_atomic_int_get(&buf->segdone)) * sps + (refilled ? 0 : guint64(offset_));
+  const guint64 begins = start + guint64(buf->segbase) * sps;
+  return begins > at ? int(std::min<guint64>(begins - at, guint64(maxFrames_))) : 0;
+}
+
+// The ring's reads stay whole periods: the sound is moved on its way out
+// instead, so that every other start and cut keeps its place on the ring.
+const float* RingReader::Shifted(const float* io, int frames, int shift) {
+  shift = std::clamp(shift, 0, frames);
+  if (shift == 0 && shift_ == 0) return io;
+  const std::size_t ch = std::size_t(channels_);
+  float* out = shifted_.data();
+  std::fill_n(out, std::size_t(frames) * ch, 0.0f);
+  const std::size_t carried = std::size_t(std::min(shift_, frames)) * ch;
+  for (std::size_t i = 0; i < carried; ++i) out[i] += carry_[i];
+  const std::size_t kept = std::size_t(frames - shift) * ch;
+  for (std::size_t i = 0; i < kept; ++i) out[std::size_t(shift) * ch + i] += io[i];
+  std::copy_n(io + kept, std::size_t(shift) * ch, carry_.data());
+  shift_ = shift;
+  return out;
+}
+
+const float* RingReader::ReadPlaced(GstAudioRingBuffer* buf, int frames, std::uint64_t cycleNs,
+                                    double frameNs) {
+  frames = std::clamp(frames, 0, maxFrames_);
+  int shift = shift_;
+  // A start that follows silence plays where the ring holds it again; one
+  // that cuts into sound still heard keeps the shift, so that what is
+  // heard never jumps.
+  if (refills_.load() != seenRefills_ &&
+      std::all_of(carry_.begin(), carry_.begin() + std::size_t(shift_) * channels_,
+                  [](float x) { return std::fabs(x) < 1e-6f; }))
+    shift = 0;
+  bool hold = false;
+  std::uint64_t placed = placedNs_.load();
+  if (placed != 0 && frameNs > 0) {
+    const double frame =
+        double(static_cast<std::int64_t>(placed - cycleNs)) / frameNs;  // may be negative
+    const long at = std::lround(frame);
+    if (at >= frames) {
+      hold = true;
+    } else {
+      placedNs_.compare_exchange_strong(placed, 0);
+      const int silence = SilenceBeforeStart(buf);
+      if (at >= 0 && silence >= 0) shift = std::max(0, int(at) - silence);
+    }
+  }
+  return Shifted(Read(buf, frames, hold), frames, shift);
 }
 
 void RingReader::Acquire(GstAudioRingBuffer* buf, GstAudioRingBufferSpec* spec, int segFrames,

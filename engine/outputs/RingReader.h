@@ -14,6 +14,7 @@
 #include <gst/audio/audio.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,21 @@ class RingReader {
   // could not be read: a device that must write before the ring has sound
   // fades out what it had, and the ring starts later, whole.
   const float* Read(GstAudioRingBuffer* buf, int frames, bool hold = false);
+
+  // Placing a start on the frame of its moment, for a device that knows
+  // when each of its cycles falls (a JACK server). Any thread: the next
+  // start sounds at `ns` of the shared clock, a moment agreed with other
+  // machines, instead of on the first cycle after its sound is ready; 0
+  // takes that back.
+  void PlaceStart(std::uint64_t ns) { placedNs_.store(ns); }
+  // Device thread: Read for a cycle whose first frame falls at `cycleNs`
+  // of the shared clock, `frameNs` a frame. Until the cycle that holds a
+  // placed start, the ring is held (Read's `hold`); that cycle plays
+  // silence up to the start's frame, and the sound goes on that many
+  // frames behind the ring until the next start in silence. A start whose
+  // sound is not ready by its cycle is late and plays as any other.
+  const float* ReadPlaced(GstAudioRingBuffer* buf, int frames, std::uint64_t cycleNs,
+                          double frameNs);
 
   // Device thread: what the next Read does to the sound: starts it (the
   // ring begins to play, or holds other sound than it did), cuts it (the
@@ -106,6 +122,8 @@ class RingReader {
   int SoundToRead(GstAudioRingBuffer* buf, int frames, bool refilled);
   bool ReadOn(GstAudioRingBuffer* buf, float* io, int& done, int until, bool copy, gint& segment);
   void Written(guint64 sample);
+  int SilenceBeforeStart(GstAudioRingBuffer* buf);
+  const float* Shifted(const float* io, int frames, int shift);
   static void Advance(GstAudioRingBuffer* buf);
 
   static constexpr guint64 kNoStart = ~guint64(0);
@@ -138,6 +156,12 @@ class RingReader {
   int offset_ = 0;  // frames of the current segment already played
   bool fadeStarved_ = false;
   bool starved_ = false;  // cut for want of sound, silent until the ring is ahead
+  // A placed start (0: none), and how many frames the sound is played
+  // behind the ring since one: the last `shift_` frames read, carried
+  // into the next cycle.
+  std::atomic<std::uint64_t> placedNs_{0};
+  std::vector<float> shifted_, carry_;
+  int shift_ = 0;
 };
 
 }  // namespace engine

@@ -44,12 +44,19 @@ constexpr std::uint64_t kSoloLeadNs = 500'000, kSoloBeforeEdgeNs = 500'000;
 // runs its clients one after the other at the start of a cycle (capped, too,
 // at a quarter period).
 constexpr std::uint64_t kAfterEdgeNs = 500'000;
+// An output places an agreed start in the server cycle that holds it,
+// which the server processes up to a period before the moment. The graphs
+// start this much before that: their streaming threads wake on the base
+// time and write the first buffer in a few hundred microseconds, set by
+// the kernel's wake-up latency as kSoloLeadNs is; the rest is room. A
+// start whose sound comes later still plays, on the next cycle (late).
+constexpr std::uint64_t kPlaceAheadNs = 1'000'000;
 }  // namespace
 
 struct GroupStart::Held {
   QPointer<QObject> graph;
   std::function<void(std::chrono::nanoseconds)> cue;
-  std::function<void(std::optional<std::uint64_t>)> start;
+  std::function<void(std::optional<std::uint64_t>, std::optional<std::uint64_t>)> start;
 };
 
 GroupStart::GroupStart() : outer_(current), timerContext_(std::make_unique<QObject>()) {
@@ -68,10 +75,10 @@ void GroupStart::Start() {
   StartHeld();
 }
 
-void GroupStart::StartAt(std::uint64_t baseNs) {
+void GroupStart::StartAt(std::uint64_t onsetNs) {
   timerContext_.reset();
   if (current == this) current = outer_;
-  StartHeld(baseNs);
+  StartHeld(onsetNs);
 }
 
 GroupStart* GroupStart::Current() {
@@ -91,8 +98,10 @@ std::optional<std::uint64_t> GroupStart::SoloBase() {
   return ClearOfCycleEdges(*cycle, earliest, kAfterEdgeNs, kSoloBeforeEdgeNs);
 }
 
-void GroupStart::Hold(QObject* graph, std::function<void(std::chrono::nanoseconds)> cue,
-                      std::function<void(std::optional<std::uint64_t> baseNs)> start) {
+void GroupStart::Hold(
+    QObject* graph, std::function<void(std::chrono::nanoseconds)> cue,
+    std::function<void(std::optional<std::uint64_t> baseNs, std::optional<std::uint64_t> onsetNs)>
+        start) {
   held_.push_back({graph, std::move(cue), std::move(start)});
 }
 
@@ -107,12 +116,17 @@ void GroupStart::StartHeld(std::optional<std::uint64_t> agreedNs) {
     if (h.graph)
       h.cue(std::max(std::chrono::nanoseconds(0), budgetEnd - std::chrono::steady_clock::now()));
   if (agreedNs) {
+    const auto cycle = CurrentServerCycle();
+    const std::uint64_t ahead = cycle && cycle->periodNs > 0 ? cycle->periodNs + kPlaceAheadNs : 0;
+    const std::optional<std::uint64_t> onset =
+        ahead > 0 ? std::optional<std::uint64_t>(*agreedNs) : std::nullopt;
+    const std::uint64_t base = *agreedNs > ahead ? *agreedNs - ahead : *agreedNs;
     for (auto& h : held)
-      if (h.graph) h.start(*agreedNs);
+      if (h.graph) h.start(base, onset);
     return;
   }
   if (held.size() == 1) {
-    held.front().start(std::nullopt);
+    held.front().start(std::nullopt, std::nullopt);
     return;
   }
   GstClock* clock = ObtainSharedClock();
@@ -132,7 +146,7 @@ void GroupStart::StartHeld(std::optional<std::uint64_t> agreedNs) {
       base += p - phase + p / 4;
   }
   for (auto& h : held)
-    if (h.graph) h.start(base);
+    if (h.graph) h.start(base, std::nullopt);
   const auto took = std::chrono::nanoseconds(gst_clock_get_time(clock) - now);
   gst_object_unref(clock);
   leadNs = std::clamp(2 * took, kMinLead, kMaxLead).count();

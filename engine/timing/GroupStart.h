@@ -46,17 +46,25 @@ class GroupStart {
   // time it is given: the whole group shares kCueBudget, so a key press
   // never holds the window long), then `start` is called once with the base
   // time (in ns of the shared clock), or with no value when the graph starts
-  // alone. Neither is called when `graph` is gone by then.
+  // alone; `onsetNs`, when given, is the moment its first sample is to
+  // sound, for its output to place on its frame (PlaceNextStart). Neither
+  // is called when `graph` is gone by then.
   static constexpr std::chrono::milliseconds kCueBudget{100};
-  void Hold(QObject* graph, std::function<void(std::chrono::nanoseconds wait)> cue,
-            std::function<void(std::optional<std::uint64_t> baseNs)> start);
+  void Hold(
+      QObject* graph, std::function<void(std::chrono::nanoseconds wait)> cue,
+      std::function<void(std::optional<std::uint64_t> baseNs, std::optional<std::uint64_t> onsetNs)>
+          start);
 
   // Starts every graph held now; a graph asked to run after this starts
   // alone.
   void Start();
-  // Starts every graph held, one alone too, on `baseNs` of the shared clock:
-  // a time agreed with other machines, not moved to suit this one's cycles.
-  void StartAt(std::uint64_t baseNs);
+  // Starts every graph held, one alone too, so that its first sample
+  // sounds at `onsetNs` of the shared clock: a time agreed with other
+  // machines, not moved to suit this one's cycles. On a JACK server the
+  // outputs place it on its frame of the server's cycle; the base time is
+  // then a period and a little more earlier, for the outputs to have the
+  // sound before that cycle begins. Elsewhere the base time is `onsetNs`.
+  void StartAt(std::uint64_t onsetNs);
 
   // How far in the future the next group start puts its base time.
   static std::chrono::nanoseconds Lead();
