@@ -48,7 +48,7 @@ class NetEars {
     return ok;
   }
   int Count() const { return count_.load(); }
-  // The n-th onset, in µs of the monotonic clock.
+  // The n-th onset, in µs of the monotonic clock; -1 when untimed.
   double Onset(int n) const { return onsets_[static_cast<std::size_t>(n)]; }
   double PeriodUs() const { return periodUs_.load(); }
   // Cycles the server reported missed: time its sound fell behind.
@@ -62,8 +62,19 @@ class NetEars {
     jack_nframes_t cycleFrame = 0;
     jack_time_t cycleUs = 0, nextUs = 0;
     float periodUs = 0;
-    jack_get_cycle_times(ears->client_, &cycleFrame, &cycleUs, &nextUs, &periodUs);
-    ears->periodUs_ = periodUs;
+    // Under load the server's times are now and then read torn (far off in
+    // their high bits): read again, and an onset in a cycle whose times
+    // stay off is marked untimed (-1).
+    const double nominalUs = 1e6 * frames / jack_get_sample_rate(ears->client_);
+    bool known = false;
+    for (int tries = 0; tries < 3 && !known; ++tries) {
+      const bool read =
+          jack_get_cycle_times(ears->client_, &cycleFrame, &cycleUs, &nextUs, &periodUs) == 0;
+      const jack_time_t now = jack_get_time();
+      known = read && nextUs > cycleUs && nextUs - cycleUs < 2 * nominalUs &&
+              nextUs - cycleUs > nominalUs / 2 && cycleUs <= now && now - cycleUs < 8 * nominalUs;
+    }
+    if (known) ears->periodUs_ = periodUs;
     const double usPerFrame = static_cast<double>(nextUs - cycleUs) / frames;
     for (jack_nframes_t i = 0; i < frames; ++i) {
       if (std::fabs(in[i]) < ears->threshold_) {
@@ -72,7 +83,8 @@ class NetEars {
       }
       const int n = ears->count_.load(std::memory_order_relaxed);
       if (ears->quiet_ >= ears->quietFrames_ && n < static_cast<int>(ears->onsets_.size())) {
-        ears->onsets_[static_cast<std::size_t>(n)] = static_cast<double>(cycleUs) + i * usPerFrame;
+        ears->onsets_[static_cast<std::size_t>(n)] =
+            known ? static_cast<double>(cycleUs) + i * usPerFrame : -1;
         ears->count_.store(n + 1, std::memory_order_release);
       }
       ears->quiet_ = 0;

@@ -314,7 +314,8 @@ std::map<int, Onset> ReadOnsets(const std::string& path) {
   std::ifstream in(path);
   int key;
   Onset o;
-  while (in >> key >> o.at >> o.lateMs >> o.clockErrorUs) onsets[key] = o;
+  while (in >> key >> o.at >> o.lateMs >> o.clockErrorUs)
+    if (o.at >= 0) onsets[key] = o;
   return onsets;
 }
 

@@ -113,13 +113,24 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
 // Runs on the server's process thread: the ring's next period, with a
 // start placed on the shared clock put on its frame. The server's times are
 // microseconds of the machine's monotonic clock, which the shared clock is.
+// On a loaded machine they are now and then read torn, far off in their
+// high bits: they are read again, and a cycle whose times are still off
+// places nothing.
 const float* JackDevice::ReadCycle(jack_nframes_t frames) {
+  const double periodUs = double(frames) * 1e6 / rate_;
   jack_nframes_t cycleFrame = 0;
   jack_time_t cycleUs = 0, nextUs = 0;
-  float periodUs = 0;
-  if (jack_get_cycle_times(client_, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0 ||
-      nextUs <= cycleUs || frames == 0)
-    return Reader().Read(Ring(), int(frames));
+  float estimateUs = 0;
+  bool known = false;
+  for (int tries = 0; tries < 3 && !known && frames > 0; ++tries) {
+    const bool read =
+        jack_get_cycle_times(client_, &cycleFrame, &cycleUs, &nextUs, &estimateUs) == 0;
+    const jack_time_t now = jack_get_time();
+    known = read && nextUs > cycleUs &&
+            double(nextUs - cycleUs)<2 * periodUs&& double(nextUs - cycleUs)> periodUs / 2 &&
+            cycleUs <= now && double(now - cycleUs) < 8 * periodUs;
+  }
+  if (!known) return Reader().ReadPlaced(Ring(), int(frames), 0, 0);
   return Reader().ReadPlaced(Ring(), int(frames), std::uint64_t(cycleUs) * 1000,
                              double(nextUs - cycleUs) * 1000.0 / frames);
 }

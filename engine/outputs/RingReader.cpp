@@ -311,10 +311,11 @@ const float* RingReader::ReadPlaced(GstAudioRingBuffer* buf, int frames, std::ui
     shift = 0;
   bool hold = false;
   std::uint64_t placed = placedNs_.load();
-  if (placed != 0 && frameNs > 0) {
-    const double frame =
-        double(static_cast<std::int64_t>(placed - cycleNs)) / frameNs;  // may be negative
-    const long at = std::lround(frame);
+  if (placed != 0) {
+    // A cycle whose times are not known waits for one whose are.
+    const long at = frameNs > 0
+                        ? std::lround(double(static_cast<std::int64_t>(placed - cycleNs)) / frameNs)
+                        : long(frames);
     if (at >= frames) {
       hold = true;
     } else {

@@ -50,6 +50,7 @@ class RingReader {
   // silence up to the start's frame, and the sound goes on that many
   // frames behind the ring until the next start in silence. A start whose
   // sound is not ready by its cycle is late and plays as any other.
+  // `frameNs` 0: the cycle's times are not known, and a placed start waits.
   const float* ReadPlaced(GstAudioRingBuffer* buf, int frames, std::uint64_t cycleNs,
                           double frameNs);
 
