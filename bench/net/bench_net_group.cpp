@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -205,14 +206,34 @@ int RunMachine(const Role& role) {
       std::fprintf(stderr, "B: not in step with A's clock\n");
       return 1;
     }
-    // The client clock's first answers are the roughest: let it settle.
-    WaitFor([] { return false; }, 5s);
+    // The client clock's first answers are the roughest: it is let settle
+    // until it has stayed within 0.1 ms of A's for a second (both run on
+    // this machine's monotonic clock, so the bench knows its error), at
+    // most a minute. Presses made before that would measure the client
+    // clock's start, not the group.
+    QElapsedTimer settling;
+    settling.start();
+    int steady = 0;
+    WaitFor(
+        [&] {
+          constexpr std::uint64_t kAt = 1'000'000'000'000;
+          const double errorUs = (static_cast<double>(clock->ToGroup(kAt)) - kAt) / 1e3;
+          steady = std::fabs(errorUs) < 100 ? steady + 1 : 0;
+          std::this_thread::sleep_for(100ms);
+          return steady >= 10;
+        },
+        60s);
+    Print("net_group_clock_settle_B", settling.elapsed() / 1000.0, "s");
     group.Press(kReady, 0);
     if (!WaitFor([&] { return done; }, std::chrono::hours(2))) return 1;
     player.Stop();
   }
   Print("net_group_" + std::string(role.drift ? "drift_" : "") + "xruns_" + me, ears.Xruns(),
         "cycles");
+  // How far B's idea of the group's clock was off at the drift run's one
+  // press: the offset its first click starts with.
+  if (role.drift && !role.host && !presses.empty())
+    Print("net_group_drift_clock_error_B", presses.front().clockErrorUs / 1000.0, "ms");
   // Each press's onset, or each click's in the drift run.
   std::ofstream out(role.out);
   if (role.drift) {
