@@ -55,8 +55,8 @@ void TPlayer::GroupStart::Start() {
   if (start_) start_->Start();
 }
 
-void TPlayer::GroupStart::StartAt(std::uint64_t baseNs) {
-  if (start_) start_->StartAt(baseNs);
+void TPlayer::GroupStart::StartAt(std::uint64_t onsetNs) {
+  if (start_) start_->StartAt(onsetNs);
 }
 
 TPlayer::TPlayer(QObject* ownerWindow, int messageOffset)

@@ -84,9 +84,9 @@ class TPlayer {
     GroupStart& operator=(const GroupStart&) = delete;
     // The sound of every player held begins here.
     void Start();
-    // ... or on `baseNs` of the shared clock, a time agreed with other
+    // ... or at `onsetNs` of the shared clock, a time agreed with other
     // machines (with `together` only).
-    void StartAt(std::uint64_t baseNs);
+    void StartAt(std::uint64_t onsetNs);
 
    private:
     std::unique_ptr<engine::GroupStart> start_;
