@@ -404,8 +404,10 @@ void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t>
   heldForGroup_ = false;
   // Every start says whether it is placed, so that a placed one never
   // holds back the next.
+  std::uint64_t ahead = 0;
   if (auto audio = LinkedAudio(); audio && audio->sink)
-    PlaceNextStart(audio->sink, onsetNs.value_or(0));
+    ahead = PlaceNextStart(audio->sink, onsetNs.value_or(0));
+  if (baseNs && ahead > 0 && *baseNs > ahead) *baseNs -= ahead;
   if (!baseNs && startsCued_) {
     // The base time is chosen once the clip is cued: chosen before, it
     // could pass while the decoder still seeks, and the output would drop

@@ -153,7 +153,8 @@ class SegmentPlayer {
   // Starts the pipeline on `baseNs`, or alone: a clip started from a seek
   // on a base time of its own (GroupStart::SoloBase), a resume at once.
   // With `onsetNs`, the clip's first sample sounds then, on its frame of
-  // the output (PlaceNextStart).
+  // the output (PlaceNextStart), the pipeline starting as much before it as
+  // the output asks.
   void StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs,
                  std::optional<std::uint64_t> onsetNs = std::nullopt);
 

@@ -411,12 +411,29 @@ OutputQueue OutputQueued(GstElement* sink) {
   return queue;
 }
 
-void PlaceNextStart(GstElement* sink, std::uint64_t ns) {
-  if (!IsOwnOutput(sink)) return;
+// The device places a start in the cycle that holds it, which it reads up
+// to a period before the moment. The graph starts that much earlier and a
+// millisecond more: its streaming thread wakes on the base time and writes
+// the first buffer in a few hundred microseconds, set by the kernel's
+// wake-up latency, not by this machine's speed; the rest is room. A start
+// whose sound comes later still plays, on the next cycle (late).
+constexpr std::uint64_t kPlaceAheadNs = 1'000'000;
+
+std::uint64_t PlaceNextStart(GstElement* sink, std::uint64_t ns) {
+  if (!IsOwnOutput(sink)) return 0;
   GstAudioRingBuffer* ring = RingOf(GST_BASE_SINK(sink));
-  if (ring == nullptr) return;
-  if (DeviceOf(ring).Filler() == nullptr) DeviceOf(ring).Reader().PlaceStart(ns);
+  if (ring == nullptr) return 0;
+  OutputDevice& device = DeviceOf(ring);
+  std::uint64_t ahead = 0;
+  if (device.Filler() == nullptr) {
+    device.Reader().PlaceStart(ns);
+    const OutputFormat format = device.Format();
+    if (ns != 0 && format.rate > 0)
+      ahead = gst_util_uint64_scale_int(guint64(device.SegmentFrames()), GST_SECOND, format.rate) +
+              kPlaceAheadNs;
+  }
   gst_object_unref(ring);
+  return ahead;
 }
 
 GstElement* OutputAfter(GstPad* pad) {

@@ -69,8 +69,10 @@ OutputQueue OutputQueued(GstElement* sink);
 // Window thread: the next start of `sink` sounds at `ns` of the shared
 // clock, on its very frame, instead of on the first cycle after its sound
 // is ready; 0 takes that back. Only an output whose device knows when its
-// cycles fall (a JACK server's) places starts; others ignore it.
-void PlaceNextStart(GstElement* sink, std::uint64_t ns);
+// cycles fall (a JACK server's) places starts; others ignore it. Returns
+// how long before `ns` its graph must start for the sound to be there in
+// time (0 when it does not place starts).
+std::uint64_t PlaceNextStart(GstElement* sink, std::uint64_t ns);
 
 // Any thread: the audio sink that `pad`'s stream flows into through
 // one-input elements, with a new reference, or nullptr.

@@ -44,13 +44,6 @@ constexpr std::uint64_t kSoloLeadNs = 500'000, kSoloBeforeEdgeNs = 500'000;
 // runs its clients one after the other at the start of a cycle (capped, too,
 // at a quarter period).
 constexpr std::uint64_t kAfterEdgeNs = 500'000;
-// An output places an agreed start in the server cycle that holds it,
-// which the server processes up to a period before the moment. The graphs
-// start this much before that: their streaming threads wake on the base
-// time and write the first buffer in a few hundred microseconds, set by
-// the kernel's wake-up latency as kSoloLeadNs is; the rest is room. A
-// start whose sound comes later still plays, on the next cycle (late).
-constexpr std::uint64_t kPlaceAheadNs = 1'000'000;
 }  // namespace
 
 struct GroupStart::Held {
@@ -116,13 +109,8 @@ void GroupStart::StartHeld(std::optional<std::uint64_t> agreedNs) {
     if (h.graph)
       h.cue(std::max(std::chrono::nanoseconds(0), budgetEnd - std::chrono::steady_clock::now()));
   if (agreedNs) {
-    const auto cycle = CurrentServerCycle();
-    const std::uint64_t ahead = cycle && cycle->periodNs > 0 ? cycle->periodNs + kPlaceAheadNs : 0;
-    const std::optional<std::uint64_t> onset =
-        ahead > 0 ? std::optional<std::uint64_t>(*agreedNs) : std::nullopt;
-    const std::uint64_t base = *agreedNs > ahead ? *agreedNs - ahead : *agreedNs;
     for (auto& h : held)
-      if (h.graph) h.start(base, onset);
+      if (h.graph) h.start(*agreedNs, *agreedNs);
     return;
   }
   if (held.size() == 1) {

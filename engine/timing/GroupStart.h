@@ -47,8 +47,9 @@ class GroupStart {
   // never holds the window long), then `start` is called once with the base
   // time (in ns of the shared clock), or with no value when the graph starts
   // alone; `onsetNs`, when given, is the moment its first sample is to
-  // sound, for its output to place on its frame (PlaceNextStart). Neither
-  // is called when `graph` is gone by then.
+  // sound, for its output to place on its frame (PlaceNextStart), the
+  // graph then starting as much earlier as the output needs. Neither is
+  // called when `graph` is gone by then.
   static constexpr std::chrono::milliseconds kCueBudget{100};
   void Hold(
       QObject* graph, std::function<void(std::chrono::nanoseconds wait)> cue,
@@ -60,10 +61,9 @@ class GroupStart {
   void Start();
   // Starts every graph held, one alone too, so that its first sample
   // sounds at `onsetNs` of the shared clock: a time agreed with other
-  // machines, not moved to suit this one's cycles. On a JACK server the
-  // outputs place it on its frame of the server's cycle; the base time is
-  // then a period and a little more earlier, for the outputs to have the
-  // sound before that cycle begins. Elsewhere the base time is `onsetNs`.
+  // machines, not moved to suit this one's cycles. An output on a JACK
+  // server puts it on its frame of the server's cycle; others start on the
+  // cycle that follows it.
   void StartAt(std::uint64_t onsetNs);
 
   // How far in the future the next group start puts its base time.
