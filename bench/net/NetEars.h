@@ -48,6 +48,8 @@ class NetEars {
     return ok;
   }
   int Count() const { return count_.load(); }
+  // It has been quiet long enough for the next sound to count as an onset.
+  bool Quiet() const { return quiet_.load(std::memory_order_relaxed) >= quietFrames_; }
   // The n-th onset, in µs of the monotonic clock; -1 when untimed.
   double Onset(int n) const { return onsets_[static_cast<std::size_t>(n)]; }
   double PeriodUs() const { return periodUs_.load(); }
@@ -80,16 +82,18 @@ class NetEars {
     const double usPerFrame = static_cast<double>(nextUs - cycleUs) / frames;
     for (jack_nframes_t i = 0; i < frames; ++i) {
       if (std::fabs(in[i]) < ears->threshold_) {
-        ++ears->quiet_;
+        ears->quiet_.store(ears->quiet_.load(std::memory_order_relaxed) + 1,
+                           std::memory_order_relaxed);
         continue;
       }
       const int n = ears->count_.load(std::memory_order_relaxed);
-      if (ears->quiet_ >= ears->quietFrames_ && n < static_cast<int>(ears->onsets_.size())) {
+      if (ears->quiet_.load(std::memory_order_relaxed) >= ears->quietFrames_ &&
+          n < static_cast<int>(ears->onsets_.size())) {
         ears->onsets_[static_cast<std::size_t>(n)] =
             known ? static_cast<double>(cycleUs) + i * usPerFrame : -1;
         ears->count_.store(n + 1, std::memory_order_release);
       }
-      ears->quiet_ = 0;
+      ears->quiet_.store(0, std::memory_order_relaxed);
     }
     return 0;
   }
@@ -104,7 +108,7 @@ class NetEars {
   jack_port_t* port_ = nullptr;
   float threshold_;
   int quietFrames_;
-  int quiet_ = 1 << 30;
+  std::atomic<int> quiet_{1 << 30};  // frames below the threshold so far
   std::array<double, 8192> onsets_{};
   std::atomic<int> count_{0};
   std::atomic<double> periodUs_{0};

@@ -57,9 +57,11 @@ class Machine {
   // Plays `clip` so that it sounds at `at` (ns of the shared clock), as a
   // press of a network group; the onset heard, in µs of the monotonic
   // clock, or -1.
-  // A sound heard before the press (what was left of the last one) is
-  // passed over.
+  // The last sound is stopped and let die away first, so that the press's
+  // sound is an onset of its own; one heard before the press is passed over.
   double PressAt(const QString& clip, std::uint64_t at) {
+    player_.Stop();
+    if (!WaitFor([&] { return ears_.Quiet(); }, std::chrono::seconds(5))) return -1;
     const double pressedUs = SharedNow() / 1e3;
     int next = ears_.Count();
     Press(clip, at);
