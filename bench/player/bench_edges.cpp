@@ -308,7 +308,7 @@ void Print(const std::string& name, double value, const char* unit) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const std::string sink = engine::DefaultAudioOutput().Sink;
+  const std::string sink = qEnvironmentVariable("TASTIVO_AUDIO_SINK").toStdString();
   const std::string pid = std::to_string(getpid());
   const std::string client = "bench-edges-" + pid;
   std::string out;
@@ -332,6 +332,14 @@ int main(int argc, char** argv) {
     period = jack->Probe().Period();
     jack->Probe().Follow(client);
     ears = std::move(jack);
+  }
+  if (const std::string used = engine::DefaultAudioOutput().Sink;
+      used != (out == "pulse"  ? "pulsesink"
+               : out == "alsa" ? "alsasink"
+                               : "jackaudiosink")) {
+    std::fprintf(stderr, "bench_edges: the %s output is not there (%s instead)\n", out.c_str(),
+                 used.c_str());
+    return 1;
   }
   Bench bench(std::move(ears), period, out == "alsa");
   if (!bench.Ok()) {
