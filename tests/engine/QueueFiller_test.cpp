@@ -124,7 +124,7 @@ class QueueFillerTest : public ::testing::Test {
   void SetUp() override {
     gst_init(nullptr, nullptr);
     filler = &fill;
-    fill.Prepare(kChannels, kRate, kRamp, 4096, true, double(kMargin) / kRate);
+    fill.Prepare(kChannels, kRate, kRamp, 4096, true, double(kMargin) / kRate, waitsForSound);
     ring = GST_AUDIO_RING_BUFFER(g_object_new(test_ring_get_type(), nullptr));
     gst_audio_info_set_format(&ring->spec.info, GST_AUDIO_FORMAT_F32, kRate, kChannels, nullptr);
     ring->spec.buffer_time = 200'000;
@@ -193,6 +193,7 @@ class QueueFillerTest : public ::testing::Test {
     return end;
   }
 
+  bool waitsForSound = false;
   QueueFiller fill;
   GstAudioRingBuffer* ring = nullptr;
   guint64 given = 0;
@@ -258,6 +259,27 @@ TEST_F(QueueFillerTest, AStartStillWaitingWhenTheQueueRunsShortIsWrittenWholeLat
   ASSERT_GT(device.heard.size(), onset + 4800);
   // Sine(0) is silent: the clip begins a frame before the first sound.
   for (std::size_t f = 0; f < 4800; ++f) ASSERT_EQ(device.heard[onset - 1 + f], Sine(f)) << f;
+}
+
+// A sound server's stream (which asks again) finds the ring short of sound
+// in the middle of a clip while its queue still holds plenty: only what the
+// ring holds is written, and the late thread's sound follows it whole,
+// never silence in the middle of the sine.
+TEST_F(QueueFillerTest, SoundUnderWayWaitsForAShortRingWhileTheQueueHoldsEnough) {
+  TearDown();
+  waitsForSound = true;
+  SetUp();
+  ScriptedDevice device;
+  fill.Fill(ring, device, kQueue);
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  Give(2400);
+  ASSERT_TRUE(fill.Fill(ring, device, device.Room()));
+  Run(device, 1440);
+  EXPECT_TRUE(fill.Short());
+  Give(4800);  // the streaming thread wakes
+  Run(device, 4800);
+  ASSERT_GT(device.heard.size(), std::size_t(kMargin + 6000));
+  for (std::size_t f = 0; f < 6000; ++f) ASSERT_EQ(device.heard[kMargin + f], Sine(f)) << f;
 }
 
 // A device that reads a period at a time reads on past the place the
