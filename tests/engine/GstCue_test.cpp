@@ -2,6 +2,7 @@
 // was cued must open, tell and play exactly like one opened cold, and the
 // pool must never hand over a clip that is not what the key names now.
 
+#include "engine/cue/ArmedStart.h"
 #include "engine/cue/CueChoice.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/GstMediaGraph.h"
@@ -308,6 +309,105 @@ TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
   limits.Clips = 6;
   EXPECT_EQ(engine::ChooseCues(candidates, limits),
             (std::vector<std::string>{"c", "v2", "b", "a", "d", "e"}));
+}
+
+// A head of `frames` stereo frames whose sample at frame f is 1 + f, so
+// that what the output plays tells which frame of which head it is.
+std::shared_ptr<const engine::ClipHead> CountingHead(const std::string& path, int frames) {
+  auto head = std::make_shared<engine::ClipHead>();
+  head->path = path;
+  head->rate = 48000;
+  head->channels = 2;
+  for (int f = 0; f < frames; ++f) head->samples.insert(head->samples.end(), 2, float(1 + f));
+  return head;
+}
+
+// One output cycle of `frames` frames over a ring playing `ringValue`,
+// from the ring's sample `at`; the left channel as heard.
+std::vector<float> Cycle(engine::ArmedStart& start, std::uint64_t at, int frames,
+                         float ringValue = 0.0f, bool ringPlays = false) {
+  std::vector<float> ring(std::size_t(frames) * 2, ringValue), out(ring.size());
+  start.Mix(ring.data(), out.data(), frames, at, ringPlays);
+  std::vector<float> left;
+  for (int f = 0; f < frames; ++f) left.push_back(out[std::size_t(f) * 2]);
+  return left;
+}
+
+constexpr int kRamp = 4, kPeriod = 64;
+
+TEST(ArmedStart, AKeyTheWindowWouldNotPlayNeverSounds) {
+  using V = engine::ArmedStart::Verdict;
+  engine::ArmedStart first, second;
+  first.Prepare(kRamp, 48000, 2);
+  second.Prepare(kRamp, 48000, 2);
+  auto head = CountingHead("a.wav", 4800);
+  first.Publish(1, V::Silent, head);  // no clip on the key, or a Configuration toggle
+  first.Publish(2, V::Plays);         // plays, but its head is not ready
+  first.Publish(3, V::EndsDispatch);  // beyond the rows
+  second.Publish(1, V::Plays, head);
+  second.Publish(3, V::Plays, head);
+  auto& order = engine::ArmingOrder::Instance();
+  order.Publish({{&first, 0}, {&second, 0}});
+  EXPECT_FALSE(first.Arm(1));
+  EXPECT_FALSE(first.Arm(2));
+  // The dispatch goes on past a window that plays nothing, and ends at
+  // one whose rows the key is beyond: the windows after it do nothing.
+  EXPECT_EQ(order.Arm(0, 1), 1);
+  second.Withdraw();
+  EXPECT_EQ(order.Arm(0, 3), 0);
+  EXPECT_EQ(order.Arm(1, 1), 0);  // another group
+  EXPECT_EQ(Cycle(first, 0, kPeriod, 0.5f, true), std::vector<float>(kPeriod, 0.5f));
+  EXPECT_EQ(Cycle(second, 0, kPeriod, 0.5f, true), std::vector<float>(kPeriod, 0.5f));
+  // A verdict changed after the arm: the window withdraws it before the
+  // output's next cycle, and nothing sounds.
+  second.Publish(1, V::Plays, head);
+  EXPECT_EQ(order.Arm(0, 1), 1);
+  second.Publish(1, V::Silent);
+  EXPECT_FALSE(second.Confirm(1, "a.wav", 0, std::chrono::milliseconds(0)));
+  EXPECT_EQ(Cycle(second, kPeriod, kPeriod), std::vector<float>(kPeriod, 0.0f));
+  order.Publish({});
+}
+
+TEST(ArmedStart, AHeadWithdrawnAfterItSoundedFadesOutWithinTheNextCycle) {
+  engine::ArmedStart start;
+  start.Prepare(kRamp, 48000, 2);
+  start.Publish(5, engine::ArmedStart::Verdict::Plays, CountingHead("a.wav", 4800));
+  ASSERT_TRUE(start.Arm(5));
+  EXPECT_EQ(Cycle(start, 0, kPeriod)[10], 11.0f);  // the next cycle starts it, whole
+  start.Withdraw();                                // an error opening the clip, say
+  const std::vector<float> next = Cycle(start, kPeriod, kPeriod);
+  EXPECT_GT(next[0], 0.0f);
+  EXPECT_EQ(next[kRamp], 0.0f);
+  EXPECT_FALSE(start.Sounding());
+}
+
+TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsAnew) {
+  engine::ArmedStart start;
+  start.Prepare(kRamp, 48000, 2);
+  start.Publish(7, engine::ArmedStart::Verdict::Plays, CountingHead("a.wav", 4800));
+  ASSERT_TRUE(start.Arm(7));
+  // An old clip playing in the ring fades under the head's attack.
+  const std::vector<float> first = Cycle(start, 1000, kPeriod, 100.0f, true);
+  EXPECT_EQ(first[kRamp], 1.0f + kRamp);
+  const auto handover = start.Confirm(7, "a.wav", 0, std::chrono::milliseconds(0));
+  ASSERT_TRUE(handover);
+  // Whole milliseconds from the head's first frame, within the head.
+  EXPECT_EQ((handover->sample - 1000) % 48, 0u);
+  EXPECT_LT(handover->sample - 1000, 4800u);
+  EXPECT_EQ(handover->clipNs, std::int64_t(handover->sample - 1000) * 1000000000 / 48000);
+  // The cycle holding the handover: the head up to it, the graph's from it.
+  std::uint64_t at = 1000 + kPeriod;
+  for (; at + kPeriod <= handover->sample; at += kPeriod) Cycle(start, at, kPeriod, -1.0f);
+  const int into = int(handover->sample - at);
+  const std::vector<float> seam = Cycle(start, at, kPeriod, -1.0f, true);
+  EXPECT_EQ(seam[std::size_t(into) - 1], float(handover->sample - 1000));
+  EXPECT_EQ(seam[std::size_t(into)], -1.0f);
+  EXPECT_FALSE(start.Sounding());
+  // The key again: a new head from its first frame.
+  ASSERT_TRUE(start.Arm(7));
+  EXPECT_EQ(Cycle(start, at + kPeriod, kPeriod, 0.0f, true)[0], 1.0f);
+  start.Silence(start.Confirm(7, "a.wav", 0, std::chrono::milliseconds(0))->seq);
+  EXPECT_EQ(Cycle(start, at + 2 * kPeriod, kPeriod)[kRamp], 0.0f);
 }
 
 }  // namespace

@@ -1,0 +1,302 @@
+#include "engine/cue/ArmedStart.h"
+
+#include "engine/stages/GainRamp.h"
+
+#include <algorithm>
+#include <numeric>
+#include <thread>
+#include <utility>
+
+namespace engine {
+
+namespace {
+
+constexpr std::uint64_t kNever = ~std::uint64_t(0);
+
+}  // namespace
+
+struct ArmedStart::Impl {
+  // Published by the window.
+  std::atomic<std::uint8_t> verdicts[kKeys] = {};
+  std::atomic<const ClipHead*> heads[kKeys] = {};
+  std::atomic<float> gain{1.0f};
+  // Window thread only: what the published pointers point at, and heads
+  // replaced while another thread may still hold them, with the output's
+  // cycle count when they were.
+  std::shared_ptr<const ClipHead> owned[kKeys];
+  std::vector<std::pair<std::shared_ptr<const ClipHead>, std::uint64_t>> retired;
+
+  // The arm: set by an arming thread while no arm is pending, taken by the
+  // output.
+  std::atomic<bool> pending{false};
+  std::atomic<int> armedKey{-1};
+  std::atomic<std::uint64_t> armedSeq{0};
+  std::atomic<const ClipHead*> armed{nullptr};
+  std::atomic<std::uint64_t> lastSeq{0};
+  std::atomic<int> arming{0};
+
+  // Told by the window to the output.
+  std::atomic<std::uint64_t> handoverAt{kNever};
+  std::atomic<std::uint64_t> handoverSeq{0};
+  std::atomic<std::uint64_t> silenced{0};
+
+  // Published by the output.
+  std::atomic<const ClipHead*> sounding{nullptr};
+  std::atomic<std::uint64_t> soundingSeq{0};
+  std::atomic<std::uint64_t> startedAt{0};
+  std::atomic<const ClipHead*> fadingPublished{nullptr};
+  std::atomic<std::uint64_t> cycles{0};
+
+  // The output's thread only.
+  int ramp = 1;
+  int channels = 0;
+  const ClipHead* playing = nullptr;
+  std::uint64_t playingSeq = 0;
+  int pos = 0;
+  int muted = 0;  // frames of the ring's fade under a new head, up to ramp
+  bool ringMuted = false;
+  const ClipHead* fading = nullptr;  // a head cut, played on ramped down
+  int fadePos = 0, fadeLeft = 0;
+
+  void Retire(std::shared_ptr<const ClipHead> head) {
+    if (head) retired.emplace_back(std::move(head), cycles.load());
+  }
+  // Frees the heads no other thread can hold any more.
+  void Collect() {
+    if (arming.load() != 0) return;
+    const std::uint64_t now = cycles.load();
+    std::erase_if(retired, [&](const auto& r) {
+      const ClipHead* h = r.first.get();
+      return now >= r.second + 2 && h != armed.load() && h != sounding.load() &&
+             h != fadingPublished.load();
+    });
+  }
+  float HeadSample(const ClipHead* h, int frame, int c) const {
+    return h->samples[std::size_t(frame) * std::size_t(h->channels) +
+                      std::size_t(std::min(c, h->channels - 1))];
+  }
+  void CutPlaying() {
+    if (playing == nullptr) return;
+    fading = playing;
+    fadePos = pos;
+    fadeLeft = std::min(ramp, playing->Frames() - pos);
+    fadingPublished.store(fading);
+    playing = nullptr;
+    sounding.store(nullptr);
+    ringMuted = false;
+  }
+};
+
+ArmedStart::ArmedStart() : d_(std::make_unique<Impl>()) {}
+ArmedStart::~ArmedStart() = default;
+
+void ArmedStart::Publish(int key, Verdict verdict, std::shared_ptr<const ClipHead> head) {
+  if (key < 0 || key >= kKeys) return;
+  if (verdict != Verdict::Plays) head = nullptr;
+  d_->Collect();
+  d_->verdicts[key].store(std::uint8_t(verdict));
+  if (head == d_->owned[key]) return;
+  d_->heads[key].store(head.get());
+  d_->Retire(std::exchange(d_->owned[key], std::move(head)));
+}
+
+void ArmedStart::Clear() {
+  for (int key = 0; key < kKeys; ++key) Publish(key, Verdict::Silent);
+}
+
+ArmedStart::Verdict ArmedStart::VerdictOf(int key) const {
+  if (key < 0 || key >= kKeys) return Verdict::EndsDispatch;
+  return Verdict(d_->verdicts[key].load());
+}
+
+bool ArmedStart::Arm(int key) {
+  if (key < 0 || key >= kKeys) return false;
+  ++d_->arming;
+  bool armed = false;
+  const ClipHead* head = d_->heads[key].load();
+  bool idle = false;
+  if (Verdict(d_->verdicts[key].load()) == Verdict::Plays && head != nullptr &&
+      d_->pending.compare_exchange_strong(idle, true)) {
+    d_->armedKey.store(key);
+    d_->armedSeq.store(d_->lastSeq.fetch_add(1) + 1);
+    d_->armed.store(head);
+    armed = true;
+  } else {
+    armed = d_->pending.load() && d_->armedKey.load() == key;
+  }
+  --d_->arming;
+  return armed;
+}
+
+bool ArmedStart::Pending() const {
+  return d_->pending.load();
+}
+
+std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::string& path,
+                                                        std::int64_t startNs,
+                                                        std::chrono::nanoseconds wait) {
+  if (!d_->pending.load()) return std::nullopt;
+  const ClipHead* head = d_->heads[key >= 0 && key < kKeys ? key : 0].load();
+  const std::uint64_t seq = d_->armedSeq.load();
+  const bool same = d_->armedKey.load() == key && head != nullptr && head->path == path &&
+                    head->startNs == startNs && d_->owned[key].get() == head;
+  if (!same) {
+    Withdraw();
+    return std::nullopt;
+  }
+  // The output takes the arm in its next cycle; a window quicker than
+  // that waits for it, at most `wait`.
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (d_->armed.load() != nullptr && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  const ClipHead* untaken = head;
+  if (d_->armed.compare_exchange_strong(untaken, nullptr) || d_->sounding.load() != head ||
+      d_->soundingSeq.load() != seq) {
+    // Not sounding (the output is stalled, or already cut it): the graph
+    // starts the clip from its start as if nothing was armed.
+    d_->pending.store(false);
+    Silence(seq);
+    return std::nullopt;
+  }
+  // Whole milliseconds of the head, so that the clip's position is exact.
+  const int step = head->rate / std::gcd(head->rate, 1000);
+  int frames = head->Frames() - head->Frames() / 4;
+  frames -= frames % std::max(1, step);
+  const std::uint64_t at = d_->startedAt.load() + std::uint64_t(frames);
+  d_->handoverSeq.store(seq);
+  d_->handoverAt.store(at);
+  d_->pending.store(false);
+  Handover handover;
+  handover.clipNs = head->startNs + std::int64_t(frames) * 1000000000 / head->rate;
+  handover.sample = at;
+  handover.seq = seq;
+  handover.head = d_->owned[key];
+  return handover;
+}
+
+void ArmedStart::Withdraw() {
+  if (!d_->pending.load()) return;
+  const std::uint64_t seq = d_->armedSeq.load();
+  const ClipHead* head = d_->armed.exchange(nullptr);
+  d_->pending.store(false);
+  if (head == nullptr) Silence(seq);
+}
+
+void ArmedStart::Silence(std::uint64_t seq) {
+  std::uint64_t was = d_->silenced.load();
+  while (seq > was && !d_->silenced.compare_exchange_weak(was, seq)) {
+  }
+}
+
+void ArmedStart::SetGain(float gain) {
+  d_->gain.store(gain);
+}
+
+void ArmedStart::Prepare(int rampFrames, int rate, int channels) {
+  (void)rate;
+  d_->ramp = std::max(1, rampFrames);
+  d_->channels = std::max(1, channels);
+}
+
+bool ArmedStart::Sounding() const {
+  return d_->sounding.load() != nullptr;
+}
+
+// Runs on the output's thread; must not block.
+void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ringAt,
+                     bool ringPlays) {
+  Impl& d = *d_;
+  const int channels = d.channels;
+  if (d.playing != nullptr && d.playingSeq <= d.silenced.load()) d.CutPlaying();
+  if (const ClipHead* head = d.armed.exchange(nullptr)) {
+    d.CutPlaying();
+    d.playing = head;
+    d.playingSeq = d.armedSeq.load();
+    d.pos = 0;
+    d.muted = 0;
+    d.ringMuted = true;
+    d.startedAt.store(ringAt);
+    d.soundingSeq.store(d.playingSeq);
+    d.sounding.store(head);
+  }
+  const float gain = d.gain.load();
+  const std::uint64_t handoverAt =
+      d.playing != nullptr && d.handoverSeq.load() == d.playingSeq ? d.handoverAt.load() : kNever;
+  for (int f = 0; f < frames; ++f) {
+    if (d.playing != nullptr && ringAt + std::uint64_t(f) >= handoverAt && ringPlays) {
+      // The graph's sound goes on from here, where the head is.
+      d.playing = nullptr;
+      d.sounding.store(nullptr);
+      d.ringMuted = false;
+    }
+    float ringGain = 1.0f;
+    if (d.ringMuted) {
+      ringGain = float(1.0 - RampGain(std::min(1.0, double(d.muted) / d.ramp)));
+      d.muted = std::min(d.muted + 1, d.ramp);
+    }
+    float headGain = 0.0f;
+    const ClipHead* head = d.playing;
+    if (head != nullptr) {
+      const int left = head->Frames() - d.pos;
+      headGain = left >= d.ramp ? gain : gain * float(RampGain(double(left) / d.ramp));
+    }
+    float fadeGain = 0.0f;
+    if (d.fading != nullptr) fadeGain = gain * float(RampGain(double(d.fadeLeft) / d.ramp));
+    for (int c = 0; c < channels; ++c) {
+      float v = ring[std::size_t(f) * channels + c] * ringGain;
+      if (head != nullptr) v += headGain * d.HeadSample(head, d.pos, c);
+      if (d.fading != nullptr) v += fadeGain * d.HeadSample(d.fading, d.fadePos, c);
+      out[std::size_t(f) * channels + c] = v;
+    }
+    if (head != nullptr && ++d.pos >= head->Frames()) {
+      // The graph never took over: the head has played out, ramped down.
+      d.playing = nullptr;
+      d.sounding.store(nullptr);
+      d.ringMuted = false;
+    }
+    if (d.fading != nullptr) {
+      ++d.fadePos;
+      if (--d.fadeLeft <= 0 || d.fadePos >= d.fading->Frames()) {
+        d.fading = nullptr;
+        d.fadingPublished.store(nullptr);
+      }
+    }
+  }
+  ++d.cycles;
+}
+
+ArmingOrder& ArmingOrder::Instance() {
+  static ArmingOrder order;
+  return order;
+}
+
+void ArmingOrder::Publish(const std::vector<Member>& members) {
+  const int n = std::min<int>(int(members.size()), kWindows);
+  count_.store(0);
+  for (int i = 0; i < n; ++i) {
+    starts_[i].store(members[std::size_t(i)].start);
+    groups_[i].store(members[std::size_t(i)].group);
+  }
+  for (int i = n; i < kWindows; ++i) starts_[i].store(nullptr);
+  count_.store(n);
+  // An arming thread walks the list for microseconds and never waits for
+  // this one: a window leaving waits until it can't be reached any more.
+  while (arming_.load() != 0) std::this_thread::yield();
+}
+
+int ArmingOrder::Arm(int group, int key) {
+  ++arming_;
+  int armed = 0;
+  const int n = count_.load();
+  for (int i = 0; i < n; ++i) {
+    ArmedStart* start = starts_[i].load();
+    if (start == nullptr || groups_[i].load() != group) continue;
+    const ArmedStart::Verdict verdict = start->VerdictOf(key);
+    if (verdict == ArmedStart::Verdict::EndsDispatch) break;
+    if (verdict == ArmedStart::Verdict::Plays && start->Arm(key)) ++armed;
+  }
+  --arming_;
+  return armed;
+}
+
+}  // namespace engine

@@ -1,0 +1,148 @@
+#pragma once
+// A key's start armed on its window's output: the note's own thread arms
+// it, the output's thread starts it in its next cycle, and the window
+// thread, when its logic has played the key, hands the sound over to the
+// graph. The player hears the note one cycle after it arrived instead of
+// after the window thread, the graph and its preroll.
+//
+// What sounds first is the clip's head: its first moments from the key's
+// start mark, decoded ahead at the output's format (ClipHead). The graph
+// then starts the clip where the head will be when its first sample plays,
+// pinned to that sample of the output (RingReader::PinStart), and the
+// output passes from the head to the graph's sound on that sample.
+//
+// The window decides; the arming thread only follows what it decided. The
+// window publishes, for every key, what its own rules do with a press of
+// it now (Verdict, computed by the same function that plays the key) and
+// republishes it whenever what the rules read changes. A key arms only
+// when its verdict says it plays, from a head that is ready. The window
+// then confirms the arm (it played that clip from that start) or withdraws
+// it (anything else): a withdrawn head that has not sounded yet never
+// will, and one that has is faded out within the output's next cycle.
+//
+// Threads: Publish, Confirm and Withdraw on the window thread; Arm on any
+// thread (the MIDI delivery thread, or the window's for a typed key); Mix
+// on the output's thread, and only atomics there: no lock, no allocation,
+// no call that can block.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// The first moments of a clip from a start, decoded at an output's format.
+struct ClipHead {
+  std::string path;
+  std::int64_t startNs = 0;  // where in the clip the head begins
+  int rate = 0;
+  int channels = 0;
+  std::vector<float> samples;  // interleaved
+  int Frames() const { return channels > 0 ? int(samples.size() / std::size_t(channels)) : 0; }
+};
+
+class ArmedStart {
+ public:
+  // The keys a window may have: the computer keys reach 65, notes 35.
+  static constexpr int kKeys = 128;
+
+  // What the window's rules do with a press of a key now.
+  enum class Verdict : std::uint8_t {
+    Silent,        // plays nothing (no clip, a clip that can't be played)
+    Plays,         // plays its clip
+    EndsDispatch,  // a key beyond the rows: this window, and those after it, do nothing
+  };
+
+  ArmedStart();
+  ~ArmedStart();
+  ArmedStart(const ArmedStart&) = delete;
+  ArmedStart& operator=(const ArmedStart&) = delete;
+
+  // ---- Window thread.
+  // What a press of `key` does now; `head` when it plays and its head is
+  // ready (only then can it be armed). Keys out of range end a dispatch.
+  void Publish(int key, Verdict verdict, std::shared_ptr<const ClipHead> head = nullptr);
+  // Every key plays nothing until published again.
+  void Clear();
+  Verdict VerdictOf(int key) const;
+
+  // Where the graph takes over from the head.
+  struct Handover {
+    std::int64_t clipNs = 0;   // the clip's position at the first sample the graph plays
+    std::uint64_t sample = 0;  // that sample, counted as the output's ring counts (absolute)
+    std::uint64_t seq = 0;     // this start's number, for Silence
+    std::shared_ptr<const ClipHead> head;
+  };
+  // The window played `key`'s clip `path` from `startNs`: the armed head of
+  // that clip is handed over to the graph. Nothing when no such head is
+  // armed: the graph starts the clip itself, as it would have unarmed (and
+  // any other head armed is withdrawn). When the output has not started the
+  // head yet, waits at most `wait` for it, else withdraws it.
+  std::optional<Handover> Confirm(int key, const std::string& path, std::int64_t startNs,
+                                  std::chrono::nanoseconds wait);
+  // What was armed, if anything, is not played: silent if it has not
+  // sounded yet, faded out within a cycle if it has.
+  void Withdraw();
+  // True while a head was armed and neither confirmed nor withdrawn.
+  bool Pending() const;
+  // The clip of confirmed start `seq` is stopped: its head, if it still
+  // sounds, fades out within a cycle.
+  void Silence(std::uint64_t seq);
+  // The level the heads sound at, as the window's volume sets its clips'.
+  void SetGain(float gain);
+
+  // ---- Any thread.
+  // Arms `key` when its verdict says it plays from a ready head; a key
+  // already armed and not yet confirmed stays as it is. True when `key` is
+  // armed now.
+  bool Arm(int key);
+
+  // ---- The output's thread.
+  // Before it runs: ramps of `rampFrames`, the output's rate and channels.
+  void Prepare(int rampFrames, int rate, int channels);
+  // Mixes one cycle: `ring` is what the ring gave for it (`frames` frames
+  // of the prepared channels, from the ring's absolute sample `ringAt`;
+  // `ringPlays`: the ring's sound was read, not silence). Writes `out`.
+  void Mix(const float* ring, float* out, int frames, std::uint64_t ringAt, bool ringPlays);
+  // Output thread: a head is sounding.
+  bool Sounding() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+// The keyboard windows in the order their group dispatch walks them, for
+// arming a note on every window of its group the way the dispatch plays
+// it. Window thread publishes; any thread arms.
+class ArmingOrder {
+ public:
+  static ArmingOrder& Instance();
+  static constexpr int kWindows = 64;
+
+  // Window thread: the windows in dispatch order with their groups.
+  // Returns once no arming thread can still be looking at the list before.
+  struct Member {
+    ArmedStart* start = nullptr;
+    int group = 0;
+  };
+  void Publish(const std::vector<Member>& members);
+
+  // Any thread: arms `key` on every window of `group` whose rules play it,
+  // walking them in dispatch order; a window whose rules end the dispatch
+  // ends the walk. The number of windows armed.
+  int Arm(int group, int key);
+
+ private:
+  ArmingOrder() = default;
+  std::atomic<ArmedStart*> starts_[kWindows] = {};
+  std::atomic<int> groups_[kWindows] = {};
+  std::atomic<int> count_{0};
+  std::atomic<int> arming_{0};
+};
+
+}  // namespace engine
