@@ -2,7 +2,11 @@
 
 #include "engine/stages/GainRamp.h"
 
+#include <time.h>
+
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <numeric>
 #include <thread>
 #include <utility>
@@ -44,6 +48,8 @@ struct ArmedStart::Impl {
   std::atomic<const ClipHead*> sounding{nullptr};
   std::atomic<std::uint64_t> soundingSeq{0};
   std::atomic<std::uint64_t> startedAt{0};
+  std::atomic<std::uint64_t> startedNs{0};  // the monotonic clock at startedAt
+  std::atomic<int> rate{0};
   std::atomic<const ClipHead*> fadingPublished{nullptr};
   std::atomic<std::uint64_t> cycles{0};
 
@@ -132,14 +138,14 @@ bool ArmedStart::Pending() const {
   return d_->pending.load();
 }
 
-std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::string& path,
+std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::string& path, int mark,
                                                         std::int64_t startNs,
                                                         std::chrono::nanoseconds wait) {
   if (!d_->pending.load()) return std::nullopt;
   const ClipHead* head = d_->heads[key >= 0 && key < kKeys ? key : 0].load();
   const std::uint64_t seq = d_->armedSeq.load();
   const bool same = d_->armedKey.load() == key && head != nullptr && head->path == path &&
-                    head->startNs == startNs && d_->owned[key].get() == head;
+                    head->mark == mark && d_->owned[key].get() == head;
   if (!same) {
     Withdraw();
     return std::nullopt;
@@ -167,7 +173,7 @@ std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::stri
   d_->handoverAt.store(at);
   d_->pending.store(false);
   Handover handover;
-  handover.clipNs = head->startNs + std::int64_t(frames) * 1000000000 / head->rate;
+  handover.clipNs = startNs + std::int64_t(frames) * 1000000000 / head->rate;
   handover.sample = at;
   handover.seq = seq;
   handover.head = d_->owned[key];
@@ -193,9 +199,47 @@ void ArmedStart::SetGain(float gain) {
 }
 
 void ArmedStart::Prepare(int rampFrames, int rate, int channels) {
-  (void)rate;
+  d_->rate.store(rate);
   d_->ramp = std::max(1, rampFrames);
   d_->channels = std::max(1, channels);
+}
+
+int ArmedStart::OutputRate() const {
+  return d_->rate.load();
+}
+
+std::uint64_t ArmedStart::PinnedStart() const {
+  const std::uint64_t seq = d_->handoverSeq.load();
+  if (d_->sounding.load() == nullptr || d_->soundingSeq.load() != seq || seq <= d_->silenced.load())
+    return kNever;
+  return d_->handoverAt.load();
+}
+
+std::uint64_t ArmedStart::HandoverClockNs(const Handover& handover) const {
+  const int rate = std::max(1, d_->rate.load());
+  const std::uint64_t frames = handover.sample - d_->startedAt.load();
+  return d_->startedNs.load() + frames * 1000000000u / std::uint64_t(rate);
+}
+
+namespace {
+std::mutex outputsMutex;
+std::map<std::string, std::weak_ptr<ArmedStart>>& Outputs() {
+  static std::map<std::string, std::weak_ptr<ArmedStart>> outputs;
+  return outputs;
+}
+}  // namespace
+
+void ArmedStart::ForOutput(const std::string& name, std::shared_ptr<ArmedStart> start) {
+  std::lock_guard lock(outputsMutex);
+  for (auto it = Outputs().begin(); it != Outputs().end();)
+    it = it->second.lock() == start || it->second.expired() ? Outputs().erase(it) : std::next(it);
+  if (start) Outputs()[name] = start;
+}
+
+std::shared_ptr<ArmedStart> ArmedStart::OfOutput(const std::string& name) {
+  std::lock_guard lock(outputsMutex);
+  const auto it = Outputs().find(name);
+  return it == Outputs().end() ? nullptr : it->second.lock();
 }
 
 bool ArmedStart::Sounding() const {
@@ -208,13 +252,18 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
   Impl& d = *d_;
   const int channels = d.channels;
   if (d.playing != nullptr && d.playingSeq <= d.silenced.load()) d.CutPlaying();
-  if (const ClipHead* head = d.armed.exchange(nullptr)) {
+  const ClipHead* taken = d.armed.exchange(nullptr);
+  if (taken != nullptr && taken->rate != d.rate.load()) taken = nullptr;
+  if (const ClipHead* head = taken) {
     d.CutPlaying();
     d.playing = head;
     d.playingSeq = d.armedSeq.load();
     d.pos = 0;
     d.muted = 0;
     d.ringMuted = true;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    d.startedNs.store(std::uint64_t(now.tv_sec) * 1000000000u + std::uint64_t(now.tv_nsec));
     d.startedAt.store(ringAt);
     d.soundingSeq.store(d.playingSeq);
     d.sounding.store(head);
@@ -295,6 +344,17 @@ int ArmingOrder::Arm(int group, int key) {
     if (verdict == ArmedStart::Verdict::EndsDispatch) break;
     if (verdict == ArmedStart::Verdict::Plays && start->Arm(key)) ++armed;
   }
+  --arming_;
+  return armed;
+}
+
+int ArmingOrder::ArmFrom(const ArmedStart* sender, int key) {
+  ++arming_;
+  std::optional<int> group;
+  const int n = count_.load();
+  for (int i = 0; i < n && !group; ++i)
+    if (starts_[i].load() == sender) group = groups_[i].load();
+  const int armed = group ? Arm(*group, key) : 0;
   --arming_;
   return armed;
 }

@@ -38,7 +38,8 @@ namespace engine {
 // The first moments of a clip from a start, decoded at an output's format.
 struct ClipHead {
   std::string path;
-  std::int64_t startNs = 0;  // where in the clip the head begins
+  int mark = 0;              // the key's start mark it was read from
+  std::int64_t startNs = 0;  // where in the clip the head begins, as it was read
   int rate = 0;
   int channels = 0;
   std::vector<float> samples;  // interleaved
@@ -77,12 +78,13 @@ class ArmedStart {
     std::uint64_t seq = 0;     // this start's number, for Silence
     std::shared_ptr<const ClipHead> head;
   };
-  // The window played `key`'s clip `path` from `startNs`: the armed head of
-  // that clip is handed over to the graph. Nothing when no such head is
+  // The window played `key`'s clip `path` from start mark `mark`, at
+  // `startNs` in the clip: the armed head of that clip is handed over to
+  // the graph. Nothing when no such head is
   // armed: the graph starts the clip itself, as it would have unarmed (and
   // any other head armed is withdrawn). When the output has not started the
   // head yet, waits at most `wait` for it, else withdraws it.
-  std::optional<Handover> Confirm(int key, const std::string& path, std::int64_t startNs,
+  std::optional<Handover> Confirm(int key, const std::string& path, int mark, std::int64_t startNs,
                                   std::chrono::nanoseconds wait);
   // What was armed, if anything, is not played: silent if it has not
   // sounded yet, faded out within a cycle if it has.
@@ -101,15 +103,31 @@ class ArmedStart {
   // armed now.
   bool Arm(int key);
 
-  // ---- The output's thread.
-  // Before it runs: ramps of `rampFrames`, the output's rate and channels.
+  // ---- The output's side.
+  // Before its thread runs: ramps of `rampFrames`, the output's rate and
+  // channels. A head at another rate is never started.
   void Prepare(int rampFrames, int rate, int channels);
+  // Any thread: the rate of the output that last prepared; 0 before.
+  int OutputRate() const;
+  // Any thread (the output's streaming thread): the absolute ring sample
+  // where the graph's next sound is to start, while a confirmed head plays
+  // up to it; ~0 otherwise.
+  std::uint64_t PinnedStart() const;
+  // The monotonic clock (ns) at the sample where the graph takes over
+  // from the confirmed head `seq`: a base time for the graph's start.
+  std::uint64_t HandoverClockNs(const Handover& handover) const;
   // Mixes one cycle: `ring` is what the ring gave for it (`frames` frames
   // of the prepared channels, from the ring's absolute sample `ringAt`;
   // `ringPlays`: the ring's sound was read, not silence). Writes `out`.
   void Mix(const float* ring, float* out, int frames, std::uint64_t ringAt, bool ringPlays);
-  // Output thread: a head is sounding.
+  // Any thread: a head is sounding.
   bool Sounding() const;
+
+  // The window's start for an output named `name` (the name its sound
+  // server shows), for the output's device to find when it opens; null
+  // withdraws it.
+  static void ForOutput(const std::string& name, std::shared_ptr<ArmedStart> start);
+  static std::shared_ptr<ArmedStart> OfOutput(const std::string& name);
 
  private:
   struct Impl;
@@ -136,6 +154,9 @@ class ArmingOrder {
   // walking them in dispatch order; a window whose rules end the dispatch
   // ends the walk. The number of windows armed.
   int Arm(int group, int key);
+  // The same for the group of the window whose start is `sender`; nothing
+  // when it is not in the list.
+  int ArmFrom(const ArmedStart* sender, int key);
 
  private:
   ArmingOrder() = default;

@@ -1,6 +1,7 @@
 #include "engine/graph/GstMediaGraph.h"
 
 #include "engine/GstInternal.h"
+#include "engine/cue/ArmedStart.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/GstGraphImpl.h"
 
@@ -10,7 +11,8 @@
 
 namespace engine {
 
-GstMediaGraph::GstMediaGraph() : d_(std::make_unique<Impl>(this)) {}
+GstMediaGraph::GstMediaGraph()
+    : d_(std::make_unique<Impl>(this)), armed_(std::make_shared<ArmedStart>()) {}
 
 GstMediaGraph::~GstMediaGraph() {
   if (d_->cueing) CuePool::Instance().Forget(this);
@@ -156,7 +158,12 @@ HRESULT GstMediaGraph::CreateFilter(const Guid& classId, std::shared_ptr<IBaseFi
 
 HRESULT GstMediaGraph::SetOutputName(const std::string& name) {
   d_->kept.SetOutputName(name);
+  ArmedStart::ForOutput(name, armed_);
   return S_OK;
+}
+
+void GstMediaGraph::ContinueFromHead(std::int64_t clipNs, std::uint64_t baseNs) {
+  d_->player.ContinueAt(clipNs, baseNs);
 }
 
 void GstMediaGraph::SetOutputDevice(const std::string& key, const std::string& label) {

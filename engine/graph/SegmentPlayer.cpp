@@ -18,6 +18,7 @@ void SegmentPlayer::Reset() {
   target_ = FilterState::State_Stopped;
   flushEveryLoop_ = false;
   probe_->sawBuffer = false;
+  continueBase_.reset();
   ResetSegments(std::nullopt);
 }
 
@@ -68,6 +69,18 @@ HRESULT SegmentPlayer::Run() {
   return S_OK;
 }
 
+void SegmentPlayer::ContinueAt(std::int64_t clipNs, std::uint64_t baseNs) {
+  if (!loaded_) return;
+  Segment segment = pendingSeek_ ? *pendingSeek_ : cued_ ? *cued_ : playing_;
+  if (segment.stopNs >= 0 && clipNs >= segment.stopNs) return;
+  segment.startNs = clipNs;
+  pendingSeek_ = segment;
+  lastPosition_ = clipNs / 100;
+  continueBase_ = baseNs;
+  for (auto& f : filters_)
+    if (f->role == Role::AudioRenderer && f->InBin()) ContinueVarispeedStart(f->element);
+}
+
 HRESULT SegmentPlayer::Pause() {
   const bool wasRunning = target_ == FilterState::State_Running;
   target_ = FilterState::State_Paused;
@@ -109,6 +122,7 @@ HRESULT SegmentPlayer::Stop() {
   // heard out first, and only what they hold past their position (their
   // own latency, a few milliseconds) is faded.
   const bool ended = segmentEnded_;
+  continueBase_.reset();
   AwaitTail();
   const bool faded = FadeOutput();
   segmentEnded_ = false;
@@ -399,6 +413,8 @@ void SegmentPlayer::CueForGroup(std::chrono::nanoseconds wait) {
 void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs) {
   if (ticket != holdTicket_ || target_ != FilterState::State_Running || !loaded_) return;
   heldForGroup_ = false;
+  // A start that goes on from a head keeps the head's time, in a group too.
+  if (continueBase_) baseNs = std::exchange(continueBase_, std::nullopt);
   if (!baseNs && startsCued_) {
     // The base time is chosen once the clip is cued: chosen before, it
     // could pass while the decoder still seeks, and the output would drop

@@ -363,7 +363,7 @@ TEST(ArmedStart, AKeyTheWindowWouldNotPlayNeverSounds) {
   second.Publish(1, V::Plays, head);
   EXPECT_EQ(order.Arm(0, 1), 1);
   second.Publish(1, V::Silent);
-  EXPECT_FALSE(second.Confirm(1, "a.wav", 0, std::chrono::milliseconds(0)));
+  EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
   EXPECT_EQ(Cycle(second, kPeriod, kPeriod), std::vector<float>(kPeriod, 0.0f));
   order.Publish({});
 }
@@ -389,7 +389,7 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   // An old clip playing in the ring fades under the head's attack.
   const std::vector<float> first = Cycle(start, 1000, kPeriod, 100.0f, true);
   EXPECT_EQ(first[kRamp], 1.0f + kRamp);
-  const auto handover = start.Confirm(7, "a.wav", 0, std::chrono::milliseconds(0));
+  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
   ASSERT_TRUE(handover);
   // Whole milliseconds from the head's first frame, within the head.
   EXPECT_EQ((handover->sample - 1000) % 48, 0u);
@@ -406,7 +406,7 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   // The key again: a new head from its first frame.
   ASSERT_TRUE(start.Arm(7));
   EXPECT_EQ(Cycle(start, at + kPeriod, kPeriod, 0.0f, true)[0], 1.0f);
-  start.Silence(start.Confirm(7, "a.wav", 0, std::chrono::milliseconds(0))->seq);
+  start.Silence(start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0))->seq);
   EXPECT_EQ(Cycle(start, at + 2 * kPeriod, kPeriod)[kRamp], 0.0f);
 }
 
