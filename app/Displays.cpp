@@ -175,6 +175,9 @@ void TForm11::MidiIn1Click() {
     }
     MidiIn1->setChecked(true);
     Receiver.SetWindow(this);
+    Receiver.SetArming([armed = Player->Armed()](int key) {
+      if (armed) engine::ArmingOrder::Instance().ArmFrom(armed.get(), key);
+    });
     MidiDevice = std::make_unique<midi::CMIDIInDevice>(Receiver);
     midi::MidiDeviceWatch::Of(this)->Reset();
     try {

@@ -16,6 +16,15 @@ namespace app {
 // (the space bar stops instead of playing).
 int ComputerKeyIndex(QChar typed);
 
+// What a press of a key with a row does by the window's rules, read from
+// the row alone: no clip, a clip not found when the set was loaded
+// (`problem`), or a mark or rate that is not a number plays nothing (the
+// key says why when pressed); a clip at any rate but normal speed plays,
+// but not from a head read ahead at normal speed.
+enum class KeyVerdict { Silent, Plays, PlaysAtNormalSpeed };
+KeyVerdict KeyVerdictOf(const QString& file, const QString& problem, const QString& min,
+                        const QString& max, const QString& rate);
+
 // What a window does when its clip reaches the stop mark.
 enum class EndOfClip { Nothing, Restart, Stop };
 

@@ -83,6 +83,8 @@ TForm11::TForm11(QWidget* owner, int instance, bool appendSelf)
   cueTimer_->setInterval(100);
   connect(cueTimer_, &QTimer::timeout, this, &TForm11::CueKeys);
   connect(Tuning, &TTuning::ClipsResolved, cueTimer_, qOverload<>(&QTimer::start));
+  connect(Tuning, &TTuning::ClipsResolved, this, &TForm11::PublishArmedKeys);
+  connect(Group, &QLineEdit::textChanged, this, [] { PublishArmingOrder(); });
   cueTimer_->start();
 }
 
@@ -279,6 +281,8 @@ void TForm11::FormDestroy() {
   }
   delete HintWindow;
   HintWindow = nullptr;
+  // No note is armed on this window's output once it is going.
+  PublishArmingOrder(this);
   Player.reset();
   delete Tuning;
   Tuning = nullptr;

@@ -32,6 +32,7 @@ void MyReceiver::ReceiveShortMsg(std::uint32_t message, std::uint32_t timeStamp)
     ++stale_;
     return;
   }
+  if (code == platform::PN_KEYDOWN && arm_) arm_(key);
   channel_.Send(window_.load(), platform::WM_PLAYERNOTIFY, key, code);
 }
 

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace midi {
 
@@ -29,6 +30,10 @@ class MyReceiver : public CMIDIReceiver {
   // Window thread, while no device using this receiver is started.
   void SetWindow(QObject* window) { window_.store(window); }
   QObject* Window() const { return window_.load(); }
+  // Window thread, while no device using this receiver is started: called
+  // on the delivery thread with the key of each note-on that goes on to
+  // the window, just before it does, to arm the key's start on the output.
+  void SetArming(std::function<void(int key)> arm) { arm_ = std::move(arm); }
 
   // Run on the MIDI delivery thread.
   void ReceiveShortMsg(std::uint32_t message, std::uint32_t timeStamp) override;
@@ -55,6 +60,7 @@ class MyReceiver : public CMIDIReceiver {
   static std::int64_t NowMs();
 
   std::atomic<QObject*> window_{nullptr};
+  std::function<void(int key)> arm_;
   std::atomic<std::int64_t> startedAtMs_{0};
   std::atomic<int> stale_{0};
   platform::MessageChannel channel_;

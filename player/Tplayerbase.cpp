@@ -1,5 +1,6 @@
 #include "player/Tplayerbase.h"
 
+#include "engine/cue/ArmedStart.h"
 #include "engine/timing/GroupStart.h"
 #include "platform/WindowMessages.h"
 
@@ -312,6 +313,8 @@ void TPlayer::Pause() {
 }
 
 void TPlayer::Stop() {
+  if (armedSeq_ != 0)
+    if (auto armed = Armed()) armed->Silence(std::exchange(armedSeq_, 0));
   StopGraph(true);
 }
 
@@ -572,6 +575,26 @@ QString TPlayer::TakeOutputNotice() {
   if (auto output = std::dynamic_pointer_cast<IAudioOutput>(FGraphBuilder))
     return QString::fromStdString(output->TakeOutputNotice());
   return {};
+}
+
+std::shared_ptr<engine::ArmedStart> TPlayer::Armed() const {
+  auto graph = std::dynamic_pointer_cast<engine::IArmedStart>(FGraphBuilder);
+  return graph ? graph->Armed() : nullptr;
+}
+
+void TPlayer::ContinueArmed(int key, int scale, int start) {
+  auto graph = std::dynamic_pointer_cast<engine::IArmedStart>(FGraphBuilder);
+  std::shared_ptr<engine::ArmedStart> armed = graph ? graph->Armed() : nullptr;
+  if (!armed || !armed->Pending()) return;
+  RefreshDuration();
+  const std::int64_t startNs = ToAbsolute(scale, start, 0, false) * 100;
+  // The output takes an arm in its next cycle: a window quicker than that
+  // waits at most a period of the longest a server runs.
+  constexpr auto kOutputCycle = std::chrono::milliseconds(25);
+  const auto handover = armed->Confirm(key, FileName.toStdString(), start, startNs, kOutputCycle);
+  if (!handover) return;
+  armedSeq_ = handover->seq;
+  graph->ContinueFromHead(handover->clipNs, armed->HandoverClockNs(*handover));
 }
 
 void TPlayer::CueClips(const std::vector<ClipToCue>& clips) {

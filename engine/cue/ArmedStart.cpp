@@ -50,6 +50,7 @@ struct ArmedStart::Impl {
   std::atomic<std::uint64_t> startedAt{0};
   std::atomic<std::uint64_t> startedNs{0};  // the monotonic clock at startedAt
   std::atomic<int> rate{0};
+  std::atomic<int> outputChannels{0};
   std::atomic<const ClipHead*> fadingPublished{nullptr};
   std::atomic<std::uint64_t> cycles{0};
 
@@ -199,6 +200,7 @@ void ArmedStart::SetGain(float gain) {
 }
 
 void ArmedStart::Prepare(int rampFrames, int rate, int channels) {
+  d_->outputChannels.store(channels);
   d_->rate.store(rate);
   d_->ramp = std::max(1, rampFrames);
   d_->channels = std::max(1, channels);
@@ -206,6 +208,10 @@ void ArmedStart::Prepare(int rampFrames, int rate, int channels) {
 
 int ArmedStart::OutputRate() const {
   return d_->rate.load();
+}
+
+int ArmedStart::OutputChannels() const {
+  return d_->outputChannels.load();
 }
 
 std::uint64_t ArmedStart::PinnedStart() const {

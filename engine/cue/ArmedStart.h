@@ -107,8 +107,10 @@ class ArmedStart {
   // Before its thread runs: ramps of `rampFrames`, the output's rate and
   // channels. A head at another rate is never started.
   void Prepare(int rampFrames, int rate, int channels);
-  // Any thread: the rate of the output that last prepared; 0 before.
+  // Any thread: the rate and channels of the output that last prepared; 0
+  // before.
   int OutputRate() const;
+  int OutputChannels() const;
   // Any thread (the output's streaming thread): the absolute ring sample
   // where the graph's next sound is to start, while a confirmed head plays
   // up to it; ~0 otherwise.

@@ -311,6 +311,8 @@ HRESULT GstMediaGraph::put_Volume(long volume) {
   if (volume > 0 || volume < -10000) return E_INVALIDARG;
   if (!d_->Linked(Role::AudioRenderer)) return E_NOTIMPL;
   d_->volume.SetVolume(volume);
+  // The next head sounds as loud as this clip.
+  armed_->SetGain(volume <= -10000 ? 0.0f : float(std::pow(10.0, double(volume) / 2000.0)));
   return S_OK;
 }
 
