@@ -175,8 +175,12 @@ void TForm11::MidiIn1Click() {
     }
     MidiIn1->setChecked(true);
     Receiver.SetWindow(this);
-    Receiver.SetArming([armed = Player->Armed()](int key) {
-      if (armed) engine::ArmingOrder::Instance().ArmFrom(armed.get(), key);
+    Receiver.SetArming([armed = Player->Armed()](int key, bool arm) {
+      if (!armed) return;
+      if (arm)
+        engine::ArmingOrder::Instance().ArmFrom(armed.get(), key);
+      else
+        engine::ArmingOrder::Instance().WithdrawFrom(armed.get());
     });
     MidiDevice = std::make_unique<midi::CMIDIInDevice>(Receiver);
     midi::MidiDeviceWatch::Of(this)->Reset();

@@ -252,8 +252,10 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
   }
   TellAudioOutputChange();
   // The output opens with the first clip: its format is known from now on.
-  if (auto armed = Player->Armed(); armed && heads_.empty() && armed->OutputRate() > 0)
+  if (auto armed = Player->Armed(); armed && armed->OutputRate() != armedRate_) {
+    armedRate_ = armed->OutputRate();
     PublishArmedKeys();
+  }
 }
 
 void TForm11::ReleaseKey(QObject* Sender, int key, int group) {
@@ -305,7 +307,10 @@ void TForm11::PublishArmedKeys() {
   if (!armed || !Tuning) return;
   PublishArmingOrder();
   using Verdict = engine::ArmedStart::Verdict;
-  const int rate = armed->OutputRate();
+  // Before the output opens (with the first clip), its rate is the one it
+  // most likely gets; a head read at another rate never plays.
+  const int rate = armed->OutputRate() > 0 ? armed->OutputRate() : engine::ExpectedOutputRate();
+  const int channels = armed->OutputChannels() > 0 ? armed->OutputChannels() : 2;
   const int frames = rate * engine::kHeadMilliseconds / 1000;
   heads_.resize(engine::ArmedStart::kKeys);
   std::vector<engine::HeadRequest> requests;
@@ -327,7 +332,7 @@ void TForm11::PublishArmedKeys() {
       if (held && held->path == path && held->mark == mark && held->rate == rate) {
         head = held;
       } else if (!headless_.count(name)) {
-        requests.push_back({path, mark, rate, armed->OutputChannels(), frames});
+        requests.push_back({path, mark, rate, channels, frames});
         keys.push_back(key);
       }
     }

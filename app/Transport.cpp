@@ -53,6 +53,10 @@ void TForm11::PlayerNotify(platform::WindowMessageEvent& message) {
     case platform::PN_KEYDOWN:
       midiHeld_.insert(static_cast<int>(message.WParam));
       Keys1->NoteOn(static_cast<int>(message.WParam), 0, true);
+      // A note armed on the way here that no window played is withdrawn.
+      for (TForm11* w : FormList)
+        if (w != nullptr && w->Player)
+          if (auto armed = w->Player->Armed()) armed->Withdraw();
       break;
     case platform::PN_KEYUP:
       midiHeld_.erase(static_cast<int>(message.WParam));

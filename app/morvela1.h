@@ -296,6 +296,7 @@ class TForm11 : public QWidget {
   // the clips whose head could not be read.
   std::vector<std::shared_ptr<const engine::ClipHead>> heads_;
   std::set<std::string> headless_;
+  int armedRate_ = 0;  // the output's rate the heads were last published for
   // Where the window's top-left lies from the mouse at the press: the drag
   // follows the mouse's screen position, whichever control it passes over.
   QPoint dragOffset_;

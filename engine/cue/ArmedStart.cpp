@@ -53,6 +53,9 @@ struct ArmedStart::Impl {
   std::atomic<int> outputChannels{0};
   std::atomic<const ClipHead*> fadingPublished{nullptr};
   std::atomic<std::uint64_t> cycles{0};
+  std::atomic<const void*> owner{nullptr};
+  std::atomic<bool> mixing{false};
+  const void* prepared = nullptr;  // the owner Prepare was last called for
 
   // The output's thread only.
   int ramp = 1;
@@ -320,6 +323,38 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
   ++d.cycles;
 }
 
+// Runs on an output's thread; must not block.
+void ArmedStart::MixFor(const Output& output, const float* ring, float* out, int frames,
+                        std::uint64_t ringAt, bool ringPlays) {
+  Impl& d = *d_;
+  const void* none = nullptr;
+  if (ringPlays)
+    d.owner.store(output.id);
+  else
+    d.owner.compare_exchange_strong(none, output.id);
+  bool idle = false;
+  if (d.owner.load() != output.id || !d.mixing.compare_exchange_strong(idle, true)) {
+    std::copy_n(ring, std::size_t(frames) * std::size_t(std::max(1, output.channels)), out);
+    return;
+  }
+  if (d.prepared != output.id) {
+    d.CutPlaying();
+    d.fading = nullptr;
+    d.fadingPublished.store(nullptr);
+    Prepare(output.rampFrames, output.rate, output.channels);
+    d.prepared = output.id;
+  }
+  Mix(ring, out, frames, ringAt, ringPlays);
+  d.mixing.store(false);
+}
+
+void ArmedStart::Release(const void* outputId) {
+  const void* was = outputId;
+  d_->owner.compare_exchange_strong(was, nullptr);
+  while (d_->mixing.load()) std::this_thread::yield();
+  if (d_->prepared == outputId) d_->prepared = nullptr;
+}
+
 ArmingOrder& ArmingOrder::Instance() {
   static ArmingOrder order;
   return order;
@@ -363,6 +398,18 @@ int ArmingOrder::ArmFrom(const ArmedStart* sender, int key) {
   const int armed = group ? Arm(*group, key) : 0;
   --arming_;
   return armed;
+}
+
+void ArmingOrder::WithdrawFrom(const ArmedStart* sender) {
+  ++arming_;
+  std::optional<int> group;
+  const int n = count_.load();
+  for (int i = 0; i < n && !group; ++i)
+    if (starts_[i].load() == sender) group = groups_[i].load();
+  for (int i = 0; i < n && group; ++i)
+    if (ArmedStart* start = starts_[i].load(); start != nullptr && groups_[i].load() == *group)
+      start->Withdraw();
+  --arming_;
 }
 
 }  // namespace engine

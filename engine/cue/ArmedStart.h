@@ -122,6 +122,17 @@ class ArmedStart {
   // of the prepared channels, from the ring's absolute sample `ringAt`;
   // `ringPlays`: the ring's sound was read, not silence). Writes `out`.
   void Mix(const float* ring, float* out, int frames, std::uint64_t ringAt, bool ringPlays);
+  // The output's thread, for an output that may not be the window's only
+  // one (an output parked between clips, another opened meanwhile): only
+  // the output that played last mixes heads, one at a time; the others
+  // pass their ring's sound on. `output` names it; Release when it closes.
+  struct Output {
+    const void* id = nullptr;
+    int rampFrames = 0, rate = 0, channels = 0;
+  };
+  void MixFor(const Output& output, const float* ring, float* out, int frames, std::uint64_t ringAt,
+              bool ringPlays);
+  void Release(const void* outputId);
   // Any thread: a head is sounding.
   bool Sounding() const;
 
@@ -159,6 +170,9 @@ class ArmingOrder {
   // The same for the group of the window whose start is `sender`; nothing
   // when it is not in the list.
   int ArmFrom(const ArmedStart* sender, int key);
+  // Withdraws what is armed on the windows of `sender`'s group: the note
+  // armed will never reach them.
+  void WithdrawFrom(const ArmedStart* sender);
 
  private:
   ArmingOrder() = default;

@@ -2,6 +2,7 @@
 
 #include "engine/GstInternal.h"
 #include "engine/stages/GainRamp.h"
+#include "engine/timing/SharedClock.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -27,6 +28,11 @@ namespace {
 constexpr GstClockTime kWaitForDecoder = 5 * GST_SECOND;
 
 }  // namespace
+
+int ExpectedOutputRate() {
+  const auto cycle = CurrentServerCycle();
+  return cycle ? cycle->rate : 0;
+}
 
 std::shared_ptr<const ClipHead> ReadClipHead(const HeadRequest& request) {
   EnsureGstInitialized();

@@ -32,6 +32,10 @@ struct HeadRequest {
   int frames = 0;
 };
 
+// Window thread: the rate a window's output plays at before it has
+// opened, as far as it can be known (the JACK server's); 0 if not.
+int ExpectedOutputRate();
+
 // Blocking: the head `request` asks for, ramped in where the mark starts
 // inside the clip as the graph ramps such a start; null when the clip
 // can't be decoded or is shorter than the head.

@@ -107,7 +107,8 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
       reader.Position(ring) + guint64(ring->segbase) * guint64(std::max(0, ring->samples_per_seg));
   const float* io = int(frames) <= reader.MaxFrames() ? reader.Read(ring, int(frames)) : nullptr;
   if (io != nullptr && d.armed_) {
-    d.armed_->Mix(io, d.mixed_.data(), int(frames), at, reader.Played());
+    const ArmedStart::Output self{&d, reader.RampFrames(), int(d.rate_), channels};
+    d.armed_->MixFor(self, io, d.mixed_.data(), int(frames), at, reader.Played());
     io = d.mixed_.data();
   }
   for (int c = 0; c < channels; ++c) {
@@ -230,7 +231,6 @@ bool JackDevice::Open() {
   Reader().FadeWhenStarved();
   armed_ = ArmedStart::OfOutput(clientName_);
   if (armed_) {
-    armed_->Prepare(std::max(1, ramp), int(rate_), int(ports_.size()));
     mixed_.assign(std::size_t(Reader().MaxFrames()) * ports_.size(), 0.0f);
     Reader().PinStartsTo([armed = armed_.get()] { return guint64(armed->PinnedStart()); });
   } else {
@@ -273,6 +273,7 @@ void JackDevice::Close() {
   }
   client_ = nullptr;
   ports_.clear();
+  if (armed_) armed_->Release(this);
   Reader().Reset();
 }
 

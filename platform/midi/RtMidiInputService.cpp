@@ -47,6 +47,7 @@ struct RtMidiInputService::Port {
   MidiInHandle handle = 0;
   MidiInCallback callback = nullptr;
   void* instance = nullptr;
+  std::atomic<MidiInputService::MidiInTaken> taken{nullptr};
   MidiPortId source;
   std::unique_ptr<RtMidiIn> in;  // ALSA ports
 
@@ -173,6 +174,9 @@ void Take(RtMidiInputService::Port* port, const unsigned char* bytes, std::size_
   pending.timeStamp = static_cast<std::uint32_t>(
       (NowNs() - port->startedAtNs.load(std::memory_order_relaxed)) / 1000000);
   pending.run = port->run.load(std::memory_order_acquire);
+  if (packed.kind == PackedMidiMessage::Kind::kShort)
+    if (const auto taken = port->taken.load(std::memory_order_acquire))
+      taken(port->instance, packed.message);
   if (!port->ring.TryPush(pending)) {
     port->overflows.fetch_add(1, std::memory_order_relaxed);
     return;
@@ -391,6 +395,10 @@ MidiStatus RtMidiInputService::OpenJack(Port& port, const MidiPortId* id, int de
     return MidiStatus::Failure(MidiError::kDriver, std::move(failure));
   }
   return MidiStatus::Success();
+}
+
+void RtMidiInputService::SetTaken(MidiInHandle handle, MidiInTaken taken) {
+  if (Port* port = Find(handle)) port->taken.store(taken, std::memory_order_release);
 }
 
 MidiStatus RtMidiInputService::Start(MidiInHandle handle) {
