@@ -55,7 +55,10 @@ struct ArmedStart::Impl {
   std::atomic<std::uint64_t> cycles{0};
   std::atomic<const void*> owner{nullptr};
   std::atomic<bool> mixing{false};
-  const void* prepared = nullptr;  // the owner Prepare was last called for
+  std::atomic<std::uint32_t> cycleFrame{0};
+  std::atomic<int> period{0};
+  std::atomic<std::uint64_t> armedTarget{kNever};  // kNever: any cycle
+  const void* prepared = nullptr;                  // the owner Prepare was last called for
 
   // The output's thread only.
   int ramp = 1;
@@ -119,7 +122,18 @@ ArmedStart::Verdict ArmedStart::VerdictOf(int key) const {
   return Verdict(d_->verdicts[key].load());
 }
 
-bool ArmedStart::Arm(int key) {
+bool ArmedStart::Armable(int key) const {
+  return key >= 0 && key < kKeys && Verdict(d_->verdicts[key].load()) == Verdict::Plays &&
+         d_->heads[key].load() != nullptr;
+}
+
+std::optional<std::uint32_t> ArmedStart::NextCycle() const {
+  const int period = d_->period.load();
+  if (period <= 0) return std::nullopt;
+  return d_->cycleFrame.load() + std::uint32_t(period);
+}
+
+bool ArmedStart::Arm(int key, std::optional<std::uint32_t> notBeforeCycle) {
   if (key < 0 || key >= kKeys) return false;
   ++d_->arming;
   bool armed = false;
@@ -129,6 +143,7 @@ bool ArmedStart::Arm(int key) {
       d_->pending.compare_exchange_strong(idle, true)) {
     d_->armedKey.store(key);
     d_->armedSeq.store(d_->lastSeq.fetch_add(1) + 1);
+    d_->armedTarget.store(notBeforeCycle ? *notBeforeCycle : kNever);
     d_->armed.store(head);
     armed = true;
   } else {
@@ -257,11 +272,18 @@ bool ArmedStart::Sounding() const {
 
 // Runs on the output's thread; must not block.
 void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ringAt,
-                     bool ringPlays) {
+                     bool ringPlays, std::uint32_t cycleFrame) {
   Impl& d = *d_;
   const int channels = d.channels;
+  d.cycleFrame.store(cycleFrame);
+  d.period.store(frames);
   if (d.playing != nullptr && d.playingSeq <= d.silenced.load()) d.CutPlaying();
-  const ClipHead* taken = d.armed.exchange(nullptr);
+  const ClipHead* taken = nullptr;
+  if (d.armed.load() != nullptr) {
+    const std::uint64_t target = d.armedTarget.load();
+    if (target == kNever || std::int32_t(cycleFrame - std::uint32_t(target)) >= 0)
+      taken = d.armed.exchange(nullptr);
+  }
   if (taken != nullptr && taken->rate != d.rate.load()) taken = nullptr;
   if (const ClipHead* head = taken) {
     d.CutPlaying();
@@ -344,7 +366,7 @@ void ArmedStart::MixFor(const Output& output, const float* ring, float* out, int
     Prepare(output.rampFrames, output.rate, output.channels);
     d.prepared = output.id;
   }
-  Mix(ring, out, frames, ringAt, ringPlays);
+  Mix(ring, out, frames, ringAt, ringPlays, output.cycleFrame);
   d.mixing.store(false);
 }
 
@@ -376,14 +398,28 @@ void ArmingOrder::Publish(const std::vector<Member>& members) {
 
 int ArmingOrder::Arm(int group, int key) {
   ++arming_;
-  int armed = 0;
   const int n = count_.load();
-  for (int i = 0; i < n; ++i) {
+  // The windows the dispatch reaches, each ready, and the first cycle none
+  // of their outputs has begun.
+  std::optional<std::uint32_t> cycle;
+  bool ready = true;
+  for (int i = 0; i < n && ready; ++i) {
     ArmedStart* start = starts_[i].load();
     if (start == nullptr || groups_[i].load() != group) continue;
     const ArmedStart::Verdict verdict = start->VerdictOf(key);
     if (verdict == ArmedStart::Verdict::EndsDispatch) break;
-    if (verdict == ArmedStart::Verdict::Plays && start->Arm(key)) ++armed;
+    if (verdict != ArmedStart::Verdict::Plays) continue;
+    ready = start->Armable(key);
+    if (const auto next = start->NextCycle(); next && (!cycle || std::int32_t(*next - *cycle) > 0))
+      cycle = next;
+  }
+  int armed = 0;
+  for (int i = 0; i < n && ready; ++i) {
+    ArmedStart* start = starts_[i].load();
+    if (start == nullptr || groups_[i].load() != group) continue;
+    const ArmedStart::Verdict verdict = start->VerdictOf(key);
+    if (verdict == ArmedStart::Verdict::EndsDispatch) break;
+    if (verdict == ArmedStart::Verdict::Plays && start->Arm(key, cycle)) ++armed;
   }
   --arming_;
   return armed;

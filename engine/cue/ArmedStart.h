@@ -101,7 +101,12 @@ class ArmedStart {
   // Arms `key` when its verdict says it plays from a ready head; a key
   // already armed and not yet confirmed stays as it is. True when `key` is
   // armed now.
-  bool Arm(int key);
+  bool Arm(int key, std::optional<std::uint32_t> notBeforeCycle = std::nullopt);
+  // Any thread: `key` would arm now (its verdict plays, its head is ready).
+  bool Armable(int key) const;
+  // Any thread: the server frame at which the output's next cycle begins,
+  // once it has run one.
+  std::optional<std::uint32_t> NextCycle() const;
 
   // ---- The output's side.
   // Before its thread runs: ramps of `rampFrames`, the output's rate and
@@ -120,8 +125,11 @@ class ArmedStart {
   std::uint64_t HandoverClockNs(const Handover& handover) const;
   // Mixes one cycle: `ring` is what the ring gave for it (`frames` frames
   // of the prepared channels, from the ring's absolute sample `ringAt`;
-  // `ringPlays`: the ring's sound was read, not silence). Writes `out`.
-  void Mix(const float* ring, float* out, int frames, std::uint64_t ringAt, bool ringPlays);
+  // `ringPlays`: the ring's sound was read, not silence), the cycle that
+  // begins at server frame `cycleFrame`. Writes `out`. An arm waits for
+  // the cycle it was armed for (the group's windows start on one cycle).
+  void Mix(const float* ring, float* out, int frames, std::uint64_t ringAt, bool ringPlays,
+           std::uint32_t cycleFrame = 0);
   // The output's thread, for an output that may not be the window's only
   // one (an output parked between clips, another opened meanwhile): only
   // the output that played last mixes heads, one at a time; the others
@@ -129,6 +137,7 @@ class ArmedStart {
   struct Output {
     const void* id = nullptr;
     int rampFrames = 0, rate = 0, channels = 0;
+    std::uint32_t cycleFrame = 0;  // the server frame this cycle begins at
   };
   void MixFor(const Output& output, const float* ring, float* out, int frames, std::uint64_t ringAt,
               bool ringPlays);
@@ -165,7 +174,10 @@ class ArmingOrder {
 
   // Any thread: arms `key` on every window of `group` whose rules play it,
   // walking them in dispatch order; a window whose rules end the dispatch
-  // ends the walk. The number of windows armed.
+  // ends the walk. All of them start on one cycle of the server, the first
+  // that none has begun yet; and should one of them play the key without
+  // a head ready, none is armed, so that the group starts together the way
+  // it always has. The number of windows armed.
   int Arm(int group, int key);
   // The same for the group of the window whose start is `sender`; nothing
   // when it is not in the list.

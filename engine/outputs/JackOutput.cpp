@@ -107,7 +107,8 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
       reader.Position(ring) + guint64(ring->segbase) * guint64(std::max(0, ring->samples_per_seg));
   const float* io = int(frames) <= reader.MaxFrames() ? reader.Read(ring, int(frames)) : nullptr;
   if (io != nullptr && d.armed_) {
-    const ArmedStart::Output self{&d, reader.RampFrames(), int(d.rate_), channels};
+    const ArmedStart::Output self{&d, reader.RampFrames(), int(d.rate_), channels,
+                                  jack_last_frame_time(d.client_)};
     d.armed_->MixFor(self, io, d.mixed_.data(), int(frames), at, reader.Played());
     io = d.mixed_.data();
   }

@@ -327,7 +327,7 @@ std::shared_ptr<const engine::ClipHead> CountingHead(const std::string& path, in
 std::vector<float> Cycle(engine::ArmedStart& start, std::uint64_t at, int frames,
                          float ringValue = 0.0f, bool ringPlays = false) {
   std::vector<float> ring(std::size_t(frames) * 2, ringValue), out(ring.size());
-  start.Mix(ring.data(), out.data(), frames, at, ringPlays);
+  start.Mix(ring.data(), out.data(), frames, at, ringPlays, std::uint32_t(at));
   std::vector<float> left;
   for (int f = 0; f < frames; ++f) left.push_back(out[std::size_t(f) * 2]);
   return left;
@@ -365,6 +365,33 @@ TEST(ArmedStart, AKeyTheWindowWouldNotPlayNeverSounds) {
   second.Publish(1, V::Silent);
   EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
   EXPECT_EQ(Cycle(second, kPeriod, kPeriod), std::vector<float>(kPeriod, 0.0f));
+  order.Publish({});
+}
+
+TEST(ArmedStart, AGroupStartsOnTheFirstCycleNoneHasBegunOrAsItAlwaysHas) {
+  using V = engine::ArmedStart::Verdict;
+  engine::ArmedStart ahead, behind, cold;
+  for (auto* w : {&ahead, &behind, &cold}) w->Prepare(kRamp, 48000, 2);
+  auto head = CountingHead("a.wav", 4800);
+  ahead.Publish(0, V::Plays, head);
+  behind.Publish(0, V::Plays, head);
+  // One output has begun the cycle at frame 128 when the note comes; the
+  // other has not yet.
+  Cycle(ahead, 128, kPeriod);
+  Cycle(behind, 64, kPeriod);
+  auto& order = engine::ArmingOrder::Instance();
+  order.Publish({{&ahead, 3}, {&behind, 3}, {&cold, 4}});
+  EXPECT_EQ(order.Arm(3, 0), 2);
+  EXPECT_EQ(Cycle(behind, 128, kPeriod)[0], 0.0f);
+  EXPECT_EQ(Cycle(behind, 192, kPeriod)[0], 1.0f);
+  EXPECT_EQ(Cycle(ahead, 192, kPeriod)[0], 1.0f);
+  ahead.Withdraw();
+  behind.Withdraw();
+  // A window that plays the key without a head ready: the group's graphs
+  // start it together, none from a head.
+  cold.Publish(0, V::Plays);
+  order.Publish({{&ahead, 3}, {&cold, 3}, {&behind, 3}});
+  EXPECT_EQ(order.Arm(3, 0), 0);
   order.Publish({});
 }
 
