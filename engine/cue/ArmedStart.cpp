@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <numeric>
@@ -40,7 +41,10 @@ struct ArmedStart::Impl {
   std::atomic<int> arming{0};
 
   // Told by the window to the output.
-  std::atomic<std::uint64_t> handoverAt{kNever};
+  // The head's frame where the graph takes over, and the ring's sample
+  // its sound was given (kNever until then).
+  std::atomic<std::uint64_t> handoverFrames{kNever};
+  std::atomic<std::uint64_t> pinGiven{kNever};
   std::atomic<std::uint64_t> handoverSeq{0};
   std::atomic<std::uint64_t> silenced{0};
 
@@ -53,6 +57,11 @@ struct ArmedStart::Impl {
   std::atomic<int> outputChannels{0};
   std::atomic<const ClipHead*> fadingPublished{nullptr};
   std::atomic<std::uint64_t> cycles{0};
+  // Where the playing head is after the last cycle mixed, and the output
+  // cycles under way or done (CycleBegins, CycleEnds).
+  std::atomic<std::uint64_t> headPos{0};
+  std::atomic<int> inCycle{0};
+  std::atomic<std::uint64_t> deviceCycles{0};
   std::atomic<const void*> owner{nullptr};
   std::atomic<bool> mixing{false};
   std::atomic<std::uint32_t> cycleFrame{0};
@@ -187,13 +196,13 @@ std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::stri
   const int step = head->rate / std::gcd(head->rate, 1000);
   int frames = head->Frames() - head->Frames() / 4;
   frames -= frames % std::max(1, step);
-  const std::uint64_t at = d_->startedAt.load() + std::uint64_t(frames);
+  d_->pinGiven.store(kNever);
+  d_->handoverFrames.store(std::uint64_t(frames));
   d_->handoverSeq.store(seq);
-  d_->handoverAt.store(at);
   d_->pending.store(false);
   Handover handover;
   handover.clipNs = startNs + std::int64_t(frames) * 1000000000 / head->rate;
-  handover.sample = at;
+  handover.frames = frames;
   handover.seq = seq;
   handover.head = d_->owned[key];
   return handover;
@@ -232,17 +241,38 @@ int ArmedStart::OutputChannels() const {
   return d_->outputChannels.load();
 }
 
-std::uint64_t ArmedStart::PinnedStart() const {
+std::uint64_t ArmedStart::PinnedStart(const std::function<std::uint64_t()>& nextRead) const {
   const std::uint64_t seq = d_->handoverSeq.load();
   if (d_->sounding.load() == nullptr || d_->soundingSeq.load() != seq || seq <= d_->silenced.load())
     return kNever;
-  return d_->handoverAt.load();
+  // The ring's next read and the head's place after the last cycle must
+  // belong to the same cycle: read between cycles (microseconds apart).
+  std::uint64_t next = 0, pos = 0;
+  for (;;) {
+    while (d_->inCycle.load() != 0) std::this_thread::yield();
+    const std::uint64_t before = d_->deviceCycles.load();
+    next = nextRead();
+    pos = d_->headPos.load();
+    if (d_->inCycle.load() == 0 && d_->deviceCycles.load() == before) break;
+  }
+  const std::uint64_t hand = d_->handoverFrames.load();
+  if (hand <= pos) return kNever;  // too late: the graph starts where it can
+  d_->pinGiven.store(next + (hand - pos));
+  return next + (hand - pos);
+}
+
+void ArmedStart::CycleBegins() {
+  ++d_->inCycle;
+}
+
+void ArmedStart::CycleEnds() {
+  ++d_->deviceCycles;
+  --d_->inCycle;
 }
 
 std::uint64_t ArmedStart::HandoverClockNs(const Handover& handover) const {
   const int rate = std::max(1, d_->rate.load());
-  const std::uint64_t frames = handover.sample - d_->startedAt.load();
-  return d_->startedNs.load() + frames * 1000000000u / std::uint64_t(rate);
+  return d_->startedNs.load() + std::uint64_t(handover.frames) * 1000000000u / std::uint64_t(rate);
 }
 
 namespace {
@@ -301,7 +331,7 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
   }
   const float gain = d.gain.load();
   const std::uint64_t handoverAt =
-      d.playing != nullptr && d.handoverSeq.load() == d.playingSeq ? d.handoverAt.load() : kNever;
+      d.playing != nullptr && d.handoverSeq.load() == d.playingSeq ? d.pinGiven.load() : kNever;
   for (int f = 0; f < frames; ++f) {
     if (d.playing != nullptr && ringAt + std::uint64_t(f) >= handoverAt && ringPlays) {
       // The graph's sound goes on from here, where the head is.
@@ -342,6 +372,7 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
       }
     }
   }
+  d.headPos.store(d.playing != nullptr ? std::uint64_t(d.pos) : 0);
   ++d.cycles;
 }
 

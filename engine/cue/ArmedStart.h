@@ -28,6 +28,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,9 +74,9 @@ class ArmedStart {
 
   // Where the graph takes over from the head.
   struct Handover {
-    std::int64_t clipNs = 0;   // the clip's position at the first sample the graph plays
-    std::uint64_t sample = 0;  // that sample, counted as the output's ring counts (absolute)
-    std::uint64_t seq = 0;     // this start's number, for Silence
+    std::int64_t clipNs = 0;  // the clip's position at the first sample the graph plays
+    int frames = 0;           // of the head, before the graph takes over
+    std::uint64_t seq = 0;    // this start's number, for Silence
     std::shared_ptr<const ClipHead> head;
   };
   // The window played `key`'s clip `path` from start mark `mark`, at
@@ -116,12 +117,17 @@ class ArmedStart {
   // before.
   int OutputRate() const;
   int OutputChannels() const;
-  // Any thread (the output's streaming thread): the absolute ring sample
-  // where the graph's next sound is to start, while a confirmed head plays
-  // up to it; ~0 otherwise.
-  std::uint64_t PinnedStart() const;
-  // The monotonic clock (ns) at the sample where the graph takes over
-  // from the confirmed head `seq`: a base time for the graph's start.
+  // The output's streaming thread, as the graph's first sound after a
+  // confirmed head is written: the ring's sample (counted as `nextRead`,
+  // which gives the sample the output reads next, counts) where the head
+  // reaches its handover, the graph's sound to start there; ~0 when no
+  // confirmed head sounds, or it is past its handover.
+  std::uint64_t PinnedStart(const std::function<std::uint64_t()>& nextRead) const;
+  // The output's thread, around each cycle it reads and mixes.
+  void CycleBegins();
+  void CycleEnds();
+  // The monotonic clock (ns) when the head reaches its handover: a base
+  // time for the graph's start.
   std::uint64_t HandoverClockNs(const Handover& handover) const;
   // Mixes one cycle: `ring` is what the ring gave for it (`frames` frames
   // of the prepared channels, from the ring's absolute sample `ringAt`;

@@ -76,7 +76,19 @@ void SegmentPlayer::ContinueAt(std::int64_t clipNs, std::uint64_t baseNs) {
   segment.startNs = clipNs;
   pendingSeek_ = segment;
   lastPosition_ = clipNs / 100;
-  continueBase_ = baseNs;
+  // An audio sink writes a start into its ring only once its base time has
+  // come: the start is made half the sink's alignment threshold early, so
+  // it is written ahead of the sample it is pinned to, while the samples
+  // after it still count as following it.
+  std::uint64_t early = 20 * GST_MSECOND;
+  if (auto audio = LinkedAudio();
+      audio && audio->sink &&
+      g_object_class_find_property(G_OBJECT_GET_CLASS(audio->sink), "alignment-threshold")) {
+    guint64 threshold = 0;
+    g_object_get(audio->sink, "alignment-threshold", &threshold, nullptr);
+    early = threshold / 2;
+  }
+  continueBase_ = baseNs > early ? baseNs - early : 0;
   for (auto& f : filters_)
     if (f->role == Role::AudioRenderer && f->InBin()) ContinueVarispeedStart(f->element);
 }

@@ -102,6 +102,7 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
   RingReader& reader = d.Reader();
   const int channels = int(d.ports_.size());
   // A period longer than the reader was made for plays silence.
+  if (d.armed_) d.armed_->CycleBegins();
   GstAudioRingBuffer* ring = d.Ring();
   const guint64 at =
       reader.Position(ring) + guint64(ring->segbase) * guint64(std::max(0, ring->samples_per_seg));
@@ -121,6 +122,7 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
     for (jack_nframes_t f = 0; f < frames; ++f) out[f] = io[f * channels + c];
   }
   if (io != nullptr && reader.Played()) platform::KeyTrace::Stamp(platform::KeyTrace::kRead);
+  if (d.armed_) d.armed_->CycleEnds();
   return 0;
 }
 
@@ -233,7 +235,9 @@ bool JackDevice::Open() {
   armed_ = ArmedStart::OfOutput(clientName_);
   if (armed_) {
     mixed_.assign(std::size_t(Reader().MaxFrames()) * ports_.size(), 0.0f);
-    Reader().PinStartsTo([armed = armed_.get()] { return guint64(armed->PinnedStart()); });
+    Reader().PinStartsTo([armed = armed_.get()](const std::function<guint64()>& nextRead) {
+      return guint64(armed->PinnedStart([&] { return std::uint64_t(nextRead()); }));
+    });
   } else {
     Reader().PinStartsTo(nullptr);
   }

@@ -98,7 +98,9 @@ class RingReader {
   // the absolute ring sample (counted from the ring's first segment) where
   // the next start is to go, or ~0 to place it as usual. A start pinned to
   // a sample the device has already claimed goes after the claim.
-  using StartPin = std::function<guint64()>;
+  // The pin is given a way to read the sample the device reads next, as
+  // the absolute samples count.
+  using StartPin = std::function<guint64(const std::function<guint64()>& nextRead)>;
   void PinStartsTo(StartPin pin) { pin_ = std::move(pin); }
   guint Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample, guint8* data,
                gint in, gint out, gint* accum);

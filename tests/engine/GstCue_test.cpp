@@ -418,16 +418,21 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   EXPECT_EQ(first[kRamp], 1.0f + kRamp);
   const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
   ASSERT_TRUE(handover);
-  // Whole milliseconds from the head's first frame, within the head.
-  EXPECT_EQ((handover->sample - 1000) % 48, 0u);
-  EXPECT_LT(handover->sample - 1000, 4800u);
-  EXPECT_EQ(handover->clipNs, std::int64_t(handover->sample - 1000) * 1000000000 / 48000);
-  // The cycle holding the handover: the head up to it, the graph's from it.
+  // Whole milliseconds of the head, within it.
+  EXPECT_EQ(handover->frames % 48, 0);
+  EXPECT_LT(handover->frames, 4800);
+  EXPECT_EQ(handover->clipNs, std::int64_t(handover->frames) * 1000000000 / 48000);
+  // The graph's first sound is written some cycles on (the ring held still
+  // meanwhile, as a paused one does): it goes where the head will be at
+  // its handover.
   std::uint64_t at = 1000 + kPeriod;
-  for (; at + kPeriod <= handover->sample; at += kPeriod) Cycle(start, at, kPeriod, -1.0f);
-  const int into = int(handover->sample - at);
+  for (int i = 0; i < 3; ++i) Cycle(start, at, kPeriod, -1.0f);
+  const std::uint64_t pin = start.PinnedStart([&] { return at; });
+  EXPECT_EQ(pin, at + std::uint64_t(handover->frames - 4 * kPeriod));
+  for (; at + kPeriod <= pin; at += kPeriod) Cycle(start, at, kPeriod, -1.0f);
+  const int into = int(pin - at);
   const std::vector<float> seam = Cycle(start, at, kPeriod, -1.0f, true);
-  EXPECT_EQ(seam[std::size_t(into) - 1], float(handover->sample - 1000));
+  EXPECT_EQ(seam[std::size_t(into) - 1], float(handover->frames));
   EXPECT_EQ(seam[std::size_t(into)], -1.0f);
   EXPECT_FALSE(start.Sounding());
   // The key again: a new head from its first frame.
