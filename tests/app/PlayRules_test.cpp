@@ -48,6 +48,23 @@ INSTANTIATE_TEST_SUITE_P(Rows, EndOfClipTable,
                                            std::make_tuple(false, false, false,
                                                            EndOfClip::Nothing)));
 
+// A note is started on the output only for what the window's rules play:
+// a row they would not play (no clip, a clip not found, a mark or rate that
+// is no number) must never be armed, and only normal speed has a head.
+TEST(KeyVerdict, OnlyARowThatPlaysIsArmedAndOnlyAtNormalSpeedFromItsHead) {
+  using app::KeyVerdict;
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "100"), KeyVerdict::PlaysAtNormalSpeed);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", " 2500 ", "10000", " 100"),
+            KeyVerdict::PlaysAtNormalSpeed);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "150"), KeyVerdict::Plays);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "900"), KeyVerdict::Plays);
+  EXPECT_EQ(app::KeyVerdictOf("", "", "0", "10000", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "not found in /x", "0", "10000", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "x", "10000", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "1.5"), KeyVerdict::Silent);
+}
+
 TEST(ApplyRate, SetsNormalSpeedThenTheRateUntilThePlayerAgrees) {
   std::vector<double> calls;
   double current = 1.0;
