@@ -414,8 +414,9 @@ ArmingOrder& ArmingOrder::Instance() {
 }
 
 void ArmingOrder::Publish(const std::vector<Member>& members) {
+  // An arming thread may read the list while it changes: it sees each
+  // window as it was or as it is, never one freed (see below).
   const int n = std::min<int>(int(members.size()), kWindows);
-  count_.store(0);
   for (int i = 0; i < n; ++i) {
     starts_[i].store(members[std::size_t(i)].start);
     groups_[i].store(members[std::size_t(i)].group);

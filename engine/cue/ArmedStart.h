@@ -8,22 +8,24 @@
 // What sounds first is the clip's head: its first moments from the key's
 // start mark, decoded ahead at the output's format (ClipHead). The graph
 // then starts the clip where the head will be when its first sample plays,
-// pinned to that sample of the output (RingReader::PinStart), and the
+// pinned to that sample of the output (RingReader::PinStartsTo), and the
 // output passes from the head to the graph's sound on that sample.
 //
 // The window decides; the arming thread only follows what it decided. The
-// window publishes, for every key, what its own rules do with a press of
-// it now (Verdict, computed by the same function that plays the key) and
-// republishes it whenever what the rules read changes. A key arms only
-// when its verdict says it plays, from a head that is ready. The window
-// then confirms the arm (it played that clip from that start) or withdraws
-// it (anything else): a withdrawn head that has not sounded yet never
-// will, and one that has is faded out within the output's next cycle.
+// window publishes, for every key, what its rules do with a press of it
+// now (Verdict, read from the key's row by the rules the window plays it
+// by) and republishes it whenever the row or its clip changes. A key arms
+// only when its verdict says it plays, from a head that is ready. The
+// window then confirms the arm (it played that clip from that start) or
+// withdraws it (anything else): a withdrawn head that has not sounded yet
+// never will, and one that has is faded out within the output's next
+// cycle. A graph that comes too late for the handover starts where it can,
+// and the head plays on until it does.
 //
 // Threads: Publish, Confirm and Withdraw on the window thread; Arm on any
-// thread (the MIDI delivery thread, or the window's for a typed key); Mix
-// on the output's thread, and only atomics there: no lock, no allocation,
-// no call that can block.
+// thread (the MIDI system's as a note arrives, the window's for a typed
+// key, a click or a remote press); Mix on the output's thread, and only
+// atomics there: no lock, no allocation, no call that can block.
 
 #include <atomic>
 #include <chrono>

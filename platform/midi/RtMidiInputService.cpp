@@ -157,7 +157,8 @@ struct RtMidiInputService::Port {
 namespace {
 
 // Runs on JACK's process thread or ALSA's input thread; must not block,
-// lock or allocate: it only puts the message into the port's ring.
+// lock or allocate: it shows the message to the port's taken callback, if
+// any, and puts it into the port's ring.
 void Take(RtMidiInputService::Port* port, const unsigned char* bytes, std::size_t length) {
   if (bytes == nullptr || length == 0 || !port->started.load(std::memory_order_acquire)) return;
   // Like the ALSA input: system-exclusive, time code, clock and active
