@@ -133,6 +133,7 @@ void TForm11::Slider1PosChange(QObject* Sender, int Value) {
 void TForm11::CoolScrollbar2Change() {
   const int position = CoolScrollbar1->value();
   if (VolumeEnabled) Player->SetRelativeVolume(100, 1, 0, 0, position);
+  Player->SetArmedVolume(100, 1, 0, 0, position);
   volumeHint_ = app::VolumeHint(position);
 }
 

@@ -306,6 +306,7 @@ void TForm11::PublishArmedKeys() {
   const auto armed = Player ? Player->Armed() : nullptr;
   if (!armed || !Tuning) return;
   PublishArmingOrder();
+  Player->SetArmedVolume(100, 1, 0, 0, CoolScrollbar1->value());
   using Verdict = engine::ArmedStart::Verdict;
   // Before the output opens (with the first clip), its rate is the one it
   // most likely gets; a head read at another rate never plays.

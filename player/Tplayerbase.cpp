@@ -597,6 +597,18 @@ void TPlayer::ContinueArmed(int key, int scale, int start) {
   graph->ContinueFromHead(handover->clipNs, armed->HandoverClockNs(*handover));
 }
 
+void TPlayer::SetArmedVolume(int scale, int page, int origin, int margin, int position) {
+  auto armed = Armed();
+  if (!armed) return;
+  const int hi = scale - (margin + page);
+  const int p = std::clamp(position - origin, margin, std::max(margin, hi));
+  const int span = hi - margin;
+  if (span <= 0) return;
+  const int x = static_cast<int>(RoundEven(static_cast<long double>(p) * 10000 / span));
+  const int volume = -VolumeCurve(x);
+  armed->SetGain(volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0)));
+}
+
 void TPlayer::CueClips(const std::vector<ClipToCue>& clips) {
   if (auto cue = std::dynamic_pointer_cast<IClipCue>(FGraphBuilder)) cue->CueClips(clips);
 }

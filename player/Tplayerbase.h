@@ -188,6 +188,9 @@ class TPlayer {
   // armed is withdrawn and Play starts the clip as usual. A Stop silences
   // a head still sounding. Never raises.
   void ContinueArmed(int key, int scale, int start);
+  // The level a head starts at: the one SetRelativeVolume with the same
+  // arguments gives a clip. Never raises.
+  void SetArmedVolume(int scale, int page, int origin, int margin, int position);
 
  private:
   void Construct(std::shared_ptr<engine::MediaGraph> graph);
