@@ -133,7 +133,7 @@ ArmedStart::Verdict ArmedStart::VerdictOf(int key) const {
 
 bool ArmedStart::Armable(int key) const {
   return key >= 0 && key < kKeys && Verdict(d_->verdicts[key].load()) == Verdict::Plays &&
-         d_->heads[key].load() != nullptr;
+         d_->heads[key].load() != nullptr && d_->rate.load() > 0;
 }
 
 std::optional<std::uint32_t> ArmedStart::NextCycle() const {
@@ -148,8 +148,10 @@ bool ArmedStart::Arm(int key, std::optional<std::uint32_t> notBeforeCycle) {
   bool armed = false;
   const ClipHead* head = d_->heads[key].load();
   bool idle = false;
+  // Only an output that mixes heads (one of ours on a JACK server) starts
+  // them: with none, nothing is armed and the window has nothing to wait for.
   if (Verdict(d_->verdicts[key].load()) == Verdict::Plays && head != nullptr &&
-      d_->pending.compare_exchange_strong(idle, true)) {
+      d_->rate.load() > 0 && d_->pending.compare_exchange_strong(idle, true)) {
     d_->armedKey.store(key);
     d_->armedSeq.store(d_->lastSeq.fetch_add(1) + 1);
     d_->armedTarget.store(notBeforeCycle ? *notBeforeCycle : kNever);
@@ -405,7 +407,10 @@ void ArmedStart::Release(const void* outputId) {
   const void* was = outputId;
   d_->owner.compare_exchange_strong(was, nullptr);
   while (d_->mixing.load()) std::this_thread::yield();
-  if (d_->prepared == outputId) d_->prepared = nullptr;
+  if (d_->prepared == outputId) {
+    d_->prepared = nullptr;
+    d_->rate.store(0);
+  }
 }
 
 ArmingOrder& ArmingOrder::Instance() {

@@ -115,8 +115,8 @@ class ArmedStart {
   // Before its thread runs: ramps of `rampFrames`, the output's rate and
   // channels. A head at another rate is never started.
   void Prepare(int rampFrames, int rate, int channels);
-  // Any thread: the rate and channels of the output that last prepared; 0
-  // before.
+  // Any thread: the rate and channels of the output that mixes heads; 0
+  // while none does (nothing is armed then).
   int OutputRate() const;
   int OutputChannels() const;
   // The output's streaming thread, as the graph's first sound after a
