@@ -19,16 +19,20 @@
 #include <QTimer>
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 void TForm11::Timer1Timer() {
   try {
-    const std::int64_t rel = Player->GetRelativePosition(PositionScale, 0);
+    // A position query crosses the whole graph: one serves both displays.
+    std::optional<std::int64_t> position;
+    const std::int64_t rel = Player->GetRelativePosition(PositionScale, 0, &position);
     // The slider keeps the thumb between the marks and reports nothing for
     // it, so the refresh never seeks.
     Slider1->SetPosition(static_cast<int>(rel));
     LcdCurp->SetValue(QString::number(rel));
-    LcdCur->SetValue(QString::number(app::Hundredths(Player->GetPosition())));
+    LcdCur->SetValue(
+        QString::number(app::Hundredths(position ? *position : Player->GetPosition())));
     if (Player->State == fsPlaying) {
       const int volume = Player->GetRelativeVolume(100, 1, 0);
       // Moving the bar runs its change handler, which sets that volume again.

@@ -3,6 +3,7 @@
 // the current-key display, the key hint and the Configuration button.
 
 #include "app/FormList.h"
+#include "app/NetGroupControl.h"
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "engine/cue/ClipHeads.h"
@@ -173,24 +174,36 @@ void InstallKeyPreview() {
 void TForm11::Keys1NoteOn(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
   platform::KeyTrace::Stamp(platform::KeyTrace::kWindow);
+  std::optional<std::uint64_t> base;
+  if (auto* network = app::NetGroupControl::Instance())
+    base = network->PressHere(GroupNumber(), note);
   // A typed key, a click or a remote press arms here; a note did already.
-  if (auto armed = Player->Armed()) engine::ArmingOrder::Instance().ArmFrom(armed.get(), note);
+  if (!base)
+    if (auto armed = Player->Armed()) engine::ArmingOrder::Instance().ArmFrom(armed.get(), note);
+  StartGroupPress(Sender, note, base);
+  platform::KeyTrace::Stamp(platform::KeyTrace::kPlaying);
+}
+
+void TForm11::StartGroupPress(QObject* Sender, int note, std::optional<std::uint64_t> baseNs) {
   int members = 0;
   for (std::size_t i = 0; i < FormList.size(); ++i)
     if (TForm11* w = FormList[i]; w && w->GroupNumber() == GroupNumber()) ++members;
-  TPlayer::GroupStart together(members > 1);
+  TPlayer::GroupStart together(members > 1 || baseNs);
+  // A start agreed with the other machines never goes on from a head.
+  if (baseNs) WithdrawArmed();
   ForEachWindowGuarded([&](TForm11* w) { w->PlayKey(Sender, note, GroupNumber()); });
   // A window the dispatch did not reach plays nothing.
-  for (std::size_t i = 0; i < FormList.size(); ++i)
-    if (TForm11* w = FormList[i]; w && w->Player)
-      if (auto armed = w->Player->Armed()) armed->Withdraw();
-  together.Start();
-  platform::KeyTrace::Stamp(platform::KeyTrace::kPlaying);
+  WithdrawArmed();
+  if (baseNs)
+    together.StartAt(*baseNs);
+  else
+    together.Start();
 }
 
 void TForm11::Keys1NoteOff(QObject* Sender, int note, int velocity) {
   Q_UNUSED(velocity);
   platform::KeyTrace::PrintLast();
+  if (auto* network = app::NetGroupControl::Instance()) network->ReleaseHere(GroupNumber(), note);
   RunNoteOffDispatch(Sender, note);
 }
 
@@ -355,11 +368,21 @@ void TForm11::PublishArmedKeys() {
 }
 
 void TForm11::PublishArmingOrder(const TForm11* leaving) {
+  const auto* network = app::NetGroupControl::Instance();
   std::vector<engine::ArmingOrder::Member> members;
   for (TForm11* w : FormList)
-    if (w != nullptr && w != leaving && w->Player)
+    // A network group's keys start on a time agreed with the other
+    // machines, never as the note arrives.
+    if (w != nullptr && w != leaving && w->Player &&
+        !(network && network->Shares(w->GroupNumber())))
       if (auto armed = w->Player->Armed()) members.push_back({armed.get(), w->GroupNumber()});
   engine::ArmingOrder::Instance().Publish(members);
+}
+
+void TForm11::WithdrawArmed() {
+  for (TForm11* w : FormList)
+    if (w != nullptr && w->Player)
+      if (auto armed = w->Player->Armed()) armed->Withdraw();
 }
 
 void TForm11::LoadKeyRange(int key) {

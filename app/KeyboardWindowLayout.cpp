@@ -249,7 +249,7 @@ void TForm11::BuildTimers() {
   // The timers start only once the window is whole (end of construction):
   // a message box shown while the set editor is being made runs an event
   // loop of its own, and a tick must not find the window half-built.
-  Timer1 = new QTimer(this);
+  Timer1 = new app::RefreshTimer(this);
   Timer1->setInterval(kRefreshIntervalMs);
   KTHint = new QTimer(this);
   KTHint->setInterval(1000);
@@ -269,7 +269,7 @@ void TForm11::ConnectControls() {
   connect(CoolBtn3, &QPushButton::clicked, this, [this] { CoolBtn3Click(); });
   connect(Loop, &QCheckBox::clicked, this, [this] { LoopClick(); });
   connect(Sustain, &QCheckBox::clicked, this, [this] { SustainClick(); });
-  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  connect(Timer1, &app::RefreshTimer::timeout, this, [this] { Timer1Timer(); });
   connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
   connect(KTHint, &QTimer::timeout, this, [this] { KTHintTimer(); });
   connect(CoolScrollbar1, &QSlider::valueChanged, this, [this] { CoolScrollbar2Change(); });

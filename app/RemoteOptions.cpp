@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -91,8 +92,6 @@ class RemoteOptionsBox : public QWidget {
       token_->setText(remote::NewPairingToken());
       Store();
     });
-    if (RemoteControl* control = RemoteControl::Instance())
-      connect(control, &RemoteControl::StatusChanged, this, [this] { ShowStatus(); });
   }
 
  protected:
@@ -117,6 +116,12 @@ class RemoteOptionsBox : public QWidget {
 
   void ShowStatus() {
     RemoteControl* control = RemoteControl::Instance();
+    // The page may be made before the program's remote is: it follows the
+    // remote once there is one.
+    if (control != nullptr && control != followed_) {
+      followed_ = control;
+      connect(control, &RemoteControl::StatusChanged, this, [this] { ShowStatus(); });
+    }
     status_->setText(control ? control->Status() : QString());
     const QString url = control ? control->PageUrl() : QString();
     pageUrl_->setText(url);
@@ -144,6 +149,7 @@ class RemoteOptionsBox : public QWidget {
       return;
     }
     if (RemoteControl* control = RemoteControl::Instance()) control->Apply();
+    ShowStatus();
   }
 
   QCheckBox* osc_;
@@ -156,6 +162,7 @@ class RemoteOptionsBox : public QWidget {
   QLineEdit* token_;
   QLineEdit* allowList_;
   QLabel* status_;
+  QPointer<RemoteControl> followed_;
 };
 
 }  // namespace

@@ -54,9 +54,7 @@ void TForm11::PlayerNotify(platform::WindowMessageEvent& message) {
       midiHeld_.insert(static_cast<int>(message.WParam));
       Keys1->NoteOn(static_cast<int>(message.WParam), 0, true);
       // A note armed on the way here that no window played is withdrawn.
-      for (TForm11* w : FormList)
-        if (w != nullptr && w->Player)
-          if (auto armed = w->Player->Armed()) armed->Withdraw();
+      WithdrawArmed();
       break;
     case platform::PN_KEYUP:
       midiHeld_.erase(static_cast<int>(message.WParam));
@@ -83,7 +81,7 @@ void TForm11::EndOfClipRules() {
   // The refresh comes back even when the rules fail and the error goes to
   // the standard error box; frozen displays would hide a playing clip.
   struct RestartRefresh {
-    QTimer* timer;
+    app::RefreshTimer* timer;
     ~RestartRefresh() { timer->start(); }
   } restart{Timer1};
   switch (app::EndOfClipAction(Player->State == fsPlaying, Loop->isChecked(), Sustain->isChecked(),

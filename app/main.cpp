@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/FormList.h"
+#include "app/NetGroupControl.h"
 #include "app/RemoteTarget.h"
 #include "app/SoundOutputOptions.h"
 #include "app/StartSet.h"
@@ -17,6 +18,7 @@
 
 #include <QDir>
 #include <QStringList>
+#include <QVBoxLayout>
 
 #include <cstdio>
 #include <thread>
@@ -32,6 +34,17 @@ QStringList Arguments(int argc, char** argv) {
 void PrintLine(std::FILE* to, const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), to);
   std::fputc('\n', to);
+}
+
+// The Options page's sections of the remote and of the network group, one
+// under the other.
+QWidget* RemoteAndNetworkSections(QWidget* page) {
+  auto* box = new QWidget(page);
+  auto* column = new QVBoxLayout(box);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(app::RemoteOptionsSection(box));
+  column->addWidget(app::NetGroupOptionsSection(box));
+  return box;
 }
 
 }  // namespace
@@ -102,7 +115,7 @@ int main(int argc, char** argv) {
     FormList.clear();
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
-    TTuning::ExtraOptions = app::RemoteOptionsSection;
+    TTuning::ExtraOptions = RemoteAndNetworkSections;
     TTuning::SoundOptions = app::SoundOutputChoice;
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();
@@ -115,6 +128,7 @@ int main(int argc, char** argv) {
     if (command.osc) override.oscPort = command.oscPort;
     if (command.web) override.webPort = command.webPort;
     app::RemoteControl remote(override);
+    app::NetGroupControl network;
     if (command.osc || command.web) {
       for (const QString& line : remote.Status().split(u'\n'))
         PrintLine(stderr, QStringLiteral("tastivo: ") + line);

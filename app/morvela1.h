@@ -12,6 +12,7 @@
 // KeyboardDrop.cpp (files dropped on the window, the empty set's hint).
 
 #include "app/MiniMode.h"
+#include "app/RefreshTimer.h"
 #include "app/UpDown.h"
 #include "controls/Lcd99.h"
 #include "controls/MkRangeSlider.h"
@@ -25,8 +26,10 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 
 class QCheckBox;
@@ -119,7 +122,7 @@ class TForm11 : public QWidget {
   TKeys* Keys1;
   QSlider* CoolScrollbar1;
   QSlider* Rate1;
-  QTimer* Timer1;
+  app::RefreshTimer* Timer1;
   QTimer* KTHint;
   QTimer* Timer2;
   // Says what to do while no key of the set has a clip.
@@ -149,6 +152,15 @@ class TForm11 : public QWidget {
   void Keys1NoteOff(QObject* Sender, int note, int velocity);
   void Keys1MouseOn(QObject* Sender, int note, int velocity);
   void PlayKey(QObject* Sender, int key, int group);
+  // Plays a key in every window of this window's group, started together on
+  // `baseNs` of the shared clock when one is given (a time agreed with the
+  // other machines of a network group), else as soon as they can.
+  void StartGroupPress(QObject* Sender, int note, std::optional<std::uint64_t> baseNs);
+  // A key of the group released on another machine of its network group.
+  void NetworkRelease(int note) { RunNoteOffDispatch(nullptr, note); }
+  // Names what happened to the network group in the caption bar for a few
+  // seconds.
+  void ShowGroupNotice(const QString& notice) { ShowOutputNotice(notice); }
   void ReleaseKey(QObject* Sender, int key, int group);
   void LoadKeyRange(int key);
   // Names the clips of the set's keys to the player, which opens them
@@ -162,6 +174,8 @@ class TForm11 : public QWidget {
   // The keyboard windows' dispatch order and groups, for arming a note on
   // every window of its group; `leaving` is left out.
   static void PublishArmingOrder(const TForm11* leaving = nullptr);
+  // What is armed on any window is not played.
+  static void WithdrawArmed();
   void ApplyRate();
   void ShowHintAtCursor(QLabel* hintWindow, const QString& text);
   void FormKeyPress(QObject* Sender, QChar Key);

@@ -8,10 +8,17 @@
 #include "controls/SetIfChanged.h"
 
 #include <QImage>
+#include <QPolygon>
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
+#include <cstdint>
 #include <random>
+#include <unordered_map>
+#include <vector>
+
+class QPainter;
 
 namespace controls {
 
@@ -61,6 +68,15 @@ class TLCD99 : public QWidget {
     int order = 3;
     int step = 0;  // next step, 0..8
   };
+  // What one cell draws, worked out once per size and set of properties:
+  // the displays change value every refresh.
+  struct CellShapes {
+    std::array<QPolygon, 8> segments;  // 1..7; [0] unused
+    std::array<QRect, 2> colon;
+    QRect point;
+    QRect bounds;
+    QRect segmentArea;  // what its segments and colon can touch
+  };
 
   // Stores a property of the picture; it is redrawn only on a real change.
   template <typename T>
@@ -70,10 +86,14 @@ class TLCD99 : public QWidget {
   void PropertyChanged();
   void RenderAll();
   void BringPictureUpToDate();
-  void DrawStep(const Change& change, int step, bool onlyChanged);
-  void DrawPoints(const Change& change, bool onlyChanged);
+  const std::vector<CellShapes>& Shapes();
+  void DrawStep(QPainter& painter, const Change& change, int step, bool onlyChanged);
+  void DrawSegment(QPainter& painter, int cell, QChar c, int segment);
+  const QImage& Glyph(int cell, QChar c, int order);
+  void DrawChangedCells(QPainter& painter, const Change& change);
+  void DrawPoints(QPainter& painter, const Change& change, bool onlyChanged);
   void NextAnimationStep();
-  QRect ChangedBounds(const QString& fromValue, const QString& toValue) const;
+  QRect ChangedBounds(const QString& fromValue, const QString& toValue);
   int ChooseOrder();
 
   QString value_;
@@ -89,6 +109,12 @@ class TLCD99 : public QWidget {
   TLCDAnimation animation_ = anNone;
   int animationDelay_ = 0;
 
+  std::vector<CellShapes> shapes_;
+  QSize shapesSize_;
+  // No two cells draw on the same pixel, so a changed cell can be drawn
+  // whole, from a picture of its character made once.
+  bool cellsApart_ = false;
+  std::unordered_map<std::uint64_t, QImage> glyphs_;
   QImage picture_;
   bool pictureValid_ = false;
   bool animating_ = false;

@@ -56,6 +56,10 @@ void TPlayer::GroupStart::Start() {
   if (start_) start_->Start();
 }
 
+void TPlayer::GroupStart::StartAt(std::uint64_t baseNs) {
+  if (start_) start_->StartAt(baseNs);
+}
+
 TPlayer::TPlayer(QObject* ownerWindow, int messageOffset)
     : NotifyWindow(ownerWindow), MessageOffset(messageOffset) {
   Construct(nullptr);
@@ -407,10 +411,13 @@ std::int64_t TPlayer::ToAbsolute(int scale, int value, int margin, bool stop) co
   return static_cast<std::int64_t>(value - margin) * Duration / span;
 }
 
-std::int64_t TPlayer::GetRelativePosition(int scale, int margin) {
+std::int64_t TPlayer::GetRelativePosition(int scale, int margin,
+                                          std::optional<std::int64_t>* position) {
   RefreshDuration();
   if (Duration == 0) return 0;  // nothing loaded, or a length not known yet
-  return static_cast<std::int64_t>(scale - 2 * margin) * GetPosition() / Duration;
+  const std::int64_t at = GetPosition();
+  if (position != nullptr) *position = at;
+  return static_cast<std::int64_t>(scale - 2 * margin) * at / Duration;
 }
 
 void TPlayer::SetRelativePosition(int scale, int position, int margin) {

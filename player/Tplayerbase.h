@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QObject;
 class QWidget;
@@ -83,6 +84,9 @@ class TPlayer {
     GroupStart& operator=(const GroupStart&) = delete;
     // The sound of every player held begins here.
     void Start();
+    // ... or on `baseNs` of the shared clock, a time agreed with other
+    // machines (with `together` only).
+    void StartAt(std::uint64_t baseNs);
 
    private:
     std::unique_ptr<engine::GroupStart> start_;
@@ -136,7 +140,11 @@ class TPlayer {
   std::int64_t GetPosition();
   void SetPosition(std::int64_t position);
 
-  std::int64_t GetRelativePosition(int scale, int margin);
+  // `position`, when given, gets the absolute position read on the way
+  // (none when the length is not known), so a caller needing both reads
+  // the graph once.
+  std::int64_t GetRelativePosition(int scale, int margin,
+                                   std::optional<std::int64_t>* position = nullptr);
   void SetRelativePosition(int scale, int position, int margin);
   void SetRelativePositions(int scale, int start, int stop, int margin);
   void SetRelativeStop(int scale, int stop, int margin);

@@ -15,7 +15,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -137,18 +139,42 @@ Latencies Measure(JackProbe& keyboard, const JackProbe& ears, const std::vector<
   return result;
 }
 
-// CPU use of `pid` over `seconds` of the server's clock, in % of one core.
-double CpuPercent(pid_t pid, const JackProbe& clock, double seconds) {
-  const long long before = CpuTicks(pid);
-  const uint64_t from = clock.RecordedUntil();
+// The CPU use of `pid` in % of one core, over 10 s of the server's clock
+// after a first second of playing, printed as `name`; beside it each
+// thread's share (threads of one name summed; from /proc's ticks, so a guide
+// only), the largest first.
+void PrintCpu(const std::string& name, pid_t pid, const JackProbe& clock) {
+  const auto rate = static_cast<uint64_t>(clock.SampleRate());
+  clock.WaitForFrame(clock.RecordedUntil() + rate);
+  std::cerr << name << ": measuring for 10 s\n";
+  const double before = CpuSeconds(pid);
+  const std::map<std::string, long long> threadsBefore = ThreadTicks(pid);
   const auto wallFrom = std::chrono::steady_clock::now();
-  clock.WaitForFrame(from + static_cast<uint64_t>(seconds * clock.SampleRate()));
-  const long long after = CpuTicks(pid);
+  clock.WaitForFrame(clock.RecordedUntil() + 10 * rate);
+  const double after = CpuSeconds(pid);
+  const std::map<std::string, long long> threadsAfter = ThreadTicks(pid);
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallFrom).count();
-  if (before < 0 || after < 0 || wall <= 0) return -1;
-  return 100.0 * static_cast<double>(after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
-         wall;
+  if (before < 0 || after < 0 || wall <= 0) {
+    std::cerr << name << ": not measured, the program's /proc entry could not be read\n";
+    return;
+  }
+  const auto percent = [&](long long ticks) {
+    return 100.0 * static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / wall;
+  };
+  Print(name, 100.0 * (after - before) / wall, "%");
+  std::vector<std::pair<long long, std::string>> threads;
+  for (const auto& [thread, ticks] : threadsAfter) {
+    const auto was = threadsBefore.find(thread);
+    const long long spent = ticks - (was == threadsBefore.end() ? 0 : was->second);
+    if (spent > 0) threads.emplace_back(spent, thread);
+  }
+  std::sort(threads.rbegin(), threads.rend());
+  for (auto [ticks, thread] : threads) {
+    for (char& c : thread)
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    Print(name + "_thread_" + thread, percent(ticks), "%");
+  }
 }
 
 std::map<std::string, std::string> ProgramEnv(const StoredSettings& settings) {
@@ -387,12 +413,37 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
     // One window holding a long clip.
     keyboard.SendMidi(0x90, 37, 100);
     if (Sounding(ears, 3, 0, 0))
-      Print("cpu_one_window_playing", CpuPercent(app.Pid(), ears, 5), "%");
+      PrintCpu("cpu_one_window_playing", app.Pid(), ears);
     else
       std::cerr << "cpu_one_window_playing: not measured, the long clip did not sound\n";
     keyboard.SendMidi(0x80, 37, 0);
   }
   return outcome;
+}
+
+// Only the CPU figures ($TASTIVO_BENCH_CPU_ONLY): one window offscreen,
+// idle and then playing the long clip; then eight windows.
+int MeasureCpuOnly(const Run& run) {
+  Program app(run.program, run.folder, "cpu.log");
+  JackProbe ears("bench-ears-cpu-" + run.tag, 2, 30);
+  if (!app.Start(OffscreenEnv(run, "config-cpu", run.set, {.midi = true})) ||
+      !WaitUntil([&] { return run.keyboard.MidiConnections() > 0; }, 20s)) {
+    std::cerr << "the program did not start; its output:\n" << app.LogTail();
+    return 1;
+  }
+  ears.Follow("Tastivo");
+  PrintCpu("cpu_one_window_idle", app.Pid(), ears);
+  run.keyboard.SendMidi(0x90, 37, 100);
+  int status = 0;
+  if (Sounding(ears, 3, 0, 0)) {
+    PrintCpu("cpu_one_window_playing", app.Pid(), ears);
+  } else {
+    std::cerr << "cpu_one_window_playing: not measured, the long clip did not sound\n";
+    status = 1;
+  }
+  run.keyboard.SendMidi(0x80, 37, 0);
+  app.Stop();
+  return status;
 }
 
 // The first press of each key after a set was loaded, and then a press
@@ -559,7 +610,7 @@ int MeasureEightWindows(const Run& run, int status) {
   int heard = 0;
   for (int n = 0; n < 8; ++n) heard += Sounding(ears, 3, n, 1) ? 1 : 0;
   if (heard == 8) {
-    Print("cpu_eight_windows_playing", CpuPercent(app.Pid(), ears, 5), "%");
+    PrintCpu("cpu_eight_windows_playing", app.Pid(), ears);
   } else {
     std::cerr << "cpu_eight_windows_playing: not measured, " << heard
               << " of 8 windows sounded on JACK clients \"Tastivo\" to \"Tastivo 7\"; the "
@@ -602,6 +653,8 @@ int MeasureOnServer(RunFolder& folder, const std::string& program, const std::st
   WriteSet(set, {{"low", shortClip}, {"long", longClip}, {"high", highClip}});
 
   const Run run{folder, sweep, program, tag, keyboard, period, rate, set};
+  if (const char* only = std::getenv("TASTIVO_BENCH_CPU_ONLY"); only != nullptr && *only != 0)
+    return MeasureEightWindows(run, MeasureCpuOnly(run));
   double floorP50 = 0;
   int status = MeasureFloor(run, floorP50);
   const Outcome outcome = MeasureProgram(run, floorP50);
@@ -631,6 +684,7 @@ bool StartServer(ChildProcess& server, const std::string& name, int frames,
 
 }  // namespace
 
+// With TASTIVO_BENCH_CPU_ONLY=1, only the CPU figures are measured.
 // With TASTIVO_BENCH_PERIODS (e.g. "64,128,256"), the latency parts run
 // once on a dummy server of each period size, started here, and each
 // figure's name begins with its size ("p64_").

@@ -30,12 +30,12 @@ long RequestUs(long latencyUs) {
 }
 
 // How far ahead of what is heard a start or a cut is written. The server
-// may have mixed a little more than its latency says: at 2 ms a re-trigger
-// on a busy machine now and then began its fade 2 ms in, with a click.
-// The server does not report how far it has mixed, so this stays a margin:
-// a tenth of the queue, so a start is still heard long before the queue's
-// end, and twice what was seen to be needed.
-constexpr double kMarginSeconds = 0.004;
+// may have mixed a little more than its latency says, and on a busy
+// machine its thread takes our write a few milliseconds after we wrote it:
+// at 4 ms, one edge in about twenty on a machine with both cores taken
+// began its fade too late to be heard whole, and clicked. A quarter of the
+// queue: a start is still heard long before the queue's end.
+constexpr double kMarginSeconds = 0.010;
 
 // A playback stream of the server's (through a threaded main loop, whose
 // thread runs every callback below with the loop's lock held), kept
@@ -89,6 +89,7 @@ class PulseDevice : public OutputDevice {
   std::string defaultSink_;
   bool rewrites_ = true;  // the server plays what is written over its queue
   bool open_ = false;     // set up; a failure from now on is the server going away
+  bool raised_ = false;   // the loop's thread runs ahead of ordinary work
   QueueFiller filler_;
   pa_io_event* wakeEvent_ = nullptr;
 };
@@ -165,6 +166,9 @@ class PulseDevice::StreamQueue : public QueuedDevice {
 // Server thread, when the server has room for `frames` more or an edge is
 // coming.
 void PulseDevice::Fill(std::uint64_t frames) {
+  // The loop's thread writes every edge over the queue from just ahead of
+  // what is heard: late by more than the margin, it would tear the fade.
+  if (!raised_) raised_ = true, RunAheadOfOrdinaryWork();
   StreamQueue queue(*this);
   filler_.Fill(Ring(), queue, frames);
 }

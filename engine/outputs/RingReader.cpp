@@ -174,6 +174,13 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
   return n > taken ? n - taken : 0;
 }
 
+guint64 RingReader::WrittenAhead(GstAudioRingBuffer* buf) const {
+  const guint64 sps = guint64(buf->samples_per_seg);
+  const guint64 at = guint64(g_atomic_int_get(&buf->segdone)) * sps + guint64(offset_);
+  const guint64 written = writtenTo_.load() + guint64(buf->segbase) * sps;
+  return written > at ? written - at : 0;
+}
+
 // Frames of this cycle's `frames` that the ring holds written sound for,
 // with a ramp's worth after them to fade out should the next cycle find
 // none. All of them while a clip plays on well fed; fewer when the
@@ -181,10 +188,7 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
 // of it and the ring is not ahead again.
 int RingReader::SoundToRead(GstAudioRingBuffer* buf, int frames, bool refilled) {
   if (!fadeStarved_ || refilled || !(edges_->Reading() || starved_)) return frames;
-  const guint64 sps = guint64(buf->samples_per_seg);
-  const guint64 at = guint64(g_atomic_int_get(&buf->segdone)) * sps + guint64(offset_);
-  const guint64 written = writtenTo_.load() + guint64(buf->segbase) * sps;
-  const guint64 ahead = written > at ? written - at : 0;
+  const guint64 ahead = WrittenAhead(buf);
   const guint64 ramp = guint64(edges_->RampFrames());
   if (ahead >= guint64(frames) + ramp) {
     starved_ = false;

@@ -51,6 +51,9 @@ class RingReader {
   int RampFrames() const { return edges_ ? edges_->RampFrames() : 0; }
   // Device thread: the last Read played the ring's sound (not silence).
   bool Played() const { return edges_ && edges_->Reading(); }
+  // Device thread: frames of written sound the ring holds from where the
+  // next Read starts.
+  guint64 WrittenAhead(GstAudioRingBuffer* buf) const;
   // Device thread: the ring's sample the next Read starts at.
   guint64 Position(GstAudioRingBuffer* buf) const;
 

@@ -68,6 +68,12 @@ void GroupStart::Start() {
   StartHeld();
 }
 
+void GroupStart::StartAt(std::uint64_t baseNs) {
+  timerContext_.reset();
+  if (current == this) current = outer_;
+  StartHeld(baseNs);
+}
+
 GroupStart* GroupStart::Current() {
   return current;
 }
@@ -90,7 +96,7 @@ void GroupStart::Hold(QObject* graph, std::function<void(std::chrono::nanosecond
   held_.push_back({graph, std::move(cue), std::move(start)});
 }
 
-void GroupStart::StartHeld() {
+void GroupStart::StartHeld(std::optional<std::uint64_t> agreedNs) {
   std::vector<Held> held;
   held.swap(held_);
   held.erase(std::remove_if(held.begin(), held.end(), [](const Held& h) { return !h.graph; }),
@@ -100,6 +106,11 @@ void GroupStart::StartHeld() {
   for (auto& h : held)
     if (h.graph)
       h.cue(std::max(std::chrono::nanoseconds(0), budgetEnd - std::chrono::steady_clock::now()));
+  if (agreedNs) {
+    for (auto& h : held)
+      if (h.graph) h.start(*agreedNs);
+    return;
+  }
   if (held.size() == 1) {
     held.front().start(std::nullopt);
     return;

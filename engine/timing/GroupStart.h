@@ -54,6 +54,9 @@ class GroupStart {
   // Starts every graph held now; a graph asked to run after this starts
   // alone.
   void Start();
+  // Starts every graph held, one alone too, on `baseNs` of the shared clock:
+  // a time agreed with other machines, not moved to suit this one's cycles.
+  void StartAt(std::uint64_t baseNs);
 
   // How far in the future the next group start puts its base time.
   static std::chrono::nanoseconds Lead();
@@ -68,7 +71,7 @@ class GroupStart {
   static std::optional<std::uint64_t> SoloBase();
 
  private:
-  void StartHeld();
+  void StartHeld(std::optional<std::uint64_t> agreedNs = std::nullopt);
 
   struct Held;
   std::vector<Held> held_;

@@ -276,10 +276,11 @@ TEST(KeyboardWindowRemote, TheOscSwitchIsTheSameInEveryWindowsOptionsAndStartsTh
   }
   stored.Write();
   TTuning::ExtraOptions = app::RemoteOptionsSection;
-  app::RemoteControl control;
   Form11 = new TForm11(qApp);
   Form11->show();
   Form11->Image1Click();
+  // The program starts its remote after the first window and its page.
+  app::RemoteControl control;
   auto oscBox = [](TForm11* w) {
     for (QCheckBox* box : w->Tuning->findChildren<QCheckBox*>())
       if (box->text() == QLatin1String("OSC remote, UDP port")) return box;
@@ -292,6 +293,10 @@ TEST(KeyboardWindowRemote, TheOscSwitchIsTheSameInEveryWindowsOptionsAndStartsTh
   EXPECT_TRUE(remote::RemoteSettings::Read().osc);
   EXPECT_TRUE(control.Status().startsWith(QStringLiteral("OSC: listening on 127.0.0.1 only")))
       << control.Status().toStdString();
+  QStringList shown;
+  for (QLabel* label : FormList.at(0)->Tuning->findChildren<QLabel*>()) shown << label->text();
+  EXPECT_TRUE(shown.contains(control.Status()))
+      << "the page shows another status than the remote's";
   TForm11* second = FormList.at(1);
   second->Tuning->show();
   second->Tuning->CoolPageControl1->setCurrentIndex(1);

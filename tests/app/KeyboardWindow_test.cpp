@@ -1,5 +1,6 @@
 #include "StoredPlaces.h"
 #include "app/FormList.h"
+#include "app/RefreshTimer.h"
 #include "app/morvela1.h"
 #include "help/HelpViewer.h"
 #include "help/Hh.h"
@@ -20,6 +21,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <memory>
 
 using platform::IDCANCEL;
 using platform::IDNO;
@@ -319,6 +322,30 @@ TEST_F(KeyboardWindowTest, F1ShowsTheManualInFrontOfTheWindowThatStaysOnTop) {
   EXPECT_TRUE(manual->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(testing_support::WaitFor([&] { return QApplication::activeWindow() == manual; }));
   UnloadHtmlHelp();
+}
+
+// The windows' refresh timers share one tick: a window's refresh may stop
+// or close another window in the middle of it.
+TEST(RefreshTimer, ATickMayStopOrDeleteAnotherTimerOfTheSamePass) {
+  app::RefreshTimer first, second;
+  auto third = std::make_unique<app::RefreshTimer>();
+  int firstTicks = 0, secondTicks = 0, thirdTicks = 0;
+  QObject::connect(&first, &app::RefreshTimer::timeout, [&] {
+    if (++firstTicks > 1) return;
+    second.stop();
+    third.reset();
+  });
+  QObject::connect(&second, &app::RefreshTimer::timeout, [&] { ++secondTicks; });
+  QObject::connect(third.get(), &app::RefreshTimer::timeout, [&] { ++thirdTicks; });
+  for (app::RefreshTimer* timer : {&first, &second, third.get()}) {
+    timer->setInterval(5);
+    timer->start();
+  }
+  ASSERT_TRUE(testing_support::WaitFor([&] { return firstTicks >= 3; }));
+  EXPECT_EQ(secondTicks, 0);
+  EXPECT_EQ(thirdTicks, 0);
+  second.start();
+  EXPECT_TRUE(testing_support::WaitFor([&] { return secondTicks >= 2; }));
 }
 
 }  // namespace

@@ -187,6 +187,32 @@ TEST(LcdPainting, AChangeRepaintsOnlyTheChangedCells) {
   EXPECT_EQ(display->grab().toImage(), fresh->grab().toImage());
 }
 
+TEST(LcdPainting, AChangeAfterAResizeOrNewDigitCountOrColourDrawsTheNewShapes) {
+  auto display = MakeLcd(60, 13, 7, 2);
+  display->show();
+  // Each value is drawn as the window shows it: a change over the last.
+  const auto show = [&](const QString& value) {
+    display->SetValue(value);
+    return testing_support::WaitFor([&] { return display->LastDrawnValue() == value; });
+  };
+  const auto same = [&](int width, int height, int digits, controls::TColor on) {
+    auto fresh = MakeLcd(width, height, digits, 2);
+    fresh->SetOnColor(on);
+    fresh->SetValue(display->Value());
+    return display->grab().toImage() == fresh->grab().toImage();
+  };
+  ASSERT_TRUE(show("1200") && show("1209"));
+  display->resize(78, 10);
+  ASSERT_TRUE(show("1200") && show("1209"));
+  EXPECT_TRUE(same(78, 10, 7, kOn));
+  display->SetDigitNum(5);
+  ASSERT_TRUE(show("1:20") && show("1:09"));
+  EXPECT_TRUE(same(78, 10, 5, kOn));
+  display->SetOnColor(0xFF0000);
+  ASSERT_TRUE(show("1:20") && show("1:09"));
+  EXPECT_TRUE(same(78, 10, 5, 0xFF0000));
+}
+
 TEST(LcdPainting, AnimatedChangeEndsOnTheSamePicture) {
   auto display = MakeLcd(92, 34, 4, 5);
   display->SetGapX(2);

@@ -59,8 +59,9 @@ class HeardOnPulse : public ::testing::Test {
     return heard_edges::LargestStep(*probe, from, to);
   }
 
-  // True when the server ran dry under load: sound broken off into a
-  // millisecond or more of exact silence, with sound again after it. That
+  // True when the stream ran dry: sound broken off into a millisecond or
+  // more of exact silence, with sound again after it. The queue is kept
+  // long enough for a busy machine, so that is a failure of its own. That
   // may come in the middle of a fade, which then goes on after the gap. A
   // fade of ours ends within a thousandth of zero, never from above 0.01.
   bool DroppedOut(uint64_t from, uint64_t to) const {
@@ -86,9 +87,8 @@ class HeardOnPulse : public ::testing::Test {
     SCOPED_TRACE("seed " + std::to_string(seed));
     float worst = 0;
     uint64_t worstAt = 0, worstTo = 0;
-    int rounds = 0, dropouts = 0;
-    while (rounds < 20) {
-      ASSERT_LT(dropouts, 10) << "the server ran dry too often to tell";
+    int dropouts = 0;
+    for (int round = 0; round < 20; ++round) {
       const uint64_t mark = Now();
       start();
       ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
@@ -99,11 +99,7 @@ class HeardOnPulse : public ::testing::Test {
       cut();
       ASSERT_TRUE(Record(settleMs));
       const uint64_t to = Now();
-      if (DroppedOut(from, to)) {
-        ++dropouts;
-        continue;
-      }
-      ++rounds;
+      dropouts += DroppedOut(from, to) ? 1 : 0;
       const float step = LargestStep(from, to);
       if (step > worst) worst = step, worstAt = from, worstTo = to;
     }
@@ -111,8 +107,11 @@ class HeardOnPulse : public ::testing::Test {
       probe->WriteWav(testing_support::TestDataDir().toStdString() + "/pulse-edges-failed.wav",
                       worstAt, worstTo);
     EXPECT_LE(worst, 2 * kSineStep) << "a cut clicked near frame " << worstAt;
+    EXPECT_EQ(dropouts, 0) << "the sound dropped out";
   }
 
+  // Keeps the machine busy on purpose when asked (TASTIVO_TEST_LOAD=1).
+  testing_support::MachineLoad load;
   std::unique_ptr<e2e::PulseProbe> probe;
   NoticeRecorder window;
   std::unique_ptr<TPlayer> player;
@@ -179,7 +178,7 @@ TEST_F(HeardOnPulse, StopMarkRampsOut) {
       last = before + end;
       return end > 0 && Now() > last + 4800;
     }));
-    if (DroppedOut(last - 4800, last)) continue;
+    EXPECT_FALSE(DroppedOut(last - 4800, last)) << "the sound dropped out";
     worst = std::max(worst, LargestStep(last - 480, last + 96));
   }
   EXPECT_LE(worst, 2 * kSineStep) << "the stop mark cut the tone";
@@ -194,9 +193,8 @@ TEST_F(HeardOnPulse, ClipFromItsStartKeepsItsWholeAttack) {
   std::mt19937 random(std::random_device{}());
   std::uniform_real_distribution<double> pause(0, 20);
   double worstCut = 0;
-  int cutPresses = 0;
   float worstLevel = 1;
-  for (int press = 0; press < 12; ++press) {
+  for (int press = 0; press < 20; ++press) {
     SCOPED_TRACE("press " + std::to_string(press));
     const uint64_t before = Now();
     PressKey(clip, 0, 10000);
@@ -209,9 +207,6 @@ TEST_F(HeardOnPulse, ClipFromItsStartKeepsItsWholeAttack) {
     ASSERT_FALSE(right.empty());
     const double cut = kMarkerFrames * (1.0 - double(right[0]) / double(left[0]));
     worstCut = std::max(worstCut, cut);
-    // A busy machine may let a start lose a few frames (at most 8 seen, a
-    // sixth of a millisecond); a third of a millisecond is a lost attack.
-    cutPresses += cut >= 16.0 ? 1 : 0;
     worstLevel = std::min(worstLevel, left.front() / left.back());
     player->Stop();
     // Silent again (the stop is heard after the queue on PipeWire), then
@@ -222,8 +217,8 @@ TEST_F(HeardOnPulse, ClipFromItsStartKeepsItsWholeAttack) {
     }));
     ASSERT_TRUE(Record(pause(random)));
   }
-  EXPECT_LE(cutPresses, 2) << "frames of the clip's start were not heard, the worst " << worstCut;
-  EXPECT_LT(worstCut, 240.0) << "5 ms of the clip's start were not heard";
+  // A busy machine may start the clip late, never in its middle.
+  EXPECT_LT(worstCut, 1.0) << "frames of the clip's start were not heard";
   EXPECT_GT(worstLevel, 0.99f) << "the attack was faded in";
 }
 
