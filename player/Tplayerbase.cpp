@@ -593,6 +593,17 @@ void TPlayer::ContinueArmed(int key, int scale, int start) {
   auto graph = std::dynamic_pointer_cast<engine::IArmedStart>(FGraphBuilder);
   std::shared_ptr<engine::ArmedStart> armed = graph ? graph->Armed() : nullptr;
   if (!armed || !armed->Pending()) return;
+  // A head is read at normal speed: any other rate starts as the graph
+  // plays it.
+  double rate = 0;
+  try {
+    rate = GetRate();
+  } catch (...) {
+  }
+  if (rate != 1.0) {
+    armed->Withdraw();
+    return;
+  }
   RefreshDuration();
   const std::int64_t startNs = ToAbsolute(scale, start, 0, false) * 100;
   // The output takes an arm in its next cycle: a window quicker than that

@@ -18,12 +18,23 @@ namespace {
 
 constexpr std::uint64_t kNever = ~std::uint64_t(0);
 
+// The frames of a head the output plays: whole milliseconds, so that the
+// clip's position where the graph takes over is exact in nanoseconds.
+int Playable(const ClipHead& head) {
+  const int step = head.rate / std::gcd(head.rate, 1000);
+  const int frames = head.Frames();
+  return frames - frames % std::max(1, step);
+}
+
 }  // namespace
 
 struct ArmedStart::Impl {
-  // Published by the window.
+  // Published by the window. A key's generation is odd while the window
+  // changes it, and an arm carries the one it was made under: the output
+  // starts nothing armed under a generation that is not the key's latest.
   std::atomic<std::uint8_t> verdicts[kKeys] = {};
   std::atomic<const ClipHead*> heads[kKeys] = {};
+  std::atomic<std::uint32_t> generations[kKeys] = {};
   std::atomic<float> gain{1.0f};
   // Window thread only: what the published pointers point at, and heads
   // replaced while another thread may still hold them, with the output's
@@ -37,35 +48,42 @@ struct ArmedStart::Impl {
   std::atomic<int> armedKey{-1};
   std::atomic<std::uint64_t> armedSeq{0};
   std::atomic<const ClipHead*> armed{nullptr};
+  std::atomic<std::uint32_t> armedGeneration{0};
   std::atomic<std::uint64_t> lastSeq{0};
   std::atomic<int> arming{0};
 
   // Told by the window to the output.
-  // The head's frame where the graph takes over, and the ring's sample
-  // its sound was given (kNever until then).
-  std::atomic<std::uint64_t> handoverFrames{kNever};
+  // The ring's sample the graph's sound was given (kNever until then).
   std::atomic<std::uint64_t> pinGiven{kNever};
   std::atomic<std::uint64_t> handoverSeq{0};
   std::atomic<std::uint64_t> silenced{0};
+  // The pin came after the head could reach its handover: the graph's
+  // sound goes where it can and is ramped in there.
+  std::atomic<bool> pinLate{false};
 
   // Published by the output.
   std::atomic<const ClipHead*> sounding{nullptr};
   std::atomic<std::uint64_t> soundingSeq{0};
+  std::atomic<std::uint64_t> decidedSeq{0};  // the last arm the output took, started or not
   std::atomic<std::uint64_t> startedAt{0};
   std::atomic<std::uint64_t> startedNs{0};  // the monotonic clock at startedAt
   std::atomic<int> rate{0};
   std::atomic<int> outputChannels{0};
   std::atomic<const ClipHead*> fadingPublished{nullptr};
   std::atomic<std::uint64_t> cycles{0};
-  // Where the playing head is after the last cycle mixed, and the output
-  // cycles under way or done (CycleBegins, CycleEnds).
-  std::atomic<std::uint64_t> headPos{0};
+  // The start whose graph sound the output waits for (0: none), and the
+  // frames its head has left before its handover after the last cycle
+  // mixed (0 once it has ended); the output cycles under way or done
+  // (CycleBegins, CycleEnds).
+  std::atomic<std::uint64_t> awaitingSeq{0};
+  std::atomic<std::uint64_t> headLeft{0};
   std::atomic<int> inCycle{0};
   std::atomic<std::uint64_t> deviceCycles{0};
   std::atomic<const void*> owner{nullptr};
   std::atomic<bool> mixing{false};
   std::atomic<std::uint32_t> cycleFrame{0};
   std::atomic<int> period{0};
+  std::atomic<int> rampShown{1};                   // `ramp`, for the streaming thread
   std::atomic<std::uint64_t> armedTarget{kNever};  // kNever: any cycle
   const void* prepared = nullptr;                  // the owner Prepare was last called for
 
@@ -75,8 +93,18 @@ struct ArmedStart::Impl {
   const ClipHead* playing = nullptr;
   std::uint64_t playingSeq = 0;
   int pos = 0;
+  int end = 0;    // the frames of the playing head the output plays
   int muted = 0;  // frames of the ring's fade under a new head, up to ramp
   bool ringMuted = false;
+  // The ring's sound is held back from a head's start until the graph's
+  // takes over (awaiting), then ramped in over `ramp` frames when it came
+  // late (rampedIn counts them).
+  bool awaiting = false;
+  std::uint64_t awaitSeq = 0;
+  int rampedIn = 1 << 30;
+  int awaitLeft = 0;
+  int sinceEnd = 1 << 30;  // frames since the head played to its end  // frames the output still
+                           // waits for a late graph once the head ended
   const ClipHead* fading = nullptr;  // a head cut, played on ramped down
   int fadePos = 0, fadeLeft = 0;
 
@@ -97,7 +125,13 @@ struct ArmedStart::Impl {
     return h->samples[std::size_t(frame) * std::size_t(h->channels) +
                       std::size_t(std::min(c, h->channels - 1))];
   }
+  void EndAwaiting() {
+    awaiting = false;
+    awaitingSeq.store(0);
+    ringMuted = false;
+  }
   void CutPlaying() {
+    if (awaiting) EndAwaiting();
     if (playing == nullptr) return;
     fading = playing;
     fadePos = pos;
@@ -116,10 +150,12 @@ void ArmedStart::Publish(int key, Verdict verdict, std::shared_ptr<const ClipHea
   if (key < 0 || key >= kKeys) return;
   if (verdict != Verdict::Plays) head = nullptr;
   d_->Collect();
+  if (Verdict(d_->verdicts[key].load()) == verdict && head == d_->owned[key]) return;
+  d_->generations[key].fetch_add(1);
   d_->verdicts[key].store(std::uint8_t(verdict));
-  if (head == d_->owned[key]) return;
   d_->heads[key].store(head.get());
-  d_->Retire(std::exchange(d_->owned[key], std::move(head)));
+  d_->generations[key].fetch_add(1);
+  if (head != d_->owned[key]) d_->Retire(std::exchange(d_->owned[key], std::move(head)));
 }
 
 void ArmedStart::Clear() {
@@ -146,15 +182,18 @@ bool ArmedStart::Arm(int key, std::optional<std::uint32_t> notBeforeCycle) {
   if (key < 0 || key >= kKeys) return false;
   ++d_->arming;
   bool armed = false;
+  const std::uint32_t generation = d_->generations[key].load();
   const ClipHead* head = d_->heads[key].load();
+  const bool plays = Verdict(d_->verdicts[key].load()) == Verdict::Plays;
   bool idle = false;
   // Only an output that mixes heads (one of ours on a JACK server) starts
   // them: with none, nothing is armed and the window has nothing to wait for.
-  if (Verdict(d_->verdicts[key].load()) == Verdict::Plays && head != nullptr &&
-      d_->rate.load() > 0 && d_->pending.compare_exchange_strong(idle, true)) {
+  if (generation % 2 == 0 && plays && head != nullptr && d_->rate.load() > 0 &&
+      d_->pending.compare_exchange_strong(idle, true)) {
     d_->armedKey.store(key);
     d_->armedSeq.store(d_->lastSeq.fetch_add(1) + 1);
     d_->armedTarget.store(notBeforeCycle ? *notBeforeCycle : kNever);
+    d_->armedGeneration.store(generation);
     d_->armed.store(head);
     armed = true;
   } else {
@@ -183,23 +222,24 @@ std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::stri
   // The output takes the arm in its next cycle; a window quicker than
   // that waits for it, at most `wait`.
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  while (d_->armed.load() != nullptr && std::chrono::steady_clock::now() < deadline)
+  const auto decided = [&] { return d_->armed.load() == nullptr && d_->decidedSeq.load() >= seq; };
+  while (!decided() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   const ClipHead* untaken = head;
-  if (d_->armed.compare_exchange_strong(untaken, nullptr) || d_->sounding.load() != head ||
-      d_->soundingSeq.load() != seq) {
-    // Not sounding (the output is stalled, or already cut it): the graph
-    // starts the clip from its start as if nothing was armed.
+  if (d_->armed.compare_exchange_strong(untaken, nullptr) || !decided() ||
+      d_->awaitingSeq.load() != seq) {
+    // Never started (the output is stalled, or the key changed since the
+    // arm), or cut already: the graph starts the clip from its start as if
+    // nothing was armed.
     d_->pending.store(false);
     Silence(seq);
     return std::nullopt;
   }
-  // Whole milliseconds of the head, so that the clip's position is exact.
-  const int step = head->rate / std::gcd(head->rate, 1000);
-  int frames = head->Frames() - head->Frames() / 4;
-  frames -= frames % std::max(1, step);
+  // The head plays to its end unless the graph's sound takes over before;
+  // one that has ended waits for the graph, silent, and never plays again.
+  const int frames = Playable(*head);
   d_->pinGiven.store(kNever);
-  d_->handoverFrames.store(std::uint64_t(frames));
+  d_->pinLate.store(false);
   d_->handoverSeq.store(seq);
   d_->pending.store(false);
   Handover handover;
@@ -232,6 +272,7 @@ void ArmedStart::Prepare(int rampFrames, int rate, int channels) {
   d_->outputChannels.store(channels);
   d_->rate.store(rate);
   d_->ramp = std::max(1, rampFrames);
+  d_->rampShown.store(d_->ramp);
   d_->channels = std::max(1, channels);
 }
 
@@ -245,22 +286,26 @@ int ArmedStart::OutputChannels() const {
 
 std::uint64_t ArmedStart::PinnedStart(const std::function<std::uint64_t()>& nextRead) const {
   const std::uint64_t seq = d_->handoverSeq.load();
-  if (d_->sounding.load() == nullptr || d_->soundingSeq.load() != seq || seq <= d_->silenced.load())
-    return kNever;
-  // The ring's next read and the head's place after the last cycle must
-  // belong to the same cycle: read between cycles (microseconds apart).
-  std::uint64_t next = 0, pos = 0;
+  if (seq == 0 || d_->awaitingSeq.load() != seq || seq <= d_->silenced.load()) return kNever;
+  // The ring's next read and what is left of the head after the last cycle
+  // must belong to the same cycle: read between cycles (microseconds apart).
+  std::uint64_t next = 0, left = 0;
   for (;;) {
     while (d_->inCycle.load() != 0) std::this_thread::yield();
     const std::uint64_t before = d_->deviceCycles.load();
     next = nextRead();
-    pos = d_->headPos.load();
+    left = d_->headLeft.load();
     if (d_->inCycle.load() == 0 && d_->deviceCycles.load() == before) break;
   }
-  const std::uint64_t hand = d_->handoverFrames.load();
-  if (hand <= pos) return kNever;  // too late: the graph starts where it can
-  d_->pinGiven.store(next + (hand - pos));
-  return next + (hand - pos);
+  // A cycle may still begin before the output sees the pin: the head must
+  // not have begun its ramp down by then.
+  const std::uint64_t margin =
+      std::uint64_t(d_->rampShown.load()) + std::uint64_t(d_->period.load());
+  const bool late = left <= margin;
+  d_->pinLate.store(late);
+  const std::uint64_t pin = late ? next : next + left;
+  d_->pinGiven.store(pin);
+  return pin;
 }
 
 void ArmedStart::CycleBegins() {
@@ -309,48 +354,78 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
   const int channels = d.channels;
   d.cycleFrame.store(cycleFrame);
   d.period.store(frames);
-  if (d.playing != nullptr && d.playingSeq <= d.silenced.load()) d.CutPlaying();
+  const std::uint64_t silenced = d.silenced.load();
+  if (d.playing != nullptr && d.playingSeq <= silenced) d.CutPlaying();
+  if (d.awaiting && d.awaitSeq <= silenced) d.EndAwaiting();
   const ClipHead* taken = nullptr;
   if (d.armed.load() != nullptr) {
     const std::uint64_t target = d.armedTarget.load();
     if (target == kNever || std::int32_t(cycleFrame - std::uint32_t(target)) >= 0)
       taken = d.armed.exchange(nullptr);
   }
-  if (taken != nullptr && taken->rate != d.rate.load()) taken = nullptr;
-  if (const ClipHead* head = taken) {
-    d.CutPlaying();
-    d.playing = head;
-    d.playingSeq = d.armedSeq.load();
-    d.pos = 0;
-    d.muted = 0;
-    d.ringMuted = true;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    d.startedNs.store(std::uint64_t(now.tv_sec) * 1000000000u + std::uint64_t(now.tv_nsec));
-    d.startedAt.store(ringAt);
-    d.soundingSeq.store(d.playingSeq);
-    d.sounding.store(head);
+  if (taken != nullptr) {
+    const std::uint64_t seq = d.armedSeq.load();
+    const int key = d.armedKey.load();
+    // Only what the window's latest word on the key plays starts.
+    if (key >= 0 && key < kKeys && d.generations[key].load() == d.armedGeneration.load() &&
+        taken->rate == d.rate.load() && seq > silenced) {
+      d.CutPlaying();
+      d.playing = taken;
+      d.playingSeq = seq;
+      d.pos = 0;
+      d.end = Playable(*taken);
+      d.muted = 0;
+      d.ringMuted = true;
+      d.rampedIn = d.ramp;
+      d.awaiting = true;
+      d.awaitSeq = seq;
+      d.awaitLeft = d.rate.load() / 2;
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      d.startedNs.store(std::uint64_t(now.tv_sec) * 1000000000u + std::uint64_t(now.tv_nsec));
+      d.startedAt.store(ringAt);
+      d.soundingSeq.store(seq);
+      d.sounding.store(taken);
+      d.awaitingSeq.store(seq);
+    }
+    d.decidedSeq.store(seq);
   }
   const float gain = d.gain.load();
-  const std::uint64_t handoverAt =
-      d.playing != nullptr && d.handoverSeq.load() == d.playingSeq ? d.pinGiven.load() : kNever;
+  std::uint64_t handoverAt = kNever;
+  bool late = false;
+  if (d.awaiting && d.handoverSeq.load() == d.awaitSeq) {
+    handoverAt = d.pinGiven.load();
+    late = d.pinLate.load();
+  }
+  // A head whose handover is pinned plays whole to it; any other ramps
+  // down to its end, where the graph's sound, when it comes, goes on.
+  const bool pinned = handoverAt != kNever && !late;
   for (int f = 0; f < frames; ++f) {
-    if (d.playing != nullptr && ringAt + std::uint64_t(f) >= handoverAt && ringPlays) {
-      // The graph's sound goes on from here, where the head is.
-      d.playing = nullptr;
-      d.sounding.store(nullptr);
-      d.ringMuted = false;
+    if (d.awaiting && ringAt + std::uint64_t(f) >= handoverAt && ringPlays) {
+      if (pinned && (d.playing != nullptr || d.sinceEnd == 0)) {
+        // The graph's sound goes on from here, where the head is.
+        d.playing = nullptr;
+        d.sounding.store(nullptr);
+      } else {
+        // Late: it goes on from the head's end, ramped in.
+        d.CutPlaying();
+        d.rampedIn = 0;
+      }
+      d.EndAwaiting();
     }
     float ringGain = 1.0f;
     if (d.ringMuted) {
       ringGain = float(1.0 - RampGain(std::min(1.0, double(d.muted) / d.ramp)));
       d.muted = std::min(d.muted + 1, d.ramp);
+    } else if (d.rampedIn < d.ramp) {
+      ringGain = float(RampGain(double(d.rampedIn) / d.ramp));
+      if (ringPlays) ++d.rampedIn;
     }
     float headGain = 0.0f;
     const ClipHead* head = d.playing;
     if (head != nullptr) {
-      const int left = head->Frames() - d.pos;
-      headGain = left >= d.ramp ? gain : gain * float(RampGain(double(left) / d.ramp));
+      const int left = d.end - d.pos;
+      headGain = pinned || left >= d.ramp ? gain : gain * float(RampGain(double(left) / d.ramp));
     }
     float fadeGain = 0.0f;
     if (d.fading != nullptr) fadeGain = gain * float(RampGain(double(d.fadeLeft) / d.ramp));
@@ -360,11 +435,18 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
       if (d.fading != nullptr) v += fadeGain * d.HeadSample(d.fading, d.fadePos, c);
       out[std::size_t(f) * channels + c] = v;
     }
-    if (head != nullptr && ++d.pos >= head->Frames()) {
-      // The graph never took over: the head has played out, ramped down.
+    if (head != nullptr && ++d.pos >= d.end) {
+      // Played to its end before the graph took over: silent until it does.
       d.playing = nullptr;
       d.sounding.store(nullptr);
-      d.ringMuted = false;
+      d.sinceEnd = 0;
+    } else if (head == nullptr && d.sinceEnd < (1 << 30)) {
+      ++d.sinceEnd;
+    }
+    if (d.awaiting && d.playing == nullptr && --d.awaitLeft <= 0) {
+      // No graph's sound came to take over: the ring is heard again.
+      d.EndAwaiting();
+      d.rampedIn = 0;
     }
     if (d.fading != nullptr) {
       ++d.fadePos;
@@ -374,7 +456,7 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
       }
     }
   }
-  d.headPos.store(d.playing != nullptr ? std::uint64_t(d.pos) : 0);
+  d.headLeft.store(d.playing != nullptr ? std::uint64_t(d.end - d.pos) : 0);
   ++d.cycles;
 }
 

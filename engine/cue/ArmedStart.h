@@ -7,20 +7,26 @@
 //
 // What sounds first is the clip's head: its first moments from the key's
 // start mark, decoded ahead at the output's format (ClipHead). The graph
-// then starts the clip where the head will be when its first sample plays,
-// pinned to that sample of the output (RingReader::PinStartsTo), and the
-// output passes from the head to the graph's sound on that sample.
+// then starts the clip where the head ends, pinned to the sample of the
+// output where the head will end (RingReader::PinStartsTo), and the output
+// passes from the head to the graph's sound on that sample. A graph too
+// late for that (a clip not cued yet, a busy machine) finds the head ended,
+// ramped down, and its sound goes on from there as soon as it comes,
+// ramped in: a gap, but the clip never goes back to a place already heard.
 //
 // The window decides; the arming thread only follows what it decided. The
 // window publishes, for every key, what its rules do with a press of it
 // now (Verdict, read from the key's row by the rules the window plays it
-// by) and republishes it whenever the row or its clip changes. A key arms
-// only when its verdict says it plays, from a head that is ready. The
+// by) and republishes it, on its own thread, as the row or its clip
+// changes. Each key's word has a generation, odd while it changes. A key
+// arms only when its verdict says it plays, from a head that is ready,
+// under an even generation, which the arm carries. The output starts an
+// armed head only while that generation is still the key's: a row changed
+// after the arm was made and before the output's cycle never sounds. The
 // window then confirms the arm (it played that clip from that start) or
 // withdraws it (anything else): a withdrawn head that has not sounded yet
 // never will, and one that has is faded out within the output's next
-// cycle. A graph that comes too late for the handover starts where it can,
-// and the head plays on until it does.
+// cycle.
 //
 // Threads: Publish, Confirm and Withdraw on the window thread; Arm on any
 // thread (the MIDI system's as a note arrives, the window's for a typed
@@ -74,7 +80,7 @@ class ArmedStart {
   void Clear();
   Verdict VerdictOf(int key) const;
 
-  // Where the graph takes over from the head.
+  // Where the graph takes over from the head: at its end.
   struct Handover {
     std::int64_t clipNs = 0;  // the clip's position at the first sample the graph plays
     int frames = 0;           // of the head, before the graph takes over
@@ -83,10 +89,11 @@ class ArmedStart {
   };
   // The window played `key`'s clip `path` from start mark `mark`, at
   // `startNs` in the clip: the armed head of that clip is handed over to
-  // the graph. Nothing when no such head is
-  // armed: the graph starts the clip itself, as it would have unarmed (and
-  // any other head armed is withdrawn). When the output has not started the
-  // head yet, waits at most `wait` for it, else withdraws it.
+  // the graph, also one that has already played to its end. Nothing when
+  // no such head was started: the graph starts the clip itself, as it
+  // would have unarmed (and any other head armed is withdrawn). When the
+  // output has not taken the arm yet, waits at most `wait` for it, else
+  // withdraws it.
   std::optional<Handover> Confirm(int key, const std::string& path, int mark, std::int64_t startNs,
                                   std::chrono::nanoseconds wait);
   // What was armed, if anything, is not played: silent if it has not
@@ -122,8 +129,9 @@ class ArmedStart {
   // The output's streaming thread, as the graph's first sound after a
   // confirmed head is written: the ring's sample (counted as `nextRead`,
   // which gives the sample the output reads next, counts) where the head
-  // reaches its handover, the graph's sound to start there; ~0 when no
-  // confirmed head sounds, or it is past its handover.
+  // ends, the graph's sound to start there; the sample read next when the
+  // head has ended or is about to (the sound is ramped in there); ~0 when
+  // no confirmed head waits for the graph.
   std::uint64_t PinnedStart(const std::function<std::uint64_t()>& nextRead) const;
   // The output's thread, around each cycle it reads and mixes.
   void CycleBegins();

@@ -4,6 +4,7 @@
 #include "engine/stages/GainRamp.h"
 #include "engine/stages/Varispeed.h"
 #include "engine/timing/GroupStart.h"
+#include "engine/timing/SharedClock.h"
 
 #include <algorithm>
 #include <thread>
@@ -425,8 +426,17 @@ void SegmentPlayer::CueForGroup(std::chrono::nanoseconds wait) {
 void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs) {
   if (ticket != holdTicket_ || target_ != FilterState::State_Running || !loaded_) return;
   heldForGroup_ = false;
-  // A start that goes on from a head keeps the head's time, in a group too.
-  if (continueBase_) baseNs = std::exchange(continueBase_, std::nullopt);
+  // A start that goes on from a head keeps the head's time, in a group too,
+  // once its clip is cued, if that time has not passed meanwhile: a graph
+  // too late for it starts as any other, and the output ramps its sound in
+  // where the head ended.
+  if (const auto base = std::exchange(continueBase_, std::nullopt)) {
+    if (startsCued_) CueForGroup(GroupStart::kCueBudget);
+    GstClock* clock = ObtainSharedClock();
+    if (clock != nullptr && *base > gst_clock_get_time(clock)) baseNs = base;
+    if (clock != nullptr) gst_object_unref(clock);
+    if (!baseNs) baseNs = GroupStart::SoloBase();
+  }
   if (!baseNs && startsCued_) {
     // The base time is chosen once the clip is cued: chosen before, it
     // could pass while the decoder still seeks, and the output would drop

@@ -365,6 +365,16 @@ TEST(ArmedStart, AKeyTheWindowWouldNotPlayNeverSounds) {
   second.Publish(1, V::Silent);
   EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
   EXPECT_EQ(Cycle(second, kPeriod, kPeriod), std::vector<float>(kPeriod, 0.0f));
+  // Changed after the arm and before the output's next cycle, the window
+  // not come to the note yet: the old head never starts, whether the key
+  // now plays nothing or another clip.
+  for (const auto& now : {std::shared_ptr<const engine::ClipHead>(), CountingHead("b.wav", 4800)}) {
+    second.Publish(1, V::Plays, head);
+    ASSERT_EQ(order.Arm(0, 1), 1);
+    second.Publish(1, now ? V::Plays : V::Silent, now);
+    EXPECT_EQ(Cycle(second, 2 * kPeriod, kPeriod, 0.5f, true), std::vector<float>(kPeriod, 0.5f));
+    EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
+  }
   order.Publish({});
 }
 
@@ -418,17 +428,15 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   EXPECT_EQ(first[kRamp], 1.0f + kRamp);
   const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
   ASSERT_TRUE(handover);
-  // Whole milliseconds of the head, within it.
-  EXPECT_EQ(handover->frames % 48, 0);
-  EXPECT_LT(handover->frames, 4800);
+  // At the head's end.
+  EXPECT_EQ(handover->frames, 4800);
   EXPECT_EQ(handover->clipNs, std::int64_t(handover->frames) * 1000000000 / 48000);
   // The graph's first sound is written some cycles on (the ring held still
-  // meanwhile, as a paused one does): it goes where the head will be at
-  // its handover.
+  // meanwhile, as a paused one does): it goes where the head will end.
   std::uint64_t at = 1000 + kPeriod;
-  for (int i = 0; i < 3; ++i) Cycle(start, at, kPeriod, -1.0f);
+  for (int i = 0; i < 3; ++i) Cycle(start, at, kPeriod / 2, -1.0f);
   const std::uint64_t pin = start.PinnedStart([&] { return at; });
-  EXPECT_EQ(pin, at + std::uint64_t(handover->frames - 4 * kPeriod));
+  EXPECT_EQ(pin, at + std::uint64_t(handover->frames - kPeriod - 3 * kPeriod / 2));
   for (; at + kPeriod <= pin; at += kPeriod) Cycle(start, at, kPeriod, -1.0f);
   const int into = int(pin - at);
   const std::vector<float> seam = Cycle(start, at, kPeriod, -1.0f, true);
@@ -440,6 +448,36 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   EXPECT_EQ(Cycle(start, at + kPeriod, kPeriod, 0.0f, true)[0], 1.0f);
   start.Silence(start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0))->seq);
   EXPECT_EQ(Cycle(start, at + 2 * kPeriod, kPeriod)[kRamp], 0.0f);
+}
+
+// A graph late for the head's end (a clip not cued yet, a busy machine):
+// the head ends ramped down, and the graph's sound, from the clip's place
+// at the head's end, is ramped in where it comes. Nothing already heard is
+// played again.
+TEST(ArmedStart, AGraphLateForTheHeadGoesOnFromItsEndRampedInNeverBack) {
+  engine::ArmedStart start;
+  start.Prepare(kRamp, 48000, 2);
+  start.Publish(7, engine::ArmedStart::Verdict::Plays, CountingHead("a.wav", 4800));
+  ASSERT_TRUE(start.Arm(7));
+  std::uint64_t at = 0;
+  float last = Cycle(start, at, kPeriod).back();
+  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
+  ASSERT_TRUE(handover);
+  for (at += kPeriod; at < 4800 + 4 * kPeriod; at += kPeriod)
+    for (const float v : Cycle(start, at, kPeriod)) last = v > 0 ? v : last;
+  EXPECT_FALSE(start.Sounding());
+  EXPECT_EQ(start.PinnedStart([&] { return at; }), at);
+  // The graph's sound: the clip's frames from where it was started, as the
+  // head counts them.
+  std::vector<float> ring(std::size_t(kPeriod) * 2), out(ring.size());
+  for (int f = 0; f < kPeriod; ++f)
+    ring[std::size_t(f) * 2] = ring[std::size_t(f) * 2 + 1] = float(1 + handover->frames + f);
+  start.Mix(ring.data(), out.data(), kPeriod, at, true, std::uint32_t(at));
+  EXPECT_EQ(out[0], 0.0f) << "not ramped in";
+  for (int f = kRamp; f < kPeriod; ++f) {
+    EXPECT_EQ(out[std::size_t(f) * 2], ring[std::size_t(f) * 2]);
+    EXPECT_GT(out[std::size_t(f) * 2], last) << "went back to a place already heard";
+  }
 }
 
 }  // namespace
