@@ -344,7 +344,11 @@ void TForm11::PublishArmedKeys() {
       const std::string name = path + "\n" + std::to_string(mark) + "\n" + std::to_string(rate);
       const auto& held = heads_[std::size_t(key)];
       if (held && held->path == path && held->mark == mark && held->rate == rate) {
-        head = held;
+        // Past the stop mark, the window's clip would already have ended
+        // or looped.
+        if (app::HeadWithinMarks(held->clipNs, mark, row.Max.trimmed().toInt(),
+                                 std::int64_t(held->Frames()) * 1000000000 / rate))
+          head = held;
       } else if (!headless_.count(name)) {
         requests.push_back({path, mark, rate, channels, frames});
         keys.push_back(key);

@@ -73,6 +73,12 @@ bool StrictlyInside(const QRect& panel, QPoint point) {
          panel.top() < point.y() && point.y() < panel.top() + panel.height();
 }
 
+bool HeadWithinMarks(std::int64_t clipNs, int min, int max, std::int64_t headNs) {
+  min = std::clamp(min, 0, 10000);
+  max = std::clamp(max, 0, 10000);
+  return clipNs > 0 && max > min && std::int64_t(max - min) * clipNs / 10000 >= headNs;
+}
+
 KeyVerdict KeyVerdictOf(const QString& file, const QString& problem, const QString& min,
                         const QString& max, const QString& rate) {
   if (file.isEmpty() || !problem.isEmpty()) return KeyVerdict::Silent;

@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 namespace app {
@@ -24,6 +25,11 @@ int ComputerKeyIndex(QChar typed);
 enum class KeyVerdict { Silent, Plays, PlaysAtNormalSpeed };
 KeyVerdict KeyVerdictOf(const QString& file, const QString& problem, const QString& min,
                         const QString& max, const QString& rate);
+
+// A key's head (the first `headNs` of its clip from its start mark, which
+// sounds whole unless the graph takes over earlier) ends before the key's
+// stop mark; marks in 10000ths of a clip `clipNs` long (0: not known).
+bool HeadWithinMarks(std::int64_t clipNs, int min, int max, std::int64_t headNs);
 
 // What a window does when its clip reaches the stop mark.
 enum class EndOfClip { Nothing, Restart, Stop };

@@ -51,6 +51,7 @@ struct ClipHead {
   std::int64_t startNs = 0;  // where in the clip the head begins, as it was read
   int rate = 0;
   int channels = 0;
+  std::int64_t clipNs = 0;     // the clip's length; 0 when it could not be told
   std::vector<float> samples;  // interleaved
   int Frames() const { return channels > 0 ? int(samples.size() / std::size_t(channels)) : 0; }
 };

@@ -59,8 +59,10 @@ std::shared_ptr<const ClipHead> ReadClipHead(const HeadRequest& request) {
             gst_element_get_state(pipeline, nullptr, nullptr, kWaitForDecoder) ==
                 GST_STATE_CHANGE_SUCCESS;
   gint64 duration = 0;
+  if (ok && gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
+    head->clipNs = duration;
   if (ok && request.mark > 0) {
-    ok = gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0;
+    ok = duration > 0;
     head->startNs = std::int64_t(request.mark) * duration / 10000;
     ok = ok && gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
                                        GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),

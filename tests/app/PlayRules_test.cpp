@@ -65,6 +65,18 @@ TEST(KeyVerdict, OnlyARowThatPlaysIsArmedAndOnlyAtNormalSpeedFromItsHead) {
   EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "1.5"), KeyVerdict::Silent);
 }
 
+// Past its stop mark the window's clip has ended or looped: a head that
+// would sound beyond it is not armed.
+TEST(KeyVerdict, AHeadIsArmedOnlyWhereItEndsBeforeTheStopMark) {
+  constexpr std::int64_t kSecond = 1000000000, kHead = kSecond / 4;
+  EXPECT_TRUE(app::HeadWithinMarks(4 * kSecond, 0, 10000, kHead));
+  EXPECT_TRUE(app::HeadWithinMarks(4 * kSecond, 2000, 2625, kHead));
+  EXPECT_FALSE(app::HeadWithinMarks(4 * kSecond, 2000, 2600, kHead));
+  EXPECT_FALSE(app::HeadWithinMarks(4 * kSecond, 5000, 5000, kHead));
+  EXPECT_FALSE(app::HeadWithinMarks(4 * kSecond, 6000, 5000, kHead));  // shown at Max, both
+  EXPECT_FALSE(app::HeadWithinMarks(0, 0, 10000, kHead));              // length not known
+}
+
 TEST(ApplyRate, SetsNormalSpeedThenTheRateUntilThePlayerAgrees) {
   std::vector<double> calls;
   double current = 1.0;
