@@ -333,8 +333,7 @@ TEST_F(LoopsOnJack, AnArmedStartGoesOnFromItsHeadAndNeverBack) {
     std::size_t frames = 0, quiet = 0;
     for (float l : level) {
       quiet = l < 0.01f ? quiet + 1 : 0;
-      if (quiet == 0) frames += 1;
-      if (quiet > 0 && quiet <= 8) frames += 1;
+      if (quiet <= 8) ++frames;
     }
     return frames;
   };
@@ -376,9 +375,8 @@ TEST_F(LoopsOnJack, AnArmedStartGoesOnFromItsHeadAndNeverBack) {
       ASSERT_TRUE(WaitFor([&] { return ends == 1 && player->State == fsStopped; }));
       ASSERT_TRUE(RecordUntil(Now() + 48000 / 5));
       const uint64_t end = SoundEnd(onset, Now());
-      // A graph late for the head leaves a gap of digital silence, which
-      // looks like a dropout of the server's.
-      if (window == Window::Quick && DroppedOut(onset + 480, end - 480)) continue;
+      // A graph late for the head leaves a gap too, but ramped at both ends.
+      if (DroppedOut(onset + 480, end - 480)) continue;
       const float step = LargestStep(onset + 480, end - 480);
       const std::size_t quiet = LongestQuiet(onset + 480, end - 480);
       const std::size_t heard = heardFor(onset, end);
