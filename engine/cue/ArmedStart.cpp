@@ -102,9 +102,10 @@ struct ArmedStart::Impl {
   bool awaiting = false;
   std::uint64_t awaitSeq = 0;
   int rampedIn = 1 << 30;
+  // Frames the output still waits for a late graph once the head ended and
+  // the window confirmed it; until the window does, however late.
   int awaitLeft = 0;
-  int sinceEnd = 1 << 30;  // frames since the head played to its end  // frames the output still
-                           // waits for a late graph once the head ended
+  int sinceEnd = 1 << 30;            // frames since the head played to its end
   const ClipHead* fading = nullptr;  // a head cut, played on ramped down
   int fadePos = 0, fadeLeft = 0;
 
@@ -227,7 +228,7 @@ std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::stri
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   const ClipHead* untaken = head;
   if (d_->armed.compare_exchange_strong(untaken, nullptr) || !decided() ||
-      d_->awaitingSeq.load() != seq) {
+      d_->awaitingSeq.load() != seq || d_->generations[key].load() != d_->armedGeneration.load()) {
     // Never started (the output is stalled, or the key changed since the
     // arm), or cut already: the graph starts the clip from its start as if
     // nothing was armed.
@@ -393,7 +394,8 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
   const float gain = d.gain.load();
   std::uint64_t handoverAt = kNever;
   bool late = false;
-  if (d.awaiting && d.handoverSeq.load() == d.awaitSeq) {
+  const bool confirmed = d.awaiting && d.handoverSeq.load() == d.awaitSeq;
+  if (confirmed) {
     handoverAt = d.pinGiven.load();
     late = d.pinLate.load();
   }
@@ -443,7 +445,7 @@ void ArmedStart::Mix(const float* ring, float* out, int frames, std::uint64_t ri
     } else if (head == nullptr && d.sinceEnd < (1 << 30)) {
       ++d.sinceEnd;
     }
-    if (d.awaiting && d.playing == nullptr && --d.awaitLeft <= 0) {
+    if (confirmed && d.awaiting && d.playing == nullptr && --d.awaitLeft <= 0) {
       // No graph's sound came to take over: the ring is heard again.
       d.EndAwaiting();
       d.rampedIn = 0;

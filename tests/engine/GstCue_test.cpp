@@ -450,22 +450,25 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   EXPECT_EQ(Cycle(start, at + 2 * kPeriod, kPeriod)[kRamp], 0.0f);
 }
 
-// A graph late for the head's end (a clip not cued yet, a busy machine):
-// the head ends ramped down, and the graph's sound, from the clip's place
-// at the head's end, is ramped in where it comes. Nothing already heard is
-// played again.
+// A window or a graph late for the head's end (a clip not cued yet, a busy
+// machine): the head ends ramped down, and the graph's sound, from the
+// clip's place at the head's end, is ramped in where it comes. Nothing
+// already heard is played again.
 TEST(ArmedStart, AGraphLateForTheHeadGoesOnFromItsEndRampedInNeverBack) {
   engine::ArmedStart start;
   start.Prepare(kRamp, 48000, 2);
   start.Publish(7, engine::ArmedStart::Verdict::Plays, CountingHead("a.wav", 4800));
   ASSERT_TRUE(start.Arm(7));
+  // The window comes a second after the note, long after the head ended.
+  float last = 0;
   std::uint64_t at = 0;
-  float last = Cycle(start, at, kPeriod).back();
-  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
-  ASSERT_TRUE(handover);
-  for (at += kPeriod; at < 4800 + 4 * kPeriod; at += kPeriod)
+  for (; at < 48000; at += kPeriod)
     for (const float v : Cycle(start, at, kPeriod)) last = v > 0 ? v : last;
   EXPECT_FALSE(start.Sounding());
+  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
+  ASSERT_TRUE(handover);
+  Cycle(start, at, kPeriod);
+  at += kPeriod;
   EXPECT_EQ(start.PinnedStart([&] { return at; }), at);
   // The graph's sound: the clip's frames from where it was started, as the
   // head counts them.
