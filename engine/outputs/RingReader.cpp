@@ -150,6 +150,11 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
       start_.store(*sample);
     }
   }
+  // A stream that goes on (a loop's next pass, a resume) follows the sound
+  // the ring holds. On a busy machine the sink may place it a few frames
+  // early, as it takes its place from the clock again, over sound not yet
+  // heard: the end of the pass before would break off mid-swing.
+  if (start_.load() != kNoStart && in == out) *sample = std::max(*sample, writtenTo_.load());
   const guint64 before = *sample;
   guint n = 0;
   if (in != out) {
