@@ -337,20 +337,6 @@ TEST_F(LoopsOnJack, AnArmedStartGoesOnFromItsHeadAndNeverBack) {
     }
     return frames;
   };
-  // As long as the clip is heard started the usual way.
-  std::size_t whole = 0;
-  for (int attempt = 0; whole == 0; ++attempt) {
-    ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
-    ends = 0;
-    const uint64_t mark = Now();
-    PressKey(clip);
-    ASSERT_TRUE(WaitFor([&] { return ends == 1 && player->State == fsStopped; }));
-    ASSERT_TRUE(RecordUntil(Now() + 48000 / 5));
-    const auto onset = Onset(mark, Now());
-    ASSERT_TRUE(onset);
-    const uint64_t end = SoundEnd(*onset, Now());
-    if (!DroppedOut(*onset + 480, end - 480)) whole = heardFor(*onset, end);
-  }
   enum class Window { Quick, Slow, AfterTheHead };
   for (const Window window : {Window::Quick, Window::Slow, Window::AfterTheHead}) {
     SCOPED_TRACE("window " + std::to_string(int(window)));
@@ -380,11 +366,12 @@ TEST_F(LoopsOnJack, AnArmedStartGoesOnFromItsHeadAndNeverBack) {
       const float step = LargestStep(onset + 480, end - 480);
       const std::size_t quiet = LongestQuiet(onset + 480, end - 480);
       const std::size_t heard = heardFor(onset, end);
-      // The clip's end is heard a few ms more or less, as the window stops
-      // it; a place heard again would add tens of ms.
-      if (step > 2 * SineStep(440) || heard > whole + 960) Save("armed-failed.wav", onset, end);
+      // The clip's end is heard up to 20 ms short, as the window stops it;
+      // a place heard again would add tens of ms.
+      if (step > 2 * SineStep(440) || heard > 48000 + 480) Save("armed-failed.wav", onset, end);
       EXPECT_LE(step, 2 * SineStep(440)) << "the sound clicked";
-      EXPECT_NEAR(double(heard), double(whole), 960.0) << "the clip was not heard once, whole";
+      EXPECT_LE(heard, 48000u + 480) << "a place of the clip was heard again";
+      EXPECT_GE(heard, 48000u - 960) << "some of the clip was never heard";
       if (window == Window::Quick) {
         EXPECT_LE(quiet, 48u) << "the graph's sound left a gap";
       }
