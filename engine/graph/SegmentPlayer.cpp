@@ -4,6 +4,7 @@
 #include "engine/stages/GainRamp.h"
 #include "engine/stages/Varispeed.h"
 #include "engine/timing/GroupStart.h"
+#include "engine/timing/SharedClock.h"
 
 #include <algorithm>
 #include <thread>
@@ -18,6 +19,7 @@ void SegmentPlayer::Reset() {
   target_ = FilterState::State_Stopped;
   flushEveryLoop_ = false;
   probe_->sawBuffer = false;
+  continueBase_.reset();
   ResetSegments(std::nullopt);
 }
 
@@ -68,6 +70,30 @@ HRESULT SegmentPlayer::Run() {
   return S_OK;
 }
 
+void SegmentPlayer::ContinueAt(std::int64_t clipNs, std::uint64_t baseNs) {
+  if (!loaded_) return;
+  Segment segment = pendingSeek_ ? *pendingSeek_ : cued_ ? *cued_ : playing_;
+  if (segment.stopNs >= 0 && clipNs >= segment.stopNs) return;
+  segment.startNs = clipNs;
+  pendingSeek_ = segment;
+  lastPosition_ = clipNs / 100;
+  // An audio sink writes a start into its ring only once its base time has
+  // come: the start is made half the sink's alignment threshold early, so
+  // it is written ahead of the sample it is pinned to, while the samples
+  // after it still count as following it.
+  std::uint64_t early = 20 * GST_MSECOND;
+  if (auto audio = LinkedAudio();
+      audio && audio->sink &&
+      g_object_class_find_property(G_OBJECT_GET_CLASS(audio->sink), "alignment-threshold")) {
+    guint64 threshold = 0;
+    g_object_get(audio->sink, "alignment-threshold", &threshold, nullptr);
+    early = threshold / 2;
+  }
+  continueBase_ = baseNs > early ? baseNs - early : 0;
+  for (auto& f : filters_)
+    if (f->role == Role::AudioRenderer && f->InBin()) ContinueVarispeedStart(f->element);
+}
+
 HRESULT SegmentPlayer::Pause() {
   const bool wasRunning = target_ == FilterState::State_Running;
   target_ = FilterState::State_Paused;
@@ -109,6 +135,7 @@ HRESULT SegmentPlayer::Stop() {
   // heard out first, and only what they hold past their position (their
   // own latency, a few milliseconds) is faded.
   const bool ended = segmentEnded_;
+  continueBase_.reset();
   AwaitTail();
   const bool faded = FadeOutput();
   segmentEnded_ = false;
@@ -399,6 +426,17 @@ void SegmentPlayer::CueForGroup(std::chrono::nanoseconds wait) {
 void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t> baseNs) {
   if (ticket != holdTicket_ || target_ != FilterState::State_Running || !loaded_) return;
   heldForGroup_ = false;
+  // A start that goes on from a head keeps the head's time, in a group too,
+  // once its clip is cued, if that time has not passed meanwhile: a graph
+  // too late for it starts as any other, and the output ramps its sound in
+  // where the head ended.
+  if (const auto base = std::exchange(continueBase_, std::nullopt)) {
+    if (startsCued_) CueForGroup(GroupStart::kCueBudget);
+    GstClock* clock = ObtainSharedClock();
+    if (clock != nullptr && *base > gst_clock_get_time(clock)) baseNs = base;
+    if (clock != nullptr) gst_object_unref(clock);
+    if (!baseNs) baseNs = GroupStart::SoloBase();
+  }
   if (!baseNs && startsCued_) {
     // The base time is chosen once the clip is cued: chosen before, it
     // could pass while the decoder still seeks, and the output would drop

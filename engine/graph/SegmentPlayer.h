@@ -85,6 +85,11 @@ class SegmentPlayer {
   bool TakeSeekRefused() { return std::exchange(seekRefused_, false); }
 
   HRESULT Run();
+  // The next Run goes on from sound already heard (the head of an armed
+  // start): the clip starts at `clipNs` instead of where it was to start,
+  // unramped, on base time `baseNs`, its first sample where the output
+  // takes it over. Before Run, after the window's seek.
+  void ContinueAt(std::int64_t clipNs, std::uint64_t baseNs);
   HRESULT Pause();
   HRESULT Stop();
 
@@ -197,6 +202,8 @@ class SegmentPlayer {
   bool heldForGroup_ = false;
   // The Run starts the clip from a seek rather than resuming it.
   bool startsCued_ = false;
+  // The base time of a start that goes on from a head (ContinueAt).
+  std::optional<std::uint64_t> continueBase_;
 };
 
 }  // namespace engine

@@ -135,6 +135,14 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
     // from its base. A ring that has not played since it was acquired has
     // no claim: its read pointer is the place.
     const guint64 sps = guint64(buf->samples_per_seg), base = guint64(buf->segbase) * sps;
+    const auto nextRead = [&] {
+      return std::max(claimed_.load(), guint64(g_atomic_int_get(&buf->segdone)) * sps);
+    };
+    if (pin_)
+      if (const guint64 pinned = pin_(nextRead); pinned != kNoStart && pinned >= base) {
+        *sample = pinned - base;
+        start_.store(*sample);
+      }
     const guint64 claimed =
         std::max(claimed_.load(), guint64(g_atomic_int_get(&buf->segdone)) * sps);
     if (*sample + base < claimed) {
