@@ -144,42 +144,6 @@ void ClearAll(GstAudioRingBuffer* buf) {
     DeviceOf(buf).Reader().Refilled();
 }
 
-// Streaming thread. The device frees a segment a cycle, and a writer that
-// waited on a full ring for each would wake (and wake the device's thread
-// to wake it) twice a period for a few kilobytes. A buffer that does not
-// fit waits instead until a quarter of the ring is free, and is then
-// written in one go with the next ones: the ring never holds less than
-// three quarters of its length ahead (150 ms of the default 200). The wait
-// is on the ring's own condition, which a flush, a pause, a stop and a lost
-// device all signal, so a start or a cut never waits for it; a writer
-// further ahead than the ring holds, or a device that stops reading, is
-// left to the ring's own wait.
-void AwaitRoomFor(GstAudioRingBuffer* buf, guint64 sample, gint frames) {
-  const gint sps = buf->samples_per_seg, total = buf->spec.segtotal;
-  const gint rate = GST_AUDIO_INFO_RATE(&buf->spec.info);
-  if (sps <= 0 || total < 4 || rate <= 0 || frames <= 0) return;
-  const gint64 segmentUs = gint64(sps) * G_USEC_PER_SEC / rate;
-  const gint first = gint(sample / guint64(sps));
-  const gint spans =
-      gint((sample % guint64(sps) + guint64(frames) + guint64(sps) - 1) / guint64(sps));
-  const gint target = std::min(total * 3 / 4, total - spans);
-  if (target < 0) return;
-  GST_OBJECT_LOCK(buf);
-  for (gint was = -1;;) {
-    if (buf->flushing || g_atomic_int_get(&buf->state) != GST_AUDIO_RING_BUFFER_STATE_STARTED)
-      break;
-    const gint done = g_atomic_int_get(&buf->segdone);
-    const gint ahead = first - (done - buf->segbase);
-    // A writer further ahead than the ring holds is the ring's own case.
-    if ((was < 0 && ahead + spans <= total) || ahead > total || ahead <= target || done == was)
-      break;
-    was = done;
-    g_cond_wait_until(GST_AUDIO_RING_BUFFER_GET_COND(buf), GST_OBJECT_GET_LOCK(buf),
-                      g_get_monotonic_time() + (ahead - target) * segmentUs);
-  }
-  GST_OBJECT_UNLOCK(buf);
-}
-
 // Streaming thread.
 guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gint out,
              gint* accum) {
@@ -187,7 +151,6 @@ guint Commit(GstAudioRingBuffer* buf, guint64* sample, guint8* data, gint in, gi
   platform::KeyTrace::Stamp(platform::KeyTrace::kCommitted);
   if (QueueFiller* filler = DeviceOf(buf).Filler())
     return filler->Commit(parent, buf, sample, data, in, out, accum);
-  AwaitRoomFor(buf, *sample, std::abs(out));
   return DeviceOf(buf).Reader().Commit(parent, buf, sample, data, in, out, accum);
 }
 
