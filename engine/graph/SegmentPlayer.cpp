@@ -231,10 +231,69 @@ HRESULT SegmentPlayer::GetPosition(REFERENCE_TIME& position) {
     }
   }
   gint64 ns = 0;
-  if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) && ns >= 0)
+  GstElement* sink = PositionSink();
+  if (((sink != nullptr && gst_element_query_position(sink, GST_FORMAT_TIME, &ns)) ||
+       gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns)) &&
+      ns >= 0)
     lastPosition_ = ns / 100;
   position = lastPosition_;
   return S_OK;
+}
+
+namespace {
+
+guint32 ChildrenCookie(GstBin* bin) {
+  GST_OBJECT_LOCK(bin);
+  const guint32 cookie = bin->children_cookie;
+  GST_OBJECT_UNLOCK(bin);
+  return cookie;
+}
+
+// The bin's sink children, as its own position query asks them.
+std::vector<GstElement*> SinksOf(GstBin* bin) {
+  std::vector<GstElement*> sinks;
+  GstIterator* it = gst_bin_iterate_sinks(bin);
+  GValue item = G_VALUE_INIT;
+  for (GstIteratorResult r = gst_iterator_next(it, &item); r != GST_ITERATOR_DONE;
+       r = gst_iterator_next(it, &item)) {
+    if (r == GST_ITERATOR_RESYNC) {
+      sinks.clear();
+      gst_iterator_resync(it);
+      continue;
+    }
+    if (r == GST_ITERATOR_ERROR) {
+      sinks.clear();
+      break;
+    }
+    // Not referenced: the cookies tell when a child leaves.
+    sinks.push_back(GST_ELEMENT(g_value_get_object(&item)));
+    g_value_reset(&item);
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  return sinks;
+}
+
+}  // namespace
+
+GstElement* SegmentPlayer::PositionSink() {
+  PositionSource& s = positionSource_;
+  if (s.known && ChildrenCookie(GST_BIN(pipeline_)) == s.pipelineCookie &&
+      (s.bin == nullptr || ChildrenCookie(s.bin) == s.binCookie))
+    return s.sink;
+  s = {};
+  s.known = true;
+  s.pipelineCookie = ChildrenCookie(GST_BIN(pipeline_));
+  const std::vector<GstElement*> sinks = SinksOf(GST_BIN(pipeline_));
+  if (sinks.size() != 1) return nullptr;
+  if (!GST_IS_BIN(sinks.front())) return s.sink = sinks.front();
+  auto* bin = GST_BIN(sinks.front());
+  const guint32 binCookie = ChildrenCookie(bin);
+  const std::vector<GstElement*> inner = SinksOf(bin);
+  if (inner.size() != 1 || GST_IS_BIN(inner.front())) return nullptr;
+  s.bin = bin;
+  s.binCookie = binCookie;
+  return s.sink = inner.front();
 }
 
 HRESULT SegmentPlayer::GetDuration(REFERENCE_TIME& duration) {
