@@ -15,4 +15,10 @@ done
 echo "== bench_output (ALSA)"
 "$root/scripts/with-test-services.sh" env QT_QPA_PLATFORM=offscreen TASTIVO_AUDIO_SINK=alsasink \
   "$root/build-release/bin/bench_output" || status=1
+# Edges under load on PulseAudio and on ALSA too (the loop above heard JACK).
+for sink in pulsesink alsasink; do
+  echo "== bench_edges ($sink)"
+  "$root/scripts/with-test-services.sh" env QT_QPA_PLATFORM=offscreen TASTIVO_AUDIO_SINK=$sink \
+    "$root/build-release/bin/bench_edges" || status=1
+done
 exit $status

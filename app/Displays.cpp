@@ -137,6 +137,7 @@ void TForm11::Slider1PosChange(QObject* Sender, int Value) {
 void TForm11::CoolScrollbar2Change() {
   const int position = CoolScrollbar1->value();
   if (VolumeEnabled) Player->SetRelativeVolume(100, 1, 0, 0, position);
+  Player->SetArmedVolume(100, 1, 0, 0, position);
   volumeHint_ = app::VolumeHint(position);
 }
 
@@ -179,6 +180,13 @@ void TForm11::MidiIn1Click() {
     }
     MidiIn1->setChecked(true);
     Receiver.SetWindow(this);
+    Receiver.SetArming([armed = Player->Armed()](int key, bool arm) {
+      if (!armed) return;
+      if (arm)
+        engine::ArmingOrder::Instance().ArmFrom(armed.get(), key);
+      else
+        engine::ArmingOrder::Instance().WithdrawFrom(armed.get());
+    });
     MidiDevice = std::make_unique<midi::CMIDIInDevice>(Receiver);
     midi::MidiDeviceWatch::Of(this)->Reset();
     try {

@@ -6,6 +6,7 @@
 #include "app/NetGroupControl.h"
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
+#include "engine/cue/ClipHeads.h"
 #include "platform/Dialogs.h"
 #include "platform/KeyTrace.h"
 #include "platform/WindowPlacement.h"
@@ -176,6 +177,9 @@ void TForm11::Keys1NoteOn(QObject* Sender, int note, int velocity) {
   std::optional<std::uint64_t> base;
   if (auto* network = app::NetGroupControl::Instance())
     base = network->PressHere(GroupNumber(), note);
+  // A typed key, a click or a remote press arms here; a note did already.
+  if (!base)
+    if (auto armed = Player->Armed()) engine::ArmingOrder::Instance().ArmFrom(armed.get(), note);
   StartGroupPress(Sender, note, base);
   platform::KeyTrace::Stamp(platform::KeyTrace::kPlaying);
 }
@@ -185,7 +189,11 @@ void TForm11::StartGroupPress(QObject* Sender, int note, std::optional<std::uint
   for (std::size_t i = 0; i < FormList.size(); ++i)
     if (TForm11* w = FormList[i]; w && w->GroupNumber() == GroupNumber()) ++members;
   TPlayer::GroupStart together(members > 1 || baseNs);
+  // A start agreed with the other machines never goes on from a head.
+  if (baseNs) WithdrawArmed();
   ForEachWindowGuarded([&](TForm11* w) { w->PlayKey(Sender, note, GroupNumber()); });
+  // A window the dispatch did not reach plays nothing.
+  WithdrawArmed();
   if (baseNs)
     together.StartAt(*baseNs);
   else
@@ -210,6 +218,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
   if (Player->State == fsPlaying) Player->Stop();
   const KeyRow& row = Tuning->Set.Row(key);
   if (row.File.isEmpty()) {
+    if (auto armed = Player->Armed()) armed->Withdraw();
     // The performer goes on typing into the window played in.
     ToggleSetEditor(false);
     return;
@@ -239,8 +248,10 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     LcdMin->SetValue(QString::number(Slider1->MinPosition()));
     LcdMax->SetValue(QString::number(Slider1->MaxPosition()));
     platform::KeyTrace::Stamp(platform::KeyTrace::kPlay);
+    Player->ContinueArmed(key, PositionScale, Slider1->MinPosition());
     Player->Play();
   } catch (const std::exception& error) {
+    if (auto armed = Player->Armed()) armed->Withdraw();
     platform::ShowInformation(KeyErrorText(error, problem), this);
     // The key's release went to the box: the press is over, or the next key
     // typed here would be taken for the held one and not play.
@@ -253,6 +264,11 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     WarnIfSoundGoesNowhere();
   }
   TellAudioOutputChange();
+  // The output opens with the first clip: its format is known from now on.
+  if (auto armed = Player->Armed(); armed && armed->OutputRate() != armedRate_) {
+    armedRate_ = armed->OutputRate();
+    PublishArmedKeys();
+  }
 }
 
 void TForm11::ReleaseKey(QObject* Sender, int key, int group) {
@@ -296,6 +312,81 @@ void TForm11::CueKeys() {
     clips.push_back(std::move(clip));
   }
   Player->CueClips(clips);
+  PublishArmedKeys();
+}
+
+void TForm11::PublishArmedKeys() {
+  const auto armed = Player ? Player->Armed() : nullptr;
+  if (!armed || !Tuning) return;
+  PublishArmingOrder();
+  Player->SetArmedVolume(100, 1, 0, 0, CoolScrollbar1->value());
+  using Verdict = engine::ArmedStart::Verdict;
+  // Before the output opens (with the first clip), its rate is the one it
+  // most likely gets; a head read at another rate never plays.
+  const int rate = armed->OutputRate() > 0 ? armed->OutputRate() : engine::ExpectedOutputRate();
+  const int channels = armed->OutputChannels() > 0 ? armed->OutputChannels() : 2;
+  const int frames = rate * engine::kHeadMilliseconds / 1000;
+  heads_.resize(engine::ArmedStart::kKeys);
+  std::vector<engine::HeadRequest> requests;
+  std::vector<int> keys;
+  for (int key = 0; key < engine::ArmedStart::kKeys; ++key) {
+    if (key >= Tuning->Set.RowCount()) {
+      armed->Publish(key, Verdict::EndsDispatch);
+      continue;
+    }
+    const KeyRow& row = Tuning->Set.Row(key);
+    const app::KeyVerdict verdict =
+        app::KeyVerdictOf(row.File, Tuning->ClipProblem(key), row.Min, row.Max, row.Rate);
+    std::shared_ptr<const engine::ClipHead> head;
+    if (verdict == app::KeyVerdict::PlaysAtNormalSpeed && rate > 0) {
+      const std::string path = Tuning->ClipPath(key).toStdString();
+      const int mark = row.Min.trimmed().toInt();
+      const std::string name = path + "\n" + std::to_string(mark) + "\n" + std::to_string(rate);
+      const auto& held = heads_[std::size_t(key)];
+      if (held && held->path == path && held->mark == mark && held->rate == rate) {
+        // Past the stop mark, the window's clip would already have ended
+        // or looped.
+        if (app::HeadWithinMarks(held->clipNs, mark, row.Max.trimmed().toInt(),
+                                 std::int64_t(held->Frames()) * 1000000000 / rate))
+          head = held;
+      } else if (!headless_.count(name)) {
+        requests.push_back({path, mark, rate, channels, frames});
+        keys.push_back(key);
+      }
+    }
+    armed->Publish(key, verdict == app::KeyVerdict::Silent ? Verdict::Silent : Verdict::Plays,
+                   head);
+  }
+  if (requests.empty()) return;
+  engine::ReadClipHeads(
+      this, requests,
+      [this, requests, keys](std::vector<std::shared_ptr<const engine::ClipHead>> got) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+          heads_[std::size_t(keys[i])] = got[i];
+          if (!got[i])
+            headless_.insert(requests[i].path + "\n" + std::to_string(requests[i].mark) + "\n" +
+                             std::to_string(requests[i].rate));
+        }
+        PublishArmedKeys();
+      });
+}
+
+void TForm11::PublishArmingOrder(const TForm11* leaving) {
+  const auto* network = app::NetGroupControl::Instance();
+  std::vector<engine::ArmingOrder::Member> members;
+  for (TForm11* w : FormList)
+    // A network group's keys start on a time agreed with the other
+    // machines, never as the note arrives.
+    if (w != nullptr && w != leaving && w->Player &&
+        !(network && network->Shares(w->GroupNumber())))
+      if (auto armed = w->Player->Armed()) members.push_back({armed.get(), w->GroupNumber()});
+  engine::ArmingOrder::Instance().Publish(members);
+}
+
+void TForm11::WithdrawArmed() {
+  for (TForm11* w : FormList)
+    if (w != nullptr && w->Player)
+      if (auto armed = w->Player->Armed()) armed->Withdraw();
 }
 
 void TForm11::LoadKeyRange(int key) {

@@ -53,6 +53,7 @@ void NetGroupControl::SetStatus(const QString& status) {
 void NetGroupControl::Apply() {
   Stop();
   settings_ = net::NetSettings::Read();
+  TForm11::PublishArmingOrder();
   if (!settings_.shared) {
     SetStatus(QStringLiteral("Network group: off"));
     return;

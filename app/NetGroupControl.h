@@ -48,6 +48,9 @@ class NetGroupControl : public QObject {
   // of this process's shared clock when every machine starts it.
   std::optional<std::uint64_t> PressHere(int group, int key);
   void ReleaseHere(int group, int key);
+  // Group `group` is the one the settings share, whether or not other
+  // machines are in it now.
+  bool Shares(int group) const { return settings_.shared && group == settings_.groupNumber; }
 
   // The groups announced on the network, while the group is shared;
   // nullptr before.

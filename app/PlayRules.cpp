@@ -1,5 +1,7 @@
 #include "app/PlayRules.h"
 
+#include <algorithm>
+
 namespace app {
 
 int ComputerKeyIndex(QChar typed) {
@@ -69,6 +71,25 @@ QRect HintRectAt(QSize textSize, QPoint cursor) {
 bool StrictlyInside(const QRect& panel, QPoint point) {
   return panel.left() < point.x() && point.x() < panel.left() + panel.width() &&
          panel.top() < point.y() && point.y() < panel.top() + panel.height();
+}
+
+bool HeadWithinMarks(std::int64_t clipNs, int min, int max, std::int64_t headNs) {
+  min = std::clamp(min, 0, 10000);
+  max = std::clamp(max, 0, 10000);
+  return clipNs > 0 && max > min && std::int64_t(max - min) * clipNs / 10000 >= headNs;
+}
+
+KeyVerdict KeyVerdictOf(const QString& file, const QString& problem, const QString& min,
+                        const QString& max, const QString& rate) {
+  if (file.isEmpty() || !problem.isEmpty()) return KeyVerdict::Silent;
+  bool minOk = false, maxOk = false, rateOk = false;
+  min.trimmed().toInt(&minOk);
+  max.trimmed().toInt(&maxOk);
+  const int position = rate.trimmed().toInt(&rateOk);
+  if (!minOk || !maxOk || !rateOk) return KeyVerdict::Silent;
+  // The rate bar holds 1..300.
+  return RateOfPosition(std::clamp(position, 1, 300)) == 1.0 ? KeyVerdict::PlaysAtNormalSpeed
+                                                             : KeyVerdict::Plays;
 }
 
 }  // namespace app

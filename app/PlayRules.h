@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 namespace app {
@@ -15,6 +16,20 @@ namespace app {
 // "+" 36, "-" 37, "/" 38, "*" 39, "A".."Z" 40..65; -1 for anything else
 // (the space bar stops instead of playing).
 int ComputerKeyIndex(QChar typed);
+
+// What a press of a key with a row does by the window's rules, read from
+// the row alone: no clip, a clip not found when the set was loaded
+// (`problem`), or a mark or rate that is not a number plays nothing (the
+// key says why when pressed); a clip at any rate but normal speed plays,
+// but not from a head read ahead at normal speed.
+enum class KeyVerdict { Silent, Plays, PlaysAtNormalSpeed };
+KeyVerdict KeyVerdictOf(const QString& file, const QString& problem, const QString& min,
+                        const QString& max, const QString& rate);
+
+// A key's head (the first `headNs` of its clip from its start mark, which
+// sounds whole unless the graph takes over earlier) ends before the key's
+// stop mark; marks in 10000ths of a clip `clipNs` long (0: not known).
+bool HeadWithinMarks(std::int64_t clipNs, int min, int max, std::int64_t headNs);
 
 // What a window does when its clip reaches the stop mark.
 enum class EndOfClip { Nothing, Restart, Stop };

@@ -53,6 +53,8 @@ void TForm11::PlayerNotify(platform::WindowMessageEvent& message) {
     case platform::PN_KEYDOWN:
       midiHeld_.insert(static_cast<int>(message.WParam));
       Keys1->NoteOn(static_cast<int>(message.WParam), 0, true);
+      // A note armed on the way here that no window played is withdrawn.
+      WithdrawArmed();
       break;
     case platform::PN_KEYUP:
       midiHeld_.erase(static_cast<int>(message.WParam));

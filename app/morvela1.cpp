@@ -10,6 +10,7 @@
 #include "platform/WindowMessages.h"
 #include "platform/midi/MidiDeviceList.h"
 #include "sets/LocalPath.h"
+#include "sets/SetGrid.h"
 #include "video/Video.h"
 
 #include <QApplication>
@@ -83,6 +84,16 @@ TForm11::TForm11(QWidget* owner, int instance, bool appendSelf)
   cueTimer_->setInterval(100);
   connect(cueTimer_, &QTimer::timeout, this, &TForm11::CueKeys);
   connect(Tuning, &TTuning::ClipsResolved, cueTimer_, qOverload<>(&QTimer::start));
+  connect(Tuning, &TTuning::ClipsResolved, this, &TForm11::PublishArmedKeys);
+  // A row changed is told to the output at once, on this thread, before
+  // this window handles any note that may have armed its old self.
+  if (QAbstractItemModel* rows = Tuning->Grid ? Tuning->Grid->model() : nullptr) {
+    connect(rows, &QAbstractItemModel::dataChanged, this, &TForm11::PublishArmedKeys);
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &TForm11::PublishArmedKeys);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &TForm11::PublishArmedKeys);
+    connect(rows, &QAbstractItemModel::modelReset, this, &TForm11::PublishArmedKeys);
+  }
+  connect(Group, &QLineEdit::textChanged, this, [] { PublishArmingOrder(); });
   cueTimer_->start();
 }
 
@@ -279,6 +290,8 @@ void TForm11::FormDestroy() {
   }
   delete HintWindow;
   HintWindow = nullptr;
+  // No note is armed on this window's output once it is going.
+  PublishArmingOrder(this);
   Player.reset();
   delete Tuning;
   Tuning = nullptr;

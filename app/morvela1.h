@@ -17,6 +17,7 @@
 #include "controls/Lcd99.h"
 #include "controls/MkRangeSlider.h"
 #include "controls/cmpKeyboard.h"
+#include "engine/cue/ArmedStart.h"
 #include "midi/CMIDIInDevice.h"
 #include "midi/MyReceiver.h"
 #include "platform/WindowMessages.h"
@@ -165,6 +166,16 @@ class TForm11 : public QWidget {
   // Names the clips of the set's keys to the player, which opens them
   // ahead; a moment after the set or a row's file changed.
   void CueKeys();
+  // Publishes what a press of each key does now, for a note to start its
+  // clip on the output before this thread plays it, with the clips' heads
+  // read ahead; at once when the set or a row's file changed, and again as
+  // the heads come in.
+  void PublishArmedKeys();
+  // The keyboard windows' dispatch order and groups, for arming a note on
+  // every window of its group; `leaving` is left out.
+  static void PublishArmingOrder(const TForm11* leaving = nullptr);
+  // What is armed on any window is not played.
+  static void WithdrawArmed();
   void ApplyRate();
   void ShowHintAtCursor(QLabel* hintWindow, const QString& text);
   void FormKeyPress(QObject* Sender, QChar Key);
@@ -295,6 +306,11 @@ class TForm11 : public QWidget {
   bool image1Dragged_ = false;
   bool whole_ = false;
   QTimer* cueTimer_ = nullptr;
+  // The heads of the keys' clips, read ahead for their armed starts, and
+  // the clips whose head could not be read.
+  std::vector<std::shared_ptr<const engine::ClipHead>> heads_;
+  std::set<std::string> headless_;
+  int armedRate_ = 0;  // the output's rate the heads were last published for
   // Where the window's top-left lies from the mouse at the press: the drag
   // follows the mouse's screen position, whichever control it passes over.
   QPoint dragOffset_;

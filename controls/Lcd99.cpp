@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <cstring>
 #include <stdexcept>
 
 namespace controls {
@@ -79,6 +80,10 @@ const std::vector<TLCD99::CellShapes>& TLCD99::Shapes() {
   cellsApart_ = true;
   for (int i = 1; i < digitNum_; ++i)
     if (shapes_[i - 1].segmentArea.intersects(shapes_[i].segmentArea)) cellsApart_ = false;
+  pointsApart_ = true;
+  for (const CellShapes& a : shapes_)
+    for (const CellShapes& b : shapes_)
+      if (a.point.intersects(b.segmentArea)) pointsApart_ = false;
   glyphs_.clear();
   return shapes_;
 }
@@ -149,16 +154,20 @@ void TLCD99::DrawStep(QPainter& painter, const Change& change, int step, bool on
   }
 }
 
-const QImage& TLCD99::Glyph(int cell, QChar c, int order) {
-  const std::uint64_t key =
-      (std::uint64_t(order) << 48) | (std::uint64_t(cell) << 16) | std::uint64_t(c.unicode());
+const QImage& TLCD99::Glyph(int cell, QChar c, int order, bool opaque) {
+  const std::uint64_t key = (std::uint64_t(opaque) << 56) | (std::uint64_t(order) << 48) |
+                            (std::uint64_t(cell) << 16) | std::uint64_t(c.unicode());
   if (auto found = glyphs_.find(key); found != glyphs_.end()) return found->second;
   if (glyphs_.size() > 1024) glyphs_.clear();  // a display fed many texts
   const QRect area = Shapes()[cell].segmentArea;
   const qreal ratio = picture_.devicePixelRatio();
-  QImage glyph(DeviceRect(area, ratio).size(), QImage::Format_ARGB32_Premultiplied);
+  QImage glyph(DeviceRect(area, ratio).size(),
+               opaque ? picture_.format() : QImage::Format_ARGB32_Premultiplied);
   glyph.setDevicePixelRatio(ratio);
-  glyph.fill(Qt::transparent);
+  if (opaque)
+    glyph.fill(ToQColor(color_));
+  else
+    glyph.fill(Qt::transparent);
   QPainter painter(&glyph);
   painter.translate(-area.topLeft());
   for (int segment : lcd::SegmentOrder(order)) DrawSegment(painter, cell, c, segment);
@@ -181,6 +190,30 @@ void TLCD99::DrawChangedCells(QPainter& painter, const Change& change) {
     const QChar old = i < change.from.chars.size() ? change.from.chars[i] : QLatin1Char(' ');
     if (c != old) painter.drawImage(shapes[i].segmentArea.topLeft(), Glyph(i, c, change.order));
   }
+}
+
+bool TLCD99::CopyChangedCells(const Change& change) {
+  // Outside its segments a cell's area shows only the display's colour, on
+  // the picture as on the glyph, so the copy paints what the painter would.
+  const std::vector<CellShapes>& shapes = Shapes();
+  const qreal ratio = picture_.devicePixelRatio();
+  if (!cellsApart_ || !pointsApart_ || ratio != static_cast<int>(ratio) ||
+      change.from.marks != change.to.marks || picture_.format() != QImage::Format_RGB32)
+    return false;
+  for (int i = 0; i < digitNum_; ++i) {
+    const QChar c = i < change.to.chars.size() ? change.to.chars[i] : QLatin1Char(' ');
+    const QChar old = i < change.from.chars.size() ? change.from.chars[i] : QLatin1Char(' ');
+    if (c == old) continue;
+    const QImage& glyph = Glyph(i, c, change.order, true);
+    const QRect to = DeviceRect(shapes[i].segmentArea, ratio);
+    const QRect visible = to & picture_.rect();
+    const QPoint from = visible.topLeft() - to.topLeft();
+    const auto bytes = std::size_t(visible.width()) * sizeof(QRgb);
+    for (int y = 0; y < visible.height(); ++y)
+      std::memcpy(picture_.scanLine(visible.top() + y) + std::size_t(visible.left()) * sizeof(QRgb),
+                  glyph.constScanLine(from.y() + y) + std::size_t(from.x()) * sizeof(QRgb), bytes);
+  }
+  return true;
 }
 
 void TLCD99::RenderAll() {
@@ -211,9 +244,14 @@ void TLCD99::BringPictureUpToDate() {
   change.from = lcd::SplitCells(lastDrawn_, digitNum_);
   change.to = lcd::SplitCells(value_, digitNum_);
   change.order = ChooseOrder();
+  const bool atOnce = animation_ == anNone || animationDelay_ <= 0;
+  if (atOnce && CopyChangedCells(change)) {
+    lastDrawn_ = value_;
+    return;
+  }
   QPainter painter(&picture_);
   DrawPoints(painter, change, true);
-  if (animation_ == anNone || animationDelay_ <= 0) {
+  if (atOnce) {
     DrawChangedCells(painter, change);
     lastDrawn_ = value_;
     return;

@@ -89,8 +89,11 @@ class TLCD99 : public QWidget {
   const std::vector<CellShapes>& Shapes();
   void DrawStep(QPainter& painter, const Change& change, int step, bool onlyChanged);
   void DrawSegment(QPainter& painter, int cell, QChar c, int segment);
-  const QImage& Glyph(int cell, QChar c, int order);
+  // opaque: on the display's colour, to be copied in place; else on
+  // transparency, to be drawn over.
+  const QImage& Glyph(int cell, QChar c, int order, bool opaque = false);
   void DrawChangedCells(QPainter& painter, const Change& change);
+  bool CopyChangedCells(const Change& change);
   void DrawPoints(QPainter& painter, const Change& change, bool onlyChanged);
   void NextAnimationStep();
   QRect ChangedBounds(const QString& fromValue, const QString& toValue);
@@ -114,6 +117,9 @@ class TLCD99 : public QWidget {
   // No two cells draw on the same pixel, so a changed cell can be drawn
   // whole, from a picture of its character made once.
   bool cellsApart_ = false;
+  // Nor does a point touch a cell's segments: a changed cell's pixels are
+  // then its picture's alone, copied without a painter.
+  bool pointsApart_ = false;
   std::unordered_map<std::uint64_t, QImage> glyphs_;
   QImage picture_;
   bool pictureValid_ = false;

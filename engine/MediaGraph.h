@@ -22,6 +22,8 @@ class QWidget;
 
 namespace engine {
 
+class ArmedStart;
+
 class IPin {
  public:
   virtual ~IPin() = default;
@@ -178,6 +180,18 @@ class IClipCue {
   // The clips of the window's keys, the most likely first; replaces the
   // list given before.
   virtual void CueClips(const std::vector<ClipToCue>& clips) = 0;
+};
+
+// A key's start armed on the graph's output (cue/ArmedStart.h): the
+// window publishes what its keys do there, and a start that the output
+// began from a clip's head goes on in the graph.
+class IArmedStart {
+ public:
+  virtual ~IArmedStart() = default;
+  virtual std::shared_ptr<ArmedStart> Armed() = 0;
+  // The next Run starts the clip at `clipNs`, unramped, on base time
+  // `baseNs` (ns of the shared clock): it goes on from the head heard.
+  virtual void ContinueFromHead(std::int64_t clipNs, std::uint64_t baseNs) = 0;
 };
 
 // One graph offers every interface; the player queries each with

@@ -82,6 +82,7 @@ void CMIDIInDevice::Open(const platform::MidiPortId& id) {
 
 void CMIDIInDevice::Opened(platform::MidiInHandle port, const platform::MidiStatus& status) {
   if (!status.ok()) throw CMIDIInException(status);
+  service_->SetTaken(port, &CMIDIInDevice::MidiInTaken);
   port_ = port;
   state_ = opened;
 }
@@ -144,6 +145,10 @@ void CMIDIInDevice::Stop() {
 void CMIDIInDevice::EndWorker() {
   event_->Signal();
   if (worker_.joinable()) worker_.join();
+}
+
+void CMIDIInDevice::MidiInTaken(void* instance, std::uint32_t message) {
+  static_cast<CMIDIInDevice*>(instance)->receiver_->NoteTaken(message);
 }
 
 void CMIDIInDevice::MidiInProc(platform::MidiInHandle, unsigned notice, void* instance,

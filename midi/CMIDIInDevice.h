@@ -99,6 +99,8 @@ class CMIDIInDevice {
 
  private:
   // Runs on the service's delivery thread.
+  // Runs on the MIDI system's own thread; must not block.
+  static void MidiInTaken(void* instance, std::uint32_t message);
   static void MidiInProc(platform::MidiInHandle port, unsigned notice, void* instance,
                          std::uintptr_t param1, std::uintptr_t param2);
   void Notify(unsigned notice, std::uintptr_t param1, std::uintptr_t param2);

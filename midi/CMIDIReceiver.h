@@ -20,6 +20,10 @@ class CMIDIReceiver {
   virtual void OnInvalidShortMsg(std::uint32_t message, std::uint32_t timeStamp) = 0;
   virtual void OnInvalidLongMsg(const unsigned char* data, std::uint32_t length,
                                 std::uint32_t timeStamp) = 0;
+  // Runs on the MIDI system's own thread as each short message arrives,
+  // before it is queued for the delivery thread; must not block, lock or
+  // allocate.
+  virtual void NoteTaken(std::uint32_t message) { (void)message; }
 
   // Called by the device on the thread that starts or stops it: just before
   // input starts, and first thing when it stops (also on a failed start). A

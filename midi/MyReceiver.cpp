@@ -30,9 +30,16 @@ void MyReceiver::ReceiveShortMsg(std::uint32_t message, std::uint32_t timeStamp)
   if (code == platform::PN_KEYDOWN && startedAt != 0 &&
       NowMs() - startedAt - static_cast<std::int64_t>(timeStamp) > kStaleNoteOn.count()) {
     ++stale_;
+    if (arm_) arm_(key, false);
     return;
   }
   channel_.Send(window_.load(), platform::WM_PLAYERNOTIFY, key, code);
+}
+
+void MyReceiver::NoteTaken(std::uint32_t message) {
+  const CShortMsg msg(message, 0);
+  if (msg.GetCommand() == kNoteOn && msg.GetData2() > 0 && arm_)
+    arm_(msg.GetData1() % kKeysReachable, true);
 }
 
 std::int64_t MyReceiver::NowMs() {

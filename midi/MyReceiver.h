@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace midi {
 
@@ -29,6 +30,13 @@ class MyReceiver : public CMIDIReceiver {
   // Window thread, while no device using this receiver is started.
   void SetWindow(QObject* window) { window_.store(window); }
   QObject* Window() const { return window_.load(); }
+  // Window thread, while no device using this receiver is started: `arm`
+  // is called with the key of each note-on as the MIDI system takes it (on
+  // its thread: it must not block or allocate), to arm the key's start on
+  // the output ahead of the window; and with `arm` false for a note-on
+  // dropped for coming too late.
+  void SetArming(std::function<void(int key, bool arm)> arm) { arm_ = std::move(arm); }
+  void NoteTaken(std::uint32_t message) override;
 
   // Run on the MIDI delivery thread.
   void ReceiveShortMsg(std::uint32_t message, std::uint32_t timeStamp) override;
@@ -55,6 +63,7 @@ class MyReceiver : public CMIDIReceiver {
   static std::int64_t NowMs();
 
   std::atomic<QObject*> window_{nullptr};
+  std::function<void(int key, bool arm)> arm_;
   std::atomic<std::int64_t> startedAtMs_{0};
   std::atomic<int> stale_{0};
   platform::MessageChannel channel_;

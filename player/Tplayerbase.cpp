@@ -1,5 +1,6 @@
 #include "player/Tplayerbase.h"
 
+#include "engine/cue/ArmedStart.h"
 #include "engine/timing/GroupStart.h"
 #include "platform/WindowMessages.h"
 
@@ -316,6 +317,8 @@ void TPlayer::Pause() {
 }
 
 void TPlayer::Stop() {
+  if (armedSeq_ != 0)
+    if (auto armed = Armed()) armed->Silence(std::exchange(armedSeq_, 0));
   StopGraph(true);
 }
 
@@ -579,6 +582,49 @@ QString TPlayer::TakeOutputNotice() {
   if (auto output = std::dynamic_pointer_cast<IAudioOutput>(FGraphBuilder))
     return QString::fromStdString(output->TakeOutputNotice());
   return {};
+}
+
+std::shared_ptr<engine::ArmedStart> TPlayer::Armed() const {
+  auto graph = std::dynamic_pointer_cast<engine::IArmedStart>(FGraphBuilder);
+  return graph ? graph->Armed() : nullptr;
+}
+
+void TPlayer::ContinueArmed(int key, int scale, int start) {
+  auto graph = std::dynamic_pointer_cast<engine::IArmedStart>(FGraphBuilder);
+  std::shared_ptr<engine::ArmedStart> armed = graph ? graph->Armed() : nullptr;
+  if (!armed || !armed->Pending()) return;
+  // A head is read at normal speed: any other rate starts as the graph
+  // plays it.
+  double rate = 0;
+  try {
+    rate = GetRate();
+  } catch (...) {
+  }
+  if (rate != 1.0) {
+    armed->Withdraw();
+    return;
+  }
+  RefreshDuration();
+  const std::int64_t startNs = ToAbsolute(scale, start, 0, false) * 100;
+  // The output takes an arm in its next cycle: a window quicker than that
+  // waits at most a period of the longest a server runs.
+  constexpr auto kOutputCycle = std::chrono::milliseconds(25);
+  const auto handover = armed->Confirm(key, FileName.toStdString(), start, startNs, kOutputCycle);
+  if (!handover) return;
+  armedSeq_ = handover->seq;
+  graph->ContinueFromHead(handover->clipNs, armed->HandoverClockNs(*handover));
+}
+
+void TPlayer::SetArmedVolume(int scale, int page, int origin, int margin, int position) {
+  auto armed = Armed();
+  if (!armed) return;
+  const int hi = scale - (margin + page);
+  const int p = std::clamp(position - origin, margin, std::max(margin, hi));
+  const int span = hi - margin;
+  if (span <= 0) return;
+  const int x = static_cast<int>(RoundEven(static_cast<long double>(p) * 10000 / span));
+  const int volume = -VolumeCurve(x);
+  armed->SetGain(volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0)));
 }
 
 void TPlayer::CueClips(const std::vector<ClipToCue>& clips) {

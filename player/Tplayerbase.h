@@ -186,6 +186,20 @@ class TPlayer {
   // Whole clips.
   void CueClips(const QStringList& fileNames);
 
+  // Where the window publishes what its keys do, for a note to start a
+  // key's clip on the output before the window has played it
+  // (engine/cue/ArmedStart.h); null when the graph offers none.
+  std::shared_ptr<engine::ArmedStart> Armed() const;
+  // Before Play, after the clip was opened and its marks set: when the
+  // output already sounds the head of key `key`'s clip from start mark
+  // `start` (of `scale`), Play goes on from it; otherwise whatever was
+  // armed is withdrawn and Play starts the clip as usual. A Stop silences
+  // a head still sounding. Never raises.
+  void ContinueArmed(int key, int scale, int start);
+  // The level a head starts at: the one SetRelativeVolume with the same
+  // arguments gives a clip. Never raises.
+  void SetArmedVolume(int scale, int page, int origin, int margin, int position);
+
  private:
   void Construct(std::shared_ptr<engine::MediaGraph> graph);
   void Notify(int code);
@@ -205,6 +219,8 @@ class TPlayer {
   EPlayerError ClipError(const std::string& text) const;
 
   std::shared_ptr<IGraphBuilder> FGraphBuilder;
+  // The armed start Play went on from last, for Stop to silence.
+  std::uint64_t armedSeq_ = 0;
   std::shared_ptr<IMediaControl> FMediaControl;
   std::shared_ptr<IMediaSeeking> FMediaSeeking;
   std::shared_ptr<IBasicAudio> FBasicAudio;

@@ -1,6 +1,7 @@
 #include "engine/graph/GstMediaGraph.h"
 
 #include "engine/GstInternal.h"
+#include "engine/cue/ArmedStart.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/GstGraphImpl.h"
 
@@ -10,7 +11,8 @@
 
 namespace engine {
 
-GstMediaGraph::GstMediaGraph() : d_(std::make_unique<Impl>(this)) {}
+GstMediaGraph::GstMediaGraph()
+    : d_(std::make_unique<Impl>(this)), armed_(std::make_shared<ArmedStart>()) {}
 
 GstMediaGraph::~GstMediaGraph() {
   if (d_->cueing) CuePool::Instance().Forget(this);
@@ -156,7 +158,12 @@ HRESULT GstMediaGraph::CreateFilter(const Guid& classId, std::shared_ptr<IBaseFi
 
 HRESULT GstMediaGraph::SetOutputName(const std::string& name) {
   d_->kept.SetOutputName(name);
+  ArmedStart::ForOutput(name, armed_);
   return S_OK;
+}
+
+void GstMediaGraph::ContinueFromHead(std::int64_t clipNs, std::uint64_t baseNs) {
+  d_->player.ContinueAt(clipNs, baseNs);
 }
 
 void GstMediaGraph::SetOutputDevice(const std::string& key, const std::string& label) {
@@ -304,6 +311,8 @@ HRESULT GstMediaGraph::put_Volume(long volume) {
   if (volume > 0 || volume < -10000) return E_INVALIDARG;
   if (!d_->Linked(Role::AudioRenderer)) return E_NOTIMPL;
   d_->volume.SetVolume(volume);
+  // The next head sounds as loud as this clip.
+  armed_->SetGain(volume <= -10000 ? 0.0f : float(std::pow(10.0, double(volume) / 2000.0)));
   return S_OK;
 }
 

@@ -29,7 +29,7 @@
 
 namespace engine {
 
-class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
+class GstMediaGraph : public QObject, public MediaGraph, public IClipCue, public IArmedStart {
  public:
   GstMediaGraph();
   ~GstMediaGraph() override;
@@ -97,6 +97,8 @@ class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
   // since it was created.
   REFERENCE_TIME AudioTaken() const;
   // How many flushing seeks the graph has made since it was created.
+  std::shared_ptr<ArmedStart> Armed() override { return armed_; }
+  void ContinueFromHead(std::int64_t clipNs, std::uint64_t baseNs) override;
   int FlushingSeeks() const;
   // Sources of removed clips that workers are still stopping, in the whole
   // process (for tests that count what is left).
@@ -110,6 +112,7 @@ class GstMediaGraph : public QObject, public MediaGraph, public IClipCue {
  private:
   struct Impl;
   std::unique_ptr<Impl> d_;
+  std::shared_ptr<ArmedStart> armed_;
 };
 
 }  // namespace engine

@@ -4,6 +4,7 @@
 #include "engine/stages/GainRamp.h"
 #include "engine/stages/Varispeed.h"
 #include "engine/timing/GroupStart.h"
+#include "engine/timing/SharedClock.h"
 
 #include <algorithm>
 #include <thread>
@@ -18,6 +19,7 @@ void SegmentPlayer::Reset() {
   target_ = FilterState::State_Stopped;
   flushEveryLoop_ = false;
   probe_->sawBuffer = false;
+  continueBase_.reset();
   ResetSegments(std::nullopt);
 }
 
@@ -70,6 +72,30 @@ HRESULT SegmentPlayer::Run() {
   return S_OK;
 }
 
+void SegmentPlayer::ContinueAt(std::int64_t clipNs, std::uint64_t baseNs) {
+  if (!loaded_) return;
+  Segment segment = pendingSeek_ ? *pendingSeek_ : cued_ ? *cued_ : playing_;
+  if (segment.stopNs >= 0 && clipNs >= segment.stopNs) return;
+  segment.startNs = clipNs;
+  pendingSeek_ = segment;
+  lastPosition_ = clipNs / 100;
+  // An audio sink writes a start into its ring only once its base time has
+  // come: the start is made half the sink's alignment threshold early, so
+  // it is written ahead of the sample it is pinned to, while the samples
+  // after it still count as following it.
+  std::uint64_t early = 20 * GST_MSECOND;
+  if (auto audio = LinkedAudio();
+      audio && audio->sink &&
+      g_object_class_find_property(G_OBJECT_GET_CLASS(audio->sink), "alignment-threshold")) {
+    guint64 threshold = 0;
+    g_object_get(audio->sink, "alignment-threshold", &threshold, nullptr);
+    early = threshold / 2;
+  }
+  continueBase_ = baseNs > early ? baseNs - early : 0;
+  for (auto& f : filters_)
+    if (f->role == Role::AudioRenderer && f->InBin()) ContinueVarispeedStart(f->element);
+}
+
 HRESULT SegmentPlayer::Pause() {
   const bool wasRunning = target_ == FilterState::State_Running;
   target_ = FilterState::State_Paused;
@@ -111,6 +137,7 @@ HRESULT SegmentPlayer::Stop() {
   // heard out first, and only what they hold past their position (their
   // own latency, a few milliseconds) is faded.
   const bool ended = segmentEnded_;
+  continueBase_.reset();
   AwaitTail();
   const bool faded = FadeOutput();
   segmentEnded_ = false;
@@ -206,10 +233,69 @@ HRESULT SegmentPlayer::GetPosition(REFERENCE_TIME& position) {
     }
   }
   gint64 ns = 0;
-  if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) && ns >= 0)
+  GstElement* sink = PositionSink();
+  if (((sink != nullptr && gst_element_query_position(sink, GST_FORMAT_TIME, &ns)) ||
+       gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns)) &&
+      ns >= 0)
     lastPosition_ = ns / 100;
   position = lastPosition_;
   return S_OK;
+}
+
+namespace {
+
+guint32 ChildrenCookie(GstBin* bin) {
+  GST_OBJECT_LOCK(bin);
+  const guint32 cookie = bin->children_cookie;
+  GST_OBJECT_UNLOCK(bin);
+  return cookie;
+}
+
+// The bin's sink children, as its own position query asks them.
+std::vector<GstElement*> SinksOf(GstBin* bin) {
+  std::vector<GstElement*> sinks;
+  GstIterator* it = gst_bin_iterate_sinks(bin);
+  GValue item = G_VALUE_INIT;
+  for (GstIteratorResult r = gst_iterator_next(it, &item); r != GST_ITERATOR_DONE;
+       r = gst_iterator_next(it, &item)) {
+    if (r == GST_ITERATOR_RESYNC) {
+      sinks.clear();
+      gst_iterator_resync(it);
+      continue;
+    }
+    if (r == GST_ITERATOR_ERROR) {
+      sinks.clear();
+      break;
+    }
+    // Not referenced: the cookies tell when a child leaves.
+    sinks.push_back(GST_ELEMENT(g_value_get_object(&item)));
+    g_value_reset(&item);
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  return sinks;
+}
+
+}  // namespace
+
+GstElement* SegmentPlayer::PositionSink() {
+  PositionSource& s = positionSource_;
+  if (s.known && ChildrenCookie(GST_BIN(pipeline_)) == s.pipelineCookie &&
+      (s.bin == nullptr || ChildrenCookie(s.bin) == s.binCookie))
+    return s.sink;
+  s = {};
+  s.known = true;
+  s.pipelineCookie = ChildrenCookie(GST_BIN(pipeline_));
+  const std::vector<GstElement*> sinks = SinksOf(GST_BIN(pipeline_));
+  if (sinks.size() != 1) return nullptr;
+  if (!GST_IS_BIN(sinks.front())) return s.sink = sinks.front();
+  auto* bin = GST_BIN(sinks.front());
+  const guint32 binCookie = ChildrenCookie(bin);
+  const std::vector<GstElement*> inner = SinksOf(bin);
+  if (inner.size() != 1 || GST_IS_BIN(inner.front())) return nullptr;
+  s.bin = bin;
+  s.binCookie = binCookie;
+  return s.sink = inner.front();
 }
 
 HRESULT SegmentPlayer::GetDuration(REFERENCE_TIME& duration) {
@@ -402,6 +488,17 @@ void SegmentPlayer::StartHeld(std::uint64_t ticket, std::optional<std::uint64_t>
                               std::optional<std::uint64_t> onsetNs) {
   if (ticket != holdTicket_ || target_ != FilterState::State_Running || !loaded_) return;
   heldForGroup_ = false;
+  // A start that goes on from a head keeps the head's time, in a group too,
+  // once its clip is cued, if that time has not passed meanwhile: a graph
+  // too late for it starts as any other, and the output ramps its sound in
+  // where the head ended.
+  if (const auto base = std::exchange(continueBase_, std::nullopt)) {
+    if (startsCued_) CueForGroup(GroupStart::kCueBudget);
+    GstClock* clock = ObtainSharedClock();
+    if (clock != nullptr && *base > gst_clock_get_time(clock)) baseNs = base;
+    if (clock != nullptr) gst_object_unref(clock);
+    if (!baseNs) baseNs = GroupStart::SoloBase();
+  }
   // Every start says whether it is placed, so that a placed one never
   // holds back the next.
   std::uint64_t ahead = 0;

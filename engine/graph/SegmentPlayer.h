@@ -85,6 +85,11 @@ class SegmentPlayer {
   bool TakeSeekRefused() { return std::exchange(seekRefused_, false); }
 
   HRESULT Run();
+  // The next Run goes on from sound already heard (the head of an armed
+  // start): the clip starts at `clipNs` instead of where it was to start,
+  // unramped, on base time `baseNs`, its first sample where the output
+  // takes it over. Before Run, after the window's seek.
+  void ContinueAt(std::int64_t clipNs, std::uint64_t baseNs);
   HRESULT Pause();
   HRESULT Stop();
 
@@ -124,6 +129,17 @@ class SegmentPlayer {
 
  private:
   std::shared_ptr<GstFilter> LinkedAudio() const;
+  // The pipeline's position is the furthest of its sinks'. With one sink
+  // that is the sink's own, read without walking the bins at every display
+  // refresh: PositionSink is that sink, or null when there are more, or
+  // fewer, or deeper. Found again whenever the bins' children change.
+  struct PositionSource {
+    guint32 pipelineCookie = 0, binCookie = 0;
+    GstBin* bin = nullptr;  // the sink's parent; both alive while the cookies hold
+    GstElement* sink = nullptr;
+    bool known = false;
+  };
+  GstElement* PositionSink();
   HRESULT FlushPendingSeek();
   // flush: false only for a seek made after the segment has ended while the
   // graph runs: the new segment then follows the sound still buffered.
@@ -165,6 +181,7 @@ class SegmentPlayer {
   const Filters& filters_;
   const std::shared_ptr<ProbeState> probe_;
   std::shared_ptr<SegmentTracker> segments_ = std::make_shared<SegmentTracker>();
+  PositionSource positionSource_;
 
   bool loaded_ = false;
   FilterState target_ = FilterState::State_Stopped;
@@ -201,6 +218,8 @@ class SegmentPlayer {
   bool heldForGroup_ = false;
   // The Run starts the clip from a seek rather than resuming it.
   bool startsCued_ = false;
+  // The base time of a start that goes on from a head (ContinueAt).
+  std::optional<std::uint64_t> continueBase_;
 };
 
 }  // namespace engine

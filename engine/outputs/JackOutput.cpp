@@ -1,5 +1,7 @@
 #include "engine/outputs/JackOutput.h"
 
+#include "engine/cue/ArmedStart.h"
+
 #include "engine/outputs/OutputSink.h"
 #include "engine/outputs/PortMemory.h"
 #include "engine/stages/GainRamp.h"
@@ -83,6 +85,10 @@ class JackDevice : public OutputDevice {
   bool graphChanged_ = false, stopKeeping_ = false;
   jack_client_t* client_ = nullptr;
   std::vector<jack_port_t*> ports_;
+  // The window's armed starts, found by the client's name when it opens,
+  // and where their heads are mixed over the ring's sound.
+  std::shared_ptr<ArmedStart> armed_;
+  std::vector<float> mixed_;
   jack_nframes_t rate_ = 0;
 };
 
@@ -97,7 +103,17 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
   RingReader& reader = d.Reader();
   const int channels = int(d.ports_.size());
   // A period longer than the reader was made for plays silence.
+  if (d.armed_) d.armed_->CycleBegins();
+  GstAudioRingBuffer* ring = d.Ring();
+  const guint64 at =
+      reader.Position(ring) + guint64(ring->segbase) * guint64(std::max(0, ring->samples_per_seg));
   const float* io = int(frames) <= reader.MaxFrames() ? d.ReadCycle(frames) : nullptr;
+  if (io != nullptr && d.armed_) {
+    const ArmedStart::Output self{&d, reader.RampFrames(), int(d.rate_), channels,
+                                  jack_last_frame_time(d.client_)};
+    d.armed_->MixFor(self, io, d.mixed_.data(), int(frames), at, reader.Played());
+    io = d.mixed_.data();
+  }
   for (int c = 0; c < channels; ++c) {
     auto* out = static_cast<float*>(jack_port_get_buffer(d.ports_[c], frames));
     if (io == nullptr) {
@@ -107,6 +123,7 @@ int JackDevice::Process(jack_nframes_t frames, void* arg) {
     for (jack_nframes_t f = 0; f < frames; ++f) out[f] = io[f * channels + c];
   }
   if (io != nullptr && reader.Played()) platform::KeyTrace::Stamp(platform::KeyTrace::kRead);
+  if (d.armed_) d.armed_->CycleEnds();
   return 0;
 }
 
@@ -242,6 +259,15 @@ bool JackDevice::Open() {
   Reader().Prepare(int(ports_.size()), ramp,
                    int(std::max<jack_nframes_t>(jack_get_buffer_size(client_), 8192)));
   Reader().FadeWhenStarved();
+  armed_ = ArmedStart::OfOutput(clientName_);
+  if (armed_) {
+    mixed_.assign(std::size_t(Reader().MaxFrames()) * ports_.size(), 0.0f);
+    Reader().PinStartsTo([armed = armed_.get()](const std::function<guint64()>& nextRead) {
+      return guint64(armed->PinnedStart([&] { return std::uint64_t(nextRead()); }));
+    });
+  } else {
+    Reader().PinStartsTo(nullptr);
+  }
   bool ok = !ports_.empty();
   ok = ok && jack_set_process_callback(client_, &Process, this) == 0;
   if (ok) jack_on_shutdown(client_, &ServerGone, this);
@@ -279,6 +305,7 @@ void JackDevice::Close() {
   }
   client_ = nullptr;
   ports_.clear();
+  if (armed_) armed_->Release(this);
   Reader().Reset();
 }
 

@@ -12,6 +12,10 @@
 // resume after a pause is ramped in; a clip that starts anew is not, so its
 // attack stays whole.
 //
+// A window's key armed on its output (cue/ArmedStart.h) starts in the
+// server's next cycle, from the clip's head, mixed over the ring's sound
+// here, until the graph's sound takes over on the sample it was pinned to.
+//
 // The JACK client lives from the element's READY to its NULL. It has two
 // ports, left and right (one on a server with a single physical output),
 // connected to the server's first physical outputs, or, with a port memory,

@@ -180,12 +180,13 @@ void PulseDevice::OnWrite(pa_stream*, size_t bytes, void* arg) {
 
 // Server thread, woken by the ring starting, stopping, being cleared or
 // given sound: a start or a cut is written at once instead of at the
-// server's next request, some milliseconds later.
+// server's next request, some milliseconds later, and so is sound a fill
+// had to wait for.
 void PulseDevice::OnWake(pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* arg) {
   auto& d = *static_cast<PulseDevice*>(arg);
   d.filler_.TakeWakes();
   if (!d.open_ || d.stream_ == nullptr || pa_stream_get_state(d.stream_) != PA_STREAM_READY ||
-      d.filler_.Reader().EdgeComing(d.Ring()) == RingReader::Edge::None)
+      (d.filler_.Reader().EdgeComing(d.Ring()) == RingReader::Edge::None && !d.filler_.Short()))
     return;
   const std::size_t room = pa_stream_writable_size(d.stream_);
   d.Fill(room == std::size_t(-1) ? 0 : room / pa_frame_size(&d.format_));
@@ -258,7 +259,7 @@ bool PulseDevice::Connect() {
   const int ramp = FadesEnabled() ? std::max(1, int(std::lround(kRampSeconds * format_.rate))) : 0;
   // The server may ask for its whole buffer at once; the reader goes in
   // pieces of this.
-  filler_.Prepare(format_.channels, int(format_.rate), ramp, 4096, rewrites_, kMarginSeconds);
+  filler_.Prepare(format_.channels, int(format_.rate), ramp, 4096, rewrites_, kMarginSeconds, true);
   pa_stream_set_state_callback(stream_, &OnStreamState, this);
   pa_stream_set_write_callback(stream_, &OnWrite, this);
   pa_buffer_attr attr;

@@ -10,9 +10,14 @@
 namespace engine {
 
 void QueueFiller::Prepare(int channels, int rate, int rampFrames, int maxFrames, bool rewrites,
-                          double marginSeconds) {
+                          double marginSeconds, bool waitsForSound) {
   reader_.Prepare(channels, rampFrames, maxFrames);
   rewrites_ = rewrites;
+  waitsForSound_ = waitsForSound;
+  short_ = false;
+  // Once the queue runs short all the same, the sound fades out where the
+  // ring's sound ends, and back in when it comes.
+  if (waitsForSound) reader_.FadeWhenStarved();
   rate_ = rate;
   written_ = 0;
   ringEnd_ = 0;
@@ -32,8 +37,9 @@ bool QueueFiller::Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint6
   std::uint64_t at = written_;
   bool hold = false;
   const RingReader::Edge edge = rewrites_ ? reader_.EdgeComing(buf) : RingReader::Edge::None;
+  const auto queuedBefore = device.Queued();
   if (edge != RingReader::Edge::None) {
-    if (const auto queued = device.Queued()) {
+    if (const auto& queued = queuedBefore) {
       const std::uint64_t back = std::min(
           {*queued > std::uint64_t(marginFrames_) ? *queued - marginFrames_ : 0, at, kept - 1});
       // The sound written over the queue must be in the ring already: a
@@ -62,8 +68,22 @@ bool QueueFiller::Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint6
       }
     }
   }
+  // Sound under way waits for the ring while the device holds enough.
+  const bool mayWait = waitsForSound_ && edge == RingReader::Edge::None && reader_.Played() &&
+                       queuedBefore.has_value();
+  short_ = false;
   while (frames > 0) {
-    const int n = int(std::min<std::uint64_t>(frames, std::uint64_t(reader_.MaxFrames())));
+    int n = int(std::min<std::uint64_t>(frames, std::uint64_t(reader_.MaxFrames())));
+    if (mayWait && *queuedBefore + (at - written_) >= std::uint64_t(2 * marginFrames_)) {
+      // A ramp's worth is kept back, to fade out should the queue run short.
+      const guint64 ahead = reader_.WrittenAhead(buf), ramp = guint64(reader_.RampFrames());
+      const guint64 usable = ahead > ramp ? ahead - ramp : 0;
+      if (usable < guint64(n)) {
+        n = int(usable);
+        short_ = true;
+        if (n == 0) break;
+      }
+    }
     const float* io = reader_.Read(buf, n, hold);
     if (!device.Write(io, n)) break;
     for (int f = 0; f < n; ++f)
@@ -72,6 +92,7 @@ bool QueueFiller::Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint6
     at += std::uint64_t(n);
     if (reader_.Played()) ringEnd_ = at;
     frames -= std::uint64_t(n);
+    if (short_) break;
   }
   written_ = std::max(at, written_);
   // The sink's clock and the place of a start's first frame go by how much

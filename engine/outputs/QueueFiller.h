@@ -43,8 +43,18 @@ class QueueFiller {
   // has not played, so starts and cuts go over its queue, `marginSeconds`
   // ahead of what is heard: the device can no longer take back the last
   // moment of what it has mixed.
+  //
+  // `waitsForSound`: while sound plays and the device still holds twice
+  // the margin queued, a ring short of sound (its streaming thread kept
+  // waiting on a busy machine) is written only as far as it holds sound,
+  // and the rest when it comes (Short() says so meanwhile). Read past its
+  // sound, the ring would give silence in the middle of the clip, and the
+  // late sound for that place would be lost. Should the queue run short all
+  // the same, the sound fades out and back in. For a device that asks again
+  // (a sound server); one that keeps asking at once (an ALSA device polled
+  // for room) fills as before.
   void Prepare(int channels, int rate, int rampFrames, int maxFrames, bool rewrites,
-               double marginSeconds);
+               double marginSeconds, bool waitsForSound = false);
   void Reset() { reader_.Reset(); }
 
   RingReader& Reader() { return reader_; }
@@ -55,6 +65,10 @@ class QueueFiller {
   // when a start waits for the ring's sound and nothing was written: the
   // caller comes back once the ring is given sound (Commit).
   bool Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint64_t frames);
+
+  // Device thread: the last Fill wrote less than asked, waiting for the
+  // ring's sound; the device comes back once the ring is given sound.
+  bool Short() const { return short_; }
 
   // Any thread: frames of the ring's sound written and not heard yet, for
   // the sink's clock and the place of a start's first frame.
@@ -97,6 +111,8 @@ class QueueFiller {
   std::vector<float> history_;
   std::vector<float> tail_;  // one ramp of it, for a cut's fade
   int marginFrames_ = 0;
+  bool waitsForSound_ = false;
+  bool short_ = false;
 };
 
 }  // namespace engine

@@ -142,6 +142,14 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
     // from its base. A ring that has not played since it was acquired has
     // no claim: its read pointer is the place.
     const guint64 sps = guint64(buf->samples_per_seg), base = guint64(buf->segbase) * sps;
+    const auto nextRead = [&] {
+      return std::max(claimed_.load(), guint64(g_atomic_int_get(&buf->segdone)) * sps);
+    };
+    if (pin_)
+      if (const guint64 pinned = pin_(nextRead); pinned != kNoStart && pinned >= base) {
+        *sample = pinned - base;
+        start_.store(*sample);
+      }
     const guint64 claimed =
         std::max(claimed_.load(), guint64(g_atomic_int_get(&buf->segdone)) * sps);
     if (*sample + base < claimed) {
@@ -149,6 +157,11 @@ guint RingReader::Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64
       start_.store(*sample);
     }
   }
+  // A stream that goes on (a loop's next pass, a resume) follows the sound
+  // the ring holds. On a busy machine the sink may place it a few frames
+  // early, as it takes its place from the clock again, over sound not yet
+  // heard: the end of the pass before would break off mid-swing.
+  if (start_.load() != kNoStart && in == out) *sample = std::max(*sample, writtenTo_.load());
   const guint64 before = *sample;
   guint n = 0;
   if (in != out) {

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -113,6 +114,14 @@ class RingReader {
     rendering_ = {begin, frames, beforeSegment};
   }
   void Rendered() { rendering_ = {}; }
+  // Before the device's thread runs: `pin` tells, on the streaming thread,
+  // the absolute ring sample (counted from the ring's first segment) where
+  // the next start is to go, or ~0 to place it as usual. A start pinned to
+  // a sample the device has already claimed goes after the claim.
+  // The pin is given a way to read the sample the device reads next, as
+  // the absolute samples count.
+  using StartPin = std::function<guint64(const std::function<guint64()>& nextRead)>;
+  void PinStartsTo(StartPin pin) { pin_ = std::move(pin); }
   guint Commit(CommitFunction parent, GstAudioRingBuffer* buf, guint64* sample, guint8* data,
                gint in, gint out, gint* accum);
 
@@ -148,6 +157,7 @@ class RingReader {
     guint64 beforeSegment = 0;
   };
   RenderedBuffer rendering_;  // streaming thread only
+  StartPin pin_;
   // Device thread only, made before it runs.
   std::unique_ptr<OutputEdges> edges_;
   std::vector<float> scratch_;

@@ -52,6 +52,8 @@ struct Varispeed {
   // Set from any thread.
   std::atomic<double> wantedRate;  // 0: the segment's own
   std::atomic<bool> releaseTail;
+  // The next segment goes on from sound already heard: no ramp in.
+  std::atomic<bool> continuesHeard;
   // Counts segments and flushes: a release timed for one segment's end
   // does nothing in another.
   std::atomic<unsigned> epoch;
@@ -481,6 +483,7 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       // A loop from the file's end, or one crossfaded, has no edge of its
       // own to ramp.
       v->rampIn = !continues || (!v->crossfade && GST_CLOCK_TIME_IS_VALID(v->segment.stop));
+      if (v->continuesHeard.exchange(false)) v->rampIn = false;
       if (!continues) PushHeld(v);
       v->sawEnd = false;
       v->releaseTail = false;
@@ -615,6 +618,7 @@ void varispeed_init(Varispeed* v) {
   v->duckIn = -1;
   new (&v->wantedRate) std::atomic<double>(0.0);
   new (&v->releaseTail) std::atomic<bool>(false);
+  new (&v->continuesHeard) std::atomic<bool>(false);
   new (&v->epoch) std::atomic<unsigned>(0);
 }
 
@@ -653,6 +657,10 @@ void ForEachStage(GstElement* bin, F each) {
 
 void SetVarispeedRate(GstElement* bin, double rate) {
   ForEachStage(bin, [&](Varispeed* v) { v->wantedRate = rate; });
+}
+
+void ContinueVarispeedStart(GstElement* bin) {
+  ForEachStage(bin, [](Varispeed* v) { v->continuesHeard = true; });
 }
 
 void ReleaseVarispeedTail(GstElement* bin) {

@@ -35,6 +35,11 @@ bool SeamlessLoops();
 // the rate with its own.
 void SetVarispeedRate(GstElement* bin, double rate);
 
+// Any thread: the next segment of the varispeed stages inside `bin` goes
+// on from sound already heard (the head of an armed start): it is not
+// ramped in.
+void ContinueVarispeedStart(GstElement* bin);
+
 // Window thread: the segment's end was reported and no seek followed, so
 // the last few milliseconds that each stage inside `bin` holds back (to
 // crossfade them with a loop's start) are played out, ramped down. Never

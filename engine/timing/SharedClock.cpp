@@ -109,6 +109,7 @@ std::optional<ServerCycle> CurrentServerCycle() {
   ServerCycle cycle;
   cycle.startNs = static_cast<std::uint64_t>(start) * 1000;
   cycle.periodNs = static_cast<std::uint64_t>(jack_get_buffer_size(client)) * 1000000000u / rate;
+  cycle.rate = static_cast<int>(rate);
   return cycle;
 }
 

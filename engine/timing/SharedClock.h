@@ -48,6 +48,7 @@ GstClock* ObtainSharedClock();
 struct ServerCycle {
   std::uint64_t startNs = 0;
   std::uint64_t periodNs = 0;
+  int rate = 0;  // frames a second
 };
 std::optional<ServerCycle> CurrentServerCycle();
 

@@ -76,6 +76,15 @@ class MidiInputService {
   virtual MidiStatus OpenPort(MidiInHandle* port, const MidiPortId& id, MidiInCallback callback,
                               void* instance) = 0;
   // Starts delivering; time stamps count milliseconds from here.
+  // Before Start: `taken` is also called with each short message on the
+  // MIDI system's own thread as it arrives, before it is queued for
+  // delivery (with the port's instance). It must not block, lock or
+  // allocate. A service that can't does nothing.
+  using MidiInTaken = void (*)(void* instance, std::uint32_t message);
+  virtual void SetTaken(MidiInHandle port, MidiInTaken taken) {
+    (void)port;
+    (void)taken;
+  }
   virtual MidiStatus Start(MidiInHandle port) = 0;
   // Stops delivering and drops what has not been delivered yet. When it
   // returns, no delivery is in progress (unless called from the callback).

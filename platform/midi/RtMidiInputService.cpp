@@ -47,6 +47,7 @@ struct RtMidiInputService::Port {
   MidiInHandle handle = 0;
   MidiInCallback callback = nullptr;
   void* instance = nullptr;
+  std::atomic<MidiInputService::MidiInTaken> taken{nullptr};
   MidiPortId source;
   std::unique_ptr<RtMidiIn> in;  // ALSA ports
 
@@ -156,7 +157,8 @@ struct RtMidiInputService::Port {
 namespace {
 
 // Runs on JACK's process thread or ALSA's input thread; must not block,
-// lock or allocate: it only puts the message into the port's ring.
+// lock or allocate: it shows the message to the port's taken callback, if
+// any, and puts it into the port's ring.
 void Take(RtMidiInputService::Port* port, const unsigned char* bytes, std::size_t length) {
   if (bytes == nullptr || length == 0 || !port->started.load(std::memory_order_acquire)) return;
   // Like the ALSA input: system-exclusive, time code, clock and active
@@ -173,6 +175,9 @@ void Take(RtMidiInputService::Port* port, const unsigned char* bytes, std::size_
   pending.timeStamp = static_cast<std::uint32_t>(
       (NowNs() - port->startedAtNs.load(std::memory_order_relaxed)) / 1000000);
   pending.run = port->run.load(std::memory_order_acquire);
+  if (packed.kind == PackedMidiMessage::Kind::kShort)
+    if (const auto taken = port->taken.load(std::memory_order_acquire))
+      taken(port->instance, packed.message);
   if (!port->ring.TryPush(pending)) {
     port->overflows.fetch_add(1, std::memory_order_relaxed);
     return;
@@ -391,6 +396,10 @@ MidiStatus RtMidiInputService::OpenJack(Port& port, const MidiPortId* id, int de
     return MidiStatus::Failure(MidiError::kDriver, std::move(failure));
   }
   return MidiStatus::Success();
+}
+
+void RtMidiInputService::SetTaken(MidiInHandle handle, MidiInTaken taken) {
+  if (Port* port = Find(handle)) port->taken.store(taken, std::memory_order_release);
 }
 
 MidiStatus RtMidiInputService::Start(MidiInHandle handle) {

@@ -36,6 +36,7 @@ class RtMidiInputService : public MidiInputService {
                   void* instance) override;
   MidiStatus OpenPort(MidiInHandle* port, const MidiPortId& id, MidiInCallback callback,
                       void* instance) override;
+  void SetTaken(MidiInHandle port, MidiInTaken taken) override;
   MidiStatus Start(MidiInHandle port) override;
   MidiStatus Reset(MidiInHandle port) override;
   MidiStatus Close(MidiInHandle port) override;

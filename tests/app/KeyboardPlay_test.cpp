@@ -5,6 +5,7 @@
 #include "app/morvela1.h"
 #include "editor/Edit.h"
 #include "engine/ScriptedMediaGraph.h"
+#include "engine/cue/ArmedStart.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/WindowMessages.h"
 #include "support/TestSupport.h"
@@ -37,11 +38,19 @@ using engine::ScriptedMediaGraph;
 
 namespace {
 
+// A scripted graph with an output where keys are armed.
+struct ArmableGraph : ScriptedMediaGraph, engine::IArmedStart {
+  std::shared_ptr<engine::ArmedStart> armed = std::make_shared<engine::ArmedStart>();
+  std::shared_ptr<engine::ArmedStart> Armed() override { return armed; }
+  void ContinueFromHead(std::int64_t, std::uint64_t) override {}
+};
+
 class KeyboardPlay : public ::testing::Test {
  protected:
   void SetUp() override {
     TForm11::MakeGraph = [this](int instance) {
-      auto graph = std::make_shared<ScriptedMediaGraph>();
+      auto graph =
+          armable ? std::make_shared<ArmableGraph>() : std::make_shared<ScriptedMediaGraph>();
       for (const auto& [path, clip] : clips_) graph->AddClip(path.toStdString(), clip);
       graphs[instance] = graph;
       return graph;
@@ -116,6 +125,7 @@ class KeyboardPlay : public ::testing::Test {
   platform::ScriptedDialogs dialogs;
   QTemporaryDir dir;
   std::map<int, std::shared_ptr<ScriptedMediaGraph>> graphs;
+  bool armable = false;  // windows made from now on
 
  private:
   std::map<QString, ScriptedClip> clips_;
@@ -406,6 +416,19 @@ TEST_F(KeyboardPlay, ANonNumericMarkIsShownAndTheKeyStaysSilent) {
   ASSERT_EQ(dialogs.boxes().size(), 1u);
   EXPECT_TRUE(dialogs.boxes()[0].text.contains("abc"));
   EXPECT_FALSE(Running(0));
+}
+
+// A note may be armed on the output while a row is being changed: the
+// change reaches the output at once, before this window handles any note.
+TEST_F(KeyboardPlay, AChangedRowIsToldToTheOutputBeforeAnyNoteIsHandled) {
+  armable = true;
+  New();
+  const auto armed = std::dynamic_pointer_cast<ArmableGraph>(graphs[1])->armed;
+  SetRow(1, 0, Clip("tone.wav"));
+  ASSERT_TRUE(testing_support::WaitFor(
+      [&] { return armed->VerdictOf(0) == engine::ArmedStart::Verdict::Plays; }));
+  W(1)->Tuning->Set.SetCell(0, kMinColumn, "abc");
+  EXPECT_EQ(armed->VerdictOf(0), engine::ArmedStart::Verdict::Silent);
 }
 
 struct EndRow {

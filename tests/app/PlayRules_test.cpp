@@ -48,6 +48,35 @@ INSTANTIATE_TEST_SUITE_P(Rows, EndOfClipTable,
                                            std::make_tuple(false, false, false,
                                                            EndOfClip::Nothing)));
 
+// A note is started on the output only for what the window's rules play:
+// a row they would not play (no clip, a clip not found, a mark or rate that
+// is no number) must never be armed, and only normal speed has a head.
+TEST(KeyVerdict, OnlyARowThatPlaysIsArmedAndOnlyAtNormalSpeedFromItsHead) {
+  using app::KeyVerdict;
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "100"), KeyVerdict::PlaysAtNormalSpeed);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", " 2500 ", "10000", " 100"),
+            KeyVerdict::PlaysAtNormalSpeed);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "150"), KeyVerdict::Plays);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "900"), KeyVerdict::Plays);
+  EXPECT_EQ(app::KeyVerdictOf("", "", "0", "10000", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "not found in /x", "0", "10000", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "x", "10000", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "", "100"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "1.5"), KeyVerdict::Silent);
+}
+
+// Past its stop mark the window's clip has ended or looped: a head that
+// would sound beyond it is not armed.
+TEST(KeyVerdict, AHeadIsArmedOnlyWhereItEndsBeforeTheStopMark) {
+  constexpr std::int64_t kSecond = 1000000000, kHead = kSecond / 4;
+  EXPECT_TRUE(app::HeadWithinMarks(4 * kSecond, 0, 10000, kHead));
+  EXPECT_TRUE(app::HeadWithinMarks(4 * kSecond, 2000, 2625, kHead));
+  EXPECT_FALSE(app::HeadWithinMarks(4 * kSecond, 2000, 2600, kHead));
+  EXPECT_FALSE(app::HeadWithinMarks(4 * kSecond, 5000, 5000, kHead));
+  EXPECT_FALSE(app::HeadWithinMarks(4 * kSecond, 6000, 5000, kHead));  // shown at Max, both
+  EXPECT_FALSE(app::HeadWithinMarks(0, 0, 10000, kHead));              // length not known
+}
+
 TEST(ApplyRate, SetsNormalSpeedThenTheRateUntilThePlayerAgrees) {
   std::vector<double> calls;
   double current = 1.0;

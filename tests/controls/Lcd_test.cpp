@@ -10,6 +10,7 @@
 #include <QPaintEvent>
 
 #include <memory>
+#include <tuple>
 
 using controls::LcdGeometry;
 using controls::TLCD99;
@@ -185,6 +186,24 @@ TEST(LcdPainting, AChangeRepaintsOnlyTheChangedCells) {
   auto fresh = MakeLcd(60, 13, 7, 2);
   fresh->SetValue("1209");
   EXPECT_EQ(display->grab().toImage(), fresh->grab().toImage());
+}
+
+TEST(LcdPainting, ValuesShownOneOverTheLastEndOnAFreshPicture) {
+  // The shapes of the keyboard window's time and position displays, which
+  // change at every refresh of a playing clip.
+  for (const auto& [width, height, digits, spacing] :
+       {std::tuple{60, 13, 7, 2}, std::tuple{78, 10, 5, 7}}) {
+    auto display = MakeLcd(width, height, digits, spacing);
+    display->show();
+    for (const QString value : {"0", "13", "250", "1234", "1235", "9999", "8", "12.5", "88888"}) {
+      display->SetValue(value);
+      ASSERT_TRUE(testing_support::WaitFor([&] { return display->LastDrawnValue() == value; }));
+      auto fresh = MakeLcd(width, height, digits, spacing);
+      fresh->SetValue(value);
+      ASSERT_EQ(display->grab().toImage(), fresh->grab().toImage())
+          << width << " " << value.toStdString();
+    }
+  }
 }
 
 TEST(LcdPainting, AChangeAfterAResizeOrNewDigitCountOrColourDrawsTheNewShapes) {

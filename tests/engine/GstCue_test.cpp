@@ -2,6 +2,7 @@
 // was cued must open, tell and play exactly like one opened cold, and the
 // pool must never hand over a clip that is not what the key names now.
 
+#include "engine/cue/ArmedStart.h"
 #include "engine/cue/CueChoice.h"
 #include "engine/cue/CuePool.h"
 #include "engine/graph/GstMediaGraph.h"
@@ -308,6 +309,178 @@ TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
   limits.Clips = 6;
   EXPECT_EQ(engine::ChooseCues(candidates, limits),
             (std::vector<std::string>{"c", "v2", "b", "a", "d", "e"}));
+}
+
+// A head of `frames` stereo frames whose sample at frame f is 1 + f, so
+// that what the output plays tells which frame of which head it is.
+std::shared_ptr<const engine::ClipHead> CountingHead(const std::string& path, int frames) {
+  auto head = std::make_shared<engine::ClipHead>();
+  head->path = path;
+  head->rate = 48000;
+  head->channels = 2;
+  for (int f = 0; f < frames; ++f) head->samples.insert(head->samples.end(), 2, float(1 + f));
+  return head;
+}
+
+// One output cycle of `frames` frames over a ring playing `ringValue`,
+// from the ring's sample `at`; the left channel as heard.
+std::vector<float> Cycle(engine::ArmedStart& start, std::uint64_t at, int frames,
+                         float ringValue = 0.0f, bool ringPlays = false) {
+  std::vector<float> ring(std::size_t(frames) * 2, ringValue), out(ring.size());
+  start.Mix(ring.data(), out.data(), frames, at, ringPlays, std::uint32_t(at));
+  std::vector<float> left;
+  for (int f = 0; f < frames; ++f) left.push_back(out[std::size_t(f) * 2]);
+  return left;
+}
+
+constexpr int kRamp = 4, kPeriod = 64;
+
+TEST(ArmedStart, AKeyTheWindowWouldNotPlayNeverSounds) {
+  using V = engine::ArmedStart::Verdict;
+  engine::ArmedStart first, second;
+  first.Prepare(kRamp, 48000, 2);
+  second.Prepare(kRamp, 48000, 2);
+  auto head = CountingHead("a.wav", 4800);
+  first.Publish(1, V::Silent, head);  // no clip on the key, or a Configuration toggle
+  first.Publish(2, V::Plays);         // plays, but its head is not ready
+  first.Publish(3, V::EndsDispatch);  // beyond the rows
+  second.Publish(1, V::Plays, head);
+  second.Publish(3, V::Plays, head);
+  auto& order = engine::ArmingOrder::Instance();
+  order.Publish({{&first, 0}, {&second, 0}});
+  EXPECT_FALSE(first.Arm(1));
+  EXPECT_FALSE(first.Arm(2));
+  // The dispatch goes on past a window that plays nothing, and ends at
+  // one whose rows the key is beyond: the windows after it do nothing.
+  EXPECT_EQ(order.Arm(0, 1), 1);
+  second.Withdraw();
+  EXPECT_EQ(order.Arm(0, 3), 0);
+  EXPECT_EQ(order.Arm(1, 1), 0);  // another group
+  EXPECT_EQ(Cycle(first, 0, kPeriod, 0.5f, true), std::vector<float>(kPeriod, 0.5f));
+  EXPECT_EQ(Cycle(second, 0, kPeriod, 0.5f, true), std::vector<float>(kPeriod, 0.5f));
+  // A verdict changed after the arm: the window withdraws it before the
+  // output's next cycle, and nothing sounds.
+  second.Publish(1, V::Plays, head);
+  EXPECT_EQ(order.Arm(0, 1), 1);
+  second.Publish(1, V::Silent);
+  EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
+  EXPECT_EQ(Cycle(second, kPeriod, kPeriod), std::vector<float>(kPeriod, 0.0f));
+  // Changed after the arm and before the output's next cycle, the window
+  // not come to the note yet: the old head never starts, whether the key
+  // now plays nothing or another clip.
+  for (const auto& now : {std::shared_ptr<const engine::ClipHead>(), CountingHead("b.wav", 4800)}) {
+    second.Publish(1, V::Plays, head);
+    ASSERT_EQ(order.Arm(0, 1), 1);
+    second.Publish(1, now ? V::Plays : V::Silent, now);
+    EXPECT_EQ(Cycle(second, 2 * kPeriod, kPeriod, 0.5f, true), std::vector<float>(kPeriod, 0.5f));
+    EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
+  }
+  order.Publish({});
+}
+
+TEST(ArmedStart, AGroupStartsOnTheFirstCycleNoneHasBegunOrAsItAlwaysHas) {
+  using V = engine::ArmedStart::Verdict;
+  engine::ArmedStart ahead, behind, cold;
+  for (auto* w : {&ahead, &behind, &cold}) w->Prepare(kRamp, 48000, 2);
+  auto head = CountingHead("a.wav", 4800);
+  ahead.Publish(0, V::Plays, head);
+  behind.Publish(0, V::Plays, head);
+  // One output has begun the cycle at frame 128 when the note comes; the
+  // other has not yet.
+  Cycle(ahead, 128, kPeriod);
+  Cycle(behind, 64, kPeriod);
+  auto& order = engine::ArmingOrder::Instance();
+  order.Publish({{&ahead, 3}, {&behind, 3}, {&cold, 4}});
+  EXPECT_EQ(order.Arm(3, 0), 2);
+  EXPECT_EQ(Cycle(behind, 128, kPeriod)[0], 0.0f);
+  EXPECT_EQ(Cycle(behind, 192, kPeriod)[0], 1.0f);
+  EXPECT_EQ(Cycle(ahead, 192, kPeriod)[0], 1.0f);
+  ahead.Withdraw();
+  behind.Withdraw();
+  // A window that plays the key without a head ready: the group's graphs
+  // start it together, none from a head.
+  cold.Publish(0, V::Plays);
+  order.Publish({{&ahead, 3}, {&cold, 3}, {&behind, 3}});
+  EXPECT_EQ(order.Arm(3, 0), 0);
+  order.Publish({});
+}
+
+TEST(ArmedStart, AHeadWithdrawnAfterItSoundedFadesOutWithinTheNextCycle) {
+  engine::ArmedStart start;
+  start.Prepare(kRamp, 48000, 2);
+  start.Publish(5, engine::ArmedStart::Verdict::Plays, CountingHead("a.wav", 4800));
+  ASSERT_TRUE(start.Arm(5));
+  EXPECT_EQ(Cycle(start, 0, kPeriod)[10], 11.0f);  // the next cycle starts it, whole
+  start.Withdraw();                                // an error opening the clip, say
+  const std::vector<float> next = Cycle(start, kPeriod, kPeriod);
+  EXPECT_GT(next[0], 0.0f);
+  EXPECT_EQ(next[kRamp], 0.0f);
+  EXPECT_FALSE(start.Sounding());
+}
+
+TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsAnew) {
+  engine::ArmedStart start;
+  start.Prepare(kRamp, 48000, 2);
+  start.Publish(7, engine::ArmedStart::Verdict::Plays, CountingHead("a.wav", 4800));
+  ASSERT_TRUE(start.Arm(7));
+  // An old clip playing in the ring fades under the head's attack.
+  const std::vector<float> first = Cycle(start, 1000, kPeriod, 100.0f, true);
+  EXPECT_EQ(first[kRamp], 1.0f + kRamp);
+  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
+  ASSERT_TRUE(handover);
+  // At the head's end.
+  EXPECT_EQ(handover->frames, 4800);
+  EXPECT_EQ(handover->clipNs, std::int64_t(handover->frames) * 1000000000 / 48000);
+  // The graph's first sound is written some cycles on (the ring held still
+  // meanwhile, as a paused one does): it goes where the head will end.
+  std::uint64_t at = 1000 + kPeriod;
+  for (int i = 0; i < 3; ++i) Cycle(start, at, kPeriod / 2, -1.0f);
+  const std::uint64_t pin = start.PinnedStart([&] { return at; });
+  EXPECT_EQ(pin, at + std::uint64_t(handover->frames - kPeriod - 3 * kPeriod / 2));
+  for (; at + kPeriod <= pin; at += kPeriod) Cycle(start, at, kPeriod, -1.0f);
+  const int into = int(pin - at);
+  const std::vector<float> seam = Cycle(start, at, kPeriod, -1.0f, true);
+  EXPECT_EQ(seam[std::size_t(into) - 1], float(handover->frames));
+  EXPECT_EQ(seam[std::size_t(into)], -1.0f);
+  EXPECT_FALSE(start.Sounding());
+  // The key again: a new head from its first frame.
+  ASSERT_TRUE(start.Arm(7));
+  EXPECT_EQ(Cycle(start, at + kPeriod, kPeriod, 0.0f, true)[0], 1.0f);
+  start.Silence(start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0))->seq);
+  EXPECT_EQ(Cycle(start, at + 2 * kPeriod, kPeriod)[kRamp], 0.0f);
+}
+
+// A window or a graph late for the head's end (a clip not cued yet, a busy
+// machine): the head ends ramped down, and the graph's sound, from the
+// clip's place at the head's end, is ramped in where it comes. Nothing
+// already heard is played again.
+TEST(ArmedStart, AGraphLateForTheHeadGoesOnFromItsEndRampedInNeverBack) {
+  engine::ArmedStart start;
+  start.Prepare(kRamp, 48000, 2);
+  start.Publish(7, engine::ArmedStart::Verdict::Plays, CountingHead("a.wav", 4800));
+  ASSERT_TRUE(start.Arm(7));
+  // The window comes a second after the note, long after the head ended.
+  float last = 0;
+  std::uint64_t at = 0;
+  for (; at < 48000; at += kPeriod)
+    for (const float v : Cycle(start, at, kPeriod)) last = v > 0 ? v : last;
+  EXPECT_FALSE(start.Sounding());
+  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
+  ASSERT_TRUE(handover);
+  Cycle(start, at, kPeriod);
+  at += kPeriod;
+  EXPECT_EQ(start.PinnedStart([&] { return at; }), at);
+  // The graph's sound: the clip's frames from where it was started, as the
+  // head counts them.
+  std::vector<float> ring(std::size_t(kPeriod) * 2), out(ring.size());
+  for (int f = 0; f < kPeriod; ++f)
+    ring[std::size_t(f) * 2] = ring[std::size_t(f) * 2 + 1] = float(1 + handover->frames + f);
+  start.Mix(ring.data(), out.data(), kPeriod, at, true, std::uint32_t(at));
+  EXPECT_EQ(out[0], 0.0f) << "not ramped in";
+  for (int f = kRamp; f < kPeriod; ++f) {
+    EXPECT_EQ(out[std::size_t(f) * 2], ring[std::size_t(f) * 2]);
+    EXPECT_GT(out[std::size_t(f) * 2], last) << "went back to a place already heard";
+  }
 }
 
 }  // namespace

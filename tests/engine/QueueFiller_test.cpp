@@ -124,7 +124,7 @@ class QueueFillerTest : public ::testing::Test {
   void SetUp() override {
     gst_init(nullptr, nullptr);
     filler = &fill;
-    fill.Prepare(kChannels, kRate, kRamp, 4096, true, double(kMargin) / kRate);
+    fill.Prepare(kChannels, kRate, kRamp, 4096, true, double(kMargin) / kRate, waitsForSound);
     ring = GST_AUDIO_RING_BUFFER(g_object_new(test_ring_get_type(), nullptr));
     gst_audio_info_set_format(&ring->spec.info, GST_AUDIO_FORMAT_F32, kRate, kChannels, nullptr);
     ring->spec.buffer_time = 200'000;
@@ -193,6 +193,7 @@ class QueueFillerTest : public ::testing::Test {
     return end;
   }
 
+  bool waitsForSound = false;
   QueueFiller fill;
   GstAudioRingBuffer* ring = nullptr;
   guint64 given = 0;
@@ -260,6 +261,27 @@ TEST_F(QueueFillerTest, AStartStillWaitingWhenTheQueueRunsShortIsWrittenWholeLat
   for (std::size_t f = 0; f < 4800; ++f) ASSERT_EQ(device.heard[onset - 1 + f], Sine(f)) << f;
 }
 
+// A sound server's stream (which asks again) finds the ring short of sound
+// in the middle of a clip while its queue still holds plenty: only what the
+// ring holds is written, and the late thread's sound follows it whole,
+// never silence in the middle of the sine.
+TEST_F(QueueFillerTest, SoundUnderWayWaitsForAShortRingWhileTheQueueHoldsEnough) {
+  TearDown();
+  waitsForSound = true;
+  SetUp();
+  ScriptedDevice device;
+  fill.Fill(ring, device, kQueue);
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  Give(2400);
+  ASSERT_TRUE(fill.Fill(ring, device, device.Room()));
+  Run(device, 1440);
+  EXPECT_TRUE(fill.Short());
+  Give(4800);  // the streaming thread wakes
+  Run(device, 4800);
+  ASSERT_GT(device.heard.size(), std::size_t(kMargin + 6000));
+  for (std::size_t f = 0; f < 6000; ++f) ASSERT_EQ(device.heard[kMargin + f], Sine(f)) << f;
+}
+
 // A device that reads a period at a time reads on past the place the
 // sink's clock gave a start, before a late streaming thread gives its
 // sound: the start is heard late, from its first frame, not from where the
@@ -308,6 +330,27 @@ TEST_F(QueueFillerTest, APeriodDeviceStarvedMidClipFadesOutAndBackIn) {
   EXPECT_GT(loudest(1200, 1800), 0.45f) << "played while the ring held sound";
   EXPECT_EQ(loudest(2000, 2880), 0.0f) << "the gap is silent";
   EXPECT_GT(loudest(heard.size() - 1200, heard.size()), 0.45f) << "back once the ring is ahead";
+}
+
+// A stream that goes on (a loop's next pass) which the sink places a few
+// frames early, as it takes its place from its clock again on a busy
+// machine, follows what the ring holds instead of writing over its end.
+TEST_F(QueueFillerTest, SoundThatGoesOnIsNeverWrittenOverSoundNotYetHeard) {
+  periodDevice = true;
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  std::vector<float> heard;
+  auto periods = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      const float* io = fill.Reader().Read(ring, 240);
+      for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
+    }
+  };
+  Give(2400);
+  periods(2);
+  next -= 21;
+  Give(2400);
+  periods(18);
+  for (std::size_t f = 0; f < 4800; ++f) ASSERT_EQ(heard[f], Sine(f)) << f;
 }
 
 // The sink drops the first frames of a start whose moment on its clock

@@ -47,8 +47,8 @@ namespace {
 }  // namespace
 
 MachineLoad::MachineLoad() {
-  // Only asked for (TASTIVO_TEST_LOAD=1): PulseAudio and ALSA edges, and
-  // a fresh output's first start, don't hold on a loaded machine yet.
+  // Only when asked (TASTIVO_TEST_LOAD=1): the loaded runs of the edge,
+  // attack and loop tests, and bench_edges, which asks for itself.
   if (qEnvironmentVariable("TASTIVO_TEST_LOAD") != "1") return;
   file_ = QDir(TestDataDir()).filePath(QString("load-%1").arg(getpid())).toStdString();
   const std::vector<char> block(1 << 20, 'x');

@@ -558,6 +558,104 @@ TEST_F(AppPlay, AStartAfterACopyCrashedIsTheRunningCopyItself) {
   EXPECT_EQ(desktop->FindWindows("^Tastivo$").size(), 1u) << "a second copy came up";
 }
 
+// A note starts its key's clip on the output's own cycle, before the window
+// has played it; the window's rules still decide what sounds. On a server
+// at 64 frames a period, keys the window plays nothing for (no clip, a key
+// beyond the rows, a mark that is no number) never sound, and a key it
+// plays is heard whole: the first moments the output starts and the clip's
+// sound that goes on from them join with no gap or jump.
+TEST_F(AppPlay, ANoteStartedByTheOutputSoundsOnlyWhatTheWindowPlaysAndWhole) {
+  // A dummy server of the test's own: the program and the probes find it
+  // through JACK_DEFAULT_SERVER.
+  const std::string server = "e2e-p64-" + std::to_string(getpid());
+  ChildProcess jack;
+  const bool realtime = RunCommand({"chrt", "-f", "1", "true"}).status == 0;
+  ASSERT_TRUE(jack.Start(
+      {"jackd", "-n", server, realtime ? "-R" : "-r", "-d", "dummy", "-r", "48000", "-p", "64"}, {},
+      folder->File("jackd-64.log")));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return RunCommand({"jack_lsp", "-s", server}, {}, 2s).status == 0;
+      },
+      10s));
+  const char* before = std::getenv("JACK_DEFAULT_SERVER");
+  const std::string was = before ? before : "";
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  struct Restore {
+    std::string was;
+    ~Restore() {
+      if (was.empty())
+        unsetenv("JACK_DEFAULT_SERVER");
+      else
+        setenv("JACK_DEFAULT_SERVER", was.c_str(), 1);
+    }
+  } restore{was};
+
+  JackProbe keyboard("e2e-keyboard-" + std::to_string(getpid()), 1, 10);
+  ASSERT_TRUE(keyboard.Ok()) << keyboard.Error();
+  GiveSet(0, {{"tone", Clip("tone.wav", 3.0, 440)},
+              {"none", ""},
+              {"bad", Clip("bad.wav", 3.0, 660), "x"}});
+  settings->SetWindow(0, {.midi = true});
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  ASSERT_TRUE(WaitUntil([&] { return keyboard.MidiConnections() > 0; }, 20s))
+      << "the program never connected to the MIDI source";
+  ASSERT_NO_FATAL_FAILURE(Listen("Tastivo"));
+  const auto rate = ears->SampleRate();
+  // The output appears with the first clip.
+  ASSERT_TRUE(keyboard.SendMidi(0x90, 36, 100).has_value());
+  ASSERT_TRUE(WaitUntil([&] { return ears->FollowedConnections("Tastivo") > 0; }, 10s)) << Ports();
+  ears->WaitForFrame(ears->RecordedUntil() + rate / 2);
+  keyboard.SendMidi(0x80, 36, 0);
+  ears->WaitForFrame(ears->RecordedUntil() + rate / 2);
+
+  // Half a second from each note of `notes` on, in turn: what sounded.
+  const auto play = [&](int note, double seconds) {
+    const uint64_t from = ears->RecordedUntil();
+    EXPECT_TRUE(keyboard.SendMidi(0x90, static_cast<unsigned char>(note), 100).has_value());
+    ears->WaitForFrame(from + static_cast<uint64_t>(seconds * rate));
+    keyboard.SendMidi(0x80, static_cast<unsigned char>(note), 0);
+    const uint64_t until = ears->RecordedUntil() + rate / 4;
+    ears->WaitForFrame(until);
+    return std::pair{from, until};
+  };
+  for (const int note : {37, 36 + 5}) {
+    const auto [from, until] = play(note, 0.5);
+    EXPECT_EQ(CountSounding(ears->Level(from, until, 0, 2), kThreshold), 0u)
+        << "note " << note << " sounded, though its window plays nothing for it";
+  }
+
+  const auto [from, until] = play(36, 0.8);
+  const std::vector<float> heard = ears->Samples(0, from, until);
+  const auto onset = FindOnset(ears->Level(from, until, 0, 1), kThreshold, 0, from, from);
+  ASSERT_TRUE(onset.has_value()) << "the key's clip did not sound";
+  // A 440 Hz tone at 0.8 of full scale moves at most 0.046 a sample; a gap,
+  // a jump back or a step where the clip takes over moves further. A cycle
+  // the busy server dropped drops straight to digital silence and back:
+  // that is no break of the program's (a gap of its own fades out first).
+  const std::size_t first = static_cast<std::size_t>(*onset - from);
+  const std::size_t span = static_cast<std::size_t>(0.6 * rate);
+  ASSERT_GT(heard.size(), first + span);
+  float step = 0;
+  std::size_t at = first;
+  for (std::size_t i = first + 1; i < first + span; ++i) {
+    if (heard[i] == 0.0f && std::abs(heard[i - 1]) > 0.06f) {
+      while (i + 1 < first + span && heard[i] == 0.0f) ++i;
+      continue;
+    }
+    if (std::abs(heard[i] - heard[i - 1]) > step) {
+      step = std::abs(heard[i] - heard[i - 1]);
+      at = i;
+    }
+  }
+  EXPECT_LT(step, 0.06f) << "the sound broke " << Seconds(at - first) << " s after it began";
+
+  // Last: a mark that is no number shows the key's message, and nothing.
+  const auto [badFrom, badUntil] = play(38, 0.5);
+  EXPECT_EQ(CountSounding(ears->Level(badFrom, badUntil, 0, 2), kThreshold), 0u)
+      << "a key whose row can't be played sounded";
+}
+
 TEST_F(AppPlay, AMidiNotePlaysTheKeyOfItsNumberModulo36) {
   // The program opens the first MIDI source the server lists, so the probe's
   // port must be there before it starts, and alone.
