@@ -56,7 +56,9 @@ class Ears {
 
 class OnJack : public Ears {
  public:
-  explicit OnJack(const std::string& name) : probe_(name, 2, 60) {}
+  // The probe keeps its whole recording: ten minutes, for 1,000 edges and
+  // more (about 230 MB).
+  explicit OnJack(const std::string& name) : probe_(name, 2, 600) {}
   e2e::JackProbe& Probe() { return probe_; }
   bool Ok() const override { return probe_.Ok(); }
   std::string Error() const override { return probe_.Error(); }
