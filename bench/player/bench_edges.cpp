@@ -52,6 +52,8 @@ class Ears {
   virtual std::vector<float> Level(uint64_t from, uint64_t to) const = 0;
   // How far back of "now" the sound asked for at a cut may already be heard.
   virtual uint64_t Reach() const = 0;
+  // Cycles the server itself missed so far: a hole no client could fill.
+  virtual int Xruns() const { return 0; }
 };
 
 class OnJack : public Ears {
@@ -69,6 +71,7 @@ class OnJack : public Ears {
   }
   std::vector<float> Level(uint64_t f, uint64_t t) const override { return probe_.Level(f, t); }
   uint64_t Reach() const override { return 2 * probe_.Period(); }
+  int Xruns() const override { return probe_.Xruns(); }
 
  private:
   e2e::JackProbe probe_;
@@ -98,6 +101,9 @@ double Percentile(std::vector<double> v, double p) {
 
 struct Tally {
   int edges = 0, clicks = 0, dropouts = 0;
+  // Clicks and dropouts heard across a cycle the server missed: its hole,
+  // not the program's.
+  int serverClicks = 0, serverDropouts = 0;
   int starts = 0, cutAttacks = 0;
   int ends = 0, cutTails = 0;
   std::vector<double> stopDelayMs;
@@ -114,7 +120,7 @@ class Bench {
   // when its fade was heard against when it was asked for.
   void Stop(Tally& t) {
     if (!StartTone(sine_, 0, 10000)) return;
-    const uint64_t from = Cut([&] { player_->Stop(); });
+    const uint64_t from = Cut("stop", [&] { player_->Stop(); });
     const uint64_t asked = asked_;
     Settle(t, from);
     if (const auto fade = FadeHeard(from, Now())) {
@@ -125,7 +131,7 @@ class Bench {
 
   void ReTrigger(Tally& t) {
     if (!StartTone(sine_, 2000, 10000)) return;
-    const uint64_t from = Cut([&] {
+    const uint64_t from = Cut("re-trigger", [&] {
       player_->Stop();
       Press(sine_, 2000, 10000);
     });
@@ -137,7 +143,7 @@ class Bench {
   void Seek(Tally& t) {
     if (!StartTone(sine_, 0, 10000)) return;
     const int to = std::uniform_int_distribution<int>(500, 5000)(random_);
-    const uint64_t from = Cut([&] { player_->SetRelativePosition(10000, to, 0); });
+    const uint64_t from = Cut("seek", [&] { player_->SetRelativePosition(10000, to, 0); });
     Settle(t, from);
     player_->Stop();
     Record(20);
@@ -145,7 +151,7 @@ class Bench {
 
   void PauseAndResume(Tally& t) {
     if (!StartTone(sine_, 0, 10000)) return;
-    const uint64_t from = Cut([&] {
+    const uint64_t from = Cut("pause", [&] {
       player_->Pause();
       Record(20);
       player_->Pause();
@@ -229,9 +235,11 @@ class Bench {
   }
 
   // Runs the cut; returns where its window starts.
-  uint64_t Cut(const std::function<void()>& cut) {
+  uint64_t Cut(const char* kind, const std::function<void()>& cut) {
+    kind_ = kind;
     const uint64_t from = Now() - ears_->Reach();
     asked_ = ears_->FrameNow();
+    xrunsAtCut_ = ears_->Xruns();
     cut();
     return from;
   }
@@ -240,8 +248,28 @@ class Bench {
     Record(80);
     const uint64_t to = Now();
     ++t.edges;
-    if (LargestStep(from, to) > 2 * kSineStep) ++t.clicks;
-    if (DroppedOut(from, to)) ++t.dropouts;
+    const bool server = ears_->Xruns() != xrunsAtCut_;
+    if (const float step = LargestStep(from, to); step > 2 * kSineStep) {
+      ++(server ? t.serverClicks : t.clicks);
+      std::fprintf(stderr, "bench_edges: a %s clicked (%.3f) %lld frames after it was asked%s\n",
+                   kind_, double(step), (long long)(WhereLargest(from, to)) - (long long)(asked_),
+                   server ? ", across a cycle the server missed" : "");
+    }
+    if (DroppedOut(from, to)) ++(server ? t.serverDropouts : t.dropouts);
+  }
+
+  uint64_t WhereLargest(uint64_t from, uint64_t to) const {
+    float largest = 0;
+    uint64_t where = from;
+    for (int channel = 0; channel < 2; ++channel) {
+      const auto s = ears_->Samples(channel, from, to);
+      for (std::size_t i = 1; i < s.size(); ++i)
+        if (std::abs(s[i] - s[i - 1]) > largest) {
+          largest = std::abs(s[i] - s[i - 1]);
+          where = from + i;
+        }
+    }
+    return where;
   }
 
   bool Record(double ms) {
@@ -300,6 +328,8 @@ class Bench {
   const QString sine_ = media_files::Sine(440, 4);
   const QString marker_ = media_files::StartMarker();
   uint64_t asked_ = 0;
+  int xrunsAtCut_ = 0;
+  const char* kind_ = "";
 };
 
 void Print(const std::string& name, double value, const char* unit) {
@@ -381,6 +411,9 @@ int main(int argc, char** argv) {
   Print(name + "edges_heard", load.edges, "count");
   Print(name + "clicks", 1000.0 * load.clicks / cuts, "per_1000_cuts");
   Print(name + "dropouts", 1000.0 * load.dropouts / std::max(1, load.edges), "per_1000_edges");
+  Print(name + "clicks_server_missed_cycle", 1000.0 * load.serverClicks / cuts, "per_1000_cuts");
+  Print(name + "dropouts_server_missed_cycle",
+        1000.0 * load.serverDropouts / std::max(1, load.edges), "per_1000_edges");
   Print(name + "cut_attacks", 1000.0 * load.cutAttacks / std::max(1, load.starts),
         "per_1000_starts");
   Print(name + "cut_tails", 1000.0 * load.cutTails / std::max(1, load.ends), "per_1000_ends");
