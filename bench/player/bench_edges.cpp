@@ -10,6 +10,7 @@
 // $TASTIVO_BENCH_EDGES sets the number of edges under load (1,000).
 // Prints "name: value unit" lines.
 
+#include "HeardEdges.h"
 #include "JackProbe.h"
 #include "PulseProbe.h"
 #include "engine/graph/GstMediaGraph.h"
@@ -26,7 +27,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <numbers>
 #include <optional>
 #include <random>
 #include <string>
@@ -36,8 +36,7 @@ namespace {
 
 using testing_support::WaitFor;
 
-// A half-scale 440 Hz sine steps by at most this between samples at 48 kHz.
-const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
+using heard_edges::kSineStep;
 
 // The two kinds of ears behind one face: frames of one recording.
 class Ears {
@@ -220,11 +219,7 @@ class Bench {
 
  private:
   void Press(const QString& clip, int min, int max) {
-    player_->Open(clip);
-    player_->SetRelativePositions(10000, min, max, 0);
-    player_->SetRelativeVolume(100, 1, 0, 0, 0);
-    player_->SetRate(1.0);
-    player_->Play();
+    heard_edges::PressKey(*player_, clip, min, max);
   }
 
   bool StartTone(const QString& clip, int min, int max) {
@@ -251,25 +246,13 @@ class Bench {
     const bool server = ears_->Xruns() != xrunsAtCut_;
     if (const float step = LargestStep(from, to); step > 2 * kSineStep) {
       ++(server ? t.serverClicks : t.clicks);
-      std::fprintf(stderr, "bench_edges: a %s clicked (%.3f) %lld frames after it was asked%s\n",
-                   kind_, double(step), (long long)(WhereLargest(from, to)) - (long long)(asked_),
-                   server ? ", across a cycle the server missed" : "");
+      std::fprintf(
+          stderr, "bench_edges: a %s clicked (%.3f) %lld frames after it was asked%s\n", kind_,
+          double(step),
+          (long long)(heard_edges::LargestStepOf(*ears_, from, to).at) - (long long)(asked_),
+          server ? ", across a cycle the server missed" : "");
     }
     if (DroppedOut(from, to)) ++(server ? t.serverDropouts : t.dropouts);
-  }
-
-  uint64_t WhereLargest(uint64_t from, uint64_t to) const {
-    float largest = 0;
-    uint64_t where = from;
-    for (int channel = 0; channel < 2; ++channel) {
-      const auto s = ears_->Samples(channel, from, to);
-      for (std::size_t i = 1; i < s.size(); ++i)
-        if (std::abs(s[i] - s[i - 1]) > largest) {
-          largest = std::abs(s[i] - s[i - 1]);
-          where = from + i;
-        }
-    }
-    return where;
   }
 
   bool Record(double ms) {
@@ -278,20 +261,11 @@ class Bench {
   }
 
   std::optional<uint64_t> Onset(uint64_t from, uint64_t to) const {
-    const auto level = ears_->Level(from, to);
-    for (std::size_t i = 0; i < level.size(); ++i)
-      if (level[i] > 0.1f) return from + i;
-    return std::nullopt;
+    return heard_edges::Onset(*ears_, from, to);
   }
 
   float LargestStep(uint64_t from, uint64_t to) const {
-    float largest = 0;
-    for (int channel = 0; channel < 2; ++channel) {
-      const auto s = ears_->Samples(channel, from, to);
-      for (std::size_t i = 1; i < s.size(); ++i)
-        largest = std::max(largest, std::abs(s[i] - s[i - 1]));
-    }
-    return largest;
+    return heard_edges::LargestStep(*ears_, from, to);
   }
 
   // Where the tone's swing first falls below nine tenths of its height: the
@@ -306,18 +280,8 @@ class Bench {
     return std::nullopt;
   }
 
-  // Sound broken off into a millisecond or more of exact silence, with
-  // sound again after it: no fade of ours ends that way.
   bool DroppedOut(uint64_t from, uint64_t to) const {
-    const auto s = ears_->Level(from, to);
-    for (std::size_t i = 1; i + 48 < s.size(); ++i) {
-      if (s[i] != 0.0f || s[i - 1] < 0.01f) continue;
-      std::size_t end = i;
-      while (end < s.size() && s[end] == 0.0f) ++end;
-      if (end - i >= 48 && end < s.size() && s[end] > 0.0f) return true;
-      i = end;
-    }
-    return false;
+    return heard_edges::DroppedOut(*ears_, from, to);
   }
 
   std::unique_ptr<Ears> ears_;

@@ -39,16 +39,44 @@ std::optional<uint64_t> Onset(const Ears& ears, uint64_t from, uint64_t to) {
   return std::nullopt;
 }
 
-// The largest step between successive samples of either channel.
+// The largest step between successive samples of either channel, and the
+// frame it steps to.
+struct Step {
+  float size = 0;
+  uint64_t at = 0;
+};
+
 template <class Ears>
-float LargestStep(const Ears& ears, uint64_t from, uint64_t to) {
-  float largest = 0;
+Step LargestStepOf(const Ears& ears, uint64_t from, uint64_t to) {
+  Step largest{0, from};
   for (int channel = 0; channel < 2; ++channel) {
     const auto s = ears.Samples(channel, from, to);
     for (std::size_t i = 1; i < s.size(); ++i)
-      largest = std::max(largest, std::abs(s[i] - s[i - 1]));
+      if (std::abs(s[i] - s[i - 1]) > largest.size) largest = {std::abs(s[i] - s[i - 1]), from + i};
   }
   return largest;
+}
+
+template <class Ears>
+float LargestStep(const Ears& ears, uint64_t from, uint64_t to) {
+  return LargestStepOf(ears, from, to).size;
+}
+
+// True when the sound broke off into a millisecond (48 frames) or more of
+// exact silence, with sound again after it. That may come in the middle of
+// a fade, which then goes on after the gap; a fade of ours ends within a
+// thousandth of zero, never from above 0.01.
+template <class Ears>
+bool DroppedOut(const Ears& ears, uint64_t from, uint64_t to) {
+  const auto s = ears.Level(from, to);
+  for (std::size_t i = 1; i + 48 < s.size(); ++i) {
+    if (s[i] != 0.0f || s[i - 1] < 0.01f) continue;
+    std::size_t end = i;
+    while (end < s.size() && s[end] == 0.0f) ++end;
+    if (end - i >= 48 && end < s.size() && s[end] > 0.0f) return true;
+    i = end;
+  }
+  return false;
 }
 
 }  // namespace heard_edges

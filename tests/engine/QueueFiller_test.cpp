@@ -165,6 +165,15 @@ class QueueFillerTest : public ::testing::Test {
     }
   }
 
+  // A device that reads the ring itself, a period of 240 frames at a time,
+  // `count` times; the first channel goes to `heard`.
+  void ReadPeriods(std::vector<float>& heard, int count) {
+    for (int i = 0; i < count; ++i) {
+      const float* io = fill.Reader().Read(ring, 240);
+      for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
+    }
+  }
+
   // The sine plays for 100 ms, then the ring is paused, and the device
   // runs on for 100 ms. Returns the frame heard when it was paused.
   std::size_t PlayThenPause(ScriptedDevice& device) {
@@ -290,13 +299,9 @@ TEST_F(QueueFillerTest, ALateStartOnAPeriodDeviceIsHeardFromItsFirstFrame) {
   periodDevice = true;
   ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
   std::vector<float> heard;
-  auto period = [&] {
-    const float* io = fill.Reader().Read(ring, 240);
-    for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
-  };
-  for (int i = 0; i < 3; ++i) period();
+  ReadPeriods(heard, 3);
   Give(2400);  // placed at the ring's first frame, three periods ago
-  for (int i = 0; i < 10; ++i) period();
+  ReadPeriods(heard, 10);
   for (std::size_t f = 0; f < 720; ++f) ASSERT_EQ(heard[f], 0.0f) << f;
   for (std::size_t f = 0; f < 2400; ++f) ASSERT_EQ(heard[720 + f], Sine(f)) << f;
 }
@@ -311,16 +316,10 @@ TEST_F(QueueFillerTest, APeriodDeviceStarvedMidClipFadesOutAndBackIn) {
   fill.Reader().FadeWhenStarved();
   ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
   std::vector<float> heard;
-  auto periods = [&](int count) {
-    for (int i = 0; i < count; ++i) {
-      const float* io = fill.Reader().Read(ring, 240);
-      for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
-    }
-  };
   Give(2000);
-  periods(12);
+  ReadPeriods(heard, 12);
   Give(4800);  // the thread wakes: what it gives for the gap is late
-  periods(20);
+  ReadPeriods(heard, 20);
   EXPECT_LE(LargestStep(heard, 0), 2 * kSineStep);
   const auto loudest = [&](std::size_t from, std::size_t to) {
     float most = 0;
@@ -339,17 +338,11 @@ TEST_F(QueueFillerTest, SoundThatGoesOnIsNeverWrittenOverSoundNotYetHeard) {
   periodDevice = true;
   ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
   std::vector<float> heard;
-  auto periods = [&](int count) {
-    for (int i = 0; i < count; ++i) {
-      const float* io = fill.Reader().Read(ring, 240);
-      for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
-    }
-  };
   Give(2400);
-  periods(2);
+  ReadPeriods(heard, 2);
   next -= 21;
   Give(2400);
-  periods(18);
+  ReadPeriods(heard, 18);
   for (std::size_t f = 0; f < 4800; ++f) ASSERT_EQ(heard[f], Sine(f)) << f;
 }
 
@@ -376,10 +369,7 @@ TEST_F(QueueFillerTest, AStartTheSinkFoundLateIsTakenBackWhole) {
     fill.Reader().Rendered();
     EXPECT_EQ(n, guint(2400 - kDropped)) << "the sink is told of what it gave";
     std::vector<float> heard;
-    for (int i = 0; i < 10; ++i) {
-      const float* io = fill.Reader().Read(ring, 240);
-      for (int f = 0; f < 240; ++f) heard.push_back(io[f * kChannels]);
-    }
+    ReadPeriods(heard, 10);
     for (std::size_t f = 0; f < 2000; ++f) ASSERT_EQ(heard[f], Sine(f + beforeSegment)) << f;
     gst_audio_ring_buffer_pause(ring);
   }
