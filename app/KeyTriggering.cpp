@@ -443,6 +443,7 @@ void TForm11::FormKeyPress(QObject* Sender, QChar Key) {
     const int index = app::ComputerKeyIndex(Key);
     if (index >= 0) {
       typedKeyDown_ = true;
+      typedKey_ = index;
       Keys1->NoteOn(index, 0, true);
     }
   }
@@ -454,7 +455,10 @@ void TForm11::FormKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift) {
   Q_UNUSED(Key);
   Q_UNUSED(Shift);
   typedKeyDown_ = false;
-  Keys1->NoteOff(CurrentKey, 0, true);
+  // The typed key is let go, not the current one: a key without a clip
+  // never becomes current, and its release must still reach the group.
+  Keys1->NoteOff(typedKey_ >= 0 ? typedKey_ : CurrentKey, 0, true);
+  typedKey_ = -1;
 }
 
 void TForm11::LKey1MouseDown() {

@@ -318,6 +318,7 @@ class TForm11 : public QWidget {
   bool refreshErrorShown_ = false;
   // A typed key played and not yet released.
   bool typedKeyDown_ = false;
+  int typedKey_ = -1;  // the key it played
   bool audioOutputChecked_ = false;
   QString volumeHint_ = QStringLiteral("Volume");
   QString rateHint_ = QStringLiteral("Rate 100/100");

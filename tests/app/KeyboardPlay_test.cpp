@@ -104,10 +104,11 @@ class KeyboardPlay : public ::testing::Test {
     QApplication::sendEvent(target, &up);
     LetReleasesThrough();
   }
-  // Releases "a"; returns the release's timestamp.
-  static quint64 Release(TForm11* w, bool autoRepeat = false) {
+  // Releases a letter ("a"); returns the release's timestamp.
+  static quint64 Release(TForm11* w, bool autoRepeat = false, char letter = 'a') {
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w;
-    QKeyEvent up(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a", autoRepeat);
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_A + (letter - 'a'), Qt::NoModifier,
+                 QString(QChar(letter)), autoRepeat);
     up.setTimestamp(++clock_);
     QApplication::sendEvent(target, &up);
     return clock_;
@@ -280,6 +281,21 @@ TEST_F(KeyboardPlay, ATypedKeyWhoseSetEditorComesUpIsLetGoWhenTheWindowLosesFocu
   QApplication::setActiveWindow(W(0));
   Type(W(0), 'b', false, false);
   EXPECT_EQ(W(0)->CurrentKey, 1);
+}
+
+// A typed key without a clip here plays the group's other windows; its
+// release lets that key go in every window, not the key current here.
+TEST_F(KeyboardPlay, ATypedKeyWithoutAClipHereIsLetGoInTheGroupOnItsRelease) {
+  const QString tone = Clip("tone.wav");
+  New();
+  SetGroup(1, 0);
+  SetRow(1, 1, tone);
+  Type(W(0), 'b', false, false);
+  ASSERT_TRUE(Running(1));
+  Release(W(0), false, 'b');
+  LetReleasesThrough();
+  EXPECT_FALSE(Running(1)) << "window 1 plays on after the key was let go";
+  EXPECT_FALSE(W(0)->Keys1->IsPressed(1)) << "the key is drawn held";
 }
 
 // Window activation is the window manager's to give: these run on a real X
