@@ -1,4 +1,5 @@
 #include "app/NetGroupControl.h"
+#include "app/SettingsSection.h"
 
 #include "net/GroupFinder.h"
 #include "platform/SettingsStore.h"
@@ -15,17 +16,13 @@ namespace app {
 
 namespace {
 
-class NetGroupOptionsBox : public QWidget {
+class NetGroupOptionsBox : public SettingsSection {
  public:
-  explicit NetGroupOptionsBox(QWidget* parent) : QWidget(parent) {
+  explicit NetGroupOptionsBox(QWidget* parent) : SettingsSection(parent) {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     int row = 0;
-    auto* heading = new QLabel(QStringLiteral("Network group"), this);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-    grid->addWidget(heading, row++, 0, 1, 2);
+    AddHeading(grid, row, QStringLiteral("Network group"), 2);
     shared_ = new QCheckBox(QStringLiteral("Share group"), this);
     shared_->setToolTip(
         QStringLiteral("Keys pressed in this group sound on every machine of the network group"));
@@ -59,21 +56,11 @@ class NetGroupOptionsBox : public QWidget {
     grid->setColumnStretch(1, 1);
 
     Load();
-    connect(shared_, &QCheckBox::clicked, this, [this] { Store(); });
-    for (QSpinBox* box : {group_, port_})
-      connect(box, &QSpinBox::editingFinished, this, [this] { Store(); });
-    for (QLineEdit* line : {name_, host_->lineEdit(), token_})
-      connect(line, &QLineEdit::editingFinished, this, [this] { Store(); });
+    StoreOnEdit({shared_, group_, port_, name_, host_->lineEdit(), token_});
     connect(host_, &QComboBox::activated, this, [this](int index) {
       host_->setEditText(host_->itemData(index).toString());
       Store();
     });
-  }
-
- protected:
-  void showEvent(QShowEvent* event) override {
-    Load();
-    QWidget::showEvent(event);
   }
 
  private:
@@ -87,7 +74,7 @@ class NetGroupOptionsBox : public QWidget {
     connect(control, &NetGroupControl::FoundChanged, this, [this] { ListFound(); });
   }
 
-  void Load() {
+  void Load() override {
     Follow();
     const net::NetSettings settings = net::NetSettings::Read();
     shared_->setChecked(settings.shared);
@@ -112,7 +99,7 @@ class NetGroupOptionsBox : public QWidget {
     host_->setEditText(typed);
   }
 
-  void Store() {
+  void Store() override {
     net::NetSettings settings;
     settings.shared = shared_->isChecked();
     settings.groupNumber = group_->value();

@@ -1,4 +1,5 @@
 #include "app/RemoteTarget.h"
+#include "app/SettingsSection.h"
 
 #include "platform/SettingsStore.h"
 #include "remote/QrCode.h"
@@ -33,17 +34,13 @@ QImage QrImage(const QString& text, int scale = 4) {
   return image;
 }
 
-class RemoteOptionsBox : public QWidget {
+class RemoteOptionsBox : public SettingsSection {
  public:
-  explicit RemoteOptionsBox(QWidget* parent) : QWidget(parent) {
+  explicit RemoteOptionsBox(QWidget* parent) : SettingsSection(parent) {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     int row = 0;
-    auto* heading = new QLabel(QStringLiteral("Remote"), this);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-    grid->addWidget(heading, row++, 0, 1, 3);
+    AddHeading(grid, row, QStringLiteral("Remote"), 3);
     osc_ = new QCheckBox(QStringLiteral("OSC remote, UDP port"), this);
     port_ = new QSpinBox(this);
     port_->setRange(1024, 65535);
@@ -82,27 +79,15 @@ class RemoteOptionsBox : public QWidget {
     grid->setColumnStretch(1, 1);
 
     Load();
-    connect(osc_, &QCheckBox::clicked, this, [this] { Store(); });
-    connect(web_, &QCheckBox::clicked, this, [this] { Store(); });
-    connect(webPort_, &QSpinBox::editingFinished, this, [this] { Store(); });
-    connect(others_, &QCheckBox::clicked, this, [this] { Store(); });
-    connect(port_, &QSpinBox::editingFinished, this, [this] { Store(); });
-    connect(allowList_, &QLineEdit::editingFinished, this, [this] { Store(); });
+    StoreOnEdit({osc_, web_, webPort_, others_, port_, allowList_});
     connect(renew, &QPushButton::clicked, this, [this] {
       token_->setText(remote::NewPairingToken());
       Store();
     });
   }
 
- protected:
-  void showEvent(QShowEvent* event) override {
-    // Another window's page may have changed the settings meanwhile.
-    Load();
-    QWidget::showEvent(event);
-  }
-
  private:
-  void Load() {
+  void Load() override {
     const remote::RemoteSettings settings = remote::RemoteSettings::Read();
     osc_->setChecked(settings.osc);
     port_->setValue(settings.oscPort);
@@ -130,7 +115,7 @@ class RemoteOptionsBox : public QWidget {
     if (!url.isEmpty()) qrCode_->setPixmap(QPixmap::fromImage(QrImage(url)));
   }
 
-  void Store() {
+  void Store() override {
     remote::RemoteSettings settings = remote::RemoteSettings::Read();
     settings.osc = osc_->isChecked();
     settings.oscPort = static_cast<quint16>(port_->value());
