@@ -107,9 +107,10 @@ int RunMachine(const Role& role) {
   const QString playerName = QString::fromStdString("net-player-" + me);
   player.SetOutputName(playerName);
   const QString clip = QString::fromStdString(role.clip);
-  // A first press makes the player's JACK client, for the ears to follow.
+  // A first press makes the player's JACK client, for the ears to follow;
+  // a loaded machine may take its time over the first graph.
   PressKey(player, clip);
-  if (!WaitFor([&] { return ears.Follow(playerName.toStdString()); }, 5s)) {
+  if (!WaitFor([&] { return ears.Follow(playerName.toStdString()); }, 30s)) {
     std::fprintf(stderr, "%s: the player's port did not come\n", me.c_str());
     return 1;
   }
