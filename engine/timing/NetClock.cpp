@@ -35,7 +35,12 @@ constexpr GstClockTime kLookEvery = 250 * GST_MSECOND;
 // What the follower has learnt of its round trips. Shared by the client
 // clock's thread (answers taken) and the system clock's (the periodic
 // look), hence the lock; the client clock's properties are set outside it.
+// It holds no reference to the client clock: its last reference may go on
+// the system clock's thread, where letting the client clock go would wait
+// on that very thread. The NetClock lets go of the clock itself, after
+// taking it from here under `clientLock`.
 struct NetClock::Follower {
+  std::mutex clientLock;
   GstClock* client = nullptr;
   int window = 32;  // the answers the client clock's estimate is made of
   std::mutex lock;
@@ -46,10 +51,6 @@ struct NetClock::Follower {
   GstClockTime lastAnswer = 0;
   // The client clock's estimate is made of filtered answers only.
   std::atomic<bool> trusted{false};
-
-  ~Follower() {
-    if (client != nullptr) gst_object_unref(client);
-  }
 
   static GstClockTime Now() { return static_cast<GstClockTime>(g_get_monotonic_time()) * 1000; }
 
@@ -77,7 +78,9 @@ struct NetClock::Follower {
         set = limit;
       }
     }
-    if (set != GST_CLOCK_TIME_NONE)
+    if (set == GST_CLOCK_TIME_NONE) return;
+    std::lock_guard<std::mutex> hold(clientLock);
+    if (client != nullptr)
       g_object_set(client, "round-trip-limit", static_cast<guint64>(set), nullptr);
   }
 };
@@ -108,6 +111,10 @@ void ForgetFollower(gpointer data) {
 }  // namespace
 
 NetClock::~NetClock() {
+  if (follower_ != nullptr) {
+    std::lock_guard<std::mutex> hold(follower_->clientLock);
+    follower_->client = nullptr;
+  }
   if (watch_ != nullptr) {
     gst_clock_id_unschedule(watch_);
     gst_clock_id_unref(watch_);
@@ -152,7 +159,7 @@ std::unique_ptr<NetClock> NetClock::Follow(const std::string& address, int port)
     g_object_get(inner, "window-size", &follower->window, nullptr);
     gst_object_unref(inner);
   }
-  follower->client = GST_CLOCK(gst_object_ref(client));
+  follower->client = client;
   net->follower_ = follower;
 
   GstBus* bus = gst_bus_new();

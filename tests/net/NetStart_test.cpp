@@ -14,9 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -128,6 +131,30 @@ TEST(AgreedClock, AFollowerIsNotPulledOffByAnswersHeldUpOnTheirWayBack) {
       std::chrono::seconds(10));
   ASSERT_FALSE(errorsUs.empty());
   EXPECT_LE(Median(errorsUs), 300) << "µs off the host's clock";
+}
+
+// A member that leaves the group and joins it again lets its follower go
+// and makes another for the same host: the one let go must leave nothing
+// behind that holds the next one up (nor GStreamer's clock thread).
+TEST(AgreedClock, AFollowerLetGoLeavesTheNextOneFree) {
+  auto host = engine::NetClock::Host("127.0.0.1", 0);
+  ASSERT_TRUE(host);
+  const int port = host->Port();
+  for (int round = 0; round < 3; ++round) {
+    auto follower = engine::NetClock::Follow("127.0.0.1", port);
+    ASSERT_TRUE(follower);
+    ASSERT_TRUE(net_start::WaitFor([&] { return follower->Now() > 0; }, std::chrono::seconds(5)));
+    follower.reset();
+  }
+  // Made on a thread of its own, so that a follower held up fails the test
+  // instead of hanging it.
+  auto made = std::make_shared<std::atomic<bool>>(false);
+  std::thread([made, port] {
+    auto again = engine::NetClock::Follow("127.0.0.1", port);
+    *made = again != nullptr;
+  }).detach();
+  EXPECT_TRUE(net_start::WaitFor([&] { return made->load(); }, std::chrono::seconds(10)))
+      << "a new follower was held up by the one let go";
 }
 
 }  // namespace
