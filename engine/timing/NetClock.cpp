@@ -21,14 +21,14 @@ constexpr GstClockTime kAskEvery = 100 * GST_MSECOND;
 // millisecond a group's onsets may differ by.
 constexpr GstClockTime kRoundTripSlack = GST_MSECOND;
 // Answers taken before the shortest round trip is trusted as the link's.
-constexpr int kAnswersToLearn = 8;
+constexpr int kAnswersToLearn = 4;
 // No answer within the limit for this long (a hundred asks) means the link
 // itself got slower, not a busy moment, which the clock rides out on the
 // rate it has learnt (tens of microseconds a second at worst): the limit
 // then widens by a slack each look until answers come, and is learnt
 // again from them.
 constexpr GstClockTime kRelearnAfter = 10 * GST_SECOND;
-constexpr GstClockTime kLookEvery = 250 * GST_MSECOND;
+constexpr GstClockTime kLookEvery = kAskEvery;
 
 }  // namespace
 
@@ -59,13 +59,17 @@ struct NetClock::Follower {
     std::lock_guard<std::mutex> hold(lock);
     if (shortest == GST_CLOCK_TIME_NONE || roundTrip < shortest) shortest = roundTrip;
     ++answers;
-    if (limit != GST_CLOCK_TIME_NONE && ++filtered >= window) trusted = true;
+    // Its window starts anew when the limit is first learnt: half a window
+    // of answers is a steady estimate, however busy the machine that takes
+    // one answer in a few.
+    if (limit != GST_CLOCK_TIME_NONE && ++filtered >= window / 2) trusted = true;
     lastAnswer = Now();
   }
 
   // Runs on the system clock's thread, every kLookEvery.
   void Look() {
     GstClockTime set = GST_CLOCK_TIME_NONE;
+    bool first = false;
     {
       std::lock_guard<std::mutex> hold(lock);
       if (limit != GST_CLOCK_TIME_NONE && Now() - lastAnswer > kRelearnAfter) {
@@ -74,14 +78,23 @@ struct NetClock::Follower {
         answers = 0;
         set = limit;
       } else if (answers >= kAnswersToLearn && shortest + kRoundTripSlack != limit) {
+        first = limit == GST_CLOCK_TIME_NONE;
         limit = shortest + kRoundTripSlack;
         set = limit;
       }
     }
     if (set == GST_CLOCK_TIME_NONE) return;
     std::lock_guard<std::mutex> hold(clientLock);
-    if (client != nullptr)
-      g_object_set(client, "round-trip-limit", static_cast<guint64>(set), nullptr);
+    if (client == nullptr) return;
+    g_object_set(client, "round-trip-limit", static_cast<guint64>(set), nullptr);
+    if (!first) return;
+    // Setting its window's size starts the window anew, leaving out the
+    // answers taken before there was a limit.
+    GstClock* inner = nullptr;
+    g_object_get(client, "internal-clock", &inner, nullptr);
+    if (inner == nullptr) return;
+    g_object_set(inner, "window-size", window, nullptr);
+    gst_object_unref(inner);
   }
 };
 
