@@ -21,7 +21,8 @@
 //   twice the average, which on a 10 ms link lets through errors of
 //   several milliseconds. Should no answer come within the limit for a
 //   long while (the route changed), the limit widens and is learnt again;
-// - its time is trusted once its estimate is made of such answers alone.
+// - its estimate starts anew once the limit is learnt, and its time is
+//   trusted after half a window of answers within it.
 
 #include <cstdint>
 #include <memory>
@@ -44,8 +45,9 @@ class NetClock {
   bool Hosting() const { return provider_ != nullptr; }
   // The port served, or followed.
   int Port() const { return port_; }
-  // True once a follower's estimate is made only of answers filtered by the
-  // shortest round trip (a few seconds); always for the host.
+  // True once a follower's estimate is made of answers filtered by the
+  // shortest round trip (seconds; longer on a busy machine); always for the
+  // host.
   bool Synced() const;
 
   // The group's clock now, in ns.
