@@ -99,15 +99,23 @@ void NetGroupControl::Begin(const QHostAddress& host) {
   connect(group_.get(), &net::NetGroup::RemotePress, this, &NetGroupControl::RemotePress);
   connect(group_.get(), &net::NetGroup::RemoteRelease, this,
           [this](int key, const QString&) { RemoteRelease(key); });
-  connect(group_.get(), &net::NetGroup::MemberJoined, this,
-          [this](const QString& name) { Notice(QStringLiteral("%1 joined the group").arg(name)); });
-  connect(group_.get(), &net::NetGroup::MemberLeft, this,
-          [this](const QString& name) { Notice(QStringLiteral("%1 left the group").arg(name)); });
-  connect(group_.get(), &net::NetGroup::MemberLost, this,
-          [this](const QString& name) { Notice(QStringLiteral("%1 lost").arg(name)); });
+  // The caption bar has room for some 25 letters: each notice names the
+  // machine first and says the rest in a few words.
+  connect(group_.get(), &net::NetGroup::MemberJoined, this, [this](const QString& name) {
+    Notice(QStringLiteral("%1 joined the group").arg(name));
+    ShowMembers();
+  });
+  connect(group_.get(), &net::NetGroup::MemberLeft, this, [this](const QString& name) {
+    Notice(QStringLiteral("%1 left the group").arg(name));
+    ShowMembers();
+  });
+  connect(group_.get(), &net::NetGroup::MemberLost, this, [this](const QString& name) {
+    Notice(QStringLiteral("%1 dropped out").arg(name));
+    ShowMembers();
+  });
   connect(group_.get(), &net::NetGroup::Refused, this, [this](const QString& why) {
     SetStatus(QStringLiteral("Network group: %1").arg(why));
-    Notice(QStringLiteral("not let in: %1").arg(why));
+    Notice(QStringLiteral("Not let in: %1").arg(why));
   });
   connect(group_.get(), &net::NetGroup::Welcomed, this, &NetGroupControl::Follow);
   if (hosting) {
@@ -122,10 +130,7 @@ void NetGroupControl::Begin(const QHostAddress& host) {
       return;
     }
     finder_->Announce(settings_.groupName, settings_.port);
-    SetStatus(QStringLiteral("Network group: hosting \"%1\" on port %2")
-                  .arg(settings_.groupName)
-                  .arg(settings_.port) +
-              (finder_->Error().isEmpty() ? QString() : QStringLiteral("\n") + finder_->Error()));
+    ShowMembers();
     return;
   }
   if (!group_->Join(host, settings_.port)) {
@@ -139,10 +144,27 @@ void NetGroupControl::Begin(const QHostAddress& host) {
 void NetGroupControl::Follow(quint16 clockPort) {
   // A host that came back may serve its clock anew: follow it again.
   clock_ = engine::NetClock::Follow(host_.toString().toStdString(), clockPort);
-  SetStatus(QStringLiteral("Network group: in \"%1\" at %2")
-                .arg(settings_.groupName)
-                .arg(host_.toString()));
-  Notice(QStringLiteral("joined \"%1\"").arg(settings_.groupName));
+  ShowMembers();
+  Notice(QStringLiteral("Joined \"%1\"").arg(settings_.groupName));
+}
+
+void NetGroupControl::ShowMembers() {
+  if (!group_) return;
+  if (group_->Hosting()) {
+    const QStringList members = group_->Peers();
+    SetStatus(QStringLiteral("Network group: hosting \"%1\" on port %2, %3")
+                  .arg(settings_.groupName)
+                  .arg(settings_.port)
+                  .arg(members.isEmpty() ? QStringLiteral("no one else in it yet")
+                                         : QStringLiteral("with ") + members.join(", ")) +
+              (finder_->Error().isEmpty() ? QString() : QStringLiteral("\n") + finder_->Error()));
+  } else if (group_->Connected()) {
+    SetStatus(QStringLiteral("Network group: in \"%1\" at %2")
+                  .arg(settings_.groupName)
+                  .arg(host_.toString()));
+  } else {
+    SetStatus(QStringLiteral("Network group: %1 lost, asking it in again").arg(host_.toString()));
+  }
 }
 
 bool NetGroupControl::InGroup(int group) const {
@@ -173,10 +195,10 @@ void NetGroupControl::RemotePress(int key, std::uint64_t startGroupNs, std::uint
     if (key < 0 || key >= w->Tuning->Set.RowCount()) return;
     if (!clock_ || !clock_->Synced()) {
       w->StartGroupPress(nullptr, key, std::nullopt);
-      Notice(QStringLiteral("%1's key played before the clocks agreed").arg(from));
+      Notice(QStringLiteral("%1's key out of sync").arg(from));
     } else if (lateNs > 0) {
       w->StartGroupPress(nullptr, key, std::nullopt);
-      Notice(QStringLiteral("%1's key came %2 ms late").arg(from, Ms(lateNs)));
+      Notice(QStringLiteral("%1's key %2 ms late").arg(from, Ms(lateNs)));
     } else {
       w->StartGroupPress(nullptr, key, clock_->ToLocal(startGroupNs));
     }
@@ -193,7 +215,7 @@ void NetGroupControl::RemoteRelease(int key) {
 }
 
 void NetGroupControl::Notice(const QString& text) {
-  const QString notice = QStringLiteral("Network group: ") + text;
+  const QString notice = text;
   for (TForm11* w : FormList)
     if (w != nullptr && w->GroupNumber() == settings_.groupNumber) w->ShowGroupNotice(notice);
 }

@@ -40,7 +40,8 @@ class NetGroupControl : public QObject {
 
   // Reads the settings again and hosts, joins or leaves the group.
   void Apply();
-  // "Network group: hosting "show" on port 7710, 2 machines", or why not.
+  // "Network group: hosting "show" on port 7710, with stage, booth", or
+  // why not.
   QString Status() const { return status_; }
 
   // A key pressed here in synchronization group `group`: when that group is
@@ -67,6 +68,8 @@ class NetGroupControl : public QObject {
   void RemotePress(int key, std::uint64_t startGroupNs, std::uint64_t lateNs, const QString& from);
   void RemoteRelease(int key);
   void Notice(const QString& text);
+  // The status with who is in the group now.
+  void ShowMembers();
   void SetStatus(const QString& status);
   void Stop();
 

@@ -52,6 +52,8 @@ class NetEars {
   bool Quiet() const { return quiet_.load(std::memory_order_relaxed) >= quietFrames_; }
   // The n-th onset, in µs of the monotonic clock; -1 when untimed.
   double Onset(int n) const { return onsets_[static_cast<std::size_t>(n)]; }
+  // The server's missed cycles counted when the n-th onset was heard.
+  int XrunsAt(int n) const { return onsetXruns_[static_cast<std::size_t>(n)]; }
   double PeriodUs() const { return periodUs_.load(); }
   // Cycles the server reported missed: time its sound fell behind.
   int Xruns() const { return xruns_.load(); }
@@ -91,6 +93,7 @@ class NetEars {
           n < static_cast<int>(ears->onsets_.size())) {
         ears->onsets_[static_cast<std::size_t>(n)] =
             known ? static_cast<double>(cycleUs) + i * usPerFrame : -1;
+        ears->onsetXruns_[static_cast<std::size_t>(n)] = ears->xruns_.load();
         ears->count_.store(n + 1, std::memory_order_release);
       }
       ears->quiet_.store(0, std::memory_order_relaxed);
@@ -110,6 +113,7 @@ class NetEars {
   int quietFrames_;
   std::atomic<int> quiet_{1 << 30};  // frames below the threshold so far
   std::array<double, 8192> onsets_{};
+  std::array<int, 8192> onsetXruns_{};
   std::atomic<int> count_{0};
   std::atomic<double> periodUs_{0};
   std::atomic<int> xruns_{0};

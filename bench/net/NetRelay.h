@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -44,6 +45,13 @@ class NetRelay {
       close(link.listen);
       for (auto& c : link.clients) close(c.upstream);
     }
+  }
+  // Holds every `every`-th datagram on its way back to a client `extra`
+  // longer, as a busy link or a machine slow to read its socket holds
+  // some. Before the first datagram.
+  void HoldBack(int every, std::chrono::microseconds extra) {
+    holdEvery_ = every;
+    holdExtra_ = extra;
   }
   bool Ok() const {
     for (const auto& link : links_)
@@ -133,8 +141,11 @@ class NetRelay {
         } else {
           h.socket = link.listen;
           h.to = link.clients[who[i].second].from;
+          if (holdEvery_ > 0 && ++back_ % holdEvery_ == 0) h.due += holdExtra_;
         }
-        held_.push_back(std::move(h));
+        const auto at = std::upper_bound(held_.begin(), held_.end(), h.due,
+                                         [](auto due, const Held& o) { return due < o.due; });
+        held_.insert(at, std::move(h));
       }
       while (!held_.empty() && held_.front().due <= std::chrono::steady_clock::now()) {
         const Held& h = held_.front();
@@ -148,7 +159,10 @@ class NetRelay {
   std::string upstreamHost_;
   std::chrono::microseconds delay_;
   std::vector<Link> links_;
-  std::deque<Held> held_;
+  std::deque<Held> held_;  // by when they are due
+  int holdEvery_ = 0;
+  std::chrono::microseconds holdExtra_{0};
+  long back_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -4,7 +4,9 @@
 // test's own with a machine in a child process (NetStartMachine.h), each
 // heard on one time line (the servers' cycle times).
 
+#include "NetRelay.h"
 #include "NetStartMachine.h"
+#include "engine/timing/NetClock.h"
 #include "support/MediaFiles.h"
 
 #include <QProcess>
@@ -12,9 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -98,6 +103,62 @@ TEST(AgreedStart, SoundsOnTheFrameOfItsTimeOnEveryServer) {
   EXPECT_LE(Median(fromTimeA), 1000) << "µs from the agreed time on the services' server";
   EXPECT_LE(Median(fromTimeB), 1000) << "µs from the agreed time on the second server";
   EXPECT_LE(Median(apart), 1000) << "µs between the two servers' onsets";
+}
+
+// A follower's clock against its host's, both this process's shared clock,
+// through a link 2 ms each way on which every other answer is held 3 ms
+// more on its way back, as a busy machine or link holds some. Such an
+// answer is 1.5 ms off; taken in with the others, it pulls the follower's
+// time off by about half that, on every machine of the group.
+TEST(AgreedClock, AFollowerIsNotPulledOffByAnswersHeldUpOnTheirWayBack) {
+  auto host = engine::NetClock::Host("127.0.0.1", 0);
+  ASSERT_TRUE(host);
+  bench::NetRelay relay("127.0.0.5", "127.0.0.1", "127.0.0.1", {host->Port()},
+                        std::chrono::milliseconds(2));
+  relay.HoldBack(2, std::chrono::milliseconds(3));
+  ASSERT_TRUE(relay.Ok());
+  auto follower = engine::NetClock::Follow("127.0.0.5", host->Port());
+  ASSERT_TRUE(net_start::WaitFor([&] { return follower->Synced(); }, std::chrono::seconds(60)));
+  // Read over a couple of seconds of its answers from then on.
+  std::vector<double> errorsUs;
+  const std::uint64_t until = net_start::SharedNow() + 2'000'000'000;
+  net_start::WaitFor(
+      [&] {
+        const std::uint64_t now = net_start::SharedNow();
+        errorsUs.push_back(std::fabs(double(follower->ToGroup(now)) - double(now)) / 1e3);
+        return now > until;
+      },
+      std::chrono::seconds(10));
+  ASSERT_FALSE(errorsUs.empty());
+  EXPECT_LE(Median(errorsUs), 300) << "µs off the host's clock";
+}
+
+// A member that leaves the group and joins it again lets its follower go
+// and makes another for the same host: the one let go must leave nothing
+// behind that holds the next one up (nor GStreamer's clock thread).
+TEST(AgreedClock, AFollowerLetGoLeavesTheNextOneFree) {
+  auto host = engine::NetClock::Host("127.0.0.1", 0);
+  ASSERT_TRUE(host);
+  const int port = host->Port();
+  // Followers that have taken an answer or two: whichever thread lets the
+  // last part of one go, none may hold up the next.
+  for (int round = 0; round < 50; ++round) {
+    auto follower = engine::NetClock::Follow("127.0.0.1", port);
+    ASSERT_TRUE(follower);
+    const std::uint64_t made = net_start::SharedNow();
+    ASSERT_TRUE(net_start::WaitFor([&] { return follower->ToGroup(made) != made; },
+                                   std::chrono::seconds(5)));
+    follower.reset();
+  }
+  // Made on a thread of its own, so that a follower held up fails the test
+  // instead of hanging it.
+  auto made = std::make_shared<std::atomic<bool>>(false);
+  std::thread([made, port] {
+    auto again = engine::NetClock::Follow("127.0.0.1", port);
+    *made = again != nullptr;
+  }).detach();
+  EXPECT_TRUE(net_start::WaitFor([&] { return made->load(); }, std::chrono::seconds(10)))
+      << "a new follower was held up by the one let go";
 }
 
 }  // namespace
