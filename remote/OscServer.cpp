@@ -65,6 +65,7 @@ bool OscServer::Start(quint16 port, const GateSettings& gate, QString* error) {
 
 void OscServer::Stop() {
   // Keys held from here would otherwise sound on for ever.
+  received_.clear();
   const auto held = std::exchange(held_, {});
   for (const auto& [window, key] : held) target_.Key(window, key, false);
   socket_->close();
@@ -97,18 +98,34 @@ void OscServer::ReadPending() {
   for (int n = 0; n < kPacketsPerTurn && socket_->hasPendingDatagrams(); ++n) {
     const qint64 size = socket_->pendingDatagramSize();
     // Longer packets are read no further than needed to say so.
-    const QNetworkDatagram datagram =
-        socket_->receiveDatagram(static_cast<qint64>(kMaxPacketBytes) + 4);
+    QNetworkDatagram datagram = socket_->receiveDatagram(static_cast<qint64>(kMaxPacketBytes) + 4);
     if (size > static_cast<qint64>(kMaxPacketBytes)) {
       Refuse(Rejection::kOversized);
       continue;
     }
-    HandlePacket(datagram.data(), datagram.senderAddress(),
-                 static_cast<quint16>(datagram.senderPort()));
+    received_.push_back(std::move(datagram));
   }
   if (socket_->hasPendingDatagrams() && !readQueued_) {
     readQueued_ = true;
     QTimer::singleShot(0, this, &OscServer::ReadPending);
+  }
+  // Handled from the event loop, not from the socket's signal: a press may
+  // show a message box, and the socket tells of no further packet until its
+  // signal returns, so every press and release after it would wait for the
+  // box to be closed.
+  if (!received_.empty() && !handleQueued_) {
+    handleQueued_ = true;
+    QMetaObject::invokeMethod(this, &OscServer::HandleReceived, Qt::QueuedConnection);
+  }
+}
+
+void OscServer::HandleReceived() {
+  handleQueued_ = false;
+  while (!received_.empty()) {
+    const QNetworkDatagram datagram = std::move(received_.front());
+    received_.pop_front();
+    HandlePacket(datagram.data(), datagram.senderAddress(),
+                 static_cast<quint16>(datagram.senderPort()));
   }
 }
 

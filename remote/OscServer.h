@@ -9,10 +9,12 @@
 #include "remote/RemoteTarget.h"
 
 #include <QHostAddress>
+#include <QNetworkDatagram>
 #include <QObject>
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -51,6 +53,7 @@ class OscServer : public QObject {
 
  private:
   void ReadPending();
+  void HandleReceived();
   void HandlePacket(const QByteArray& data, const QHostAddress& from, quint16 port);
   void Execute(const RemoteCommand& command, const QHostAddress& from, quint16 port);
   void Reply(const QHostAddress& to, quint16 port, const std::vector<char>& bytes);
@@ -63,6 +66,9 @@ class OscServer : public QObject {
   QUdpSocket* socket_;
   QTimer pushTimer_;
   bool readQueued_ = false;
+  // Packets read and not yet handled.
+  std::deque<QNetworkDatagram> received_;
+  bool handleQueued_ = false;
   RemoteGate gate_;
   RejectionLog log_;
   std::uint64_t handled_ = 0;

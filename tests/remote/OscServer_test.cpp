@@ -3,15 +3,18 @@
 #include "remote/WebRemote.h"
 #include "support/TestSupport.h"
 
+#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkDatagram>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QWebSocket>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace remote {
@@ -24,6 +27,8 @@ class RecordingTarget : public RemoteTarget {
  public:
   std::vector<std::string> calls;
   WindowState state;
+  // Runs after each call is recorded.
+  std::function<void(const std::string&)> onCall;
 
   std::vector<WindowInfo> Windows() const override {
     return {{0, 0, "show.wql", 36}, {1, 0, "", 3}};
@@ -45,7 +50,10 @@ class RecordingTarget : public RemoteTarget {
   std::vector<KeyInfo> Keys(int) const override { return {{0, "intro"}, {2, "applause"}}; }
 
  private:
-  void Record(std::string call) { calls.push_back(std::move(call)); }
+  void Record(std::string call) {
+    calls.push_back(call);
+    if (onCall) onCall(call);
+  }
 };
 
 OscArgument I(int v) {
@@ -137,6 +145,30 @@ TEST_F(OscServerTest, LetsGoOfTheKeysItHoldsWhenItStops) {
   server->Stop();
   EXPECT_EQ(target.calls.back(), "key 0 4 up");
   EXPECT_EQ(target.calls.size(), 4u);
+}
+
+// A press that shows a message box (a clip that can't be played) runs the
+// box's event loop inside it: the presses sent meanwhile still reach the
+// windows, as MIDI notes do, instead of waiting for the box to be closed.
+TEST_F(OscServerTest, HearsPressesWhileAPressShowsAMessageBox) {
+  QEventLoop* box = nullptr;
+  bool heardWhileShown = false;
+  target.onCall = [&](const std::string& call) {
+    if (call == "key 0 5 down" && box != nullptr) {
+      heardWhileShown = true;
+      box->quit();
+    }
+    if (call != "key 0 4 down") return;
+    QEventLoop shown;
+    box = &shown;
+    QTimer::singleShot(5000, &shown, &QEventLoop::quit);
+    Send(Packet("/tastivo/0/key/5", {I(1)}));
+    shown.exec();
+    box = nullptr;
+  };
+  Send(Packet("/tastivo/0/key/4", {I(1)}));
+  ASSERT_TRUE(WaitFor([&] { return target.calls.size() == 2; }, std::chrono::seconds(10)));
+  EXPECT_TRUE(heardWhileShown) << "the press waited for the box to be closed";
 }
 
 TEST_F(OscServerTest, PushesTheStateToSubscribersWhenItChanges) {
