@@ -169,8 +169,12 @@ void WebRemote::AcceptSockets() {
     }
     socket->setMaxAllowedIncomingMessageSize(kMaxPacketBytes);
     clients_[socket] = {from.toString().toStdString(), {}};
-    connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, socket](const QString& text) { Receive(socket, text); });
+    // Handled from the event loop, not from the socket's signal: a press may
+    // show a message box, and the socket reads nothing more until its
+    // signal returns.
+    connect(
+        socket, &QWebSocket::textMessageReceived, this,
+        [this, socket](const QString& text) { Receive(socket, text); }, Qt::QueuedConnection);
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { Drop(socket); });
     if (clients_.size() == 1) {
       // What the pages were last told is what this one is told now.

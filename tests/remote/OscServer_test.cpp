@@ -265,5 +265,33 @@ TEST_F(WebRemoteTest, TakesKeysOnlyOverAWebSocketFromThePagesOwnOrigin) {
   EXPECT_EQ(target.calls, (std::vector<std::string>{"key 0 2 down", "key 0 2 up"}));
 }
 
+// As for OSC: the presses sent while a press shows a message box reach the
+// windows, instead of waiting for the box to be closed.
+TEST_F(WebRemoteTest, HearsPressesWhileAPressShowsAMessageBox) {
+  const QUrl url(QStringLiteral("ws://127.0.0.1:%1/ws?t=%2").arg(web->Port()).arg(kToken));
+  QWebSocket page(base);
+  page.open(url);
+  ASSERT_TRUE(WaitFor(
+      [&] { return page.state() == QAbstractSocket::ConnectedState && web->Clients() > 0; }));
+  QEventLoop* box = nullptr;
+  bool heardWhileShown = false;
+  target.onCall = [&](const std::string& call) {
+    if (call == "key 0 5 down" && box != nullptr) {
+      heardWhileShown = true;
+      box->quit();
+    }
+    if (call != "key 0 4 down") return;
+    QEventLoop shown;
+    box = &shown;
+    QTimer::singleShot(5000, &shown, &QEventLoop::quit);
+    page.sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/5","v":[1]})"));
+    shown.exec();
+    box = nullptr;
+  };
+  page.sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/4","v":[1]})"));
+  ASSERT_TRUE(WaitFor([&] { return target.calls.size() == 2; }));
+  EXPECT_TRUE(heardWhileShown) << "the press waited for the box to be closed";
+}
+
 }  // namespace
 }  // namespace remote
