@@ -68,6 +68,27 @@ QByteArray Packet(const std::string& address, std::vector<OscArgument> args = {}
   return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+// A press of key 4 that shows a message box: the box runs an event loop of
+// its own (for up to 5 s) while `sendNext` sends a press of key 5, and
+// `heardWhileShown` is set once that press is heard with the box still up.
+std::function<void(const std::string&)> ShowsABoxOnKey4(std::function<void()> sendNext,
+                                                        bool& heardWhileShown) {
+  auto box = std::make_shared<QEventLoop*>(nullptr);
+  return [box, sendNext, &heardWhileShown](const std::string& call) {
+    if (call == "key 0 5 down" && *box != nullptr) {
+      heardWhileShown = true;
+      (*box)->quit();
+    }
+    if (call != "key 0 4 down") return;
+    QEventLoop shown;
+    *box = &shown;
+    QTimer::singleShot(5000, &shown, &QEventLoop::quit);
+    sendNext();
+    shown.exec();
+    *box = nullptr;
+  };
+}
+
 class OscServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -151,21 +172,9 @@ TEST_F(OscServerTest, LetsGoOfTheKeysItHoldsWhenItStops) {
 // box's event loop inside it: the presses sent meanwhile still reach the
 // windows, as MIDI notes do, instead of waiting for the box to be closed.
 TEST_F(OscServerTest, HearsPressesWhileAPressShowsAMessageBox) {
-  QEventLoop* box = nullptr;
   bool heardWhileShown = false;
-  target.onCall = [&](const std::string& call) {
-    if (call == "key 0 5 down" && box != nullptr) {
-      heardWhileShown = true;
-      box->quit();
-    }
-    if (call != "key 0 4 down") return;
-    QEventLoop shown;
-    box = &shown;
-    QTimer::singleShot(5000, &shown, &QEventLoop::quit);
-    Send(Packet("/tastivo/0/key/5", {I(1)}));
-    shown.exec();
-    box = nullptr;
-  };
+  target.onCall =
+      ShowsABoxOnKey4([&] { Send(Packet("/tastivo/0/key/5", {I(1)})); }, heardWhileShown);
   Send(Packet("/tastivo/0/key/4", {I(1)}));
   ASSERT_TRUE(WaitFor([&] { return target.calls.size() == 2; }, std::chrono::seconds(10)));
   EXPECT_TRUE(heardWhileShown) << "the press waited for the box to be closed";
@@ -273,21 +282,10 @@ TEST_F(WebRemoteTest, HearsPressesWhileAPressShowsAMessageBox) {
   page.open(url);
   ASSERT_TRUE(WaitFor(
       [&] { return page.state() == QAbstractSocket::ConnectedState && web->Clients() > 0; }));
-  QEventLoop* box = nullptr;
   bool heardWhileShown = false;
-  target.onCall = [&](const std::string& call) {
-    if (call == "key 0 5 down" && box != nullptr) {
-      heardWhileShown = true;
-      box->quit();
-    }
-    if (call != "key 0 4 down") return;
-    QEventLoop shown;
-    box = &shown;
-    QTimer::singleShot(5000, &shown, &QEventLoop::quit);
-    page.sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/5","v":[1]})"));
-    shown.exec();
-    box = nullptr;
-  };
+  target.onCall = ShowsABoxOnKey4(
+      [&] { page.sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/5","v":[1]})")); },
+      heardWhileShown);
   page.sendTextMessage(QStringLiteral(R"({"a":"/tastivo/0/key/4","v":[1]})"));
   ASSERT_TRUE(WaitFor([&] { return target.calls.size() == 2; }));
   EXPECT_TRUE(heardWhileShown) << "the press waited for the box to be closed";
