@@ -4,6 +4,7 @@
 // time it is shown: another window's page may have changed them meanwhile.
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,9 +37,13 @@ class SettingsSection : public QWidget {
     for (QWidget* control : controls) {
       if (auto* box = qobject_cast<QCheckBox*>(control))
         connect(box, &QCheckBox::clicked, this, [this] { Store(); });
-      else if (auto* spin = qobject_cast<QSpinBox*>(control))
+      else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
         connect(spin, &QSpinBox::editingFinished, this, [this] { Store(); });
-      else if (auto* line = qobject_cast<QLineEdit*>(control))
+        // A wheel turned over the page scrolls it: it changes a number (a
+        // port, a group) only in the box the user clicked into.
+        spin->setFocusPolicy(Qt::StrongFocus);
+        spin->installEventFilter(this);
+      } else if (auto* line = qobject_cast<QLineEdit*>(control))
         connect(line, &QLineEdit::editingFinished, this, [this] { Store(); });
     }
   }
@@ -46,6 +51,15 @@ class SettingsSection : public QWidget {
   void showEvent(QShowEvent* event) override {
     Load();
     QWidget::showEvent(event);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Wheel && watched->isWidgetType() &&
+        !static_cast<QWidget*>(watched)->hasFocus()) {
+      event->ignore();  // on to the page
+      return true;
+    }
+    return QWidget::eventFilter(watched, event);
   }
 };
 

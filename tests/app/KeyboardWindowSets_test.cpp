@@ -23,8 +23,10 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QSpinBox>
 #include <QUdpSocket>
 #include <QUrl>
+#include <QWheelEvent>
 
 namespace {
 
@@ -301,6 +303,15 @@ TEST(KeyboardWindowRemote, TheOscSwitchIsTheSameInEveryWindowsOptionsAndStartsTh
   second->Tuning->show();
   second->Tuning->CoolPageControl1->setCurrentIndex(1);
   EXPECT_TRUE(oscBox(second)->isChecked());
+  // A wheel turned over the page, passing the port's box, leaves the port.
+  QSpinBox* port = nullptr;
+  for (QSpinBox* box : second->Tuning->findChildren<QSpinBox*>())
+    if (box->value() == stored.oscPort) port = box;
+  ASSERT_NE(port, nullptr);
+  QWheelEvent wheel(QPointF(5, 5), port->mapToGlobal(QPointF(5, 5)), {}, {0, 120}, Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(port, &wheel);
+  EXPECT_EQ(port->value(), stored.oscPort) << "the wheel changed the port";
   delete Form11;
   TTuning::ExtraOptions = nullptr;
 }
