@@ -256,7 +256,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     // The key's release went to the box: the press is over, or the next key
     // typed here would be taken for the held one and not play.
     KeyHeld = false;
-    typedKeyDown_ = false;
+    typedKey_ = -1;
     return;
   }
   if (!audioOutputChecked_) {
@@ -442,7 +442,6 @@ void TForm11::FormKeyPress(QObject* Sender, QChar Key) {
   if (!KeyHeld) {
     const int index = app::ComputerKeyIndex(Key);
     if (index >= 0) {
-      typedKeyDown_ = true;
       typedKey_ = index;
       Keys1->NoteOn(index, 0, true);
     }
@@ -454,7 +453,6 @@ void TForm11::FormKeyUp(QObject* Sender, int Key, Qt::KeyboardModifiers Shift) {
   Q_UNUSED(Sender);
   Q_UNUSED(Key);
   Q_UNUSED(Shift);
-  typedKeyDown_ = false;
   // The typed key is let go, not the current one: a key without a clip
   // never becomes current, and its release must still reach the group.
   Keys1->NoteOff(typedKey_ >= 0 ? typedKey_ : CurrentKey, 0, true);

@@ -429,7 +429,7 @@ void TForm11::changeEvent(QEvent* event) {
       // A window that came up while a typed key was down (a key without a
       // clip shows the set editor) takes its release: let the key go here,
       // or it would stay held and block every typed key after it.
-      if (typedKeyDown_) FormKeyUp(this, 0, Qt::NoModifier);
+      if (typedKey_ >= 0) FormKeyUp(this, 0, Qt::NoModifier);
     }
   }
 }

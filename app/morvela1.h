@@ -316,9 +316,8 @@ class TForm11 : public QWidget {
   QPoint dragOffset_;
   bool dragging_ = false;
   bool refreshErrorShown_ = false;
-  // A typed key played and not yet released.
-  bool typedKeyDown_ = false;
-  int typedKey_ = -1;  // the key it played
+  // The typed key played and not yet released, -1 when none.
+  int typedKey_ = -1;
   bool audioOutputChecked_ = false;
   QString volumeHint_ = QStringLiteral("Volume");
   QString rateHint_ = QStringLiteral("Rate 100/100");
