@@ -30,6 +30,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -55,41 +56,39 @@ class Ears {
   virtual int Xruns() const { return 0; }
 };
 
-class OnJack : public Ears {
+// What both probes answer alike.
+template <class Probe>
+class ProbeEars : public Ears {
+ public:
+  template <class... Args>
+  explicit ProbeEars(Args&&... args) : probe_(std::forward<Args>(args)...) {}
+  Probe& Of() { return probe_; }
+  bool Ok() const override { return probe_.Ok(); }
+  std::string Error() const override { return probe_.Error(); }
+  uint64_t RecordedUntil() const override { return probe_.RecordedUntil(); }
+  std::vector<float> Samples(int c, uint64_t f, uint64_t t) const override {
+    return probe_.Samples(c, f, t);
+  }
+  std::vector<float> Level(uint64_t f, uint64_t t) const override { return probe_.Level(f, t); }
+
+ protected:
+  Probe probe_;
+};
+
+class OnJack : public ProbeEars<e2e::JackProbe> {
  public:
   // The probe keeps its whole recording: ten minutes, for 1,000 edges and
   // more (about 230 MB).
-  explicit OnJack(const std::string& name) : probe_(name, 2, 600) {}
-  e2e::JackProbe& Probe() { return probe_; }
-  bool Ok() const override { return probe_.Ok(); }
-  std::string Error() const override { return probe_.Error(); }
-  uint64_t RecordedUntil() const override { return probe_.RecordedUntil(); }
+  explicit OnJack(const std::string& name) : ProbeEars(name, 2, 600) {}
   uint64_t FrameNow() const override { return probe_.FrameNow(); }
-  std::vector<float> Samples(int c, uint64_t f, uint64_t t) const override {
-    return probe_.Samples(c, f, t);
-  }
-  std::vector<float> Level(uint64_t f, uint64_t t) const override { return probe_.Level(f, t); }
   uint64_t Reach() const override { return 2 * probe_.Period(); }
   int Xruns() const override { return probe_.Xruns(); }
-
- private:
-  e2e::JackProbe probe_;
 };
 
-class OnPulse : public Ears {
+class OnPulse : public ProbeEars<e2e::PulseProbe> {
  public:
-  bool Ok() const override { return probe_.Ok(); }
-  std::string Error() const override { return probe_.Error(); }
-  uint64_t RecordedUntil() const override { return probe_.RecordedUntil(); }
   uint64_t FrameNow() const override { return probe_.RecordedUntil(); }
-  std::vector<float> Samples(int c, uint64_t f, uint64_t t) const override {
-    return probe_.Samples(c, f, t);
-  }
-  std::vector<float> Level(uint64_t f, uint64_t t) const override { return probe_.Level(f, t); }
   uint64_t Reach() const override { return e2e::PulseProbe::kRate / 100; }
-
- private:
-  e2e::PulseProbe probe_;
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -325,8 +324,8 @@ int main(int argc, char** argv) {
       }
     }
     auto jack = std::make_unique<OnJack>("bench-edges-ears-" + pid);
-    period = jack->Probe().Period();
-    jack->Probe().Follow(client);
+    period = jack->Of().Period();
+    jack->Of().Follow(client);
     ears = std::move(jack);
   }
   if (const std::string used = engine::DefaultAudioOutput().Sink;
