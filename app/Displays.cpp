@@ -111,6 +111,7 @@ void TForm11::Slider1MinPosChange(QObject* Sender, int Value) {
   Q_UNUSED(Value);
   StoreMark(kMinColumn, Slider1->MinPosition());
   ShowMarks();
+  PublishEndOfClip();
 }
 
 void TForm11::Slider1MaxPosChange(QObject* Sender, int Value) {
@@ -121,6 +122,7 @@ void TForm11::Slider1MaxPosChange(QObject* Sender, int Value) {
   if (StoreMark(kMaxColumn, Slider1->MaxPosition()))
     Player->SetRelativePositions(PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
   ShowMarks();
+  PublishEndOfClip();
 }
 
 void TForm11::Slider1PosChange(QObject* Sender, int Value) {

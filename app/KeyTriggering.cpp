@@ -243,6 +243,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     Player->SetRelativePositions(PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
     Player->SetRelativeVolume(100, 1, 0, 0, CoolScrollbar1->value());
     ApplyRate();
+    PublishEndOfClip();
     LcdTot->SetValue(QString::number(app::Hundredths(Player->Duration)));
     LcdCur->SetValue(QString::number(app::Hundredths(Player->GetPosition())));
     LcdMin->SetValue(QString::number(Slider1->MinPosition()));
@@ -276,6 +277,7 @@ void TForm11::ReleaseKey(QObject* Sender, int key, int group) {
   if (GroupNumber() != group) return;
   if (!Sustain->isChecked() && KeyHeld && key == CurrentKey) Player->Stop();
   KeyHeld = false;
+  PublishEndOfClip();
 }
 
 namespace {

@@ -269,6 +269,9 @@ void TForm11::ConnectControls() {
   connect(CoolBtn3, &QPushButton::clicked, this, [this] { CoolBtn3Click(); });
   connect(Loop, &QCheckBox::clicked, this, [this] { LoopClick(); });
   connect(Sustain, &QCheckBox::clicked, this, [this] { SustainClick(); });
+  // Ticked or unticked by the user, a group's stop or the settings alike.
+  connect(Loop, &QCheckBox::toggled, this, [this] { PublishEndOfClip(); });
+  connect(Sustain, &QCheckBox::toggled, this, [this] { PublishEndOfClip(); });
   connect(Timer1, &app::RefreshTimer::timeout, this, [this] { Timer1Timer(); });
   connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
   connect(KTHint, &QTimer::timeout, this, [this] { KTHintTimer(); });

@@ -101,6 +101,12 @@ void TForm11::EndOfClipRules() {
   }
 }
 
+void TForm11::PublishEndOfClip() {
+  const bool loops = app::EndOfClipAction(true, Loop->isChecked(), Sustain->isChecked(), KeyHeld) ==
+                     app::EndOfClip::Restart;
+  Player->LoopAtEnd(loops, PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);
+}
+
 void TForm11::CoolBtn2Click() {
   if (Player->State != fsPlaying && ClipLoaded) Player->Play();
 }

@@ -272,6 +272,9 @@ class TForm11 : public QWidget {
   void StopMidiDevice();
   // At the stop position: start again, stop, or let the clip rest.
   void EndOfClipRules();
+  // Gives the player the rules' answer ahead, whenever what they read
+  // changes: a loop is then made on time however busy this window is.
+  void PublishEndOfClip();
   // Once, at the first clip played: tells the user when no sound output
   // could be opened.
   void WarnIfSoundGoesNowhere();

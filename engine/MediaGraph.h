@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QObject;
@@ -192,6 +194,17 @@ class IArmedStart {
   // The next Run starts the clip at `clipNs`, unramped, on base time
   // `baseNs` (ns of the shared clock): it goes on from the head heard.
   virtual void ContinueFromHead(std::int64_t clipNs, std::uint64_t baseNs) = 0;
+};
+
+// The window's answer to its clip's next end, given ahead: a loop from
+// `start` to `stop` (media time; a stop past the end plays to the end), or
+// none. With a loop the graph loops by itself at each end, on time however
+// busy the window is, and queues EC_LOOPED instead of EC_COMPLETE; without
+// one the window is told of the end and answers then.
+class ILoopAhead {
+ public:
+  virtual ~ILoopAhead() = default;
+  virtual void LoopAtEnd(std::optional<std::pair<REFERENCE_TIME, REFERENCE_TIME>> loop) = 0;
 };
 
 // One graph offers every interface; the player queries each with

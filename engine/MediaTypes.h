@@ -78,6 +78,9 @@ enum class PinDirection : int { PINDIR_INPUT = 0, PINDIR_OUTPUT = 1 };
 constexpr long EC_COMPLETE = 1;
 constexpr long EC_USERABORT = 2;
 constexpr long EC_ERRORABORT = 3;
+// The clip reached its end and looped by itself, as the window had asked
+// ahead: the window has nothing to answer.
+constexpr long EC_LOOPED = 0x8001;
 
 // Seeking flags.
 constexpr unsigned AM_SEEKING_NoPositioning = 0;

@@ -615,6 +615,18 @@ void TPlayer::ContinueArmed(int key, int scale, int start) {
   graph->ContinueFromHead(handover->clipNs, armed->HandoverClockNs(*handover));
 }
 
+void TPlayer::LoopAtEnd(bool loop, int scale, int start, int stop, int margin) {
+  auto graph = std::dynamic_pointer_cast<engine::ILoopAhead>(FGraphBuilder);
+  if (!graph) return;
+  if (!loop) {
+    graph->LoopAtEnd(std::nullopt);
+    return;
+  }
+  RefreshDuration();
+  graph->LoopAtEnd(std::pair{ToAbsolute(scale, start, margin, false),
+                             ToAbsolute(scale, stop, margin, true)});
+}
+
 void TPlayer::SetArmedVolume(int scale, int page, int origin, int margin, int position) {
   auto armed = Armed();
   if (!armed) return;

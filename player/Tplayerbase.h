@@ -196,6 +196,13 @@ class TPlayer {
   // armed is withdrawn and Play starts the clip as usual. A Stop silences
   // a head still sounding. Never raises.
   void ContinueArmed(int key, int scale, int start);
+  // The window's answer to the open clip's next end, given ahead: `loop`,
+  // from start mark `start` to stop mark `stop` (of `scale`, as for
+  // SetRelativePositions). A loop is then made by the graph at each end,
+  // on time however busy the window is, and told as event EC_LOOPED, which
+  // needs no answer. Given again whenever the answer would change, and
+  // after each Open. Never raises.
+  void LoopAtEnd(bool loop, int scale, int start, int stop, int margin);
   // The level a head starts at: the one SetRelativeVolume with the same
   // arguments gives a clip. Never raises.
   void SetArmedVolume(int scale, int page, int origin, int margin, int position);

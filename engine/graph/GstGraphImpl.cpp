@@ -51,6 +51,7 @@ GstMediaGraph::Impl::Impl(GstMediaGraph* owner)
 }
 
 GstMediaGraph::Impl::~Impl() {
+  player.StopWatching();
   // A clip still loading may hang on its source; a worker stops it.
   CancelLoading();
   gst_element_set_state(pipeline, GST_STATE_NULL);

@@ -166,6 +166,10 @@ void GstMediaGraph::ContinueFromHead(std::int64_t clipNs, std::uint64_t baseNs) 
   d_->player.ContinueAt(clipNs, baseNs);
 }
 
+void GstMediaGraph::LoopAtEnd(std::optional<std::pair<REFERENCE_TIME, REFERENCE_TIME>> loop) {
+  d_->player.LoopAtEnd(loop);
+}
+
 void GstMediaGraph::SetOutputDevice(const std::string& key, const std::string& label) {
   d_->kept.SetOutputDevice(key, label);
 }

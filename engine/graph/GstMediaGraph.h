@@ -29,7 +29,8 @@
 
 namespace engine {
 
-class GstMediaGraph : public QObject, public MediaGraph, public IClipCue, public IArmedStart {
+class GstMediaGraph : public QObject, public MediaGraph, public IClipCue, public IArmedStart,
+                      public ILoopAhead {
  public:
   GstMediaGraph();
   ~GstMediaGraph() override;
@@ -99,6 +100,9 @@ class GstMediaGraph : public QObject, public MediaGraph, public IClipCue, public
   // How many flushing seeks the graph has made since it was created.
   std::shared_ptr<ArmedStart> Armed() override { return armed_; }
   void ContinueFromHead(std::int64_t clipNs, std::uint64_t baseNs) override;
+
+  // ILoopAhead
+  void LoopAtEnd(std::optional<std::pair<REFERENCE_TIME, REFERENCE_TIME>> loop) override;
   int FlushingSeeks() const;
   // Sources of removed clips that workers are still stopping, in the whole
   // process (for tests that count what is left).

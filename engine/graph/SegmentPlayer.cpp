@@ -13,6 +13,7 @@ namespace engine {
 
 void SegmentPlayer::Reset() {
   rate_ = 1.0;
+  loopAtEnd_.reset();
   stop_ = -1;
   duration_ = 0;
   lastPosition_ = 0;
@@ -47,6 +48,7 @@ HRESULT SegmentPlayer::Reused(REFERENCE_TIME length) {
 }
 
 HRESULT SegmentPlayer::Run() {
+  TakeLoop(true);
   target_ = FilterState::State_Running;
   const std::uint64_t ticket = ++holdTicket_;
   heldForGroup_ = false;
@@ -73,6 +75,7 @@ HRESULT SegmentPlayer::Run() {
 }
 
 void SegmentPlayer::ContinueAt(std::int64_t clipNs, std::uint64_t baseNs) {
+  TakeLoop(true);
   if (!loaded_) return;
   Segment segment = pendingSeek_ ? *pendingSeek_ : cued_ ? *cued_ : playing_;
   if (segment.stopNs >= 0 && clipNs >= segment.stopNs) return;
@@ -97,6 +100,7 @@ void SegmentPlayer::ContinueAt(std::int64_t clipNs, std::uint64_t baseNs) {
 }
 
 HRESULT SegmentPlayer::Pause() {
+  TakeLoop(true);
   const bool wasRunning = target_ == FilterState::State_Running;
   target_ = FilterState::State_Paused;
   ++holdTicket_;
@@ -136,6 +140,7 @@ HRESULT SegmentPlayer::Stop() {
   // At the end of a segment the outputs still play its last sound: it is
   // heard out first, and only what they hold past their position (their
   // own latency, a few milliseconds) is faded.
+  TakeLoop(true);
   const bool ended = segmentEnded_;
   continueBase_.reset();
   AwaitTail();
@@ -157,17 +162,22 @@ HRESULT SegmentPlayer::Stop() {
   return S_OK;
 }
 
-HRESULT SegmentPlayer::Seek(REFERENCE_TIME start) {
+SegmentPlayer::Segment SegmentPlayer::SegmentOf(REFERENCE_TIME start, REFERENCE_TIME stop) const {
   if (start < 0) start = 0;
   if (duration_ > 0 && start > duration_) start = duration_;
   Segment segment;
   segment.startNs = start * 100;
-  const bool toEnd =
-      stop_ < 0 || stop_ >= kPlayToEnd / 100 || (duration_ > 0 && stop_ >= duration_);
-  segment.stopNs = toEnd ? -1 : stop_ * 100;
+  const bool toEnd = stop < 0 || stop >= kPlayToEnd / 100 || (duration_ > 0 && stop >= duration_);
+  segment.stopNs = toEnd ? -1 : stop * 100;
   if (segment.stopNs >= 0 && segment.stopNs < segment.startNs) segment.stopNs = segment.startNs;
   segment.rate = rate_;
-  lastPosition_ = start;
+  return segment;
+}
+
+HRESULT SegmentPlayer::Seek(REFERENCE_TIME start) {
+  TakeLoop(true);
+  const Segment segment = SegmentOf(start, stop_);
+  lastPosition_ = segment.startNs / 100;
   if (target_ == FilterState::State_Running) return SeekNow(segment, !segmentEnded_);
   if (cued_ && *cued_ == segment)
     pendingSeek_.reset();
@@ -184,8 +194,12 @@ HRESULT SegmentPlayer::FlushPendingSeek() {
 }
 
 bool SegmentPlayer::NoteRate(double rate) {
+  TakeLoop(true);
   const bool same = rate == rate_;
   rate_ = rate;
+  // A loop armed at the old rate would be read wrong: the watch reads the
+  // new one.
+  if (!same) WatchForLoop();
   return loaded_ && !(same && target_ == FilterState::State_Running);
 }
 
@@ -204,6 +218,7 @@ HRESULT SegmentPlayer::ApplyRate() {
 }
 
 HRESULT SegmentPlayer::Relinked() {
+  TakeLoop(true);
   cued_.reset();  // the new renderer has no data yet
   if (loaded_) return Seek(lastPosition_);
   return S_OK;
@@ -217,6 +232,7 @@ void SegmentPlayer::NotePosition() {
 
 HRESULT SegmentPlayer::GetPosition(REFERENCE_TIME& position) {
   if (!loaded_) return E_NOTIMPL;
+  TakeLoop();
   // The clip will start there. A decoder taken over cued may not yet have
   // told the outputs its segment, and would answer 0.
   if (pendingSeek_ || !seam_.hasExpired() || (cued_ && target_ != FilterState::State_Running)) {
@@ -343,9 +359,11 @@ bool SegmentPlayer::FadeOutput() {
 }
 
 void SegmentPlayer::SegmentDone() {
+  TakeLoop();
   if (target_ != FilterState::State_Running || segmentEnded_) return;
   segmentEnded_ = true;
   endTold_ = false;
+  WatchForLoop();
   // A position that stalls must not keep the end from the window.
   endDeadline_.setRemainingTime(std::chrono::seconds(2));
   if (!endTimer_) {
@@ -373,6 +391,8 @@ void SegmentPlayer::CheckEnd() {
   if (TailLeft() > std::chrono::nanoseconds(kLoopLead).count() && !endDeadline_.hasExpired())
     return;
   endTimer_->stop();
+  // The watch got there first: its loop is taken in when it tells us.
+  if (watch_ && !watch_->Claim()) return;
   endTold_ = true;
   notices_.Queue(EC_COMPLETE, 0, 0);
   // Posted after the notice, so it comes once the window has handled it:
@@ -390,6 +410,77 @@ void SegmentPlayer::CheckEnd() {
 
 void SegmentPlayer::ForgetEnd() {
   if (endTimer_) endTimer_->stop();
+  if (watch_) watch_->Disarm();
+}
+
+void SegmentPlayer::LoopAtEnd(std::optional<std::pair<REFERENCE_TIME, REFERENCE_TIME>> loop) {
+  TakeLoop();
+  loopAtEnd_ = loop;
+  WatchForLoop();
+}
+
+void SegmentPlayer::WatchForLoop() {
+  // Only a segment's end can be followed without a gap (SeamlessLoops).
+  if (!loopAtEnd_ || !segmentEnded_ || endTold_ || !loaded_ ||
+      target_ != FilterState::State_Running || !SeamlessLoops() || flushEveryLoop_) {
+    if (watch_) watch_->Disarm();
+    return;
+  }
+  if (!watch_)
+    watch_ = std::make_unique<LoopWatch>(pipeline_, [this] {
+      // Told on the watch's thread; taken in on the window's.
+      QMetaObject::invokeMethod(graph_, [this] { TakeLoop(); }, Qt::QueuedConnection);
+    });
+  watchedLoop_ = SegmentOf(loopAtEnd_->first, loopAtEnd_->second);
+  const gint64 end = playing_.stopNs >= 0 ? playing_.stopNs : duration_ * 100;
+  if (end <= 0) {
+    watch_->Disarm();
+    return;
+  }
+  // Runs on the watch's thread: what SeekNow does for a loop that the
+  // pipeline must know at once; the rest waits for TakeLoop.
+  const Segment segment = watchedLoop_;
+  watch_->Arm(end, rate_, [this, segment] {
+    {
+      std::lock_guard lock(segments_->mutex);
+      segments_->ends.clear();
+    }
+    ++generation_;
+    GstEvent* seek = gst_event_new_seek(
+        segment.rate, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_ACCURATE | GST_SEEK_FLAG_SEGMENT),
+        GST_SEEK_TYPE_SET, segment.startNs, GST_SEEK_TYPE_SET, segment.stopNs);
+    LoopWatch::Fired fired;
+    fired.seqnum = gst_event_get_seqnum(seek);
+    fired.sent = gst_element_send_event(pipeline_, seek);
+    return fired;
+  });
+}
+
+void SegmentPlayer::TakeLoop(bool stopWatching) {
+  if (!watch_) return;
+  if (stopWatching) watch_->Disarm();
+  const auto fired = watch_->TakeFired();
+  if (!fired) return;
+  if (endTimer_) endTimer_->stop();
+  if (!fired->sent) {
+    // Refused: the window answers the end itself, as without a loop asked
+    // ahead.
+    cued_.reset();
+    seekRefused_ = true;
+    endTold_ = true;
+    notices_.Queue(EC_COMPLETE, 0, 0);
+    return;
+  }
+  seam_.setRemainingTime(std::chrono::nanoseconds(TailLeft()));
+  segmentEnded_ = false;
+  endTold_ = false;
+  pendingSeek_.reset();
+  playing_ = watchedLoop_;
+  cued_ = watchedLoop_;
+  lastPosition_ = watchedLoop_.startNs / 100;
+  seekSeqnum_ = fired->seqnum;
+  notices_.Clear();
+  notices_.Queue(EC_LOOPED, 0, 0);
 }
 
 void SegmentPlayer::ReleaseTails() {
@@ -458,6 +549,7 @@ HRESULT SegmentPlayer::SeekNow(const Segment& segment, bool flush) {
 }
 
 bool SegmentPlayer::EndsCurrentSegment(std::uint32_t messageSeqnum) {
+  TakeLoop();
   if (seekSeqnum_ == GST_SEQNUM_INVALID || messageSeqnum == seekSeqnum_) return true;
   std::lock_guard lock(segments_->mutex);
   const auto it = segments_->ends.find(messageSeqnum);
@@ -466,6 +558,8 @@ bool SegmentPlayer::EndsCurrentSegment(std::uint32_t messageSeqnum) {
 }
 
 void SegmentPlayer::ResetSegments(std::optional<Segment> cuedAt) {
+  // A loop the watch made for the clip before is forgotten with it.
+  if (watch_) watch_->TakeFired();
   cued_ = cuedAt;
   pendingSeek_.reset();
   segmentEnded_ = false;

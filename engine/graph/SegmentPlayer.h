@@ -11,6 +11,7 @@
 #include "engine/MediaTypes.h"
 #include "engine/graph/GraphNotices.h"
 #include "engine/graph/GstFilters.h"
+#include "engine/graph/LoopWatch.h"
 
 #include <gst/gst.h>
 
@@ -99,6 +100,14 @@ class SegmentPlayer {
   // rate of one key press then cost one accurate seek instead of several.
   HRESULT Seek(REFERENCE_TIME start);
   void SetStop(REFERENCE_TIME stop) { stop_ = stop; }
+  // The window's answer to the clip's next end, given ahead: a loop from
+  // `start` to `stop`, or none (the window is told of the end and answers
+  // then). With a loop, the clip loops by itself at each end, on time
+  // however late the window is (LoopWatch.h), and the window is told with
+  // EC_LOOPED instead of EC_COMPLETE.
+  void LoopAtEnd(std::optional<std::pair<REFERENCE_TIME, REFERENCE_TIME>> loop);
+  // The graph is going: the loop watch's thread ends first.
+  void StopWatching() { watch_.reset(); }
   double Rate() const { return rate_; }
   // Takes the rate; true when it must be applied now (ApplyRate).
   bool NoteRate(double rate);
@@ -141,6 +150,18 @@ class SegmentPlayer {
   };
   GstElement* PositionSink();
   HRESULT FlushPendingSeek();
+  // The segment from `start` to `stop` (-1 or past the end: to the end) at
+  // the current rate.
+  Segment SegmentOf(REFERENCE_TIME start, REFERENCE_TIME stop) const;
+  // Arms the watch for the loop the window asked for ahead, when the
+  // segment has ended and the window was not told yet; disarms it
+  // otherwise.
+  void WatchForLoop();
+  // Takes in a loop the watch made: from here on the clip plays its new
+  // pass, as after a loop seek of the window's. Every call that reads or
+  // changes the segment takes it in first; one that changes it stops the
+  // watch first (`stopWatching`), so no loop comes after its decision.
+  void TakeLoop(bool stopWatching = false);
   // flush: false only for a seek made after the segment has ended while the
   // graph runs: the new segment then follows the sound still buffered.
   HRESULT SeekNow(const Segment& segment, bool flush = true);
@@ -208,6 +229,11 @@ class SegmentPlayer {
   // The latest seek's segment, while it is the one that plays.
   Segment playing_;
   std::unique_ptr<QTimer> endTimer_;
+  // The loop the window asked for ahead, and the one the watch was armed
+  // with.
+  std::optional<std::pair<REFERENCE_TIME, REFERENCE_TIME>> loopAtEnd_;
+  Segment watchedLoop_;
+  std::unique_ptr<LoopWatch> watch_;
   QDeadlineTimer endDeadline_;
   // After a loop seek, until the outputs have played the old segment out:
   // the position reads the new start meanwhile, as after a flushing seek.

@@ -39,6 +39,13 @@ struct OutputFormat {
 
 class OutputDevice {
  public:
+  // The calling thread (a device's, the loop watch's) runs ahead of the
+  // machine's ordinary work, as a sound server's own threads do, where the
+  // machine allows it (else as it was), so that a busy machine delays what
+  // the window and the decoders do, not the starts, cuts and loops it
+  // makes.
+  static void RunAheadOfOrdinaryWork();
+
   virtual ~OutputDevice() = default;
 
   // The element's READY: the device is opened, and its thread may read
@@ -86,12 +93,6 @@ class OutputDevice {
   // Device thread, when the device went away: the ring stops taking sound
   // and the pipeline is told (once), which gives the output up.
   void Lose(GstResourceError code, const char* text);
-  // Device thread: it runs ahead of the machine's ordinary work, as a sound
-  // server's own threads do, where the machine allows it (else as it was),
-  // so that a busy machine delays what the window and the decoders do, not
-  // the starts and cuts it writes.
-  static void RunAheadOfOrdinaryWork();
-
   GstAudioRingBuffer* Ring() const { return ring_; }
   std::atomic<bool> gone_{false};
 
