@@ -102,6 +102,7 @@ void TForm11::EndOfClipRules() {
 }
 
 void TForm11::PublishEndOfClip() {
+  if (!Player) return;  // the window is being made or closed
   const bool loops = app::EndOfClipAction(true, Loop->isChecked(), Sustain->isChecked(), KeyHeld) ==
                      app::EndOfClip::Restart;
   Player->LoopAtEnd(loops, PositionScale, Slider1->MinPosition(), Slider1->MaxPosition(), 0);

@@ -9,7 +9,7 @@
 namespace engine {
 
 LoopWatch::LoopWatch(GstElement* pipeline, std::function<void()> told)
-    : pipeline_(pipeline), told_(std::move(told)), thread_([this] { Watch(); }) {}
+    : pipeline_(pipeline), told_(std::move(told)) {}
 
 LoopWatch::~LoopWatch() {
   {
@@ -17,25 +17,37 @@ LoopWatch::~LoopWatch() {
     quit_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 void LoopWatch::Arm(std::int64_t endNs, double rate, Due due) {
-  {
-    std::lock_guard lock(mutex_);
-    armed_ = true;
-    ++arming_;
-    endNs_ = endNs;
-    rate_ = rate > 0 ? rate : 1.0;
-    due_ = std::move(due);
+  std::unique_lock lock(mutex_);
+  armed_ = true;
+  ++arming_;
+  endNs_ = endNs;
+  rate_ = rate > 0 ? rate : 1.0;
+  due_ = std::move(due);
+  if (running_) {
+    wake_.notify_all();
+    return;
   }
-  wake_.notify_all();
+  // The last thread has ended, or is about to.
+  running_ = true;
+  if (thread_.joinable()) {
+    lock.unlock();
+    thread_.join();
+    lock.lock();
+  }
+  thread_ = std::thread([this] { Watch(); });
 }
 
 void LoopWatch::Disarm() {
-  std::lock_guard lock(mutex_);
-  armed_ = false;
-  due_ = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    armed_ = false;
+    due_ = nullptr;
+  }
+  wake_.notify_all();
 }
 
 bool LoopWatch::Claim() {
@@ -57,9 +69,7 @@ void LoopWatch::Watch() {
   OutputDevice::RunAheadOfOrdinaryWork();
   const auto lead = std::chrono::nanoseconds(kLoopLead);
   std::unique_lock lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [&] { return quit_ || armed_; });
-    if (quit_) return;
+  while (armed_ && !quit_) {
     // Read where the outputs are without the lock: the window may disarm
     // meanwhile, and is not kept waiting on the pipeline.
     const std::uint64_t arming = arming_;
@@ -71,8 +81,7 @@ void LoopWatch::Watch() {
     if (gint64 position = 0; gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position))
       tail = std::max<std::int64_t>(0, std::int64_t(double(endNs - position) / rate));
     lock.lock();
-    if (quit_) return;
-    if (!armed_ || arming_ != arming) continue;
+    if (quit_ || !armed_ || arming_ != arming) continue;
     if (tail && *tail <= lead.count()) {
       armed_ = false;
       fired_ = due_();
@@ -88,6 +97,7 @@ void LoopWatch::Watch() {
     wake_.wait_for(lock, std::clamp<std::chrono::nanoseconds>(wait, std::chrono::milliseconds(1),
                                                              std::chrono::milliseconds(10)));
   }
+  running_ = false;
 }
 
 }  // namespace engine

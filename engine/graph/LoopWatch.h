@@ -9,6 +9,8 @@
 //
 // Threads: Arm, Disarm, Claim and TakeFired on the window thread; `due`
 // runs on the watch's own thread, under its lock, so never beside them.
+// That thread runs only while a loop is armed: a window at rest keeps no
+// thread of it.
 
 #include <gst/gst.h>
 
@@ -57,6 +59,7 @@ class LoopWatch {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool armed_ = false, quit_ = false;
+  bool running_ = false;  // the thread watches; it ends once nothing is armed
   std::uint64_t arming_ = 0;  // counts Arm calls
   std::int64_t endNs_ = 0;
   double rate_ = 1.0;
