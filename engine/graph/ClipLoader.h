@@ -43,6 +43,10 @@ class ClipLoader {
     // Where the decoder is cued: a new one at the start of the whole clip,
     // one cued ahead at its key's segment.
     gint64 cuedStartNs = 0, cuedStopNs = -1;
+    // Cued ahead: set to end its segment with a segment-done, which a loop
+    // follows without a flush. A new decoder ends the clip with an
+    // end-of-stream.
+    bool cuedAsSegment = false;
   };
 
   ClipLoader(GstElement* pipeline, QObject* graph, const GraphRenderers& renderers)

@@ -130,6 +130,7 @@ void GstMediaGraph::Impl::BeginLoading(GstElement* decoder,
   if (cued) {
     loading.cuedStartNs = cued->StartNs;
     loading.cuedStopNs = cued->StopNs;
+    loading.cuedAsSegment = true;
   }
   loader.Start(std::move(loading));
   gst_element_set_state(pipeline, GST_STATE_PAUSED);
@@ -181,7 +182,8 @@ HRESULT GstMediaGraph::Impl::ContinueLoading() {
   const auto exact = ExactLengthNs(done.fileName, done.identity);
   // A fresh decoder is cued at the start of the whole clip at normal speed,
   // one cued ahead at its key's segment.
-  player.Loaded(SegmentPlayer::Segment{done.cuedStartNs, done.cuedStopNs, 1.0}, exact);
+  player.Loaded(SegmentPlayer::Segment{done.cuedStartNs, done.cuedStopNs, 1.0},
+                done.cuedAsSegment, exact);
   player.FlushEveryLoop(IsProgramStream(done.source->element));
   kept.Clips().Loaded(
       done.source, done.fileName, done.identity, player.Length(),

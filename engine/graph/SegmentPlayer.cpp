@@ -24,9 +24,11 @@ void SegmentPlayer::Reset() {
   ResetSegments(std::nullopt);
 }
 
-void SegmentPlayer::Loaded(Segment cuedAt, std::optional<std::int64_t> exactLengthNs) {
+void SegmentPlayer::Loaded(Segment cuedAt, bool asSegment,
+                           std::optional<std::int64_t> exactLengthNs) {
   loaded_ = true;
   ResetSegments(cuedAt);
+  endsWithStream_ = !asSegment;
   // Opened, a clip is at its start, however it was cued: one cued at its
   // key's marks goes there only when they are set.
   if (cuedAt.startNs != 0 || cuedAt.stopNs != -1) pendingSeek_ = Segment{};
@@ -53,6 +55,13 @@ HRESULT SegmentPlayer::Run() {
   const std::uint64_t ticket = ++holdTicket_;
   heldForGroup_ = false;
   if (!loaded_) return S_OK;
+  // A clip the window will loop starts with a segment seek, so that its
+  // first end, like every other, is followed by the next pass without a
+  // flush and on time (LoopAtEnd), instead of an end-of-stream the window
+  // must answer with a flushing seek.
+  if (endsWithStream_ && loopAtEnd_ && cued_ && !pendingSeek_ && SeamlessLoops() &&
+      !flushEveryLoop_)
+    pendingSeek_ = *cued_;
   // Cued at a segment, or about to be: the clip starts from a seek, not a
   // resume (a resume must go on from where the clip paused).
   startsCued_ = cued_.has_value() || pendingSeek_.has_value();
@@ -513,6 +522,7 @@ bool SegmentPlayer::RateChangesInPlace() const {
 
 HRESULT SegmentPlayer::SeekNow(const Segment& segment, bool flush) {
   pendingSeek_.reset();
+  endsWithStream_ = false;
   if (!SeamlessLoops() || flushEveryLoop_) flush = true;
   seam_.setRemainingTime(std::chrono::nanoseconds(flush ? 0 : TailLeft()));
   segmentEnded_ = false;

@@ -65,10 +65,11 @@ class SegmentPlayer {
   // A new clip is being loaded: stopped, at normal speed, nothing known.
   void Reset();
   // The clip is cued where its decoder was (a fresh one at the start of
-  // the whole clip), and opens at its start. `exactLengthNs`: its length as
-  // the file tells it (ClipLength.h), where the demuxer's guesses are not
-  // exact.
-  void Loaded(Segment cuedAt, std::optional<std::int64_t> exactLengthNs);
+  // the whole clip), and opens at its start. `asSegment`: the decoder was
+  // cued with a segment seek, and ends with a segment-done rather than an
+  // end-of-stream. `exactLengthNs`: its length as the file tells it
+  // (ClipLength.h), where the demuxer's guesses are not exact.
+  void Loaded(Segment cuedAt, bool asSegment, std::optional<std::int64_t> exactLengthNs);
   // The kept clip again: where its decoder stopped is unknown, so the first
   // run seeks back to its start.
   HRESULT Reused(REFERENCE_TIME length);
@@ -244,6 +245,9 @@ class SegmentPlayer {
   bool heldForGroup_ = false;
   // The Run starts the clip from a seek rather than resuming it.
   bool startsCued_ = false;
+  // The decoder has not been sought since it was made: it ends the clip
+  // with an end-of-stream, which only a flushing seek gets past.
+  bool endsWithStream_ = false;
   // The base time of a start that goes on from a head (ContinueAt).
   std::optional<std::uint64_t> continueBase_;
 };

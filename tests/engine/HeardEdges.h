@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <numbers>
 #include <optional>
 
@@ -20,13 +21,16 @@ namespace heard_edges {
 inline const float kSineStep = float(0.5 * 2 * std::numbers::pi * 440 / 48000);
 
 // What the keyboard window does for a key: the marks, full volume, and the
-// rate, set again while the player has not taken it yet.
-inline void PressKey(TPlayer& player, const QString& clip, int min, int max, double speed = 1.0) {
+// rate, set again while the player has not taken it yet; then `beforePlay`,
+// if given.
+inline void PressKey(TPlayer& player, const QString& clip, int min, int max, double speed = 1.0,
+                     const std::function<void()>& beforePlay = {}) {
   player.Open(clip);
   player.SetRelativePositions(10000, min, max, 0);
   player.SetRelativeVolume(100, 1, 0, 0, 0);
   player.SetRate(1.0);
   for (int i = 0; i < 3 && player.GetRate() != speed; ++i) player.SetRate(speed);
+  if (beforePlay) beforePlay();
   player.Play();
 }
 
