@@ -241,7 +241,6 @@ void SegmentPlayer::NotePosition() {
 
 HRESULT SegmentPlayer::GetPosition(REFERENCE_TIME& position) {
   if (!loaded_) return E_NOTIMPL;
-  TakeLoop();
   // The clip will start there. A decoder taken over cued may not yet have
   // told the outputs its segment, and would answer 0.
   if (pendingSeek_ || !seam_.hasExpired() || (cued_ && target_ != FilterState::State_Running)) {
@@ -446,23 +445,10 @@ void SegmentPlayer::WatchForLoop() {
     watch_->Disarm();
     return;
   }
-  // Runs on the watch's thread: what SeekNow does for a loop that the
-  // pipeline must know at once; the rest waits for TakeLoop.
+  // Runs on the watch's thread: only the seek, which the pipeline must
+  // have at once; the rest of what SeekNow does waits for TakeLoop.
   const Segment segment = watchedLoop_;
-  watch_->Arm(end, rate_, [this, segment] {
-    {
-      std::lock_guard lock(segments_->mutex);
-      segments_->ends.clear();
-    }
-    ++generation_;
-    GstEvent* seek = gst_event_new_seek(
-        segment.rate, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_ACCURATE | GST_SEEK_FLAG_SEGMENT),
-        GST_SEEK_TYPE_SET, segment.startNs, GST_SEEK_TYPE_SET, segment.stopNs);
-    LoopWatch::Fired fired;
-    fired.seqnum = gst_event_get_seqnum(seek);
-    fired.sent = gst_element_send_event(pipeline_, seek);
-    return fired;
-  });
+  watch_->Arm(end, rate_, [this, segment] { return SendSeek(segment, false); });
 }
 
 void SegmentPlayer::TakeLoop(bool stopWatching) {
@@ -534,6 +520,18 @@ HRESULT SegmentPlayer::SeekNow(const Segment& segment, bool flush) {
     probe_->sawBuffer = false;
     ++flushingSeeks_;
   }
+  const LoopWatch::Fired sent = SendSeek(segment, flush);
+  seekSeqnum_ = sent.seqnum;
+  if (!sent.sent) {
+    cued_.reset();
+    seekRefused_ = true;
+    return E_FAIL;
+  }
+  cued_ = segment;
+  return S_OK;
+}
+
+LoopWatch::Fired SegmentPlayer::SendSeek(const Segment& segment, bool flush) {
   ++generation_;
   // A segment seek ends with a segment-done instead of an end-of-stream:
   // the outputs keep playing what they hold, so a seek that comes in time
@@ -548,14 +546,10 @@ HRESULT SegmentPlayer::SeekNow(const Segment& segment, bool flush) {
     std::lock_guard lock(segments_->mutex);
     segments_->ends.clear();
   }
-  seekSeqnum_ = gst_event_get_seqnum(seek);
-  if (!gst_element_send_event(pipeline_, seek)) {
-    cued_.reset();
-    seekRefused_ = true;
-    return E_FAIL;
-  }
-  cued_ = segment;
-  return S_OK;
+  LoopWatch::Fired sent;
+  sent.seqnum = gst_event_get_seqnum(seek);
+  sent.sent = gst_element_send_event(pipeline_, seek);
+  return sent;
 }
 
 bool SegmentPlayer::EndsCurrentSegment(std::uint32_t messageSeqnum) {

@@ -159,13 +159,17 @@ class SegmentPlayer {
   // otherwise.
   void WatchForLoop();
   // Takes in a loop the watch made: from here on the clip plays its new
-  // pass, as after a loop seek of the window's. Every call that reads or
-  // changes the segment takes it in first; one that changes it stops the
-  // watch first (`stopWatching`), so no loop comes after its decision.
+  // pass, as after a loop seek of the window's. Every call that changes
+  // the segment, or acts on its end, takes it in first, and one that
+  // changes it stops the watch first (`stopWatching`), so no loop comes
+  // after its decision.
   void TakeLoop(bool stopWatching = false);
   // flush: false only for a seek made after the segment has ended while the
   // graph runs: the new segment then follows the sound still buffered.
   HRESULT SeekNow(const Segment& segment, bool flush = true);
+  // The seek event itself, on any thread: a new generation of the graph's
+  // messages, the renderers' record of ends cleared, the event sent.
+  LoopWatch::Fired SendSeek(const Segment& segment, bool flush);
   void ResetSegments(std::optional<Segment> cuedAt);
   // Window thread, every few ms after SegmentDone: tells the window when
   // the time has come.
