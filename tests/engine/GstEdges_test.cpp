@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <iostream>
 #include <cstdio>
 #include <cstdlib>
 #include <numbers>
@@ -124,7 +125,10 @@ class ClickFreeEdges : public HeardOnJack {
   // Runs `start`, then `cut` at a random moment, 20 times, and checks the
   // steps of the recording from just before each cut until the sound has
   // settled after it. With `atEnd`, the edge checked is instead where the
-  // sound ends by itself.
+  // sound ends by itself. A round in which the server itself missed a cycle
+  // (it reports them; a loaded machine can wake its driver late) breaks the
+  // sound whatever the output does, so it tells nothing and is played
+  // again, as many as 20 times.
   void Check(const std::function<void()>& start, const std::function<void()>& cut, double settleMs,
              bool atEnd = false) {
     std::random_device device;
@@ -134,8 +138,9 @@ class ClickFreeEdges : public HeardOnJack {
     SCOPED_TRACE("seed " + std::to_string(seed));
     float worst = 0;
     uint64_t worstAt = 0, worstTo = 0;
-    int dropouts = 0;
+    int dropouts = 0, replayed = 0;
     for (int round = 0; round < 20; ++round) {
+      const int xruns = probe->Xruns();
       const uint64_t mark = Now();
       start();
       ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
@@ -144,6 +149,11 @@ class ClickFreeEdges : public HeardOnJack {
       cut();
       ASSERT_TRUE(Record(settleMs));
       uint64_t to = Now();
+      if (probe->Xruns() != xruns && replayed < 20) {
+        ++replayed;
+        --round;
+        continue;
+      }
       if (atEnd) {
         const auto level = probe->Level(mark, to);
         std::size_t last = level.size();
@@ -157,6 +167,9 @@ class ClickFreeEdges : public HeardOnJack {
       const float step = LargestStep(from, to);
       if (step > worst) worst = step, worstAt = from, worstTo = to;
     }
+    if (replayed > 0)
+      std::cout << "[   NOTE   ] " << replayed
+                << " rounds played again: the server missed a cycle in them\n";
     if (worst > 2 * kSineStep)
       probe->WriteWav(testing_support::TestDataDir().toStdString() + "/edges-failed.wav", worstAt,
                       worstTo);
@@ -196,7 +209,8 @@ TEST_F(ClickFreeEdges, SeekRampsOutAndBackIn) {
 }
 
 TEST_F(ClickFreeEdges, PauseAndResumeRampOutAndBackIn) {
-  const QString clip = Sine(440, 8);
+  // Long enough for 40 rounds.
+  const QString clip = Sine(440, 16);
   PressKey(clip, 0, 10000);
   Check([] {},
         [&] {

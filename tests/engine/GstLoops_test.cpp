@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include <unistd.h>
 #include <algorithm>
 #include <cmath>
@@ -141,8 +143,9 @@ class LoopsOnJack : public ::testing::Test {
     return longest;
   }
 
-  // Whole periods of silence cut into loud sound: the dummy server dropped
-  // out under load. No edge of ours looks like that.
+  // Whole periods of silence cut into loud sound. No edge of ours looks
+  // like that: it is the output running dry, or the server missing a cycle
+  // (which it reports; such a press tells nothing and is played again).
   bool DroppedOut(uint64_t from, uint64_t to) const {
     const std::size_t period = probe->Period();
     const auto s = probe->Level(from, to);
@@ -191,7 +194,8 @@ TEST_F(LoopsOnJack, LoopFollowsItsEndWithoutGapOrClick) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
   for (int attempt = 0;; ++attempt) {
-    ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
+    ASSERT_LT(attempt, 4) << "the server missed cycles too often to tell";
+    const int xruns = probe->Xruns();
     // The clip is 4 s long: a loop of 0.2 to 0.5 s starting within 1 s.
     min = std::uniform_int_distribution<int>(0, 2500)(random);
     if (attempt == 0) min = 0;  // a loop from the file's start has no ramp in of its own
@@ -214,7 +218,8 @@ TEST_F(LoopsOnJack, LoopFollowsItsEndWithoutGapOrClick) {
     ASSERT_TRUE(WaitFor([&] { return Now() > SoundEnd(onset, Now()) + 48000 * 3 / 10; }));
     const uint64_t end = SoundEnd(onset, Now());
     player->Stop();
-    if (DroppedOut(onset + 480, end - 480)) continue;
+    if (probe->Xruns() != xruns) continue;
+    EXPECT_FALSE(DroppedOut(onset + 480, end - 480)) << "the sound dropped out";
 
     SCOPED_TRACE("marks " + std::to_string(min) + ".." + std::to_string(max));
     const float step = LargestStep(onset + 480, looped);
@@ -237,7 +242,8 @@ TEST_F(LoopsOnJack, AClipCuedAheadLoopsWithoutGapFromItsFirstPass) {
   const QString clip = Sine(440, 0.5);  // a whole number of cycles: no seam of its own
   player->CueClips({clip});
   for (int attempt = 0;; ++attempt) {
-    ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
+    ASSERT_LT(attempt, 4) << "the server missed cycles too often to tell";
+    const int xruns = probe->Xruns();
     // Cued again for the next press.
     ASSERT_TRUE(WaitFor([&] {
       return engine::CuePool::Instance().StatusOf(clip.toStdString()) ==
@@ -256,7 +262,8 @@ TEST_F(LoopsOnJack, AClipCuedAheadLoopsWithoutGapFromItsFirstPass) {
     ASSERT_TRUE(RecordUntil(Now() + 4800));
     const uint64_t looped = Now();
     player->Stop();
-    if (DroppedOut(onset + 480, looped)) continue;
+    if (probe->Xruns() != xruns) continue;
+    EXPECT_FALSE(DroppedOut(onset + 480, looped)) << "the sound dropped out";
     const float step = LargestStep(onset + 480, looped);
     const std::size_t quiet = LongestQuiet(onset + 480, looped);
     if (step > 2 * SineStep(440) || quiet > 48) Save("cued-loop-failed.wav", onset, looped);
@@ -273,7 +280,8 @@ TEST_F(LoopsOnJack, AClipCuedAheadLoopsWithoutGapFromItsFirstPass) {
 TEST_F(LoopsOnJack, ALoopGivenAheadIsOnTimeWhileTheWindowIsBusy) {
   const QString clip = Sine(440, 0.5);  // a whole number of cycles: no seam of its own
   for (int attempt = 0;; ++attempt) {
-    ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
+    ASSERT_LT(attempt, 4) << "the server missed cycles too often to tell";
+    const int xruns = probe->Xruns();
     ends = restarts = 0;
     const uint64_t mark = Now();
     PressKey(clip);
@@ -287,7 +295,8 @@ TEST_F(LoopsOnJack, ALoopGivenAheadIsOnTimeWhileTheWindowIsBusy) {
     }
     const uint64_t looped = Now();
     player->Stop();
-    if (DroppedOut(onset + 480, looped)) continue;
+    if (probe->Xruns() != xruns) continue;
+    EXPECT_FALSE(DroppedOut(onset + 480, looped)) << "the sound dropped out";
     const std::size_t quiet = LongestQuiet(onset + 480, looped);
     const float step = LargestStep(onset + 480, looped);
     if (step > 2 * SineStep(440) || quiet > 48) Save("busy-loop-failed.wav", onset, looped);
@@ -307,7 +316,8 @@ TEST_F(LoopsOnJack, StopAtTheEndPlaysTheTailOut) {
   min = 0;
   max = 1250;  // 0.5 s
   for (int attempt = 0;; ++attempt) {
-    ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
+    ASSERT_LT(attempt, 4) << "the server missed cycles too often to tell";
+    const int xruns = probe->Xruns();
     ends = 0;
     const uint64_t mark = Now();
     PressKey(clip);
@@ -316,7 +326,8 @@ TEST_F(LoopsOnJack, StopAtTheEndPlaysTheTailOut) {
     ASSERT_TRUE(WaitFor([&] { return ends == 1 && player->State == fsStopped; }));
     ASSERT_TRUE(RecordUntil(Now() + 48000 * 3 / 10));
     const uint64_t end = SoundEnd(onset, Now());
-    if (DroppedOut(onset + 480, end - 480)) continue;
+    if (probe->Xruns() != xruns) continue;
+    EXPECT_FALSE(DroppedOut(onset + 480, end - 480)) << "the sound dropped out";
     // The whole half second, less a few ms, ramped down.
     EXPECT_GT(end - onset, 24000u - 48 * 5) << "the end was cut";
     EXPECT_LE(LargestStep(end - 960, end + 96), 2 * SineStep(440));
@@ -329,7 +340,8 @@ TEST_F(LoopsOnJack, StopAtTheEndPlaysTheTailOut) {
 TEST_F(LoopsOnJack, RateChangesWithoutGap) {
   const QString clip = Sine(440, 4);
   for (int attempt = 0;; ++attempt) {
-    ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
+    ASSERT_LT(attempt, 4) << "the server missed cycles too often to tell";
+    const int xruns = probe->Xruns();
     const uint64_t mark = Now();
     PressKey(clip);
     ASSERT_TRUE(WaitFor([&] { return Onset(mark, Now()).has_value(); }));
@@ -343,7 +355,8 @@ TEST_F(LoopsOnJack, RateChangesWithoutGap) {
     const uint64_t to = Now();
     const double position = double(player->GetPosition()) / 1e7;
     player->Stop();
-    if (DroppedOut(onset + 480, to)) continue;
+    if (probe->Xruns() != xruns) continue;
+    EXPECT_FALSE(DroppedOut(onset + 480, to)) << "the sound dropped out";
     const float step = LargestStep(onset + 480, to);
     const std::size_t quiet = LongestQuiet(onset + 480, to);
     if (step > 2 * SineStep(660) || quiet > 48) Save("rate-change-failed.wav", onset, to);
@@ -392,7 +405,8 @@ TEST_F(LoopsOnJack, AnArmedStartGoesOnFromItsHeadAndNeverBack) {
   for (const Window window : {Window::Quick, Window::Slow, Window::AfterTheHead}) {
     SCOPED_TRACE("window " + std::to_string(int(window)));
     for (int attempt = 0;; ++attempt) {
-      ASSERT_LT(attempt, 4) << "the server dropped out too often to tell";
+      ASSERT_LT(attempt, 4) << "the server missed cycles too often to tell";
+      const int xruns = probe->Xruns();
       ends = 0;
       const uint64_t mark = Now();
       ASSERT_TRUE(armed->Arm(0));
@@ -408,12 +422,16 @@ TEST_F(LoopsOnJack, AnArmedStartGoesOnFromItsHeadAndNeverBack) {
       player->SetRelativeVolume(100, 1, 0, 0, 0);
       player->SetRate(1.0);
       player->ContinueArmed(0, 10000, 0);
+      // How far into the head the window came: on a busy machine this
+      // thread, too, may be late.
+      const uint64_t cameAt = Now() - onset;
       player->Play();
       ASSERT_TRUE(WaitFor([&] { return ends == 1 && player->State == fsStopped; }));
       ASSERT_TRUE(RecordUntil(Now() + 48000 / 5));
       const uint64_t end = SoundEnd(onset, Now());
+      if (probe->Xruns() != xruns) continue;
       // A graph late for the head leaves a gap too, but ramped at both ends.
-      if (DroppedOut(onset + 480, end - 480)) continue;
+      EXPECT_FALSE(DroppedOut(onset + 480, end - 480)) << "the sound dropped out";
       const float step = LargestStep(onset + 480, end - 480);
       const std::size_t quiet = LongestQuiet(onset + 480, end - 480);
       const std::size_t heard = heardFor(onset, end);
@@ -423,8 +441,12 @@ TEST_F(LoopsOnJack, AnArmedStartGoesOnFromItsHeadAndNeverBack) {
       EXPECT_LE(step, 2 * SineStep(440)) << "the sound clicked";
       EXPECT_LE(heard, 48000u + 480) << "a place of the clip was heard again";
       EXPECT_GE(heard, 48000u - 960) << "some of the clip was never heard";
-      if (window == Window::Quick) {
+      // Quick: with half the head still to play.
+      if (window == Window::Quick && cameAt < 6000) {
         EXPECT_LE(quiet, 48u) << "the graph's sound left a gap";
+      } else if (window == Window::Quick) {
+        std::cout << "[   NOTE   ] the quick window came " << cameAt
+                  << " frames into the head: judged as a slow one\n";
       }
       break;
     }
