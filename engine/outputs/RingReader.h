@@ -164,7 +164,7 @@ class RingReader {
   int channels_ = 0;
   int maxFrames_ = 0;
   unsigned seenRefills_ = 0;
-  int offset_ = 0;  // frames of the current segment already played
+  int offset_ = 0;          // frames of the current segment already played
   int freedForWriter_ = 0;  // segments read since the writer last found the ring full
   bool fadeStarved_ = false;
   bool starved_ = false;  // cut for want of sound, silent until the ring is ahead

@@ -17,9 +17,9 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <iostream>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <numbers>
 #include <random>
 #include <stdexcept>

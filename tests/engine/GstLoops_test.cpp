@@ -97,9 +97,8 @@ class LoopsOnJack : public ::testing::Test {
   // The rules' answer given ahead, as a window gives it whenever it
   // changes.
   void Publish() {
-    player->LoopAtEnd(
-        app::EndOfClipAction(true, loop, sustain, true) == app::EndOfClip::Restart, 10000, min,
-        max, 0);
+    player->LoopAtEnd(app::EndOfClipAction(true, loop, sustain, true) == app::EndOfClip::Restart,
+                      10000, min, max, 0);
   }
 
   // As a window plays a key: the answer to the clip's end is given before
