@@ -77,24 +77,16 @@ void RingReader::SetTail(const float* frames, int count) {
   edges_->FadeUnder(frames, count);
 }
 
-// A writer waiting for room is woken once a quarter of the ring is free,
-// not at every segment: it then writes that quarter in one go instead of
-// waking once a period, and the ring never holds less than three quarters
-// of its sound. The ring's own advance would wake it under the ring's
+// The ring's own advance wakes a writer waiting for room under the ring's
 // lock, which a thread the machine keeps waiting may hold: the device's
 // thread would wait with it, and the device run dry. The lock is only
 // tried; a writer not woken now is woken at the next segment, a few
 // milliseconds on, with the ring still far from empty.
 void RingReader::Advance(GstAudioRingBuffer* buf) {
   g_atomic_int_add(&buf->segdone, 1);
-  if (g_atomic_int_get(&buf->waiting) == 0) {
-    freedForWriter_ = 0;
-    return;
-  }
-  if (++freedForWriter_ < std::max(1, buf->spec.segtotal / 4) || !GST_OBJECT_TRYLOCK(buf)) return;
+  if (g_atomic_int_get(&buf->waiting) == 0 || !GST_OBJECT_TRYLOCK(buf)) return;
   if (g_atomic_int_compare_and_exchange(&buf->waiting, 1, 0)) GST_AUDIO_RING_BUFFER_SIGNAL(buf);
   GST_OBJECT_UNLOCK(buf);
-  freedForWriter_ = 0;
 }
 
 void RingReader::Refilled() {

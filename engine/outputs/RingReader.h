@@ -134,7 +134,7 @@ class RingReader {
   void Written(guint64 sample);
   int SilenceBeforeStart(GstAudioRingBuffer* buf);
   const float* Shifted(const float* io, int frames, int shift);
-  void Advance(GstAudioRingBuffer* buf);
+  static void Advance(GstAudioRingBuffer* buf);
 
   static constexpr guint64 kNoStart = ~guint64(0);
 
@@ -164,8 +164,7 @@ class RingReader {
   int channels_ = 0;
   int maxFrames_ = 0;
   unsigned seenRefills_ = 0;
-  int offset_ = 0;          // frames of the current segment already played
-  int freedForWriter_ = 0;  // segments read since the writer last found the ring full
+  int offset_ = 0;  // frames of the current segment already played
   bool fadeStarved_ = false;
   bool starved_ = false;  // cut for want of sound, silent until the ring is ahead
   // A placed start (0: none), and how many frames the sound is played
