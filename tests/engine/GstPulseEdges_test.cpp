@@ -154,7 +154,7 @@ TEST_F(HeardOnPulse, StopMarkRampsOut) {
   std::mt19937 random(11);
   std::uniform_int_distribution<int> mark(500, 2000);
   float worst = 0;
-  for (int round = 0; round < 10; ++round) {
+  for (int round = 0; round < 20; ++round) {
     const uint64_t before = Now();
     PressKey(clip, 0, mark(random));
     ASSERT_TRUE(WaitFor([&] { return Onset(before, Now()).has_value(); }));
