@@ -23,8 +23,10 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <set>
+#include <tuple>
 
 namespace e2e {
 namespace {
@@ -923,9 +925,18 @@ TEST_P(MarksInEveryFormat, EveryKeyStartsAtItsStartMark) {
     const double expected = (stepAt - 0.2 * length) / rate;
     for (const char* press : {"first press", "again"}) {
       SCOPED_TRACE(rows[row].label + ", " + press);
-      const auto [down, up] = Hold("Tastivo", std::string(1, static_cast<char>('a' + row)), 0.9);
-      // The rest of the step's period is in.
-      ears->WaitForFrame(up + ears->SampleRate() / 10);
+      // A press across which the server itself missed cycles (a loaded
+      // machine can hold its clients back; it reports them) moves what is
+      // heard whatever the program does: it is pressed again, twice at most.
+      uint64_t down = 0, up = 0;
+      for (int attempt = 0;; ++attempt) {
+        const int xruns = ears->Xruns();
+        std::tie(down, up) = Hold("Tastivo", std::string(1, static_cast<char>('a' + row)), 0.9);
+        // The rest of the step's period is in.
+        ears->WaitForFrame(up + ears->SampleRate() / 10);
+        if (ears->Xruns() == xruns || attempt == 2) break;
+        std::cout << "[   NOTE   ] the server missed cycles during the press; pressed again\n";
+      }
       const auto step = StepAfterOnset(down, up, rate);
       ASSERT_TRUE(step.has_value())
           << "no step from 300 to 400 Hz was heard: the key started "
