@@ -36,7 +36,10 @@ bool QueueFiller::Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint6
   const std::uint64_t kept = history_.size() / std::size_t(channels);
   std::uint64_t at = written_;
   bool hold = false;
-  const RingReader::Edge edge = rewrites_ ? reader_.EdgeComing(buf) : RingReader::Edge::None;
+  // A device that can't take sound back gets its edges at the end of the
+  // queue; they still end any wait for the ring's sound.
+  const RingReader::Edge coming = reader_.EdgeComing(buf);
+  const RingReader::Edge edge = rewrites_ ? coming : RingReader::Edge::None;
   const auto queuedBefore = device.Queued();
   if (edge != RingReader::Edge::None) {
     if (const auto& queued = queuedBefore) {
@@ -68,9 +71,12 @@ bool QueueFiller::Fill(GstAudioRingBuffer* buf, QueuedDevice& device, std::uint6
       }
     }
   }
-  // Sound under way waits for the ring while the device holds enough.
-  const bool mayWait = waitsForSound_ && edge == RingReader::Edge::None && reader_.Played() &&
-                       queuedBefore.has_value();
+  // Sound under way waits for the ring while the device holds enough. A
+  // cut, a start, or a ring flushed and not given its next sound yet never
+  // waits: the ring holds no sound ahead, and may not for a while (a seek
+  // takes its time), so the device would be left to run dry.
+  const bool mayWait = waitsForSound_ && coming == RingReader::Edge::None && reader_.Played() &&
+                       reader_.GivenSound() && queuedBefore.has_value();
   short_ = false;
   while (frames > 0) {
     int n = int(std::min<std::uint64_t>(frames, std::uint64_t(reader_.MaxFrames())));

@@ -71,6 +71,8 @@ class RingReader {
   // Device thread: frames of written sound the ring holds from where the
   // next Read starts.
   guint64 WrittenAhead(GstAudioRingBuffer* buf) const;
+  // Any thread: the ring was given sound since it was last refilled.
+  bool GivenSound() const { return start_.load() != kNoStart; }
   // Device thread: the ring's sample the next Read starts at.
   guint64 Position(GstAudioRingBuffer* buf) const;
 

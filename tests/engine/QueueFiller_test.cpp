@@ -87,7 +87,7 @@ class ScriptedDevice : public QueuedDevice {
  public:
   explicit ScriptedDevice(long canTakeBack = -1) : canTakeBack_(canTakeBack) {}
 
-  std::optional<std::uint64_t> Queued() override { return queue_.size() / kChannels; }
+  std::optional<std::uint64_t> Queued() override { return queue_.size() / kChannels + beyond; }
   std::uint64_t TakeBack(std::uint64_t frames) override {
     const std::uint64_t queued = queue_.size() / kChannels;
     const std::uint64_t most =
@@ -113,6 +113,9 @@ class ScriptedDevice : public QueuedDevice {
   }
 
   std::vector<float> heard;  // the left channel, frame by frame
+  // Frames the device counts as queued past its own queue (a sound
+  // server's graph, on the way to the speakers).
+  std::uint64_t beyond = 0;
 
  private:
   long canTakeBack_;
@@ -124,7 +127,7 @@ class QueueFillerTest : public ::testing::Test {
   void SetUp() override {
     gst_init(nullptr, nullptr);
     filler = &fill;
-    fill.Prepare(kChannels, kRate, kRamp, 4096, true, double(kMargin) / kRate, waitsForSound);
+    fill.Prepare(kChannels, kRate, kRamp, 4096, rewrites, double(kMargin) / kRate, waitsForSound);
     ring = GST_AUDIO_RING_BUFFER(g_object_new(test_ring_get_type(), nullptr));
     gst_audio_info_set_format(&ring->spec.info, GST_AUDIO_FORMAT_F32, kRate, kChannels, nullptr);
     ring->spec.buffer_time = 200'000;
@@ -203,6 +206,7 @@ class QueueFillerTest : public ::testing::Test {
   }
 
   bool waitsForSound = false;
+  bool rewrites = true;
   QueueFiller fill;
   GstAudioRingBuffer* ring = nullptr;
   guint64 given = 0;
@@ -289,6 +293,29 @@ TEST_F(QueueFillerTest, SoundUnderWayWaitsForAShortRingWhileTheQueueHoldsEnough)
   Run(device, 4800);
   ASSERT_GT(device.heard.size(), std::size_t(kMargin + 6000));
   for (std::size_t f = 0; f < 6000; ++f) ASSERT_EQ(device.heard[kMargin + f], Sine(f)) << f;
+}
+
+// A sound server that can't take sound back (PipeWire's PulseAudio layer)
+// asks on while a stop or a re-trigger flushes the ring: the cleared ring
+// holds no sound ahead, and waiting for some left the server to run dry
+// (heard as a gap just before the cut). The cut is written at once,
+// faded, and the queue stays full.
+TEST_F(QueueFillerTest, AFlushedRingNeverLeavesAServerThatCantTakeSoundBackToRunDry) {
+  TearDown();
+  waitsForSound = true;
+  rewrites = false;
+  SetUp();
+  ScriptedDevice device(0);
+  device.beyond = 960;
+  fill.Fill(ring, device, kQueue);
+  ASSERT_TRUE(gst_audio_ring_buffer_start(ring));
+  Give(9000);
+  Run(device, 4800);
+  const std::size_t cutAt = device.heard.size();
+  gst_audio_ring_buffer_clear_all(ring);
+  Run(device, 4800);
+  EXPECT_EQ(device.heard.size(), cutAt + 4800) << "the server ran dry";
+  EXPECT_LE(LargestStep(device.heard, cutAt), 2 * kSineStep);
 }
 
 // A device that reads a period at a time reads on past the place the
