@@ -18,7 +18,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <numbers>
 #include <random>
 
@@ -65,6 +67,42 @@ class HeardOnPulse : public ::testing::Test {
     return heard_edges::DroppedOut(*probe, from, to);
   }
 
+  // A round across which the server itself kept its clients waiting for
+  // longer than a stream's queue rides out (seen as the recording held
+  // back as long) breaks the sound whatever the program does: it is heard
+  // again, five times at most in a test, as a round across which a JACK
+  // server missed cycles is.
+  //
+  // PipeWire's PulseAudio layer hands a stream's sound on from a thread of
+  // ordinary priority, and on a virtual machine it has been heard to break
+  // a stream's sound for one of its cycles (256 frames of silence, the
+  // sound going on in step after it) a few times in a hundred rounds, with
+  // the recording on time: there a round in which the sound dropped out is
+  // heard again too (TASTIVO_TEST_ON_PIPEWIRE), and a test whose sound
+  // kept breaking is skipped, saying so, rather than passed. A click
+  // without a dropout fails everywhere.
+  bool HeardAgain(uint64_t from, uint64_t to, bool dropped) {
+    constexpr double kStallMs = 12;
+    if (replays_ == MostReplays()) return false;
+    const uint64_t before = e2e::PulseProbe::kRate / 50;
+    const double wait = probe->LongestWaitMs(from > before ? from - before : 0, to);
+    if (wait >= kStallMs) {
+      std::cout << "[   NOTE   ] the server kept the recording waiting " << wait
+                << " ms; the round is heard again\n";
+    } else if (dropped && OnPipeWire()) {
+      std::cout << "[   NOTE   ] the PipeWire server broke the sound; the round is heard again\n";
+    } else {
+      return false;
+    }
+    ++replays_;
+    return true;
+  }
+  static bool OnPipeWire() { return std::getenv("TASTIVO_TEST_ON_PIPEWIRE") != nullptr; }
+  static int MostReplays() { return OnPipeWire() ? 20 : 5; }
+  // The server broke the sound in so many rounds that the edges could not
+  // be heard: said, not passed.
+  bool SoundKeptBreaking() const { return OnPipeWire() && replays_ == MostReplays(); }
+
   // Runs `start`, then `cut` at a random moment, 20 times, and checks the
   // steps of the recording from just before each cut until the sound has
   // settled after it.
@@ -88,10 +126,18 @@ class HeardOnPulse : public ::testing::Test {
       cut();
       ASSERT_TRUE(Record(settleMs));
       const uint64_t to = Now();
-      dropouts += DroppedOut(from, to) ? 1 : 0;
+      const bool dropped = DroppedOut(from, to);
       const float step = LargestStep(from, to);
+      if ((dropped || step > 2 * kSineStep) && HeardAgain(from, to, dropped)) {
+        --round;
+        continue;
+      }
+      dropouts += dropped ? 1 : 0;
       if (step > worst) worst = step, worstAt = from, worstTo = to;
     }
+    if (SoundKeptBreaking())
+      GTEST_SKIP() << "the PipeWire server broke the sound in " << replays_
+                   << " rounds; the edges could not be heard";
     if (worst > 2 * kSineStep)
       probe->WriteWav(testing_support::TestDataDir().toStdString() + "/pulse-edges-failed.wav",
                       worstAt, worstTo);
@@ -104,6 +150,7 @@ class HeardOnPulse : public ::testing::Test {
   std::unique_ptr<e2e::PulseProbe> probe;
   NoticeRecorder window;
   std::unique_ptr<TPlayer> player;
+  int replays_ = 0;
 };
 
 TEST_F(HeardOnPulse, StopRampsTheSoundOut) {
@@ -167,9 +214,18 @@ TEST_F(HeardOnPulse, StopMarkRampsOut) {
       last = before + end;
       return end > 0 && Now() > last + 4800;
     }));
-    EXPECT_FALSE(DroppedOut(last - 4800, last)) << "the sound dropped out";
-    worst = std::max(worst, LargestStep(last - 480, last + 96));
+    const bool dropped = DroppedOut(last - 4800, last);
+    const float step = LargestStep(last - 480, last + 96);
+    if ((dropped || step > 2 * kSineStep) && HeardAgain(before, last + 96, dropped)) {
+      --round;
+      continue;
+    }
+    EXPECT_FALSE(dropped) << "the sound dropped out";
+    worst = std::max(worst, step);
   }
+  if (SoundKeptBreaking())
+    GTEST_SKIP() << "the PipeWire server broke the sound in " << replays_
+                 << " rounds; the stop mark could not be heard";
   EXPECT_LE(worst, 2 * kSineStep) << "the stop mark cut the tone";
 }
 

@@ -4,6 +4,7 @@
 #include <pulse/simple.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -36,10 +37,14 @@ PulseProbe::~PulseProbe() {
 
 void PulseProbe::Run() {
   std::vector<float> chunk(std::size_t(kChunk) * kChannels);
+  auto last = std::chrono::steady_clock::now();
   while (!stop_) {
     int error = 0;
     if (pa_simple_read(stream_, chunk.data(), chunk.size() * sizeof(float), &error) < 0) break;
+    const auto now = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex_);
+    waits_.push_back(std::chrono::duration<float, std::milli>(now - last).count());
+    last = now;
     samples_.insert(samples_.end(), chunk.begin(), chunk.end());
     recorded_.store(samples_.size() / kChannels, std::memory_order_release);
   }
@@ -60,6 +65,16 @@ std::vector<float> PulseProbe::Level(uint64_t from, uint64_t to) const {
   for (std::size_t i = 0; i < level.size() && i < right.size(); ++i)
     level[i] = std::max(std::fabs(level[i]), std::fabs(right[i]));
   return level;
+}
+
+double PulseProbe::LongestWaitMs(uint64_t from, uint64_t to) const {
+  std::lock_guard lock(mutex_);
+  double longest = 0;
+  // The first piece waited for the stream to start.
+  for (uint64_t piece = std::max<uint64_t>(from / kChunk, 1);
+       piece < waits_.size() && piece * kChunk < to; ++piece)
+    longest = std::max(longest, double(waits_[piece]));
+  return longest;
 }
 
 bool PulseProbe::WriteWav(const std::string& path, uint64_t from, uint64_t to) const {

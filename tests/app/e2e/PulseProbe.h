@@ -45,6 +45,11 @@ class PulseProbe {
   std::vector<float> Samples(int channel, uint64_t from, uint64_t to) const;
   std::vector<float> Level(uint64_t from, uint64_t to) const;
   bool WriteWav(const std::string& path, uint64_t from, uint64_t to) const;
+  // The longest the server kept the recording waiting, in milliseconds,
+  // before handing over a piece that begins within [from, to). A server
+  // held back that long (a sound server's own thread the machine kept
+  // waiting) lets every stream on it run dry, whatever a client does.
+  double LongestWaitMs(uint64_t from, uint64_t to) const;
 
  private:
   void Run();
@@ -53,6 +58,7 @@ class PulseProbe {
   std::string error_;
   mutable std::mutex mutex_;
   std::vector<float> samples_;  // interleaved
+  std::vector<float> waits_;    // ms before each piece came, piece by piece
   std::atomic<uint64_t> recorded_{0};
   std::atomic<bool> stop_{false};
   std::thread thread_;
