@@ -149,6 +149,8 @@ class AppPlay : public ::testing::Test {
     std::map<std::string, std::string> env = desktop->Env();
     env.insert(extra.begin(), extra.end());
     env["XDG_CONFIG_HOME"] = settings->ConfigHome();
+    // The peaks of the run's clips stay with the run, not in the user's cache.
+    env["XDG_CACHE_HOME"] = folder->File("cache");
     env["QT_QPA_PLATFORM"] = "xcb";
     return env;
   }
