@@ -76,11 +76,11 @@ class HeardOnPulse : public ::testing::Test {
   // PipeWire's PulseAudio layer hands a stream's sound on from a thread of
   // ordinary priority, and on a virtual machine it has been heard to break
   // a stream's sound for one of its cycles (256 frames of silence, the
-  // sound going on in step after it) a few times in a hundred rounds, with
-  // the recording on time: there a round in which the sound dropped out is
-  // heard again too (TASTIVO_TEST_ON_PIPEWIRE), and a test whose sound
-  // kept breaking is skipped, saying so, rather than passed. A click
-  // without a dropout fails everywhere.
+  // sound going on in step after it) in many rounds of some runs and none
+  // of others, the recording on time: there a round in which the sound
+  // dropped out is heard again too (TASTIVO_TEST_ON_PIPEWIRE), and a test
+  // whose sound kept breaking is skipped, saying so, rather than passed. A
+  // click without a dropout fails everywhere.
   bool HeardAgain(uint64_t from, uint64_t to, bool dropped) {
     constexpr double kStallMs = 12;
     if (replays_ == MostReplays()) return false;

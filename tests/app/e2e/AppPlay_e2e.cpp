@@ -918,6 +918,7 @@ TEST_P(MarksInEveryFormat, EveryKeyStartsAtItsStartMark) {
              return missing;
            }();
   }
+  int judged = 0;
   for (std::size_t row = 0; row < rows.size(); ++row) {
     const double rate = std::stod(rows[row].rate) / 100;
     const auto inFile = StepInFile(rows[row].file);
@@ -929,16 +930,26 @@ TEST_P(MarksInEveryFormat, EveryKeyStartsAtItsStartMark) {
       SCOPED_TRACE(rows[row].label + ", " + press);
       // A press across which the server itself missed cycles (a loaded
       // machine can hold its clients back; it reports them) moves what is
-      // heard whatever the program does: it is pressed again, twice at most.
+      // heard whatever the program does: it is pressed again, three times at
+      // most, and a press the server broke every time is not judged (the
+      // test says so). Every other press is.
       uint64_t down = 0, up = 0;
-      for (int attempt = 0;; ++attempt) {
+      bool broken = true;
+      for (int attempt = 0; broken && attempt < 4; ++attempt) {
+        if (attempt > 0)
+          std::cout << "[   NOTE   ] the server missed cycles during the press; pressed again\n";
         const int xruns = ears->Xruns();
         std::tie(down, up) = Hold("Tastivo", std::string(1, static_cast<char>('a' + row)), 0.9);
         // The rest of the step's period is in.
         ears->WaitForFrame(up + ears->SampleRate() / 10);
-        if (ears->Xruns() == xruns || attempt == 2) break;
-        std::cout << "[   NOTE   ] the server missed cycles during the press; pressed again\n";
+        broken = ears->Xruns() != xruns;
       }
+      if (broken) {
+        std::cout << "[   NOTE   ] the server missed cycles in every press of " << rows[row].label
+                  << "; not judged\n";
+        continue;
+      }
+      ++judged;
       const auto step = StepAfterOnset(down, up, rate);
       ASSERT_TRUE(step.has_value())
           << "no step from 300 to 400 Hz was heard: the key started "
@@ -950,6 +961,7 @@ TEST_P(MarksInEveryFormat, EveryKeyStartsAtItsStartMark) {
           << "the key did not start at its mark, " << 0.2 * length << " s";
     }
   }
+  EXPECT_GT(judged, 0) << "the server missed cycles in every press: no mark could be heard";
 }
 
 std::string TableName(const ::testing::TestParamInfo<std::tuple<FormatTable, bool>>& info) {
