@@ -99,9 +99,18 @@ class HeardOnPulse : public ::testing::Test {
   }
   static bool OnPipeWire() { return std::getenv("TASTIVO_TEST_ON_PIPEWIRE") != nullptr; }
   static int MostReplays() { return OnPipeWire() ? 20 : 5; }
-  // The server broke the sound in so many rounds that the edges could not
-  // be heard: said, not passed.
-  bool SoundKeptBreaking() const { return OnPipeWire() && replays_ == MostReplays(); }
+  // A round that clicked or dropped out is to be heard again (see above).
+  bool HearAgain(uint64_t from, uint64_t to, bool dropped, float step) {
+    return (dropped || step > 2 * kSineStep) && HeardAgain(from, to, dropped);
+  }
+  // The server broke the sound in so many rounds that `what` could not be
+  // heard: said, not passed.
+  bool SoundKeptBreaking(const char* what) const {
+    if (!OnPipeWire() || replays_ < MostReplays()) return false;
+    std::cout << "[   SKIP   ] the PipeWire server broke the sound in " << replays_
+              << " rounds; " << what << " could not be heard\n";
+    return true;
+  }
 
   // Runs `start`, then `cut` at a random moment, 20 times, and checks the
   // steps of the recording from just before each cut until the sound has
@@ -128,16 +137,14 @@ class HeardOnPulse : public ::testing::Test {
       const uint64_t to = Now();
       const bool dropped = DroppedOut(from, to);
       const float step = LargestStep(from, to);
-      if ((dropped || step > 2 * kSineStep) && HeardAgain(from, to, dropped)) {
+      if (HearAgain(from, to, dropped, step)) {
         --round;
         continue;
       }
       dropouts += dropped ? 1 : 0;
       if (step > worst) worst = step, worstAt = from, worstTo = to;
     }
-    if (SoundKeptBreaking())
-      GTEST_SKIP() << "the PipeWire server broke the sound in " << replays_
-                   << " rounds; the edges could not be heard";
+    if (SoundKeptBreaking("the edges")) GTEST_SKIP();
     if (worst > 2 * kSineStep)
       probe->WriteWav(testing_support::TestDataDir().toStdString() + "/pulse-edges-failed.wav",
                       worstAt, worstTo);
@@ -216,16 +223,14 @@ TEST_F(HeardOnPulse, StopMarkRampsOut) {
     }));
     const bool dropped = DroppedOut(last - 4800, last);
     const float step = LargestStep(last - 480, last + 96);
-    if ((dropped || step > 2 * kSineStep) && HeardAgain(before, last + 96, dropped)) {
+    if (HearAgain(before, last + 96, dropped, step)) {
       --round;
       continue;
     }
     EXPECT_FALSE(dropped) << "the sound dropped out";
     worst = std::max(worst, step);
   }
-  if (SoundKeptBreaking())
-    GTEST_SKIP() << "the PipeWire server broke the sound in " << replays_
-                 << " rounds; the stop mark could not be heard";
+  if (SoundKeptBreaking("the stop mark")) GTEST_SKIP();
   EXPECT_LE(worst, 2 * kSineStep) << "the stop mark cut the tone";
 }
 
