@@ -65,7 +65,13 @@ class SoundServer {
 
  private:
   bool StartJack() {
-    process_.start("jackd", {"-n", name_, "-r", "-d", "dummy", "-r", "48000", "-p", "256"});
+    // Real-time when the machine allows it, as a performer's server runs:
+    // without it a busy machine makes the server itself miss short periods.
+    QProcess chrt;
+    chrt.start("chrt", {"-f", "1", "true"});
+    const bool realtime = chrt.waitForFinished(5000) && chrt.exitCode() == 0;
+    process_.start("jackd",
+                   {"-n", name_, realtime ? "-R" : "-r", "-d", "dummy", "-r", "48000", "-p", "256"});
     if (!process_.waitForStarted(10000)) return false;
     QProcess wait;
     wait.start("jack_wait", {"-s", name_, "-w", "-t", "10"});
@@ -176,7 +182,7 @@ TEST_F(OutputLost, AClipGoesOnSoundingWhenTheServersPeriodChanges) {
   player = std::make_unique<TPlayer>(&window, 0);
   player->SetOutputName("period-test");
   ears.Follow("period-test");
-  ASSERT_EQ(OpenError(media_files::ToneWav()), "opened");
+  ASSERT_EQ(OpenError(media_files::LongToneWav()), "opened");
   player->Play();
   ASSERT_TRUE(WaitFor([&] { return ears.FollowedConnections("period-test") > 0; }));
   ASSERT_TRUE(WaitFor([&] { return player->GetPosition() > kSecond / 5; }));
@@ -186,17 +192,26 @@ TEST_F(OutputLost, AClipGoesOnSoundingWhenTheServersPeriodChanges) {
     change.start("jack_bufsize", {frames});
     ASSERT_TRUE(change.waitForFinished(10000));
     ASSERT_EQ(change.exitCode(), 0) << change.readAllStandardError().toStdString();
-    // The server takes a cycle or two to change over.
-    const std::uint64_t from = ears.RecordedUntil() + ears.SampleRate() / 20;
-    ASSERT_TRUE(ears.WaitForFrame(from + ears.SampleRate() / 4));
     // The tone never rests near zero for more than a frame or two; a
-    // stretch of silence is the output running dry.
-    std::size_t quiet = 0, longest = 0;
-    for (float level : ears.Level(from, from + ears.SampleRate() / 4)) {
-      quiet = level < 0.01f ? quiet + 1 : 0;
-      longest = std::max(longest, quiet);
+    // stretch of silence is the output running dry. A quarter second the
+    // server itself broke (an xrun: some client missed a cycle) is heard
+    // again, a few times at most.
+    std::size_t longest = 0;
+    int xruns = 0;
+    for (int heard = 0; heard < 5 && (heard == 0 || xruns != 0); ++heard) {
+      // The server takes a cycle or two to change over.
+      const std::uint64_t from = ears.RecordedUntil() + ears.SampleRate() / 20;
+      const int before = ears.Xruns();
+      ASSERT_TRUE(ears.WaitForFrame(from + ears.SampleRate() / 4));
+      xruns = ears.Xruns() - before;
+      std::size_t quiet = 0;
+      longest = 0;
+      for (float level : ears.Level(from, from + ears.SampleRate() / 4)) {
+        quiet = level < 0.01f ? quiet + 1 : 0;
+        longest = std::max(longest, quiet);
+      }
     }
-    EXPECT_LT(longest, 32u);
+    EXPECT_LT(longest, 32u) << xruns << " xruns in the last quarter second heard";
   }
   // A clip opened since plays in the new period.
   const std::uint64_t before = ears.RecordedUntil();

@@ -108,6 +108,12 @@ QString ToneWav() {
   return Make("tone.wav", QString(kTone) + "wavenc ! filesink location=%1");
 }
 
+QString LongToneWav() {
+  return Make("tone-long.wav",
+              "audiotestsrc num-buffers=100 samplesperbuffer=4410 freq=440 ! "
+              "audio/x-raw,rate=44100,channels=2 ! wavenc ! filesink location=%1");
+}
+
 QString ToneWavHalfRate() {
   return Make("tone-half-rate.wav",
               "audiotestsrc num-buffers=20 samplesperbuffer=4410 freq=440 ! "
