@@ -7,6 +7,7 @@
 #include "app/PlayRules.h"
 #include "app/morvela1.h"
 #include "engine/cue/ClipHeads.h"
+#include "engine/cue/HeadBudget.h"
 #include "platform/Dialogs.h"
 #include "platform/KeyTrace.h"
 #include "platform/WindowPlacement.h"
@@ -28,8 +29,11 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <optional>
+#include <set>
 #include <utility>
 
 namespace {
@@ -251,6 +255,7 @@ void TForm11::PlayKey(QObject* Sender, int key, int group) {
     platform::KeyTrace::Stamp(platform::KeyTrace::kPlay);
     Player->ContinueArmed(key, PositionScale, Slider1->MinPosition());
     Player->Play();
+    engine::HeadBudget::Instance().Played(this, key);
   } catch (const std::exception& error) {
     if (auto armed = Player->Armed()) armed->Withdraw();
     platform::ShowInformation(KeyErrorText(error, problem), this);
@@ -327,50 +332,87 @@ void TForm11::PublishArmedKeys() {
   // most likely gets; a head read at another rate never plays.
   const int rate = armed->OutputRate() > 0 ? armed->OutputRate() : engine::ExpectedOutputRate();
   const int channels = armed->OutputChannels() > 0 ? armed->OutputChannels() : 2;
-  const int frames = rate * engine::kHeadMilliseconds / 1000;
+  auto& budget = engine::HeadBudget::Instance();
+  const int frames = rate * budget.Limits().Milliseconds / 1000;
+  const int keys = std::min(Tuning->Set.RowCount(), engine::ArmedStart::kKeys);
+  // What a key's head is read for: its clip from its start mark at its rate.
+  const auto readFor = [&](int key) {
+    const KeyRow& row = Tuning->Set.Row(key);
+    return engine::HeadRequest{Tuning->ClipPath(key).toStdString(),
+                               row.Min.trimmed().toInt(),
+                               app::KeyRateOf(row.Rate),
+                               rate,
+                               channels,
+                               frames};
+  };
+  const auto nameOf = [](const engine::HeadRequest& r) {
+    return r.path + "\n" + std::to_string(r.mark) + "\n" + std::to_string(r.speed) + "\n" +
+           std::to_string(r.rate);
+  };
+  std::vector<app::KeyVerdict> verdicts;
+  std::vector<engine::HeadBudget::Want> wants;
+  for (int key = 0; key < keys; ++key) {
+    const KeyRow& row = Tuning->Set.Row(key);
+    verdicts.push_back(
+        app::KeyVerdictOf(row.File, Tuning->ClipProblem(key), row.Min, row.Max, row.Rate));
+    if (verdicts.back() == app::KeyVerdict::Plays && rate > 0 &&
+        !headless_.count(nameOf(readFor(key))))
+      wants.push_back({key, std::int64_t(frames) * channels * std::int64_t(sizeof(float))});
+  }
+  const std::set<int> held = budget.Name(this, wants, [this] { PublishArmedKeys(); });
   heads_.resize(engine::ArmedStart::kKeys);
   std::vector<engine::HeadRequest> requests;
-  std::vector<int> keys;
+  std::vector<int> reading;
   for (int key = 0; key < engine::ArmedStart::kKeys; ++key) {
-    if (key >= Tuning->Set.RowCount()) {
+    auto& kept = heads_[std::size_t(key)];
+    if (key >= keys) {
+      kept.reset();
       armed->Publish(key, Verdict::EndsDispatch);
       continue;
     }
-    const KeyRow& row = Tuning->Set.Row(key);
-    const app::KeyVerdict verdict =
-        app::KeyVerdictOf(row.File, Tuning->ClipProblem(key), row.Min, row.Max, row.Rate);
     std::shared_ptr<const engine::ClipHead> head;
-    if (verdict == app::KeyVerdict::PlaysAtNormalSpeed && rate > 0) {
-      const std::string path = Tuning->ClipPath(key).toStdString();
-      const int mark = row.Min.trimmed().toInt();
-      const std::string name = path + "\n" + std::to_string(mark) + "\n" + std::to_string(rate);
-      const auto& held = heads_[std::size_t(key)];
-      if (held && held->path == path && held->mark == mark && held->rate == rate) {
+    if (!held.count(key)) {
+      // Over the budget: the key starts as the graph plays it.
+      kept.reset();
+    } else {
+      const engine::HeadRequest want = readFor(key);
+      if (kept && kept->path == want.path && kept->mark == want.mark && kept->speed == want.speed &&
+          kept->rate == want.rate && kept->Frames() == want.frames &&
+          kept->identity == engine::FileIdentity::Of(want.path)) {
         // Past the stop mark, the window's clip would already have ended
         // or looped.
-        if (app::HeadWithinMarks(held->clipNs, mark, row.Max.trimmed().toInt(),
-                                 std::int64_t(held->Frames()) * 1000000000 / rate))
-          head = held;
-      } else if (!headless_.count(name)) {
-        requests.push_back({path, mark, rate, channels, frames});
-        keys.push_back(key);
+        const auto headNs = std::llround(double(kept->Frames()) * 1e9 * kept->speed / rate);
+        if (app::HeadWithinMarks(kept->clipNs, want.mark,
+                                 Tuning->Set.Row(key).Max.trimmed().toInt(), headNs))
+          head = kept;
+      } else {
+        requests.push_back(want);
+        reading.push_back(key);
       }
     }
-    armed->Publish(key, verdict == app::KeyVerdict::Silent ? Verdict::Silent : Verdict::Plays,
-                   head);
+    armed->Publish(
+        key,
+        verdicts[std::size_t(key)] == app::KeyVerdict::Silent ? Verdict::Silent : Verdict::Plays,
+        head);
   }
   if (requests.empty()) return;
   engine::ReadClipHeads(
       this, requests,
-      [this, requests, keys](std::vector<std::shared_ptr<const engine::ClipHead>> got) {
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-          heads_[std::size_t(keys[i])] = got[i];
-          if (!got[i])
-            headless_.insert(requests[i].path + "\n" + std::to_string(requests[i].mark) + "\n" +
-                             std::to_string(requests[i].rate));
+      [this, requests, reading, nameOf](std::vector<std::shared_ptr<const engine::ClipHead>> got) {
+        for (std::size_t i = 0; i < reading.size(); ++i) {
+          heads_[std::size_t(reading[i])] = got[i];
+          if (!got[i]) headless_.insert(nameOf(requests[i]));
         }
         PublishArmedKeys();
       });
+}
+
+void TForm11::CheckHeadFiles() {
+  for (const auto& head : heads_)
+    if (head && head->identity != engine::FileIdentity::Of(head->path)) {
+      PublishArmedKeys();
+      return;
+    }
 }
 
 void TForm11::PublishArmingOrder(const TForm11* leaving) {

@@ -85,11 +85,12 @@ KeyVerdict KeyVerdictOf(const QString& file, const QString& problem, const QStri
   bool minOk = false, maxOk = false, rateOk = false;
   min.trimmed().toInt(&minOk);
   max.trimmed().toInt(&maxOk);
-  const int position = rate.trimmed().toInt(&rateOk);
-  if (!minOk || !maxOk || !rateOk) return KeyVerdict::Silent;
-  // The rate bar holds 1..300.
-  return RateOfPosition(std::clamp(position, 1, 300)) == 1.0 ? KeyVerdict::PlaysAtNormalSpeed
-                                                             : KeyVerdict::Plays;
+  rate.trimmed().toInt(&rateOk);
+  return minOk && maxOk && rateOk ? KeyVerdict::Plays : KeyVerdict::Silent;
+}
+
+double KeyRateOf(const QString& rate) {
+  return RateOfPosition(std::clamp(rate.trimmed().toInt(), 1, 300));
 }
 
 }  // namespace app

@@ -20,11 +20,13 @@ int ComputerKeyIndex(QChar typed);
 // What a press of a key with a row does by the window's rules, read from
 // the row alone: no clip, a clip not found when the set was loaded
 // (`problem`), or a mark or rate that is not a number plays nothing (the
-// key says why when pressed); a clip at any rate but normal speed plays,
-// but not from a head read ahead at normal speed.
-enum class KeyVerdict { Silent, Plays, PlaysAtNormalSpeed };
+// key says why when pressed).
+enum class KeyVerdict { Silent, Plays };
 KeyVerdict KeyVerdictOf(const QString& file, const QString& problem, const QString& min,
                         const QString& max, const QString& rate);
+// The rate a row that plays is played at, as its window's rate bar sets it
+// (the bar holds 1..300): its head is read at that rate.
+double KeyRateOf(const QString& rate);
 
 // A key's head (the first `headNs` of its clip from its start mark, which
 // sounds whole unless the graph takes over earlier) ends before the key's

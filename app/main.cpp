@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/FormList.h"
 #include "app/NetGroupControl.h"
+#include "app/ReadyKeys.h"
 #include "app/RemoteTarget.h"
 #include "app/SoundOutputOptions.h"
 #include "app/StartSet.h"
@@ -36,12 +37,13 @@ void PrintLine(std::FILE* to, const QString& text) {
   std::fputc('\n', to);
 }
 
-// The Options page's sections of the remote and of the network group, one
-// under the other.
-QWidget* RemoteAndNetworkSections(QWidget* page) {
+// The Options page's sections of the ready keys, the remote and the
+// network group, one under the other.
+QWidget* ProgramSections(QWidget* page) {
   auto* box = new QWidget(page);
   auto* column = new QVBoxLayout(box);
   column->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(app::ReadyKeysOptionsSection(box));
   column->addWidget(app::RemoteOptionsSection(box));
   column->addWidget(app::NetGroupOptionsSection(box));
   return box;
@@ -115,7 +117,8 @@ int main(int argc, char** argv) {
     FormList.clear();
     QCoreApplication::setApplicationName(platform::kApplicationTitle);
     platform::Application::SetHelpFile(QDir(HelpEngineFolder()).filePath(kHelpCollectionName));
-    TTuning::ExtraOptions = RemoteAndNetworkSections;
+    TTuning::ExtraOptions = ProgramSections;
+    app::ApplyStoredReadyKeySettings();
     TTuning::SoundOptions = app::SoundOutputChoice;
     Form11 = new TForm11(&app);
     Edit1 = new TEdit1();

@@ -5,6 +5,7 @@
 #include "app/SoundOutputOptions.h"
 #include "app/WindowValues.h"
 #include "controls/Colors.h"
+#include "engine/cue/HeadBudget.h"
 #include "help/Help.h"
 #include "platform/Dialogs.h"
 #include "platform/WindowMessages.h"
@@ -85,6 +86,11 @@ TForm11::TForm11(QWidget* owner, int instance, bool appendSelf)
   connect(cueTimer_, &QTimer::timeout, this, &TForm11::CueKeys);
   connect(Tuning, &TTuning::ClipsResolved, cueTimer_, qOverload<>(&QTimer::start));
   connect(Tuning, &TTuning::ClipsResolved, this, &TForm11::PublishArmedKeys);
+  // A clip replaced on disk gets a new head within a second.
+  headFileTimer_ = new QTimer(this);
+  headFileTimer_->setInterval(1000);
+  connect(headFileTimer_, &QTimer::timeout, this, &TForm11::CheckHeadFiles);
+  headFileTimer_->start();
   // A row changed is told to the output at once, on this thread, before
   // this window handles any note that may have armed its old self.
   if (QAbstractItemModel* rows = Tuning->Grid ? Tuning->Grid->model() : nullptr) {
@@ -292,6 +298,7 @@ void TForm11::FormDestroy() {
   HintWindow = nullptr;
   // No note is armed on this window's output once it is going.
   PublishArmingOrder(this);
+  engine::HeadBudget::Instance().Forget(this);
   Player.reset();
   delete Tuning;
   Tuning = nullptr;

@@ -171,6 +171,8 @@ class TForm11 : public QWidget {
   // read ahead; at once when the set or a row's file changed, and again as
   // the heads come in.
   void PublishArmedKeys();
+  // A clip changed on disk since its head was read has it read again.
+  void CheckHeadFiles();
   // The keyboard windows' dispatch order and groups, for arming a note on
   // every window of its group; `leaving` is left out.
   static void PublishArmingOrder(const TForm11* leaving = nullptr);
@@ -309,6 +311,7 @@ class TForm11 : public QWidget {
   bool image1Dragged_ = false;
   bool whole_ = false;
   QTimer* cueTimer_ = nullptr;
+  QTimer* headFileTimer_ = nullptr;
   // The heads of the keys' clips, read ahead for their armed starts, and
   // the clips whose head could not be read.
   std::vector<std::shared_ptr<const engine::ClipHead>> heads_;

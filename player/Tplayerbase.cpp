@@ -593,14 +593,11 @@ void TPlayer::ContinueArmed(int key, int scale, int start) {
   auto graph = std::dynamic_pointer_cast<engine::IArmedStart>(FGraphBuilder);
   std::shared_ptr<engine::ArmedStart> armed = graph ? graph->Armed() : nullptr;
   if (!armed || !armed->Pending()) return;
-  // A head is read at normal speed: any other rate starts as the graph
-  // plays it.
+  // A head read at another rate than the clip plays at is withdrawn.
   double rate = 0;
   try {
     rate = GetRate();
   } catch (...) {
-  }
-  if (rate != 1.0) {
     armed->Withdraw();
     return;
   }
@@ -609,7 +606,8 @@ void TPlayer::ContinueArmed(int key, int scale, int start) {
   // The output takes an arm in its next cycle: a window quicker than that
   // waits at most a period of the longest a server runs.
   constexpr auto kOutputCycle = std::chrono::milliseconds(25);
-  const auto handover = armed->Confirm(key, FileName.toStdString(), start, startNs, kOutputCycle);
+  const auto handover =
+      armed->Confirm(key, FileName.toStdString(), start, rate, startNs, kOutputCycle);
   if (!handover) return;
   armedSeq_ = handover->seq;
   graph->ContinueFromHead(handover->clipNs, armed->HandoverClockNs(*handover));

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -209,13 +210,13 @@ bool ArmedStart::Pending() const {
 }
 
 std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::string& path, int mark,
-                                                        std::int64_t startNs,
+                                                        double speed, std::int64_t startNs,
                                                         std::chrono::nanoseconds wait) {
   if (!d_->pending.load()) return std::nullopt;
   const ClipHead* head = d_->heads[key >= 0 && key < kKeys ? key : 0].load();
   const std::uint64_t seq = d_->armedSeq.load();
   const bool same = d_->armedKey.load() == key && head != nullptr && head->path == path &&
-                    head->mark == mark && d_->owned[key].get() == head;
+                    head->mark == mark && head->speed == speed && d_->owned[key].get() == head;
   if (!same) {
     Withdraw();
     return std::nullopt;
@@ -244,7 +245,7 @@ std::optional<ArmedStart::Handover> ArmedStart::Confirm(int key, const std::stri
   d_->handoverSeq.store(seq);
   d_->pending.store(false);
   Handover handover;
-  handover.clipNs = startNs + std::int64_t(frames) * 1000000000 / head->rate;
+  handover.clipNs = startNs + std::llround(double(frames) * 1e9 * head->speed / head->rate);
   handover.frames = frames;
   handover.seq = seq;
   handover.head = d_->owned[key];

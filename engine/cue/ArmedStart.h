@@ -33,6 +33,8 @@
 // key, a click or a remote press); Mix on the output's thread, and only
 // atomics there: no lock, no allocation, no call that can block.
 
+#include "engine/graph/ClipCache.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -49,10 +51,12 @@ struct ClipHead {
   std::string path;
   int mark = 0;              // the key's start mark it was read from
   std::int64_t startNs = 0;  // where in the clip the head begins, as it was read
+  double speed = 1.0;        // the key's rate: clip time per time heard
   int rate = 0;
   int channels = 0;
-  std::int64_t clipNs = 0;     // the clip's length; 0 when it could not be told
-  std::vector<float> samples;  // interleaved
+  std::int64_t clipNs = 0;               // the clip's length; 0 when it could not be told
+  std::optional<FileIdentity> identity;  // the file's, as it was when read
+  std::vector<float> samples;            // interleaved
   int Frames() const { return channels > 0 ? int(samples.size() / std::size_t(channels)) : 0; }
 };
 
@@ -89,14 +93,15 @@ class ArmedStart {
     std::shared_ptr<const ClipHead> head;
   };
   // The window played `key`'s clip `path` from start mark `mark`, at
-  // `startNs` in the clip: the armed head of that clip is handed over to
+  // `startNs` in the clip, at rate `speed`: the armed head of that clip
+  // read at that rate is handed over to
   // the graph, also one that has already played to its end. Nothing when
   // no such head was started: the graph starts the clip itself, as it
   // would have unarmed (and any other head armed is withdrawn). When the
   // output has not taken the arm yet, waits at most `wait` for it, else
   // withdraws it.
-  std::optional<Handover> Confirm(int key, const std::string& path, int mark, std::int64_t startNs,
-                                  std::chrono::nanoseconds wait);
+  std::optional<Handover> Confirm(int key, const std::string& path, int mark, double speed,
+                                  std::int64_t startNs, std::chrono::nanoseconds wait);
   // What was armed, if anything, is not played: silent if it has not
   // sounded yet, faded out within a cycle if it has.
   void Withdraw();

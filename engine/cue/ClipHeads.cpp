@@ -1,7 +1,7 @@
 #include "engine/cue/ClipHeads.h"
 
 #include "engine/GstInternal.h"
-#include "engine/stages/GainRamp.h"
+#include "engine/stages/Varispeed.h"
 #include "engine/timing/SharedClock.h"
 
 #include <gst/app/gstappsink.h>
@@ -36,37 +36,65 @@ int ExpectedOutputRate() {
 
 std::shared_ptr<const ClipHead> ReadClipHead(const HeadRequest& request) {
   EnsureGstInitialized();
-  if (request.rate <= 0 || request.channels <= 0 || request.frames <= 0) return nullptr;
+  if (request.rate <= 0 || request.channels <= 0 || request.frames <= 0 || !(request.speed > 0))
+    return nullptr;
   gchar* uri = gst_filename_to_uri(request.path.c_str(), nullptr);
   if (uri == nullptr) return nullptr;
   const std::string description =
       std::string("uridecodebin name=decode expose-all-streams=false caps=audio/x-raw uri=\"") +
-      uri + "\" ! audioconvert ! audioresample ! audio/x-raw,format=F32LE,layout=interleaved," +
-      "rate=" + std::to_string(request.rate) + ",channels=" + std::to_string(request.channels) +
-      " ! appsink name=out sync=false max-buffers=8";
+      uri + "\" ! audioconvert name=convert";
   g_free(uri);
   GError* error = nullptr;
   GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
   if (error != nullptr) g_error_free(error);
   if (pipeline == nullptr) return nullptr;
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+  // The head goes through the stages the graph's audio renderer plays the
+  // clip through: the varispeed stage at the key's rate, which also ramps
+  // a start inside the clip in, and the same resampler. The graph's sound
+  // then goes on from where the head's ends, sample for sample.
+  GstElement* convert = gst_bin_get_by_name(GST_BIN(pipeline), "convert");
+  GstElement* varispeed = MakeVarispeed();
+  GstElement* resample = MakeVarispeedResampler();
+  GstElement* channels = gst_element_factory_make("audioconvert", nullptr);
+  GstElement* format = gst_element_factory_make("capsfilter", nullptr);
+  GstElement* sink = gst_element_factory_make("appsink", nullptr);
+  bool ok = convert && varispeed && resample && channels && format && sink;
+  if (ok) {
+    GstCaps* caps = gst_caps_new_simple(
+        "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING, "interleaved",
+        "rate", G_TYPE_INT, request.rate, "channels", G_TYPE_INT, request.channels, nullptr);
+    g_object_set(format, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    g_object_set(sink, "sync", FALSE, "max-buffers", 8, nullptr);
+    gst_object_ref(sink);
+    gst_bin_add_many(GST_BIN(pipeline), varispeed, resample, channels, format, sink, nullptr);
+    ok = gst_element_link_many(convert, varispeed, resample, channels, format, sink, nullptr);
+  } else {
+    for (GstElement* e : {varispeed, resample, channels, format, sink})
+      if (e) gst_object_unref(gst_object_ref_sink(e));
+    sink = nullptr;
+  }
+  if (convert) gst_object_unref(convert);
   auto head = std::make_shared<ClipHead>();
   head->path = request.path;
+  head->identity = FileIdentity::Of(request.path);
   head->mark = request.mark;
+  head->speed = request.speed;
   head->rate = request.rate;
   head->channels = request.channels;
-  bool ok = gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
-            gst_element_get_state(pipeline, nullptr, nullptr, kWaitForDecoder) ==
-                GST_STATE_CHANGE_SUCCESS;
+  ok = ok && gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
+       gst_element_get_state(pipeline, nullptr, nullptr, kWaitForDecoder) ==
+           GST_STATE_CHANGE_SUCCESS;
   gint64 duration = 0;
   if (ok && gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
     head->clipNs = duration;
-  if (ok && request.mark > 0) {
-    ok = duration > 0;
+  if (ok && (request.mark > 0 || request.speed != 1.0)) {
+    // The graph's seek to the mark, at the key's rate.
+    ok = request.mark == 0 || duration > 0;
     head->startNs = std::int64_t(request.mark) * duration / 10000;
-    ok = ok && gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
-                                       GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                                       head->startNs);
+    ok = ok && gst_element_seek(pipeline, request.speed, GST_FORMAT_TIME,
+                                GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                GST_SEEK_TYPE_SET, head->startNs, GST_SEEK_TYPE_NONE, -1);
     ok = ok && gst_element_get_state(pipeline, nullptr, nullptr, kWaitForDecoder) ==
                    GST_STATE_CHANGE_SUCCESS;
   }
@@ -87,17 +115,9 @@ std::shared_ptr<const ClipHead> ReadClipHead(const HeadRequest& request) {
     gst_sample_unref(sample);
   }
   gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(sink);
+  if (sink) gst_object_unref(sink);
   gst_object_unref(pipeline);
   if (!ok || head->samples.size() < want) return nullptr;
-  if (head->startNs > 0) {
-    // As the graph ramps a start inside the clip.
-    const int ramp = std::max(1, int(std::lround(kRampSeconds * request.rate)));
-    for (int f = 0; f < ramp && f < request.frames; ++f)
-      for (int c = 0; c < request.channels; ++c)
-        head->samples[std::size_t(f) * std::size_t(request.channels) + std::size_t(c)] *=
-            float(RampGain(double(f) / ramp));
-  }
   return head;
 }
 

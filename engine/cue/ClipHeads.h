@@ -19,14 +19,13 @@
 
 namespace engine {
 
-// How much of a clip a head holds: the window and the graph have this long
-// to take over from it, with a quarter of it to spare for a graph late on
-// a busy machine.
-constexpr int kHeadMilliseconds = 250;
-
+// What a head is read for: its clip from the key's start mark at the key's
+// rate, at an output's rate and channels, this many frames long (the
+// length HeadBudget's limits give).
 struct HeadRequest {
   std::string path;
-  int mark = 0;  // the start mark, in 10000ths of the clip's length
+  int mark = 0;        // the start mark, in 10000ths of the clip's length
+  double speed = 1.0;  // the key's rate
   int rate = 0;
   int channels = 0;
   int frames = 0;

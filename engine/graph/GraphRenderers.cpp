@@ -18,16 +18,7 @@ std::shared_ptr<GstFilter> GraphRenderers::MakeAudioRenderer(GstElement* sink,
                                                              std::string name) const {
   if (sink == nullptr) return nullptr;
   GstElement* volumeElement = gst_element_factory_make("volume", nullptr);
-  // The varispeed stage declares the sound at the playback rate; the
-  // resampler after it does the conversion, at its best quality so that a
-  // changed rate adds no tones of its own.
-  GstElement* resample = gst_element_factory_make("audioresample", nullptr);
-  // Its filter table is always interpolated. Left to choose its table
-  // anew at each rate (GStreamer 1.22), a change of rate while it resamples
-  // reads and writes past the end of a buffer of its own, which corrupts
-  // the heap and crashes the program a moment later; a window whose rate
-  // changes on an output at a fixed rate met it within seconds.
-  if (resample) g_object_set(resample, "quality", 10, "sinc-filter-mode", 0, nullptr);
+  GstElement* resample = MakeVarispeedResampler();
   // The last converter gives an output with a fixed number of channels (one
   // per port of our JACK output) what it takes: a mono clip is heard on
   // every one.

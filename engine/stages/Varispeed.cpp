@@ -628,6 +628,17 @@ GstElement* MakeVarispeed() {
   return GST_ELEMENT(g_object_new(varispeed_get_type(), nullptr));
 }
 
+GstElement* MakeVarispeedResampler() {
+  GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+  // Its filter table is always interpolated. Left to choose its table
+  // anew at each rate (GStreamer 1.22), a change of rate while it resamples
+  // reads and writes past the end of a buffer of its own, which corrupts
+  // the heap and crashes the program a moment later; a window whose rate
+  // changes on an output at a fixed rate met it within seconds.
+  if (resample) g_object_set(resample, "quality", 10, "sinc-filter-mode", 0, nullptr);
+  return resample;
+}
+
 bool SeamlessLoops() {
   static const bool seamless = std::getenv("TASTIVO_FLUSHING_LOOPS") == nullptr;
   return seamless;

@@ -24,6 +24,11 @@ namespace engine {
 // A new floating element; F32 interleaved in and out.
 GstElement* MakeVarispeed();
 
+// A new floating resampler for after the stage: it does the conversion the
+// stage declares, at its best quality so that a changed rate adds no tones
+// of its own.
+GstElement* MakeVarispeedResampler();
+
 // False when $TASTIVO_FLUSHING_LOOPS is set: seeks flush, segments end with
 // an end-of-stream and a loop starts anew, as before (for comparing).
 bool SeamlessLoops();

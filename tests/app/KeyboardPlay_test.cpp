@@ -6,8 +6,10 @@
 #include "editor/Edit.h"
 #include "engine/ScriptedMediaGraph.h"
 #include "engine/cue/ArmedStart.h"
+#include "engine/cue/HeadBudget.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/WindowMessages.h"
+#include "support/MediaFiles.h"
 #include "support/TestSupport.h"
 #include "video/Video.h"
 
@@ -30,6 +32,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 using engine::FilterState;
@@ -445,6 +448,62 @@ TEST_F(KeyboardPlay, AChangedRowIsToldToTheOutputBeforeAnyNoteIsHandled) {
       [&] { return armed->VerdictOf(0) == engine::ArmedStart::Verdict::Plays; }));
   W(1)->Tuning->Set.SetCell(0, kMinColumn, "abc");
   EXPECT_EQ(armed->VerdictOf(0), engine::ArmedStart::Verdict::Silent);
+}
+
+// Every key holds a head of its clip, within the heads' memory: over it
+// the key played last keeps its head. A clip replaced on disk has its head
+// read again.
+TEST_F(KeyboardPlay, KeysHoldHeadsWithinTheirMemoryAndAReplacedClipIsReadAgain) {
+  armable = true;
+  New();
+  SetGroup(1, 1);  // pressed alone
+  const auto armed = std::dynamic_pointer_cast<ArmableGraph>(graphs[1])->armed;
+  armed->Prepare(4, 48000, 2);
+  // Real clips behind the scripted ones: heads are decoded for real.
+  const auto real = [&](const QString& name, const QString& from) {
+    const QString path = Clip(name);
+    QFile::remove(path);
+    EXPECT_TRUE(QFile::copy(from, path));
+    return path;
+  };
+  const QString first = real("first.wav", media_files::ToneWav());
+  SetRow(1, 0, first, "A", "0", "10000", "150");
+  SetRow(1, 1, real("second.wav", media_files::ToneWav()));
+  ASSERT_TRUE(testing_support::WaitFor([&] { return armed->Armable(0) && armed->Armable(1); }));
+  // The loudest sample of key `key`'s head in its first cycle; -1 when it
+  // can't be armed.
+  std::uint64_t at = 0;  // the output's cycles, one after the other
+  const auto headLevel = [&](int key) {
+    if (!armed->Arm(key)) return -1.0f;
+    std::vector<float> ring(512 * 2, 0.0f), out(ring.size()), fade(ring.size());
+    armed->Mix(ring.data(), out.data(), 512, at, false, std::uint32_t(at));
+    armed->Withdraw();
+    armed->Mix(ring.data(), fade.data(), 512, at + 512, false, std::uint32_t(at + 512));
+    at += 1024;
+    float level = 0;
+    for (std::size_t i = 0; i < 400 * 2; ++i) level = std::max(level, std::abs(out[i]));
+    return level;
+  };
+  EXPECT_GT(headLevel(0), 0.1f);
+
+  auto& budget = engine::HeadBudget::Instance();
+  const engine::HeadLimits before = budget.Limits();
+  engine::HeadLimits one = before;
+  one.Bytes = 48000 * one.Milliseconds / 1000 * 2 * 4;
+  budget.SetLimits(one);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return armed->Armable(0) && !armed->Armable(1); }));
+  W(1)->Keys1->NoteOn(1, 0, true);
+  W(1)->Keys1->NoteOff(1, 0, true);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return !armed->Armable(0) && armed->Armable(1); }));
+  budget.SetLimits(before);
+  ASSERT_TRUE(testing_support::WaitFor([&] { return armed->Armable(0); }));
+  QTest::qWait(500);  // every read asked for meanwhile is back
+  EXPECT_GT(headLevel(0), 0.1f);
+
+  QFile::remove(first);
+  ASSERT_TRUE(QFile::copy(media_files::SilentWav(), first));
+  EXPECT_TRUE(testing_support::WaitFor([&] { return headLevel(0) == 0.0f; }))
+      << "the replaced clip's old head still sounds";
 }
 
 struct EndRow {

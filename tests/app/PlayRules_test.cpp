@@ -50,19 +50,20 @@ INSTANTIATE_TEST_SUITE_P(Rows, EndOfClipTable,
 
 // A note is started on the output only for what the window's rules play:
 // a row they would not play (no clip, a clip not found, a mark or rate that
-// is no number) must never be armed, and only normal speed has a head.
-TEST(KeyVerdict, OnlyARowThatPlaysIsArmedAndOnlyAtNormalSpeedFromItsHead) {
+// is no number) must never be armed; a head is read at the row's rate as
+// the window's bar sets it.
+TEST(KeyVerdict, OnlyARowThatPlaysIsArmedAndItsHeadIsReadAtItsRate) {
   using app::KeyVerdict;
-  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "100"), KeyVerdict::PlaysAtNormalSpeed);
-  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", " 2500 ", "10000", " 100"),
-            KeyVerdict::PlaysAtNormalSpeed);
-  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "150"), KeyVerdict::Plays);
-  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "900"), KeyVerdict::Plays);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "100"), KeyVerdict::Plays);
+  EXPECT_EQ(app::KeyVerdictOf("a.wav", "", " 2500 ", "10000", " 150"), KeyVerdict::Plays);
   EXPECT_EQ(app::KeyVerdictOf("", "", "0", "10000", "100"), KeyVerdict::Silent);
   EXPECT_EQ(app::KeyVerdictOf("a.wav", "not found in /x", "0", "10000", "100"), KeyVerdict::Silent);
   EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "x", "10000", "100"), KeyVerdict::Silent);
   EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "", "100"), KeyVerdict::Silent);
   EXPECT_EQ(app::KeyVerdictOf("a.wav", "", "0", "10000", "1.5"), KeyVerdict::Silent);
+  EXPECT_EQ(app::KeyRateOf(" 100"), 1.0);
+  EXPECT_EQ(app::KeyRateOf("900"), app::RateOfPosition(300));  // as far as the bar goes
+  EXPECT_EQ(app::KeyRateOf("0"), app::RateOfPosition(1));
 }
 
 // Past its stop mark the window's clip has ended or looped: a head that

@@ -5,6 +5,7 @@
 #include "engine/cue/ArmedStart.h"
 #include "engine/cue/CueChoice.h"
 #include "engine/cue/CuePool.h"
+#include "engine/cue/HeadBudget.h"
 #include "engine/graph/GstMediaGraph.h"
 #include "player/Tplayerbase.h"
 #include "support/MediaFiles.h"
@@ -25,6 +26,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 using namespace platform;
@@ -311,6 +313,34 @@ TEST(CueChoice, MostRecentlyPlayedFirstThenTheWindowsOrderWithinTheLimits) {
             (std::vector<std::string>{"c", "v2", "b", "a", "d", "e"}));
 }
 
+// Within the budget every key of every window holds its head. Over it the
+// keys played last keep theirs, then the lowest keys across the windows; a
+// window that loses heads, or may hold more, is told to name its keys again.
+TEST(HeadBudget, KeysPlayedLeastLatelyGoWithoutAndTheirWindowIsTold) {
+  auto& budget = engine::HeadBudget::Instance();
+  const engine::HeadLimits before = budget.Limits();
+  engine::HeadLimits limits = before;
+  limits.Bytes = 5;
+  budget.SetLimits(limits);
+  QObject a, b;
+  int toldA = 0, toldB = 0;
+  const std::vector<engine::HeadBudget::Want> three{{0, 1}, {1, 1}, {2, 1}};
+  EXPECT_EQ(budget.Name(&a, three, [&] { ++toldA; }), (std::set<int>{0, 1, 2}));
+  EXPECT_EQ(budget.Name(&b, three, [&] { ++toldB; }), (std::set<int>{0, 1}));
+  EXPECT_EQ(budget.HeldBytes(), 5);
+  // b's key 2 played: a's key 2, the highest never played, makes room.
+  budget.Played(&b, 2);
+  EXPECT_TRUE(WaitFor([&] { return toldA == 1 && toldB == 1; }));
+  EXPECT_EQ(budget.Name(&a, three, [&] { ++toldA; }), (std::set<int>{0, 1}));
+  // A head too big to fit is passed over; the smaller after it is held.
+  EXPECT_EQ(budget.Name(&b, {{0, 1}, {1, 9}, {2, 1}}, [&] { ++toldB; }), (std::set<int>{0, 2}));
+  EXPECT_TRUE(WaitFor([&] { return toldA == 2; }));  // a may hold its key 2 again
+  budget.Forget(&b);
+  EXPECT_EQ(budget.Name(&a, three, [&] { ++toldA; }), (std::set<int>{0, 1, 2}));
+  budget.Forget(&a);
+  budget.SetLimits(before);
+}
+
 // A head of `frames` stereo frames whose sample at frame f is 1 + f, so
 // that what the output plays tells which frame of which head it is.
 std::shared_ptr<const engine::ClipHead> CountingHead(const std::string& path, int frames) {
@@ -363,7 +393,7 @@ TEST(ArmedStart, AKeyTheWindowWouldNotPlayNeverSounds) {
   second.Publish(1, V::Plays, head);
   EXPECT_EQ(order.Arm(0, 1), 1);
   second.Publish(1, V::Silent);
-  EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
+  EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 1.0, 0, std::chrono::milliseconds(0)));
   EXPECT_EQ(Cycle(second, kPeriod, kPeriod), std::vector<float>(kPeriod, 0.0f));
   // Changed after the arm and before the output's next cycle, the window
   // not come to the note yet: the old head never starts, whether the key
@@ -373,7 +403,7 @@ TEST(ArmedStart, AKeyTheWindowWouldNotPlayNeverSounds) {
     ASSERT_EQ(order.Arm(0, 1), 1);
     second.Publish(1, now ? V::Plays : V::Silent, now);
     EXPECT_EQ(Cycle(second, 2 * kPeriod, kPeriod, 0.5f, true), std::vector<float>(kPeriod, 0.5f));
-    EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 0, std::chrono::milliseconds(0)));
+    EXPECT_FALSE(second.Confirm(1, "a.wav", 0, 1.0, 0, std::chrono::milliseconds(0)));
   }
   order.Publish({});
 }
@@ -426,7 +456,7 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   // An old clip playing in the ring fades under the head's attack.
   const std::vector<float> first = Cycle(start, 1000, kPeriod, 100.0f, true);
   EXPECT_EQ(first[kRamp], 1.0f + kRamp);
-  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
+  const auto handover = start.Confirm(7, "a.wav", 0, 1.0, 0, std::chrono::milliseconds(0));
   ASSERT_TRUE(handover);
   // At the head's end.
   EXPECT_EQ(handover->frames, 4800);
@@ -446,8 +476,24 @@ TEST(ArmedStart, AConfirmedHeadGivesWayToTheGraphOnItsSampleAndARetriggerStartsA
   // The key again: a new head from its first frame.
   ASSERT_TRUE(start.Arm(7));
   EXPECT_EQ(Cycle(start, at + kPeriod, kPeriod, 0.0f, true)[0], 1.0f);
-  start.Silence(start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0))->seq);
+  start.Silence(start.Confirm(7, "a.wav", 0, 1.0, 0, std::chrono::milliseconds(0))->seq);
   EXPECT_EQ(Cycle(start, at + 2 * kPeriod, kPeriod)[kRamp], 0.0f);
+  // Played at another rate than its head was read at: the graph starts
+  // the clip, and the head fades within the cycle.
+  ASSERT_TRUE(start.Arm(7));
+  Cycle(start, at + 3 * kPeriod, kPeriod);
+  EXPECT_FALSE(start.Confirm(7, "a.wav", 0, 1.5, 0, std::chrono::milliseconds(0)));
+  EXPECT_EQ(Cycle(start, at + 4 * kPeriod, kPeriod)[kRamp], 0.0f);
+  // A head read at that rate hands over where that rate has taken the clip.
+  auto fast = std::make_shared<engine::ClipHead>(*CountingHead("a.wav", 4800));
+  fast->speed = 1.5;
+  start.Publish(7, engine::ArmedStart::Verdict::Plays, fast);
+  ASSERT_TRUE(start.Arm(7));
+  Cycle(start, at + 5 * kPeriod, kPeriod);
+  const auto atRate = start.Confirm(7, "a.wav", 0, 1.5, 0, std::chrono::milliseconds(0));
+  ASSERT_TRUE(atRate);
+  EXPECT_EQ(atRate->clipNs, std::int64_t(atRate->frames) * 1500000000 / 48000);
+  start.Silence(atRate->seq);
 }
 
 // A window or a graph late for the head's end (a clip not cued yet, a busy
@@ -465,7 +511,7 @@ TEST(ArmedStart, AGraphLateForTheHeadGoesOnFromItsEndRampedInNeverBack) {
   for (; at < 48000; at += kPeriod)
     for (const float v : Cycle(start, at, kPeriod)) last = v > 0 ? v : last;
   EXPECT_FALSE(start.Sounding());
-  const auto handover = start.Confirm(7, "a.wav", 0, 0, std::chrono::milliseconds(0));
+  const auto handover = start.Confirm(7, "a.wav", 0, 1.0, 0, std::chrono::milliseconds(0));
   ASSERT_TRUE(handover);
   Cycle(start, at, kPeriod);
   at += kPeriod;

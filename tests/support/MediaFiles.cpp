@@ -114,6 +114,12 @@ QString LongToneWav() {
               "audio/x-raw,rate=44100,channels=2 ! wavenc ! filesink location=%1");
 }
 
+QString SilentWav() {
+  return Make("silence.wav",
+              "audiotestsrc wave=silence num-buffers=20 samplesperbuffer=4410 ! "
+              "audio/x-raw,rate=44100,channels=2 ! wavenc ! filesink location=%1");
+}
+
 QString ToneWavHalfRate() {
   return Make("tone-half-rate.wav",
               "audiotestsrc num-buffers=20 samplesperbuffer=4410 freq=440 ! "

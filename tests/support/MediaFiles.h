@@ -8,6 +8,7 @@ namespace media_files {
 
 QString ToneWav();          // 2 s, 44.1 kHz stereo sine
 QString LongToneWav();      // the same for 10 s
+QString SilentWav();        // 2 s of silence, as ToneWav's format
 QString ToneWavHalfRate();  // 4 s at 22.05 kHz: the same size as ToneWav
 QString ToneOgg();          // 2 s, Vorbis
 QString ToneAiff();         // 2 s, AIFF
