@@ -12,6 +12,7 @@
 #include "JackProbe.h"
 #include "ProcStatus.h"
 #include "SoundEvents.h"
+#include "ToneSets.h"
 
 #include <unistd.h>
 
@@ -201,55 +202,7 @@ void PrintResident(const std::string& name, pid_t pid) {
   Print(name + "_own", StatusMb(pid, "VmRSS") - StatusMb(pid, "RssShmem"), "MB");
 }
 
-// The frames of silence a clip's decoded sound starts with (an MP3 made by
-// the encoder here carries about 23 ms of it, which is the clip's own, not
-// the program's delay); nothing when it can't be read.
-std::optional<int> LeadingSilence(const std::string& clip) {
-  const std::string wav = clip + ".decoded.wav";
-  const CommandResult r = RunCommand({"gst-launch-1.0", "-q", "filesrc", "location=" + clip, "!",
-                                      "decodebin", "!", "audioconvert", "!", "audioresample", "!",
-                                      "audio/x-raw,format=S16LE,channels=1,rate=48000", "!",
-                                      "wavenc", "!", "filesink", "location=" + wav});
-  std::ifstream file(wav, std::ios::binary);
-  if (r.status != 0 || !file) return std::nullopt;
-  file.seekg(44);  // past the header wavenc writes
-  int16_t sample = 0;
-  for (int frame = 0; file.read(reinterpret_cast<char*>(&sample), sizeof sample); ++frame)
-    if (std::abs(sample) > kThreshold * 32768) return frame;
-  return std::nullopt;
-}
-
-// A set of kFirstPressKeys distinct clips, a tone each, in four formats;
-// every third key starts at a mark a quarter into its clip. `leads` gets
-// each key's leading silence where it starts. Empty on success, else why
-// not.
 constexpr int kFirstPressKeys = 36;
-std::string MakeFirstPressSet(const RunFolder& folder, const std::string& set,
-                              std::vector<int>& leads) {
-  std::vector<SetRow> rows;
-  const char* formats[] = {"wav", "flac", "ogg", "mp3"};
-  for (int key = 0; key < kFirstPressKeys; ++key) {
-    const std::string format = formats[key % 4];
-    const std::string wav = folder.File("key" + std::to_string(key) + ".wav");
-    if (std::string why = MakeTone(wav, 1.0, 200.0 + 40.0 * key); !why.empty()) return why;
-    std::string file = wav;
-    if (format != "wav") {
-      file = folder.File("key" + std::to_string(key) + "." + format);
-      const CommandResult r =
-          format == "mp3" ? RunCommand({"gst-launch-1.0", "-q", "filesrc", "location=" + wav, "!",
-                                        "wavparse", "!", "audioconvert", "!", "lamemp3enc", "!",
-                                        "xingmux", "!", "filesink", "location=" + file})
-                          : RunCommand({"sox", wav, file});
-      if (r.status != 0) return "could not make " + file;
-    }
-    const bool marked = key % 3 == 2;
-    rows.push_back({"k" + std::to_string(key), file, marked ? "2500" : "0"});
-    const std::optional<int> lead = marked ? 0 : LeadingSilence(file);
-    if (!lead) return "could not decode " + file;
-    leads.push_back(*lead);
-  }
-  return WriteSet(set, rows) ? std::string() : "could not write " + set;
-}
 
 // What every part of the run shares: its folder, the program, the MIDI
 // source the program listens to, the server's clock and the three-clip set.
@@ -456,7 +409,9 @@ int MeasureFirstPress(const Run& run) {
   int status = 0;
   const std::string set = folder.File("first-press.wql");
   std::vector<int> leads;
-  if (const std::string why = MakeFirstPressSet(folder, set, leads); !why.empty()) {
+  // Every third key starts at a mark a quarter into its clip.
+  if (const std::string why = MakeToneSet(folder, set, {"key", kFirstPressKeys}, kThreshold, leads);
+      !why.empty()) {
     std::cerr << "first_press: not measured, " << why << "\n";
     status = 1;
   }
