@@ -337,8 +337,10 @@ Outcome MeasureProgram(const Run& run, double floorP50) {
     // The output may appear only with the first clip; the warm-up notes
     // give the probe time to connect to it.
     ears.Follow("Tastivo");
+    const int xruns = keyboard.Xruns();
     const Latencies program =
         Measure(keyboard, ears, Alternating({36, 38}, kWarmUp + kNotes), true);
+    Print(name + "_server_xruns", keyboard.Xruns() - xruns, "cycles");
     if (program.frames.empty()) {
       std::cerr << "no note sounded on the JACK client \"Tastivo\"; the JACK ports:\n"
                 << RunCommand({"jack_lsp"}).out << "the program's output:\n"
@@ -444,7 +446,11 @@ int MeasureFirstPress(const Run& run) {
         l.frames[i] -= leads[notes[i] - 36];
       return l;
     };
+    // Cycles the server missed meanwhile: JACK drops the MIDI of such a
+    // cycle, and the sound of every client in it.
+    const int xruns = keyboard.Xruns();
     const Latencies first = fromClipSound(Measure(keyboard, ears, notes, false, 0, 0, 0));
+    Print(name + "_server_xruns", keyboard.Xruns() - xruns, "cycles");
     std::vector<double> marked, unmarked;
     for (std::size_t i = 0; i < first.frames.size() && first.missed == 0; ++i)
       ((notes[i] - 36) % 3 == 2 ? marked : unmarked).push_back(first.frames[i]);
