@@ -16,15 +16,12 @@
 #include "SoundEvents.h"
 #include "ToneSets.h"
 
-#include <arpa/inet.h>
 #include <lo/lo.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -42,20 +39,6 @@ constexpr int kWindows = 8, kRows = 77;
 void Print(const std::string& name, double value, const char* unit) {
   std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
   std::fflush(stdout);
-}
-
-int FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
 }
 
 // Waits until input `input` has been silent for `seconds`.
@@ -105,11 +88,7 @@ std::string WindowClient(int window) {
 }  // namespace
 
 int main() {
-  if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
-    const auto runs =
-        std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
-    setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
-  }
+  RunsBesideTheProgram();
   RunFolder folder("bench-every-key");
   const std::string tag = std::to_string(getpid());
   StoredSettings settings(folder.File("config"));
@@ -132,7 +111,7 @@ int main() {
     std::cerr << "every_key: not measured, " << why << "\n";
     return 1;
   }
-  const int port = FreeUdpPort();
+  const int port = FreePort(SOCK_DGRAM);
   Program app(ProgramPath(), folder, "every-key.log");
   // The program's peaks go into the run's folder, not the user's cache.
   const std::map<std::string, std::string> env{{"XDG_CONFIG_HOME", settings.ConfigHome()},

@@ -21,7 +21,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -650,12 +649,7 @@ bool StartServer(ChildProcess& server, const std::string& name, int frames,
 // once on a dummy server of each period size, started here, and each
 // figure's name begins with its size ("p64_").
 int main() {
-  if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
-    // Beside bin/ in the build folder; a failed run's files stay there.
-    const auto runs =
-        std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
-    setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
-  }
+  RunsBesideTheProgram();
   RunFolder folder("bench-midi");
   const std::string program = ProgramPath();
   const std::string tag = std::to_string(getpid());

@@ -15,9 +15,7 @@
 #include "ProcStatus.h"
 #include "SoundEvents.h"
 
-#include <arpa/inet.h>
 #include <lo/lo.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,7 +24,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -44,28 +41,6 @@ constexpr double kLowHertz = 300, kHighHertz = 3000;
 void Print(const std::string& name, double value, const char* unit) {
   std::printf("%s: %.2f %s\n", name.c_str(), value, unit);
   std::fflush(stdout);
-}
-
-int FreePort(int type) {
-  const int fd = socket(AF_INET, type, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
-}
-
-int FreeUdpPort() {
-  return FreePort(SOCK_DGRAM);
-}
-
-int FreeTcpPort() {
-  return FreePort(SOCK_STREAM);
 }
 
 bool IsHigh(const JackProbe& ears, uint64_t at) {
@@ -117,11 +92,7 @@ std::optional<double> OnePress(const JackProbe& ears, bool high,
 
 int main(int argc, char** argv) {
   QCoreApplication qt(argc, argv);
-  if (std::getenv("TASTIVO_E2E_DIR") == nullptr) {
-    const auto runs =
-        std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
-    setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
-  }
+  RunsBesideTheProgram();
   RunFolder folder("bench-osc");
   const std::string tag = std::to_string(getpid());
   JackProbe keyboard("bench-osc-keyboard-" + tag, 1, 5);
@@ -145,8 +116,8 @@ int main(int argc, char** argv) {
   settings.PreloadSet(0, set);
   settings.SetWindow(0, {.midi = true});
 
-  const int port = FreeUdpPort();
-  const int webPort = FreeTcpPort();
+  const int port = FreePort(SOCK_DGRAM);
+  const int webPort = FreePort(SOCK_STREAM);
   Program app(ProgramPath(), folder, "osc.log");
   std::map<std::string, std::string> env{{"XDG_CONFIG_HOME", settings.ConfigHome()},
                                          {"QT_QPA_PLATFORM", "offscreen"}};

@@ -3,8 +3,11 @@
 #include <QSettings>
 #include <QString>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -397,6 +400,27 @@ std::string ProgramPath() {
   std::error_code ignored;
   return (std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path() / "tastivo")
       .string();
+}
+
+void RunsBesideTheProgram() {
+  if (std::getenv("TASTIVO_E2E_DIR") != nullptr) return;
+  const auto runs = std::filesystem::path(ProgramPath()).parent_path().parent_path() / "bench-runs";
+  setenv("TASTIVO_E2E_DIR", runs.c_str(), 1);
+}
+
+int FreePort(int type) {
+  const int fd = socket(AF_INET, type, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
 }
 
 }  // namespace e2e

@@ -173,4 +173,13 @@ class Program {
 // executable.
 std::string ProgramPath();
 
+// Benchmarks: their run folders go beside bin/ in the build folder
+// ("bench-runs", where a failed run's files stay) unless $TASTIVO_E2E_DIR
+// says otherwise.
+void RunsBesideTheProgram();
+
+// A UDP (or, with SOCK_STREAM, TCP) port of the loopback address that
+// nobody uses now; 0 when none could be found.
+int FreePort(int type);
+
 }  // namespace e2e

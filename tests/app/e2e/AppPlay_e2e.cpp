@@ -404,27 +404,12 @@ TEST_F(AppPlay, EachWindowsPortsAreThereBeforeAnyKeyAndSoundWhereItsStoredPatchS
   }
 }
 
-// A UDP or TCP port of the loopback address that nobody uses now.
-int FreePort(int type = SOCK_DGRAM) {
-  const int fd = socket(AF_INET, type, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
-}
-
 TEST_F(AppPlay, AnOscPressAndReleaseSoundTheKeyInEveryWindowOfItsGroupAfterBadPackets) {
   GiveSet(0, {{"zero", Clip("w0.wav", 3.0, 440)}});
   GiveSet(1, {{"one", Clip("w1.wav", 3.0, 660)}});
   settings->SetWindow(0, {.group = 0, .top = 20, .left = 20});
   settings->SetWindow(1, {.group = 0, .top = 260, .left = 20});
-  const int port = FreePort();
+  const int port = FreePort(SOCK_DGRAM);
   ASSERT_NE(port, 0);
   ASSERT_NO_FATAL_FAILURE(StartProgram({}, {"--osc=" + std::to_string(port)}));
   ASSERT_NO_FATAL_FAILURE(MakeWindowByNew("Tastivo 1"));
